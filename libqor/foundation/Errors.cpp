@@ -1,0 +1,637 @@
+#include "foundation/Errors.h"
+
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <typeinfo>
+#include <vector>
+
+#include "foundation/Basic.h"
+#include "platform/SysInfo.h"
+#include "platform/UiLayer.h"
+
+namespace Errors {
+namespace {
+
+struct Pair {
+  int32_t cls = 0;
+  int32_t code = 0;
+  std::string text;
+};
+
+struct MonFrame {
+  int32_t memoryMark = 0;
+  int32_t fileMark = 0;
+  bool failed = false;
+  bool quiet = false;
+  int32_t cls = 0;
+  int32_t code = 0;
+  CleanupRoutine cleanup;
+};
+
+struct State {
+  Pair error;
+  Pair warning;
+  bool guard = false;
+  bool suspended = false;
+  bool nextQuiet = false;
+  int depth = 0;
+  int handlerCount = 0;
+  // Index 0 is the root record below depth 1; frames live at 1..256.
+  MonFrame frames[kMaxFrames + 1];
+
+  // trace
+  std::string tracePath = "trace.txt";
+  bool traceRunning = false;
+  int traceDepth = 0;
+  const char* traceNames[kMaxTraceNames] = {};
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+std::string Unsigned(int32_t value) {
+  return std::to_string(static_cast<uint32_t>(value));
+}
+
+// Row texts of the fixed tables; the last entry of each is the class's
+// fallback for codes the table does not list.
+struct ClassTable {
+  int32_t cls;
+  std::vector<const char*> rows;  // rows[i] is the text of code i + 1
+  const char* other;
+};
+
+const std::vector<ClassTable>& Tables() {
+  static const std::vector<ClassTable> tables = {
+      {4, {"Out of range.", "Not supported.", "Invalid variable type."},
+       "General \"GEN\" error."},
+      {5,
+       {"Memory allocation fault.", "Memory manager fault.",
+        "Memory reallocation fault.", "Memory could not be deallocated.",
+        "Invalid memory request.", "Fatal memory manager error."},
+       "General memory fault."},
+      {6,
+       {"Cannot open file: ", "Cannot create file: ", "Cannot read from file.",
+        "Cannot write to file.", "Cannot seek in file.", "Cannot delete file: ",
+        "Cannot append to file: ", "Cannot close file.", "File not exist.",
+        "File name change failed.", "Fatal file manager fault."},
+       "General file handling fault."},
+      {7,
+       {"Image format not supported.", "Invalid image format.",
+        "Cannot decompress image data.", "Image header invalid.",
+        "Cannot compress image data.", "Cannot initialize image function.",
+        "Cannot initialize image compression data.", "Cannot open image file.",
+        "Image data corrupted.", "Cannot realize palette.",
+        "Cannot create image file."},
+       "General image handling fault."},
+      {8,
+       {"Audio conversion error.", "Audio conversion error (ACM).",
+        "Audio conversion error (WAVE).", "Invalid audio format."},
+       "General audio handling fault."},
+      {9,
+       {"Cannot read from AVI file.", "Cannot write to AVI file.",
+        "Cannot read audio data from AVI file.",
+        "Cannot write audio data to AVI file.", "Cannot open AVI file.",
+        "Cannot create AVI file.", "Cannot initialize AVI codec.",
+        "AVI audio stream not valid (decompressor not found?), ignoring audio"},
+       "General AVI handling fault."},
+      {12,
+       {"Invalid movie format.", "Cannot write to movie file.",
+        "Cannot decompress movie image data.",
+        "Cannot compress movie image data.", "Movie format not supported.",
+        "Cannot open movie file.", "End of movie reached.",
+        "Cannot create movie file."},
+       "General \"MVI\" handling fault."},
+      {13,
+       {"Cannot open WAV file.", "Cannot create WAV file.",
+        "Cannot read from WAV file.", "Cannot write to WAV file.",
+        "Cannot seek in WAV file."},
+       "general \"WAV\" handling fault."},
+      {15, {"End of KWB movie reached."}, "General \"KWB\" handling fault."},
+      {16, {"UNI protocol fault."}, "General \"UNI\" handling fault."},
+      {17, {"End of FLIC movie reached."}, "General \"FLIC\" handling fault."},
+  };
+  return tables;
+}
+
+// Codes of class 6 whose text quotes the last file name.
+bool QuotesFileName(int32_t code) {
+  return code == 1 || code == 2 || code == 6 || code == 7;
+}
+
+std::string TableText(int32_t cls, int32_t code) {
+  const int32_t lookup = (cls == 14) ? 12 : cls;
+  for (const ClassTable& t : Tables()) {
+    if (t.cls != lookup) continue;
+    if (code >= 1 && code <= static_cast<int32_t>(t.rows.size())) {
+      std::string text = t.rows[code - 1];
+      if (cls == 6 && QuotesFileName(code)) text += Basic::LastFileName();
+      return text;
+    }
+    return t.other;
+  }
+  return "Undefined error: " + Unsigned(cls) + ":" + Unsigned(code);
+}
+
+// ErrText with the text of classes 1-3 taken from the given pair.
+std::string PairText(int32_t cls, int32_t code, const std::string& ownText) {
+  if (cls == 0 || code == 0) return "No errors.";
+  if (cls >= 1 && cls <= 3) return ownText;
+  if (cls >= 4 && cls <= 17) return TableText(cls, code);
+  switch (cls) {
+    case 10:
+      return "AVI subsystem malfunction: " + Unsigned(code);
+    case 11:
+      return "Video For Windows malfunction: " + Unsigned(code);
+    case 19:
+      return "Fatal error in Audio Compression Manager: " + Unsigned(code);
+    case 20:
+      return "Fatal error in Win-MM: " + Unsigned(code);
+    default:
+      return "Undefined error: " + Unsigned(cls) + ":" + Unsigned(code);
+  }
+}
+
+void RunCleanup(MonFrame& frame) {
+  if (!frame.cleanup) return;
+  State& s = S();
+  CleanupRoutine routine = std::move(frame.cleanup);
+  frame.cleanup = nullptr;
+  s.suspended = true;
+  try {
+    routine();
+  } catch (...) {
+  }
+  s.suspended = false;
+}
+
+void EnterFrame(bool quiet) {
+  State& s = S();
+  if (s.suspended) return;
+  if (s.depth >= kMaxFrames) {
+    const char* text = "Fatal error: internal monitoring overflow.";
+    std::fprintf(stderr, "libqor: %s\n", text);
+    Ui::MessageBox(text, "Error", Ui::kIconError);
+    std::exit(1);
+  }
+  MonFrame& f = s.frames[s.depth + 1];
+  f = MonFrame{};
+  if (s.depth == 0) s.handlerCount = 0;
+  f.memoryMark = Basic::MemMark();
+  f.fileMark = Basic::FileMark();
+  f.quiet = quiet || s.nextQuiet;
+  s.depth++;
+  ErrClear();
+  WarnClear();
+  s.nextQuiet = false;
+}
+
+void SetPair(Pair& pair, int32_t cls, int32_t code, const std::string& text) {
+  pair.cls = cls;
+  pair.code = code;
+  if (!text.empty()) pair.text = text;
+}
+
+void ErrSetImpl(int32_t cls, int32_t code, const std::string& text,
+                int32_t line) {
+  State& s = S();
+  if (s.guard) return;
+  s.guard = true;
+  if (cls != 0 && code != 0) {
+    SetPair(s.error, cls, code, text);
+    TraceError(cls, code, line);
+    s.traceDepth = 0;
+  }
+  s.guard = false;
+  MonRaise(cls, code);
+}
+
+void WarnSetImpl(int32_t cls, int32_t code, const std::string& text,
+                 int32_t line) {
+  State& s = S();
+  if (cls != 0 && code != 0) {
+    SetPair(s.warning, cls, code, text);
+    TraceWarning(cls, code, line);
+  } else {
+    WarnClear();
+  }
+}
+
+std::string Demangle(const char* name) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> out(
+      abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
+  return (status == 0 && out) ? std::string(out.get()) : std::string(name);
+}
+
+std::string GroupedK(uint64_t bytes) {
+  return Basic::NumToStr(static_cast<int64_t>(bytes / 1024), 100);
+}
+
+}  // namespace
+
+// ---- error pair -----------------------------------------------------------
+
+void ErrSet(int32_t cls, int32_t code, int32_t sourceLine) {
+  ErrSetImpl(cls, code, std::string(), sourceLine);
+}
+
+void ErrSetText(int32_t cls, const std::string& text, int32_t sourceLine) {
+  ErrSetImpl(cls, kTextCode, text, sourceLine);
+}
+
+void ErrClear() {
+  State& s = S();
+  if (s.guard) return;
+  s.error.cls = 0;
+  s.error.code = 0;
+}
+
+int32_t ErrClass() { return S().error.cls; }
+int32_t ErrCode() { return S().error.code; }
+bool ErrNone() { return S().error.cls == 0 && S().error.code == 0; }
+
+std::string ErrText(int32_t cls, int32_t code) {
+  return PairText(cls, code, S().error.text);
+}
+
+std::string ErrLastText() { return ErrText(S().error.cls, S().error.code); }
+
+// ---- warning pair ---------------------------------------------------------
+
+void WarnSet(int32_t cls, int32_t code, int32_t sourceLine) {
+  WarnSetImpl(cls, code, std::string(), sourceLine);
+}
+
+void WarnSetText(int32_t cls, const std::string& text, int32_t sourceLine) {
+  WarnSetImpl(cls, kTextCode, text, sourceLine);
+}
+
+void WarnClear() {
+  S().warning.cls = 0;
+  S().warning.code = 0;
+}
+
+bool WarnNone() { return S().warning.cls == 0 && S().warning.code == 0; }
+int32_t WarnClass() { return S().warning.cls; }
+int32_t WarnCode() { return S().warning.code; }
+std::string WarnText() {
+  return PairText(S().warning.cls, S().warning.code, S().warning.text);
+}
+
+// ---- monitor frames -------------------------------------------------------
+
+void MonEnter() { EnterFrame(false); }
+void MonEnterQuiet() { EnterFrame(true); }
+
+void MonTryNext() {
+  if (!S().suspended) S().nextQuiet = true;
+}
+
+void MonSetCleanup(CleanupRoutine routine) {
+  State& s = S();
+  if (s.suspended) return;
+  s.frames[s.depth].cleanup = std::move(routine);
+}
+
+void MonRaise(int32_t cls, int32_t code) {
+  State& s = S();
+  if (s.suspended || s.depth == 0 || cls == 0 || code == 0) return;
+  MonFrame& f = s.frames[s.depth];
+  if (f.failed) return;
+  f.cls = cls;
+  f.code = code;
+  RunCleanup(f);
+  MonFreeToMarks();
+  f.failed = true;
+  throw EMon(ErrText(cls, code));
+}
+
+void MonFreeToMarks() {
+  State& s = S();
+  if (s.suspended || s.depth == 0) return;
+  const MonFrame& f = s.frames[s.depth];
+  const bool guard = s.guard;
+  s.suspended = true;
+  s.guard = true;
+  try {
+    Basic::MemFreeToMark(f.memoryMark);
+    Basic::FCloseToMark(f.fileMark);
+  } catch (...) {
+  }
+  s.guard = guard;
+  s.suspended = false;
+}
+
+void MonOnException() {
+  State& s = S();
+  if (s.suspended) return;
+  s.handlerCount++;
+  if (s.depth == 0) return;
+  MonFrame& f = s.frames[s.depth];
+  if (f.failed) return;
+  if (!ErrNone()) {
+    // A pair left by a quiet callee is pending and a foreign exception ends
+    // this frame: fail the frame with that pair rather than swallowing the
+    // exception as a success.
+    f.cls = s.error.cls;
+    f.code = s.error.code;
+    RunCleanup(f);
+    MonFreeToMarks();
+    f.failed = true;
+    return;
+  }
+  const std::string message = CurrentExceptionText();
+  RunCleanup(f);
+  MonFreeToMarks();
+  s.error.cls = kClsException;
+  s.error.code = kTextCode;
+  s.error.text = message;
+  f.cls = kClsException;
+  f.code = kTextCode;
+  f.failed = true;
+  TraceError(kClsException, kTextCode, 0);
+}
+
+void MonLeave() {
+  State& s = S();
+  if (s.suspended || s.depth == 0) return;
+  if (s.handlerCount > 1) {
+    // Handlers ran for frames whose leave never came: drop those frames.
+    const int drop = s.handlerCount - 1;
+    const int keep = s.depth - s.handlerCount + 1;
+    if (keep >= 1) {
+      s.frames[keep].cls = s.frames[s.depth].cls;
+      s.frames[keep].code = s.frames[s.depth].code;
+      s.frames[keep].failed = s.frames[s.depth].failed;
+      s.depth -= drop;
+    }
+  }
+  MonFrame& f = s.frames[s.depth];
+  const bool hasError = f.cls != 0 && f.code != 0;
+  if (hasError) {
+    RunCleanup(f);
+    MonFreeToMarks();
+  }
+  s.depth--;
+  s.handlerCount = 0;
+  s.error.cls = f.cls;
+  s.error.code = f.code;
+  if (f.quiet) return;
+  MonFrame& below = s.frames[s.depth];
+  below.cls = f.cls;
+  below.code = f.code;
+  // The failed mark travels only with an error: after MonAbort the caller
+  // carries on as if nothing happened.
+  below.failed = f.failed && hasError;
+  if (hasError && f.failed) throw EMon(ErrText(f.cls, f.code));
+}
+
+void MonAbort() {
+  State& s = S();
+  if (s.suspended) return;
+  if (s.depth > 0 && !s.frames[s.depth].failed) s.frames[s.depth].failed = true;
+  throw EMon(std::string());
+}
+
+int MonDepth() { return S().depth; }
+
+void ErrGuardOn() { S().guard = true; }
+void ErrGuardOff() { S().guard = false; }
+void MonSuspend() { S().suspended = true; }
+void MonResume() { S().suspended = false; }
+
+std::string CurrentExceptionText() {
+  std::string text;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    text = Demangle(typeid(e).name()) + ": " + e.what();
+  } catch (...) {
+    const std::type_info* t = abi::__cxa_current_exception_type();
+    text = (t ? Demangle(t->name()) : std::string("unknown exception")) +
+           ": (no message)";
+  }
+  if (text.size() > 1024) text.resize(1024);
+  return text;
+}
+
+// ---- trace file -----------------------------------------------------------
+
+void TracePush(const char* name) {
+  State& s = S();
+  if (!s.traceRunning || s.traceDepth >= kMaxTraceNames) return;
+  s.traceNames[s.traceDepth++] = name;
+}
+
+void TracePop() {
+  State& s = S();
+  if (s.traceRunning && s.traceDepth > 0) s.traceDepth--;
+}
+
+std::string TraceCallPath() {
+  State& s = S();
+  std::string path;
+  if (!s.traceRunning) return path;
+  for (int i = 0; i < s.traceDepth; i++) {
+    if (i) path += ':';
+    path += s.traceNames[i];
+  }
+  return path;
+}
+
+int TraceDepth() { return S().traceDepth; }
+void TraceSetFile(const std::string& path) { S().tracePath = path; }
+std::string TraceFile() { return S().tracePath; }
+bool TraceRunning() { return S().traceRunning; }
+
+void TraceStop() {
+  S().traceRunning = false;
+  S().traceDepth = 0;
+}
+
+std::string FormatOsLine(int32_t platformId, uint32_t major, uint32_t minor,
+                         uint32_t build) {
+  std::string name;
+  switch (platformId) {
+    case 0:
+      name = "Win 3.1 with Win32s";
+      break;
+    case 1:
+      name = "Win 95SR2 or compatible";
+      break;
+    case 2:
+      name = "Win NT or compatible";
+      break;
+    default:
+      name = "N/A";
+  }
+  switch (build & 0xFFFF) {
+    case 950:
+      name = "Win 95";
+      break;
+    case 1998:
+      name = "Win 98";
+      break;
+    case 2195:
+      name = "Win 2000";
+      break;
+    case 2222:
+      name = "Win 98SE";
+      break;
+    case 3000:
+      name = "Win ME";
+      break;
+  }
+  return "OS: " + name + " v" + std::to_string(major) + "." +
+         std::to_string(minor) + " - build " + std::to_string(build);
+}
+
+std::string FormatCpuLine(int32_t processorLevel, uint32_t processors) {
+  const char* name = "N/A";
+  switch (processorLevel) {
+    case 3:
+      name = "i386";
+      break;
+    case 4:
+      name = "i486";
+      break;
+    case 5:
+      name = "i586";
+      break;
+    case 6:
+      name = "i686";
+      break;
+  }
+  return std::string("CPU: ") + name +
+         ", processors: " + std::to_string(processors);
+}
+
+void TraceStart(const std::string& banner) {
+  State& s = S();
+  const bool guard = s.guard;
+  s.guard = true;
+  TraceStop();
+  bool ok = Basic::FDelete(s.tracePath) == 0;
+  if (ok) {
+    int32_t h = Basic::K_AUTO;
+    ok = Basic::TXTOpen(h, s.tracePath, Basic::kOpenCreate) == 0;
+    if (ok) Basic::TXTClose(h);
+  }
+  if (ok) {
+    s.traceRunning = true;
+    s.traceDepth = 0;
+    TraceWriteLine(banner);
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%d, %H:%M", &local);
+    TraceWriteLine(std::string("Trace started at ") + when);
+    try {
+      const SysInfo::OsVersion os = SysInfo::QueryOsVersion();
+      TraceWriteLine(FormatOsLine(os.platformId, os.major, os.minor, os.build));
+      const SysInfo::CpuInfo cpu = SysInfo::QueryCpu();
+      TraceWriteLine(FormatCpuLine(cpu.processorLevel, cpu.processors));
+    } catch (...) {
+    }
+    TraceWriteLine(std::string(40, '-'));
+  }
+  s.guard = guard;
+}
+
+void TraceWriteLine(const std::string& text) {
+  State& s = S();
+  if (!s.traceRunning) return;
+  const bool guard = s.guard;
+  s.guard = true;
+  s.traceRunning = false;
+  // The trace's own file operations must not disturb the caller's state:
+  // the last file name, the warning pair (a close clears it) or the frames.
+  const std::string lastName = Basic::LastFileName();
+  const Pair warning = s.warning;
+  const bool suspended = s.suspended;
+  s.suspended = true;
+  int32_t h = Basic::K_AUTO;
+  if (Basic::TXTOpen(h, s.tracePath, Basic::kOpenAppend) == 0) {
+    Basic::TXTWrite(h, text);
+    Basic::TXTClose(h);
+  }
+  s.suspended = suspended;
+  s.warning = warning;
+  Basic::SetLastFileName(lastName);
+  s.traceRunning = true;
+  s.guard = guard;
+}
+
+void TraceWriteLines(const std::string& text) {
+  if (!S().traceRunning) return;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      TraceWriteLine("#" + text.substr(start));
+      break;
+    }
+    TraceWriteLine("#" + text.substr(start, end - start));
+    start = end + 2;
+  }
+}
+
+void TraceMemStatus() {
+  if (!S().traceRunning) return;
+  try {
+    const SysInfo::MemInfo m = SysInfo::QueryMemory();
+    TraceWriteLines("Physical memory:\r\n  total: " + GroupedK(m.totalPhys) +
+                    "k, free: " + GroupedK(m.availPhys) +
+                    "k\r\nSwap memory:\r\n  total: " + GroupedK(m.totalSwap) +
+                    "k, free: " + GroupedK(m.availSwap) + "k");
+  } catch (...) {
+  }
+}
+
+void TraceDiskStatus(const std::string& path) {
+  if (!S().traceRunning) return;
+  int64_t total = 0, free = 0;
+  Basic::DiskFreeK(path, total, free);
+  TraceWriteLines("Drive " + path + "\r\n  total: " +
+                  Basic::NumToStr(total, 100) +
+                  "k, free: " + Basic::NumToStr(free, 100) + "k");
+}
+
+namespace {
+void TraceEvent(char prefix, int32_t cls, int32_t code, const std::string& text,
+                int32_t line) {
+  if (!S().traceRunning) return;
+  TraceWriteLine(std::string(1, prefix) + Unsigned(cls) + ":" + Unsigned(code) +
+                 ";\"" + text + "\"");
+  TraceWriteLine("@" + TraceCallPath() + ";" + std::to_string(line));
+  TraceMemStatus();
+  // The root folder stands in for the system drive.
+  TraceDiskStatus("/");
+}
+}  // namespace
+
+void TraceError(int32_t cls, int32_t code, int32_t sourceLine) {
+  TraceEvent('!', cls, code, ErrText(cls, code), sourceLine);
+}
+
+void TraceWarning(int32_t cls, int32_t code, int32_t sourceLine) {
+  TraceEvent('?', cls, code, PairText(cls, code, S().warning.text),
+             sourceLine);
+}
+
+void ErrorsFinalize() {
+  State& s = S();
+  if (s.depth > 0)
+    TraceWriteLines("Monitoring failure: " + std::to_string(s.depth) +
+                    " hanging processes.");
+}
+
+}  // namespace Errors

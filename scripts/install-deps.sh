@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run.
+# Both README commands and CI go through this one list.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain and test frameworks
+  build-essential cmake pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # GUI: library dialogs and the application
+  qt6-base-dev libqt6printsupport6 libgl-dev libegl-dev libxkbcommon-dev
+  # still-image codecs
+  libtiff-dev libpng-dev libjpeg62-turbo-dev libxpm-dev
+  # movie and sound codecs
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libogg-dev libvorbis-dev
+  # text drawing and the fonts the library asks for by name
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation
+  # peers the tests compare against
+  imagemagick netpbm ffmpeg sox
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "foundation/Errors.h"
+TEST(Smoke, Builds) { EXPECT_TRUE(Errors::ErrNone()); }
