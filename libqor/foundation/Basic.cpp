@@ -258,6 +258,11 @@ void MemXchg(void** ownerA, void** ownerB) {
   });
 }
 
+void MemSetOwner(const void* block, void* newOwner) {
+  const int i = FindBlock(block);
+  if (i >= 0) S().blocks[i].owner = static_cast<void**>(newOwner);
+}
+
 bool MemIsTracked(const void* block) { return FindBlock(block) >= 0; }
 
 void MemFreeToMark(int32_t mark) {

@@ -58,6 +58,9 @@ void MemXchg(T*& a, T*& b) {
   MemXchg(reinterpret_cast<void**>(&a), reinterpret_cast<void**>(&b));
 }
 
+// Makes newOwner the owner of a tracked block (when a record holding it is
+// moved or swapped with one that holds no tracked block).
+void MemSetOwner(const void* block, void* newOwner);
 bool MemIsTracked(const void* block);
 void MemFreeToMark(int32_t mark);
 int32_t MemMark();

@@ -1,0 +1,141 @@
+// The library's in-memory picture `Qimg`: allocation, copy, exchange, the
+// conversions between the five colour depths, and the frame every image
+// operation runs in (operation descriptor, prepare, finish).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ImgBasic {
+
+// Rows top-down, packed (no row padding). 8 bits: palette index; 15: 5-5-5;
+// 16: 5-6-5; 24: B,G,R; 32: B,G,R,x. The palette holds 256 B,G,R triples.
+struct Qimg {
+  uint8_t* data = nullptr;  // tracked block owned through this field
+  int32_t size = 0;         // bytes in the pixel block
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t bytesPerPixel = 0;
+  int32_t bitsPerPixel = 0;
+  uint8_t palette[768] = {};
+  bool attached = false;  // the pixel block belongs to someone else
+};
+
+// Dithering and grey modes of ImgConvBppEx for a result of 8 bits.
+enum : int32_t {
+  kConvPalette = 0,       // optimised palette, no dithering
+  kConvPaletteHeavy = 1,  // optimised palette, heavy dithering
+  kConvPaletteLight = 2,  // optimised palette, light dithering
+  kConvGrey = 3,
+};
+
+// Bytes per pixel of a depth: (bits + 7) div 8.
+inline int32_t BytesPerPixel(int32_t bits) { return (bits + 7) / 8; }
+
+// width × height × bytes per pixel in 64 bits, or -1 (with image error 7/2
+// raised) when a size is not positive or the block would not fit the
+// 32-bit sizes the records carry.
+int64_t CheckedImageBytes(int64_t width, int64_t height, int32_t bits,
+                          int32_t sourceLine);
+
+void _imgalloc_(Qimg* image, int32_t width, int32_t height,
+                const char* label, int32_t sourceLine, int32_t bits);
+void ImgClear(Qimg* image);
+void ImgFree(Qimg* image);
+bool ImgIsValid(const Qimg* image);
+void ImgSetDims(Qimg* image, int32_t width, int32_t height, int32_t bits);
+void ImgCopyDims(const Qimg* source, Qimg* dest);
+void ImgCopyPalette(const Qimg* source, Qimg* dest);
+void ImgCopyData(const Qimg* source, Qimg* dest);
+void ImgCopy(const Qimg* source, Qimg* dest);
+void ImgXchg(Qimg* a, Qimg* b);
+void ImgConvBppEx(Qimg* source, Qimg* dest, int32_t bits, int32_t mode);
+void ImgConvBpp(Qimg* source, Qimg* dest, int32_t bits);
+
+void ConvRowTo24(bool swap, int32_t bytesPerInputPixel, int32_t count,
+                 uint8_t* output, const uint8_t* input);
+void PalMakeGrey(uint8_t* palette);
+void PalMakeGreyInv(uint8_t* palette);
+
+struct Rgb {
+  uint8_t red, green, blue;
+};
+Rgb SplitColorRef(uint32_t colour);
+
+// ---- operation frame ------------------------------------------------------
+
+struct ImgParam {
+  double min = 0, max = 0, def = 0;
+};
+
+// What an operation needs: its working depth for each source depth, whether
+// it may write into its own source, and the range of its parameters.
+struct ImgInfoRec {
+  int32_t code = 0;
+  int32_t depthMap[6] = {24, 24, 24, 24, 24, 24};  // 8, 15, 16, 24, 32, other
+  bool inPlace = true;
+  bool paletteOp = false;
+  bool convertDest = false;
+  bool destDepthWins = false;
+  int32_t paramCount = 0;
+  ImgParam params[3];
+};
+
+// Operation codes the library's operations use.
+enum : int32_t {
+  kOpBrightness = 3,
+  kOpContrast = 5,
+  kOpDeinterlace = 6,
+  kOpEdgeEnhance = 8,
+  kOpFindEdges = 11,
+  kOpFlipH = 12,
+  kOpFlipV = 13,
+  kOpGamma = 14,
+  kOpSaturation = 26,
+  kOpSharpen = 27,
+  kOpSoften = 28,
+  kOpSwapRB = 30,
+  kOpWhiteBalance = 32,
+  kOpSprite = 38,
+  kOpResize = 39,
+  kOpResample = 40,
+  kOpCrop = 41,
+  kOpRotate = 42,
+  kOpInsert = 43,
+  kOpRemap = 44,
+  kOpLast = 44,
+};
+
+void ImgInitInfo(ImgInfoRec* info);
+void ImgInfo(ImgInfoRec* info, int32_t code);
+
+// The state of one operation between ImgInitEx and ImgDone.
+struct ImgOpState {
+  Qimg* src = nullptr;   // working source
+  Qimg* dest = nullptr;  // working destination
+  Qimg* caller = nullptr;  // the caller's destination (gets the new size)
+  Qimg temp;
+  bool freeTemp = false;
+  bool xchgTemp = false;    // exchange the temporary with the source at the end
+  bool copyPixels = false;  // palette operation on 8 bits: copy the pixels
+  bool copyPalette = false;  // 8-bit pixel operation: copy the palette
+  Qimg* xchgWith = nullptr;
+  int64_t srcRowLen = 0, destRowLen = 0;
+  int64_t srcSize = 0, destSize = 0;
+  int64_t srcPixels = 0, destPixels = 0;
+  int32_t newWidth = 0, newHeight = 0;
+  // The run the operation walks: pixels, or 256 palette items of 3 bytes.
+  int64_t itemCount = 0;
+  int32_t itemBytes = 0;
+  uint8_t* srcRun = nullptr;
+  uint8_t* destRun = nullptr;
+  int64_t srcRunLen = 0, destRunLen = 0;
+};
+
+void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
+               int32_t newHeight, int32_t newWidth, Qimg* dest);
+void ImgInit(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
+             Qimg* dest);
+void ImgDone(ImgOpState* work);
+
+}  // namespace ImgBasic
