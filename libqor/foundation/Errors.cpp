@@ -143,7 +143,6 @@ std::string TableText(int32_t cls, int32_t code) {
 std::string PairText(int32_t cls, int32_t code, const std::string& ownText) {
   if (cls == 0 || code == 0) return "No errors.";
   if (cls >= 1 && cls <= 3) return ownText;
-  if (cls >= 4 && cls <= 17) return TableText(cls, code);
   switch (cls) {
     case 10:
       return "AVI subsystem malfunction: " + Unsigned(code);
@@ -154,6 +153,7 @@ std::string PairText(int32_t cls, int32_t code, const std::string& ownText) {
     case 20:
       return "Fatal error in Win-MM: " + Unsigned(code);
     default:
+      if (cls >= 4 && cls <= 17) return TableText(cls, code);
       return "Undefined error: " + Unsigned(cls) + ":" + Unsigned(code);
   }
 }
