@@ -47,7 +47,8 @@ struct State {
   std::string tracePath = "trace.txt";
   bool traceRunning = false;
   int traceDepth = 0;
-  const char* traceNames[kMaxTraceNames] = {};
+  // Copies, so a caller may push a name built on the fly.
+  std::string traceNames[kMaxTraceNames];
 };
 
 State& S() {
