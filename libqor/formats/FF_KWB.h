@@ -52,3 +52,81 @@ class BitWriter {
 };
 
 }  // namespace FF_KWB
+
+#include <string>
+
+#include "media/ImgBasic.h"
+
+namespace FF_KWB {
+
+constexpr int32_t kHeaderSize = 64;
+constexpr int32_t kVersion = 97;
+constexpr int32_t kBlockTableOffset = 64;
+constexpr int32_t kFirstBlockOffset = 1088;
+constexpr int32_t kBlockFrames = 256;
+constexpr int32_t kBlockBytes = 3072;
+constexpr int32_t kMaxFrames = 256 * 256;
+constexpr int32_t kSmallStripBytes = 65520;
+
+// Coder field of the header.
+enum : int32_t { kCoderBest = 0, kCoderFast = 1, kCoderBestPredict = 2 };
+
+struct KWBHeader {
+  int32_t width = 0, height = 0, bytesPerPixel = 0, coder = 0;
+  int32_t frameCount = 0, keyInterval = 0;
+  double fps = 0;
+  int32_t soundFlags = 0, sampleRate = 0, firstSound = 0, smallFrames = 0;
+  int32_t totalSamples = 0;
+};
+
+// The open-file context.
+struct KWBFile {
+  KWBHeader header;
+  int32_t blockTable[256] = {};
+  uint8_t block[kBlockBytes] = {};
+  int32_t blockNo = -1;
+  bool blockDirty = false;
+  int32_t handle = 0;
+  int64_t frameBytes = 0;
+  int32_t bitsPerPixel = 0;
+  int32_t lastDecoded = 0;  // frame held by the canvas, 0 before the first
+  int32_t nextFrame = 1;    // what KWBImgLoadNext decodes
+  int64_t fileSize = 0;
+  uint8_t lastPalette[768] = {};  // last written (R,G,B)
+  uint8_t* prevFrame = nullptr;   // tracked: previous frame as coded
+  uint8_t* predict = nullptr;     // tracked: strip bytes in predicted form
+  uint8_t* canvas = nullptr;      // tracked: the last decoded frame
+  uint8_t canvasPalette[768] = {};  // B,G,R of the canvas
+  bool canvasHasPalette = false;
+  bool predicting = false;
+  bool writeMode = false;
+  bool headerWritten = false;
+  bool newPalette = false;
+  bool soundWritten = false;
+  int32_t lastSoundChunk = 0;  // write mode: position of the last chunk
+  bool open = false;
+};
+
+int32_t KWBSetFastMode(int32_t v);
+int32_t KWBSetKeyInterval(int32_t v);
+
+void KWBOpen(KWBFile* kwb, const std::string& fileName);
+void KWBCreate(KWBFile* kwb, const std::string& fileName, double fps);
+void KWBImgLoad(KWBFile* kwb, ImgBasic::Qimg* image, int32_t frame,
+                int32_t flags);
+void KWBImgLoadNext(KWBFile* kwb, ImgBasic::Qimg* image);
+void KWBSetFrame(KWBFile* kwb, int32_t n);
+void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image);
+void KWBClose(KWBFile* kwb);
+// The key frame at or before (direction <= 0) or at or after (> 0) a frame.
+int32_t KWBNearestKeyFrame(const KWBFile* kwb, int32_t frame, int32_t direction);
+// Scans frames first, first - 1, ... down to last for the nearest one that
+// carries a palette chunk and copies its entries (B,G,R) into palette.
+bool KWBGetPal(KWBFile* kwb, uint8_t* palette, int32_t first, int32_t last);
+void KWBUpdateVP_(KWBFile* kwb, int32_t frame);
+
+// Header (de)serialisation, exposed for the tests.
+void KWBPackHeader(const KWBHeader& h, uint8_t* out);
+void KWBUnpackHeader(const uint8_t* in, KWBHeader& h);
+
+}  // namespace FF_KWB
