@@ -218,6 +218,9 @@ void SndDelete(SndRec& sound, int32_t start, int32_t count) {
 }
 
 void SndConvert(SndRec& src, SndRec& dest, const WaveFormatEx& format) {
+  // The clean-up of a failed frame runs after the body has unwound, so the
+  // streams it closes live out here.
+  WaveConvRec ctx;
   Errors::Monitored("SndBasic.SndConvert", [&] {
     if (src.frames <= 0) return;
     WaveFormatEx target = format;
@@ -232,7 +235,6 @@ void SndConvert(SndRec& src, SndRec& dest, const WaveFormatEx& format) {
       TakeOver_(dest, tmp);
       return;
     }
-    WaveConvRec ctx;
     Errors::MonSetCleanup([&ctx] { CloseQuietly_(ctx); });
     WaveConvertInit(ctx, src.format, target);
     // The rate-based size with 5 % slack, but never less than the streams
