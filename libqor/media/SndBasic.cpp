@@ -40,6 +40,19 @@ void CloseQuietly_(WaveConvRec& ctx) {
   ctx = WaveConvRec{};
 }
 
+// The most bytes the context's streams can write for srcBytes more source
+// bytes, with what they hold from earlier calls; 0 without streams.
+int64_t MostBytes_(const WaveConvRec& ctx, int64_t srcBytes) {
+  uint32_t most = 0;
+  if (ctx.stream == nullptr) return 0;
+  uint32_t r = Acm::acmStreamSize(ctx.stream, static_cast<uint32_t>(srcBytes), &most,
+                                  Acm::kSizeSource);
+  if (r == Acm::kOk && ctx.stream2 != nullptr)
+    r = Acm::acmStreamSize(ctx.stream2, most, &most, Acm::kSizeSource);
+  if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
+  return most;
+}
+
 // Moves the contents of a finished temporary into dest.
 void TakeOver_(SndRec& dest, SndRec& tmp) {
   SndFree(dest);
@@ -242,15 +255,7 @@ void SndConvert(SndRec& src, SndRec& dest, const WaveFormatEx& format) {
     int64_t bytes = std::llround(static_cast<double>(target.avgBytesPerSec) /
                                  source.avgBytesPerSec *
                                  static_cast<double>(srcBytes) * 1.05);
-    uint32_t most = 0;
-    if (ctx.stream != nullptr) {
-      uint32_t r = Acm::acmStreamSize(ctx.stream, static_cast<uint32_t>(srcBytes),
-                                      &most, Acm::kSizeSource);
-      if (r == Acm::kOk && ctx.stream2 != nullptr)
-        r = Acm::acmStreamSize(ctx.stream2, most, &most, Acm::kSizeSource);
-      if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
-    }
-    bytes = std::max<int64_t>({bytes, most, srcBytes > 0 ? 1 : 0});
+    bytes = std::max<int64_t>({bytes, MostBytes_(ctx, srcBytes), 1});
     _sndalloc_(dest, bytes, __LINE__, "SndBasic.SndConvert.dest");
     WaveConvertMarkEnd(ctx);
     int32_t written = 0;
@@ -464,11 +469,15 @@ void SndLoad(SndLoadState& st, WaveConvRec& ctx, SndBlockReader reader,
           ErrSet(Errors::kClsAudio, 3, __LINE__);
         st.curBlock = static_cast<int32_t>(std::min<int64_t>(
             static_cast<int64_t>(st.curBlock) + got, std::numeric_limits<int32_t>::max()));
+        // Twice the expected bytes, and never less than the streams can
+        // write now (they may still hold samples of earlier blocks).
         const double ratio = st.samplesPerBlock > 0 ? st.samplesPerBlock : 1.0;
         const double want = std::round(got * ratio * static_cast<double>(align) * 2);
-        if (!(want >= 1 && want <= static_cast<double>(kMaxBytes)))
+        if (!(want >= 0 && want <= static_cast<double>(kMaxBytes)))
           ErrSet(Errors::kClsMemory, Basic::kMemInvalidSize, __LINE__);
-        const int64_t capacity = static_cast<int64_t>(want);
+        const int64_t capacity = std::max<int64_t>(
+            {static_cast<int64_t>(want), MostBytes_(ctx, bytes), 1});
+        CheckSize_(capacity);
         Basic::MemAlloc(st.sndData, capacity, __LINE__, Basic::kMemPlain,
                         "SndBasic.SndLoad.sl.SndData");
         if (st.curBlock >= st.blockCount) {
