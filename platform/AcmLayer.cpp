@@ -225,6 +225,7 @@ struct AcmStream {
   AVCodecID decId = AV_CODEC_ID_NONE, encId = AV_CODEC_ID_NONE;
   bool fed = false;      // something was converted since the last start
   bool drained = false;  // the codecs were flushed by an end call
+  bool ready = false;    // every stage was built
 
   AVCodecContext* dec = nullptr;
   AVCodecParserContext* parser = nullptr;
@@ -281,6 +282,7 @@ struct AcmStream {
 
 MMRESULT AcmStream::Build() {
   Release();
+  ready = false;
   pkt = av_packet_alloc();
   frame = av_frame_alloc();
   if (!pkt || !frame) return kErrNoMemory;
@@ -344,6 +346,7 @@ MMRESULT AcmStream::Build() {
       if (r < 0 || swr_init(encSwr) < 0) return kErrNotPossible;
     }
   }
+  ready = true;
   return kOk;
 }
 
@@ -679,6 +682,7 @@ MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t input, uint32_t* output,
   if (output == nullptr) return kErrInvalidParam;
   if (flags != kSizeSource) return kErrInvalidFlag;
   *output = 0;
+  if (!stream->ready) return kErrNotPossible;
   const int64_t bytes = stream->MaxOutputBytes(input);
   if (bytes > std::numeric_limits<uint32_t>::max()) return kErrNotPossible;
   *output = static_cast<uint32_t>(bytes);
@@ -712,6 +716,7 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, AcmStreamHeader* header,
     const MMRESULT r = s.Build();
     if (r != kOk) return r;
   }
+  if (!s.ready) return kErrNotPossible;
   s.fed = true;
   header->status &= ~kStatusDone;
   header->srcLengthUsed = 0;
