@@ -652,6 +652,18 @@ int64_t AcmStream::MaxOutputBytes(int64_t inputBytes) const {
 
 // ---- the calls ----------------------------------------------------------------------
 
+namespace {
+
+// The checks every header call starts with.
+MMRESULT CheckHeader(HACMSTREAM stream, const AcmStreamHeader* header) {
+  if (stream == nullptr) return kErrInvalidHandle;
+  if (header == nullptr || header->size != kStreamHeaderSize)
+    return kErrInvalidParam;
+  return kOk;
+}
+
+}  // namespace
+
 MMRESULT acmStreamOpen(HACMSTREAM* stream, void* driver, const uint8_t* src,
                        int64_t srcSize, const uint8_t* dst, int64_t dstSize,
                        const void* filter, uintptr_t callback,
@@ -691,9 +703,7 @@ MMRESULT acmStreamSize(HACMSTREAM stream, uint32_t input, uint32_t* output,
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, AcmStreamHeader* header,
                                 uint32_t flags) {
-  if (stream == nullptr) return kErrInvalidHandle;
-  if (header == nullptr || header->size != kStreamHeaderSize)
-    return kErrInvalidParam;
+  if (const MMRESULT r = CheckHeader(stream, header); r != kOk) return r;
   if (flags != 0) return kErrInvalidFlag;
   if ((header->srcLength > 0 && header->src == nullptr) ||
       (header->dstLength > 0 && header->dst == nullptr))
@@ -704,9 +714,7 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, AcmStreamHeader* header,
 
 MMRESULT acmStreamConvert(HACMSTREAM stream, AcmStreamHeader* header,
                           uint32_t flags) {
-  if (stream == nullptr) return kErrInvalidHandle;
-  if (header == nullptr || header->size != kStreamHeaderSize)
-    return kErrInvalidParam;
+  if (const MMRESULT r = CheckHeader(stream, header); r != kOk) return r;
   if ((flags & ~(kConvertBlockAlign | kConvertStart | kConvertEnd)) != 0)
     return kErrInvalidFlag;
   if (!(header->status & kStatusPrepared)) return kErrUnprepared;
@@ -753,9 +761,7 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, AcmStreamHeader* header,
 
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, AcmStreamHeader* header,
                                   uint32_t flags) {
-  if (stream == nullptr) return kErrInvalidHandle;
-  if (header == nullptr || header->size != kStreamHeaderSize)
-    return kErrInvalidParam;
+  if (const MMRESULT r = CheckHeader(stream, header); r != kOk) return r;
   if (flags != 0) return kErrInvalidFlag;
   if (!(header->status & kStatusPrepared)) return kErrUnprepared;
   header->status &= ~kStatusPrepared;

@@ -13,6 +13,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/SndBasic.h"
+#include "support/SoundFormats.h"
 
 using namespace SndBasic;
 
@@ -156,14 +157,7 @@ TEST(SndFormat, ValidateRecomputesPcmOnly) {
   EXPECT_EQ(4, pcm.blockAlign);
   EXPECT_EQ(88200u, pcm.avgBytesPerSec);
 
-  WaveFormatEx ima;
-  ima.formatTag = Acm::kTagImaAdpcm;
-  ima.channels = 1;
-  ima.samplesPerSec = 22050;
-  ima.avgBytesPerSec = 11100;
-  ima.blockAlign = 512;
-  ima.bitsPerSample = 4;
-  ima.extraSize = 2;
+  WaveFormatEx ima = TestSound::Format(Acm::kTagImaAdpcm, 1, 22050, 11100, 512, 4, 2);
   EXPECT_TRUE(WaveFormatValidate(ima));
   EXPECT_EQ(512, ima.blockAlign);  // not channels x (4 / 8) = 0
   EXPECT_EQ(11100u, ima.avgBytesPerSec);
@@ -542,12 +536,7 @@ TEST(SndCompressed, MpegAudioToAnotherRateTakesTwoPasses) {
   ASSERT_GT(mp2.size(), 1000u);
 
   SndRec m;
-  m.format.formatTag = Acm::kTagMpeg;
-  m.format.channels = 1;
-  m.format.samplesPerSec = 44100;
-  m.format.avgBytesPerSec = 16000;
-  m.format.blockAlign = 1;
-  m.format.bitsPerSample = 16;
+  m.format = TestSound::Format(Acm::kTagMpeg, 1, 44100, 16000, 1, 16);
   _sndalloc_(m, static_cast<int64_t>(mp2.size()), __LINE__, "test.mp2");
   std::memcpy(m.data, mp2.data(), mp2.size());
   m.frames = static_cast<int32_t>(mp2.size());
@@ -582,13 +571,7 @@ TEST(SndErrors, UnusableTargetFormat) {
 
 TEST(SndErrors, StreamRefusalIsClass19WithTheResult) {
   SndRec s = Sine(10, 8000, 100, 100), d;
-  WaveFormatEx odd;
-  odd.formatTag = 0x7777;  // no codec knows it
-  odd.channels = 1;
-  odd.samplesPerSec = 8000;
-  odd.avgBytesPerSec = 4000;
-  odd.blockAlign = 4;
-  odd.bitsPerSample = 4;
+  const WaveFormatEx odd = TestSound::Unknown();
   ExpectError(Errors::kClsAcm, static_cast<int32_t>(Acm::kErrNotPossible),
               [&] { SndConvert(s, d, odd); });
   EXPECT_EQ("Fatal error in Audio Compression Manager: 512", Errors::ErrLastText());
@@ -601,13 +584,7 @@ TEST(SndErrors, StreamRefusalIsClass19WithTheResult) {
 }
 
 TEST(SndErrors, UnknownCompressedSourceHasNoPcmProposal) {
-  WaveFormatEx odd;
-  odd.formatTag = 0x7777;
-  odd.channels = 1;
-  odd.samplesPerSec = 8000;
-  odd.avgBytesPerSec = 4000;
-  odd.blockAlign = 4;
-  odd.bitsPerSample = 4;
+  const WaveFormatEx odd = TestSound::Unknown();
   WaveConvRec ctx;
   ExpectError(Errors::kClsAudio, 3, [&] { WaveConvertInit(ctx, odd, Pcm(8000, 1, 16)); });
   EXPECT_EQ(nullptr, ctx.stream);

@@ -40,6 +40,18 @@ void ReadBlocks(void* handle, int32_t /*bytesNeeded*/, uint8_t*& block,
   bytes += r.lie;
 }
 
+// A 16-bit mono sine advancing step radians a frame.
+SndRec Sine(int32_t frames, int32_t rate, double amp, double step) {
+  SndRec s;
+  SndMakeSilence(s, frames, rate, 16, 1);
+  for (int i = 0; i < frames; i++) {
+    const int16_t v = static_cast<int16_t>(std::lround(amp * std::sin(i * step)));
+    s.data[2 * i] = static_cast<uint8_t>(v);
+    s.data[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+  }
+  return s;
+}
+
 WaveFormatEx Pcm(int32_t rate, int32_t channels, int32_t bits) {
   WaveFormatEx f;
   WaveFormatSetPCM(f, rate, channels, bits);
@@ -118,13 +130,7 @@ TEST(SndLoad, DeliversConvertedFramesAcrossReaderBlocks) {
 
 TEST(SndLoad, RateConversionKeepsItsStateBetweenCalls) {
   const int32_t n = 5000;
-  SndRec src;
-  SndMakeSilence(src, n, 22050, 16, 1);
-  for (int i = 0; i < n; i++) {
-    const int16_t v = static_cast<int16_t>(std::lround(12000 * std::sin(i * 0.07)));
-    src.data[2 * i] = static_cast<uint8_t>(v);
-    src.data[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  }
+  SndRec src = Sine(n, 22050, 12000, 0.07);
   const WaveFormatEx delivered = Pcm(44100, 1, 16);
   SndRec whole;
   SndConvert(src, whole, delivered);
@@ -146,13 +152,7 @@ TEST(SndLoad, RateConversionKeepsItsStateBetweenCalls) {
 
 TEST(SndLoad, AdpcmSourceBlocksDecodeToTheWholeConversion) {
   const int32_t n = 11025;
-  SndRec pcm;
-  SndMakeSilence(pcm, n, 22050, 16, 1);
-  for (int i = 0; i < n; i++) {
-    const int16_t v = static_cast<int16_t>(std::lround(15000 * std::sin(i * 0.21)));
-    pcm.data[2 * i] = static_cast<uint8_t>(v);
-    pcm.data[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  }
+  SndRec pcm = Sine(n, 22050, 15000, 0.21);
   std::vector<uint8_t> imaFormat(64, 0);
   imaFormat[0] = static_cast<uint8_t>(Acm::kTagImaAdpcm);
   const std::vector<uint8_t> pcmBytes = Acm::WaveFormatBytes(pcm.format);

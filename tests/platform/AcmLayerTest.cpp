@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/AcmLayer.h"
+#include "support/SoundFormats.h"
 
 using namespace Acm;
 
@@ -98,14 +99,7 @@ TEST(AcmLayer, ShortPcmHeaderAndExtraBytesBeyondTheBlock) {
   acmStreamClose(s, 0);
   // An ADPCM header announcing 32 extra bytes in an 18-byte block: only the
   // 18 bytes are read (the sanitizer build watches this).
-  WaveFormatEx ima;
-  ima.formatTag = kTagImaAdpcm;
-  ima.channels = 1;
-  ima.samplesPerSec = 8000;
-  ima.avgBytesPerSec = 4055;
-  ima.blockAlign = 256;
-  ima.bitsPerSample = 4;
-  ima.extraSize = 32;
+  const WaveFormatEx ima = TestSound::Format(kTagImaAdpcm, 1, 8000, 4055, 256, 4, 32);
   std::unique_ptr<uint8_t[]> exact(new uint8_t[18]);
   WaveFormatWrite(ima, exact.get());
   ASSERT_EQ(kOk, acmStreamOpen(&s, nullptr, exact.get(), 18, b.data(), 18, nullptr, 0, 0, 0));
