@@ -513,12 +513,15 @@ MMRESULT AcmStream::Resample(std::vector<int16_t>& s, bool end) {
   }
   rateIn += inFrames;
   if (end) {
-    for (;;) {
-      const int64_t before = produced;
-      const MMRESULT m = run(nullptr, 0);
-      if (m != kOk) return m;
-      if (produced == before) break;
-    }
+    // Silence after the last sample lets the filter give out everything it
+    // holds (a flush alone gives nothing for sounds shorter than the
+    // filter); the surplus is cut below.
+    const int64_t taps =
+        64 + 64 * std::max<int64_t>(1, src.h.samplesPerSec / dst.h.samplesPerSec);
+    const std::vector<int16_t> silence(static_cast<size_t>(taps * ch), 0);
+    MMRESULT m = run(silence.data(), static_cast<int>(taps));
+    if (m == kOk) m = run(nullptr, 0);
+    if (m != kOk) return m;
     const int64_t target =
         (rateIn * dst.h.samplesPerSec + src.h.samplesPerSec / 2) /
         src.h.samplesPerSec;
@@ -526,13 +529,9 @@ MMRESULT AcmStream::Resample(std::vector<int16_t>& s, bool end) {
     if (total > target) {
       produced = std::max<int64_t>(0, produced - (total - target));
     } else if (total < target) {
-      // Repeat the last frame to fill the few frames the filter held back.
+      // Not expected after the silence; keep the count rule all the same.
       const int64_t add = target - total;
-      out.resize(static_cast<size_t>((produced + add) * ch));
-      for (int64_t f = produced; f < produced + add; f++)
-        for (int c = 0; c < ch; c++)
-          out[static_cast<size_t>(f * ch + c)] =
-              f > 0 ? out[static_cast<size_t>((f - 1) * ch + c)] : 0;
+      out.resize(static_cast<size_t>((produced + add) * ch), 0);
       produced += add;
     }
   }
@@ -718,6 +717,9 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, AcmStreamHeader* header,
   if ((flags & ~(kConvertBlockAlign | kConvertStart | kConvertEnd)) != 0)
     return kErrInvalidFlag;
   if (!(header->status & kStatusPrepared)) return kErrUnprepared;
+  if ((header->srcLength > 0 && header->src == nullptr) ||
+      (header->dstLength > 0 && header->dst == nullptr))
+    return kErrInvalidParam;
   AcmStream& s = *stream;
   const bool end = (flags & kConvertEnd) != 0;
   if (((flags & kConvertStart) && s.fed) || s.drained) {

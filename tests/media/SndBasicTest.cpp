@@ -1,6 +1,7 @@
 // Sound record operations and wave format conversions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -431,6 +432,31 @@ TEST(SndRate, OddCountRoundsToNearestFrame) {
   EXPECT_EQ(363, f.frames);  // 1000 x 8000 / 22050 = 362.8
   EXPECT_EQ(2, f.format.channels);
   for (SndRec* r : {&s, &d, &e, &f}) SndFree(*r);
+}
+
+TEST(SndRate, RuleHoldsForShortSoundsAndEveryRatePair) {
+  const int32_t rates[] = {8000, 11025, 22050, 32000, 44100, 48000};
+  for (int32_t a : rates) {
+    for (int32_t b : rates) {
+      if (a == b) continue;
+      for (int32_t n = 1; n < 300; n += 7) {
+        SndRec s, d;
+        SndMakeSilence(s, n, a, 16, 1);
+        for (int32_t i = 0; i < n; i++) PutS16(s, i, 20000);  // a constant level
+        SndConvert(s, d, Pcm(b, 1, 16));
+        const int64_t want = (static_cast<int64_t>(n) * b + a / 2) / a;
+        ASSERT_EQ(want, d.frames) << a << " -> " << b << ", " << n << " frames";
+        // Even a sound shorter than the filter comes out as sound, not silence.
+        if (d.frames > 0) {
+          int32_t peak = 0;
+          for (int32_t i = 0; i < d.frames; i++) peak = std::max<int32_t>(peak, S16At(d, i));
+          ASSERT_GT(peak, 2000) << a << " -> " << b << ", " << n << " frames";
+        }
+        SndFree(s);
+        SndFree(d);
+      }
+    }
+  }
 }
 
 TEST(SndRate, AgreesWithSox) {
