@@ -34,23 +34,36 @@ void CheckSize_(int64_t bytes) {
     ErrSet(Errors::kClsMemory, Basic::kMemInvalidSize, __LINE__);
 }
 
+// A byte count worked out in reals, rounded to the nearest integer; one the
+// records cannot carry is an invalid memory request.
+int64_t RoundedSize_(double bytes) {
+  const double r = std::round(bytes);
+  if (!(r >= 0 && r <= static_cast<double>(kMaxBytes)))
+    ErrSet(Errors::kClsMemory, Basic::kMemInvalidSize, __LINE__);
+  return static_cast<int64_t>(r);
+}
+
 void CloseQuietly_(WaveConvRec& ctx) {
   if (ctx.stream) Acm::acmStreamClose(ctx.stream, 0);
   if (ctx.stream2) Acm::acmStreamClose(ctx.stream2, 0);
   ctx = WaveConvRec{};
 }
 
-// The most bytes the context's streams can write for srcBytes more source
-// bytes, with what they hold from earlier calls; 0 without streams.
-int64_t MostBytes_(const WaveConvRec& ctx, int64_t srcBytes) {
+// The most bytes one stream can write for srcBytes more source bytes.
+int64_t PassBytes_(Acm::HACMSTREAM stream, int64_t srcBytes) {
   uint32_t most = 0;
-  if (ctx.stream == nullptr) return 0;
-  uint32_t r = Acm::acmStreamSize(ctx.stream, static_cast<uint32_t>(srcBytes), &most,
-                                  Acm::kSizeSource);
-  if (r == Acm::kOk && ctx.stream2 != nullptr)
-    r = Acm::acmStreamSize(ctx.stream2, most, &most, Acm::kSizeSource);
+  const uint32_t r = Acm::acmStreamSize(stream, static_cast<uint32_t>(srcBytes),
+                                        &most, Acm::kSizeSource);
   if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
   return most;
+}
+
+// The same through both passes of a context, with what its streams hold
+// from earlier calls; 0 without streams.
+int64_t MostBytes_(const WaveConvRec& ctx, int64_t srcBytes) {
+  if (ctx.stream == nullptr) return 0;
+  const int64_t most = PassBytes_(ctx.stream, srcBytes);
+  return ctx.stream2 ? PassBytes_(ctx.stream2, most) : most;
 }
 
 // Moves the contents of a finished temporary into dest.
@@ -252,7 +265,7 @@ void SndConvert(SndRec& src, SndRec& dest, const WaveFormatEx& format) {
     WaveConvertInit(ctx, src.format, target);
     // The rate-based size with 5 % slack, but never less than the streams
     // say this conversion can write.
-    int64_t bytes = std::llround(static_cast<double>(target.avgBytesPerSec) /
+    int64_t bytes = RoundedSize_(static_cast<double>(target.avgBytesPerSec) /
                                  source.avgBytesPerSec *
                                  static_cast<double>(srcBytes) * 1.05);
     bytes = std::max<int64_t>({bytes, MostBytes_(ctx, srcBytes), 1});
@@ -330,19 +343,16 @@ void WaveConvert_(Acm::HACMSTREAM stream, Acm::AcmStreamHeader& header,
                   uint8_t* dst, int32_t dstCapacity, int32_t& written) {
   Errors::Monitored("SndBasic.WaveConvert_", [&] {
     written = 0;
-    // What does not fit the destination stays in the stream for the next
-    // call, so a small destination loses nothing while the stream lives.
-    uint32_t most = 0;
-    uint32_t r = Acm::acmStreamSize(stream, static_cast<uint32_t>(srcBytes), &most,
-                                    Acm::kSizeSource);
-    if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
+    // A destination below the size asked for is no error: what does not fit
+    // stays in the stream and comes first on the next call.
+    PassBytes_(stream, srcBytes);
     header = Acm::AcmStreamHeader{};
     header.size = Acm::kStreamHeaderSize;
     header.src = const_cast<uint8_t*>(src);
     header.srcLength = static_cast<uint32_t>(srcBytes);
     header.dst = dst;
     header.dstLength = static_cast<uint32_t>(dstCapacity);
-    r = Acm::acmStreamPrepareHeader(stream, &header, 0);
+    uint32_t r = Acm::acmStreamPrepareHeader(stream, &header, 0);
     if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
     r = Acm::acmStreamConvert(stream, &header, flags);
     flags = Acm::kConvertBlockAlign;
@@ -374,14 +384,10 @@ void WaveConvert(WaveConvRec& ctx, const uint8_t* src, uint8_t* dst,
       return;
     }
     // Two passes: the temporary holds the PCM of the whole source.
-    uint32_t most = 0;
-    const uint32_t r = Acm::acmStreamSize(ctx.stream, static_cast<uint32_t>(srcBytes),
-                                          &most, Acm::kSizeSource);
-    if (r != Acm::kOk) ErrSet(Errors::kClsAcm, static_cast<int32_t>(r), __LINE__);
-    int64_t tempBytes = most;
+    int64_t tempBytes = PassBytes_(ctx.stream, srcBytes);
     if (srcFormat.avgBytesPerSec > 0)
       tempBytes = std::max<int64_t>(
-          tempBytes, std::llround(static_cast<double>(ctx.middle.avgBytesPerSec) /
+          tempBytes, RoundedSize_(static_cast<double>(ctx.middle.avgBytesPerSec) /
                                   srcFormat.avgBytesPerSec * srcBytes * 1.05));
     tempBytes = std::max<int64_t>(tempBytes, 1);
     CheckSize_(tempBytes);
@@ -472,11 +478,9 @@ void SndLoad(SndLoadState& st, WaveConvRec& ctx, SndBlockReader reader,
         // Twice the expected bytes, and never less than the streams can
         // write now (they may still hold samples of earlier blocks).
         const double ratio = st.samplesPerBlock > 0 ? st.samplesPerBlock : 1.0;
-        const double want = std::round(got * ratio * static_cast<double>(align) * 2);
-        if (!(want >= 0 && want <= static_cast<double>(kMaxBytes)))
-          ErrSet(Errors::kClsMemory, Basic::kMemInvalidSize, __LINE__);
         const int64_t capacity = std::max<int64_t>(
-            {static_cast<int64_t>(want), MostBytes_(ctx, bytes), 1});
+            {RoundedSize_(got * ratio * static_cast<double>(align) * 2),
+             MostBytes_(ctx, bytes), 1});
         CheckSize_(capacity);
         Basic::MemAlloc(st.sndData, capacity, __LINE__, Basic::kMemPlain,
                         "SndBasic.SndLoad.sl.SndData");
