@@ -609,6 +609,20 @@ TEST(SndErrors, StreamRefusalIsClass19WithTheResult) {
   SndFree(six);
 }
 
+TEST(SndErrors, ConversionSizeBeyondABlockIsRefused) {
+  // A header claiming one byte a second makes the rate-based size of the
+  // 48 kHz stereo result 192000 x 100000 x 1.05 bytes.
+  SndRec s;
+  s.format = TestSound::Format(Acm::kTagImaAdpcm, 1, 22050, 1, 512, 4);
+  _sndalloc_(s, 100352, __LINE__, "test.ima");
+  s.frames = 196;
+  SndRec d;
+  ExpectError(Errors::kClsMemory, Basic::kMemInvalidSize,
+              [&] { SndConvert(s, d, Pcm(48000, 2, 16)); });
+  EXPECT_EQ(nullptr, d.data);
+  SndFree(s);
+}
+
 TEST(SndErrors, UnknownCompressedSourceHasNoPcmProposal) {
   const WaveFormatEx odd = TestSound::Unknown();
   WaveConvRec ctx;
