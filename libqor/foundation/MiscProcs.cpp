@@ -136,7 +136,7 @@ std::string SecToStr(int32_t flags, double seconds) {
     text += Padded(static_cast<int64_t>(secs), 2);
   }
   if ((millis > 0 || (flags & kShowMillis)) && !(flags & kNoMillis)) {
-    if (text.empty()) text = "0";
+    if (text.empty()) text.push_back('0');
     text += '.';
     text += Padded(static_cast<int64_t>(millis), 3);
   }
