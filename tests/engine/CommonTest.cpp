@@ -1,42 +1,27 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "engine/Common.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
+#include "support/TempFiles.h"
 
 using namespace Common;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // A trace file of its own in a fresh folder, removed afterwards.
 class TraceDir {
  public:
-  TraceDir() {
-    char tmpl[] = "/tmp/qor_common_XXXXXX";
-    dir = mkdtemp(tmpl);
-    path = dir + "/trace.txt";
+  TraceDir() : path(dir.path() + "/trace.txt") {
     Errors::TraceSetFile(path);
     Errors::TraceStart("TEST");
   }
-  ~TraceDir() {
-    Errors::TraceStop();
-    std::filesystem::remove_all(dir);
-  }
-  std::string dir, path;
+  ~TraceDir() { Errors::TraceStop(); }
+  TestSupport::ScratchDir dir{"qor_common"};
+  std::string path;
 };
 
 void ExpectRecord(int32_t code, int32_t cls, int32_t num) {
@@ -113,7 +98,7 @@ TEST(CommonFrame, ForeignExceptionGives999) {
   EXPECT_EQ(r, -7);
   ExpectRecord(999, 0, 0);
   EXPECT_EQ(Errors::TraceDepth(), depth);
-  const std::string log = ReadFile(trace.path);
+  const std::string log = TestSupport::ReadWholeFile(trace.path);
   EXPECT_NE(log.find("#QorTest\r\n"), std::string::npos);
   EXPECT_NE(log.find("#ERROR IN: QorMain.QorTest\r\n"), std::string::npos);
   EXPECT_NE(log.find("#MESSAGE: std::runtime_error: boom\r\n"), std::string::npos);

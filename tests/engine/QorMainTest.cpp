@@ -1,11 +1,8 @@
 // The exports called directly, as a host linked against the library would.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "engine/Common.h"
 #include "engine/QorMain.h"
@@ -15,15 +12,9 @@
 #include "foundation/Translator.h"
 #include "platform/UiLayer.h"
 #include "qor.h"
+#include "support/TempFiles.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class ExportTest : public ::testing::Test {
  protected:
@@ -32,14 +23,11 @@ class ExportTest : public ::testing::Test {
     QorMain::QorMainInit();
     ui.echo = false;
     Ui::SetBackend(&ui);
-    char tmpl[] = "/tmp/qor_exports_XXXXXX";
-    dir = mkdtemp(tmpl);
   }
   void TearDown() override {
     Errors::TraceStop();
     Ui::SetBackend(nullptr);
     Translator::TranFree();
-    std::filesystem::remove_all(dir);
   }
   QorLastError Last() {
     QorLastError r{-5, -5, -5};
@@ -53,7 +41,8 @@ class ExportTest : public ::testing::Test {
     return buf;
   }
   Ui::HeadlessBackend ui;
-  std::string dir;
+  TestSupport::ScratchDir scratch{"qor_exports"};
+  const std::string dir = scratch.path();
 };
 
 bool Same(const QorLastError& a, const QorLastError& b) {
@@ -191,7 +180,7 @@ TEST_F(ExportTest, LogStartBareNameGoesToTheProgramFolder) {
   EXPECT_TRUE(Errors::TraceRunning());
   EXPECT_EQ(Errors::TraceFile(), expected);
   QorLogStop();
-  const std::string log = ReadFile(expected);
+  const std::string log = TestSupport::ReadWholeFile(expected);
   EXPECT_EQ(log.rfind("QOR 2.8.0\r\nTrace started at ", 0), 0u);
   std::filesystem::remove(expected);
 }
@@ -214,7 +203,7 @@ TEST_F(ExportTest, CallLogLines) {
   QorLogStop();
   EXPECT_FALSE(Common::CallLogOn());
   EXPECT_FALSE(Errors::TraceRunning());
-  const std::string log = ReadFile(path);
+  const std::string log = TestSupport::ReadWholeFile(path);
   for (const char* line :
        {"#QorPixelReorder\r\n", "#  inData=", "#  inBpp=24\r\n", "#  inOrg=0\r\n",
         "#  outData=NULL\r\n", "#  numPixels=K_AUTO\r\n", "#QorMakeFourCC\r\n",
@@ -226,7 +215,7 @@ TEST_F(ExportTest, CallLogLines) {
   // Nothing more is written once the log is stopped.
   const auto size = log.size();
   QorPixelReorder(px, 24, 0, px, 1);
-  EXPECT_EQ(ReadFile(path).size(), size);
+  EXPECT_EQ(TestSupport::ReadWholeFile(path).size(), size);
 }
 
 TEST_F(ExportTest, LogStartWithEmptyNameKeepsTheRunningTrace) {
