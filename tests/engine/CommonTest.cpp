@@ -6,7 +6,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
-#include "support/TempFiles.h"
+#include "support/TestUtil.h"
 
 using namespace Common;
 
@@ -20,7 +20,7 @@ class TraceDir {
     Errors::TraceStart("TEST");
   }
   ~TraceDir() { Errors::TraceStop(); }
-  TestSupport::ScratchDir dir{"qor_common"};
+  TestUtil::TempDir dir;
   std::string path;
 };
 
@@ -98,7 +98,7 @@ TEST(CommonFrame, ForeignExceptionGives999) {
   EXPECT_EQ(r, -7);
   ExpectRecord(999, 0, 0);
   EXPECT_EQ(Errors::TraceDepth(), depth);
-  const std::string log = TestSupport::ReadWholeFile(trace.path);
+  const std::string log = TestUtil::ReadText(trace.path);
   EXPECT_NE(log.find("#QorTest\r\n"), std::string::npos);
   EXPECT_NE(log.find("#ERROR IN: QorMain.QorTest\r\n"), std::string::npos);
   EXPECT_NE(log.find("#MESSAGE: std::runtime_error: boom\r\n"), std::string::npos);

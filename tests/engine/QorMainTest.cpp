@@ -12,7 +12,7 @@
 #include "foundation/Translator.h"
 #include "platform/UiLayer.h"
 #include "qor.h"
-#include "support/TempFiles.h"
+#include "support/TestUtil.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ class ExportTest : public ::testing::Test {
     return buf;
   }
   Ui::HeadlessBackend ui;
-  TestSupport::ScratchDir scratch{"qor_exports"};
+  TestUtil::TempDir scratch;
   const std::string dir = scratch.path();
 };
 
@@ -180,7 +180,7 @@ TEST_F(ExportTest, LogStartBareNameGoesToTheProgramFolder) {
   EXPECT_TRUE(Errors::TraceRunning());
   EXPECT_EQ(Errors::TraceFile(), expected);
   QorLogStop();
-  const std::string log = TestSupport::ReadWholeFile(expected);
+  const std::string log = TestUtil::ReadText(expected);
   EXPECT_EQ(log.rfind("QOR 2.8.0\r\nTrace started at ", 0), 0u);
   std::filesystem::remove(expected);
 }
@@ -203,7 +203,7 @@ TEST_F(ExportTest, CallLogLines) {
   QorLogStop();
   EXPECT_FALSE(Common::CallLogOn());
   EXPECT_FALSE(Errors::TraceRunning());
-  const std::string log = TestSupport::ReadWholeFile(path);
+  const std::string log = TestUtil::ReadText(path);
   for (const char* line :
        {"#QorPixelReorder\r\n", "#  inData=", "#  inBpp=24\r\n", "#  inOrg=0\r\n",
         "#  outData=NULL\r\n", "#  numPixels=K_AUTO\r\n", "#QorMakeFourCC\r\n",
@@ -215,7 +215,7 @@ TEST_F(ExportTest, CallLogLines) {
   // Nothing more is written once the log is stopped.
   const auto size = log.size();
   QorPixelReorder(px, 24, 0, px, 1);
-  EXPECT_EQ(TestSupport::ReadWholeFile(path).size(), size);
+  EXPECT_EQ(TestUtil::ReadText(path).size(), size);
 }
 
 TEST_F(ExportTest, LogStartWithEmptyNameKeepsTheRunningTrace) {

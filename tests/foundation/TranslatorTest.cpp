@@ -117,6 +117,8 @@ TEST_F(TranTest, ClearEmptiesAndTrims) {
 }
 
 TEST(TranLifecycle, WithoutTheTableNothingBreaks) {
+  TranFree();  // as after the library's stop
+  EXPECT_EQ(TranCount(), 0);
   TranSet("a", "b");
   EXPECT_EQ(TranGet("a"), "a");
   TranClear();
