@@ -16,7 +16,6 @@ void LibraryStart() {
 }
 
 void LibraryStop() {
-  QorMain::QorMainFinalize();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.

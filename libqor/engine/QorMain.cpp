@@ -19,8 +19,6 @@ void QorMainInit() {
   Common::SetCallLog(false);
 }
 
-void QorMainFinalize() {}
-
 namespace {
 
 // Exports without the status frame still never let anything escape.

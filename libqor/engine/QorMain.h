@@ -1,4 +1,4 @@
-// The exported interface's unit: its start and stop. The exports themselves
+// The exported interface's unit: its start. The exports themselves
 // are declared in the public header qor.h.
 #pragma once
 
@@ -7,6 +7,5 @@
 namespace QorMain {
 
 void QorMainInit();
-void QorMainFinalize();
 
 }  // namespace QorMain

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "foundation/Translator.h"
@@ -271,4 +272,20 @@ TEST_F(TranWalkTest, MenusPassedDirectly) {
   TranControl(&lone);
   EXPECT_EQ(S(lone.text()), "Bearbeiten");
   TranControl(nullptr);
+}
+
+TEST_F(TranWalkTest, ARuntimeExceptionIsShownAndEndsTheWalk) {
+  TranSet("First", "Erste");
+  TranSet("Second", "Zweite");
+  QMenu menu;
+  QAction* first = menu.addAction("First");
+  QAction* second = menu.addAction("Second");
+  QObject::connect(first, &QAction::changed, [] {
+    throw std::runtime_error("cannot relabel");
+  });
+  TranControl(&menu);
+  ASSERT_EQ(ui.shown.size(), 1u);
+  EXPECT_NE(ui.shown[0].text.find("cannot relabel"), std::string::npos);
+  EXPECT_EQ(ui.shown[0].icon, Ui::kIconError);
+  EXPECT_EQ(S(second->text()), "Second");
 }
