@@ -20,11 +20,7 @@
 #define QOR_EXTERN extern
 #endif
 
-#if defined(_WIN32)
-#define QOR_VISIBLE __declspec(dllexport)
-#else
 #define QOR_VISIBLE __attribute__((visibility("default")))
-#endif
 
 /* The callee pops its arguments on 32-bit Windows; elsewhere the platform's
  * own C convention applies. */
