@@ -3,6 +3,7 @@
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "formats/FF_GIF.h"
 #include "foundation/Translator.h"
 
 namespace Lifecycle {
@@ -11,11 +12,13 @@ void LibraryStart() {
   Errors::ErrClear();
   Errors::WarnClear();
   Translator::TranInit();
+  FF_GIF::GIFCacheClear();
   // The exported interface comes last.
   QorMain::QorMainInit();
 }
 
 void LibraryStop() {
+  FF_GIF::GIFCacheClear();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.
