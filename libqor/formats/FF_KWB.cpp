@@ -823,7 +823,13 @@ void KWBOpen(KWBFile* kwb, const std::string& fileName) {
     }
     KWBHeader& hd = kwb->header;
     KWBUnpackHeader(raw, hd);
-    if (hd.frameCount < 0 || hd.frameCount > kMaxFrames || hd.keyInterval < 0) {
+    if (hd.soundFlags & 1)
+      SndBasic::WaveFormatSetPCM(kwb->waveFormat, hd.sampleRate,
+                                 (hd.soundFlags & 4) ? 2 : 1,
+                                 (hd.soundFlags & 2) ? 16 : 8);
+    if (hd.frameCount < 0 || hd.frameCount > kMaxFrames || hd.keyInterval < 0 ||
+        hd.totalSamples < 0 ||
+        ((hd.soundFlags & 1) && !SndBasic::WaveFormatValidate(kwb->waveFormat))) {
       Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
       return;
     }
@@ -1239,6 +1245,7 @@ void KWBClose(KWBFile* kwb) {
       Basic::MemFree(kwb->prevFrame);
       Basic::MemFree(kwb->predict);
       Basic::MemFree(kwb->canvas);
+      Basic::MemFree(kwb->soundBuffer);
       *kwb = KWBFile{};
     });
     if (kwb->writeMode) {
@@ -1255,8 +1262,168 @@ void KWBClose(KWBFile* kwb) {
     Basic::MemFree(kwb->prevFrame);
     Basic::MemFree(kwb->predict);
     Basic::MemFree(kwb->canvas);
+    Basic::MemFree(kwb->soundBuffer);
     Basic::FClose(handle);
     *kwb = KWBFile{};
+  });
+}
+
+// ---- sound ------------------------------------------------------------------
+
+namespace {
+
+// Reads a sound chunk header; false when it does not describe a chunk that
+// fits the file and moves forward through it.
+bool ReadSoundChunk(KWBFile* kwb, int64_t pos, int32_t& next, int32_t& frames) {
+  const int64_t align = kwb->waveFormat.blockAlign;
+  if (pos < kHeaderSize || pos + 16 > kwb->fileSize || align <= 0) return false;
+  uint8_t head[16];
+  ReadAt(kwb, pos, head, 16);
+  next = Get32(head + 8);
+  frames = Get32(head + 12);
+  const int64_t end = pos + 16 + int64_t{frames} * align;
+  return Get32(head) == 3 && Get32(head + 4) == 16 && frames >= 0 &&
+         end <= kwb->fileSize && (next == 0 || next >= end);
+}
+
+void LoadSoundChunk(KWBFile* kwb, int64_t pos, int32_t samplesBefore) {
+  int32_t next = 0, frames = 0;
+  if (!ReadSoundChunk(kwb, pos, next, frames)) {
+    Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+    return;
+  }
+  const int64_t bytes = int64_t{frames} * kwb->waveFormat.blockAlign;
+  Basic::MemFree(kwb->soundBuffer);
+  if (bytes > 0) {
+    Basic::MemAlloc(kwb->soundBuffer, bytes, __LINE__, Basic::kMemPlain,
+                    "FF_KWB.KWBSndSeek.buffer");
+    ReadAt(kwb, pos + 16, kwb->soundBuffer, bytes);
+  }
+  kwb->soundBufferFrames = frames;
+  kwb->soundReadOffset = 0;
+  kwb->nextSoundChunk = next;
+  kwb->samplesBefore = samplesBefore;
+}
+
+}  // namespace
+
+void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound) {
+  Errors::Monitored("FF_KWB.KWBSndSave", [&] {
+    if (!kwb->open || !kwb->writeMode) {
+      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      return;
+    }
+    if (sound->frames <= 0) return;
+    KWBHeader& h = kwb->header;
+    if (!(h.soundFlags & 1)) {
+      // The first chunk fixes the file's sound format: PCM at the sound's
+      // rate, 8 or 16 bits, one or two channels.
+      const int32_t bits = sound->format.bitsPerSample > 8 ? 16 : 8;
+      const int32_t channels = sound->format.channels >= 2 ? 2 : 1;
+      SndBasic::WaveFormatSetPCM(kwb->waveFormat,
+                                 static_cast<int32_t>(sound->format.samplesPerSec),
+                                 channels, bits);
+      if (!SndBasic::WaveFormatValidate(kwb->waveFormat)) {
+        Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+        return;
+      }
+      h.soundFlags = 1 | (bits == 16 ? 2 : 0) | (channels == 2 ? 4 : 0);
+      h.sampleRate = static_cast<int32_t>(sound->format.samplesPerSec);
+    }
+    SndBasic::SndRec converted;
+    const SndBasic::SndRec* src = sound;
+    if (SndBasic::WaveFormatDiffers(sound->format, kwb->waveFormat)) {
+      SndBasic::SndConvert(*sound, converted, kwb->waveFormat);
+      src = &converted;
+    }
+    // A file without frames starts its sound right after the header.
+    if (kwb->fileSize < kHeaderSize) kwb->fileSize = kHeaderSize;
+    const int64_t pos = kwb->fileSize;
+    const int64_t bytes = int64_t{src->frames} * kwb->waveFormat.blockAlign;
+    if (pos + 16 + bytes > INT32_MAX ||
+        int64_t{h.totalSamples} + src->frames > INT32_MAX) {
+      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      return;
+    }
+    uint8_t head[16];
+    Put4(head, 3, 16, 0, src->frames);
+    WriteAt(kwb, pos, head, 16);
+    WriteAt(kwb, pos + 16, src->data, bytes);
+    kwb->fileSize = pos + 16 + bytes;
+    if (kwb->lastSoundChunk == 0) {
+      h.firstSound = static_cast<int32_t>(pos);
+    } else {
+      uint8_t link[4];
+      Put32(link, static_cast<uint32_t>(pos));
+      WriteAt(kwb, kwb->lastSoundChunk + 8, link, 4);
+    }
+    kwb->lastSoundChunk = static_cast<int32_t>(pos);
+    kwb->soundWritten = true;
+    h.totalSamples += src->frames;
+    if (src == &converted) SndBasic::SndFree(converted);
+  });
+}
+
+void KWBSndSeek(KWBFile* kwb, int32_t sample) {
+  Errors::Monitored("FF_KWB.KWBSndSeek", [&] {
+    const KWBHeader& h = kwb->header;
+    if (!kwb->open || kwb->writeMode || !(h.soundFlags & 1) || sample < 0 ||
+        sample > h.totalSamples)
+      return;
+    // Walk the list to the chunk that holds the sample; each link must lead
+    // forward, so a damaged list cannot loop.
+    int64_t pos = h.firstSound;
+    int32_t before = 0;
+    for (;;) {
+      int32_t next = 0, frames = 0;
+      if (!ReadSoundChunk(kwb, pos, next, frames)) {
+        Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+        return;
+      }
+      if (sample < before + int64_t{frames} || next == 0) {
+        LoadSoundChunk(kwb, pos, before);
+        kwb->soundReadOffset = std::min(sample - before, frames);
+        break;
+      }
+      before += frames;
+      pos = next;
+    }
+    kwb->samplePosition = sample;
+  });
+}
+
+void KWBSndLoad(KWBFile* kwb, SndBasic::SndRec* sound, int32_t start, int32_t count,
+                int32_t flags) {
+  Errors::Monitored("FF_KWB.KWBSndLoad", [&] {
+    sound->frames = 0;
+    const KWBHeader& h = kwb->header;
+    if (!kwb->open || kwb->writeMode || !(h.soundFlags & 1) || start < 0 ||
+        start > h.totalSamples || count <= 0)
+      return;
+    if (start != kwb->samplePosition || !(flags & 1) || !kwb->soundBuffer)
+      KWBSndSeek(kwb, start);
+    const int64_t align = kwb->waveFormat.blockAlign;
+    const int32_t wanted = static_cast<int32_t>(
+        std::min<int64_t>(count, int64_t{h.totalSamples} - start));
+    sound->format = kwb->waveFormat;
+    if (wanted <= 0) return;
+    SndBasic::_sndalloc_(*sound, wanted * align, __LINE__, "FF_KWB.KWBSndLoad.sound");
+    int32_t done = 0;
+    while (done < wanted) {
+      if (kwb->soundReadOffset >= kwb->soundBufferFrames) {
+        if (kwb->nextSoundChunk == 0) break;  // the end of the list
+        LoadSoundChunk(kwb, kwb->nextSoundChunk,
+                       kwb->samplesBefore + kwb->soundBufferFrames);
+        continue;
+      }
+      const int32_t n = std::min(wanted - done, kwb->soundBufferFrames - kwb->soundReadOffset);
+      std::memcpy(sound->data + done * align, kwb->soundBuffer + kwb->soundReadOffset * align,
+                  static_cast<size_t>(n * align));
+      kwb->soundReadOffset += n;
+      done += n;
+    }
+    sound->frames = done;
+    kwb->samplePosition = start + done;
   });
 }
 

@@ -56,6 +56,7 @@ class BitWriter {
 #include <string>
 
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace FF_KWB {
 
@@ -104,6 +105,14 @@ struct KWBFile {
   bool newPalette = false;
   bool soundWritten = false;
   int32_t lastSoundChunk = 0;  // write mode: position of the last chunk
+  // Sound read state: the chunk in the buffer and where reading stands.
+  uint8_t* soundBuffer = nullptr;  // tracked: samples of the current chunk
+  int32_t soundBufferFrames = 0;
+  int32_t soundReadOffset = 0;     // frames of the buffer already read
+  int32_t nextSoundChunk = 0;      // file position, 0 at the end of the list
+  int32_t samplesBefore = 0;       // frames of the chunks before the buffer
+  int32_t samplePosition = 0;      // the next frame a load delivers
+  SndBasic::WaveFormatEx waveFormat{};  // delivered PCM format
   bool open = false;
 };
 
@@ -118,6 +127,10 @@ void KWBImgLoadNext(KWBFile* kwb, ImgBasic::Qimg* image);
 void KWBSetFrame(KWBFile* kwb, int32_t n);
 void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image);
 void KWBClose(KWBFile* kwb);
+void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound);
+void KWBSndSeek(KWBFile* kwb, int32_t sample);
+void KWBSndLoad(KWBFile* kwb, SndBasic::SndRec* sound, int32_t start,
+                int32_t count, int32_t flags);
 // The key frame at or before (direction <= 0) or at or after (> 0) a frame.
 int32_t KWBNearestKeyFrame(const KWBFile* kwb, int32_t frame, int32_t direction);
 // Scans frames first, first - 1, ... down to last for the nearest one that

@@ -340,3 +340,124 @@ TEST(KwbErrors, DamagedFilesGiveErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+SndBasic::SndRec Tone(int32_t frames, int32_t rate, int32_t channels, int32_t bits,
+                      int32_t offset) {
+  SndBasic::SndRec s;
+  SndBasic::SndMakeSilence(s, frames, rate, bits, channels);
+  const int32_t align = s.format.blockAlign;
+  for (int32_t i = 0; i < frames * align; i++)
+    s.data[i] = static_cast<uint8_t>((i + offset) * 37 % 251);
+  return s;
+}
+
+TEST(KwbSound, InterleavedSoundSeeksAndLoads) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("av.kwb");
+  std::vector<uint8_t> all;
+  {
+    KWBFile kwb;
+    KWBCreate(&kwb, name, 10);
+    Qimg img;
+    for (int n = 1; n <= 4; n++) {
+      MakeFrame(&img, 8, 6, 16, n);
+      KWBImgSave(&kwb, &img);
+      SndBasic::SndRec s = Tone(100 + n, 11025, 2, 16, n * 1000);
+      all.insert(all.end(), s.data, s.data + s.frames * 4);
+      KWBSndSave(&kwb, &s);
+      SndBasic::SndFree(s);
+    }
+    KWBClose(&kwb);
+    ImgBasic::ImgFree(&img);
+  }
+  KWBFile kwb;
+  KWBOpen(&kwb, name);
+  ASSERT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(kwb.header.soundFlags, 7);
+  EXPECT_EQ(kwb.header.sampleRate, 11025);
+  EXPECT_EQ(kwb.header.totalSamples, 101 + 102 + 103 + 104);
+  SndBasic::SndRec got;
+  // Sequential loads across chunk borders.
+  std::vector<uint8_t> seq;
+  for (int32_t start = 0; start < 410; start += 37) {
+    KWBSndLoad(&kwb, &got, start, 37, start ? 1 : 0);
+    seq.insert(seq.end(), got.data, got.data + got.frames * 4);
+  }
+  EXPECT_EQ(seq, all);
+  // A seek lands on the same samples as the sequential read.
+  KWBSndLoad(&kwb, &got, 250, 20, 0);
+  ASSERT_EQ(got.frames, 20);
+  EXPECT_EQ(std::memcmp(got.data, all.data() + 250 * 4, 80), 0);
+  // Past the end: no data.
+  KWBSndLoad(&kwb, &got, 500, 10, 0);
+  EXPECT_EQ(got.frames, 0);
+  // Frames still read back.
+  Qimg img, want;
+  KWBImgLoad(&kwb, &img, 3, 0);
+  MakeFrame(&want, 8, 6, 16, 3);
+  EXPECT_TRUE(SameFrame(img, want));
+  SndBasic::SndFree(got);
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&want);
+  KWBClose(&kwb);
+}
+
+TEST(KwbSound, SoundOnlyFileAndConversionToTheFileFormat) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("s.kwb");
+  KWBFile kwb;
+  KWBCreate(&kwb, name, 10);
+  SndBasic::SndRec mono8 = Tone(50, 8000, 1, 8, 0);
+  SndBasic::SndRec stereo16 = Tone(30, 8000, 2, 16, 3);
+  KWBSndSave(&kwb, &mono8);
+  KWBSndSave(&kwb, &stereo16);  // converted to 8-bit mono
+  // A file that began with sound takes no frames.
+  Qimg img;
+  MakeFrame(&img, 4, 4, 24, 1);
+  EXPECT_THROW(KWBImgSave(&kwb, &img), Errors::EMon);
+  KWBClose(&kwb);
+  const std::string raw = TestUtil::ReadText(name);
+  EXPECT_EQ(raw[64], 3);  // the first chunk right after the header
+  KWBOpen(&kwb, name);
+  EXPECT_EQ(kwb.header.frameCount, 0);
+  EXPECT_EQ(kwb.header.soundFlags, 1);
+  EXPECT_EQ(kwb.header.totalSamples, 80);
+  SndBasic::SndRec got;
+  KWBSndLoad(&kwb, &got, 0, 200, 0);
+  EXPECT_EQ(got.frames, 80);
+  EXPECT_EQ(got.format.bitsPerSample, 8);
+  EXPECT_EQ(got.format.channels, 1);
+  EXPECT_EQ(std::memcmp(got.data, mono8.data, 50), 0);
+  Qimg none;
+  EXPECT_THROW(KWBImgLoad(&kwb, &none, 1, 0), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 15);
+  KWBClose(&kwb);
+  for (auto* s : {&mono8, &stereo16, &got}) SndBasic::SndFree(*s);
+  ImgBasic::ImgFree(&img);
+}
+
+TEST(KwbSound, ALoopingChunkListIsAnError) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("loop.kwb");
+  KWBFile kwb;
+  KWBCreate(&kwb, name, 10);
+  SndBasic::SndRec s = Tone(10, 8000, 1, 8, 0);
+  KWBSndSave(&kwb, &s);
+  KWBSndSave(&kwb, &s);
+  KWBClose(&kwb);
+  std::string raw = TestUtil::ReadText(name);
+  // Point the second chunk back at the first.
+  const size_t second = 64 + 16 + 10;
+  raw[second + 8] = 64;
+  TestUtil::WriteText(name, raw);
+  KWBOpen(&kwb, name);
+  SndBasic::SndRec got;
+  EXPECT_THROW(KWBSndLoad(&kwb, &got, 15, 5, 0), Errors::EMon);
+  KWBClose(&kwb);
+  SndBasic::SndFree(s);
+  SndBasic::SndFree(got);
+}
+
+}  // namespace
