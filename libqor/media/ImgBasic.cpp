@@ -535,7 +535,8 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
 
 void ImgInit(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
              Qimg* dest) {
-  ImgInitEx(info, work, source, source->height, source->width, dest);
+  ImgInitEx(info, work, source, source ? source->height : 0,
+            source ? source->width : 0, dest);
 }
 
 void ImgDone(ImgOpState* work) {

@@ -138,4 +138,30 @@ void ImgInit(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
              Qimg* dest);
 void ImgDone(ImgOpState* work);
 
+// ---- geometry and pixel operations ----------------------------------------
+// Each runs in the operation frame above and leaves its result at the depth
+// its descriptor gives. A null destination means "in place" for the
+// operations that may write into their source.
+
+// tables: 256 bytes for red, then green, then blue.
+void ImgRemap(Qimg* source, Qimg* dest, const uint8_t* tables);
+void ImgResize(Qimg* source, Qimg* dest, int32_t width, int32_t height);
+void ImgResample(Qimg* source, Qimg* dest, int32_t width, int32_t height);
+void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
+             int32_t height);
+
+// Directions of ImgRotate; any other value makes a plain copy.
+enum : int32_t {
+  kRotateClockwise = 1,
+  kRotateHalf = 2,
+  kRotateAnticlockwise = 3,
+};
+void ImgRotate(Qimg* source, Qimg* dest, int32_t direction);
+void ImgFlipV(Qimg* source, Qimg* dest);
+void ImgFlipH(Qimg* source, Qimg* dest);
+void ImgSwapRB(Qimg* source, Qimg* dest);
+void ImgInsert(Qimg* source, Qimg* dest, int32_t x, int32_t y);
+void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
+               uint32_t transparent);
+
 }  // namespace ImgBasic
