@@ -106,7 +106,7 @@ void ConvertPixels(const Qimg& src, Qimg& dst, int32_t bits, int32_t mode) {
         continue;
       }
       if (from == 16 && bits == 15) {
-        Wr16(o, (w & 31) | ((w >> 1) & 0x7FE0u));
+        Wr16(o, Word565To555(w));
         continue;
       }
       b = static_cast<uint8_t>((w & 31) * 8);
