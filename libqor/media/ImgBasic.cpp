@@ -186,7 +186,9 @@ void ImgClear(Qimg* image) { *image = Qimg{}; }
 
 void ImgFree(Qimg* image) {
   Errors::Monitored("ImgBasic.ImgFree", [&] {
-    Basic::MemFree(image->data);
+    // An attached record's block belongs to someone else, even when that
+    // someone keeps it in the tracked table.
+    if (!image->attached) Basic::MemFree(image->data);
     ImgClear(image);
   });
 }
@@ -246,8 +248,8 @@ void ImgCopy(const Qimg* source, Qimg* dest) {
 void ImgXchg(Qimg* a, Qimg* b) {
   Errors::Monitored("ImgBasic.ImgXchg", [&] {
     if (a == b) return;
-    const bool ta = a->data && Basic::MemIsTracked(a->data);
-    const bool tb = b->data && Basic::MemIsTracked(b->data);
+    const bool ta = !a->attached && a->data && Basic::MemIsTracked(a->data);
+    const bool tb = !b->attached && b->data && Basic::MemIsTracked(b->data);
     if (ta && tb) {
       Basic::MemXchg(a->data, b->data);
     } else if (ta) {
@@ -501,7 +503,12 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
     work->freeTemp = true;
     work->xchgWith = source;
   }
-  if (work->src != work->dest) {
+  // An attached destination of the right layout is written where it is;
+  // reallocating it would drop the pixels a paste draws onto.
+  Qimg* wd = work->dest;
+  const bool keepAttached = wd->attached && wd->data && wd->width == newWidth &&
+                            wd->height == newHeight && wd->bitsPerPixel == depth;
+  if (work->src != work->dest && !keepAttached) {
     _imgalloc_(work->dest, newWidth, newHeight, "ImgBasic.ImgInitEx.pdest^",
                __LINE__, depth);
     ImgSetDims(work->dest, newWidth, newHeight, depth);

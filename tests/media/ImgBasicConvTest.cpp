@@ -19,6 +19,7 @@ namespace {
 // Two colours, as B,G,R bytes:
 //   P = (15, 135, 255): b5 1, g5 16, g6 33, r5 31
 //   Q = (248, 4, 7):    b5 31, g5 0, g6 1, r5 0
+using Bytes = std::vector<uint8_t>;
 const std::vector<uint8_t> k24 = {15, 135, 255, 248, 4, 7};
 const std::vector<uint8_t> k32 = {15, 135, 255, 0xAA, 248, 4, 7, 0x55};
 // 15 bits: P = 1 | 16<<5 | 31<<10 = 0x7E01, Q = 0x001F.
@@ -204,6 +205,62 @@ TEST_F(ImgConv, HostileSizesAreRefused) {
   EXPECT_THROW(_imgalloc_(img, 0, 5, "t", __LINE__, 24), Errors::EMon);
   EXPECT_THROW(_imgalloc_(img, 5, -1, "t", __LINE__, 24), Errors::EMon);
   EXPECT_FALSE(ImgIsValid(img));
+}
+
+}  // namespace
+
+namespace {
+
+// Records attached to pixels they do not own.
+class ImgAttached : public TestSupport::ImgTest {};
+
+TEST_F(ImgAttached, FreeLeavesTheOwnersBlockAlone) {
+  Qimg* owner = New();
+  Fill(owner, 2, 1, 24, k24);
+  Qimg view;
+  view.data = owner->data;
+  view.attached = true;
+  ImgSetDims(&view, 2, 1, 24);
+  EXPECT_EQ(view.size, 6);
+  EXPECT_TRUE(ImgIsValid(&view));
+  ImgFree(&view);
+  EXPECT_FALSE(ImgIsValid(&view));
+  EXPECT_TRUE(Basic::MemIsTracked(owner->data));
+  EXPECT_EQ(Pixels(*owner), k24);
+}
+
+TEST_F(ImgAttached, PasteDrawsIntoTheAttachedPixels) {
+  uint8_t host[12] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+  Qimg view;
+  view.data = host;
+  view.attached = true;
+  ImgSetDims(&view, 2, 2, 24);
+  Qimg* src = New();
+  Fill(src, 1, 1, 24, {9, 8, 7});
+  ImgInsert(src, &view, 1, 1);
+  EXPECT_EQ(view.data, host);
+  EXPECT_TRUE(view.attached);
+  EXPECT_EQ(Bytes(host, host + 12),
+            (Bytes{0, 0, 0, 1, 1, 1, 2, 2, 2, 9, 8, 7}));
+}
+
+TEST_F(ImgAttached, ExchangeKeepsOwnershipWithTheBlock) {
+  Qimg* owner = New();
+  Fill(owner, 2, 1, 24, k24);
+  Qimg* view = New();
+  view->data = owner->data;
+  view->attached = true;
+  ImgSetDims(view, 2, 1, 24);
+  Qimg* other = New();
+  Fill(other, 1, 1, 8, {3});
+  ImgXchg(view, other);
+  EXPECT_TRUE(other->attached);
+  EXPECT_EQ(other->data, owner->data);
+  EXPECT_EQ(Pixels(*view), (Bytes{3}));
+  ImgFree(other);  // attached: frees nothing
+  EXPECT_TRUE(Basic::MemIsTracked(owner->data));
+  ImgFree(view);  // now owns the 8-bit block
+  EXPECT_EQ(Basic::MemMark(), 1);
 }
 
 }  // namespace
