@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <variant>
 
+#include "foundation/Basic.h"
+
 namespace Gdi {
 namespace {
 
@@ -99,15 +101,7 @@ State& S() {
   return state;
 }
 
-bool InjectFault(int32_t& counter) {
-  if (counter < 0) return false;
-  if (counter == 0) {
-    counter = -1;
-    return true;
-  }
-  counter--;
-  return false;
-}
+bool InjectFault(int32_t& counter) { return Basic::CountDownFault(counter); }
 
 uintptr_t Id(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
 
