@@ -255,6 +255,18 @@ TEST_F(ImgOps, ResampleAlwaysGivesTwentyFourBits) {
   EXPECT_EQ(Pixels(*d), (Bytes{0, 0, 0, 200, 0, 0}));
 }
 
+TEST_F(ImgOps, ResampleShrinkingRowsAndStretchingColumns) {
+  // Rows 3 -> 2: (r0, r1) and r2; columns 2 -> 3: p0, mean(p0, p1), p1.
+  Qimg* s = New();
+  Fill(s, 2, 3, 24, {10, 10, 10, 30, 30, 30,  //
+                     20, 20, 20, 40, 40, 40,  //
+                     60, 60, 60, 90, 90, 90});
+  Qimg* d = New();
+  ImgResample(s, d, 3, 2);
+  EXPECT_EQ(Pixels(*d), (Bytes{15, 15, 15, 25, 25, 25, 35, 35, 35,  //
+                               60, 60, 60, 75, 75, 75, 90, 90, 90}));
+}
+
 // ---- crop ------------------------------------------------------------------------
 
 TEST_F(ImgOps, CropCopiesTheRectangle) {
@@ -272,6 +284,15 @@ TEST_F(ImgOps, CropInPlaceAndCutAtTheEdges) {
   EXPECT_EQ(s->width, 2);
   EXPECT_EQ(s->height, 2);
   EXPECT_EQ(Pixels(*s), (Bytes{2, 1, 7, 3, 1, 7, 2, 2, 7, 3, 2, 7}));
+}
+
+TEST_F(ImgOps, CropInPlaceOfSixteenBitsGivesTwentyFour) {
+  Qimg* s = New();
+  Fill(s, 2, 1, 16, {0x1F, 0x00, 0x00, 0xF8});
+  ImgCrop(s, nullptr, 1, 0, 1, 1);
+  EXPECT_EQ(s->bitsPerPixel, 24);
+  EXPECT_EQ(s->width, 1);
+  EXPECT_EQ(Pixels(*s), (Bytes{0, 0, 248}));
 }
 
 TEST_F(ImgOps, CropAtTheWidthChangesNothing) {
