@@ -1,89 +1,77 @@
 #include "support/ImageMagick.h"
 
-#include <unistd.h>
-
-#include <cstdio>
+#include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "support/TestUtil.h"
 
 namespace TestSupport {
 namespace {
 
-bool WritePpm(const std::string& name, const RgbPicture& p) {
-  std::ofstream f(name, std::ios::binary);
-  f << "P6\n" << p.width << " " << p.height << "\n255\n";
-  f.write(reinterpret_cast<const char*>(p.rgb.data()),
-          static_cast<std::streamsize>(p.rgb.size()));
-  return static_cast<bool>(f);
+std::string PpmText(const RgbPicture& p) {
+  std::string text = "P6\n" + std::to_string(p.width) + " " +
+                     std::to_string(p.height) + "\n255\n";
+  text.append(p.rgb.begin(), p.rgb.end());
+  return text;
 }
 
-// Reads the next header number, skipping blanks and comments.
-bool ReadNumber(std::istream& f, int32_t& value) {
-  int c;
-  while ((c = f.peek()) != EOF) {
-    if (c == '#') {
-      std::string line;
-      std::getline(f, line);
-    } else if (std::isspace(c)) {
-      f.get();
+// Reads the next header number at pos, skipping blanks and comments.
+bool ReadNumber(const std::string& t, size_t& pos, int32_t& value) {
+  while (pos < t.size()) {
+    if (t[pos] == '#') {
+      while (pos < t.size() && t[pos] != '\n') pos++;
+    } else if (std::isspace(static_cast<unsigned char>(t[pos]))) {
+      pos++;
     } else {
       break;
     }
   }
-  return static_cast<bool>(f >> value);
+  size_t start = pos;
+  while (pos < t.size() && std::isdigit(static_cast<unsigned char>(t[pos]))) pos++;
+  if (pos == start || pos - start > 6) return false;
+  value = std::stoi(t.substr(start, pos - start));
+  return true;
 }
 
-bool ReadPpm(const std::string& name, RgbPicture& p) {
-  std::ifstream f(name, std::ios::binary);
-  std::string magic;
+bool ParsePpm(const std::string& t, RgbPicture& p) {
+  size_t pos = 2;
   int32_t maxval = 0;
-  if (!(f >> magic) || magic != "P6" || !ReadNumber(f, p.width) ||
-      !ReadNumber(f, p.height) || !ReadNumber(f, maxval) || maxval != 255 ||
-      p.width <= 0 || p.height <= 0 || p.width > 4096 || p.height > 4096)
+  if (t.compare(0, 2, "P6") != 0 || !ReadNumber(t, pos, p.width) ||
+      !ReadNumber(t, pos, p.height) || !ReadNumber(t, pos, maxval) ||
+      maxval != 255 || p.width <= 0 || p.height <= 0 || p.width > 4096 ||
+      p.height > 4096)
     return false;
-  f.get();
-  p.rgb.assign(static_cast<size_t>(p.width) * p.height * 3, 0);
-  f.read(reinterpret_cast<char*>(p.rgb.data()),
-         static_cast<std::streamsize>(p.rgb.size()));
-  return f.gcount() == static_cast<std::streamsize>(p.rgb.size());
+  pos++;  // the one blank after the header
+  const size_t bytes = static_cast<size_t>(p.width) * p.height * 3;
+  if (t.size() < pos + bytes) return false;
+  p.rgb.assign(t.begin() + static_cast<std::ptrdiff_t>(pos),
+               t.begin() + static_cast<std::ptrdiff_t>(pos + bytes));
+  return true;
 }
 
 std::string Quote(const std::string& s) {
   std::string out = "'";
-  for (char c : s) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
 }  // namespace
 
-bool HaveConvert() {
-  return std::system("convert -version >/dev/null 2>&1") == 0;
-}
+bool HaveConvert() { return TestUtil::HaveTool("convert"); }
 
 bool RunConvert(const RgbPicture& in, const std::vector<std::string>& args,
                 RgbPicture& out) {
-  char dir[] = "/tmp/qor_im_XXXXXX";
-  if (!mkdtemp(dir)) return false;
-  const std::string inName = std::string(dir) + "/in.ppm";
-  const std::string outName = std::string(dir) + "/out.ppm";
-  bool ok = WritePpm(inName, in);
-  if (ok) {
-    std::ostringstream cmd;
-    cmd << "convert " << Quote(inName);
-    for (const std::string& a : args) cmd << " " << Quote(a);
-    cmd << " -depth 8 " << Quote("ppm:" + outName) << " >/dev/null 2>&1";
-    ok = std::system(cmd.str().c_str()) == 0 && ReadPpm(outName, out);
-  }
-  std::remove(inName.c_str());
-  std::remove(outName.c_str());
-  rmdir(dir);
-  return ok;
+  TestUtil::TempDir dir;
+  const std::string inName = dir.File("in.ppm");
+  const std::string outName = dir.File("out.ppm");
+  TestUtil::WriteText(inName, PpmText(in));
+  std::ostringstream cmd;
+  cmd << "convert " << Quote(inName);
+  for (const std::string& a : args) cmd << " " << Quote(a);
+  cmd << " -depth 8 " << Quote("ppm:" + outName) << " >/dev/null 2>&1";
+  return std::system(cmd.str().c_str()) == 0 &&
+         ParsePpm(TestUtil::ReadText(outName), out);
 }
 
 }  // namespace TestSupport
