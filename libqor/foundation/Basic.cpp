@@ -57,16 +57,7 @@ State& S() {
   return state;
 }
 
-// Counts down a fault-injection counter; true when this operation must fail.
-bool InjectFault(int32_t& counter) {
-  if (counter < 0) return false;
-  if (counter == 0) {
-    counter = -1;
-    return true;
-  }
-  counter--;
-  return false;
-}
+bool InjectFault(int32_t& counter) { return CountDownFault(counter); }
 
 int FindBlock(const void* block) {
   if (!block) return -1;
@@ -715,6 +706,16 @@ double StopwatchRead(Stopwatch& sw) {
   sw.minutes = static_cast<uint16_t>(total % 60);
   sw.hours = static_cast<uint16_t>(std::min<uint64_t>(total / 60, 65535));
   return sw.elapsed;
+}
+
+bool CountDownFault(int32_t& counter) {
+  if (counter < 0) return false;
+  if (counter == 0) {
+    counter = -1;
+    return true;
+  }
+  counter--;
+  return false;
 }
 
 FaultHooks& Faults() { return S().faults; }
