@@ -284,8 +284,8 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
 void _Text_AddShadow(Qimg* dest, const Qimg* sprite, const TextAttrRec* attr) {
   Errors::Monitored("textgen._Text_AddShadow", [&] {
     CheckIndices(attr);
-    const int64_t dx = std::clamp(attr->shadowDx, -1024, 1024);
-    const int64_t dy = std::clamp(attr->shadowDy, -1024, 1024);
+    const int64_t dx = std::clamp(int32_t{attr->shadowDx}, -1024, 1024);
+    const int64_t dy = std::clamp(int32_t{attr->shadowDy}, -1024, 1024);
     MakeCanvas(dest, sprite, sprite->width + std::abs(dx),
                sprite->height + std::abs(dy), attr,
                "textgen._Text_AddShadow.imgDest");

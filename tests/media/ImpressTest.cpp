@@ -4,10 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "foundation/Errors.h"
+
+#include <unistd.h>
 
 using ImgBasic::Qimg;
 
@@ -544,4 +553,82 @@ TEST_F(ImpressTest, AverageSurvivesItsBufferBeingFreedByAFailingFrame) {
   EXPECT_EQ(out.width, 2);
   EXPECT_EQ(At(out, 0, 0, 0), 50);
   for (Qimg* q : {&a, &b, &out}) ImgBasic::ImgFree(q);
+}
+
+// ---- against a peer ---------------------------------------------------------
+
+namespace {
+
+// Runs ImageMagick's 3×3 convolution with edge pixels repeated over a
+// binary PPM of the image; returns its RGB bytes, or empty on failure.
+std::vector<uint8_t> PeerConvolve(const Qimg& img, const std::string& kernel,
+                                  const std::string& scale) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  const std::string stem = "impress_peer_" + std::to_string(::getpid());
+  const std::string in = (dir / (stem + "_in.ppm")).string();
+  const std::string out = (dir / (stem + "_out.ppm")).string();
+  {
+    std::ofstream f(in, std::ios::binary);
+    f << "P6\n" << img.width << " " << img.height << "\n255\n";
+    for (int64_t i = 0; i < int64_t{img.width} * img.height; i++) {
+      const uint8_t* p = img.data + i * 3;
+      f.put(static_cast<char>(p[2])).put(static_cast<char>(p[1]))
+          .put(static_cast<char>(p[0]));
+    }
+  }
+  const std::string cmd = "convert '" + in +
+                          "' -virtual-pixel edge -define convolve:scale=" +
+                          scale + " -morphology Convolve '3x3: " + kernel +
+                          "' -depth 8 '" + out + "' 2>/dev/null";
+  std::vector<uint8_t> rgb;
+  if (std::system(cmd.c_str()) == 0) {
+    std::ifstream f(out, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    f >> magic >> w >> h >> max;
+    f.get();
+    rgb.assign(std::istreambuf_iterator<char>(f), {});
+    if (magic != "P6" || w != img.width || h != img.height ||
+        rgb.size() != static_cast<size_t>(w) * h * 3)
+      rgb.clear();
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  return rgb;
+}
+
+}  // namespace
+
+TEST_F(ImpressTest, FiltersAgreeWithImageMagick) {
+  if (std::system("convert -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ImageMagick not installed";
+  std::mt19937 rng(7);
+  Qimg src = Make24(9, 6, [&](int, int) {
+    return ImgBasic::Rgb{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()),
+                         static_cast<uint8_t>(rng())};
+  });
+  struct Case {
+    void (*filter)(Qimg*, Qimg*);
+    const char* kernel;
+    const char* scale;
+    int tolerance;  // the peer rounds where the shift truncates
+  };
+  const Case cases[] = {
+      {Impress::ImgFindEdges, "-1,-3,-1 -3,16,-3 -1,-3,-1", "1", 0},
+      {Impress::ImgSoften, "1,1,1 1,8,1 1,1,1", "0.0625", 1},
+      {Impress::ImgSharpen, "0,-1,0 -1,8,-1 0,-1,0", "0.25", 1},
+      {Impress::ImgEdgeEnhance, "-1,-2,-1 -2,16,-2 -1,-2,-1", "0.25", 1},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> peer = PeerConvolve(src, c.kernel, c.scale);
+    if (peer.empty()) GTEST_SKIP() << "ImageMagick convolution unavailable";
+    Qimg out;
+    c.filter(&src, &out);
+    for (int64_t i = 0; i < int64_t{src.width} * src.height; i++)
+      for (int ch = 0; ch < 3; ch++)
+        EXPECT_NEAR(out.data[i * 3 + ch], peer[i * 3 + 2 - ch], c.tolerance)
+            << c.kernel << " pixel " << i;
+    ImgBasic::ImgFree(&out);
+  }
+  ImgBasic::ImgFree(&src);
 }

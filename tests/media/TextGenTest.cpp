@@ -65,19 +65,19 @@ TEST(TextGen, RecordLayoutAndDefaults) {
   const TextAttrRec a = Attr();
   EXPECT_EQ(a.fontNameLength, 5);
   EXPECT_EQ(TextGen::FontName(&a), "Arial");
-  EXPECT_EQ(a.size, 16);
-  EXPECT_EQ(a.style, 0);
-  EXPECT_EQ(a.shadowDx, 1);
-  EXPECT_EQ(a.shadowDy, 1);
-  EXPECT_EQ(a.backIndex, 0);
-  EXPECT_EQ(a.textIndex, 1);
-  EXPECT_EQ(a.shadowIndex, 2);
-  EXPECT_EQ(a.effect, 0);
-  EXPECT_EQ(a.backColour, 0xFFFFFFu);
-  EXPECT_EQ(a.textColour, 0u);
-  EXPECT_EQ(a.shadowColour, 0x808080u);
-  EXPECT_EQ(a.transparent, -1);
-  EXPECT_EQ(a.spriteWidth + a.spriteHeight + a.textWidth + a.textHeight, 0);
+  EXPECT_EQ(+a.size, 16);
+  EXPECT_EQ(+a.style, 0);
+  EXPECT_EQ(+a.shadowDx, 1);
+  EXPECT_EQ(+a.shadowDy, 1);
+  EXPECT_EQ(+a.backIndex, 0);
+  EXPECT_EQ(+a.textIndex, 1);
+  EXPECT_EQ(+a.shadowIndex, 2);
+  EXPECT_EQ(+a.effect, 0);
+  EXPECT_EQ(+a.backColour, 0xFFFFFFu);
+  EXPECT_EQ(+a.textColour, 0u);
+  EXPECT_EQ(+a.shadowColour, 0x808080u);
+  EXPECT_EQ(+a.transparent, -1);
+  EXPECT_EQ(+a.spriteWidth + +a.spriteHeight + +a.textWidth + +a.textHeight, 0);
 }
 
 TEST(TextGen, CreateTextImgFromBits) {
@@ -185,8 +185,8 @@ TEST(TextGen, DropShadowAtNegativeDx) {
   TextGen::Text_Render(&s, "Tx", &a);
   ASSERT_EQ(s.width, g.width + 3);
   ASSERT_EQ(s.height, g.height + 2);
-  EXPECT_EQ(a.spriteWidth, s.width);
-  EXPECT_EQ(a.spriteHeight, s.height);
+  EXPECT_EQ(+a.spriteWidth, s.width);
+  EXPECT_EQ(+a.spriteHeight, s.height);
   const uint8_t T = 1, S = 2, B = 0;
   auto glyphInk = [&](int64_t x, int64_t y) {
     return x >= 0 && y >= 0 && x < g.width && y < g.height && Px(g, x, y) == T;
@@ -252,7 +252,7 @@ TEST(TextGen, TransparentRenderMovesTheBackgroundIndex) {
   a.backIndex = 0;
   Qimg s;
   TextGen::Text_Render(&s, "A", &a);
-  EXPECT_EQ(a.backIndex, 2);
+  EXPECT_EQ(+a.backIndex, 2);
   EXPECT_GT(Count(s, 0), 0);
   EXPECT_EQ(Count(s, 0) + Count(s, 2), int64_t{s.width} * s.height);
   EXPECT_EQ(s.palette[6], 255);  // white background at its new index
@@ -264,8 +264,8 @@ TEST(TextGen, EmptyTextWritesNothing) {
   a.spriteWidth = 7;
   Qimg img = Filled24(4, 4, 1, 2, 3);
   TextGen::Text_Write(&img, "", 0, &a, 0);
-  EXPECT_EQ(a.spriteWidth, 0);
-  EXPECT_EQ(a.spriteHeight, 0);
+  EXPECT_EQ(+a.spriteWidth, 0);
+  EXPECT_EQ(+a.spriteHeight, 0);
   EXPECT_EQ(img.width, 4);
   EXPECT_EQ(Px24(img, 0, 0)[2], 3);
   Qimg empty;
@@ -281,7 +281,7 @@ TEST(TextGen, TransparentWriteOn24BitsKeepsTheBackground) {
   Qimg img = Filled24(80, 40, 10, 20, 30);
   const int x0 = 5, y0 = 6;
   TextGen::Text_Write(&img, "Hi", x0, &a, y0);
-  EXPECT_EQ(a.backColour, 0u);  // first of 0, 64, ... not used by text/shadow
+  EXPECT_EQ(+a.backColour, 0u);  // first of 0, 64, ... not used by text/shadow
   ASSERT_EQ(img.bitsPerPixel, 24);
   ASSERT_EQ(img.width, 80);
   for (int64_t y = 0; y < img.height; y++)
@@ -358,7 +358,7 @@ TEST(TextGen, BackgroundColourSkipsTextAndShadowColours) {
   a.shadowColour = 64;
   Qimg img = Filled24(40, 20, 0, 0, 0);
   TextGen::Text_Write(&img, "x", 0, &a, 0);
-  EXPECT_EQ(a.backColour, 128u);
+  EXPECT_EQ(+a.backColour, 128u);
   // Background pixels were skipped: black text on black stays black, and
   // no pixel took the red 128 of the background.
   for (int64_t i = 0; i < 40 * 20; i++) EXPECT_EQ(img.data[i * 3 + 2], 0);
@@ -373,17 +373,17 @@ TEST(TextGen, WritingIntoAnEmptyImageGivesTheSpriteSize) {
   Qimg img;
   TextGen::Text_Write(&img, "Yes", 0, &a, 0);
   ASSERT_TRUE(ImgBasic::ImgIsValid(&img));
-  EXPECT_EQ(img.width, a.spriteWidth);
-  EXPECT_EQ(img.height, a.spriteHeight);
-  EXPECT_EQ(img.height, a.textHeight + 3);
+  EXPECT_EQ(img.width, +a.spriteWidth);
+  EXPECT_EQ(img.height, +a.spriteHeight);
+  EXPECT_EQ(img.height, +a.textHeight + 3);
   EXPECT_EQ(img.bitsPerPixel, 24);
   ImgBasic::ImgFree(&img);
 
   a.transparent = 0;
   TextGen::Text_Write(&img, "Yes", 0, &a, 0);
-  EXPECT_EQ(img.width, a.spriteWidth);
+  EXPECT_EQ(img.width, +a.spriteWidth);
   EXPECT_EQ(img.bitsPerPixel, 8);
-  EXPECT_GT(Count(img, static_cast<uint8_t>(a.shadowIndex)), 0);
+  EXPECT_GT(Count(img, static_cast<uint8_t>(+a.shadowIndex)), 0);
   ImgBasic::ImgFree(&img);
 }
 
@@ -425,8 +425,8 @@ TEST(TextGen, UnrenderableFontLeavesTheSpriteEmpty) {
   a.size = 2000000000;
   Qimg img = Filled24(8, 8, 5, 5, 5);
   TextGen::Text_Write(&img, "Big", 0, &a, 0);
-  EXPECT_EQ(a.spriteWidth, 0);
-  EXPECT_EQ(a.textWidth, 0);
+  EXPECT_EQ(+a.spriteWidth, 0);
+  EXPECT_EQ(+a.textWidth, 0);
   EXPECT_EQ(Px24(img, 0, 0)[0], 5);
   int32_t w = -1, h = -1;
   TextGen::Text_GetExtent("Big", &a, w, h);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -235,4 +237,32 @@ TEST(GdiText, BitmapRowsArePaddedTo4BytesMostSignificantBitFirst) {
   Gdi::SelectObject(d.dc, old);
   Gdi::DeleteObject(bm);
   EXPECT_EQ(Gdi::CreateCompatibleBitmap(d.dc, 0, 5), nullptr);
+}
+
+// ImageMagick measures the same face at the same em through its own text
+// layer; the widths agree to within a pixel or two of rounding.
+TEST(GdiText, WidthAgreesWithImageMagick) {
+  const char* font =
+      "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf";
+  if (!LiberationInstalled()) GTEST_SKIP() << "fonts-liberation not installed";
+  if (std::system("convert -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ImageMagick not installed";
+  Dc d;
+  for (int em : {12, 20, 33}) {
+    const std::string cmd =
+        "convert -debug annotate xc: -font " + std::string(font) +
+        " -density 72 -pointsize " + std::to_string(em) +
+        " -annotate 0 'Hello World' null: 2>&1";
+    FILE* pipe = popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+    pclose(pipe);
+    const size_t at = out.find("Metrics: text: Hello World; width: ");
+    if (at == std::string::npos) GTEST_SKIP() << "no metrics from ImageMagick";
+    const double theirs = std::atof(out.c_str() + at + 35);
+    ASSERT_TRUE(d.Font(-em, "Arial"));
+    EXPECT_NEAR(d.Extent("Hello World").cx, theirs, 2.0) << "em " << em;
+  }
 }
