@@ -441,33 +441,18 @@ void ImgAverage(const Qimg* image) {
       ErrSet(Errors::kClsGeneral, 1, __LINE__);
       return;
     }
-    const int64_t pixels = static_cast<int64_t>(a.width) * a.height;
-    const int32_t bits = image->bitsPerPixel;
-    const int64_t bpp = image->bytesPerPixel;
-    for (int64_t i = 0; i < pixels; i++) {
-      const uint8_t* p = image->data + i * bpp;
-      uint32_t* sum = a.buffer + i * 3;
-      uint32_t b, g, r;
-      if (bits == 8) {
-        const uint8_t* e = image->palette + p[0] * 3;
-        b = e[0], g = e[1], r = e[2];
-      } else if (bits == 15 || bits == 16) {
-        const uint32_t w = p[0] | (p[1] << 8);
-        b = (w & 31) * 8;
-        if (bits == 15) {
-          g = ((w >> 5) & 31) * 8;
-          r = ((w >> 10) & 31) * 8;
-        } else {
-          g = ((w >> 5) & 63) * 4;
-          r = ((w >> 11) & 31) * 8;
-        }
-      } else {
-        b = p[0], g = p[1], r = p[2];
-      }
-      sum[0] += b;
-      sum[1] += g;
-      sum[2] += r;
+    // Other depths are read through their 24-bit form: palette colours,
+    // 15- and 16-bit fields widened with zero low bits, the fourth byte
+    // of 32 bits dropped.
+    const Qimg* rgb = image;
+    Qimg wide;
+    if (image->bitsPerPixel != 24) {
+      ImgBasic::ImgConvBpp(const_cast<Qimg*>(image), &wide, 24);
+      rgb = &wide;
     }
+    const int64_t n = static_cast<int64_t>(a.width) * a.height * 3;
+    for (int64_t i = 0; i < n; i++) a.buffer[i] += rgb->data[i];
+    if (rgb == &wide) ImgBasic::ImgFree(&wide);
     a.count++;
   });
 }
