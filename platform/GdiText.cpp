@@ -96,8 +96,13 @@ struct Fonts {
   bool tried = false;
 };
 
-Fonts& Shared() {
+Fonts& Store() {
   static Fonts fonts;
+  return fonts;
+}
+
+Fonts& Shared() {
+  Fonts& fonts = Store();
   if (!fonts.tried) {
     fonts.tried = true;
     if (FT_Init_FreeType(&fonts.library) != 0) fonts.library = nullptr;
@@ -463,6 +468,13 @@ int32_t GetBitmapBits(HBITMAP bitmap, int32_t bytes, void* bits) {
   const size_t n = std::min(bitmap->bits.size(), static_cast<size_t>(bytes));
   std::memcpy(bits, bitmap->bits.data(), n);
   return static_cast<int32_t>(n);
+}
+
+void FontsRelease() {
+  Fonts& f = Store();
+  if (f.config) FcConfigDestroy(f.config);
+  if (f.library) FT_Done_FreeType(f.library);
+  f = Fonts{};
 }
 
 }  // namespace Gdi

@@ -100,4 +100,8 @@ int32_t GetObjectA(HBITMAP bitmap, int32_t size, BITMAP* info);
 // most significant bit first); returns the number copied.
 int32_t GetBitmapBits(HBITMAP bitmap, int32_t bytes, void* bits);
 
+// Releases the font library and the face configuration when the library
+// is unloaded; the next font made starts them again.
+void FontsRelease();
+
 }  // namespace Gdi

@@ -4,6 +4,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
+#include "platform/GdiText.h"
 
 namespace Lifecycle {
 
@@ -16,6 +17,8 @@ void LibraryStart() {
 }
 
 void LibraryStop() {
+  // The text sprites' font layer (no tracked memory) before the foundation.
+  Gdi::FontsRelease();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.

@@ -266,3 +266,15 @@ TEST(GdiText, WidthAgreesWithImageMagick) {
     EXPECT_NEAR(d.Extent("Hello World").cx, theirs, 2.0) << "em " << em;
   }
 }
+
+TEST(GdiText, FontsStartAgainAfterRelease) {
+  {
+    Dc d;
+    ASSERT_TRUE(d.Font(16, "Arial"));
+  }
+  Gdi::FontsRelease();
+  Gdi::FontsRelease();  // twice is harmless
+  Dc d;
+  ASSERT_TRUE(d.Font(16, "Arial"));
+  EXPECT_GT(d.Extent("Hello").cx, 0);
+}
