@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,8 +13,7 @@
 #include <vector>
 
 #include "foundation/Errors.h"
-
-#include <unistd.h>
+#include "support/TestUtil.h"
 
 using ImgBasic::Qimg;
 
@@ -563,10 +560,9 @@ namespace {
 // binary PPM of the image; returns its RGB bytes, or empty on failure.
 std::vector<uint8_t> PeerConvolve(const Qimg& img, const std::string& kernel,
                                   const std::string& scale) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  const std::string stem = "impress_peer_" + std::to_string(::getpid());
-  const std::string in = (dir / (stem + "_in.ppm")).string();
-  const std::string out = (dir / (stem + "_out.ppm")).string();
+  const TestUtil::TempDir dir;
+  const std::string in = dir.File("in.ppm");
+  const std::string out = dir.File("out.ppm");
   {
     std::ofstream f(in, std::ios::binary);
     f << "P6\n" << img.width << " " << img.height << "\n255\n";
@@ -592,16 +588,13 @@ std::vector<uint8_t> PeerConvolve(const Qimg& img, const std::string& kernel,
         rgb.size() != static_cast<size_t>(w) * h * 3)
       rgb.clear();
   }
-  std::remove(in.c_str());
-  std::remove(out.c_str());
   return rgb;
 }
 
 }  // namespace
 
 TEST_F(ImpressTest, FiltersAgreeWithImageMagick) {
-  if (std::system("convert -version >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "ImageMagick not installed";
+  if (!TestUtil::HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
   std::mt19937 rng(7);
   Qimg src = Make24(9, 6, [&](int, int) {
     return ImgBasic::Rgb{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()),

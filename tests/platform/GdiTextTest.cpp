@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestUtil.h"
+
 namespace {
 
 struct Dc {
@@ -245,8 +247,7 @@ TEST(GdiText, WidthAgreesWithImageMagick) {
   const char* font =
       "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf";
   if (!LiberationInstalled()) GTEST_SKIP() << "fonts-liberation not installed";
-  if (std::system("convert -version >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "ImageMagick not installed";
+  if (!TestUtil::HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
   Dc d;
   for (int em : {12, 20, 33}) {
     const std::string cmd =
