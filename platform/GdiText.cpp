@@ -64,14 +64,15 @@ struct DcObject {
 
 namespace {
 
-// Substitutions for the Windows face names the library asks for, pointing
-// them at installed faces with the same metrics.
+// Substitutions for the Windows face names the library asks for: the face
+// itself when installed, else an installed face with the same metrics.
 const char kAliases[] = R"(<?xml version="1.0"?>
 <!DOCTYPE fontconfig SYSTEM "fonts.dtd">
 <fontconfig>
   <alias binding="same">
     <family>Arial</family>
-    <prefer><family>Liberation Sans</family><family>Arimo</family></prefer>
+    <prefer><family>Arial</family><family>Liberation Sans</family>
+      <family>Arimo</family></prefer>
   </alias>
   <alias binding="same">
     <family>MS Sans Serif</family>
@@ -80,7 +81,8 @@ const char kAliases[] = R"(<?xml version="1.0"?>
   </alias>
   <alias binding="same">
     <family>Microsoft Sans Serif</family>
-    <prefer><family>Liberation Sans</family><family>Arimo</family></prefer>
+    <prefer><family>Microsoft Sans Serif</family><family>Liberation Sans</family>
+      <family>Arimo</family></prefer>
   </alias>
 </fontconfig>
 )";
