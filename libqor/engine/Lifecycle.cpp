@@ -5,6 +5,7 @@
 #include "foundation/Errors.h"
 #include "formats/FF_GIF.h"
 #include "foundation/Translator.h"
+#include "platform/GdiText.h"
 
 namespace Lifecycle {
 
@@ -19,6 +20,8 @@ void LibraryStart() {
 
 void LibraryStop() {
   FF_GIF::GIFCacheClear();
+  // The text sprites' font layer (no tracked memory) before the foundation.
+  Gdi::FontsRelease();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.
