@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace Gdi {
+namespace GdiText {
 
 struct BrushObject {
   bool white;
@@ -479,4 +479,4 @@ void FontsRelease() {
   f = Fonts{};
 }
 
-}  // namespace Gdi
+}  // namespace GdiText

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-namespace Gdi {
+namespace GdiText {
 
 using COLORREF = uint32_t;
 
@@ -104,4 +104,4 @@ int32_t GetBitmapBits(HBITMAP bitmap, int32_t bytes, void* bits);
 // is unloaded; the next font made starts them again.
 void FontsRelease();
 
-}  // namespace Gdi
+}  // namespace GdiText

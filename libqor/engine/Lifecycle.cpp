@@ -21,7 +21,7 @@ void LibraryStart() {
 void LibraryStop() {
   FF_GIF::GIFCacheClear();
   // The text sprites' font layer (no tracked memory) before the foundation.
-  Gdi::FontsRelease();
+  GdiText::FontsRelease();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.

@@ -41,17 +41,17 @@ void SetPalette(Qimg* image, const TextAttrRec* attr) {
 
 // Releases what the glyph rendering obtained, however it ends.
 struct GdiScope {
-  Gdi::HDC dc = nullptr;
-  Gdi::HFONT font = nullptr, oldFont = nullptr;
-  Gdi::HBITMAP bitmap = nullptr, oldBitmap = nullptr;
+  GdiText::HDC dc = nullptr;
+  GdiText::HFONT font = nullptr, oldFont = nullptr;
+  GdiText::HBITMAP bitmap = nullptr, oldBitmap = nullptr;
   ~GdiScope() {
     if (dc) {
-      Gdi::SelectObject(dc, oldFont);
-      Gdi::SelectObject(dc, oldBitmap);
+      GdiText::SelectObject(dc, oldFont);
+      GdiText::SelectObject(dc, oldBitmap);
     }
-    if (font) Gdi::DeleteObject(font);
-    if (bitmap) Gdi::DeleteObject(bitmap);
-    if (dc) Gdi::DeleteDC(dc);
+    if (font) GdiText::DeleteObject(font);
+    if (bitmap) GdiText::DeleteObject(bitmap);
+    if (dc) GdiText::DeleteDC(dc);
   }
 };
 
@@ -213,10 +213,10 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
     }
     const int32_t count = static_cast<int32_t>(length);
     GdiScope gdi;
-    gdi.dc = Gdi::CreateCompatibleDC(nullptr);
-    Gdi::SetTextColor(gdi.dc, 0xFFFFFF);
-    Gdi::SetBkMode(gdi.dc, Gdi::OPAQUE);
-    Gdi::SetBkColor(gdi.dc, 0x000000);
+    gdi.dc = GdiText::CreateCompatibleDC(nullptr);
+    GdiText::SetTextColor(gdi.dc, 0xFFFFFF);
+    GdiText::SetBkMode(gdi.dc, GdiText::OPAQUE);
+    GdiText::SetBkColor(gdi.dc, 0x000000);
 
     char* fontName = nullptr;
     Basic::MemAlloc(fontName, 128, __LINE__, Basic::kMemString,
@@ -224,23 +224,23 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
     const std::string name = FontName(attr);
     std::memcpy(fontName, name.data(), name.size());
     const int32_t style = attr->style;
-    gdi.font = Gdi::CreateFontA(
+    gdi.font = GdiText::CreateFontA(
         attr->size, 0, 0, 0,
-        (style & kStyleBold) ? Gdi::FW_BOLD : Gdi::FW_NORMAL,
+        (style & kStyleBold) ? GdiText::FW_BOLD : GdiText::FW_NORMAL,
         (style & kStyleItalic) ? 1 : 0, (style & kStyleUnderline) ? 1 : 0,
         (style & kStyleStrikeOut) ? 1 : 0,
-        static_cast<uint32_t>(attr->charset), Gdi::OUT_TT_PRECIS,
-        Gdi::CLIP_DEFAULT_PRECIS, Gdi::DRAFT_QUALITY,
-        Gdi::DEFAULT_PITCH | Gdi::FF_DONTCARE, fontName);
+        static_cast<uint32_t>(attr->charset), GdiText::OUT_TT_PRECIS,
+        GdiText::CLIP_DEFAULT_PRECIS, GdiText::DRAFT_QUALITY,
+        GdiText::DEFAULT_PITCH | GdiText::FF_DONTCARE, fontName);
     Basic::MemFree(fontName);
     if (!gdi.font) {
       ErrSet(Errors::kClsImage, 6, __LINE__);
       return;
     }
-    gdi.oldFont = Gdi::SelectObject(gdi.dc, gdi.font);
+    gdi.oldFont = GdiText::SelectObject(gdi.dc, gdi.font);
 
-    Gdi::SIZE extent;
-    if (!Gdi::GetTextExtentPoint32A(gdi.dc, text, count, &extent)) {
+    GdiText::SIZE extent;
+    if (!GdiText::GetTextExtentPoint32A(gdi.dc, text, count, &extent)) {
       ErrSet(Errors::kClsImage, 6, __LINE__);
       return;
     }
@@ -252,25 +252,25 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
     const int64_t width = (rowBytes + 3) / 4 * 4 * 8;
     const int64_t height = extent.cy;
     ImgBasic::CheckedImageBytes(width, height, 8, __LINE__);
-    gdi.bitmap = Gdi::CreateCompatibleBitmap(gdi.dc, static_cast<int32_t>(width),
+    gdi.bitmap = GdiText::CreateCompatibleBitmap(gdi.dc, static_cast<int32_t>(width),
                                              static_cast<int32_t>(height));
     if (!gdi.bitmap) {
       ErrSet(Errors::kClsImage, 6, __LINE__);
       return;
     }
-    gdi.oldBitmap = Gdi::SelectObject(gdi.dc, gdi.bitmap);
-    const Gdi::RECT all{0, 0, static_cast<int32_t>(width),
+    gdi.oldBitmap = GdiText::SelectObject(gdi.dc, gdi.bitmap);
+    const GdiText::RECT all{0, 0, static_cast<int32_t>(width),
                         static_cast<int32_t>(height)};
-    Gdi::FillRect(gdi.dc, &all, Gdi::GetStockObject(Gdi::BLACK_BRUSH));
-    Gdi::TextOutA(gdi.dc, 0, 0, text, count);
+    GdiText::FillRect(gdi.dc, &all, GdiText::GetStockObject(GdiText::BLACK_BRUSH));
+    GdiText::TextOutA(gdi.dc, 0, 0, text, count);
 
-    Gdi::BITMAP info;
-    Gdi::GetObjectA(gdi.bitmap, sizeof info, &info);
+    GdiText::BITMAP info;
+    GdiText::GetObjectA(gdi.bitmap, sizeof info, &info);
     const int64_t bytes = static_cast<int64_t>(info.bmWidthBytes) * info.bmHeight;
     uint8_t* bmpBits = nullptr;
     Basic::MemAlloc(bmpBits, bytes, __LINE__, Basic::kMemPlain,
                     "textgen.Text_MakeSprite.bmpBitsP");
-    Gdi::GetBitmapBits(gdi.bitmap, static_cast<int32_t>(bytes), bmpBits);
+    GdiText::GetBitmapBits(gdi.bitmap, static_cast<int32_t>(bytes), bmpBits);
     CreateTextImg(image, info.bmWidth, info.bmHeight, attr, bmpBits,
                   info.bmBitsPixel);
     Basic::MemFree(bmpBits);

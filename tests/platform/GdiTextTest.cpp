@@ -16,40 +16,40 @@
 namespace {
 
 struct Dc {
-  Gdi::HDC dc = Gdi::CreateCompatibleDC(nullptr);
-  Gdi::HFONT font = nullptr;
-  Gdi::HFONT old = nullptr;
+  GdiText::HDC dc = GdiText::CreateCompatibleDC(nullptr);
+  GdiText::HFONT font = nullptr;
+  GdiText::HFONT old = nullptr;
   ~Dc() {
-    Gdi::SelectObject(dc, old);
-    if (font) Gdi::DeleteObject(font);
-    Gdi::DeleteDC(dc);
+    GdiText::SelectObject(dc, old);
+    if (font) GdiText::DeleteObject(font);
+    GdiText::DeleteDC(dc);
   }
-  bool Font(int32_t height, const char* face, int32_t weight = Gdi::FW_NORMAL,
+  bool Font(int32_t height, const char* face, int32_t weight = GdiText::FW_NORMAL,
             uint32_t italic = 0, uint32_t underline = 0,
             uint32_t strike = 0) {
-    Gdi::SelectObject(dc, old);
-    if (font) Gdi::DeleteObject(font);
-    font = Gdi::CreateFontA(height, 0, 0, 0, weight, italic, underline, strike,
-                            Gdi::ANSI_CHARSET, Gdi::OUT_TT_PRECIS,
-                            Gdi::CLIP_DEFAULT_PRECIS, Gdi::DRAFT_QUALITY,
-                            Gdi::DEFAULT_PITCH, face);
-    if (font) old = Gdi::SelectObject(dc, font);
+    GdiText::SelectObject(dc, old);
+    if (font) GdiText::DeleteObject(font);
+    font = GdiText::CreateFontA(height, 0, 0, 0, weight, italic, underline, strike,
+                            GdiText::ANSI_CHARSET, GdiText::OUT_TT_PRECIS,
+                            GdiText::CLIP_DEFAULT_PRECIS, GdiText::DRAFT_QUALITY,
+                            GdiText::DEFAULT_PITCH, face);
+    if (font) old = GdiText::SelectObject(dc, font);
     return font != nullptr;
   }
-  Gdi::SIZE Extent(const std::string& text) {
-    Gdi::SIZE size;
-    EXPECT_TRUE(Gdi::GetTextExtentPoint32A(
+  GdiText::SIZE Extent(const std::string& text) {
+    GdiText::SIZE size;
+    EXPECT_TRUE(GdiText::GetTextExtentPoint32A(
         dc, text.c_str(), static_cast<int32_t>(text.size()), &size));
     return size;
   }
-  Gdi::TEXTMETRICA Metrics() {
-    Gdi::TEXTMETRICA tm;
-    EXPECT_TRUE(Gdi::GetTextMetricsA(dc, &tm));
+  GdiText::TEXTMETRICA Metrics() {
+    GdiText::TEXTMETRICA tm;
+    EXPECT_TRUE(GdiText::GetTextMetricsA(dc, &tm));
     return tm;
   }
   std::string Face() {
     char name[128];
-    Gdi::GetTextFaceA(dc, sizeof name, name);
+    GdiText::GetTextFaceA(dc, sizeof name, name);
     return name;
   }
 };
@@ -62,26 +62,26 @@ bool LiberationInstalled() {
 // Draws text at (x, y) into a fresh bitmap and returns one byte per pixel.
 std::vector<uint8_t> Draw(Dc& d, int32_t w, int32_t h, const std::string& text,
                           int32_t x, int32_t y, int32_t mode,
-                          Gdi::COLORREF textColour, Gdi::COLORREF back,
+                          GdiText::COLORREF textColour, GdiText::COLORREF back,
                           int32_t fillBrush) {
-  Gdi::HBITMAP bm = Gdi::CreateCompatibleBitmap(d.dc, w, h);
-  Gdi::HBITMAP oldBm = Gdi::SelectObject(d.dc, bm);
-  const Gdi::RECT all{0, 0, w, h};
-  Gdi::FillRect(d.dc, &all, Gdi::GetStockObject(fillBrush));
-  Gdi::SetBkMode(d.dc, mode);
-  Gdi::SetTextColor(d.dc, textColour);
-  Gdi::SetBkColor(d.dc, back);
-  Gdi::TextOutA(d.dc, x, y, text.c_str(), static_cast<int32_t>(text.size()));
-  Gdi::BITMAP info;
-  Gdi::GetObjectA(bm, sizeof info, &info);
+  GdiText::HBITMAP bm = GdiText::CreateCompatibleBitmap(d.dc, w, h);
+  GdiText::HBITMAP oldBm = GdiText::SelectObject(d.dc, bm);
+  const GdiText::RECT all{0, 0, w, h};
+  GdiText::FillRect(d.dc, &all, GdiText::GetStockObject(fillBrush));
+  GdiText::SetBkMode(d.dc, mode);
+  GdiText::SetTextColor(d.dc, textColour);
+  GdiText::SetBkColor(d.dc, back);
+  GdiText::TextOutA(d.dc, x, y, text.c_str(), static_cast<int32_t>(text.size()));
+  GdiText::BITMAP info;
+  GdiText::GetObjectA(bm, sizeof info, &info);
   std::vector<uint8_t> bits(static_cast<size_t>(info.bmWidthBytes) * h);
-  Gdi::GetBitmapBits(bm, static_cast<int32_t>(bits.size()), bits.data());
+  GdiText::GetBitmapBits(bm, static_cast<int32_t>(bits.size()), bits.data());
   std::vector<uint8_t> px(static_cast<size_t>(w) * h);
   for (int32_t r = 0; r < h; r++)
     for (int32_t c = 0; c < w; c++)
       px[r * w + c] = (bits[r * info.bmWidthBytes + c / 8] >> (7 - c % 8)) & 1;
-  Gdi::SelectObject(d.dc, oldBm);
-  Gdi::DeleteObject(bm);
+  GdiText::SelectObject(d.dc, oldBm);
+  GdiText::DeleteObject(bm);
   return px;
 }
 
@@ -111,14 +111,14 @@ TEST(GdiText, PositiveHeightIsTheCellNegativeTheEm) {
   Dc d;
   for (int32_t h : {8, 13, 16, 31, 64}) {
     ASSERT_TRUE(d.Font(h, "Arial"));
-    const Gdi::TEXTMETRICA tm = d.Metrics();
+    const GdiText::TEXTMETRICA tm = d.Metrics();
     EXPECT_EQ(tm.tmHeight, h);
     EXPECT_EQ(tm.tmAscent + tm.tmDescent, h);
     EXPECT_GT(tm.tmInternalLeading, 0);
     EXPECT_EQ(d.Extent("x").cy, h);
 
     ASSERT_TRUE(d.Font(-h, "Arial"));
-    const Gdi::TEXTMETRICA em = d.Metrics();
+    const GdiText::TEXTMETRICA em = d.Metrics();
     EXPECT_EQ(em.tmHeight - em.tmInternalLeading, h);
     EXPECT_GT(em.tmHeight, h);
     EXPECT_EQ(d.Extent("x").cy, em.tmHeight);
@@ -152,19 +152,19 @@ TEST(GdiText, BoldIsWider) {
   Dc d;
   ASSERT_TRUE(d.Font(-24, "Arial"));
   const int32_t regular = d.Extent("Hello world").cx;
-  ASSERT_TRUE(d.Font(-24, "Arial", Gdi::FW_BOLD));
+  ASSERT_TRUE(d.Font(-24, "Arial", GdiText::FW_BOLD));
   EXPECT_GT(d.Extent("Hello world").cx, regular);
-  EXPECT_EQ(d.Metrics().tmWeight, Gdi::FW_BOLD);
+  EXPECT_EQ(d.Metrics().tmWeight, GdiText::FW_BOLD);
 }
 
 TEST(GdiText, OpaqueBackgroundFillsTheExtentOnly) {
   Dc d;
   ASSERT_TRUE(d.Font(16, "Arial"));
-  const Gdi::SIZE ext = d.Extent("Hi");
+  const GdiText::SIZE ext = d.Extent("Hi");
   const int32_t w = 64, h = 32, x = 5, y = 7;
   // White bitmap, white text on an opaque black background.
-  const auto px = Draw(d, w, h, "Hi", x, y, Gdi::OPAQUE, 0xFFFFFF, 0x000000,
-                       Gdi::WHITE_BRUSH);
+  const auto px = Draw(d, w, h, "Hi", x, y, GdiText::OPAQUE, 0xFFFFFF, 0x000000,
+                       GdiText::WHITE_BRUSH);
   int black = 0, ink = 0;
   for (int r = 0; r < h; r++)
     for (int c = 0; c < w; c++) {
@@ -180,8 +180,8 @@ TEST(GdiText, OpaqueBackgroundFillsTheExtentOnly) {
   EXPECT_GT(ink, 10);
   EXPECT_GT(black, ink);
   // Transparent: black text on white keeps every other pixel white.
-  const auto tp = Draw(d, w, h, "Hi", x, y, Gdi::TRANSPARENT, 0x000000,
-                       0x000000, Gdi::WHITE_BRUSH);
+  const auto tp = Draw(d, w, h, "Hi", x, y, GdiText::TRANSPARENT, 0x000000,
+                       0x000000, GdiText::WHITE_BRUSH);
   int dark = 0;
   for (int r = 0; r < h; r++)
     for (int c = 0; c < w; c++)
@@ -195,10 +195,10 @@ TEST(GdiText, OpaqueBackgroundFillsTheExtentOnly) {
 TEST(GdiText, UnderlineAndStrikeOutAreFullRows) {
   Dc d;
   auto fullRows = [&](uint32_t underline, uint32_t strike) {
-    EXPECT_TRUE(d.Font(-30, "Arial", Gdi::FW_NORMAL, 0, underline, strike));
-    const Gdi::SIZE ext = d.Extent("Hello");
-    const auto px = Draw(d, 96, ext.cy, "Hello", 0, 0, Gdi::OPAQUE, 0xFFFFFF,
-                         0, Gdi::BLACK_BRUSH);
+    EXPECT_TRUE(d.Font(-30, "Arial", GdiText::FW_NORMAL, 0, underline, strike));
+    const GdiText::SIZE ext = d.Extent("Hello");
+    const auto px = Draw(d, 96, ext.cy, "Hello", 0, 0, GdiText::OPAQUE, 0xFFFFFF,
+                         0, GdiText::BLACK_BRUSH);
     std::vector<int> rows;
     for (int r = 0; r < ext.cy; r++) {
       bool full = true;
@@ -209,7 +209,7 @@ TEST(GdiText, UnderlineAndStrikeOutAreFullRows) {
     return rows;
   };
   ASSERT_TRUE(d.Font(-30, "Arial"));
-  const Gdi::TEXTMETRICA tm = d.Metrics();
+  const GdiText::TEXTMETRICA tm = d.Metrics();
   EXPECT_TRUE(fullRows(0, 0).empty());
   const auto under = fullRows(1, 0);
   ASSERT_FALSE(under.empty());
@@ -224,23 +224,23 @@ TEST(GdiText, UnderlineAndStrikeOutAreFullRows) {
 
 TEST(GdiText, BitmapRowsArePaddedTo4BytesMostSignificantBitFirst) {
   Dc d;
-  Gdi::HBITMAP bm = Gdi::CreateCompatibleBitmap(d.dc, 33, 2);
+  GdiText::HBITMAP bm = GdiText::CreateCompatibleBitmap(d.dc, 33, 2);
   ASSERT_NE(bm, nullptr);
-  Gdi::BITMAP info;
-  ASSERT_EQ(Gdi::GetObjectA(bm, sizeof info, &info),
+  GdiText::BITMAP info;
+  ASSERT_EQ(GdiText::GetObjectA(bm, sizeof info, &info),
             static_cast<int32_t>(sizeof info));
   EXPECT_EQ(info.bmBitsPixel, 1);
   EXPECT_EQ(info.bmWidthBytes, 8);
-  Gdi::HBITMAP old = Gdi::SelectObject(d.dc, bm);
-  const Gdi::RECT one{0, 1, 1, 2};
-  Gdi::FillRect(d.dc, &one, Gdi::GetStockObject(Gdi::WHITE_BRUSH));
+  GdiText::HBITMAP old = GdiText::SelectObject(d.dc, bm);
+  const GdiText::RECT one{0, 1, 1, 2};
+  GdiText::FillRect(d.dc, &one, GdiText::GetStockObject(GdiText::WHITE_BRUSH));
   uint8_t bits[16] = {};
-  EXPECT_EQ(Gdi::GetBitmapBits(bm, sizeof bits, bits), 16);
+  EXPECT_EQ(GdiText::GetBitmapBits(bm, sizeof bits, bits), 16);
   EXPECT_EQ(bits[8], 0x80);
   EXPECT_EQ(bits[0], 0);
-  Gdi::SelectObject(d.dc, old);
-  Gdi::DeleteObject(bm);
-  EXPECT_EQ(Gdi::CreateCompatibleBitmap(d.dc, 0, 5), nullptr);
+  GdiText::SelectObject(d.dc, old);
+  GdiText::DeleteObject(bm);
+  EXPECT_EQ(GdiText::CreateCompatibleBitmap(d.dc, 0, 5), nullptr);
 }
 
 // ImageMagick measures the same face at the same em through its own text
@@ -275,8 +275,8 @@ TEST(GdiText, FontsStartAgainAfterRelease) {
     Dc d;
     ASSERT_TRUE(d.Font(16, "Arial"));
   }
-  Gdi::FontsRelease();
-  Gdi::FontsRelease();  // twice is harmless
+  GdiText::FontsRelease();
+  GdiText::FontsRelease();  // twice is harmless
   Dc d;
   ASSERT_TRUE(d.Font(16, "Arial"));
   EXPECT_GT(d.Extent("Hello").cx, 0);
