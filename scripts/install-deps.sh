@@ -18,6 +18,8 @@ PACKAGES=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation
   # peers the tests compare against
   imagemagick netpbm ffmpeg sox
+  # a real photograph the palette tests reduce (JPEG landscapes)
+  lomiri-wallpapers-16.04
 )
 
 missing=()
