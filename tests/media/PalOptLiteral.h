@@ -57,6 +57,18 @@ struct Quantiser {
     return used;
   }
 
+  // Pixel count and count-weighted coordinate sums of a box.
+  void Sums(const Box& b, double& n, double* s) {
+    ForCells(b, -1, 0, [&](int r, int g, int bl) {
+      const int64_t v = At(r, g, bl);
+      if (v < 0) return;
+      n += double(v + 1);
+      s[0] += double(r) * double(v + 1);
+      s[1] += double(g) * double(v + 1);
+      s[2] += double(bl) * double(v + 1);
+    });
+  }
+
   void Shrink(Box& b) {
     static const int w[3] = {900, 3481, 121};
     for (int axis = 0; axis < 3; axis++) {
@@ -69,14 +81,7 @@ struct Quantiser {
       b.size += w[axis] * e * e;
     }
     double n = 0, s[3] = {0, 0, 0};
-    ForCells(b, -1, 0, [&](int r, int g, int bl) {
-      const int64_t v = At(r, g, bl);
-      if (v < 0) return;
-      n += double(v + 1);
-      s[0] += double(r) * double(v + 1);
-      s[1] += double(g) * double(v + 1);
-      s[2] += double(bl) * double(v + 1);
-    });
+    Sums(b, n, s);
     double mean[3];
     for (int axis = 0; axis < 3; axis++) mean[axis] = std::nearbyint(s[axis] / n);
     for (int axis = 0; axis < 3; axis++) {
@@ -146,14 +151,7 @@ struct Quantiser {
       for (size_t i = 0; i < boxes.size(); i++) {
         const Box& b = boxes[i];
         double n2 = 0, s[3] = {0, 0, 0};
-        ForCells(b, -1, 0, [&](int r, int g, int bl) {
-          const int64_t v = At(r, g, bl);
-          if (v < 0) return;
-          n2 += double(v + 1);
-          s[0] += double(r) * double(v + 1);
-          s[1] += double(g) * double(v + 1);
-          s[2] += double(bl) * double(v + 1);
-        });
+        Sums(b, n2, s);
         palette[i * 3 + 2] = uint8_t(corr(int(s[0] / n2 * 4)));
         palette[i * 3 + 1] = uint8_t(corr(int(s[1] / n2 * 4)));
         palette[i * 3] = uint8_t(corr(int(s[2] / n2 * 4)));

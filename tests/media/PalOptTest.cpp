@@ -70,6 +70,12 @@ void ExpectEntry(const uint8_t* palette, int i, int r, int g, int b) {
   EXPECT_EQ(e.b, b) << "entry " << i;
 }
 
+void ExpectBounds(const PalOpt::PalBox& box, int r0, int r1, int g0, int g1, int b0, int b1) {
+  const int got[6] = {box.r0, box.r1, box.g0, box.g1, box.b0, box.b1};
+  const int want[6] = {r0, r1, g0, g1, b0, b1};
+  for (int i = 0; i < 6; i++) EXPECT_EQ(got[i], want[i]) << "bound " << i;
+}
+
 // Runs one pass over the images (counting all), reduces to n.
 void Pass(const std::vector<const Qimg*>& images, int n) {
   PalOpt::PalInit();
@@ -267,12 +273,7 @@ TEST_F(PalOptMedianCut, ThreeClassesIntoTwoBoxes) {
   // = 244800 beats spreadG = 59177. The one-pixel class weighs nothing, so
   // the running sum stays at 115200 <= 122400 up to plane 19: cut at 19.
   const PalOpt::PalBox& b0 = a->boxes[0];
-  EXPECT_EQ(b0.r0, 0);
-  EXPECT_EQ(b0.r1, 10);
-  EXPECT_EQ(b0.g0, 0);
-  EXPECT_EQ(b0.g1, 0);
-  EXPECT_EQ(b0.b0, 0);
-  EXPECT_EQ(b0.b1, 0);
+  ExpectBounds(b0, 0, 10, 0, 0, 0, 0);
   EXPECT_EQ(b0.extR, 10);
   EXPECT_EQ(b0.size, 90000);
   // mean red (0*3 + 10*1)/4 = 2.5 → 2 (halves to even): 2*900*(0-2)² = 7200.
@@ -280,10 +281,7 @@ TEST_F(PalOptMedianCut, ThreeClassesIntoTwoBoxes) {
   EXPECT_EQ(double(b0.spreadG), 0.0);
   EXPECT_EQ(b0.splitR, 0);  // first plane already passes half the spread
   const PalOpt::PalBox& b1 = a->boxes[1];
-  EXPECT_EQ(b1.r0, 20);
-  EXPECT_EQ(b1.r1, 20);
-  EXPECT_EQ(b1.g0, 5);
-  EXPECT_EQ(b1.g1, 5);
+  ExpectBounds(b1, 20, 20, 5, 5, 0, 0);
   EXPECT_EQ(b1.size, 0);
   EXPECT_EQ(b1.splitR, 20);
   EXPECT_EQ(b1.splitG, 5);
@@ -306,14 +304,11 @@ TEST_F(PalOptMedianCut, MeansRoundHalvesToEvenAndCutsFollowTheRunningSum) {
   Pass({&img}, 3);
   WorkArea* a = PalOpt::PalWorkArea();
   ASSERT_EQ(a->boxCount, 3);
-  EXPECT_EQ(a->boxes[0].r0, 0);
-  EXPECT_EQ(a->boxes[0].r1, 0);
+  ExpectBounds(a->boxes[0], 0, 0, 0, 0, 0, 0);
   // Box 1..3: mean 18/8 → 2, spread 900 + 0 + 2700 = 3600; planes 1 and 2
   // stay at 900 <= 1800: cut at 2.
-  EXPECT_EQ(a->boxes[1].r0, 1);
-  EXPECT_EQ(a->boxes[1].r1, 2);
-  EXPECT_EQ(a->boxes[2].r0, 3);
-  EXPECT_EQ(a->boxes[2].r1, 3);
+  ExpectBounds(a->boxes[1], 1, 2, 0, 0, 0, 0);
+  ExpectBounds(a->boxes[2], 3, 3, 0, 0, 0, 0);
   // Box 1..2: mean 6/4 = 1.5 → 2, spread 900, cut at its lower bound.
   EXPECT_EQ(double(a->boxes[1].spreadR), 900.0);
   EXPECT_EQ(a->boxes[1].splitR, 1);
@@ -550,6 +545,21 @@ TEST_F(PalOptLight, ThresholdMatrixProperties) {
     EXPECT_TRUE(rowsDiffer) << p;
     EXPECT_TRUE(colsDiffer) << p;
   }
+}
+
+TEST_F(PalOptLight, CommittedMatrixIsTheGeneratorsOutput) {
+  // The source tree: from the test data folder when the environment names
+  // it, else from this file's own path.
+  const char* data = std::getenv("QOR_TEST_DATA");
+  std::string root = data ? data : __FILE__;
+  const std::string tail = data ? "/tests/data" : "/tests/media/PalOptTest.cpp";
+  if (root.size() <= tail.size() || root.substr(root.size() - tail.size()) != tail)
+    GTEST_SKIP() << "source tree not at hand";
+  root.resize(root.size() - tail.size());
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  const std::string cmd = "python3 '" + root + "/tools/make_dither_matrix.py' --check '" + root +
+                          "/libqor/media/PalOptDither.inc'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 
 // ---- remapping entry --------------------------------------------------------
