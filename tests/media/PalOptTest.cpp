@@ -798,10 +798,12 @@ void CrossCheck(unsigned seed, const Case& c, int mode) {
     px.push_back(set[k]);
   }
   Qimg img = Make24(c.width, c.height, px);
+  const std::vector<uint8_t> before = Bytes(img);
   Pass({&img}, c.wanted);
   Qimg out;
   PalOpt::PalRemap(&img, &out, mode);
   PalOpt::PalDone();
+  ASSERT_EQ(Bytes(img), before);  // the literal one dithers into its pixels
 
   literal::Quantiser q;
   std::vector<uint8_t> rgb;
