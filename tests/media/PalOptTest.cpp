@@ -20,6 +20,7 @@
 #include "media/ImgBasic.h"
 #include "media/PalOpt.h"
 #include "media/PalOptLiteral.h"
+#include "support/TestUtil.h"
 
 using ImgBasic::Qimg;
 using PalOpt::CellOf;
@@ -556,7 +557,7 @@ TEST_F(PalOptLight, CommittedMatrixIsTheGeneratorsOutput) {
   if (root.size() <= tail.size() || root.substr(root.size() - tail.size()) != tail)
     GTEST_SKIP() << "source tree not at hand";
   root.resize(root.size() - tail.size());
-  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  if (!TestUtil::HaveTool("python3")) GTEST_SKIP() << "no python3";
   const std::string cmd = "python3 '" + root + "/tools/make_dither_matrix.py' --check '" + root +
                           "/libqor/media/PalOptDither.inc'";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
@@ -842,11 +843,6 @@ TEST_F(PalOptLiteral, PalettesAndIndexMapsMatchWithHeavyDithering) {
 
 namespace {
 
-bool HaveTool(const char* name) {
-  const std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
-}
-
 // Reads a binary PPM (maxval 255) as red, green, blue triples.
 bool ReadPpm(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -882,12 +878,10 @@ size_t DistinctColours(const std::vector<uint8_t>& rgb) {
 
 TEST_F(PalOptPhoto, PsnrAgainstImageMagickAt256Colours) {
   const std::string photo = "/usr/share/backgrounds/aitzgorri_by_Aitzol_Berasategi.jpg";
-  if (!HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
+  if (!TestUtil::HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
   if (!Basic::FileExists(photo)) GTEST_SKIP() << "photograph not installed";
-  char dirTemplate[] = "/tmp/qor-palopt-XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::string dir = dirTemplate;
-  const std::string src = dir + "/src.ppm";
+  TestUtil::TempDir dir;
+  const std::string src = dir.File("src.ppm");
   ASSERT_EQ(std::system(("convert '" + photo + "' -resize 640x -depth 8 '" + src + "'").c_str()), 0);
   int w = 0, h = 0;
   std::vector<uint8_t> rgb;
@@ -906,7 +900,7 @@ TEST_F(PalOptPhoto, PsnrAgainstImageMagickAt256Colours) {
     return res;
   };
   auto magick = [&](const char* dither) {
-    const std::string out = dir + "/q.ppm";
+    const std::string out = dir.File("q.ppm");
     const std::string cmd = "convert '" + src + "' -dither " + dither + " -colors 256 '" + out + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     int w2 = 0, h2 = 0;
@@ -921,7 +915,6 @@ TEST_F(PalOptPhoto, PsnrAgainstImageMagickAt256Colours) {
   const std::vector<uint8_t> oursLight = ours(ImgBasic::kConvPaletteLight);
   const std::vector<uint8_t> imNone = magick("None");
   const std::vector<uint8_t> imFs = magick("FloydSteinberg");
-  std::system(("rm -rf '" + dir + "'").c_str());
   ASSERT_EQ(imNone.size(), rgb.size());
   ASSERT_EQ(imFs.size(), rgb.size());
 
