@@ -20,6 +20,8 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # peers the tests compare against
   imagemagick netpbm ffmpeg sox
+  # a real photograph the palette tests reduce (JPEG landscapes)
+  lomiri-wallpapers-16.04
 )
 
 missing=()
