@@ -261,7 +261,9 @@ void MemFreeToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(b.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= b.size()) continue;
-    MemFree(&b[static_cast<size_t>(i)].block);
+    // A copy as the owner: the table slot itself is gone once freed.
+    void* block = b[static_cast<size_t>(i)].block;
+    MemFree(&block);
   }
 }
 

@@ -549,14 +549,7 @@ TEST_F(PalOptLight, ThresholdMatrixProperties) {
 }
 
 TEST_F(PalOptLight, CommittedMatrixIsTheGeneratorsOutput) {
-  // The source tree: from the test data folder when the environment names
-  // it, else from this file's own path.
-  const char* data = std::getenv("QOR_TEST_DATA");
-  std::string root = data ? data : __FILE__;
-  const std::string tail = data ? "/tests/data" : "/tests/media/PalOptTest.cpp";
-  if (root.size() <= tail.size() || root.substr(root.size() - tail.size()) != tail)
-    GTEST_SKIP() << "source tree not at hand";
-  root.resize(root.size() - tail.size());
+  const std::string root = QOR_SOURCE_DIR;
   if (!TestUtil::HaveTool("python3")) GTEST_SKIP() << "no python3";
   const std::string cmd = "python3 '" + root + "/tools/make_dither_matrix.py' --check '" + root +
                           "/libqor/media/PalOptDither.inc'";
