@@ -98,43 +98,6 @@ void Overlay(Qimg* canvas, const Qimg* sprite, const TextAttrRec* attr,
   }
 }
 
-// Pastes the sprite into the target with its top-left corner at (x, y):
-// skipping the pixels equal to transparent (compared at the pixel's size;
-// the target takes the sprite's depth), or whole (the higher depth wins).
-void PasteSprite(Qimg* sprite, Qimg* target, int32_t x, int32_t y,
-                 bool skipTransparent, uint32_t transparent) {
-  if (x < 0 || y < 0 || x >= target->width || y >= target->height ||
-      sprite == target)
-    return;
-  ImgBasic::ImgInfoRec info;
-  ImgBasic::ImgInfo(&info, skipTransparent ? ImgBasic::kOpSprite
-                                           : ImgBasic::kOpInsert);
-  ImgBasic::ImgOpState work;
-  ImgBasic::ImgInitEx(&info, &work, sprite, target->height, target->width,
-                      target);
-  const Qimg* s = work.src;
-  Qimg* d = work.dest;
-  const int64_t bpp = d->bytesPerPixel;
-  const int64_t pw = std::min<int64_t>(s->width, d->width - int64_t{x});
-  const int64_t ph = std::min<int64_t>(s->height, d->height - int64_t{y});
-  const uint32_t mask = bpp >= 4 ? 0xFFFFFFFFu : (1u << (bpp * 8)) - 1;
-  for (int64_t r = 0; r < ph; r++) {
-    const uint8_t* in = s->data + r * work.srcRowLen;
-    uint8_t* out = d->data + (r + y) * work.destRowLen + x * bpp;
-    if (!skipTransparent) {
-      std::memcpy(out, in, static_cast<size_t>(pw * bpp));
-      continue;
-    }
-    for (int64_t c = 0; c < pw; c++) {
-      uint32_t v = 0;
-      for (int64_t b = 0; b < bpp; b++) v |= uint32_t{in[c * bpp + b]} << (8 * b);
-      if (v != (transparent & mask))
-        std::memcpy(out + c * bpp, in + c * bpp, static_cast<size_t>(bpp));
-    }
-  }
-  ImgBasic::ImgDone(&work);
-}
-
 uint32_t SwapRedBlue(uint32_t colour) {
   return ((colour & 0xFF) << 16) | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
 }
@@ -367,7 +330,10 @@ void Text_Write(Qimg* image, const char* text, int32_t x, TextAttrRec* attr,
       ImgBasic::_imgalloc_(image, sprite.width, sprite.height,
                            "textgen.Text_Write.img", __LINE__,
                            sprite.bitsPerPixel);
-    PasteSprite(&sprite, image, x, y, transparent, key);
+    if (transparent)
+      ImgBasic::ImgSprite(&sprite, image, x, y, key);
+    else
+      ImgBasic::ImgInsert(&sprite, image, x, y);
     ImgFree(&sprite);
   });
 }

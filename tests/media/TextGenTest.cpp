@@ -346,8 +346,11 @@ TEST(TextGen, WriteClipsAtTheRightAndBottomEdges) {
   ImgBasic::ImgCopy(&img, &before);
   TextGen::Text_Write(&img, "Hello", 40, &a, 0);
   TextGen::Text_Write(&img, "Hello", 0, &a, 20);
-  TextGen::Text_Write(&img, "Hello", -3, &a, 0);
   EXPECT_EQ(0, std::memcmp(img.data, before.data, 40 * 20 * 3));
+  // Left of the image, the part that falls inside is pasted, clipped.
+  TextGen::Text_Write(&img, "Hello", -3, &a, 0);
+  EXPECT_NE(0, std::memcmp(img.data, before.data, 40 * 20 * 3));
+  EXPECT_EQ(img.width, 40);
   ImgBasic::ImgFree(&img);
   ImgBasic::ImgFree(&before);
 }
