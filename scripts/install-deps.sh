@@ -17,7 +17,9 @@ PACKAGES=(
   # text drawing and the fonts the library asks for by name
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation
   # peers the tests compare against
-  imagemagick netpbm ffmpeg sox
+  imagemagick netpbm ffmpeg sox libtiff-tools
+  # the X colour names that XPM files use
+  x11-common
 )
 
 missing=()
