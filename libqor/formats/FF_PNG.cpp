@@ -132,7 +132,6 @@ void PNGOpen_(PngFileRec* handle, const std::string& fileName) {
     handle->compression = compression;
     handle->filter = filter;
     handle->bytesPerPixel = LoaderBytes(type);
-    CodecCommon::PassWarnings(__LINE__);
   });
 }
 
@@ -273,6 +272,7 @@ void PNGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
     info->videoCompression = "Deflate compression (modified LZ77)";
     info->hasPictures = info->picturesReadable = h.width > 0;
     PNGClose_(&h);
+    CodecCommon::PassWarnings(__LINE__);
   });
 }
 

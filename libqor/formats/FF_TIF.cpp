@@ -419,7 +419,6 @@ void TIFOpen_(TifFileRec* handle, const std::string& fileName) {
     handle->supported = handle->width > 0 && handle->height > 0 &&
                         PlainSupported(samples, bits, compression);
     ChooseReadMode(handle);
-    CodecCommon::PassWarnings(__LINE__);
   });
 }
 
@@ -487,6 +486,7 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
         LoadRgba(h, image);
         break;
     }
+    TIFClose_(&h);
     CodecCommon::PassWarnings(__LINE__);
   });
 }
@@ -500,10 +500,11 @@ void TIFSave(const std::string& fileName, Qimg* image) {
     const bool bilevel = compression >= 2 && compression <= 4;
     Qimg* img = prep.image;
     // Bilevel rows are packed from 24-bit pixels, and the JPEG coding holds
-    // no palette: both get a 24-bit copy.
+    // neither a palette nor alpha (readers take a fourth JPEG component for
+    // colour): both get a 24-bit copy.
     Qimg rgb;
-    if ((bilevel && img->bitsPerPixel != 24) ||
-        (compression == COMPRESSION_JPEG && img->bitsPerPixel == 8)) {
+    if ((bilevel || compression == COMPRESSION_JPEG) &&
+        img->bitsPerPixel != 24) {
       ImgBasic::ImgConvBpp(img, &rgb, 24);
       img = &rgb;
     }
@@ -607,6 +608,8 @@ void TIFInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
     info->picturesReadable = h.readMode != kReadNone;
     info->fileSize = Basic::FSize64(fileName);
     info->videoCompression = CompressionName(h.compression);
+    TIFClose_(&h);
+    CodecCommon::PassWarnings(__LINE__);
   });
 }
 
