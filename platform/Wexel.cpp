@@ -171,10 +171,7 @@ bool JpegReadGuarded(JpegRead* r) {
 
 int32_t JpegRead_(const char* fileName, JpegRead* r) {
   r->file = fileName ? std::fopen(fileName, "rb") : nullptr;
-  if (!r->file) {
-    Report(g_error, "Cannot open the JPEG file");
-    return -1;
-  }
+  if (!r->file) return -1;  // the caller knows what an unopened file means
   JpegInitError(r->err);
   r->cinfo.err = &r->err.pub;
   bool ok = JpegReadGuarded(r);
@@ -211,6 +208,11 @@ void JpegWriteSteps(JpegWrite* w) {
   w->cinfo.in_color_space = JCS_EXT_BGR;
   jpeg_set_defaults(&w->cinfo);
   jpeg_set_quality(&w->cinfo, w->quality, TRUE);
+  if (w->quality >= 90) {
+    // At high qualities the colour detail is kept at full resolution too.
+    for (int c = 0; c < w->cinfo.num_components; c++)
+      w->cinfo.comp_info[c].h_samp_factor = w->cinfo.comp_info[c].v_samp_factor = 1;
+  }
   jpeg_start_compress(&w->cinfo, TRUE);
   const int64_t rowBytes = static_cast<int64_t>(w->width) * 3;
   while (w->cinfo.next_scanline < w->cinfo.image_height) {
@@ -353,10 +355,7 @@ char* ReadWholeFile(const char* fileName) {
 
 int32_t ReadXpm_(const char* fileName, XpmImageDesc* desc, XpmImage& image) {
   char* text = ReadWholeFile(fileName);
-  if (!text) {
-    Report(g_error, XpmGetErrorString(XpmOpenFailed));
-    return XpmOpenFailed;
-  }
+  if (!text) return XpmOpenFailed;
   int rc = XpmCreateXpmImageFromBuffer(text, &image, nullptr);
   std::free(text);
   if (rc != XpmSuccess) {
@@ -473,11 +472,11 @@ int32_t WriteXpm_(const char* fileName, const XpmImageDesc* desc) {
   if (at != std::string::npos)
     text.replace(at, 10, XpmVariableName(fileName));
   FILE* f = std::fopen(fileName, "wb");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f && std::fclose(f) != 0) ok = false;
+  if (!f) return XpmOpenFailed;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0) ok = false;
   if (!ok) {
-    if (f) std::remove(fileName);
-    Report(g_error, XpmGetErrorString(XpmOpenFailed));
+    std::remove(fileName);
     return XpmOpenFailed;
   }
   return 0;
@@ -562,10 +561,7 @@ int32_t write_JPEG_file(const char* fileName, const uint8_t* pixels,
   }
   JpegWrite w;
   w.file = fileName ? std::fopen(fileName, "wb") : nullptr;
-  if (!w.file) {
-    Report(g_error, "Cannot create the JPEG file");
-    return -1;
-  }
+  if (!w.file) return -1;
   w.pixels = pixels;
   w.width = width;
   w.height = height;

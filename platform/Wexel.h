@@ -27,7 +27,8 @@ void ExternWarningSet(WexelMsgProc proc);
 // ---- JPEG -------------------------------------------------------------------
 // Pixels are in the image record's layout: rows top-down and packed, three
 // components as B, G, R, one component as grey. CMYK files are delivered as
-// B, G, R. Each returns 0 on success.
+// B, G, R. Each returns 0 on success; a file that cannot be opened or
+// created fails without a message.
 
 int32_t info_JPEG_file(const char* fileName, int32_t* width, int32_t* height,
                        int32_t* components);

@@ -138,7 +138,7 @@ std::vector<uint8_t> PeerRead(const std::string& file, const std::string& map) {
 void PeerWrite(const std::vector<uint8_t>& samples, int32_t width,
                int32_t height, const std::string& map, int depth,
                const std::string& options, const std::string& out) {
-  const std::string raw = out + ".in.raw";
+  const std::string raw = out.substr(out.rfind(':') + 1) + ".in.raw";
   WriteFile(raw, samples);
   const std::string cmd = "convert -size " + std::to_string(width) + "x" +
                           std::to_string(height) + " -depth " +
