@@ -404,20 +404,6 @@ constexpr char kXpmChars[] =
     "+@$%&*=-;:>,<!~^/()_`'][{}|";
 constexpr unsigned kXpmCharCount = sizeof kXpmChars - 1;
 
-// The variable name a C compiler would take, from the file's base name.
-std::string XpmVariableName(const char* fileName) {
-  std::string base = fileName;
-  const size_t slash = base.find_last_of('/');
-  if (slash != std::string::npos) base = base.substr(slash + 1);
-  const size_t dot = base.find('.');
-  if (dot != std::string::npos) base = base.substr(0, dot);
-  for (char& c : base)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  if (base.empty() || std::isdigit(static_cast<unsigned char>(base[0])))
-    base = "_" + base;
-  return base + "_xpm";
-}
-
 int32_t WriteXpm_(const char* fileName, const XpmImageDesc* desc) {
   if (!fileName || !desc || !desc->pixels || desc->width < 1 ||
       desc->height < 1) {
@@ -460,26 +446,12 @@ int32_t WriteXpm_(const char* fileName, const XpmImageDesc* desc) {
   image.ncolors = static_cast<unsigned>(order.size());
   image.colorTable = table.data();
   image.data = data.get();
-  char* buffer = nullptr;
-  const int rc = XpmCreateBufferFromXpmImage(&buffer, &image, nullptr);
-  if (rc != XpmSuccess || !buffer) {
-    Report(g_error, XpmGetErrorString(rc != XpmSuccess ? rc : XpmNoMemory));
-    return rc != XpmSuccess ? rc : XpmNoMemory;
-  }
-  std::string text = buffer;
-  XpmFree(buffer);
-  const size_t at = text.find("image_name");
-  if (at != std::string::npos)
-    text.replace(at, 10, XpmVariableName(fileName));
-  FILE* f = std::fopen(fileName, "wb");
-  if (!f) return XpmOpenFailed;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    std::remove(fileName);
-    return XpmOpenFailed;
-  }
-  return 0;
+  const int rc = XpmWriteFileFromXpmImage(fileName, &image, nullptr);
+  if (rc == XpmSuccess) return 0;
+  std::remove(fileName);
+  // An unopened file means what the caller makes of it; others are told.
+  if (rc != XpmOpenFailed) Report(g_error, XpmGetErrorString(rc));
+  return rc;
 }
 
 // ---- PNG --------------------------------------------------------------------
