@@ -189,6 +189,21 @@ int32_t JpegRead_(const char* fileName, JpegRead* r) {
   return ok ? 0 : -1;
 }
 
+// Reads the header (no pixels) or the whole picture, and hands out its size.
+int32_t JpegReadInto(const char* fileName, uint8_t* pixels, int64_t capacity,
+                     int32_t* width, int32_t* height, int32_t* components) {
+  JpegRead r;
+  r.pixels = pixels;
+  r.capacity = capacity;
+  const int32_t rc = JpegRead_(fileName, &r);
+  if (rc == 0) {
+    *width = r.width;
+    *height = r.height;
+    *components = r.components;
+  }
+  return rc;
+}
+
 struct JpegWrite {
   JpegError err;
   jpeg_compress_struct cinfo;
@@ -483,6 +498,16 @@ PngHooks* NewHooks(png_voidp errorPtr, png_error_ptr errorFn,
   return hooks;
 }
 
+// A read or write structure whose messages go through the hooks.
+template <class Create>
+png_structp CreateWithHooks(Create create, const char* version,
+                            PngHooks* hooks) {
+  if (!hooks) return nullptr;
+  png_structp png = create(version, hooks, PngError, PngWarning);
+  if (!png) std::free(hooks);
+  return png;
+}
+
 }  // namespace
 
 void ExternErrorSet(WexelMsgProc proc) {
@@ -497,14 +522,7 @@ void ExternWarningSet(WexelMsgProc proc) {
 
 int32_t info_JPEG_file(const char* fileName, int32_t* width, int32_t* height,
                        int32_t* components) {
-  JpegRead r;
-  const int32_t rc = JpegRead_(fileName, &r);
-  if (rc == 0) {
-    *width = r.width;
-    *height = r.height;
-    *components = r.components;
-  }
-  return rc;
+  return JpegReadInto(fileName, nullptr, 0, width, height, components);
 }
 
 int32_t read_JPEG_file(const char* fileName, uint8_t* pixels, int64_t capacity,
@@ -513,16 +531,7 @@ int32_t read_JPEG_file(const char* fileName, uint8_t* pixels, int64_t capacity,
     Report(g_error, "No buffer for the JPEG picture");
     return -1;
   }
-  JpegRead r;
-  r.pixels = pixels;
-  r.capacity = capacity;
-  const int32_t rc = JpegRead_(fileName, &r);
-  if (rc == 0) {
-    *width = r.width;
-    *height = r.height;
-    *components = r.components;
-  }
-  return rc;
+  return JpegReadInto(fileName, pixels, capacity, width, height, components);
 }
 
 int32_t write_JPEG_file(const char* fileName, const uint8_t* pixels,
@@ -578,23 +587,15 @@ namespace Wexel {
 png_structp png_create_read_struct(const char* version, png_voidp errorPtr,
                                    png_error_ptr errorFn,
                                    png_error_ptr warningFn) {
-  PngHooks* hooks = NewHooks(errorPtr, errorFn, warningFn);
-  if (!hooks) return nullptr;
-  png_structp png =
-      ::png_create_read_struct(version, hooks, PngError, PngWarning);
-  if (!png) std::free(hooks);
-  return png;
+  return CreateWithHooks(::png_create_read_struct, version,
+                         NewHooks(errorPtr, errorFn, warningFn));
 }
 
 png_structp png_create_write_struct(const char* version, png_voidp errorPtr,
                                     png_error_ptr errorFn,
                                     png_error_ptr warningFn) {
-  PngHooks* hooks = NewHooks(errorPtr, errorFn, warningFn);
-  if (!hooks) return nullptr;
-  png_structp png =
-      ::png_create_write_struct(version, hooks, PngError, PngWarning);
-  if (!png) std::free(hooks);
-  return png;
+  return CreateWithHooks(::png_create_write_struct, version,
+                         NewHooks(errorPtr, errorFn, warningFn));
 }
 
 png_infop png_create_info_struct(png_structp png) {

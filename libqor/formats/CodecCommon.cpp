@@ -6,6 +6,7 @@
 
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "platform/Wexel.h"
 
 using ImgBasic::Qimg;
 
@@ -31,6 +32,12 @@ void Keep(Stored& slot, const char* message) {
 void ClearMessages() {
   g_error.set = false;
   g_warning.set = false;
+}
+
+void ListenToLayer() {
+  ExternErrorSet(StoreError);
+  ExternWarningSet(StoreWarning);
+  ClearMessages();
 }
 
 void StoreError(const char* message) noexcept { Keep(g_error, message); }

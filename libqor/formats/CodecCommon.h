@@ -16,6 +16,9 @@ namespace CodecCommon {
 // first warning of a call are kept.
 
 void ClearMessages();
+// Points the codec layer's message callbacks at this store and clears it,
+// before a call into the layer.
+void ListenToLayer();
 void StoreError(const char* message) noexcept;
 void StoreWarning(const char* message) noexcept;
 bool HasError();

@@ -14,13 +14,6 @@ namespace {
 
 int32_t g_quality = 85;
 
-// The layer reports through the shared message store for the next call.
-void ListenToLayer() {
-  ExternErrorSet(CodecCommon::StoreError);
-  ExternWarningSet(CodecCommon::StoreWarning);
-  CodecCommon::ClearMessages();
-}
-
 }  // namespace
 
 int32_t JPGQuality(int32_t value) {
@@ -31,7 +24,7 @@ int32_t JPGQuality(int32_t value) {
 
 void JPGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
   Errors::Monitored("FF_JPG.JPGInfo", [&] {
-    ListenToLayer();
+    CodecCommon::ListenToLayer();
     int32_t width = 0, height = 0, components = 0;
     if (info_JPEG_file(fileName.c_str(), &width, &height, &components) != 0) {
       RaiseFailure(Errors::kClsImage, 8, __LINE__);
@@ -55,7 +48,7 @@ void JPGLoad(const std::string& fileName, Qimg* image) {
     JPGInfo(fileName, &info);
     ImgBasic::_imgalloc_(image, info.width, info.height, "FF_JPG.JPGLoad.image",
                          __LINE__, info.bitsPerPixel);
-    ListenToLayer();
+    CodecCommon::ListenToLayer();
     int32_t width = 0, height = 0, components = 0;
     if (read_JPEG_file(fileName.c_str(), image->data, image->size, &width,
                        &height, &components) != 0) {
@@ -73,7 +66,7 @@ void JPGSave(const std::string& fileName, Qimg* image) {
     Basic::FDelete(fileName);
     CodecCommon::PreparedImage prep;
     CodecCommon::PrepareForSave(CodecCommon::kFormatJpeg, prep, image);
-    ListenToLayer();
+    CodecCommon::ListenToLayer();
     Basic::SetLastFileName(fileName);
     if (write_JPEG_file(fileName.c_str(), prep.image->data, prep.image->width,
                         prep.image->height, g_quality) != 0) {

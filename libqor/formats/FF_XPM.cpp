@@ -10,16 +10,10 @@ using ImgBasic::Qimg;
 namespace FF_XPM {
 namespace {
 
-void ListenToLayer() {
-  ExternErrorSet(CodecCommon::StoreError);
-  ExternWarningSet(CodecCommon::StoreWarning);
-  CodecCommon::ClearMessages();
-}
-
 // The picture's size, without its pixels.
 XpmImageDesc ReadSize(const std::string& fileName) {
   XpmImageDesc desc;
-  ListenToLayer();
+  CodecCommon::ListenToLayer();
   Basic::SetLastFileName(fileName);
   if (ReadXpm(fileName.c_str(), &desc) != 0)
     RaiseFailure(Errors::kClsImage, 8, __LINE__);
@@ -48,7 +42,7 @@ void XPMLoad(const std::string& fileName, Qimg* image) {
     ImgBasic::_imgalloc_(image, desc.width, desc.height, "FF_XPM.XPMLoad.image",
                          __LINE__, 24);
     desc.pixels = image->data;
-    ListenToLayer();
+    CodecCommon::ListenToLayer();
     if (ReadXpm(fileName.c_str(), &desc) != 0) {
       RaiseFailure(Errors::kClsImage, 8, __LINE__);
       return;
@@ -66,7 +60,7 @@ void XPMSave(const std::string& fileName, Qimg* image) {
     desc.width = prep.image->width;
     desc.height = prep.image->height;
     desc.pixels = prep.image->data;
-    ListenToLayer();
+    CodecCommon::ListenToLayer();
     Basic::SetLastFileName(fileName);
     if (WriteXpm(fileName.c_str(), &desc) != 0) {
       RaiseFailure(Errors::kClsImage, 11, __LINE__);

@@ -16,9 +16,6 @@ using TestUtil::TempDir;
 
 namespace {
 
-#define NEED_MAGICK() \
-  if (!StillPeer::HaveMagick()) GTEST_SKIP() << "ImageMagick not installed"
-
 // The smooth test picture with a fixed ripple, so that quality matters.
 void MakeTextured(ImgBasic::Qimg* img, int32_t w, int32_t h) {
   StillPeer::MakePicture(img, w, h, 24);

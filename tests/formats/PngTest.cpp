@@ -16,9 +16,6 @@ using TestUtil::TempDir;
 
 namespace {
 
-#define NEED_MAGICK() \
-  if (!StillPeer::HaveMagick()) GTEST_SKIP() << "ImageMagick not installed"
-
 // The IHDR fields and the PLTE length of a PNG file, read by hand.
 struct PngHeader {
   int bitDepth = -1, colourType = -1, interlace = -1;

@@ -63,6 +63,10 @@ std::string ErrorLine();
 
 #include "foundation/Errors.h"
 
+// Skips a test that needs ImageMagick where it is not installed.
+#define NEED_MAGICK() \
+  if (!StillPeer::HaveMagick()) GTEST_SKIP() << "ImageMagick not installed"
+
 namespace StillPeer {
 // Runs a monitored routine as a host would: true when it finished, false
 // when it failed (its error pair stays behind).

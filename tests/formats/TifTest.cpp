@@ -16,9 +16,6 @@ using TestUtil::TempDir;
 
 namespace {
 
-#define NEED_MAGICK() \
-  if (!StillPeer::HaveMagick()) GTEST_SKIP() << "ImageMagick not installed"
-
 std::string TiffInfo(const std::string& file) {
   return StillPeer::Capture("tiffinfo '" + file + "'");
 }

@@ -16,9 +16,6 @@ using TestUtil::TempDir;
 
 namespace {
 
-#define NEED_MAGICK() \
-  if (!StillPeer::HaveMagick()) GTEST_SKIP() << "ImageMagick not installed"
-
 // Named colours, hex colours of three lengths, and a see-through colour.
 const char* kNamed =
     "/* XPM */\n"
