@@ -368,9 +368,35 @@ char* ReadWholeFile(const char* fileName) {
   return data;
 }
 
+// The values line promises what libXpm will allocate before it reads the
+// rows. A file cannot hold more pixels or colours than it has characters,
+// so promises beyond that are refused before libXpm sizes its tables.
+bool XpmSizesPlausible(const char* text, size_t length) {
+  const char* values = nullptr;
+  if (std::strncmp(text, "! XPM2", 6) == 0) {
+    values = std::strchr(text, '\n');
+  } else if (const char* brace = std::strchr(text, '{')) {
+    values = std::strchr(brace, '"');
+  }
+  if (!values) return true;  // libXpm refuses it on its own
+  unsigned long width = 0, height = 0, colours = 0, cpp = 0;
+  if (std::sscanf(values + 1, "%lu %lu %lu %lu", &width, &height, &colours,
+                  &cpp) != 4)
+    return true;
+  const unsigned long long chars = static_cast<unsigned long long>(width) *
+                                   height * (cpp ? cpp : 1);
+  return cpp <= 64 && colours <= length && width <= length &&
+         height <= length && chars <= length;
+}
+
 int32_t ReadXpm_(const char* fileName, XpmImageDesc* desc, XpmImage& image) {
   char* text = ReadWholeFile(fileName);
   if (!text) return XpmOpenFailed;
+  if (!XpmSizesPlausible(text, std::strlen(text))) {
+    std::free(text);
+    Report(g_error, XpmGetErrorString(XpmFileInvalid));
+    return XpmFileInvalid;
+  }
   int rc = XpmCreateXpmImageFromBuffer(text, &image, nullptr);
   std::free(text);
   if (rc != XpmSuccess) {

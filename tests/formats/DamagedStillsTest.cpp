@@ -153,6 +153,16 @@ TEST(DamagedStills, Xpm) {
   Image cut;
   EXPECT_FALSE(Ok([&] { FF_XPM::XPMLoad(good, cut.get()); }));
   EXPECT_EQ(Errors::ErrClass(), 1);
+  // Sizes no file of this length can hold are refused before any table is
+  // made for them.
+  for (const char* values : {"60000 60000 1 1", "4 4 4000000000 1",
+                             "2 2 1 4000000000"}) {
+    SCOPED_TRACE(values);
+    TestUtil::WriteText(good, std::string("/* XPM */\nstatic char *x[] = {\n\"") +
+                                  values + "\",\n\"a c red\",\n\"aaaa\"};\n");
+    EXPECT_FALSE(Ok([&] { FF_XPM::XPMLoad(good, cut.get()); }));
+    EXPECT_EQ(Errors::ErrLastText(), "XpmFileInvalid");
+  }
 }
 
 }  // namespace
