@@ -352,7 +352,7 @@ TEST(TifRead, YCbCrJpegInTiffLoadsAsRgb) {
   EXPECT_LT(StillPeer::Rms(StillPeer::ToRgb(img.img, false), samples), 4.0);
 }
 
-TEST(TifRead, OneBitUncompressedIsRefusedGroup4Loads) {
+TEST(TifRead, OneBitUncompressedIsRefusedFaxCodingsLoad) {
   NEED_MAGICK();
   TempDir dir;
   std::vector<uint8_t> grey;
@@ -370,17 +370,23 @@ TEST(TifRead, OneBitUncompressedIsRefusedGroup4Loads) {
   EXPECT_TRUE(info.hasPictures);
   EXPECT_EQ(info.videoCompression, "Uncompressed");
 
-  StillPeer::PeerWrite(grey, 30, 16, "gray", 8, "-type Bilevel -compress Group4",
-                       dir.File("g4.tif"));
-  ASSERT_TRUE(Ok([&] { FF_TIF::TIFLoad(dir.File("g4.tif"), img.get()); }))
-      << StillPeer::ErrorLine();
-  EXPECT_EQ(img->bitsPerPixel, 8);
-  EXPECT_EQ(StillPeer::ToRgb(img.img, false).size(), grey.size() * 3);
-  const auto rgb = StillPeer::ToRgb(img.img, false);
-  for (size_t i = 0; i < grey.size(); i++) ASSERT_EQ(rgb[i * 3], grey[i]);
-  ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(dir.File("g4.tif"), &info); }));
-  EXPECT_EQ(info.videoCompression, "CCITT Group 4 fax encoding");
-  EXPECT_EQ(info.bitsPerPixel, 8);
+  for (const char* scheme : {"Group4", "Fax"}) {
+    SCOPED_TRACE(scheme);
+    const std::string fax = dir.File("fax.tif");
+    StillPeer::PeerWrite(grey, 30, 16, "gray", 8,
+                         std::string("-type Bilevel -compress ") + scheme, fax);
+    ASSERT_TRUE(Ok([&] { FF_TIF::TIFLoad(fax, img.get()); }))
+        << StillPeer::ErrorLine();
+    EXPECT_EQ(img->bitsPerPixel, 8);
+    const auto rgb = StillPeer::ToRgb(img.img, false);
+    ASSERT_EQ(rgb.size(), grey.size() * 3);
+    for (size_t i = 0; i < grey.size(); i++) ASSERT_EQ(rgb[i * 3], grey[i]);
+    ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(fax, &info); }));
+    EXPECT_EQ(info.videoCompression, std::string(scheme) == "Fax"
+                                         ? "CCITT Group 3 fax encoding"
+                                         : "CCITT Group 4 fax encoding");
+    EXPECT_EQ(info.bitsPerPixel, 8);
+  }
 }
 
 // 16-bit grey written by the peer from big-endian raw samples.
