@@ -19,9 +19,11 @@ PACKAGES=(
   # fuzzing (optional build preset)
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # peers the tests compare against
-  imagemagick netpbm ffmpeg sox
+  imagemagick netpbm ffmpeg sox libtiff-tools
   # a real photograph the palette tests reduce (JPEG landscapes)
   lomiri-wallpapers-16.04
+  # the X colour names that XPM files use
+  x11-common
 )
 
 missing=()

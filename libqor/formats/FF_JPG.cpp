@@ -1,0 +1,81 @@
+#include "formats/FF_JPG.h"
+
+#include <algorithm>
+
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "platform/Wexel.h"
+
+using CodecCommon::RaiseFailure;
+using ImgBasic::Qimg;
+
+namespace FF_JPG {
+namespace {
+
+int32_t g_quality = 85;
+
+}  // namespace
+
+int32_t JPGQuality(int32_t value) {
+  Errors::TraceScope trace("FF_JPG.JPGQuality");
+  if (value != Basic::K_AUTO) g_quality = std::clamp(value, 0, 100);
+  return g_quality;
+}
+
+void JPGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+  Errors::Monitored("FF_JPG.JPGInfo", [&] {
+    CodecCommon::ListenToLayer();
+    int32_t width = 0, height = 0, components = 0;
+    if (info_JPEG_file(fileName.c_str(), &width, &height, &components) != 0) {
+      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      return;
+    }
+    CodecCommon::PassWarnings(__LINE__);
+    info->fileSize = Basic::FSize64(fileName);
+    info->width = width;
+    info->height = height;
+    info->bitsPerPixel = components * 8;
+    info->bytesPerPixel = components;
+    info->frameCount = 1;
+    info->videoCompression = "JFIF 1.02";
+    info->hasPictures = info->picturesReadable = width > 0;
+  });
+}
+
+void JPGLoad(const std::string& fileName, Qimg* image) {
+  Errors::Monitored("FF_JPG.JPGLoad", [&] {
+    CodecCommon::StillInfo info;
+    JPGInfo(fileName, &info);
+    ImgBasic::_imgalloc_(image, info.width, info.height, "FF_JPG.JPGLoad.image",
+                         __LINE__, info.bitsPerPixel);
+    CodecCommon::ListenToLayer();
+    int32_t width = 0, height = 0, components = 0;
+    if (read_JPEG_file(fileName.c_str(), image->data, image->size, &width,
+                       &height, &components) != 0) {
+      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      return;
+    }
+    CodecCommon::PassWarnings(__LINE__);
+    ImgBasic::ImgSetDims(image, width, height, components * 8);
+    if (components == 1) ImgBasic::PalMakeGrey(image->palette);
+  });
+}
+
+void JPGSave(const std::string& fileName, Qimg* image) {
+  Errors::Monitored("FF_JPG.JPGSave", [&] {
+    Basic::FDelete(fileName);
+    CodecCommon::PreparedImage prep;
+    CodecCommon::PrepareForSave(CodecCommon::kFormatJpeg, prep, image);
+    CodecCommon::ListenToLayer();
+    Basic::SetLastFileName(fileName);
+    if (write_JPEG_file(fileName.c_str(), prep.image->data, prep.image->width,
+                        prep.image->height, g_quality) != 0) {
+      RaiseFailure(Errors::kClsImage, 11, __LINE__);
+      return;
+    }
+    CodecCommon::PassWarnings(__LINE__);
+    CodecCommon::PreparedDone(prep);
+  });
+}
+
+}  // namespace FF_JPG

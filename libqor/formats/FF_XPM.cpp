@@ -1,0 +1,74 @@
+#include "formats/FF_XPM.h"
+
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "platform/Wexel.h"
+
+using CodecCommon::RaiseFailure;
+using ImgBasic::Qimg;
+
+namespace FF_XPM {
+namespace {
+
+// The picture's size, without its pixels.
+XpmImageDesc ReadSize(const std::string& fileName) {
+  XpmImageDesc desc;
+  CodecCommon::ListenToLayer();
+  Basic::SetLastFileName(fileName);
+  if (ReadXpm(fileName.c_str(), &desc) != 0)
+    RaiseFailure(Errors::kClsImage, 8, __LINE__);
+  CodecCommon::PassWarnings(__LINE__);
+  return desc;
+}
+
+}  // namespace
+
+void XPMInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+  Errors::Monitored("FF_XPM.XPMInfo", [&] {
+    const XpmImageDesc desc = ReadSize(fileName);
+    info->fileSize = Basic::FSize64(fileName);
+    info->width = desc.width;
+    info->height = desc.height;
+    info->bytesPerPixel = 3;
+    info->bitsPerPixel = 24;
+    info->frameCount = 1;
+    info->hasPictures = info->picturesReadable = desc.width > 0;
+  });
+}
+
+void XPMLoad(const std::string& fileName, Qimg* image) {
+  Errors::Monitored("FF_XPM.XPMLoad", [&] {
+    XpmImageDesc desc = ReadSize(fileName);
+    ImgBasic::_imgalloc_(image, desc.width, desc.height, "FF_XPM.XPMLoad.image",
+                         __LINE__, 24);
+    desc.pixels = image->data;
+    CodecCommon::ListenToLayer();
+    if (ReadXpm(fileName.c_str(), &desc) != 0) {
+      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      return;
+    }
+    CodecCommon::PassWarnings(__LINE__);
+  });
+}
+
+void XPMSave(const std::string& fileName, Qimg* image) {
+  Errors::Monitored("FF_XPM.XPMSave", [&] {
+    Basic::FDelete(fileName);
+    CodecCommon::PreparedImage prep;
+    CodecCommon::PrepareForSave(CodecCommon::kFormatXpm, prep, image);
+    XpmImageDesc desc;
+    desc.width = prep.image->width;
+    desc.height = prep.image->height;
+    desc.pixels = prep.image->data;
+    CodecCommon::ListenToLayer();
+    Basic::SetLastFileName(fileName);
+    if (WriteXpm(fileName.c_str(), &desc) != 0) {
+      RaiseFailure(Errors::kClsImage, 11, __LINE__);
+      return;
+    }
+    CodecCommon::PassWarnings(__LINE__);
+    CodecCommon::PreparedDone(prep);
+  });
+}
+
+}  // namespace FF_XPM
