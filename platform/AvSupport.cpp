@@ -1,5 +1,6 @@
 #include "platform/AvSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -113,7 +114,11 @@ std::string VideoStreamEncoder::OpenCodec() {
     ctx_->rc_max_rate = s.bitRate;
     ctx_->rc_min_rate = s.bitRate;
   }
-  if (s.bufferBits > 0) ctx_->rc_buffer_size = static_cast<int>(s.bufferBits);
+  if (s.bufferBits > 0) {
+    // A buffer size needs a peak rate: the DVD peak, or the mean when higher.
+    ctx_->rc_buffer_size = static_cast<int>(s.bufferBits);
+    if (!s.constantRate) ctx_->rc_max_rate = std::max<int64_t>(s.bitRate, 9800000);
+  }
   // Group of pictures: half a second at the 25 Hz rates, 18 frames else.
   const bool pal = s.rateCode == 3 || s.rateCode == 6;
   ctx_->gop_size = pal ? 15 : 18;

@@ -74,10 +74,16 @@ std::vector<int16_t> ReadS16(const std::string& rawFile) {
 
 double ZeroCrossingFrequency(const std::vector<int16_t>& samples, int channels,
                              int rate) {
+  // Rising crossings with hysteresis, so coding noise around zero does not
+  // count twice.
   const size_t frames = samples.size() / static_cast<size_t>(channels);
   int64_t first = -1, last = -1, crossings = 0;
-  for (size_t i = 1; i < frames; i++) {
-    if (samples[(i - 1) * channels] < 0 && samples[i * channels] >= 0) {
+  bool armed = false;
+  for (size_t i = 0; i < frames; i++) {
+    const int v = samples[i * static_cast<size_t>(channels)];
+    if (v < -1000) armed = true;
+    if (armed && v >= 0) {
+      armed = false;
       if (first < 0) first = static_cast<int64_t>(i);
       last = static_cast<int64_t>(i);
       crossings++;
