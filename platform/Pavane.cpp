@@ -271,7 +271,10 @@ bool ScanVideo(AVFormatContext* fmt, int stream, Progress& progress,
 // the first frame's sample rate and channel count.
 class AudioDecoder {
  public:
-  ~AudioDecoder() { swr_free(&swr_); }
+  ~AudioDecoder() {
+    swr_free(&swr_);
+    av_channel_layout_uninit(&inLayout_);
+  }
   bool Open(const AVStream* st) {
     ctx_ = OpenDecoder(st);
     frame_.reset(av_frame_alloc());
