@@ -235,8 +235,8 @@ void OrderForDisplay(VideoIndex& index) {
 }
 
 // Scans the video stream; false when stopped or there is no picture.
-bool ScanVideo(AVFormatContext* fmt, int stream, Progress& progress,
-               VideoIndex& index, bool& stopped) {
+bool ScanVideoWith(AVFormatContext* fmt, int stream, Progress& progress,
+                   VideoIndex& index, bool& stopped) {
   PacketPtr pkt(av_packet_alloc());
   if (!pkt) return false;
   bool secondField = false;
@@ -347,8 +347,8 @@ struct AudioIndex {
   int32_t channels = 0, rate = 0, layer = 0, bitRate = 0;
 };
 
-bool ScanAudio(AVFormatContext* fmt, int stream, Progress& progress,
-               AudioIndex& index, bool& stopped) {
+bool ScanAudioWith(AVFormatContext* fmt, int stream, Progress& progress,
+                   AudioIndex& index, bool& stopped) {
   AudioDecoder dec;
   PacketPtr pkt(av_packet_alloc());
   if (!pkt || !dec.Open(fmt->streams[stream])) return false;
@@ -374,6 +374,30 @@ bool ScanAudio(AVFormatContext* fmt, int stream, Progress& progress,
   index.channels = dec.channels();
   index.rate = dec.rate();
   return index.total > 0 && index.channels > 0;
+}
+
+// Runs a scan with the caller's progress function; a scan that finds
+// nothing says so through the error callback, a stopped one does not.
+template <class Index, class Scan>
+bool ScanFile(const char* fileName, AVFormatContext* fmt, int stream, ProgressFunc progress,
+              void* progressData, Index& index, Scan scan, const char* nothing) {
+  Progress prog(fileName, progress, progressData, FileBytes(fmt));
+  bool stopped = false;
+  if (scan(fmt, stream, prog, index, stopped)) return true;
+  if (!stopped) Fail(std::string(fileName) + nothing);
+  return false;
+}
+
+bool ScanVideo(const char* fileName, AVFormatContext* fmt, int stream, ProgressFunc progress,
+               void* progressData, VideoIndex& index) {
+  return ScanFile(fileName, fmt, stream, progress, progressData, index, ScanVideoWith,
+                  " holds no MPEG pictures");
+}
+
+bool ScanAudio(const char* fileName, AVFormatContext* fmt, int stream, ProgressFunc progress,
+               void* progressData, AudioIndex& index) {
+  return ScanFile(fileName, fmt, stream, progress, progressData, index, ScanAudioWith,
+                  " holds no MPEG audio");
 }
 
 }  // namespace
@@ -404,13 +428,8 @@ int32_t GetMPEGInfo(const char* fileName, int32_t* width, int32_t* height,
   for (unsigned i = 0; i < fmt->nb_streams; i++)
     if (IsMpegAudio(fmt->streams[i]->codecpar->codec_id)) audio = 1;
   const AVCodecParameters* par = fmt->streams[stream]->codecpar;
-  Progress prog(fileName, progress, progressData, FileBytes(fmt.get()));
   VideoIndex index;
-  bool stopped = false;
-  if (!ScanVideo(fmt.get(), stream, prog, index, stopped)) {
-    if (!stopped) Fail(std::string(fileName) + " holds no MPEG pictures");
-    return 0;
-  }
+  if (!ScanVideo(fileName, fmt.get(), stream, progress, progressData, index)) return 0;
   int64_t rate = index.headerBitRate > 0 ? index.headerBitRate : par->bit_rate;
   if (width) *width = par->width;
   if (height) *height = par->height;
@@ -537,12 +556,7 @@ int32_t OpenMPEG(MpegReader** reader, const char* fileName, int32_t,
   r->name = fileName;
   r->stream = OpenStream(fileName, AVMEDIA_TYPE_VIDEO, r->fmt);
   if (r->stream < 0) return 0;
-  Progress prog(fileName, progress, progressData, FileBytes(r->fmt.get()));
-  bool stopped = false;
-  if (!ScanVideo(r->fmt.get(), r->stream, prog, r->index, stopped)) {
-    if (!stopped) Fail(std::string(fileName) + " holds no MPEG pictures");
-    return 0;
-  }
+  if (!ScanVideo(fileName, r->fmt.get(), r->stream, progress, progressData, r->index)) return 0;
   const AVStream* st = r->fmt->streams[r->stream];
   r->width = st->codecpar->width;
   r->height = st->codecpar->height;
@@ -622,13 +636,8 @@ int32_t mpg_audio_info(const char* fileName, MpgAudioInfo* info,
   FormatPtr fmt;
   const int stream = OpenStream(fileName, AVMEDIA_TYPE_AUDIO, fmt);
   if (stream < 0 || !info) return 0;
-  Progress prog(fileName, progress, progressData, FileBytes(fmt.get()));
   AudioIndex index;
-  bool stopped = false;
-  if (!ScanAudio(fmt.get(), stream, prog, index, stopped)) {
-    if (!stopped) Fail(std::string(fileName) + " holds no MPEG audio");
-    return 0;
-  }
+  if (!ScanAudio(fileName, fmt.get(), stream, progress, progressData, index)) return 0;
   *info = MpgAudioInfo{};
   info->frames = static_cast<int32_t>(std::min<int64_t>(index.total, INT32_MAX));
   info->rate = index.rate;
@@ -726,12 +735,8 @@ MpgAudioReader* mpg_audio_open(const char* fileName, ProgressFunc progress,
   r->name = fileName;
   r->stream = OpenStream(fileName, AVMEDIA_TYPE_AUDIO, r->fmt);
   if (r->stream < 0) return nullptr;
-  Progress prog(fileName, progress, progressData, FileBytes(r->fmt.get()));
-  bool stopped = false;
-  if (!ScanAudio(r->fmt.get(), r->stream, prog, r->index, stopped)) {
-    if (!stopped) Fail(std::string(fileName) + " holds no MPEG audio");
+  if (!ScanAudio(fileName, r->fmt.get(), r->stream, progress, progressData, r->index))
     return nullptr;
-  }
   if (!AudioRestart(r.get())) {
     Fail(std::string("cannot reopen ") + fileName);
     return nullptr;
