@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -163,10 +164,47 @@ bool NextPacket(AVFormatContext* fmt, int stream, AVPacket* pkt) {
   }
 }
 
+// Finds, at or before packet last, an anchor packet and an earlier one
+// whose file positions are known (a program stream leaves the position of a
+// picture that does not start a packet of its own unknown).
+bool FindAnchor(const std::function<int64_t(int64_t)>& posOf, int64_t last, int64_t& from,
+                int64_t& anchor) {
+  anchor = -1;
+  for (int64_t i = last; i >= 1 && last - i < 64; i--)
+    if (posOf(i) >= 0) {
+      anchor = i;
+      break;
+    }
+  if (anchor < 1) return false;
+  for (int64_t i = anchor - 1; i >= 0 && anchor - i < 64; i--)
+    if (posOf(i) >= 0 && posOf(i) < posOf(anchor)) {
+      from = i;
+      return true;
+    }
+  return false;
+}
+
+// Makes the next packet of the stream read the one after the anchor packet
+// of the scan, by a byte seek to an earlier packet (at byte from) and
+// reading on to the anchor. False when the packets found there do not match
+// the scan; the caller then reads from the start instead.
+bool JumpNear(AVFormatContext* fmt, int stream, int64_t from, int64_t anchorPos,
+              int32_t anchorSize, AVPacket* pkt) {
+  if (from < 0 || anchorPos < from) return false;
+  if (av_seek_frame(fmt, -1, from, AVSEEK_FLAG_BYTE) < 0) return false;
+  for (int n = 0; n < 256; n++) {
+    if (!NextPacket(fmt, stream, pkt)) return false;
+    if (pkt->pos == anchorPos && pkt->size == anchorSize) return true;
+    if (pkt->pos > anchorPos) return false;
+  }
+  return false;
+}
+
 // ---- the video index ------------------------------------------------------
 
 // One coded picture per packet, in decode order.
 struct CodedPicture {
+  int64_t pos = -1;       // where the demuxer found it
   int32_t size = 0;
   int8_t type = 0;        // 1 I, 2 P, 3 B, 4 D; 0 no picture
   int32_t display = -1;   // place in display order, -1 none
@@ -242,6 +280,7 @@ bool ScanVideoWith(AVFormatContext* fmt, int stream, Progress& progress,
   bool secondField = false;
   while (NextPacket(fmt, stream, pkt.get())) {
     CodedPicture p;
+    p.pos = pkt->pos;
     p.size = pkt->size;
     if (index.rateCode == 0 && index.headerBitRate == 0)
       SequenceHeader(pkt->data, pkt->size, index);
@@ -341,6 +380,7 @@ class AudioDecoder {
 };
 
 struct AudioIndex {
+  std::vector<int64_t> pos;    // where the demuxer found each packet
   std::vector<int64_t> start;  // first sample of each packet's output
   std::vector<int32_t> size;   // packet bytes, checked again on replay
   int64_t total = 0;
@@ -359,6 +399,7 @@ bool ScanAudioWith(AVFormatContext* fmt, int stream, Progress& progress,
   while (NextPacket(fmt, stream, pkt.get())) {
     pcm.clear();
     if (!dec.Decode(pkt.get(), pcm)) return false;
+    index.pos.push_back(pkt->pos);
     index.start.push_back(index.total);
     index.size.push_back(pkt->size);
     if (dec.channels() > 0) index.total += static_cast<int64_t>(pcm.size() / static_cast<size_t>(dec.channels()));
@@ -502,6 +543,19 @@ bool SkipTo(MpegReader* r, int64_t target) {
   return true;
 }
 
+// Goes back to decode index target without reading from the start.
+bool JumpBack(MpegReader* r, int64_t target) {
+  if (!r->fmt || target < 2) return false;
+  const auto posOf = [r](int64_t i) { return r->index.coded[static_cast<size_t>(i)].pos; };
+  int64_t from = 0, anchor = 0;
+  if (!FindAnchor(posOf, target - 1, from, anchor)) return false;
+  if (!JumpNear(r->fmt.get(), r->stream, posOf(from), posOf(anchor),
+                r->index.coded[static_cast<size_t>(anchor)].size, r->pkt.get()))
+    return false;
+  r->nextPacket = anchor + 1;
+  return SkipTo(r, target);
+}
+
 // Decodes until display frame k comes out (true, in r->frame) or is known
 // to be missing (false).
 bool DecodeFrame(MpegReader* r, int32_t k) {
@@ -616,7 +670,7 @@ int32_t SeekMPEG(MpegReader* r, int32_t frame) {
   } else if (r->nextPacket <= start) {
     ok = SkipTo(r, start);
   } else {
-    ok = Reopen(r) && SkipTo(r, start);
+    ok = JumpBack(r, start) || (Reopen(r) && SkipTo(r, start));
   }
   if (!ok) {
     r->fmt.reset();  // reopened on the next seek
@@ -677,6 +731,25 @@ bool AudioRestart(MpgAudioReader* r) {
   r->buffered.clear();
   r->bufferedAt = 0;
   r->position = 0;
+  r->drained = false;
+  return true;
+}
+
+// Goes back to packet target (or shortly before it) without reading from
+// the start.
+bool AudioJumpBack(MpgAudioReader* r, int64_t target) {
+  if (!r->fmt || target < 2) return false;
+  const auto posOf = [r](int64_t i) { return r->index.pos[static_cast<size_t>(i)]; };
+  int64_t from = 0, anchor = 0;
+  if (!FindAnchor(posOf, target - 1, from, anchor)) return false;
+  if (!JumpNear(r->fmt.get(), r->stream, posOf(from), posOf(anchor),
+                r->index.size[static_cast<size_t>(anchor)], r->pkt.get()))
+    return false;
+  r->dec->Flush();
+  r->nextPacket = anchor + 1;
+  r->buffered.clear();
+  r->bufferedAt = 0;
+  r->position = r->index.start[static_cast<size_t>(anchor + 1)];
   r->drained = false;
   return true;
 }
@@ -769,7 +842,7 @@ int32_t mpg_audio_seek(MpgAudioReader* r, int32_t sample) {
   const int64_t holder = std::max<int64_t>(0, (it - r->index.start.begin()) - 1);
   const int64_t runUp = std::max<int64_t>(0, holder - 10);
   if (!r->fmt || r->drained || runUp < r->nextPacket) {
-    if (!AudioRestart(r)) {
+    if (!AudioJumpBack(r, runUp) && !AudioRestart(r)) {
       Fail(r->name + ": seek failed");
       return 0;
     }

@@ -72,6 +72,9 @@ void ExpectRandomAccessMatches(const std::string& name, const Info& info,
   order.push_back(info.frames - 1);
   order.push_back(0);
   order.push_back(1);
+  // Walking backwards in small steps goes back into earlier groups again
+  // and again.
+  for (int k = info.frames - 1; k >= 0; k -= 4) order.push_back(k);
   std::vector<uint8_t> f(seq[0].size());
   for (int k : order) {
     ASSERT_TRUE(SeekMPEG(r, k)) << k;
@@ -143,6 +146,9 @@ TEST_F(PavaneRead, Mpeg2ElementaryStreamWithOpenGops) {
   CheckVideoFile(m2v, dir.File("a.raw"), 37, 4, 1, 0);
 }
 
+void CheckAudioFile(const std::string& name, const std::string& raw, int layer, int rate,
+                    int channels);
+
 TEST_F(PavaneRead, ProgramStreamWithLayerTwoSound) {
   NEED_FFMPEG();
   const std::string ps = dir.File("a.mpg");
@@ -160,10 +166,8 @@ TEST_F(PavaneRead, ProgramStreamWithLayerTwoSound) {
   EXPECT_EQ(a.bits, 16);
   EXPECT_EQ(a.lsf, 0);
   EXPECT_EQ(a.bitRate, 192);
-  const std::string raw = dir.File("a.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + ps + "' -map 0:a:0 -f s16le '" + raw + "'"));
-  const std::vector<int16_t> ref = MT::ReadS16(raw);
-  EXPECT_EQ(static_cast<size_t>(a.frames) * 2, ref.size());
+  // Sample count, samples and seeks against ffmpeg, as for a sound file.
+  CheckAudioFile(ps, dir.File("a.raw"), 2, 48000, 2);
 }
 
 // A Layer I stream of silent frames: header, no bits allocated.
