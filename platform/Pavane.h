@@ -126,7 +126,8 @@ struct MpgAudioEncoder;  // opaque
 MpgAudioEncoder* mpgenc_audio_create(const char* fileName, int32_t rate,
                                      int32_t channels);
 // Takes the legal Layer II bit rate nearest to bitsPerSecond for the
-// stream's sample rate and channels (224 kbit/s stereo, 192 mono until set).
+// stream's sample rate and channels (until set: the one nearest to
+// 224 kbit/s in stereo, 192 kbit/s in mono). Ignored once sound was written.
 void mpgenc_audio_set_bitrate(MpgAudioEncoder* encoder, int32_t bitsPerSecond);
 // Encodes frames sample frames of interleaved 16-bit PCM with the channel
 // count given at creation. Non-zero on success.
