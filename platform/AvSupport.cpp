@@ -1,0 +1,187 @@
+#include "platform/AvSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace AvSupport {
+
+std::string ErrText(int averr) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(averr, buf, sizeof buf);
+  return buf;
+}
+
+namespace {
+const AVRational kRates[9] = {{0, 1},     {24000, 1001}, {24, 1},
+                              {25, 1},    {30000, 1001}, {30, 1},
+                              {50, 1},    {60000, 1001}, {60, 1}};
+}
+
+AVRational RateOfCode(int32_t code) {
+  return code >= 1 && code <= 8 ? kRates[code] : kRates[0];
+}
+
+int32_t CodeOfRate(double rate) {
+  if (!(rate >= 24.0)) rate = 24.0;
+  int32_t code = 1;
+  for (int32_t i = 0; i < 8; i++)
+    if (av_q2d(kRates[i]) < rate) code = i + 1;
+  return code;
+}
+
+// ---- picture conversion ----------------------------------------------------
+
+ToBgr::~ToBgr() {
+  sws_freeContext(sws_);
+  av_frame_free(&tmp_);
+}
+
+bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
+  const int w = src->width, h = src->height;
+  if (w < 1 || h < 1) return false;
+  sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(src->format),
+                              w, h, AV_PIX_FMT_BGR24,
+                              SWS_BICUBIC, nullptr, nullptr,
+                              nullptr);
+  if (!sws_) return false;
+  // Convert into a padded picture of our own: the scaler may write past the
+  // last pixel of a row, which the caller's packed rows cannot take.
+  if (!tmp_ || tmp_->width != w || tmp_->height != h) {
+    av_frame_free(&tmp_);
+    tmp_ = av_frame_alloc();
+    if (!tmp_) return false;
+    tmp_->format = AV_PIX_FMT_BGR24;
+    tmp_->width = w;
+    tmp_->height = h;
+    if (av_frame_get_buffer(tmp_, 64) < 0) {
+      av_frame_free(&tmp_);
+      return false;
+    }
+  }
+  if (sws_scale(sws_, src->data, src->linesize, 0, h, tmp_->data, tmp_->linesize) != h)
+    return false;
+  const size_t rowBytes = static_cast<size_t>(w) * 3;
+  for (int y = 0; y < h; y++)
+    std::memcpy(dest + rowBytes * static_cast<size_t>(y),
+                tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y, rowBytes);
+  return true;
+}
+
+// ---- video elementary-stream encoder ---------------------------------------
+
+VideoStreamEncoder::~VideoStreamEncoder() {
+  if (file_) fclose(file_);
+  avcodec_free_context(&ctx_);
+  av_frame_free(&frame_);
+  av_packet_free(&pkt_);
+  sws_freeContext(sws_);
+}
+
+std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) {
+  if (!fileName) return "no file name";
+  if (s.width < 16 || s.height < 16 || s.width > 4095 || s.height > 4095 ||
+      (s.width & 1) || (s.height & 1))
+    return "unsupported picture size " + std::to_string(s.width) + "x" +
+           std::to_string(s.height);
+  if (s.rateCode < 1 || s.rateCode > 8) return "unsupported frame rate";
+  settings_ = s;
+  file_ = fopen(fileName, "wb");
+  if (!file_) return std::string("cannot create ") + fileName;
+  return "";
+}
+
+std::string VideoStreamEncoder::OpenCodec() {
+  const AVCodec* codec = avcodec_find_encoder(settings_.codec);
+  if (!codec) return "no MPEG video encoder";
+  ctx_ = avcodec_alloc_context3(codec);
+  frame_ = av_frame_alloc();
+  pkt_ = av_packet_alloc();
+  if (!ctx_ || !frame_ || !pkt_) return "out of memory";
+  const Settings& s = settings_;
+  ctx_->width = s.width;
+  ctx_->height = s.height;
+  ctx_->framerate = RateOfCode(s.rateCode);
+  ctx_->time_base = av_inv_q(ctx_->framerate);
+  ctx_->pix_fmt = AV_PIX_FMT_YUV420P;
+  ctx_->bit_rate = s.bitRate;
+  if (s.constantRate) {
+    ctx_->rc_max_rate = s.bitRate;
+    ctx_->rc_min_rate = s.bitRate;
+  }
+  if (s.bufferBits > 0) {
+    // A buffer size needs a peak rate: the DVD peak, or the mean when higher.
+    ctx_->rc_buffer_size = static_cast<int>(s.bufferBits);
+    if (!s.constantRate) ctx_->rc_max_rate = std::max<int64_t>(s.bitRate, 9800000);
+  }
+  // Group of pictures: half a second at the 25 Hz rates, 18 frames else.
+  const bool pal = s.rateCode == 3 || s.rateCode == 6;
+  ctx_->gop_size = pal ? 15 : 18;
+  ctx_->max_b_frames = 2;
+  ctx_->thread_count = 1;
+  if (s.interlaced) ctx_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+  int rc = avcodec_open2(ctx_, codec, nullptr);
+  if (rc < 0) return "cannot open the MPEG video encoder: " + ErrText(rc);
+  frame_->format = ctx_->pix_fmt;
+  frame_->width = s.width;
+  frame_->height = s.height;
+  rc = av_frame_get_buffer(frame_, 0);
+  if (rc < 0) return "out of memory";
+  sws_ = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height,
+                        AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
+                        nullptr, nullptr, nullptr);
+  if (!sws_) return "cannot convert pictures for the encoder";
+  return "";
+}
+
+std::string VideoStreamEncoder::Drain(bool flushing) {
+  for (;;) {
+    const int rc = avcodec_receive_packet(ctx_, pkt_);
+    if (rc == AVERROR(EAGAIN) || (flushing && rc == AVERROR_EOF)) return "";
+    if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
+    const size_t n = static_cast<size_t>(pkt_->size);
+    const bool ok = fwrite(pkt_->data, 1, n, file_) == n;
+    av_packet_unref(pkt_);
+    if (!ok) return "cannot write the video stream";
+  }
+}
+
+std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
+  if (!file_) return "the video stream is closed";
+  if (!bgr) return "no picture";
+  if (!ctx_) {
+    std::string err = OpenCodec();
+    if (!err.empty()) return err;
+  }
+  int rc = av_frame_make_writable(frame_);
+  if (rc < 0) return "out of memory";
+  const uint8_t* srcData[4] = {bgr, nullptr, nullptr, nullptr};
+  const int srcStride[4] = {settings_.width * 3, 0, 0, 0};
+  sws_scale(sws_, srcData, srcStride, 0, settings_.height, frame_->data, frame_->linesize);
+  frame_->pts = frames_;
+  rc = avcodec_send_frame(ctx_, frame_);
+  if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
+  frames_++;
+  return Drain(false);
+}
+
+std::string VideoStreamEncoder::Close() {
+  std::string err;
+  if (file_ && ctx_) {
+    const int rc = avcodec_send_frame(ctx_, nullptr);
+    err = rc < 0 ? "MPEG video encoding failed: " + ErrText(rc) : Drain(true);
+    // A sequence end code closes the stream.
+    static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
+    if (err.empty() && fwrite(kEnd, 1, 4, file_) != 4) err = "cannot write the video stream";
+  }
+  if (file_ && fclose(file_) != 0 && err.empty()) err = "cannot write the video stream";
+  file_ = nullptr;
+  return err;
+}
+
+}  // namespace AvSupport

@@ -1,0 +1,76 @@
+// What the MPEG layers share over FFmpeg: error texts, picture conversion
+// between the packed 24-bit B, G, R layout and the codecs' formats, and the
+// video elementary-stream encoder behind both the MPEG-1 and the MPEG-2
+// encoder calls.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace AvSupport {
+
+std::string ErrText(int averr);
+
+// The standard rate of an MPEG frame-rate code 1..8 as a fraction.
+AVRational RateOfCode(int32_t code);
+int32_t CodeOfRate(double rate);
+
+// Converts a decoded picture to packed B, G, R rows of width x 3 bytes.
+class ToBgr {
+ public:
+  ~ToBgr();
+  bool Convert(const AVFrame* src, uint8_t* dest);
+
+ private:
+  SwsContext* sws_ = nullptr;
+  std::vector<uint8_t> row_;
+  AVFrame* tmp_ = nullptr;
+};
+
+// A video elementary stream written straight to a file. The codec opens on
+// the first frame, so the settings can change until then.
+class VideoStreamEncoder {
+ public:
+  struct Settings {
+    AVCodecID codec = AV_CODEC_ID_MPEG1VIDEO;
+    int32_t width = 0, height = 0;
+    int32_t rateCode = 4;
+    int64_t bitRate = 1700000;
+    bool constantRate = false;   // minimum = maximum = bit rate
+    int64_t bufferBits = 0;      // video buffer verifier size, 0: codec's own
+    bool interlaced = false;
+  };
+  ~VideoStreamEncoder();
+  // Creates the file. Empty text on success, else the reason.
+  std::string Create(const char* fileName, const Settings& settings);
+  Settings& settings() { return settings_; }
+  std::string Write(const uint8_t* bgr);
+  // Drains the codec and closes the file.
+  std::string Close();
+  int64_t framesWritten() const { return frames_; }
+
+ private:
+  std::string OpenCodec();
+  std::string Drain(bool flushing);
+
+  Settings settings_;
+  FILE* file_ = nullptr;
+  AVCodecContext* ctx_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int64_t frames_ = 0;
+};
+
+// Largest picture side the layers take, in reading and writing.
+constexpr int32_t kMaxPictureSide = 16383;
+
+}  // namespace AvSupport
