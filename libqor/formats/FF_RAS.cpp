@@ -262,6 +262,7 @@ void RASSave(const std::string& name, Qimg* image) {
     Basic::MemAlloc(packed, rowBytes * 2 + 2, __LINE__, Basic::kMemPlain,
                     "FF_RAS.RASSave.packed");
     const uint8_t zero = 0;
+    int64_t dataLength = 0;
     for (int64_t y = 0; y < h; y++) {
       const uint8_t* src = img->data + y * rowBytes;
       if (bpp == 4)
@@ -271,10 +272,25 @@ void RASSave(const std::string& name, Qimg* image) {
       if (rleOn) {
         const int64_t n = RASPackRow(rowBytes, packed, line);
         Basic::FWrite(file, packed, n);
+        dataLength += n;
       } else {
         Basic::FWrite(file, line, rowBytes);
+        dataLength += rowBytes;
       }
       if (rowBytes & 1) Basic::FWrite(file, &zero, 1);
+      dataLength += rowBytes & 1;
+    }
+    // Readers take the length field as the size of the encoded data that
+    // follows, so an encoded file states what was written.
+    if (rleOn) {
+      if (dataLength > UINT32_MAX) {
+        ErrSet(Errors::kClsImage, 5, __LINE__);
+        return;
+      }
+      uint8_t length[4];
+      FFBasic::Put32B(length, static_cast<uint32_t>(dataLength));
+      Basic::FSeek(file, 16);
+      Basic::FWrite(file, length, 4);
     }
     Basic::FClose(file);
     Basic::MemFree(line);
