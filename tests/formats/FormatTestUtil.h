@@ -1,0 +1,317 @@
+// Shared helpers of the format tests: a scratch folder, images made in the
+// test, running the peer programs and reading their PPM/PGM output with a
+// parser of the tests' own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "formats/ConForm.h"
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "media/ImgBasic.h"
+
+namespace fmttest {
+
+using Bytes = std::vector<uint8_t>;
+
+inline std::string ScratchDir() {
+  static std::string dir;
+  if (dir.empty()) {
+    char tmpl[] = "/tmp/qorfmtXXXXXX";
+    const char* made = mkdtemp(tmpl);
+    dir = made ? made : "/tmp";
+  }
+  return dir;
+}
+
+inline std::string Path(const std::string& name) {
+  return ScratchDir() + "/" + name;
+}
+
+inline void WriteFile(const std::string& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()),
+            static_cast<std::streamsize>(data.size()));
+}
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool HaveTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline int Run(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+#define REQUIRE_TOOL(tool) \
+  if (!fmttest::HaveTool(tool)) GTEST_SKIP() << tool << " not installed"
+
+// A picture as 8-bit R,G,B triples (grey files are widened), rows top-down.
+struct Rgb {
+  int32_t width = 0, height = 0;
+  Bytes pixels;
+  bool operator==(const Rgb& o) const {
+    return width == o.width && height == o.height && pixels == o.pixels;
+  }
+};
+
+// Parses a binary PPM (P6) or PGM (P5) of maximum value 255.
+inline bool ParsePnm(const Bytes& data, Rgb* out) {
+  size_t pos = 0;
+  auto token = [&]() {
+    std::string t;
+    while (pos < data.size()) {
+      const char c = static_cast<char>(data[pos]);
+      if (c == '#') {
+        while (pos < data.size() && data[pos] != '\n') pos++;
+      } else if (std::isspace(static_cast<unsigned char>(c))) {
+        pos++;
+      } else {
+        break;
+      }
+    }
+    while (pos < data.size() && !std::isspace(data[pos])) t += static_cast<char>(data[pos++]);
+    return t;
+  };
+  const std::string magic = token();
+  if (magic != "P6" && magic != "P5") return false;
+  out->width = std::atoi(token().c_str());
+  out->height = std::atoi(token().c_str());
+  if (std::atoi(token().c_str()) != 255) return false;
+  pos++;
+  const size_t ch = magic == "P6" ? 3 : 1;
+  const size_t n = static_cast<size_t>(out->width) * out->height;
+  if (data.size() < pos + n * ch) return false;
+  out->pixels.resize(n * 3);
+  for (size_t i = 0; i < n; i++)
+    for (size_t c = 0; c < 3; c++)
+      out->pixels[i * 3 + c] = data[pos + i * ch + (ch == 3 ? c : 0)];
+  return true;
+}
+
+// The picture of a Qimg, through the library's own depth conversion.
+inline Rgb FromQimg(const ImgBasic::Qimg& image) {
+  Rgb out;
+  out.width = image.width;
+  out.height = image.height;
+  const size_t n = static_cast<size_t>(image.width) * image.height;
+  out.pixels.resize(n * 3);
+  for (size_t i = 0; i < n; i++) {
+    const uint8_t* p;
+    uint8_t tmp[3];
+    if (image.bitsPerPixel == 8) {
+      p = image.palette + image.data[i] * 3;
+    } else if (image.bitsPerPixel == 15 || image.bitsPerPixel == 16) {
+      const uint16_t w = static_cast<uint16_t>(image.data[i * 2] | (image.data[i * 2 + 1] << 8));
+      tmp[0] = static_cast<uint8_t>((w & 31) << 3);
+      if (image.bitsPerPixel == 15) {
+        tmp[1] = static_cast<uint8_t>(((w >> 5) & 31) << 3);
+        tmp[2] = static_cast<uint8_t>(((w >> 10) & 31) << 3);
+      } else {
+        tmp[1] = static_cast<uint8_t>(((w >> 5) & 63) << 2);
+        tmp[2] = static_cast<uint8_t>(((w >> 11) & 31) << 3);
+      }
+      p = tmp;
+    } else {
+      p = image.data + i * image.bytesPerPixel;
+    }
+    out.pixels[i * 3] = p[2];
+    out.pixels[i * 3 + 1] = p[1];
+    out.pixels[i * 3 + 2] = p[0];
+  }
+  return out;
+}
+
+// Keeps the top `bits` bits of every sample (to compare 5-bit colour).
+inline Rgb TopBits(Rgb rgb, int bits) {
+  const uint8_t mask = static_cast<uint8_t>(0xFF << (8 - bits));
+  for (uint8_t& b : rgb.pixels) b &= mask;
+  return rgb;
+}
+
+// Reads a file with a netpbm converter or ImageMagick into R,G,B.
+inline bool PeerRead(const std::string& command, Rgb* out) {
+  const std::string ppm = Path("peer_out.pnm");
+  std::remove(ppm.c_str());
+  if (Run(command + " > " + ppm) != 0) return false;
+  return ParsePnm(ReadFile(ppm), out);
+}
+
+inline bool MagickRead(const std::string& file, Rgb* out) {
+  const std::string ppm = Path("magick_out.ppm");
+  std::remove(ppm.c_str());
+  if (Run("convert '" + file + "' -depth 8 '" + ppm + "'") != 0) return false;
+  return ParsePnm(ReadFile(ppm), out);
+}
+
+inline void WritePpm(const std::string& path, const Rgb& rgb) {
+  std::string head = "P6\n" + std::to_string(rgb.width) + " " +
+                     std::to_string(rgb.height) + "\n255\n";
+  Bytes data(head.begin(), head.end());
+  data.insert(data.end(), rgb.pixels.begin(), rgb.pixels.end());
+  WriteFile(path, data);
+}
+
+inline void WritePgm(const std::string& path, const Rgb& rgb) {
+  std::string head = "P5\n" + std::to_string(rgb.width) + " " +
+                     std::to_string(rgb.height) + "\n255\n";
+  Bytes data(head.begin(), head.end());
+  for (size_t i = 0; i < rgb.pixels.size(); i += 3) data.push_back(rgb.pixels[i]);
+  WriteFile(path, data);
+}
+
+// A picture with runs, single pixels and every kind of byte: good for both
+// run-length and literal packets.
+inline Rgb TestPicture(int32_t width, int32_t height, uint32_t seed = 7) {
+  Rgb rgb;
+  rgb.width = width;
+  rgb.height = height;
+  rgb.pixels.resize(static_cast<size_t>(width) * height * 3);
+  uint32_t s = seed;
+  for (int32_t y = 0; y < height; y++)
+    for (int32_t x = 0; x < width; x++) {
+      uint8_t* p = &rgb.pixels[(static_cast<size_t>(y) * width + x) * 3];
+      if ((x / 5 + y) % 3 == 0) {  // runs
+        p[0] = static_cast<uint8_t>(y * 40);
+        p[1] = 128;
+        p[2] = 200;
+      } else {
+        s = s * 1103515245u + 12345u;
+        p[0] = static_cast<uint8_t>(s >> 16);
+        p[1] = static_cast<uint8_t>(s >> 8);
+        p[2] = static_cast<uint8_t>(s >> 24);
+      }
+    }
+  return rgb;
+}
+
+// A grey picture (R = G = B).
+inline Rgb GreyPicture(int32_t width, int32_t height) {
+  Rgb rgb = TestPicture(width, height, 11);
+  for (size_t i = 0; i < rgb.pixels.size(); i += 3)
+    rgb.pixels[i + 1] = rgb.pixels[i + 2] = rgb.pixels[i];
+  return rgb;
+}
+
+// A picture of at most 16 colours.
+inline Rgb FewColours(int32_t width, int32_t height) {
+  Rgb rgb;
+  rgb.width = width;
+  rgb.height = height;
+  for (int32_t y = 0; y < height; y++)
+    for (int32_t x = 0; x < width; x++) {
+      const int k = (x * 3 + y * 5 + (x / 4)) % 16;
+      rgb.pixels.push_back(static_cast<uint8_t>(k * 16));
+      rgb.pixels.push_back(static_cast<uint8_t>(255 - k * 8));
+      rgb.pixels.push_back(static_cast<uint8_t>((k * 37) & 255));
+    }
+  return rgb;
+}
+
+// A Qimg of the given depth holding the picture (24 or 32 bits, or 8 bits
+// with a palette of the picture's colours; at most 256 of them).
+inline void ToQimg(const Rgb& rgb, int32_t bits, ImgBasic::Qimg* image) {
+  ImgBasic::_imgalloc_(image, rgb.width, rgb.height, "test.image", __LINE__, bits);
+  const size_t n = static_cast<size_t>(rgb.width) * rgb.height;
+  if (bits == 8) {
+    std::vector<uint32_t> colours;
+    for (size_t i = 0; i < n; i++) {
+      const uint32_t c = rgb.pixels[i * 3] | (rgb.pixels[i * 3 + 1] << 8) |
+                         (rgb.pixels[i * 3 + 2] << 16);
+      size_t k = 0;
+      while (k < colours.size() && colours[k] != c) k++;
+      if (k == colours.size()) colours.push_back(c);
+      image->data[i] = static_cast<uint8_t>(k);
+    }
+    for (size_t k = 0; k < colours.size() && k < 256; k++) {
+      image->palette[k * 3] = static_cast<uint8_t>(colours[k] >> 16);
+      image->palette[k * 3 + 1] = static_cast<uint8_t>(colours[k] >> 8);
+      image->palette[k * 3 + 2] = static_cast<uint8_t>(colours[k]);
+    }
+    return;
+  }
+  const int bpp = image->bytesPerPixel;
+  for (size_t i = 0; i < n; i++) {
+    uint8_t* p = image->data + i * bpp;
+    if (bits == 15) {
+      const uint16_t w = static_cast<uint16_t>((rgb.pixels[i * 3 + 2] >> 3) |
+                                               ((rgb.pixels[i * 3 + 1] >> 3) << 5) |
+                                               ((rgb.pixels[i * 3] >> 3) << 10));
+      p[0] = static_cast<uint8_t>(w);
+      p[1] = static_cast<uint8_t>(w >> 8);
+      continue;
+    }
+    p[0] = rgb.pixels[i * 3 + 2];
+    p[1] = rgb.pixels[i * 3 + 1];
+    p[2] = rgb.pixels[i * 3];
+    if (bpp == 4) p[3] = 255;
+  }
+}
+
+// Loads a file through the library; false with the error pair kept when
+// the load fails.
+inline bool Load(const std::string& path, ImgBasic::Qimg* image,
+                 int32_t id = Basic::K_AUTO) {
+  try {
+    ConForm::ImgLoad(path, image, id, nullptr);
+    return true;
+  } catch (const Errors::EMon&) {
+    *image = ImgBasic::Qimg{};
+    return false;
+  }
+}
+
+inline bool Save(const std::string& path, ImgBasic::Qimg* image,
+                 int32_t id = Basic::K_AUTO) {
+  try {
+    ConForm::ImgSave(path, image, id);
+    return true;
+  } catch (const Errors::EMon&) {
+    return false;
+  }
+}
+
+inline Rgb LoadRgb(const std::string& path) {
+  ImgBasic::Qimg image;
+  if (!Load(path, &image)) {
+    ADD_FAILURE() << "cannot load " << path << ": " << Errors::ErrLastText();
+    return Rgb{};
+  }
+  Rgb rgb = FromQimg(image);
+  ImgBasic::ImgFree(&image);
+  return rgb;
+}
+
+// Little helpers to build files by hand.
+inline void Put16L(Bytes& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void Put32L(Bytes& b, uint32_t v) {
+  Put16L(b, v);
+  Put16L(b, v >> 16);
+}
+inline void Put16B(Bytes& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.push_back(static_cast<uint8_t>(v));
+}
+inline void Put32B(Bytes& b, uint32_t v) {
+  Put16B(b, v >> 16);
+  Put16B(b, v);
+}
+
+}  // namespace fmttest
