@@ -53,8 +53,8 @@ inline bool HaveTool(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-inline int Run(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str());
+inline int Shell(const std::string& command) {
+  return std::system(("(" + command + ") 2>/dev/null").c_str());
 }
 
 #define REQUIRE_TOOL(tool) \
@@ -69,7 +69,8 @@ struct Rgb {
   }
 };
 
-// Parses a binary PPM (P6) or PGM (P5) of maximum value 255.
+// Parses a binary PPM (P6) or PGM (P5) with one byte per sample; samples of
+// a smaller maximum value m are brought to 8 bits as v x 256 / (m + 1).
 inline bool ParsePnm(const Bytes& data, Rgb* out) {
   size_t pos = 0;
   auto token = [&]() {
@@ -91,7 +92,8 @@ inline bool ParsePnm(const Bytes& data, Rgb* out) {
   if (magic != "P6" && magic != "P5") return false;
   out->width = std::atoi(token().c_str());
   out->height = std::atoi(token().c_str());
-  if (std::atoi(token().c_str()) != 255) return false;
+  const int maxValue = std::atoi(token().c_str());
+  if (maxValue < 1 || maxValue > 255) return false;
   pos++;
   const size_t ch = magic == "P6" ? 3 : 1;
   const size_t n = static_cast<size_t>(out->width) * out->height;
@@ -99,7 +101,8 @@ inline bool ParsePnm(const Bytes& data, Rgb* out) {
   out->pixels.resize(n * 3);
   for (size_t i = 0; i < n; i++)
     for (size_t c = 0; c < 3; c++)
-      out->pixels[i * 3 + c] = data[pos + i * ch + (ch == 3 ? c : 0)];
+      out->pixels[i * 3 + c] = static_cast<uint8_t>(
+          data[pos + i * ch + (ch == 3 ? c : 0)] * 256 / (maxValue + 1));
   return true;
 }
 
@@ -147,14 +150,14 @@ inline Rgb TopBits(Rgb rgb, int bits) {
 inline bool PeerRead(const std::string& command, Rgb* out) {
   const std::string ppm = Path("peer_out.pnm");
   std::remove(ppm.c_str());
-  if (Run(command + " > " + ppm) != 0) return false;
+  if (Shell(command + " > " + ppm) != 0) return false;
   return ParsePnm(ReadFile(ppm), out);
 }
 
 inline bool MagickRead(const std::string& file, Rgb* out) {
   const std::string ppm = Path("magick_out.ppm");
   std::remove(ppm.c_str());
-  if (Run("convert '" + file + "' -depth 8 '" + ppm + "'") != 0) return false;
+  if (Shell("convert '" + file + "' -depth 8 '" + ppm + "'") != 0) return false;
   return ParsePnm(ReadFile(ppm), out);
 }
 
