@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstring>
 
 #include "formats/FFBasic.h"
@@ -186,7 +187,10 @@ void SetRawDims(RawImgFile* f, int32_t width, int32_t height, int32_t bits) {
     f->rowBytes = (static_cast<int64_t>(width) + 1) / 2;
   else
     f->rowBytes = static_cast<int64_t>(width) * f->bytesPerPixel;
-  f->imageBytes = f->rowBytes * height;
+  // Header values can be anything: the product saturates.
+  f->imageBytes = (f->rowBytes <= 0 || height <= 0) ? 0
+                  : f->rowBytes > INT64_MAX / height ? INT64_MAX
+                                                     : f->rowBytes * height;
 }
 
 // Reads height rows of rowBytes, each followed by pad bytes on disk, into

@@ -413,4 +413,7 @@ TEST(BoundedReader, ChecksEveryLength) {
   EXPECT_EQ(Errors::ErrCode(), 3);
   EXPECT_EQ(FFBasic::FFCapSize(int64_t{1} << 40, 1, __LINE__), -1);
   EXPECT_EQ(FFBasic::FFCapSize(100, 1, __LINE__), 100);
+  // Image sizes from headers: two 31-bit sizes must not overflow.
+  EXPECT_EQ(ImgBasic::CheckedImageBytes(INT32_MAX, INT32_MAX, 32, __LINE__), -1);
+  EXPECT_EQ(ImgBasic::CheckedImageBytes(3, 2, 24, __LINE__), 18);
 }
