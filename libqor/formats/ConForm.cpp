@@ -236,19 +236,6 @@ int64_t GetCmpsData_(RawImgFile* f, uint8_t** block) {
   return size;
 }
 
-// Creates an output file after removing an old one; the file is removed
-// again if the writing frame fails.
-int32_t CreateOutput(const std::string& name) {
-  Basic::FDelete(name);
-  int32_t file = 0;
-  Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
-  return file;
-}
-
-void DeleteOnFailure(const std::string& name) {
-  Errors::MonSetCleanup([name] { Basic::FDelete(name); });
-}
-
 // ---- TGA ------------------------------------------------------------------
 
 void TGAOpen_(RawImgFile* f, const std::string& name) {
@@ -541,18 +528,23 @@ void DIBUnpackRLE8(const uint8_t* block, int64_t size, Qimg* image) {
   }
 }
 
-void FillRawInfo(const RawImgFile& f, FFInfoRec* info) {
-  info->fileSize = static_cast<double>(f.fileSize);
-  info->width = f.width;
-  info->height = f.height;
-  info->bytesPerPixel = f.bytesPerPixel;
-  info->bitsPerPixel = f.bitsPerPixel;
-  info->frameCount = 1;
-}
-
 }  // namespace
 
 // ---- tables and recognition -----------------------------------------------
+
+void FFInfoStill(FFInfoRec* info, double fileSize, int32_t width,
+                 int32_t height, int32_t bytesPerPixel, int32_t bitsPerPixel,
+                 const char* compression, bool hasPictures, bool readable) {
+  info->fileSize = fileSize;
+  info->picture.width = width;
+  info->picture.height = height;
+  info->picture.bytesPerPixel = bytesPerPixel;
+  info->picture.bitsPerPixel = bitsPerPixel;
+  info->picture.frameCount = 1;
+  if (compression) info->picture.videoCompression = compression;
+  info->picture.hasPictures = hasPictures;
+  info->picture.picturesReadable = readable;
+}
 
 int32_t LoadTableCount() { return 19; }
 int32_t SaveTableCount() { return 17; }
@@ -624,10 +616,10 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
         info->filter = d.filter;
         break;
       }
-    if (info->videoCompression.empty())
-      info->videoCompression = "Uncompressed, full frames";
-    if (info->audioCompression.empty())
-      info->audioCompression = "PCM, uncompressed";
+    if (info->picture.videoCompression.empty())
+      info->picture.videoCompression = "Uncompressed, full frames";
+    if (info->sound.audioCompression.empty())
+      info->sound.audioCompression = "PCM, uncompressed";
   });
 }
 
@@ -731,7 +723,7 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
       } catch (const Errors::EMon&) {
       }
       if (fi.aborted) aborted = true;
-      return Errors::ErrNone() && (fi.hasPictures || fi.hasSound);
+      return Errors::ErrNone() && (fi.picture.hasPictures || fi.sound.hasSound);
     };
     int32_t id = GetFmtByExt(name, kLoadTable);
     bool found = describe(id);
@@ -747,38 +739,14 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
       }
     }
     info->aborted = aborted;
-    if (aborted) {
-      if (Errors::ErrNone()) ErrSet(Errors::kClsGeneral, 2, __LINE__);
-    }
     info->format = id;
     info->name = name;
     info->totalSize = fi.fileSize;
     info->filter = fi.filter;
-    info->width = fi.width;
-    info->height = fi.height;
-    info->bytesPerPixel = fi.bytesPerPixel;
-    info->bitsPerPixel = fi.bitsPerPixel;
-    info->frameCount = fi.frameCount;
-    info->videoDuration = fi.videoDuration;
-    info->videoSize = fi.videoSize;
-    info->fps = fi.fps;
-    info->videoCompression = fi.videoCompression;
-    info->hasPictures = fi.hasPictures;
-    info->picturesReadable = fi.picturesReadable;
-    info->ownWave = fi.ownWave;
-    info->wave = fi.wave;
-    info->sampleFrames = fi.sampleFrames;
-    info->audioDuration = fi.audioDuration;
-    info->audioSize = fi.audioSize;
-    info->sampleRate = fi.sampleRate;
-    info->channels = fi.channels;
-    info->bitsPerSample = fi.bitsPerSample;
-    info->blockAlign = fi.blockAlign;
-    info->audioCompression = fi.audioCompression;
-    info->hasSound = fi.hasSound;
-    info->soundReadable = fi.soundReadable;
+    info->picture = fi.picture;
+    info->sound = fi.sound;
     info->dataRate = fi.dataRate;
-    info->kind = FileKind(id, info->frameCount);
+    info->kind = FileKind(id, info->picture.frameCount);
 
     std::string prefix, suffix;
     int32_t digits = 0, number = 0;
@@ -817,24 +785,26 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
       info->fileCount = count;
       if (count > 1) {
         info->kind = kKindSequence;
-        info->frameCount = count;
+        info->picture.frameCount = count;
       }
     }
 
-    info->videoSize = static_cast<double>(info->width) * info->height *
-                      info->bytesPerPixel * info->frameCount;
-    info->videoDuration = (info->frameCount > 0 && info->fps > 0)
-                              ? info->frameCount / info->fps
+    info->picture.videoSize = static_cast<double>(info->picture.width) * info->picture.height *
+                      info->picture.bytesPerPixel * info->picture.frameCount;
+    info->picture.videoDuration = (info->picture.frameCount > 0 && info->picture.fps > 0)
+                              ? info->picture.frameCount / info->picture.fps
                               : 0;
-    info->sampleRate = info->wave.samplesPerSec;
-    info->channels = info->wave.channels;
-    info->bitsPerSample = info->wave.bitsPerSample;
-    info->blockAlign = info->wave.blockAlign;
-    info->audioSize = static_cast<double>(info->sampleFrames) * info->blockAlign;
-    info->audioDuration = (info->sampleFrames > 0 && info->sampleRate > 0)
-                              ? info->sampleFrames / info->sampleRate
+    info->sound.sampleRate = info->sound.wave.samplesPerSec;
+    info->sound.channels = info->sound.wave.channels;
+    info->sound.bitsPerSample = info->sound.wave.bitsPerSample;
+    info->sound.blockAlign = info->sound.wave.blockAlign;
+    info->sound.audioSize = static_cast<double>(info->sound.sampleFrames) * info->sound.blockAlign;
+    info->sound.audioDuration = (info->sound.sampleFrames > 0 && info->sound.sampleRate > 0)
+                              ? info->sound.sampleFrames / info->sound.sampleRate
                               : 0;
-    if (Errors::ErrNone()) {
+    // A stop request from the progress function fails the description as
+    // an error would.
+    if (Errors::ErrNone() && !aborted) {
       result = true;
     } else {
       Errors::ErrClear();
@@ -902,10 +872,10 @@ void TGAInfo(const std::string& name, FFInfoRec* info) {
   Errors::Monitored("ConForm.TGAInfo", [&] {
     RawImgFile f;
     TGAOpen_(&f, name);
-    FillRawInfo(f, info);
-    if (f.compressed) info->videoCompression = kRleName;
-    info->hasPictures = f.bitsPerPixel >= 1 && f.bitsPerPixel <= 32;
-    info->picturesReadable = f.readable;
+    FFInfoStill(info, static_cast<double>(f.fileSize), f.width, f.height,
+                f.bytesPerPixel, f.bitsPerPixel,
+                f.compressed ? kRleName : nullptr,
+                f.bitsPerPixel >= 1 && f.bitsPerPixel <= 32, f.readable);
     Basic::FClose(f.file);
   });
 }
@@ -971,8 +941,7 @@ void TGASave_(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
-    const int32_t file = CreateOutput(name);
-    DeleteOnFailure(name);
+    const int32_t file = FFBasic::FFCreateFile(name);
     uint8_t h[18] = {};
     h[2] = static_cast<uint8_t>((bpp == 1 ? 1 : 2) + (tgaCompression ? 8 : 0));
     if (bpp == 1) {
@@ -1021,10 +990,9 @@ void PCXInfo(const std::string& name, FFInfoRec* info) {
   Errors::Monitored("ConForm.PCXInfo", [&] {
     RawImgFile f;
     PCXOpen_(&f, name);
-    FillRawInfo(f, info);
-    info->videoCompression = kRleName;
-    info->hasPictures = f.width > 0 && f.height > 0;
-    info->picturesReadable = f.readable;
+    FFInfoStill(info, static_cast<double>(f.fileSize), f.width, f.height,
+                f.bytesPerPixel, f.bitsPerPixel, kRleName,
+                f.width > 0 && f.height > 0, f.readable);
     Basic::FClose(f.file);
   });
 }
@@ -1101,8 +1069,7 @@ void PCXSave_(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
-    const int32_t file = CreateOutput(name);
-    DeleteOnFailure(name);
+    const int32_t file = FFBasic::FFCreateFile(name);
     const int32_t bytesPerLine = (img->width + 1) & ~1;
     uint8_t h[128] = {};
     h[0] = 10;
@@ -1164,14 +1131,12 @@ void DIBInfo(const std::string& name, FFInfoRec* info) {
   Errors::Monitored("ConForm.DIBInfo", [&] {
     RawImgFile f;
     DIBOpen_(&f, name);
-    FillRawInfo(f, info);
-    if (f.bitsPerPixel <= 8) {
-      info->bytesPerPixel = 1;
-      info->bitsPerPixel = 8;
-    }
-    if (f.compressed) info->videoCompression = kRleName;
-    info->hasPictures = f.width > 0 && f.height > 0;
-    info->picturesReadable = f.readable;
+    // Palette files of 1, 4 and 8 bits load as 8 bits per pixel.
+    const bool indexed = f.bitsPerPixel <= 8;
+    FFInfoStill(info, static_cast<double>(f.fileSize), f.width, f.height,
+                indexed ? 1 : f.bytesPerPixel, indexed ? 8 : f.bitsPerPixel,
+                f.compressed ? kRleName : nullptr,
+                f.width > 0 && f.height > 0, f.readable);
     Basic::FClose(f.file);
   });
 }
@@ -1226,8 +1191,7 @@ void DIBSave_(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
-    const int32_t file = CreateOutput(name);
-    DeleteOnFailure(name);
+    const int32_t file = FFBasic::FFCreateFile(name);
     uint8_t h[54] = {};
     h[0] = 'B';
     h[1] = 'M';

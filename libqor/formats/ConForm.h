@@ -70,31 +70,47 @@ struct WaveFormat {
   uint16_t extraSize = 0;
 };
 
-// What a format reader reports about a file.
-struct FFInfoRec {
-  int32_t format = 0;
-  double fileSize = 0;
-  int32_t dataRate = 0;
+// The picture block of the file-information records.
+struct PictureInfo {
   int32_t width = 0, height = 0;
   int32_t bytesPerPixel = 0, bitsPerPixel = 0;
   int32_t frameCount = 0;
-  double videoDuration = 0;
-  double videoSize = 0;
+  double videoDuration = 0;  // seconds, derived by UniInfo
+  double videoSize = 0;      // uncompressed bytes, derived by UniInfo
   double fps = 0;
   std::string videoCompression;
   bool hasPictures = false, picturesReadable = false;
-  WaveFormat ownWave;
-  WaveFormat wave;
+};
+
+// The sound block of the file-information records.
+struct SoundInfo {
+  WaveFormat ownWave;  // the file's own sound format
+  WaveFormat wave;     // the PCM format the reader delivers
   int32_t sampleFrames = 0;
-  double audioDuration = 0;
+  double audioDuration = 0;  // the rest is derived by UniInfo
   double audioSize = 0;
   double sampleRate = 0;
   int32_t channels = 0, bitsPerSample = 0, blockAlign = 0;
   std::string audioCompression;
   bool hasSound = false, soundReadable = false;
+};
+
+// What a format reader reports about a file.
+struct FFInfoRec {
+  int32_t format = 0;
+  double fileSize = 0;
+  int32_t dataRate = 0;
+  PictureInfo picture;
+  SoundInfo sound;
   std::string filter;
   bool aborted = false;
 };
+
+// Fills what a still-image reader reports: file size, size and depth, one
+// frame, an optional compression name, and the has and readable flags.
+void FFInfoStill(FFInfoRec* info, double fileSize, int32_t width,
+                 int32_t height, int32_t bytesPerPixel, int32_t bitsPerPixel,
+                 const char* compression, bool hasPictures, bool readable);
 
 // Handed to a progress function while a numbered sequence is counted.
 struct InfoProgressRec {
@@ -118,25 +134,8 @@ struct UniInfoRec {
   std::string name;
   double totalSize = 0;
   std::string filter;
-  // picture fields
-  int32_t width = 0, height = 0;
-  int32_t bytesPerPixel = 0, bitsPerPixel = 0;
-  int32_t frameCount = 0;
-  double videoDuration = 0;
-  double videoSize = 0;
-  double fps = 0;
-  std::string videoCompression;
-  bool hasPictures = false, picturesReadable = false;
-  // sound fields
-  WaveFormat ownWave;
-  WaveFormat wave;
-  int32_t sampleFrames = 0;
-  double audioDuration = 0;
-  double audioSize = 0;
-  double sampleRate = 0;
-  int32_t channels = 0, bitsPerSample = 0, blockAlign = 0;
-  std::string audioCompression;
-  bool hasSound = false, soundReadable = false;
+  PictureInfo picture;
+  SoundInfo sound;
   bool aborted = false;
   int32_t dataRate = 0;
   // numbered sequence

@@ -143,6 +143,14 @@ int32_t FFMulRoundPositive(double a, double b) {
   return p >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(p);
 }
 
+int32_t FFCreateFile(const std::string& name) {
+  Basic::FDelete(name);
+  int32_t file = 0;
+  Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
+  Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+  return file;
+}
+
 int64_t FFCapSize(int64_t bytes, int32_t code, int32_t sourceLine) {
   if (bytes < 0 || bytes > kMaxReadBlock) {
     ErrSet(Errors::kClsImage, code, sourceLine);

@@ -31,6 +31,11 @@ std::string FourCCToStr(uint32_t code);
 int32_t FFDivPositive(int32_t a, int32_t x);
 int32_t FFMulRoundPositive(double a, double b);
 
+// Creates a writer's output file after removing an old one, and has the
+// calling routine's monitor frame remove it again should the routine fail, so
+// no half-written file is left. Returns the tracked file handle.
+int32_t FFCreateFile(const std::string& name);
+
 // Largest block a reader may ask for on behalf of a file (1 GiB).
 constexpr int64_t kMaxReadBlock = int64_t{1} << 30;
 

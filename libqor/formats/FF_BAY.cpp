@@ -303,13 +303,7 @@ void BayInfo(const std::string& name, ConForm::FFInfoRec* info) {
     BayFileRec f;
     BayOpen_(&f, name);
     Basic::FClose(f.file);
-    info->fileSize = static_cast<double>(f.fileSize);
-    info->width = f.width;
-    info->height = f.height;
-    info->bytesPerPixel = f.bytesPerPixel;
-    info->bitsPerPixel = f.bytesPerPixel * 8;
-    info->frameCount = 1;
-    info->fps = f.exposure;
+    info->picture.fps = f.exposure;
     std::string label = f.camera;
     if (f.camera == "ML")
       label = "HG";
@@ -319,9 +313,9 @@ void BayInfo(const std::string& name, ConForm::FFInfoRec* info) {
       label += " (monochrome)";
     else if (f.bytesPerPixel == 3)
       label += " (color)";
-    info->videoCompression = label;
-    info->hasPictures = f.width > 0;
-    info->picturesReadable = f.supported;
+    ConForm::FFInfoStill(info, static_cast<double>(f.fileSize), f.width,
+                         f.height, f.bytesPerPixel, f.bytesPerPixel * 8,
+                         label.c_str(), f.width > 0, f.supported);
   });
 }
 

@@ -187,15 +187,10 @@ void PNMInfo(const std::string& name, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_PNM.PNMInfo", [&] {
     PnmFileRec f;
     PNMOpen_(&f, name);
-    info->fileSize = static_cast<double>(f.fileSize);
-    info->width = f.width;
-    info->height = f.height;
-    info->bytesPerPixel = f.bytesPerPixel;
-    info->bitsPerPixel = f.bytesPerPixel * 8;
-    info->frameCount = 1;
-    info->videoCompression = f.ascii ? "Ascii encoded" : "Binary encoded";
-    info->hasPictures = f.width > 0;
-    info->picturesReadable = f.supported;
+    ConForm::FFInfoStill(info, static_cast<double>(f.fileSize), f.width,
+                         f.height, f.bytesPerPixel, f.bytesPerPixel * 8,
+                         f.ascii ? "Ascii encoded" : "Binary encoded",
+                         f.width > 0, f.supported);
     Basic::FClose(f.file);
   });
 }
@@ -259,10 +254,8 @@ void PNMSave(const std::string& name, Qimg* image) {
     uint8_t* line = nullptr;
     FFBasic::FFInit(ConForm::kFmtPNM, &prep, image, 1);
     const Qimg* img = prep.image;
-    Basic::FDelete(name);
     PnmOutput out;
-    Basic::FOpen(out.file, name, Basic::kOpenCreate | Basic::kOpenWrite);
-    Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+    out.file = FFBasic::FFCreateFile(name);
     PNMWriteText(&out, std::string("P") + (asciiOut ? "3" : "6") + "\n" +
                            std::to_string(img->width) + " " +
                            std::to_string(img->height) + "\n255\n");

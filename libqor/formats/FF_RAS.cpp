@@ -141,15 +141,14 @@ void RASInfo(const std::string& name, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_RAS.RASInfo", [&] {
     RasFileRec f;
     RASOpen_(&f, name);
-    info->fileSize = static_cast<double>(f.fileSize);
-    info->width = static_cast<int32_t>(std::min<uint32_t>(f.width, INT32_MAX));
-    info->height = static_cast<int32_t>(std::min<uint32_t>(f.height, INT32_MAX));
-    info->bytesPerPixel = static_cast<int32_t>((std::min<uint32_t>(f.depth, 64) + 7) / 8);
-    info->bitsPerPixel = static_cast<int32_t>(std::min<uint32_t>(f.depth, INT32_MAX));
-    info->frameCount = 1;
-    if (f.type == 2) info->videoCompression = "Run Length Encoding (RLE)";
-    info->hasPictures = info->width > 0;
-    info->picturesReadable = f.supported;
+    // Header values are 32-bit unsigned; they are reported within range.
+    const int32_t width = static_cast<int32_t>(std::min<uint32_t>(f.width, INT32_MAX));
+    const int32_t depth = static_cast<int32_t>(std::min<uint32_t>(f.depth, 1024));
+    ConForm::FFInfoStill(info, static_cast<double>(f.fileSize), width,
+                         static_cast<int32_t>(std::min<uint32_t>(f.height, INT32_MAX)),
+                         (depth + 7) / 8, depth,
+                         f.type == 2 ? "Run Length Encoding (RLE)" : nullptr,
+                         width > 0, f.supported);
     Basic::FClose(f.file);
   });
 }
@@ -234,10 +233,7 @@ void RASSave(const std::string& name, Qimg* image) {
     bool palUsed = false;
     if (bpp == 1)
       for (int i = 0; i < 768 && !palUsed; i++) palUsed = img->palette[i] != 0;
-    Basic::FDelete(name);
-    int32_t file = 0;
-    Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
-    Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+    const int32_t file = FFBasic::FFCreateFile(name);
     uint8_t hdr[32];
     FFBasic::Put32B(hdr, kMagic);
     FFBasic::Put32B(hdr + 4, static_cast<uint32_t>(w));

@@ -134,15 +134,11 @@ void SGIInfo(const std::string& name, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_SGI.SGIInfo", [&] {
     SgiFileRec f;
     SGIOpen_(&f, name);
-    info->fileSize = static_cast<double>(f.fileSize);
-    info->width = f.width;
-    info->height = f.height;
-    info->bitsPerPixel = LoadDepth(f.channels) * f.bytesPerChannel;
-    info->bytesPerPixel = info->bitsPerPixel / 8;
-    info->frameCount = 1;
-    if (f.storage == 1) info->videoCompression = "Run Length Encoding (RLE)";
-    info->hasPictures = f.width > 0;
-    info->picturesReadable = f.supported;
+    const int32_t bits = LoadDepth(f.channels) * f.bytesPerChannel;
+    ConForm::FFInfoStill(info, static_cast<double>(f.fileSize), f.width,
+                         f.height, bits / 8, bits,
+                         f.storage == 1 ? "Run Length Encoding (RLE)" : nullptr,
+                         f.width > 0, f.supported);
     Basic::FClose(f.file);
   });
 }
@@ -238,10 +234,7 @@ void SGISave(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
-    Basic::FDelete(name);
-    int32_t file = 0;
-    Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
-    Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+    const int32_t file = FFBasic::FFCreateFile(name);
     const int64_t w = img->width, h = img->height;
     const int64_t ch = img->bytesPerPixel;
     uint8_t hdr[512] = {};

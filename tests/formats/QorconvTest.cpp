@@ -153,8 +153,8 @@ TEST(Qorconv, OptionErrors) {
   if (sized.code == 0) {
     ConForm::FFInfoRec info;
     ConForm::FFInfo(Path("o4.bmp"), Basic::K_AUTO, &info, nullptr, nullptr);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 3);
+    EXPECT_EQ(info.picture.width, 4);
+    EXPECT_EQ(info.picture.height, 3);
   } else {
     EXPECT_EQ(sized.err, "Not supported.\n");
   }

@@ -113,8 +113,8 @@ TEST(Sgi, ColourMapKindDescribedButNotReadable) {
   WriteFile(Path("cmap.sgi"), f);
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("cmap.sgi"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_TRUE(info.hasPictures);
-  EXPECT_FALSE(info.picturesReadable);
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_FALSE(info.picture.picturesReadable);
   ExpectLoadError(Path("cmap.sgi"), 7, 1);
 }
 
@@ -310,8 +310,8 @@ TEST(Pnm, BitmapsDescribedButNotReadable) {
   WriteText(Path("bits.pnm"), "P4\n8 1\n\xff");
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("bits.pnm"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_EQ(info.bitsPerPixel, 0);
-  EXPECT_FALSE(info.picturesReadable);
+  EXPECT_EQ(info.picture.bitsPerPixel, 0);
+  EXPECT_FALSE(info.picture.picturesReadable);
   ExpectLoadError(Path("bits.pnm"), 7, 1);
   WriteText(Path("nop.pnm"), "Q6\n1 1\n255\n");
   ExpectLoadError(Path("nop.pnm"), 7, 2);
@@ -381,11 +381,11 @@ TEST(Bay, RecognisedSizesAndModes) {
   WriteFile(Path("c.bay"), BayFile(74752, 1, "ML", 5));
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("c.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_EQ(info.width, 512);
-  EXPECT_EQ(info.height, 144);
-  EXPECT_EQ(info.bitsPerPixel, 24);
-  EXPECT_EQ(info.fps, 500);
-  EXPECT_EQ(info.videoCompression, "HG (color)");
+  EXPECT_EQ(info.picture.width, 512);
+  EXPECT_EQ(info.picture.height, 144);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  EXPECT_EQ(info.picture.fps, 500);
+  EXPECT_EQ(info.picture.videoCompression, "HG (color)");
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("c.bay"), &image));
   EXPECT_EQ(image.bitsPerPixel, 24);
@@ -393,8 +393,8 @@ TEST(Bay, RecognisedSizesAndModes) {
 
   WriteFile(Path("m.bay"), BayFile(197632, 2, "EK", 2));
   ConForm::FFInfo(Path("m.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_EQ(info.videoCompression, "HR (monochrome)");
-  EXPECT_EQ(info.fps, 500);
+  EXPECT_EQ(info.picture.videoCompression, "HR (monochrome)");
+  EXPECT_EQ(info.picture.fps, 500);
   ASSERT_TRUE(Load(Path("m.bay"), &image));
   EXPECT_EQ(image.bitsPerPixel, 8);
   EXPECT_EQ(image.palette[3 * 9], 9);
@@ -402,15 +402,15 @@ TEST(Bay, RecognisedSizesAndModes) {
 
   WriteFile(Path("u.bay"), BayFile(74752, 3, "RO", 9));
   ConForm::FFInfo(Path("u.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_TRUE(info.hasPictures);
-  EXPECT_FALSE(info.picturesReadable);
-  EXPECT_EQ(info.fps, 0);
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_FALSE(info.picture.picturesReadable);
+  EXPECT_EQ(info.picture.fps, 0);
   ExpectLoadError(Path("u.bay"), 7, 1);
 
   WriteFile(Path("p.bay"), BayFile(307200, 0, "", 0));
   ConForm::FFInfo(Path("p.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_EQ(info.videoCompression, " (color)");
-  EXPECT_EQ(info.width, 640);
+  EXPECT_EQ(info.picture.videoCompression, " (color)");
+  EXPECT_EQ(info.picture.width, 640);
 
   WriteFile(Path("odd.bay"), Bytes(1000, 1));
   ExpectLoadError(Path("odd.bay"), 7, 2);

@@ -130,18 +130,18 @@ TEST(Recognition, InfoFillsRecordAndFilter) {
   ConForm::FFInfoRec info;
   ConForm::FFInfo(path, K_AUTO, &info, nullptr, nullptr);
   EXPECT_EQ(info.format, ConForm::kFmtBMP);
-  EXPECT_EQ(info.width, 5);
-  EXPECT_EQ(info.height, 4);
-  EXPECT_EQ(info.bitsPerPixel, 24);
-  EXPECT_EQ(info.bytesPerPixel, 3);
-  EXPECT_EQ(info.frameCount, 1);
+  EXPECT_EQ(info.picture.width, 5);
+  EXPECT_EQ(info.picture.height, 4);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  EXPECT_EQ(info.picture.bytesPerPixel, 3);
+  EXPECT_EQ(info.picture.frameCount, 1);
   // 54 header bytes, rows of 15 bytes padded to 16.
   EXPECT_EQ(info.fileSize, 54 + 16 * 4);
   EXPECT_EQ(info.filter, "BMP/DIB, Windows Device Independent Bitmap");
-  EXPECT_EQ(info.videoCompression, "Uncompressed, full frames");
-  EXPECT_EQ(info.audioCompression, "PCM, uncompressed");
-  EXPECT_TRUE(info.hasPictures);
-  EXPECT_TRUE(info.picturesReadable);
+  EXPECT_EQ(info.picture.videoCompression, "Uncompressed, full frames");
+  EXPECT_EQ(info.sound.audioCompression, "PCM, uncompressed");
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_TRUE(info.picture.picturesReadable);
 }
 
 TEST(Recognition, UnknownIdentifierIsMovieError) {
@@ -185,9 +185,9 @@ TEST(Recognition, ProbingFindsBmpBehindWrongExtension) {
   ASSERT_TRUE(ConForm::UniInfo(path, &info, 1, nullptr, nullptr, false));
   EXPECT_EQ(info.format, ConForm::kFmtBMP);
   EXPECT_EQ(info.kind, ConForm::kKindImage);
-  EXPECT_EQ(info.width, 4);
+  EXPECT_EQ(info.picture.width, 4);
   EXPECT_EQ(info.filter, "BMP/DIB, Windows Device Independent Bitmap");
-  EXPECT_DOUBLE_EQ(info.videoSize, 4 * 3 * 3);
+  EXPECT_DOUBLE_EQ(info.picture.videoSize, 4 * 3 * 3);
   ImgBasic::Qimg image;
   EXPECT_TRUE(Load(path, &image, info.format));
   ImgBasic::ImgFree(&image);
@@ -208,7 +208,7 @@ TEST(Recognition, ProbingEachFormatWithoutExtension) {
     ConForm::UniInfoRec info;
     ASSERT_TRUE(ConForm::UniInfo(bare, &info, 1, nullptr, nullptr, false)) << c.ext;
     EXPECT_EQ(info.format, c.id) << c.ext;
-    EXPECT_EQ(info.width, 6);
+    EXPECT_EQ(info.picture.width, 6);
   }
   ImgBasic::ImgFree(&image);
 }
@@ -222,7 +222,7 @@ TEST(Recognition, UnreadableFileIsFalseWithWarning) {
   EXPECT_EQ(Errors::WarnClass(), 6);
   EXPECT_EQ(Errors::WarnCode(), 9);
   EXPECT_EQ(info.format, ConForm::kFmtBMP);
-  EXPECT_EQ(info.frameCount, 0);
+  EXPECT_EQ(info.picture.frameCount, 0);
 }
 
 TEST(Sequences, SplitNames) {
@@ -295,7 +295,7 @@ TEST(Sequences, CountedAsOneSource) {
   ProgressLog log;
   ASSERT_TRUE(ConForm::UniInfo(Path("frame_000.bmp"), &info, 100, Progress, &log, false));
   EXPECT_EQ(info.kind, ConForm::kKindSequence);
-  EXPECT_EQ(info.frameCount, 3);
+  EXPECT_EQ(info.picture.frameCount, 3);
   EXPECT_EQ(info.fileCount, 3);
   EXPECT_EQ(info.firstNumber, 0);
   EXPECT_EQ(info.digitCount, 3);
@@ -309,15 +309,15 @@ TEST(Sequences, CountedAsOneSource) {
   // One file at a time never counts.
   ASSERT_TRUE(ConForm::UniInfo(Path("frame_000.bmp"), &info, 1, nullptr, nullptr, false));
   EXPECT_EQ(info.kind, ConForm::kKindImage);
-  EXPECT_EQ(info.frameCount, 1);
+  EXPECT_EQ(info.picture.frameCount, 1);
 
   // The limit and the progress function's stop request end the count.
   ASSERT_TRUE(ConForm::UniInfo(Path("frame_000.bmp"), &info, 2, nullptr, nullptr, false));
-  EXPECT_EQ(info.frameCount, 2);
+  EXPECT_EQ(info.picture.frameCount, 2);
   ProgressLog stopper;
   stopper.stopAfter = 1;
   ASSERT_TRUE(ConForm::UniInfo(Path("frame_000.bmp"), &info, 100, Progress, &stopper, false));
-  EXPECT_EQ(info.frameCount, 1);
+  EXPECT_EQ(info.picture.frameCount, 1);
   EXPECT_EQ(info.kind, ConForm::kKindImage);
 }
 
@@ -328,7 +328,7 @@ TEST(Sequences, EmptyFileEndsTheCount) {
   MakeBmp(Path("e_4.bmp"));
   ConForm::UniInfoRec info;
   ASSERT_TRUE(ConForm::UniInfo(Path("e_1.bmp"), &info, 100, nullptr, nullptr, false));
-  EXPECT_EQ(info.frameCount, 2);
+  EXPECT_EQ(info.picture.frameCount, 2);
 }
 
 TEST(FormatDepths, TableAndHelpers) {

@@ -275,7 +275,7 @@ TEST(Bmp, Rle8WithDeltaAndOddLiterals) {
   WriteFile(Path("rle8.bmp"), f);
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("rle8.bmp"), Basic::K_AUTO, &info, nullptr, nullptr);
-  EXPECT_EQ(info.videoCompression, "Run Length Encoding (RLE)");
+  EXPECT_EQ(info.picture.videoCompression, "Run Length Encoding (RLE)");
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("rle8.bmp"), &image));
   const uint8_t expect[12] = {9, 10, 11, 12, 0, 4, 4, 4, 5, 6, 7, 8};

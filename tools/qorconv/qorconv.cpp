@@ -70,17 +70,17 @@ int Info(const std::string& name) {
   std::printf("format=%d\n", info.format);
   std::printf("kind=%d\n", info.kind);
   std::printf("file_size=%.0f\n", info.totalSize);
-  std::printf("width=%d\n", info.width);
-  std::printf("height=%d\n", info.height);
-  std::printf("bits=%d\n", info.bitsPerPixel);
-  std::printf("frames=%d\n", info.frameCount);
-  std::printf("fps=%g\n", info.fps);
-  std::printf("compression=%s\n", info.videoCompression.c_str());
-  std::printf("readable=%d\n", info.picturesReadable ? 1 : 0);
-  std::printf("samples=%d\n", info.sampleFrames);
-  std::printf("rate=%g\n", info.sampleRate);
-  std::printf("channels=%d\n", info.channels);
-  std::printf("sample_bits=%d\n", info.bitsPerSample);
+  std::printf("width=%d\n", info.picture.width);
+  std::printf("height=%d\n", info.picture.height);
+  std::printf("bits=%d\n", info.picture.bitsPerPixel);
+  std::printf("frames=%d\n", info.picture.frameCount);
+  std::printf("fps=%g\n", info.picture.fps);
+  std::printf("compression=%s\n", info.picture.videoCompression.c_str());
+  std::printf("readable=%d\n", info.picture.picturesReadable ? 1 : 0);
+  std::printf("samples=%d\n", info.sound.sampleFrames);
+  std::printf("rate=%g\n", info.sound.sampleRate);
+  std::printf("channels=%d\n", info.sound.channels);
+  std::printf("sample_bits=%d\n", info.sound.bitsPerSample);
   return 0;
 }
 
@@ -94,7 +94,7 @@ int Convert(const std::string& input, const std::string& output, long frame,
     id = info.format;
     if (info.kind == ConForm::kKindStream)
       return Fail(Errors::ErrText(Errors::kClsGeneral, 2));
-    if (frame > info.frameCount)
+    if (frame > info.picture.frameCount)
       return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
     if (info.kind == ConForm::kKindSequence)
       source = ConForm::SeqMakeName(info.seqPrefix, info.seqSuffix,
