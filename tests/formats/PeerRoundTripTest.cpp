@@ -51,6 +51,26 @@ void ExpectLibraryReads(const std::string& command, const std::string& out,
 
 const int32_t kOdd = 13, kRows = 7;
 
+// Writes every depth with the encoding option off and on and has the peer
+// (and ImageMagick, where it reads the encoding right) read each file.
+void PeerReadsBothEncodings(void (*setEncoding)(int32_t), const std::string& ext,
+                            const std::string& peer,
+                            std::initializer_list<int32_t> depths,
+                            bool magickPlain, bool magickEncoded) {
+  for (int on = 0; on <= 1; on++) {
+    setEncoding(on);
+    for (int32_t bits : depths) {
+      const Rgb src = bits == 8 ? FewColours(kOdd, kRows) : TestPicture(kOdd, kRows);
+      const std::string path = Path("lib" + std::to_string(bits) + "." + ext);
+      SaveAs(src, bits, path);
+      ExpectPeerReads(peer + " " + path, src, bits);
+      if ((on ? magickEncoded : magickPlain) && HaveTool("convert"))
+        ExpectMagickReads(path, src, bits);
+    }
+  }
+  setEncoding(1);
+}
+
 }  // namespace
 
 // ---- BMP ------------------------------------------------------------------
@@ -141,16 +161,8 @@ TEST(PeerBmp, Rle8DeltaAndOddLiteralsReadAlike) {
 
 TEST(PeerTga, LibraryWritesEveryDepthBothEncodings) {
   REQUIRE_TOOL("tgatoppm");
-  for (int rle = 0; rle <= 1; rle++) {
-    ConForm::TGASetCompression(rle);
-    for (int32_t bits : {8, 15, 24, 32}) {
-      const Rgb src = bits == 8 ? FewColours(kOdd, kRows) : TestPicture(kOdd, kRows);
-      const std::string path = Path("lib" + std::to_string(bits) + ".tga");
-      SaveAs(src, bits, path);
-      ExpectPeerReads("tgatoppm " + path, src, bits);
-    }
-  }
-  ConForm::TGASetCompression(1);
+  PeerReadsBothEncodings(ConForm::TGASetCompression, "tga", "tgatoppm",
+                         {8, 15, 24, 32}, false, false);
 }
 
 TEST(PeerTga, LibraryReadsNetpbm) {
@@ -216,17 +228,8 @@ TEST(PeerPcx, LibraryReadsOtherWriters) {
 
 TEST(PeerSgi, LibraryWritesBothEncodings) {
   REQUIRE_TOOL("sgitopnm");
-  for (int rle = 0; rle <= 1; rle++) {
-    FF_SGI::SGISetCompression(rle);
-    for (int32_t bits : {8, 24, 32}) {
-      const Rgb src = bits == 8 ? FewColours(kOdd, kRows) : TestPicture(kOdd, kRows);
-      const std::string path = Path("lib" + std::to_string(bits) + ".sgi");
-      SaveAs(src, bits, path);
-      ExpectPeerReads("sgitopnm " + path, src, bits);
-      if (HaveTool("convert")) ExpectMagickReads(path, src, bits);
-    }
-  }
-  FF_SGI::SGISetCompression(1);
+  PeerReadsBothEncodings(FF_SGI::SGISetCompression, "sgi", "sgitopnm",
+                         {8, 24, 32}, true, true);
 }
 
 TEST(PeerSgi, LibraryReadsOtherWriters) {
@@ -248,17 +251,8 @@ TEST(PeerSgi, LibraryReadsOtherWriters) {
 
 TEST(PeerRas, LibraryWritesBothEncodings) {
   REQUIRE_TOOL("rasttopnm");
-  for (int rle = 0; rle <= 1; rle++) {
-    FF_RAS::RASSetCompression(rle);
-    for (int32_t bits : {8, 24, 32}) {
-      const Rgb src = bits == 8 ? FewColours(kOdd, kRows) : TestPicture(kOdd, kRows);
-      const std::string path = Path("lib" + std::to_string(bits) + ".ras");
-      SaveAs(src, bits, path);
-      ExpectPeerReads("rasttopnm " + path, src, bits);
-      if (!rle && HaveTool("convert")) ExpectMagickReads(path, src, bits);
-    }
-  }
-  FF_RAS::RASSetCompression(1);
+  PeerReadsBothEncodings(FF_RAS::RASSetCompression, "ras", "rasttopnm",
+                         {8, 24, 32}, true, false);
 }
 
 TEST(PeerRas, LibraryReadsOtherWriters) {
