@@ -832,6 +832,15 @@ void ExtractAlpha(const Qimg* image, Qimg* alpha) {
 
 void ImgLoad(const std::string& name, Qimg* image, int32_t id, Qimg* alpha) {
   Errors::Monitored("ConForm.ImgLoad", [&] {
+    // A failed load frees the pixel blocks it obtained; records that held
+    // none before must not keep pointing at them.
+    const bool imageHeld = image->data && Basic::MemIsTracked(image->data);
+    const bool alphaHeld =
+        alpha && alpha->data && Basic::MemIsTracked(alpha->data);
+    Errors::MonSetCleanup([image, alpha, imageHeld, alphaHeld] {
+      if (!imageHeld) ImgBasic::ImgClear(image);
+      if (alpha && !alphaHeld) ImgBasic::ImgClear(alpha);
+    });
     if (id == K_AUTO) id = GetFmtByExt(name, kLoadTable);
     const Codec* codec = FindCodec(id);
     if (!codec || !codec->load) {

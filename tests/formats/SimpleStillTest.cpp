@@ -390,3 +390,23 @@ TEST(Bmp, Os2Header) {
   ExpectPixel(rgb, 0, 0, 6, 5, 4);
   ExpectPixel(rgb, 1, 0, 3, 2, 1);
 }
+
+TEST(StillDispatch, FailedLoadLeavesNoDanglingPixels) {
+  // A file that fails after the image was allocated.
+  Bytes f = TgaHeader(0, 0, 2, 0, 0, 0, 4, 4, 24, 0);
+  f.insert(f.end(), 10, 1);
+  WriteFile(Path("cut.tga"), f);
+  ImgBasic::Qimg image, alpha;
+  EXPECT_THROW(ConForm::ImgLoad(Path("cut.tga"), &image, Basic::K_AUTO, &alpha),
+               Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(image.data, nullptr);
+  EXPECT_EQ(image.width, 0);
+  EXPECT_EQ(alpha.data, nullptr);
+  // An image that held pixels keeps a valid block.
+  ToQimg(TestPicture(2, 2), 24, &image);
+  EXPECT_THROW(ConForm::ImgLoad(Path("cut.tga"), &image, Basic::K_AUTO, nullptr),
+               Errors::EMon);
+  EXPECT_TRUE(ImgBasic::ImgIsValid(&image));
+  ImgBasic::ImgFree(&image);
+}
