@@ -173,7 +173,6 @@ struct RawImgFile {
   int32_t mapLength = 0;      // TGA
   int32_t planes = 0;         // PCX
   int32_t bytesPerLine = 0;   // PCX
-  int32_t fileBits = 0;       // BMP: bit count as stored
 };
 
 void SetRawDims(RawImgFile* f, int32_t width, int32_t height, int32_t bits) {
@@ -448,7 +447,6 @@ void DIBOpen_(RawImgFile* f, const std::string& name) {
       layoutKnown = headerSize >= 40;
     }
     if (r.Failed()) return;
-    f->fileBits = bits;
     f->compressed = bits >= 2 && bits <= 8 && compression == 1;
     // Only what the reader decodes is readable: plain rows of 1, 4, 8, 16,
     // 24 or 32 bits, or RLE8. Bit fields, RLE4 and RLE on other depths are
