@@ -4,14 +4,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,19 +16,23 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
+#include "support/ImageMagick.h"
+#include "support/TestUtil.h"
+
+namespace TestSupport {
+inline bool operator==(const RgbPicture& a, const RgbPicture& b) {
+  return a.width == b.width && a.height == b.height && a.rgb == b.rgb;
+}
+}  // namespace TestSupport
 
 namespace fmttest {
 
 using Bytes = std::vector<uint8_t>;
 
+// One scratch folder per test process, removed when the process ends.
 inline std::string ScratchDir() {
-  static std::string dir;
-  if (dir.empty()) {
-    char tmpl[] = "/tmp/qorfmtXXXXXX";
-    const char* made = mkdtemp(tmpl);
-    dir = made ? made : "/tmp";
-  }
-  return dir;
+  static TestUtil::TempDir dir;
+  return dir.path();
 }
 
 inline std::string Path(const std::string& name) {
@@ -39,19 +40,15 @@ inline std::string Path(const std::string& name) {
 }
 
 inline void WriteFile(const std::string& path, const Bytes& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()),
-            static_cast<std::streamsize>(data.size()));
+  TestUtil::WriteText(path, std::string(data.begin(), data.end()));
 }
 
 inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  const std::string text = TestUtil::ReadText(path);
+  return Bytes(text.begin(), text.end());
 }
 
-inline bool HaveTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using TestUtil::HaveTool;
 
 inline int Shell(const std::string& command) {
   return std::system(("(" + command + ") 2>/dev/null").c_str());
@@ -61,13 +58,7 @@ inline int Shell(const std::string& command) {
   if (!fmttest::HaveTool(tool)) GTEST_SKIP() << tool << " not installed"
 
 // A picture as 8-bit R,G,B triples (grey files are widened), rows top-down.
-struct Rgb {
-  int32_t width = 0, height = 0;
-  Bytes pixels;
-  bool operator==(const Rgb& o) const {
-    return width == o.width && height == o.height && pixels == o.pixels;
-  }
-};
+using Rgb = TestSupport::RgbPicture;
 
 // Parses a binary PPM (P6) or PGM (P5) with one byte per sample; samples of
 // a smaller maximum value m are brought to 8 bits as v x 256 / (m + 1).
@@ -98,10 +89,10 @@ inline bool ParsePnm(const Bytes& data, Rgb* out) {
   const size_t ch = magic == "P6" ? 3 : 1;
   const size_t n = static_cast<size_t>(out->width) * out->height;
   if (data.size() < pos + n * ch) return false;
-  out->pixels.resize(n * 3);
+  out->rgb.resize(n * 3);
   for (size_t i = 0; i < n; i++)
     for (size_t c = 0; c < 3; c++)
-      out->pixels[i * 3 + c] = static_cast<uint8_t>(
+      out->rgb[i * 3 + c] = static_cast<uint8_t>(
           data[pos + i * ch + (ch == 3 ? c : 0)] * 256 / (maxValue + 1));
   return true;
 }
@@ -112,7 +103,7 @@ inline Rgb FromQimg(const ImgBasic::Qimg& image) {
   out.width = image.width;
   out.height = image.height;
   const size_t n = static_cast<size_t>(image.width) * image.height;
-  out.pixels.resize(n * 3);
+  out.rgb.resize(n * 3);
   for (size_t i = 0; i < n; i++) {
     const uint8_t* p;
     uint8_t tmp[3];
@@ -132,18 +123,18 @@ inline Rgb FromQimg(const ImgBasic::Qimg& image) {
     } else {
       p = image.data + i * image.bytesPerPixel;
     }
-    out.pixels[i * 3] = p[2];
-    out.pixels[i * 3 + 1] = p[1];
-    out.pixels[i * 3 + 2] = p[0];
+    out.rgb[i * 3] = p[2];
+    out.rgb[i * 3 + 1] = p[1];
+    out.rgb[i * 3 + 2] = p[0];
   }
   return out;
 }
 
 // Keeps the top `bits` bits of every sample (to compare 5-bit colour).
-inline Rgb TopBits(Rgb rgb, int bits) {
+inline Rgb TopBits(Rgb pic, int bits) {
   const uint8_t mask = static_cast<uint8_t>(0xFF << (8 - bits));
-  for (uint8_t& b : rgb.pixels) b &= mask;
-  return rgb;
+  for (uint8_t& b : pic.rgb) b &= mask;
+  return pic;
 }
 
 // Reads a file with a netpbm converter or ImageMagick into R,G,B.
@@ -161,33 +152,33 @@ inline bool MagickRead(const std::string& file, Rgb* out) {
   return ParsePnm(ReadFile(ppm), out);
 }
 
-inline void WritePpm(const std::string& path, const Rgb& rgb) {
-  std::string head = "P6\n" + std::to_string(rgb.width) + " " +
-                     std::to_string(rgb.height) + "\n255\n";
+inline void WritePpm(const std::string& path, const Rgb& pic) {
+  std::string head = "P6\n" + std::to_string(pic.width) + " " +
+                     std::to_string(pic.height) + "\n255\n";
   Bytes data(head.begin(), head.end());
-  data.insert(data.end(), rgb.pixels.begin(), rgb.pixels.end());
+  data.insert(data.end(), pic.rgb.begin(), pic.rgb.end());
   WriteFile(path, data);
 }
 
-inline void WritePgm(const std::string& path, const Rgb& rgb) {
-  std::string head = "P5\n" + std::to_string(rgb.width) + " " +
-                     std::to_string(rgb.height) + "\n255\n";
+inline void WritePgm(const std::string& path, const Rgb& pic) {
+  std::string head = "P5\n" + std::to_string(pic.width) + " " +
+                     std::to_string(pic.height) + "\n255\n";
   Bytes data(head.begin(), head.end());
-  for (size_t i = 0; i < rgb.pixels.size(); i += 3) data.push_back(rgb.pixels[i]);
+  for (size_t i = 0; i < pic.rgb.size(); i += 3) data.push_back(pic.rgb[i]);
   WriteFile(path, data);
 }
 
 // A picture with runs, single pixels and every kind of byte: good for both
 // run-length and literal packets.
 inline Rgb TestPicture(int32_t width, int32_t height, uint32_t seed = 7) {
-  Rgb rgb;
-  rgb.width = width;
-  rgb.height = height;
-  rgb.pixels.resize(static_cast<size_t>(width) * height * 3);
+  Rgb pic;
+  pic.width = width;
+  pic.height = height;
+  pic.rgb.resize(static_cast<size_t>(width) * height * 3);
   uint32_t s = seed;
   for (int32_t y = 0; y < height; y++)
     for (int32_t x = 0; x < width; x++) {
-      uint8_t* p = &rgb.pixels[(static_cast<size_t>(y) * width + x) * 3];
+      uint8_t* p = &pic.rgb[(static_cast<size_t>(y) * width + x) * 3];
       if ((x / 5 + y) % 3 == 0) {  // runs
         p[0] = static_cast<uint8_t>(y * 40);
         p[1] = 128;
@@ -199,42 +190,42 @@ inline Rgb TestPicture(int32_t width, int32_t height, uint32_t seed = 7) {
         p[2] = static_cast<uint8_t>(s >> 24);
       }
     }
-  return rgb;
+  return pic;
 }
 
 // A grey picture (R = G = B).
 inline Rgb GreyPicture(int32_t width, int32_t height) {
-  Rgb rgb = TestPicture(width, height, 11);
-  for (size_t i = 0; i < rgb.pixels.size(); i += 3)
-    rgb.pixels[i + 1] = rgb.pixels[i + 2] = rgb.pixels[i];
-  return rgb;
+  Rgb pic = TestPicture(width, height, 11);
+  for (size_t i = 0; i < pic.rgb.size(); i += 3)
+    pic.rgb[i + 1] = pic.rgb[i + 2] = pic.rgb[i];
+  return pic;
 }
 
 // A picture of at most 16 colours.
 inline Rgb FewColours(int32_t width, int32_t height) {
-  Rgb rgb;
-  rgb.width = width;
-  rgb.height = height;
+  Rgb pic;
+  pic.width = width;
+  pic.height = height;
   for (int32_t y = 0; y < height; y++)
     for (int32_t x = 0; x < width; x++) {
       const int k = (x * 3 + y * 5 + (x / 4)) % 16;
-      rgb.pixels.push_back(static_cast<uint8_t>(k * 16));
-      rgb.pixels.push_back(static_cast<uint8_t>(255 - k * 8));
-      rgb.pixels.push_back(static_cast<uint8_t>((k * 37) & 255));
+      pic.rgb.push_back(static_cast<uint8_t>(k * 16));
+      pic.rgb.push_back(static_cast<uint8_t>(255 - k * 8));
+      pic.rgb.push_back(static_cast<uint8_t>((k * 37) & 255));
     }
-  return rgb;
+  return pic;
 }
 
 // A Qimg of the given depth holding the picture (24 or 32 bits, or 8 bits
 // with a palette of the picture's colours; at most 256 of them).
-inline void ToQimg(const Rgb& rgb, int32_t bits, ImgBasic::Qimg* image) {
-  ImgBasic::_imgalloc_(image, rgb.width, rgb.height, "test.image", __LINE__, bits);
-  const size_t n = static_cast<size_t>(rgb.width) * rgb.height;
+inline void ToQimg(const Rgb& pic, int32_t bits, ImgBasic::Qimg* image) {
+  ImgBasic::_imgalloc_(image, pic.width, pic.height, "test.image", __LINE__, bits);
+  const size_t n = static_cast<size_t>(pic.width) * pic.height;
   if (bits == 8) {
     std::vector<uint32_t> colours;
     for (size_t i = 0; i < n; i++) {
-      const uint32_t c = rgb.pixels[i * 3] | (rgb.pixels[i * 3 + 1] << 8) |
-                         (rgb.pixels[i * 3 + 2] << 16);
+      const uint32_t c = pic.rgb[i * 3] | (pic.rgb[i * 3 + 1] << 8) |
+                         (pic.rgb[i * 3 + 2] << 16);
       size_t k = 0;
       while (k < colours.size() && colours[k] != c) k++;
       if (k == colours.size()) colours.push_back(c);
@@ -251,16 +242,16 @@ inline void ToQimg(const Rgb& rgb, int32_t bits, ImgBasic::Qimg* image) {
   for (size_t i = 0; i < n; i++) {
     uint8_t* p = image->data + i * bpp;
     if (bits == 15) {
-      const uint16_t w = static_cast<uint16_t>((rgb.pixels[i * 3 + 2] >> 3) |
-                                               ((rgb.pixels[i * 3 + 1] >> 3) << 5) |
-                                               ((rgb.pixels[i * 3] >> 3) << 10));
+      const uint16_t w = static_cast<uint16_t>((pic.rgb[i * 3 + 2] >> 3) |
+                                               ((pic.rgb[i * 3 + 1] >> 3) << 5) |
+                                               ((pic.rgb[i * 3] >> 3) << 10));
       p[0] = static_cast<uint8_t>(w);
       p[1] = static_cast<uint8_t>(w >> 8);
       continue;
     }
-    p[0] = rgb.pixels[i * 3 + 2];
-    p[1] = rgb.pixels[i * 3 + 1];
-    p[2] = rgb.pixels[i * 3];
+    p[0] = pic.rgb[i * 3 + 2];
+    p[1] = pic.rgb[i * 3 + 1];
+    p[2] = pic.rgb[i * 3];
     if (bpp == 4) p[3] = 255;
   }
 }
@@ -294,9 +285,9 @@ inline Rgb LoadRgb(const std::string& path) {
     ADD_FAILURE() << "cannot load " << path << ": " << Errors::ErrLastText();
     return Rgb{};
   }
-  Rgb rgb = FromQimg(image);
+  Rgb pic = FromQimg(image);
   ImgBasic::ImgFree(&image);
-  return rgb;
+  return pic;
 }
 
 // Little helpers to build files by hand.

@@ -18,16 +18,16 @@ using namespace fmttest;
 namespace {
 
 // Writes the picture at the given depth through the library.
-void SaveAs(const Rgb& rgb, int32_t bits, const std::string& path) {
+void SaveAs(const Rgb& pic, int32_t bits, const std::string& path) {
   ImgBasic::Qimg image;
-  ToQimg(rgb, bits, &image);
+  ToQimg(pic, bits, &image);
   ASSERT_TRUE(Save(path, &image)) << path << ": " << Errors::ErrLastText();
   ImgBasic::ImgFree(&image);
 }
 
 // What a depth keeps of a picture.
-Rgb Expected(const Rgb& rgb, int32_t bits) {
-  return bits == 15 ? TopBits(rgb, 5) : rgb;
+Rgb Expected(const Rgb& pic, int32_t bits) {
+  return bits == 15 ? TopBits(pic, 5) : pic;
 }
 
 void ExpectPeerReads(const std::string& command, const Rgb& expect, int32_t bits) {
@@ -99,9 +99,9 @@ TEST(PeerBmp, LibraryReadsNetpbm) {
                        out, few);
   }
   Rgb bw = few;
-  for (size_t i = 0; i < bw.pixels.size(); i += 3) {
+  for (size_t i = 0; i < bw.rgb.size(); i += 3) {
     const uint8_t v = ((i / 3) % 3 == 0) ? 255 : 0;
-    bw.pixels[i] = bw.pixels[i + 1] = bw.pixels[i + 2] = v;
+    bw.rgb[i] = bw.rgb[i + 1] = bw.rgb[i + 2] = v;
   }
   WritePpm(Path("bw.ppm"), bw);
   ExpectLibraryReads("ppmtobmp -bpp 1 " + Path("bw.ppm") + " > " + Path("n1.bmp"), Path("n1.bmp"), bw);

@@ -218,18 +218,18 @@ TEST(Ras, StandardAndRgbOrder) {
   Bytes f = RasHeader(1, 1, 24, 1, 0, 0);
   f.insert(f.end(), {1, 2, 3, 0});
   WriteFile(Path("std.ras"), f);
-  Rgb rgb = LoadRgb(Path("std.ras"));
-  EXPECT_EQ(rgb.pixels, (Bytes{3, 2, 1}));
+  Rgb pic = LoadRgb(Path("std.ras"));
+  EXPECT_EQ(pic.rgb, (Bytes{3, 2, 1}));
   f[23] = 3;
   WriteFile(Path("rgb.ras"), f);
-  rgb = LoadRgb(Path("rgb.ras"));
-  EXPECT_EQ(rgb.pixels, (Bytes{1, 2, 3}));
+  pic = LoadRgb(Path("rgb.ras"));
+  EXPECT_EQ(pic.rgb, (Bytes{1, 2, 3}));
   // A file shorter than its padded rows is read with unpadded rows.
   Bytes s = RasHeader(1, 2, 24, 1, 0, 0);
   s.insert(s.end(), {1, 2, 3, 4, 5, 6});
   WriteFile(Path("short.ras"), s);
-  rgb = LoadRgb(Path("short.ras"));
-  EXPECT_EQ(rgb.pixels, (Bytes{3, 2, 1, 6, 5, 4}));
+  pic = LoadRgb(Path("short.ras"));
+  EXPECT_EQ(pic.rgb, (Bytes{3, 2, 1, 6, 5, 4}));
 }
 
 TEST(Ras, RunsCrossRowsAndShortMaps) {
@@ -303,7 +303,7 @@ TEST(Pnm, CommentAfterMagic) {
   std::string text = "P6 # a comment\n# another\n1 1\n255\n";
   text += std::string("\x01\x02\x03", 3);
   WriteText(Path("comment.ppm"), text);
-  EXPECT_EQ(LoadRgb(Path("comment.ppm")).pixels, (Bytes{1, 2, 3}));
+  EXPECT_EQ(LoadRgb(Path("comment.ppm")).rgb, (Bytes{1, 2, 3}));
 }
 
 TEST(Pnm, BitmapsDescribedButNotReadable) {
@@ -326,7 +326,7 @@ TEST(Pnm, AsciiPixmapLayout) {
   ASSERT_TRUE(Save(Path("a.ppm"), &image));
   const Bytes f = ReadFile(Path("a.ppm"));
   EXPECT_EQ(std::string(f.begin(), f.end()), "P3\n2 1\n255\n1\n2\n3\n255\n100\n0\n");
-  EXPECT_EQ(LoadRgb(Path("a.ppm")).pixels, (Bytes{1, 2, 3, 255, 100, 0}));
+  EXPECT_EQ(LoadRgb(Path("a.ppm")).rgb, (Bytes{1, 2, 3, 255, 100, 0}));
   FF_PNM::PNMSetEncoding(0);
   ASSERT_TRUE(Save(Path("b.ppm"), &image));
   const Bytes g = ReadFile(Path("b.ppm"));

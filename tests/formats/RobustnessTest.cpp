@@ -22,9 +22,9 @@ struct Sample {
   int64_t unpaddedSlack = 0;
 };
 
-Bytes WriteWithLibrary(const Rgb& rgb, int32_t bits, const std::string& name) {
+Bytes WriteWithLibrary(const Rgb& pic, int32_t bits, const std::string& name) {
   ImgBasic::Qimg image;
-  ToQimg(rgb, bits, &image);
+  ToQimg(pic, bits, &image);
   const std::string path = Path(name);
   EXPECT_TRUE(Save(path, &image)) << name << ": " << Errors::ErrLastText();
   ImgBasic::ImgFree(&image);
@@ -35,7 +35,7 @@ Bytes WriteWithLibrary(const Rgb& rgb, int32_t bits, const std::string& name) {
 // built by hand in the forms other writers use.
 std::vector<Sample> Corpus(int32_t width, int32_t height) {
   std::vector<Sample> out;
-  const Rgb rgb = TestPicture(width, height);
+  const Rgb pic = TestPicture(width, height);
   const Rgb few = FewColours(width, height);
   auto add = [&](const Rgb& pic, int32_t bits, const std::string& name) {
     out.push_back({name, WriteWithLibrary(pic, bits, name)});
@@ -47,29 +47,29 @@ std::vector<Sample> Corpus(int32_t width, int32_t height) {
     FF_PNM::PNMSetEncoding(on);
     const std::string v = std::to_string(on);
     add(few, 8, "c8_" + v + ".tga");
-    add(rgb, 15, "c15_" + v + ".tga");
-    add(rgb, 32, "c32_" + v + ".tga");
-    add(rgb, 24, "c24_" + v + ".sgi");
-    add(rgb, 32, "c32_" + v + ".sgi");
+    add(pic, 15, "c15_" + v + ".tga");
+    add(pic, 32, "c32_" + v + ".tga");
+    add(pic, 24, "c24_" + v + ".sgi");
+    add(pic, 32, "c32_" + v + ".sgi");
     add(few, 8, "c8_" + v + ".ras");
-    add(rgb, 24, "c24_" + v + ".ras");
-    add(rgb, 32, "c32_" + v + ".ras");
+    add(pic, 24, "c24_" + v + ".ras");
+    add(pic, 32, "c32_" + v + ".ras");
     if (!on && (width & 1)) {
       out[out.size() - 3].unpaddedSlack = height;  // 8 bits, odd rows
       out[out.size() - 2].unpaddedSlack = height;  // 24 bits, odd rows
     }
-    add(rgb, 24, "c24_" + v + ".ppm");
+    add(pic, 24, "c24_" + v + ".ppm");
   }
   ConForm::TGASetCompression(1);
   FF_SGI::SGISetCompression(1);
   FF_RAS::RASSetCompression(1);
   FF_PNM::PNMSetEncoding(0);
   add(few, 8, "c8.pcx");
-  add(rgb, 24, "c24.pcx");
+  add(pic, 24, "c24.pcx");
   add(few, 8, "c8.bmp");
-  add(rgb, 15, "c15.bmp");
-  add(rgb, 24, "c24.bmp");
-  add(rgb, 32, "c32.bmp");
+  add(pic, 15, "c15.bmp");
+  add(pic, 24, "c24.bmp");
+  add(pic, 32, "c32.bmp");
   // An RLE8 bitmap with delta, odd literal and end-of-line escapes.
   Bytes rle = {'B', 'M'};
   Put32L(rle, 0);
@@ -107,7 +107,7 @@ std::vector<Sample> Corpus(int32_t width, int32_t height) {
 }
 
 // Loads a file; true with its picture, or false with an error pair set.
-bool LoadPicture(const std::string& path, Rgb* rgb) {
+bool LoadPicture(const std::string& path, Rgb* pic) {
   ImgBasic::Qimg image;
   if (!Load(path, &image)) {
     EXPECT_NE(Errors::ErrClass(), 0) << path;
@@ -116,7 +116,7 @@ bool LoadPicture(const std::string& path, Rgb* rgb) {
   }
   EXPECT_GT(image.width, 0);
   EXPECT_GT(image.height, 0);
-  *rgb = FromQimg(image);
+  *pic = FromQimg(image);
   ImgBasic::ImgFree(&image);
   return true;
 }

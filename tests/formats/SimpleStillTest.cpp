@@ -43,11 +43,11 @@ Bytes BmpHeader(int w, int h, int bits, int compression, int palEntries,
   return b;
 }
 
-void ExpectPixel(const Rgb& rgb, int x, int y, uint8_t r, uint8_t g, uint8_t b) {
-  const size_t k = (static_cast<size_t>(y) * rgb.width + x) * 3;
-  EXPECT_EQ(rgb.pixels[k], r) << x << "," << y;
-  EXPECT_EQ(rgb.pixels[k + 1], g) << x << "," << y;
-  EXPECT_EQ(rgb.pixels[k + 2], b) << x << "," << y;
+void ExpectPixel(const Rgb& pic, int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+  const size_t k = (static_cast<size_t>(y) * pic.width + x) * 3;
+  EXPECT_EQ(pic.rgb[k], r) << x << "," << y;
+  EXPECT_EQ(pic.rgb[k + 1], g) << x << "," << y;
+  EXPECT_EQ(pic.rgb[k + 2], b) << x << "," << y;
 }
 
 void ExpectLoadError(const std::string& path, int32_t cls, int32_t code) {
@@ -71,11 +71,11 @@ TEST(Tga, EightBitWith15BitMapAndIdField) {
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("map15.tga"), &image));
   EXPECT_EQ(image.bitsPerPixel, 8);
-  const Rgb rgb = FromQimg(image);
-  ExpectPixel(rgb, 0, 0, 248, 0, 0);
-  ExpectPixel(rgb, 1, 0, 0, 248, 0);
-  ExpectPixel(rgb, 2, 0, 0, 0, 136);
-  ExpectPixel(rgb, 0, 1, 0, 0, 136);
+  const Rgb pic = FromQimg(image);
+  ExpectPixel(pic, 0, 0, 248, 0, 0);
+  ExpectPixel(pic, 1, 0, 0, 248, 0);
+  ExpectPixel(pic, 2, 0, 0, 0, 136);
+  ExpectPixel(pic, 0, 1, 0, 0, 136);
   ImgBasic::ImgFree(&image);
 }
 
@@ -85,13 +85,13 @@ TEST(Tga, RunLengthBottomUpIsFlipped) {
   f.insert(f.end(), {0x83, 10, 20, 30});   // four of (B10,G20,R30)
   f.insert(f.end(), {0x01, 1, 2, 3, 4, 5, 6});  // two literals
   WriteFile(Path("rle.tga"), f);
-  const Rgb rgb = LoadRgb(Path("rle.tga"));
-  ASSERT_EQ(rgb.width, 3);
-  ExpectPixel(rgb, 0, 1, 30, 20, 10);  // bottom row first in the file
-  ExpectPixel(rgb, 2, 1, 30, 20, 10);
-  ExpectPixel(rgb, 0, 0, 30, 20, 10);
-  ExpectPixel(rgb, 1, 0, 3, 2, 1);
-  ExpectPixel(rgb, 2, 0, 6, 5, 4);
+  const Rgb pic = LoadRgb(Path("rle.tga"));
+  ASSERT_EQ(pic.width, 3);
+  ExpectPixel(pic, 0, 1, 30, 20, 10);  // bottom row first in the file
+  ExpectPixel(pic, 2, 1, 30, 20, 10);
+  ExpectPixel(pic, 0, 0, 30, 20, 10);
+  ExpectPixel(pic, 1, 0, 3, 2, 1);
+  ExpectPixel(pic, 2, 0, 6, 5, 4);
   // Packets that end before the image is full are corrupt data.
   f.resize(f.size() - 3);
   WriteFile(Path("rle_short.tga"), f);
@@ -109,12 +109,12 @@ TEST(Tga, RefusesOtherTypesAndDepths) {
 
 TEST(Tga, WriterLayoutAndPackets) {
   ConForm::TGASetCompression(1);
-  Rgb rgb;
-  rgb.width = 5;
-  rgb.height = 1;
-  rgb.pixels = {9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6};
+  Rgb pic;
+  pic.width = 5;
+  pic.height = 1;
+  pic.rgb = {9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6};
   ImgBasic::Qimg image;
-  ToQimg(rgb, 24, &image);
+  ToQimg(pic, 24, &image);
   ASSERT_TRUE(Save(Path("w.tga"), &image));
   const Bytes f = ReadFile(Path("w.tga"));
   const Bytes expect = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 1, 0, 24, 0,
@@ -198,10 +198,10 @@ TEST(Pcx, ReadsOtherWritersRunsAcrossPlanes) {
   WriteFile(Path("other.pcx"), f);
   // Decoded: red 10 20 30 + pad, the run of five zeros is the red pad and
   // the green plane, then blue 200 7 8 + pad.
-  const Rgb rgb = LoadRgb(Path("other.pcx"));
-  ExpectPixel(rgb, 0, 0, 10, 0, 200);
-  ExpectPixel(rgb, 1, 0, 20, 0, 7);
-  ExpectPixel(rgb, 2, 0, 30, 0, 8);
+  const Rgb pic = LoadRgb(Path("other.pcx"));
+  ExpectPixel(pic, 0, 0, 10, 0, 200);
+  ExpectPixel(pic, 1, 0, 20, 0, 7);
+  ExpectPixel(pic, 2, 0, 30, 0, 8);
 }
 
 TEST(Pcx, OnlyOneOrThreePlanes) {
@@ -386,9 +386,9 @@ TEST(Bmp, Os2Header) {
   f.insert(f.end(), {1, 2, 3, 4, 5, 6});  // two B,G,R entries
   f.insert(f.end(), {1, 0, 0, 0});
   WriteFile(Path("os2.bmp"), f);
-  const Rgb rgb = LoadRgb(Path("os2.bmp"));
-  ExpectPixel(rgb, 0, 0, 6, 5, 4);
-  ExpectPixel(rgb, 1, 0, 3, 2, 1);
+  const Rgb pic = LoadRgb(Path("os2.bmp"));
+  ExpectPixel(pic, 0, 0, 6, 5, 4);
+  ExpectPixel(pic, 1, 0, 3, 2, 1);
 }
 
 TEST(StillDispatch, FailedLoadLeavesNoDanglingPixels) {
