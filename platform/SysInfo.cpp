@@ -82,3 +82,14 @@ bool QueryDiskSpace(const std::string& path, uint64_t& total, uint64_t& free) {
 }
 
 }  // namespace SysInfo
+
+namespace SysInfo {
+
+std::string ExecutablePath() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+}  // namespace SysInfo

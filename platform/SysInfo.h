@@ -30,6 +30,9 @@ MemInfo QueryMemory();
 // Size and space free to the caller of the volume holding path, in bytes.
 bool QueryDiskSpace(const std::string& path, uint64_t& total, uint64_t& free);
 
+// Full path of the running program (the host), empty when unknown.
+std::string ExecutablePath();
+
 // Parses "6.1.0-18-amd64" into major, minor and build (the third number).
 OsVersion ParseKernelRelease(const std::string& release);
 

@@ -16,8 +16,12 @@ PACKAGES=(
   libogg-dev libvorbis-dev
   # text drawing and the fonts the library asks for by name
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation
+  # fuzzing (optional build preset)
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # peers the tests compare against
   imagemagick netpbm ffmpeg sox
+  # a real photograph the palette tests reduce (JPEG landscapes)
+  lomiri-wallpapers-16.04
 )
 
 missing=()

@@ -1,18 +1,28 @@
 #include "engine/Lifecycle.h"
 
+#include "engine/QorMain.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "formats/FF_GIF.h"
+#include "foundation/Translator.h"
+#include "platform/GdiText.h"
 
 namespace Lifecycle {
 
 void LibraryStart() {
-  // Every unit's state starts empty on first use; nothing to prepare yet
-  // beyond touching the foundation so it is built before anything else.
   Errors::ErrClear();
   Errors::WarnClear();
+  Translator::TranInit();
+  FF_GIF::GIFCacheClear();
+  // The exported interface comes last.
+  QorMain::QorMainInit();
 }
 
 void LibraryStop() {
+  FF_GIF::GIFCacheClear();
+  // The text sprites' font layer (no tracked memory) before the foundation.
+  GdiText::FontsRelease();
+  Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.
   Basic::BasicFinalize();

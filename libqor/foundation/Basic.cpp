@@ -57,16 +57,7 @@ State& S() {
   return state;
 }
 
-// Counts down a fault-injection counter; true when this operation must fail.
-bool InjectFault(int32_t& counter) {
-  if (counter < 0) return false;
-  if (counter == 0) {
-    counter = -1;
-    return true;
-  }
-  counter--;
-  return false;
-}
+bool InjectFault(int32_t& counter) { return CountDownFault(counter); }
 
 int FindBlock(const void* block) {
   if (!block) return -1;
@@ -270,7 +261,9 @@ void MemFreeToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(b.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= b.size()) continue;
-    MemFree(&b[static_cast<size_t>(i)].block);
+    // A copy as the owner: the table slot itself is gone once freed.
+    void* block = b[static_cast<size_t>(i)].block;
+    MemFree(&block);
   }
 }
 
@@ -715,6 +708,16 @@ double StopwatchRead(Stopwatch& sw) {
   sw.minutes = static_cast<uint16_t>(total % 60);
   sw.hours = static_cast<uint16_t>(std::min<uint64_t>(total / 60, 65535));
   return sw.elapsed;
+}
+
+bool CountDownFault(int32_t& counter) {
+  if (counter < 0) return false;
+  if (counter == 0) {
+    counter = -1;
+    return true;
+  }
+  counter--;
+  return false;
 }
 
 FaultHooks& Faults() { return S().faults; }

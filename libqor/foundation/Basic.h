@@ -148,5 +148,7 @@ struct FaultHooks {
   int32_t failOpenAfter = -1;
 };
 FaultHooks& Faults();
+// Counts down a fault-injection counter; true when this operation must fail.
+bool CountDownFault(int32_t& counter);
 
 }  // namespace Basic

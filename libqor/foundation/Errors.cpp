@@ -47,7 +47,8 @@ struct State {
   std::string tracePath = "trace.txt";
   bool traceRunning = false;
   int traceDepth = 0;
-  const char* traceNames[kMaxTraceNames] = {};
+  // Copies, so a caller may push a name built on the fly.
+  std::string traceNames[kMaxTraceNames];
 };
 
 State& S() {
@@ -143,7 +144,6 @@ std::string TableText(int32_t cls, int32_t code) {
 std::string PairText(int32_t cls, int32_t code, const std::string& ownText) {
   if (cls == 0 || code == 0) return "No errors.";
   if (cls >= 1 && cls <= 3) return ownText;
-  if (cls >= 4 && cls <= 17) return TableText(cls, code);
   switch (cls) {
     case 10:
       return "AVI subsystem malfunction: " + Unsigned(code);
@@ -154,6 +154,7 @@ std::string PairText(int32_t cls, int32_t code, const std::string& ownText) {
     case 20:
       return "Fatal error in Win-MM: " + Unsigned(code);
     default:
+      if (cls >= 4 && cls <= 17) return TableText(cls, code);
       return "Undefined error: " + Unsigned(cls) + ":" + Unsigned(code);
   }
 }

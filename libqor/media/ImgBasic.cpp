@@ -106,7 +106,7 @@ void ConvertPixels(const Qimg& src, Qimg& dst, int32_t bits, int32_t mode) {
         continue;
       }
       if (from == 16 && bits == 15) {
-        Wr16(o, (w & 31) | ((w >> 1) & 0x7FE0u));
+        Wr16(o, Word565To555(w));
         continue;
       }
       b = static_cast<uint8_t>((w & 31) * 8);
@@ -191,7 +191,9 @@ void ImgClear(Qimg* image) { *image = Qimg{}; }
 
 void ImgFree(Qimg* image) {
   Errors::Monitored("ImgBasic.ImgFree", [&] {
-    Basic::MemFree(image->data);
+    // An attached record's block belongs to someone else, even when that
+    // someone keeps it in the tracked table.
+    if (!image->attached) Basic::MemFree(image->data);
     ImgClear(image);
   });
 }
@@ -251,8 +253,8 @@ void ImgCopy(const Qimg* source, Qimg* dest) {
 void ImgXchg(Qimg* a, Qimg* b) {
   Errors::Monitored("ImgBasic.ImgXchg", [&] {
     if (a == b) return;
-    const bool ta = a->data && Basic::MemIsTracked(a->data);
-    const bool tb = b->data && Basic::MemIsTracked(b->data);
+    const bool ta = !a->attached && a->data && Basic::MemIsTracked(a->data);
+    const bool tb = !b->attached && b->data && Basic::MemIsTracked(b->data);
     if (ta && tb) {
       Basic::MemXchg(a->data, b->data);
     } else if (ta) {
@@ -506,7 +508,12 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
     work->freeTemp = true;
     work->xchgWith = source;
   }
-  if (work->src != work->dest) {
+  // An attached destination of the right layout is written where it is;
+  // reallocating it would drop the pixels a paste draws onto.
+  Qimg* wd = work->dest;
+  const bool keepAttached = wd->attached && wd->data && wd->width == newWidth &&
+                            wd->height == newHeight && wd->bitsPerPixel == depth;
+  if (work->src != work->dest && !keepAttached) {
     _imgalloc_(work->dest, newWidth, newHeight, "ImgBasic.ImgInitEx.pdest^",
                __LINE__, depth);
     ImgSetDims(work->dest, newWidth, newHeight, depth);
@@ -540,7 +547,8 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
 
 void ImgInit(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
              Qimg* dest) {
-  ImgInitEx(info, work, source, source->height, source->width, dest);
+  ImgInitEx(info, work, source, source ? source->height : 0,
+            source ? source->width : 0, dest);
 }
 
 void ImgDone(ImgOpState* work) {

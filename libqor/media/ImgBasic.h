@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Gdi.h"
+
 namespace ImgBasic {
 
 // Rows top-down, packed (no row padding). 8 bits: palette index; 15: 5-5-5;
@@ -31,6 +33,11 @@ enum : int32_t {
 
 // Bytes per pixel of a depth: (bits + 7) div 8.
 inline int32_t BytesPerPixel(int32_t bits) { return (bits + 7) / 8; }
+
+// A 5-6-5 word as 5-5-5: the lowest green bit is dropped.
+inline uint16_t Word565To555(uint16_t w) {
+  return static_cast<uint16_t>((w & 31u) | ((w >> 1) & 0x7FE0u));
+}
 
 // width × height × bytes per pixel in 64 bits, or -1 (with image error 7/2
 // raised) when a size is not positive or the block would not fit the
@@ -137,5 +144,64 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
 void ImgInit(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
              Qimg* dest);
 void ImgDone(ImgOpState* work);
+
+// ---- geometry and pixel operations ----------------------------------------
+// Each runs in the operation frame above and leaves its result at the depth
+// its descriptor gives. A null destination means "in place" for the
+// operations that may write into their source.
+
+// tables: 256 bytes for red, then green, then blue.
+void ImgRemap(Qimg* source, Qimg* dest, const uint8_t* tables);
+void ImgResize(Qimg* source, Qimg* dest, int32_t width, int32_t height);
+void ImgResample(Qimg* source, Qimg* dest, int32_t width, int32_t height);
+void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
+             int32_t height);
+
+// Directions of ImgRotate; any other value makes a plain copy.
+enum : int32_t {
+  kRotateClockwise = 1,
+  kRotateHalf = 2,
+  kRotateAnticlockwise = 3,
+};
+void ImgRotate(Qimg* source, Qimg* dest, int32_t direction);
+void ImgFlipV(Qimg* source, Qimg* dest);
+void ImgFlipH(Qimg* source, Qimg* dest);
+void ImgSwapRB(Qimg* source, Qimg* dest);
+void ImgInsert(Qimg* source, Qimg* dest, int32_t x, int32_t y);
+void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
+               uint32_t transparent);
+
+// ---- Windows bitmap exchange ------------------------------------------------
+
+// Part of an image to draw; a width or height of 0 or less means the whole.
+struct ImgRect {
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+bool DeviceHasPalette(Gdi::HDC dc);
+// On palette devices: makes the process-wide logical palette from an image
+// palette (B,G,R triples), selects it as a background palette and realises it.
+void PalPut(const uint8_t* palette, Gdi::HDC dc);
+// Draws (part of) an image at (x, y); stretched when both destination sizes
+// are non-zero. ditherMode is the ImgConvBppEx mode used to reach 8 bits on
+// palette devices.
+void ImgPutEx(Qimg* image, const ImgRect& sourceRect, Gdi::HDC dc,
+              int32_t ditherMode, int32_t destHeight, int32_t destWidth,
+              int32_t y, int32_t x);
+void ImgPut(Qimg* image, Gdi::HDC dc, int32_t x, int32_t y);
+// From packed top-down pixels; palette (768 bytes) may be null.
+void RawToQimg(Qimg* image, const uint8_t* pixels, const uint8_t* palette,
+               int32_t bits, int32_t height, int32_t width);
+// From rows stride bytes apart, stored top-down or bottom-up.
+void MakeQimg(Qimg* image, const uint8_t* rows, int32_t width, bool topDown,
+              int32_t stride, int32_t bits, int32_t height);
+// From an uncompressed bottom-up packed DIB of dibBytes bytes (header, colour
+// table, padded rows).
+void DibToQimg(Qimg* image, const uint8_t* packedDib, int64_t dibBytes);
+bool HBitmapToQimg(Gdi::HBITMAP bitmap, Qimg* image);
+// A 24-bit DIB section.
+bool QimgToHBitmap(Qimg* image, Gdi::HBITMAP* bitmap);
+// A packed DIB in a fixed global block.
+bool QimgToGlobalDib(Qimg* image, Gdi::HGLOBAL* handle);
 
 }  // namespace ImgBasic

@@ -1,14 +1,651 @@
-// Interim: the quantiser is being written; until it lands a conversion to an
-// optimised palette reports "Not supported.".
 #include "media/PalOpt.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
-namespace PalOpt {
+using Errors::ErrSet;
+using ImgBasic::Qimg;
 
-void ConvTo8bit(const ImgBasic::Qimg*, ImgBasic::Qimg*, int32_t) {
-  Errors::Monitored("PalOpt.ConvTo8bit",
-                    [] { Errors::ErrSet(Errors::kClsGeneral, 2, __LINE__); });
+namespace PalOpt {
+namespace {
+
+const uint8_t kDitherMatrix[128 * 128] = {
+#include "media/PalOptDither.inc"
+};
+
+using u128 = unsigned __int128;
+
+// One quantiser: its work area and whether the cube already holds the
+// inverse map. The process-wide one serves the conversion's palette pass;
+// ConvTo8bit makes a private one on its stack.
+struct Quantiser {
+  WorkArea* area = nullptr;
+  bool mapping = false;
+  const char* label = "PalOpt.PalInit.quantP";
+};
+
+Quantiser& Shared() {
+  static Quantiser shared;
+  return shared;
 }
+
+// A failing monitor frame frees the blocks obtained inside it without
+// telling their owners, so the pointer alone does not prove the area lives.
+bool AreaAlive(const Quantiser& q) {
+  return q.area && Basic::MemIsTracked(q.area) &&
+         Basic::MemTrackedLabel(q.area).find(q.label) != std::string::npos;
+}
+
+// The quantiser's work area, or nullptr with image error 6 raised.
+WorkArea* NeedArea(Quantiser& q, int32_t line) {
+  if (AreaAlive(q)) return q.area;
+  q.area = nullptr;
+  q.mapping = false;
+  ErrSet(Errors::kClsImage, 6, line);
+  return nullptr;
+}
+
+// A record whose pixel block holds width × height pixels of its depth.
+bool PixelsOk(const Qimg* image) {
+  if (!image || !ImgBasic::ImgIsValid(image) || !image->data) return false;
+  if (image->width < 1 || image->height < 1) return false;
+  if (image->bytesPerPixel != ImgBasic::BytesPerPixel(image->bitsPerPixel))
+    return false;
+  const int64_t bytes = static_cast<int64_t>(image->width) * image->height *
+                        image->bytesPerPixel;
+  return bytes <= image->size;
+}
+
+int64_t PixelCount(const Qimg* image) {
+  return static_cast<int64_t>(image->width) * image->height;
+}
+
+// The 8-bit channels of a 5-5-5 or 5-6-5 word, low bits zero.
+inline void Fields16(const uint8_t* p, int32_t bits, int32_t& r, int32_t& g,
+                     int32_t& b) {
+  const uint32_t w = p[0] | (p[1] << 8);
+  b = (w & 31) * 8;
+  if (bits == 15) {
+    g = ((w >> 5) & 31) * 8;
+    r = ((w >> 10) & 31) * 8;
+  } else {
+    g = ((w >> 5) & 63) * 4;
+    r = ((w >> 11) & 31) * 8;
+  }
+}
+
+inline void AddSaturated(int32_t& cell, int64_t count) {
+  const int64_t sum = static_cast<int64_t>(cell) + count;
+  cell = sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
+}
+
+inline int32_t Clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+// Nearest integer, halves to even, of num / den (num >= 0, den > 0).
+int32_t RoundHalfEven(int64_t num, int64_t den) {
+  int64_t q = num / den;
+  const int64_t twice = 2 * (num % den);
+  if (twice > den || (twice == den && (q & 1))) q++;
+  return static_cast<int32_t>(q);
+}
+
+// ---- counting -------------------------------------------------------------
+
+void Count8(WorkArea& a, const Qimg* image) {
+  Errors::TraceScope trace("PalOpt.Count8");
+  int64_t histogram[256] = {};
+  const int64_t n = PixelCount(image);
+  for (int64_t i = 0; i < n; i++) histogram[image->data[i]]++;
+  for (int i = 0; i < 256; i++) {
+    if (histogram[i] == 0) continue;
+    const uint8_t* e = image->palette + i * 3;
+    AddSaturated(a.cube[CellOf(e[2], e[1], e[0])], histogram[i]);
+  }
+}
+
+void CountColors(Quantiser& q, const Qimg* image) {
+  Errors::Monitored("PalOpt.PalCountColors", [&] {
+    WorkArea* area = NeedArea(q, __LINE__);
+    if (!area) return;
+    WorkArea& a = *area;
+    // Counting into an inverse map would turn indices into counts.
+    if (q.mapping) return ErrSet(Errors::kClsImage, 6, __LINE__);
+    if (!PixelsOk(image)) return ErrSet(Errors::kClsImage, 2, __LINE__);
+    const int32_t bits = image->bitsPerPixel;
+    const int64_t n = PixelCount(image);
+    const uint8_t* p = image->data;
+    switch (bits) {
+      case 8:
+        Count8(a, image);
+        break;
+      case 15:
+      case 16:
+        for (int64_t i = 0; i < n; i++, p += 2) {
+          int32_t r, g, b;
+          Fields16(p, bits, r, g, b);
+          int32_t& cell = a.cube[CellOf(r, g, b)];
+          if (cell != INT32_MAX) cell++;
+        }
+        break;
+      case 24:
+      case 32: {
+        const int step = image->bytesPerPixel;
+        for (int64_t i = 0; i < n; i++, p += step) {
+          int32_t& cell = a.cube[CellOf(p[2], p[1], p[0])];
+          if (cell != INT32_MAX) cell++;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  });
+}
+
+// ---- reduction ------------------------------------------------------------
+
+// What one pass over a box's cells gathers: pixel counts and count-weighted
+// coordinate sums (for the means), and per plane of each axis the sum of the
+// cell values (pixels - 1) that weigh the spreads.
+struct Moments {
+  int64_t pixels = 0;
+  int64_t sum[3] = {};
+  int64_t plane[3][64] = {};
+};
+
+Moments Gather(const WorkArea& a, const PalBox& box) {
+  Moments m;
+  for (int32_t b = box.b0; b <= box.b1; b++)
+    for (int32_t g = box.g0; g <= box.g1; g++) {
+      const int32_t* row = a.cube + (g << 6) + (b << 12);
+      for (int32_t r = box.r0; r <= box.r1; r++) {
+        const int32_t v = row[r];
+        if (v < 0) continue;
+        const int64_t count = static_cast<int64_t>(v) + 1;
+        m.pixels += count;
+        m.sum[0] += r * count;
+        m.sum[1] += g * count;
+        m.sum[2] += b * count;
+        m.plane[0][r] += v;
+        m.plane[1][g] += v;
+        m.plane[2][b] += v;
+      }
+    }
+  return m;
+}
+
+bool PlaneUsed(const WorkArea& a, const PalBox& box, int axis, int32_t at) {
+  const int32_t rLo = axis == 0 ? at : box.r0, rHi = axis == 0 ? at : box.r1;
+  const int32_t gLo = axis == 1 ? at : box.g0, gHi = axis == 1 ? at : box.g1;
+  const int32_t bLo = axis == 2 ? at : box.b0, bHi = axis == 2 ? at : box.b1;
+  for (int32_t b = bLo; b <= bHi; b++)
+    for (int32_t g = gLo; g <= gHi; g++)
+      for (int32_t r = rLo; r <= rHi; r++)
+        if (a.cube[r | (g << 6) | (b << 12)] != -1) return true;
+  return false;
+}
+
+// Moves a pair of bounds inwards to the outermost used planes; a box without
+// any used cell keeps at least one plane.
+void ShrinkAxis(const WorkArea& a, PalBox& box, int axis, int32_t& lo,
+                int32_t& hi) {
+  while (lo < hi && !PlaneUsed(a, box, axis, lo)) lo++;
+  while (hi > lo && !PlaneUsed(a, box, axis, hi)) hi--;
+}
+
+void ShrinkBox(const WorkArea& a, PalBox& box) {
+  Errors::TraceScope trace("PalOpt.ShrinkBox");
+  ShrinkAxis(a, box, 0, box.r0, box.r1);
+  ShrinkAxis(a, box, 1, box.g0, box.g1);
+  ShrinkAxis(a, box, 2, box.b0, box.b1);
+  box.extR = box.r1 - box.r0;
+  box.extG = box.g1 - box.g0;
+  box.extB = box.b1 - box.b0;
+  box.size = kWeightR * box.extR * box.extR + kWeightG * box.extG * box.extG +
+             kWeightB * box.extB * box.extB;
+
+  // Everything below stays in integers: no 0/0, no rounding of sums.
+  const Moments m = Gather(a, box);
+  const int32_t lows[3] = {box.r0, box.g0, box.b0};
+  const int32_t highs[3] = {box.r1, box.g1, box.b1};
+  const int32_t weights[3] = {kWeightR, kWeightG, kWeightB};
+  double spreads[3] = {0, 0, 0};
+  int32_t splits[3] = {lows[0], lows[1], lows[2]};
+  if (m.pixels > 0) {
+    for (int axis = 0; axis < 3; axis++) {
+      const int32_t mean = RoundHalfEven(m.sum[axis], m.pixels);
+      auto term = [&](int32_t p) {
+        const int64_t d = p - mean;
+        return static_cast<u128>(m.plane[axis][p]) *
+               static_cast<u128>(weights[axis] * d * d);
+      };
+      u128 spread = 0;
+      for (int32_t p = lows[axis]; p <= highs[axis]; p++) spread += term(p);
+      u128 running = 0;
+      for (int32_t p = lows[axis]; p < highs[axis]; p++) {
+        running += term(p);
+        if (2 * running > spread) break;
+        splits[axis] = p;
+      }
+      spreads[axis] = static_cast<double>(spread);
+    }
+  }
+  box.spreadR = spreads[0];
+  box.spreadG = spreads[1];
+  box.spreadB = spreads[2];
+  box.splitR = splits[0];
+  box.splitG = splits[1];
+  box.splitB = splits[2];
+}
+
+void SplitBoxes(WorkArea& a) {
+  Errors::TraceScope trace("PalOpt.SplitBoxes");
+  a.boxCount = 1;
+  PalBox& whole = a.boxes[0];
+  whole = PalBox{};
+  whole.r1 = whole.g1 = whole.b1 = 63;
+  ShrinkBox(a, whole);
+  while (a.boxCount < a.wanted && a.boxCount < 256) {
+    // The largest spread wins, earlier boxes and red, green, blue first on
+    // ties. An axis without extent is never cut: that would leave an empty
+    // box behind.
+    double best = -1;
+    int32_t chosen = -1, axis = -1;
+    for (int32_t i = 0; i < a.boxCount; i++) {
+      const PalBox& b = a.boxes[i];
+      if (b.size <= 0) continue;
+      const double spreads[3] = {b.spreadR, b.spreadG, b.spreadB};
+      const int32_t extents[3] = {b.extR, b.extG, b.extB};
+      for (int k = 0; k < 3; k++)
+        if (extents[k] > 0 && spreads[k] > best) {
+          best = spreads[k];
+          chosen = i;
+          axis = k;
+        }
+    }
+    if (chosen < 0) break;
+    PalBox& old = a.boxes[chosen];
+    PalBox& fresh = a.boxes[a.boxCount++];
+    fresh = old;
+    if (axis == 0) {
+      old.r1 = old.splitR;
+      fresh.r0 = old.splitR + 1;
+    } else if (axis == 1) {
+      old.g1 = old.splitG;
+      fresh.g0 = old.splitG + 1;
+    } else {
+      old.b1 = old.splitB;
+      fresh.b0 = old.splitB + 1;
+    }
+    ShrinkBox(a, old);
+    ShrinkBox(a, fresh);
+  }
+}
+
+// Colour of a box: per channel the count-weighted mean coordinate times 4,
+// truncated, through the correction map.
+void CalcBoxColor(const WorkArea& a, const PalBox& box, uint8_t* entry) {
+  Errors::TraceScope trace("PalOpt.CalcBoxColor");
+  const Moments m = Gather(a, box);
+  if (m.pixels <= 0) return;
+  for (int axis = 0; axis < 3; axis++) {
+    const int64_t v = 4 * m.sum[axis] / m.pixels;
+    // palette order is blue, green, red
+    entry[2 - axis] = static_cast<uint8_t>(a.correction[std::clamp<int64_t>(v, 0, 255)]);
+  }
+}
+
+void CreateInverseBoxMap(WorkArea& a, const PalBox& box, int32_t index) {
+  Errors::TraceScope trace("PalOpt.CreateInverseBoxMap");
+  for (int32_t b = box.b0; b <= box.b1; b++)
+    for (int32_t g = box.g0; g <= box.g1; g++)
+      for (int32_t r = box.r0; r <= box.r1; r++)
+        a.cube[r | (g << 6) | (b << 12)] = index;
+}
+
+void CreateHighPalette(WorkArea& a) {
+  Errors::TraceScope trace("PalOpt.CreateHighPalette");
+  for (int32_t i = 0; i < a.boxCount; i++) {
+    CalcBoxColor(a, a.boxes[i], a.palette + i * 3);
+    CreateInverseBoxMap(a, a.boxes[i], i);
+  }
+}
+
+void CreateLowPalette(WorkArea& a) {
+  Errors::TraceScope trace("PalOpt.CreateLowPalette");
+  int32_t k = 0;
+  for (int32_t cell = 0; cell < kCubeCells && k < 256; cell++) {
+    if (a.cube[cell] == -1) continue;
+    uint8_t* e = a.palette + k * 3;
+    e[0] = static_cast<uint8_t>(a.correction[4 * (cell >> 12)]);
+    e[1] = static_cast<uint8_t>(a.correction[4 * ((cell >> 6) & 63)]);
+    e[2] = static_cast<uint8_t>(a.correction[4 * (cell & 63)]);
+    a.cube[cell] = k++;
+  }
+}
+
+void SetDarkColorFirst(WorkArea& a) {
+  Errors::TraceScope trace("PalOpt.SetDarkColorFirst");
+  const int32_t dark = NearestPalColor(0, 0, 0, a.wanted, a.palette);
+  if (dark == 0) return;
+  for (int c = 0; c < 3; c++) std::swap(a.palette[c], a.palette[dark * 3 + c]);
+  for (int32_t& cell : a.cube) {
+    if (cell == 0)
+      cell = dark;
+    else if (cell == dark)
+      cell = 0;
+  }
+}
+
+void Reduce(Quantiser& q, int32_t count) {
+  Errors::Monitored("PalOpt.PalReduce", [&] {
+    WorkArea* area = NeedArea(q, __LINE__);
+    if (!area) return;
+    WorkArea& a = *area;
+    std::memset(a.palette, 255, sizeof a.palette);
+    a.wanted = std::clamp(count, 2, 256);
+    a.distinct = static_cast<int32_t>(
+        std::count_if(a.cube, a.cube + kCubeCells, [](int32_t c) { return c != -1; }));
+    for (int32_t i = 0; i < 256; i++) a.correction[i] = i < 4 ? 0 : i;
+    a.boxCount = 0;
+    if (a.wanted < a.distinct) {
+      SplitBoxes(a);
+      CreateHighPalette(a);
+    } else {
+      CreateLowPalette(a);
+    }
+    SetDarkColorFirst(a);
+    q.mapping = true;
+  });
+}
+
+// ---- remapping ------------------------------------------------------------
+
+// Palette index of a colour's class; a class no box or count covers gets
+// the nearest palette entry, remembered in the cube.
+inline int32_t LookupFill(WorkArea& a, int32_t r, int32_t g, int32_t b) {
+  int32_t& cell = a.cube[CellOf(r, g, b)];
+  if (cell == -1) cell = NearestPalColor(r, g, b, a.wanted, a.palette);
+  return cell & 255;
+}
+
+void Remap8(const WorkArea& a, const Qimg* source, Qimg* dest) {
+  Errors::Monitored("PalOpt.Remap8", [&] {
+    uint8_t table[256];
+    for (int i = 0; i < 256; i++) {
+      const uint8_t* e = source->palette + i * 3;
+      table[i] = static_cast<uint8_t>(a.cube[CellOf(e[2], e[1], e[0])]);
+    }
+    const int64_t n = PixelCount(source);
+    for (int64_t i = 0; i < n; i++) dest->data[i] = table[source->data[i]];
+  });
+}
+
+void Remap24(const WorkArea& a, const Qimg* source, Qimg* dest) {
+  Errors::MonitoredQuiet("PalOpt.Remap24", [&] {
+    const int step = source->bytesPerPixel;
+    const int64_t n = PixelCount(source);
+    const uint8_t* p = source->data;
+    for (int64_t i = 0; i < n; i++, p += step)
+      dest->data[i] = static_cast<uint8_t>(a.cube[CellOf(p[2], p[1], p[0])]);
+  });
+}
+
+void RemapDitherLite24(WorkArea& a, const Qimg* source, Qimg* dest) {
+  Errors::Monitored("PalOpt.RemapDitherLite24", [&] {
+    const int step = source->bytesPerPixel;
+    const int32_t w = source->width, h = source->height;
+    for (int32_t y = 0; y < h; y++) {
+      const uint8_t* thresholds = kDitherMatrix + (y & 127) * 128;
+      const uint8_t* p = source->data + static_cast<int64_t>(y) * w * step;
+      uint8_t* out = dest->data + static_cast<int64_t>(y) * w;
+      for (int32_t x = 0; x < w; x++, p += step) {
+        const int32_t k = LookupFill(a, p[2], p[1], p[0]);
+        const uint8_t* e = a.palette + k * 3;
+        const int32_t m = 2 * thresholds[x & 127];
+        int32_t c[3];
+        for (int i = 0; i < 3; i++) c[i] = Clamp255(e[i] + m * (p[i] - e[i]) / 255);
+        out[x] = static_cast<uint8_t>(LookupFill(a, c[2], c[1], c[0]));
+      }
+    }
+  });
+}
+
+// Adds a share of the error to each channel of a pixel, clamping as it goes.
+inline void Diffuse(uint8_t* pixel, const int32_t* table, const int32_t* err) {
+  for (int c = 0; c < 3; c++)
+    pixel[c] = static_cast<uint8_t>(Clamp255(pixel[c] + table[err[c] + 255]));
+}
+
+// Floyd–Steinberg-like diffusion with the strengths 7, 3, 5, 1. The
+// additions go into two scratch rows (this row and the next, 3 bytes per
+// pixel), so the caller's pixels are never written.
+void RemapDitherHeavy24(WorkArea& a, const Qimg* source, Qimg* dest) {
+  Errors::Monitored("PalOpt.RemapDitherHeavy24", [&] {
+    int32_t t7[511], t5[511], t3[511], t1[511];
+    MakeErrTable(7, t7);
+    MakeErrTable(5, t5);
+    MakeErrTable(3, t3);
+    MakeErrTable(1, t1);
+    const int step = source->bytesPerPixel;
+    const int32_t w = source->width, h = source->height;
+    const int64_t rowBytes = static_cast<int64_t>(w) * 3;
+    uint8_t* rows = nullptr;
+    Basic::MemAlloc(rows, 2 * rowBytes, __LINE__, Basic::kMemPlain,
+                    "PalOpt.RemapDitherHeavy24.rows");
+    uint8_t* cur = rows;
+    uint8_t* next = rows + rowBytes;
+    auto load = [&](int32_t y, uint8_t* into) {
+      const uint8_t* p = source->data + static_cast<int64_t>(y) * w * step;
+      for (int32_t x = 0; x < w; x++, p += step, into += 3) {
+        into[0] = p[0];
+        into[1] = p[1];
+        into[2] = p[2];
+      }
+    };
+    load(0, cur);
+    for (int32_t y = 0; y < h; y++) {
+      const bool below = y + 1 < h;
+      if (below) load(y + 1, next);
+      uint8_t* out = dest->data + static_cast<int64_t>(y) * w;
+      for (int32_t x = 0; x < w; x++) {
+        uint8_t* p = cur + x * 3;
+        const int32_t k = LookupFill(a, p[2], p[1], p[0]);
+        out[x] = static_cast<uint8_t>(k);
+        if (x == 0 && (y & 1) == 0) continue;
+        const uint8_t* e = a.palette + k * 3;
+        const int32_t err[3] = {p[0] - e[0], p[1] - e[1], p[2] - e[2]};
+        const bool right = x + 1 < w;
+        if (right) Diffuse(p + 3, t7, err);
+        if (below) {
+          uint8_t* q = next + x * 3;
+          if (x > 0) Diffuse(q - 3, t3, err);
+          Diffuse(q, t5, err);
+          if (right) Diffuse(q + 3, t1, err);
+        }
+      }
+      std::swap(cur, next);
+    }
+    Basic::MemFree(rows);
+  });
+}
+
+void Widen16(const Qimg* source, Qimg* temp) {
+  const int64_t n = PixelCount(source);
+  const uint8_t* p = source->data;
+  uint8_t* o = temp->data;
+  for (int64_t i = 0; i < n; i++, p += 2, o += 3) {
+    int32_t r, g, b;
+    Fields16(p, source->bitsPerPixel, r, g, b);
+    o[0] = static_cast<uint8_t>(b);
+    o[1] = static_cast<uint8_t>(g);
+    o[2] = static_cast<uint8_t>(r);
+  }
+}
+
+void Remap(Quantiser& q, const Qimg* source, Qimg* dest, int32_t mode) {
+  Errors::Monitored("PalOpt.PalRemap", [&] {
+    WorkArea* area = NeedArea(q, __LINE__);
+    if (!area) return;
+    WorkArea& a = *area;
+    // Before the reduction the cube holds counts, not palette indices.
+    if (!q.mapping) return ErrSet(Errors::kClsImage, 6, __LINE__);
+    if (!PixelsOk(source) || !dest || dest == source)
+      return ErrSet(Errors::kClsImage, 2, __LINE__);
+    const int32_t bits = source->bitsPerPixel;
+    if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32)
+      return ErrSet(Errors::kClsImage, 2, __LINE__);
+    // Dithering needs a neighbourhood; tiny pictures map straight.
+    if (source->width < 4 || source->height < 4) mode = kDitherNone;
+    if (mode != kDitherNone && mode != kDitherLight && mode != kDitherHeavy)
+      Errors::MonAbort();
+    ImgBasic::_imgalloc_(dest, source->width, source->height,
+                         "PalOpt.PalRemap.img8bit", __LINE__, 8);
+    if (bits == 8) {
+      Remap8(a, source, dest);
+    } else {
+      Qimg temp;
+      const Qimg* pixels = source;
+      if (bits == 15 || bits == 16) {
+        ImgBasic::_imgalloc_(&temp, source->width, source->height,
+                             "PalOpt.PalRemap.temp24", __LINE__, 24);
+        Widen16(source, &temp);
+        pixels = &temp;
+      }
+      if (mode == kDitherLight)
+        RemapDitherLite24(a, pixels, dest);
+      else if (mode == kDitherHeavy)
+        RemapDitherHeavy24(a, pixels, dest);
+      else
+        Remap24(a, pixels, dest);
+      if (pixels == &temp) ImgBasic::ImgFree(&temp);
+    }
+    std::memcpy(dest->palette, a.palette, sizeof a.palette);
+  });
+}
+
+void ClearVars(Quantiser& q) {
+  Errors::Monitored("PalOpt.PalClearVars", [&] {
+    WorkArea* a = NeedArea(q, __LINE__);
+    if (!a) return;
+    std::fill(a->cube, a->cube + kCubeCells, -1);
+    a->distinct = 0;
+    q.mapping = false;
+  });
+}
+
+void Init(Quantiser& q) {
+  Errors::Monitored("PalOpt.PalInit", [&] {
+    if (!AreaAlive(q)) {
+      q.area = nullptr;
+      Basic::MemAlloc(q.area, kWorkAreaBytes, __LINE__, Basic::kMemPlain,
+                      q.label);
+    }
+    ClearVars(q);
+  });
+}
+
+void Done(Quantiser& q) {
+  Errors::Monitored("PalOpt.PalDone", [&] {
+    if (AreaAlive(q)) Basic::MemFree(q.area);
+    q.area = nullptr;
+    q.mapping = false;
+  });
+}
+
+}  // namespace
+
+void PalInit() { Init(Shared()); }
+void PalClearVars() { ClearVars(Shared()); }
+void PalCountColors(const Qimg* image) { CountColors(Shared(), image); }
+void PalReduce(int32_t count) { Reduce(Shared(), count); }
+void PalRemap(const Qimg* source, Qimg* dest, int32_t mode) {
+  Remap(Shared(), source, dest, mode);
+}
+void PalDone() { Done(Shared()); }
+
+WorkArea* PalWorkArea() {
+  Quantiser& q = Shared();
+  return AreaAlive(q) ? q.area : nullptr;
+}
+
+void ConvTo8bit(const Qimg* source, Qimg* dest, int32_t mode) {
+  Errors::Monitored("PalOpt.ConvTo8bit", [&] {
+    // Same steps as a conversion's pass, on a work area of its own: a pass
+    // that is under way (an 8-bit save from a host callback during a
+    // conversion) keeps its counts and palette.
+    Quantiser own;
+    own.label = "PalOpt.ConvTo8bit.quantP";
+    Init(own);
+    CountColors(own, source);
+    Reduce(own, 256);
+    Remap(own, source, dest, mode);
+    Done(own);
+  });
+}
+
+void Remap24ToFixedPal(const Qimg* source, Qimg* dest, const uint8_t* palette,
+                       int32_t count) {
+  Errors::Monitored("PalOpt.Remap24ToFixedPal", [&] {
+    if (!PixelsOk(source) || source->bitsPerPixel != 24 || !dest ||
+        dest == source || !palette)
+      return ErrSet(Errors::kClsImage, 2, __LINE__);
+    if (count < 1 || count > 256)
+      return ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    ImgBasic::_imgalloc_(dest, source->width, source->height,
+                         "PalOpt.Remap24ToFixedPal.img8bit", __LINE__, 8);
+    const int64_t n = PixelCount(source);
+    const uint8_t* p = source->data;
+    int32_t index = 0;
+    for (int64_t i = 0; i < n; i++, p += 3) {
+      if (i == 0 || p[0] != p[-3] || p[1] != p[-2] || p[2] != p[-1])
+        index = NearestPalColor(p[2], p[1], p[0], count, palette);
+      dest->data[i] = static_cast<uint8_t>(index);
+    }
+    std::memcpy(dest->palette, palette, sizeof dest->palette);
+  });
+}
+
+int32_t NearestPalColor(int32_t red, int32_t green, int32_t blue,
+                        int32_t count, const uint8_t* palette) {
+  int32_t best = INT32_MAX, index = 0;
+  for (int32_t i = 0; i < count; i++) {
+    const uint8_t* e = palette + i * 3;
+    const int32_t dg = green - e[1];
+    int32_t d = kWeightG * dg * dg;
+    if (d > best) continue;
+    const int32_t dr = red - e[2], db = blue - e[0];
+    d += kWeightR * dr * dr + kWeightB * db * db;
+    if (d < best) {
+      best = d;
+      index = i;
+    }
+  }
+  return index;
+}
+
+void MakeErrTable(int32_t strength, int32_t table[511]) {
+  Errors::TraceScope trace("PalOpt._MakeErrTable");
+  auto t = [strength](int32_t i) { return RoundHalfEven(strength * i, 16); };
+  for (int32_t e = -255; e <= 255; e++) {
+    const int32_t a = e < 0 ? -e : e;
+    int32_t v;
+    if (a <= 19)
+      v = t(a);
+    else if (a <= 38)
+      v = t(a - 19) / 2;
+    else if (a <= 57)
+      v = t(a - 38) / 4;
+    else
+      v = 0;
+    table[e + 255] = e < 0 ? -v : v;
+  }
+}
+
+const uint8_t* DitherMatrix() { return kDitherMatrix; }
 
 }  // namespace PalOpt

@@ -1,0 +1,110 @@
+#include "engine/Common.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/Basic.h"
+#include "foundation/Translator.h"
+
+namespace Common {
+namespace {
+
+QorLastError g_lastError{};
+bool g_callLog = false;
+
+}  // namespace
+
+QorLastError& LastError() { return g_lastError; }
+
+void ClearLastError() { g_lastError = QorLastError{0, 0, 0}; }
+
+void SetStatus(int32_t status) {
+  g_lastError.code = status;
+  g_lastError.errClass = Errors::ErrClass();
+  g_lastError.errNum = Errors::ErrCode();
+}
+
+void StatusBegin() { SetStatus(kStatusOk); }
+
+void StatusException() {
+  if (Errors::ErrNone()) SetStatus(kStatusException);
+  if (!g_callLog) return;
+  // A failing log write must not turn the handler into a second failure.
+  try {
+    const std::string message = Errors::CurrentExceptionText();
+    Errors::TraceWriteLines("ERROR IN: " + Errors::TraceCallPath());
+    Errors::TraceWriteLines("MESSAGE: " + message);
+  } catch (...) {
+  }
+}
+
+int32_t StatusEnd() {
+  g_lastError.errClass = Errors::ErrClass();
+  g_lastError.errNum = Errors::ErrCode();
+  if (!Errors::ErrNone()) g_lastError.code = kStatusLibraryError;
+  return g_lastError.code;
+}
+
+std::string StatusText(const QorLastError& rec) {
+  switch (rec.code) {
+    case kStatusOk:
+      return Translator::TranGet("Finished successfully.");
+    case kStatusInvalidOutput:
+      return Translator::TranGet("Invalid output file.");
+    case kStatusAborted:
+      return Translator::TranGet("Operation aborted by user.");
+    case kStatusLibraryError:
+      return Errors::ErrText(rec.errClass, rec.errNum);
+    default:
+      return Translator::TranGet("Unknown error.");
+  }
+}
+
+bool CallLogOn() { return g_callLog; }
+void SetCallLog(bool on) { g_callLog = on; }
+
+void LogLine(const std::string& text) {
+  if (g_callLog) Errors::TraceWriteLines(text);
+}
+
+void LogValue(const char* name, const std::string& value) {
+  if (g_callLog) Errors::TraceWriteLines(std::string("  ") + name + "=" + value);
+}
+
+std::string IntToStrAuto(int32_t value) {
+  if (value == Basic::K_AUTO) return "K_AUTO";
+  return Basic::NumToStr(value, 0);
+}
+
+std::string FloatToStrAuto(double value) {
+  if (std::fabs(value - Basic::K_AUTO_REAL) <= 0.0001) return "K_AUTO";
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.2f", value);
+  return buf;
+}
+
+std::string BoolToStrLog(bool value) { return value ? "TRUE" : "FALSE"; }
+
+std::string PtrToStrLog(const void* value) {
+  if (!value) return "NULL";
+  const auto bits = reinterpret_cast<uintptr_t>(value);
+  // K_AUTO passed where a handle goes, whether widened with or without sign.
+  if (static_cast<intptr_t>(bits) == Basic::K_AUTO ||
+      bits == static_cast<uint32_t>(Basic::K_AUTO))
+    return "K_AUTO";
+  return std::to_string(static_cast<uint64_t>(bits));
+}
+
+std::string RGBToStrLog(uint32_t colour) {
+  return "R(" + std::to_string(colour & 0xFF) + ") G(" +
+         std::to_string((colour >> 8) & 0xFF) + ") B(" +
+         std::to_string((colour >> 16) & 0xFF) + ")";
+}
+
+const char* ExportName(const char* traceName) {
+  const char* dot = std::strrchr(traceName, '.');
+  return dot ? dot + 1 : traceName;
+}
+
+}  // namespace Common

@@ -1,0 +1,531 @@
+#include "formats/FF_GIF.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+
+namespace FF_GIF {
+namespace {
+
+using ImgBasic::Qimg;
+
+// Reads a tracked file through a 64 KB buffer; positions are absolute.
+class Reader {
+ public:
+  Reader(int32_t handle, int64_t size) : handle_(handle), size_(size) {
+    Basic::MemAlloc(buf_, kSize, __LINE__, Basic::kMemPlain, "FF_GIF.GIFOpen.GIFCmpsBuf");
+  }
+  ~Reader() { Basic::MemFree(buf_); }
+  int64_t Pos() const { return pos_; }
+  void Seek(int64_t pos) { pos_ = pos; }
+  int Byte() {
+    if (pos_ >= size_) return -1;
+    if (pos_ < start_ || pos_ >= start_ + len_) Fill();
+    return buf_[pos_++ - start_];
+  }
+  bool Read(uint8_t* out, int64_t n) {
+    for (int64_t i = 0; i < n; i++) {
+      const int b = Byte();
+      if (b < 0) return false;
+      out[i] = static_cast<uint8_t>(b);
+    }
+    return true;
+  }
+  bool Skip(int64_t n) {
+    if (n < 0 || pos_ + n > size_) return false;
+    pos_ += n;
+    return true;
+  }
+  // Skips sub-blocks up to and including the zero-length one.
+  bool SkipSubBlocks() {
+    for (;;) {
+      const int len = Byte();
+      if (len < 0) return false;
+      if (len == 0) return true;
+      if (!Skip(len)) return false;
+    }
+  }
+
+ private:
+  static constexpr int64_t kSize = 65536;
+  void Fill() {
+    start_ = pos_;
+    len_ = std::min<int64_t>(kSize, size_ - pos_);
+    Basic::FSeek(handle_, start_);
+    Basic::FRead(handle_, buf_, len_);
+  }
+  int32_t handle_;
+  int64_t size_;
+  uint8_t* buf_ = nullptr;
+  int64_t pos_ = 0, start_ = 0, len_ = 0;
+};
+
+struct FrameHeader {
+  int64_t position = 0;  // of the graphic control extension, else the descriptor
+  bool hasControl = false;
+  uint8_t controlFlags = 0;
+  int32_t delay = 0;
+  uint8_t transparent = 0;
+  GifRect rect;
+  uint8_t flags = 0;  // descriptor's packed byte
+  bool Interlaced() const { return flags & 0x40; }
+  bool HasLocalTable() const { return flags & 0x80; }
+  int32_t LocalEntries() const { return 2 << (flags & 7); }
+  int32_t Disposal() const { return hasControl ? (controlFlags >> 2) & 7 : 0; }
+  int32_t Transparent() const { return hasControl && (controlFlags & 1) ? transparent : -1; }
+};
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// Finds the next image: extensions before it are read or skipped; with
+// strict set, anything else between them ends the search.
+bool GetImgHdr(Reader& r, FrameHeader& fh, bool strict) {
+  fh = FrameHeader{};
+  for (;;) {
+    const int64_t pos = r.Pos();
+    const int b = r.Byte();
+    if (b < 0 || b == 0x3B) return false;
+    if (b == 0x21) {
+      const int label = r.Byte();
+      if (label < 0) return false;
+      if (label == 0xF9) {
+        uint8_t ext[6];
+        if (!r.Read(ext, 6)) return false;
+        fh.position = pos;
+        fh.hasControl = true;
+        fh.controlFlags = ext[1];
+        fh.delay = Le16(ext + 2);
+        fh.transparent = ext[4];
+        // A control block longer than its 4 bytes: skip what follows.
+        if (ext[0] != 4 || ext[5] != 0) {
+          r.Seek(pos + 3 + ext[0]);
+          if (!r.SkipSubBlocks()) return false;
+        }
+      } else if (!r.SkipSubBlocks()) {
+        return false;
+      }
+    } else if (b == 0x2C) {
+      uint8_t d[9];
+      if (!r.Read(d, 9)) return false;
+      if (!fh.hasControl) fh.position = pos;
+      fh.rect = GifRect{Le16(d), Le16(d + 2), Le16(d + 4), Le16(d + 6)};
+      fh.flags = d[8];
+      return true;
+    } else if (strict) {
+      return false;
+    }
+  }
+}
+
+// ---- reopen cache ----------------------------------------------------------
+// One entry: the last file indexed, keyed on its lower-cased name, size and
+// modification time. It keeps a copy of the index, never the handle's own.
+
+struct CacheEntry {
+  bool valid = false;
+  std::string name;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  GifFile facts;  // with no buffers
+  std::vector<int32_t> positions;
+};
+
+CacheEntry& Cache() {
+  static CacheEntry entry;
+  return entry;
+}
+
+int32_t g_indexCount = 0;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int64_t ModTimeNs(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+void AddPosition(GifFile* gif, int64_t pos) {
+  if (pos > INT32_MAX) {
+    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    return;
+  }
+  if (gif->frameCount % 256 == 0)
+    Basic::MemAlloc(gif->positions, (gif->frameCount + 256) * int64_t{sizeof(int32_t)},
+                    __LINE__, Basic::kMemPlain, "FF_GIF.GIFChk4ImgFPos_.ImgFPosBlk");
+  gif->positions[gif->frameCount++] = static_cast<int32_t>(pos);
+}
+
+void ReadPalette(Reader& r, uint8_t* palette, int32_t entries) {
+  uint8_t rgb[768];
+  if (!r.Read(rgb, entries * 3)) {
+    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    return;
+  }
+  for (int32_t i = 0; i < entries; i++) {
+    palette[i * 3] = rgb[i * 3 + 2];
+    palette[i * 3 + 1] = rgb[i * 3 + 1];
+    palette[i * 3 + 2] = rgb[i * 3];
+  }
+}
+
+bool CoversScreen(const GifFile* gif, const GifRect& r) {
+  return r.left == 0 && r.top == 0 && r.width == gif->width && r.height == gif->height;
+}
+
+// The part of a rectangle that lies on the screen.
+GifRect Clip(const GifFile* gif, const GifRect& r) {
+  GifRect c;
+  c.left = std::min(r.left, gif->width);
+  c.top = std::min(r.top, gif->height);
+  c.width = std::max(0, std::min(r.left + r.width, gif->width) - c.left);
+  c.height = std::max(0, std::min(r.top + r.height, gif->height) - c.top);
+  return c;
+}
+
+void FillRect(GifFile* gif, const GifRect& rect, uint8_t value) {
+  const GifRect c = Clip(gif, rect);
+  for (int32_t y = 0; y < c.height; y++)
+    std::memset(gif->canvas + static_cast<int64_t>(c.top + y) * gif->width + c.left, value,
+                static_cast<size_t>(c.width));
+}
+
+}  // namespace
+
+void GIFCacheClear() {
+  Cache() = CacheEntry{};
+}
+
+int32_t GIFIndexCount() { return g_indexCount; }
+
+bool GIFDecodeLZW_(const uint8_t* data, int64_t size, uint8_t* out, int64_t count) {
+  Errors::TraceScope trace("FF_GIF.GIFDecodeLZW_");
+  if (size < 1) return false;
+  const int codeSize = data[0];
+  if (codeSize < 1 || codeSize > 11) return false;
+  const int clear = 1 << codeSize;
+  const int end = clear + 1;
+  std::vector<uint16_t> prefix(4096);
+  std::vector<uint8_t> suffix(4096), stack(4097);
+  for (int i = 0; i < clear; i++) suffix[i] = static_cast<uint8_t>(i);
+  int width = codeSize + 1;
+  int next = clear + 2;
+  int prev = -1;
+  uint8_t first = 0;
+  uint32_t acc = 0;
+  int bits = 0;
+  int64_t pos = 1;
+  int64_t blockLeft = 0;
+  int64_t written = 0;
+  while (written < count) {
+    while (bits < width) {
+      if (blockLeft == 0) {
+        if (pos >= size) return true;  // data ended: keep what was decoded
+        blockLeft = data[pos++];
+        if (blockLeft == 0) return true;
+      }
+      if (pos >= size) return true;
+      acc |= static_cast<uint32_t>(data[pos++]) << bits;
+      bits += 8;
+      blockLeft--;
+    }
+    const int code = static_cast<int>(acc & ((1u << width) - 1));
+    acc >>= width;
+    bits -= width;
+    if (code == clear) {
+      width = codeSize + 1;
+      next = clear + 2;
+      prev = -1;
+      continue;
+    }
+    if (code == end) return true;
+    int sp = 0;
+    int cur = code;
+    if (prev < 0) {
+      if (code >= clear) return false;
+    } else if (code >= next) {
+      if (code > next || next >= 4096) return false;
+      stack[sp++] = first;
+      cur = prev;
+    }
+    while (cur >= clear) {
+      if (sp >= 4096) return false;
+      stack[sp++] = suffix[cur];
+      cur = prefix[cur];
+    }
+    first = static_cast<uint8_t>(cur);
+    stack[sp++] = first;
+    while (sp > 0 && written < count) out[written++] = stack[--sp];
+    if (prev >= 0 && next < 4096) {
+      prefix[next] = static_cast<uint16_t>(prev);
+      suffix[next] = first;
+      next++;
+      if (next == (1 << width) && width < 12) width++;
+    }
+    prev = code;
+  }
+  return true;
+}
+
+void GIFunInterlace_(const uint8_t* in, uint8_t* out, int32_t width, int32_t height) {
+  static const int kStart[4] = {0, 4, 2, 1};
+  static const int kStep[4] = {8, 8, 4, 2};
+  int64_t src = 0;
+  for (int pass = 0; pass < 4; pass++)
+    for (int64_t y = kStart[pass]; y < height; y += kStep[pass], src++)
+      std::memcpy(out + y * width, in + src * width, static_cast<size_t>(width));
+}
+
+void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly) {
+  Errors::Monitored("FF_GIF.GIFOpen", [&] {
+    *gif = GifFile{};
+    Errors::MonSetCleanup([gif] { *gif = GifFile{}; });
+    int32_t h = Basic::K_AUTO;
+    Basic::FOpen(h, fileName, Basic::kOpenRead);
+    gif->handle = h;
+    gif->open = true;
+    gif->fileSize = Basic::FSize(h);
+    Reader r(h, gif->fileSize);
+    uint8_t head[13];
+    if (!r.Read(head, 13) || std::memcmp(head, "GIF", 3) != 0 ||
+        (std::memcmp(head + 3, "87a", 3) != 0 && std::memcmp(head + 3, "89a", 3) != 0)) {
+      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
+    gif->width = Le16(head + 6);
+    gif->height = Le16(head + 8);
+    if (head[10] & 0x80) {
+      ReadPalette(r, gif->globalPalette, 2 << (head[10] & 7));
+      gif->background = head[11];
+    }
+    if (gif->width > 0 && gif->height > 0)
+      Basic::MemAlloc(gif->canvas, int64_t{gif->width} * gif->height, __LINE__,
+                      Basic::kMemPlain, "FF_GIF.GIFOpen.canvas");
+    const int64_t afterHeader = r.Pos();
+    FrameHeader fh;
+    if (firstOnly) {
+      if (GetImgHdr(r, fh, false)) {
+        AddPosition(gif, fh.position);
+        gif->fps = fh.delay > 0 ? 100.0 / fh.delay : 0;
+      }
+      return;
+    }
+    CacheEntry& cache = Cache();
+    const std::string key = Lower(fileName);
+    const int64_t mtime = ModTimeNs(fileName);
+    if (cache.valid && cache.name == key && cache.size == gif->fileSize &&
+        cache.mtimeNs == mtime) {
+      gif->fps = cache.facts.fps;
+      gif->partialFrames = cache.facts.partialFrames;
+      for (int32_t p : cache.positions) AddPosition(gif, p);
+      return;
+    }
+    g_indexCount++;
+    r.Seek(afterHeader);
+    int64_t delays = 0;
+    while (GetImgHdr(r, fh, gif->frameCount > 0)) {
+      AddPosition(gif, fh.position);
+      if (fh.HasLocalTable() && !r.Skip(3 * int64_t{fh.LocalEntries()})) break;
+      delays += fh.delay;
+      // Later frames that leave parts of the canvas showing (smaller, or
+      // with transparent pixels) need the frames before them.
+      if (gif->frameCount > 1 && (!CoversScreen(gif, fh.rect) || fh.Transparent() >= 0))
+        gif->partialFrames = true;
+      if (r.Byte() < 0 || !r.SkipSubBlocks()) break;
+    }
+    gif->fps = delays > 0 ? gif->frameCount * 100.0 / static_cast<double>(delays) : 0;
+    cache = CacheEntry{};
+    cache.valid = true;
+    cache.name = key;
+    cache.size = gif->fileSize;
+    cache.mtimeNs = mtime;
+    cache.facts.fps = gif->fps;
+    cache.facts.partialFrames = gif->partialFrames;
+    cache.positions.assign(gif->positions, gif->positions + gif->frameCount);
+  });
+}
+
+namespace {
+
+// Composes frame index onto the canvas.
+void DecodeFrame(GifFile* gif, int32_t index) {
+  // Dispose of the previous frame first.
+  if (index > 0 && gif->canvasFrame == index) {
+    if (gif->lastDisposal == 2)
+      FillRect(gif, gif->lastRect, static_cast<uint8_t>(std::max(0, gif->background)));
+    if (gif->lastDisposal == 3 && gif->saved) {
+      const GifRect c = Clip(gif, gif->savedRect);
+      for (int32_t y = 0; y < c.height; y++)
+        std::memcpy(gif->canvas + static_cast<int64_t>(c.top + y) * gif->width + c.left,
+                    gif->saved + static_cast<int64_t>(y) * c.width, static_cast<size_t>(c.width));
+    }
+  }
+  Basic::MemFree(gif->saved);
+  gif->canvasFrame = 0;  // until this frame is composed
+
+  Reader r(gif->handle, gif->fileSize);
+  r.Seek(gif->positions[index]);
+  FrameHeader fh;
+  if (!GetImgHdr(r, fh, false)) {
+    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    return;
+  }
+  gif->transparent = fh.Transparent();
+  const GifRect rect = fh.rect;
+  const GifRect clip = Clip(gif, rect);
+  if (fh.Disposal() == 3 && clip.width > 0 && clip.height > 0) {
+    Basic::MemAlloc(gif->saved, int64_t{clip.width} * clip.height, __LINE__,
+                    Basic::kMemPlain, "FF_GIF.GIFLoadNext.gf.PrevImg");
+    for (int32_t y = 0; y < clip.height; y++)
+      std::memcpy(gif->saved + static_cast<int64_t>(y) * clip.width,
+                  gif->canvas + static_cast<int64_t>(clip.top + y) * gif->width + clip.left,
+                  static_cast<size_t>(clip.width));
+  }
+  gif->savedRect = clip;
+  if (fh.HasLocalTable()) {
+    ReadPalette(r, gif->canvasPalette, fh.LocalEntries());
+    gif->newPalette = true;
+    gif->prevHadLocal = true;
+  } else {
+    std::memcpy(gif->canvasPalette, gif->globalPalette, 768);
+    if (index == 0 && gif->background >= 0)
+      std::memset(gif->canvas, gif->background, static_cast<size_t>(gif->width) * gif->height);
+    if (index <= 1 || gif->prevHadLocal) gif->newPalette = true;
+    gif->prevHadLocal = false;
+  }
+  // The compressed data runs to the next frame, or to the end of the file.
+  const int64_t start = r.Pos();
+  const int64_t stop = index + 1 < gif->frameCount ? gif->positions[index + 1] : gif->fileSize;
+  const int64_t size = std::max<int64_t>(0, stop - start);
+  uint8_t* data = nullptr;
+  Basic::MemAlloc(data, std::max<int64_t>(size, 1), __LINE__, Basic::kMemPlain,
+                  "FF_GIF.GIFLoadNext.data");
+  if (!r.Read(data, size)) {
+    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    return;
+  }
+  const int64_t pixels = int64_t{rect.width} * rect.height;
+  uint8_t* frame = nullptr;
+  if (pixels > 0) {
+    Basic::MemAlloc(frame, pixels * 2, __LINE__, Basic::kMemPlain, "FF_GIF.GIFLoadNext.GIFLZWChBuf");
+    // Pixels the data does not reach stay transparent where there is an index.
+    std::memset(frame, gif->transparent >= 0 ? gif->transparent : 0, static_cast<size_t>(pixels));
+    if (!GIFDecodeLZW_(data, size, frame, pixels)) {
+      Errors::ErrSet(Errors::kClsImage, 3, __LINE__);
+      return;
+    }
+    const uint8_t* src = frame;
+    if (fh.Interlaced()) {
+      GIFunInterlace_(frame, frame + pixels, rect.width, rect.height);
+      src = frame + pixels;
+    }
+    // Every frame is clipped to the screen; transparent pixels keep the canvas.
+    for (int32_t y = 0; y < clip.height; y++) {
+      const uint8_t* in = src + static_cast<int64_t>(y) * rect.width;
+      uint8_t* out = gif->canvas + static_cast<int64_t>(clip.top + y) * gif->width + clip.left;
+      for (int32_t x = 0; x < clip.width; x++)
+        if (in[x] != gif->transparent) out[x] = in[x];
+    }
+    Basic::MemFree(frame);
+  }
+  Basic::MemFree(data);
+  gif->lastRect = rect;
+  gif->lastDisposal = fh.Disposal();
+  gif->canvasFrame = index + 1;
+  gif->nextFrame = index + 1;
+}
+
+void CopyOut(GifFile* gif, Qimg* image, Qimg* alpha) {
+  if (!ImgBasic::ImgIsValid(image) || image->width != gif->width ||
+      image->height != gif->height || image->bitsPerPixel != 8)
+    ImgBasic::_imgalloc_(image, gif->width, gif->height, "FF_GIF.GIFLoadNext.image", __LINE__, 8);
+  const size_t n = static_cast<size_t>(gif->width) * gif->height;
+  std::memcpy(image->data, gif->canvas, n);
+  std::memcpy(image->palette, gif->canvasPalette, 768);
+  if (alpha && gif->transparent >= 0) {
+    ImgBasic::_imgalloc_(alpha, gif->width, gif->height, "FF_GIF.GIFLoadNext.imgAlpha^",
+                         __LINE__, 8);
+    ImgBasic::PalMakeGrey(alpha->palette);
+    for (size_t i = 0; i < n; i++) alpha->data[i] = gif->canvas[i] == gif->transparent ? 0 : 255;
+  }
+}
+
+}  // namespace
+
+void GIFLoadNext(GifFile* gif, ImgBasic::Qimg* image, ImgBasic::Qimg* alpha) {
+  Errors::Monitored("FF_GIF.GIFLoadNext", [&] {
+    if (!gif->open || gif->frameCount == 0 || !gif->canvas) {
+      Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+      return;
+    }
+    if (gif->nextFrame >= gif->frameCount) {
+      Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+      return;
+    }
+    gif->newPalette = false;
+    // The canvas must hold the frame before; otherwise start again.
+    if (gif->canvasFrame != gif->nextFrame && gif->partialFrames) {
+      const int32_t target = gif->nextFrame;
+      gif->canvasFrame = 0;
+      for (int32_t i = 0; i < target; i++) DecodeFrame(gif, i);
+    }
+    DecodeFrame(gif, gif->nextFrame);
+    CopyOut(gif, image, alpha);
+  });
+}
+
+void GIFLoad(GifFile* gif, ImgBasic::Qimg* image, int32_t frame, int32_t flags,
+             ImgBasic::Qimg* alpha) {
+  (void)flags;  // the reader continues from its own canvas, never the image
+  Errors::Monitored("FF_GIF.GIFLoad", [&] {
+    if (frame < 0 || frame > gif->frameCount) {
+      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      return;
+    }
+    if (frame == 0) frame = gif->nextFrame + 1;
+    if (frame == gif->canvasFrame && frame > 0) {
+      gif->newPalette = false;
+      CopyOut(gif, image, alpha);
+      return;
+    }
+    const bool forward = gif->canvasFrame > 0 && frame > gif->canvasFrame;
+    if (!gif->partialFrames) {
+      // Every frame covers the screen: jump straight to it.
+      gif->nextFrame = frame - 1;
+      GIFLoadNext(gif, image, alpha);
+      return;
+    }
+    bool newPalette = false;
+    int32_t from = forward ? gif->canvasFrame : 0;
+    if (!forward) gif->canvasFrame = 0;
+    for (int32_t i = from; i < frame - 1; i++) {
+      DecodeFrame(gif, i);
+      newPalette = newPalette || gif->newPalette;
+    }
+    gif->nextFrame = frame - 1;
+    GIFLoadNext(gif, image, alpha);
+    gif->newPalette = gif->newPalette || newPalette || !forward;
+  });
+}
+
+void GIFClose(GifFile* gif) {
+  Errors::Monitored("FF_GIF.GIFClose", [&] {
+    if (!gif->open) return;
+    Basic::MemFree(gif->saved);
+    Basic::MemFree(gif->positions);
+    Basic::MemFree(gif->canvas);
+    Basic::FClose(gif->handle);
+    *gif = GifFile{};
+  });
+}
+
+}  // namespace FF_GIF

@@ -1,0 +1,62 @@
+// GIF87a and GIF89a reading: single pictures and animations, frame by frame
+// with random access, transparency, disposal and interlacing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "media/ImgBasic.h"
+
+namespace FF_GIF {
+
+struct GifRect {
+  int32_t left = 0, top = 0, width = 0, height = 0;
+};
+
+// The open-file handle. Each handle keeps its own frame index and canvas.
+struct GifFile {
+  int32_t width = 0, height = 0;  // logical screen
+  int32_t bytesPerPixel = 1, bitsPerPixel = 8;
+  int32_t frameCount = 0;
+  int32_t nextFrame = 0;  // 0-based index of the next frame to decode
+  double fps = 0;
+  int64_t fileSize = 0;
+  int32_t background = -1;  // -1 without a global colour table
+  int32_t transparent = -1;  // of the current frame
+  GifRect lastRect;
+  int32_t lastDisposal = 0;
+  GifRect savedRect;
+  uint8_t* saved = nullptr;  // tracked: pixels under a disposal-3 frame
+  bool newPalette = false;
+  bool prevHadLocal = false;
+  bool partialFrames = false;
+  uint8_t globalPalette[768] = {};  // B,G,R
+  int32_t handle = 0;
+  bool open = false;
+  int32_t* positions = nullptr;  // tracked: file position of each frame
+  uint8_t* canvas = nullptr;     // tracked: the composed screen
+  uint8_t canvasPalette[768] = {};
+  int32_t canvasFrame = 0;  // frames composed on the canvas (1-based last)
+  int32_t indexedBlocks = 0;  // opens that had to index (for the tests)
+};
+
+void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly);
+void GIFLoadNext(GifFile* gif, ImgBasic::Qimg* image, ImgBasic::Qimg* alpha);
+void GIFLoad(GifFile* gif, ImgBasic::Qimg* image, int32_t frame, int32_t flags,
+             ImgBasic::Qimg* alpha);
+void GIFClose(GifFile* gif);
+
+// LZW decoding of one frame's sub-blocks (starting at the code-size byte)
+// into count pixels. False on corrupt data.
+bool GIFDecodeLZW_(const uint8_t* data, int64_t size, uint8_t* out,
+                   int64_t count);
+// Puts the rows of an interlaced frame in order.
+void GIFunInterlace_(const uint8_t* in, uint8_t* out, int32_t width,
+                     int32_t height);
+
+// The reopen cache: empty at library start, freed at unload.
+void GIFCacheClear();
+// How many times a file had to be indexed (the cache saves the others).
+int32_t GIFIndexCount();
+
+}  // namespace FF_GIF

@@ -1,0 +1,526 @@
+// Geometry and pixel operations on `Qimg`: table remap, nearest-pixel resize,
+// smooth resample, crop, quarter turns, flips, red/blue exchange and pasting.
+// Every one runs in the operation frame (ImgInfo, ImgInitEx, ImgDone).
+#include <algorithm>
+#include <cstring>
+
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "media/ImgBasic.h"
+
+using Errors::ErrSet;
+
+namespace ImgBasic {
+namespace {
+
+// Fixed-point unit of the resize and resample steps.
+constexpr int64_t kUnit = 100000;
+
+inline uint8_t* PixelAt(const Qimg* image, int64_t x, int64_t y) {
+  return image->data +
+         (y * image->width + x) * static_cast<int64_t>(image->bytesPerPixel);
+}
+
+inline int64_t RowBytes(const Qimg* image) {
+  return static_cast<int64_t>(image->width) * image->bytesPerPixel;
+}
+
+// The operation frame around a body: descriptor, prepare, body, finish.
+template <class Body>
+void RunOp(int32_t code, Qimg* source, Qimg* dest, int32_t newHeight,
+           int32_t newWidth, Body&& body) {
+  ImgInfoRec info;
+  ImgInfo(&info, code);
+  ImgOpState work;
+  ImgInitEx(&info, &work, source, newHeight, newWidth, dest);
+  body(work);
+  ImgDone(&work);
+}
+
+// Source index of output element k for a step: the nearest at or before the
+// exact position when enlarging, at or after it when reducing; never past
+// the last element.
+inline int64_t NearestIndex(int64_t k, int64_t step, int64_t count) {
+  const int64_t v = step <= kUnit ? k * step / kUnit
+                                  : (k * step + kUnit - 1) / kUnit;
+  return std::min(v, count - 1);
+}
+
+// ---- one-dimensional resampling steps ---------------------------------------
+// An element is a pixel (3 bytes) or a whole row; in(i) and out(o) give the
+// i-th element in walking order.
+
+void MeanBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, int64_t len) {
+  for (int64_t i = 0; i < len; i++)
+    out[i] = static_cast<uint8_t>((a[i] + b[i]) / 2);
+}
+
+// Every element followed by the mean of itself and the next; the last one by
+// a copy of itself. Gives 2 × count elements.
+template <class In, class Out>
+void DoubleRun(int64_t count, int64_t len, In in, Out out) {
+  int64_t o = 0;
+  for (int64_t i = 0; i < count; i++) {
+    std::memcpy(out(o++), in(i), len);
+    if (i + 1 < count)
+      MeanBytes(out(o++), in(i), in(i + 1), len);
+    else
+      std::memcpy(out(o++), in(i), len);
+  }
+}
+
+// Stretches count elements to target (count < target < 2 × count): each
+// element is copied; whenever the accumulator falls behind the position, a
+// mean of the element and the next one is put in between.
+template <class In, class Out>
+void StretchRun(int64_t count, int64_t target, int64_t len, In in, Out out) {
+  const int64_t s = count * kUnit / target;
+  int64_t pos = 0, acc = 0, o = 0;
+  for (int64_t i = 0; i < count && o < target; i++) {
+    std::memcpy(out(o++), in(i), len);
+    pos += kUnit;
+    acc += s;
+    if (acc < pos && o < target) {
+      acc += s;
+      MeanBytes(out(o++), in(i), in(std::min(i + 1, count - 1)), len);
+    }
+  }
+  while (o < target) std::memcpy(out(o++), in(count - 1), len);
+}
+
+// Horizontal reduction of one 24-bit row: each output pixel is the truncated
+// mean of a run of source pixels. A run stops at the row's last pixel, even
+// when the accumulator would take one more (widths that divide exactly).
+void ReduceRow(const uint8_t* src, int64_t srcWidth, uint8_t* out,
+               int64_t outWidth, int64_t step) {
+  int64_t acc = 0, pos = 0, p = 0;
+  for (int64_t k = 0; k < outWidth; k++) {
+    acc += step;
+    const uint8_t* first = src + std::min(p, srcWidth - 1) * 3;
+    uint32_t sb = first[0], sg = first[1], sr = first[2], n = 1;
+    p++;
+    pos += kUnit;
+    if (acc >= pos) {
+      do {
+        pos += kUnit;
+        if (p < srcWidth) {
+          const uint8_t* q = src + p * 3;
+          sb += q[0];
+          sg += q[1];
+          sr += q[2];
+          n++;
+        }
+        p++;
+      } while (pos < acc);
+    }
+    out[k * 3] = static_cast<uint8_t>(sb / n);
+    out[k * 3 + 1] = static_cast<uint8_t>(sg / n);
+    out[k * 3 + 2] = static_cast<uint8_t>(sr / n);
+  }
+}
+
+// Enlarges one 24-bit row: doubling while the remaining factor is above 1,
+// then a stretch to the exact width. bufA and bufB hold a row of outWidth.
+void EnlargeRow(const uint8_t* src, int64_t srcWidth, uint8_t* out,
+                int64_t outWidth, uint8_t* bufA, uint8_t* bufB) {
+  const uint8_t* cur = src;
+  int64_t len = srcWidth;
+  uint8_t* next = bufA;
+  for (int64_t f = outWidth / srcWidth; f > 1; f /= 2) {
+    const uint8_t* from = cur;
+    DoubleRun(len, 3, [&](int64_t i) { return from + i * 3; },
+              [&](int64_t o) { return next + o * 3; });
+    cur = next;
+    next = next == bufA ? bufB : bufA;
+    len *= 2;
+  }
+  if (len < outWidth) {
+    StretchRun(len, outWidth, 3, [&](int64_t i) { return cur + i * 3; },
+               [&](int64_t o) { return out + o * 3; });
+  } else {
+    std::memcpy(out, cur, static_cast<size_t>(outWidth * 3));
+  }
+}
+
+// Vertical reduction: output row j is the mean of a run of source rows.
+void ReduceRows(const Qimg* src, Qimg* out, int64_t step, uint32_t* sums) {
+  const int64_t rowLen = RowBytes(src);
+  int64_t acc = 0, pos = 0, r = 0;
+  for (int64_t j = 0; j < out->height; j++) {
+    acc += step;
+    pos += kUnit;
+    const uint8_t* first = src->data + std::min<int64_t>(r, src->height - 1) * rowLen;
+    for (int64_t b = 0; b < rowLen; b++) sums[b] = first[b];
+    uint32_t n = 1;
+    r++;
+    while (pos < acc) {
+      if (r < src->height) {
+        const uint8_t* row = src->data + r * rowLen;
+        for (int64_t b = 0; b < rowLen; b++) sums[b] += row[b];
+        n++;
+      }
+      r++;
+      pos += kUnit;
+    }
+    uint8_t* o = out->data + j * rowLen;
+    for (int64_t b = 0; b < rowLen; b++) o[b] = static_cast<uint8_t>(sums[b] / n);
+  }
+}
+
+// Vertical enlargement of the count rows at the top of `rows` (top-down) to
+// target rows, ping-ponging with `scratch`. The first pass walks bottom-up
+// (reading from the last row, writing from the last position), and every
+// doubling pass turns the direction round for the next. Leaves the result
+// in `rows`.
+void EnlargeRows(uint8_t* rows, uint8_t* scratch, int64_t count, int64_t target,
+                 int64_t rowLen) {
+  uint8_t* cur = rows;
+  uint8_t* next = scratch;
+  bool bottomUp = true;
+  int64_t len = count;
+  auto pass = [&](bool doubling) {
+    const int64_t outLen = doubling ? len * 2 : target;
+    const uint8_t* from = cur;
+    uint8_t* to = next;
+    const int64_t inLen = len;
+    auto in = [&](int64_t i) {
+      return from + (bottomUp ? inLen - 1 - i : i) * rowLen;
+    };
+    auto out = [&](int64_t o) {
+      return to + (bottomUp ? outLen - 1 - o : o) * rowLen;
+    };
+    if (doubling)
+      DoubleRun(inLen, rowLen, in, out);
+    else
+      StretchRun(inLen, outLen, rowLen, in, out);
+    std::swap(cur, next);
+    len = outLen;
+  };
+  for (int64_t f = target / count; f > 1; f /= 2) {
+    pass(true);
+    bottomUp = !bottomUp;
+  }
+  if (len < target) pass(false);
+  if (cur != rows) std::memcpy(rows, cur, static_cast<size_t>(target * rowLen));
+}
+
+}  // namespace
+
+// Paste body shared by insert and sprite: the destination keeps its size; the
+// pasted part is clipped on all four sides.
+void AutoPut_(Qimg* source, Qimg* dest, int32_t x, int32_t y,
+              uint32_t transparent, bool sprite) {
+  Errors::Monitored("ImgBasic.AutoPut_", [&] {
+    if (!dest) {
+      ErrSet(Errors::kClsImage, 6, __LINE__);
+      return;
+    }
+    if (x >= dest->width || y >= dest->height || source == dest)
+      Errors::MonAbort();
+    if (!ImgIsValid(source)) {
+      ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
+    // Part of the source left of or above the destination is skipped.
+    const int64_t skipX = x < 0 ? -static_cast<int64_t>(x) : 0;
+    const int64_t skipY = y < 0 ? -static_cast<int64_t>(y) : 0;
+    const int64_t dx = std::max<int64_t>(x, 0), dy = std::max<int64_t>(y, 0);
+    const int64_t w = std::min<int64_t>(source->width - skipX, dest->width - dx);
+    const int64_t h = std::min<int64_t>(source->height - skipY, dest->height - dy);
+    if (w <= 0 || h <= 0) Errors::MonAbort();
+
+    RunOp(sprite ? kOpSprite : kOpInsert, source, dest, dest->height,
+          dest->width, [&](ImgOpState& op) {
+            const Qimg* s = op.src;
+            Qimg* d = op.dest;
+            const int32_t bpp = s->bytesPerPixel;
+            uint32_t mask = 0xFFFFFFFFu;
+            if (bpp < 4) mask = (1u << (8 * bpp)) - 1;
+            const uint32_t key = transparent & mask;
+            for (int64_t r = 0; r < h; r++) {
+              const uint8_t* in = PixelAt(s, skipX, skipY + r);
+              uint8_t* out = PixelAt(d, dx, dy + r);
+              if (!sprite) {
+                std::memcpy(out, in, static_cast<size_t>(w * bpp));
+                continue;
+              }
+              for (int64_t c = 0; c < w; c++, in += bpp, out += bpp) {
+                uint32_t v = 0;
+                for (int32_t b = 0; b < bpp; b++)
+                  v |= static_cast<uint32_t>(in[b]) << (8 * b);
+                if (v != key) std::memcpy(out, in, static_cast<size_t>(bpp));
+              }
+            }
+          });
+  });
+}
+
+void ImgRemap(Qimg* source, Qimg* dest, const uint8_t* tables) {
+  Errors::Monitored("ImgBasic.ImgRemap", [&] {
+    if (!tables) {
+      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      return;
+    }
+    RunOp(kOpRemap, source, dest, source ? source->height : 0,
+          source ? source->width : 0, [&](ImgOpState& op) {
+            const uint8_t* red = tables;
+            const uint8_t* green = tables + 256;
+            const uint8_t* blue = tables + 512;
+            const uint8_t* in = op.srcRun;
+            uint8_t* out = op.destRun;
+            for (int64_t i = 0; i < op.itemCount; i++, in += 3, out += 3) {
+              const uint8_t b = in[0], g = in[1], r = in[2];
+              out[0] = blue[b];
+              out[1] = green[g];
+              out[2] = red[r];
+            }
+          });
+  });
+}
+
+void ImgResize(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
+  Errors::Monitored("ImgBasic.ImgResize", [&] {
+    RunOp(kOpResize, source, dest, height, width, [&](ImgOpState& op) {
+      const Qimg* s = op.src;
+      Qimg* d = op.dest;
+      const int64_t bpp = s->bytesPerPixel;
+      const int64_t xStep = static_cast<int64_t>(s->width) * kUnit / width;
+      const int64_t yStep = static_cast<int64_t>(s->height) * kUnit / height;
+      const int64_t outRow = static_cast<int64_t>(width) * bpp;
+      int64_t lastRow = -1;
+      for (int64_t j = 0; j < height; j++) {
+        uint8_t* out = d->data + j * outRow;
+        const int64_t row = NearestIndex(j, yStep, s->height);
+        if (row == lastRow) {  // still the nearest: repeat the finished row
+          std::memcpy(out, out - outRow, static_cast<size_t>(outRow));
+          continue;
+        }
+        lastRow = row;
+        for (int64_t k = 0; k < width; k++)
+          std::memcpy(out + k * bpp,
+                      PixelAt(s, NearestIndex(k, xStep, s->width), row),
+                      static_cast<size_t>(bpp));
+      }
+    });
+  });
+}
+
+void ImgResample(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
+  Errors::Monitored("ImgBasic.ImgResample", [&] {
+    RunOp(kOpResample, source, dest, height, width, [&](ImgOpState& op) {
+      const Qimg* s = op.src;
+      Qimg* d = op.dest;
+      const int64_t sw = s->width, sh = s->height;
+      const int64_t xStep = sw * kUnit / width;
+      const int64_t yStep = sh * kUnit / height;
+      const bool reduceV = height / sh == 0;
+      const int64_t longest = std::max(sw, static_cast<int64_t>(width)) * 3;
+      uint8_t* tmpbuf1 = nullptr;
+      Basic::MemAlloc(tmpbuf1, longest * 3, __LINE__, Basic::kMemPlain,
+                      "ImgBasic.ImgResample.tmpbuf1");
+
+      // Vertical reduction first, into an image of the source width.
+      Qimg ih3;
+      const Qimg* rowsFrom = s;
+      if (reduceV) {
+        _imgalloc_(&ih3, s->width, height, "ImgBasic.ImgResample.ih3",
+                   __LINE__, 24);
+        uint32_t* sums = nullptr;
+        Basic::MemAlloc(sums, sw * 3 * static_cast<int64_t>(sizeof(uint32_t)),
+                        __LINE__, Basic::kMemPlain,
+                        "ImgBasic.ImgResample.sums");
+        ReduceRows(s, &ih3, yStep, sums);
+        Basic::MemFree(sums);
+        rowsFrom = &ih3;
+      }
+
+      // Each row made horizontally into the top rows of the destination.
+      const int64_t outRow = static_cast<int64_t>(width) * 3;
+      for (int64_t j = 0; j < rowsFrom->height; j++) {
+        const uint8_t* in = rowsFrom->data + j * sw * 3;
+        uint8_t* out = d->data + j * outRow;
+        if (xStep > kUnit)
+          ReduceRow(in, sw, out, width, xStep);
+        else
+          EnlargeRow(in, sw, out, width, tmpbuf1, tmpbuf1 + longest);
+      }
+      if (reduceV) ImgFree(&ih3);
+      Basic::MemFree(tmpbuf1);
+
+      if (!reduceV && height > sh) {
+        uint8_t* scratch = nullptr;
+        Basic::MemAlloc(scratch, outRow * height, __LINE__, Basic::kMemPlain,
+                        "ImgBasic.ImgResample.rows");
+        EnlargeRows(d->data, scratch, sh, height, outRow);
+        Basic::MemFree(scratch);
+      }
+    });
+  });
+}
+
+void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
+             int32_t height) {
+  Errors::Monitored("ImgBasic.ImgCrop", [&] {
+    if (!ImgIsValid(source)) {
+      ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
+    if (x >= source->width || y >= source->height) Errors::MonAbort();
+    if (width < 1 || height < 1) {
+      ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
+    // Clip the rectangle to the image on all four sides.
+    int64_t cx = x, cy = y, cw = width, ch = height;
+    if (cx < 0) {
+      cw += cx;
+      cx = 0;
+    }
+    if (cy < 0) {
+      ch += cy;
+      cy = 0;
+    }
+    cw = std::min<int64_t>(cw, source->width - cx);
+    ch = std::min<int64_t>(ch, source->height - cy);
+    if (cw <= 0 || ch <= 0) Errors::MonAbort();
+
+    RunOp(kOpCrop, source, dest, static_cast<int32_t>(ch),
+          static_cast<int32_t>(cw), [&](ImgOpState& op) {
+            const Qimg* s = op.src;
+            const int64_t bpp = s->bytesPerPixel;
+            // Rows move towards the start of the block, so an in-place
+            // crop never overwrites a row it has still to read.
+            for (int64_t r = 0; r < ch; r++)
+              std::memmove(op.dest->data + r * cw * bpp, PixelAt(s, cx, cy + r),
+                           static_cast<size_t>(cw * bpp));
+          });
+  });
+}
+
+void ImgRotate(Qimg* source, Qimg* dest, int32_t direction) {
+  Errors::Monitored("ImgBasic.ImgRotate", [&] {
+    if (!ImgIsValid(source)) {
+      ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
+    const bool quarter =
+        direction == kRotateClockwise || direction == kRotateAnticlockwise;
+    const int32_t nw = quarter ? source->height : source->width;
+    const int32_t nh = quarter ? source->width : source->height;
+    RunOp(kOpRotate, source, dest, nh, nw, [&](ImgOpState& op) {
+      const Qimg* s = op.src;
+      const int64_t sw = s->width, sh = s->height;
+      const int64_t bpp = s->bytesPerPixel;
+      uint8_t* out = op.dest->data;
+      for (int64_t i = 0; i < nh; i++) {
+        for (int64_t j = 0; j < nw; j++, out += bpp) {
+          int64_t sx, sy;
+          switch (direction) {
+            case kRotateClockwise:  // row i = column i read upwards
+              sx = i;
+              sy = sh - 1 - j;
+              break;
+            case kRotateAnticlockwise:  // row i = column w-1-i read downwards
+              sx = sw - 1 - i;
+              sy = j;
+              break;
+            case kRotateHalf:
+              sx = sw - 1 - j;
+              sy = sh - 1 - i;
+              break;
+            default:
+              sx = j;
+              sy = i;
+          }
+          std::memcpy(out, PixelAt(s, sx, sy), static_cast<size_t>(bpp));
+        }
+      }
+    });
+  });
+}
+
+void ImgFlipV(Qimg* source, Qimg* dest) {
+  Errors::Monitored("ImgBasic.ImgFlipV", [&] {
+    RunOp(kOpFlipV, source, dest, source ? source->height : 0,
+          source ? source->width : 0, [&](ImgOpState& op) {
+            const Qimg* s = op.src;
+            const int64_t rowLen = RowBytes(s);
+            const int64_t h = s->height;
+            if (op.src == op.dest) {
+              for (int64_t i = 0; i < h / 2; i++)
+                Basic::MemSwap(rowLen, s->data + i * rowLen,
+                               s->data + (h - 1 - i) * rowLen);
+            } else {
+              for (int64_t i = 0; i < h; i++)
+                std::memcpy(op.dest->data + i * rowLen,
+                            s->data + (h - 1 - i) * rowLen,
+                            static_cast<size_t>(rowLen));
+            }
+          });
+  });
+}
+
+void ImgFlipH(Qimg* source, Qimg* dest) {
+  Errors::Monitored("ImgBasic.ImgFlipH", [&] {
+    RunOp(kOpFlipH, source, dest, source ? source->height : 0,
+          source ? source->width : 0, [&](ImgOpState& op) {
+            const Qimg* s = op.src;
+            const int64_t bpp = s->bytesPerPixel;
+            const int64_t w = s->width;
+            for (int64_t r = 0; r < s->height; r++) {
+              uint8_t* in = PixelAt(s, 0, r);
+              uint8_t* out = PixelAt(op.dest, 0, r);
+              if (in == out) {
+                for (int64_t c = 0; c < w / 2; c++)
+                  Basic::MemSwap(bpp, in + c * bpp, in + (w - 1 - c) * bpp);
+              } else {
+                for (int64_t c = 0; c < w; c++)
+                  std::memcpy(out + c * bpp, in + (w - 1 - c) * bpp,
+                              static_cast<size_t>(bpp));
+              }
+            }
+          });
+  });
+}
+
+void ImgSwapRB(Qimg* source, Qimg* dest) {
+  Errors::Monitored("ImgBasic.ImgSwapRB", [&] {
+    RunOp(kOpSwapRB, source, dest, source ? source->height : 0,
+          source ? source->width : 0, [&](ImgOpState& op) {
+            const int32_t n = op.itemBytes;
+            const int32_t bits = op.src->bitsPerPixel;
+            const uint8_t* in = op.srcRun;
+            uint8_t* out = op.destRun;
+            for (int64_t i = 0; i < op.itemCount; i++, in += n, out += n) {
+              if (n >= 3) {
+                const uint8_t first = in[0], third = in[2];
+                std::memmove(out, in, static_cast<size_t>(n));
+                out[0] = third;
+                out[2] = first;
+              } else if (n == 2) {
+                // 5-bit red and blue fields exchange; green stays.
+                const uint32_t v = in[0] | (in[1] << 8);
+                const int redShift = bits == 15 ? 10 : 11;
+                const uint32_t red = (v >> redShift) & 31, blue = v & 31;
+                const uint32_t w = (v & ~((31u << redShift) | 31u)) |
+                                   (blue << redShift) | red;
+                out[0] = static_cast<uint8_t>(w);
+                out[1] = static_cast<uint8_t>(w >> 8);
+              }
+            }
+          });
+  });
+}
+
+void ImgInsert(Qimg* source, Qimg* dest, int32_t x, int32_t y) {
+  Errors::Monitored("ImgBasic.ImgInsert",
+                    [&] { AutoPut_(source, dest, x, y, 0, false); });
+}
+
+void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
+               uint32_t transparent) {
+  Errors::Monitored("ImgBasic.ImgSprite",
+                    [&] { AutoPut_(source, dest, x, y, transparent, true); });
+}
+
+}  // namespace ImgBasic

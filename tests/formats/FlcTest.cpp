@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/FF_FLC.h"
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "media/ImgBasic.h"
+#include "support/TestUtil.h"
+
+using namespace FF_FLC;
+using ImgBasic::Qimg;
+
+namespace {
+
+void MakeFrame(Qimg* img, int32_t w, int32_t h, int32_t n) {
+  ImgBasic::_imgalloc_(img, w, h, "test.flc", __LINE__, 8);
+  for (int32_t y = 0; y < h; y++)
+    for (int32_t x = 0; x < w; x++) {
+      const bool box = x >= (n * 3) % w && x < (n * 3) % w + 6 && y >= 2 && y < 7;
+      img->data[y * w + x] = box ? 200 : static_cast<uint8_t>((x / 4 + y / 3) % 16);
+    }
+  for (int i = 0; i < 256; i++) {
+    img->palette[i * 3] = static_cast<uint8_t>(i * 7);
+    img->palette[i * 3 + 1] = static_cast<uint8_t>(i * 3);
+    img->palette[i * 3 + 2] = static_cast<uint8_t>(255 - i);
+  }
+}
+
+// Frames 1..n; frame 3 repeats frame 2 (an unchanged frame).
+std::vector<std::vector<uint8_t>> WriteFlc(const std::string& name, int32_t w, int32_t h,
+                                           int32_t frames, double fps = 25.0) {
+  std::vector<std::vector<uint8_t>> written;
+  FlcFile flc;
+  FLCCreate(&flc, name, fps);
+  Qimg img;
+  for (int32_t n = 1; n <= frames; n++) {
+    MakeFrame(&img, w, h, n == 3 ? 2 : n);
+    FLCSave(&flc, &img);
+    written.emplace_back(img.data, img.data + int64_t{w} * h);
+  }
+  ImgBasic::ImgFree(&img);
+  FLCClose(&flc);
+  return written;
+}
+
+TEST(Flc, RoundTripSequentialAndBackwards) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("a.flc");
+  for (int32_t w : {33, 64}) {
+    const auto frames = WriteFlc(name, w, 17, 8);
+    FlcFile flc;
+    FLCOpen(&flc, name);
+    ASSERT_TRUE(Errors::ErrNone());
+    EXPECT_EQ(flc.header.frames, 8);
+    EXPECT_EQ(flc.fps, 25.0);
+    Qimg img;
+    for (int32_t n = 1; n <= 8; n++) {
+      FLCLoad(&flc, &img, 0, 0);
+      ASSERT_EQ(std::memcmp(img.data, frames[n - 1].data(), frames[n - 1].size()), 0) << n;
+    }
+    for (int32_t n : {5, 2, 8, 1}) {
+      Qimg fresh;
+      FLCLoad(&flc, &fresh, n, 0);
+      EXPECT_EQ(std::memcmp(fresh.data, frames[n - 1].data(), frames[n - 1].size()), 0) << n;
+      EXPECT_EQ(fresh.palette[3 * 5], 35);
+      ImgBasic::ImgFree(&fresh);
+    }
+    EXPECT_THROW(FLCLoad(&flc, &img, 9, 0), Errors::EMon);
+    ImgBasic::ImgFree(&img);
+    FLCClose(&flc);
+  }
+}
+
+// 3 frames are 4 frame chunks (the loop frame) with a count of 3; the
+// unchanged frame is a chunk with no sub-chunks.
+TEST(Flc, LayoutOfAWrittenFile) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("b.flc");
+  WriteFlc(name, 20, 10, 3, 10.0);
+  const std::string raw = TestUtil::ReadText(name);
+  auto u16 = [&](size_t o) { return static_cast<uint8_t>(raw[o]) | (static_cast<uint8_t>(raw[o + 1]) << 8); };
+  auto u32 = [&](size_t o) { return static_cast<uint32_t>(u16(o) | (u16(o + 2) << 16)); };
+  EXPECT_EQ(u32(0), raw.size());
+  EXPECT_EQ(u16(4), 0xAF12);
+  EXPECT_EQ(u16(6), 3);
+  EXPECT_EQ(u16(8), 20);
+  EXPECT_EQ(u16(10), 10);
+  EXPECT_EQ(u16(12), 8);
+  EXPECT_EQ(u16(14), 3);
+  EXPECT_EQ(u32(16), 100u);
+  EXPECT_EQ(u16(38), 1);
+  EXPECT_EQ(u16(40), 1);
+  EXPECT_EQ(u32(80), 128u);
+  size_t pos = 128;
+  std::vector<int> subs;
+  while (pos + 16 <= raw.size()) {
+    EXPECT_EQ(u16(pos + 4), 0xF1FA);
+    subs.push_back(u16(pos + 6));
+    if (subs.size() == 1) {
+      EXPECT_EQ(u32(pos + 16), 778u);
+      EXPECT_EQ(u16(pos + 20), 4);
+    }
+    pos += u32(pos);
+  }
+  EXPECT_EQ(pos, raw.size());
+  EXPECT_EQ(subs, (std::vector<int>{2, 1, 0, 1}));
+}
+
+TEST(Flc, SpeedToFramesPerSecond) {
+  EXPECT_EQ(FLCSpeedToFps(5, "x.fli"), 14.0);
+  EXPECT_EQ(FLCSpeedToFps(5, "X.FLI"), 14.0);
+  EXPECT_EQ(FLCSpeedToFps(5, "x.flc"), 200.0);
+  EXPECT_EQ(FLCSpeedToFps(0, "x.flc"), 0.0);
+  EXPECT_EQ(FLCSpeedToFps(3, "x.flc"), 333.3);
+}
+
+TEST(Flc, ClosingWithoutFramesWritesNothing) {
+  TestUtil::TempDir dir;
+  FlcFile flc;
+  FLCCreate(&flc, dir.File("none.flc"), 0);
+  FLCClose(&flc);
+  EXPECT_FALSE(Basic::FileExists(dir.File("none.flc")));
+  EXPECT_EQ(Basic::FileMark(), 0);
+}
+
+// Rows that need more packets than a byte can count fall back to a whole
+// frame; the file still reads back exactly.
+TEST(Flc, WideRowsWithManyChangesReadBack) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("wide.flc");
+  FlcFile flc;
+  FLCCreate(&flc, name, 30);
+  Qimg img;
+  ImgBasic::_imgalloc_(&img, 700, 4, "t", __LINE__, 8);
+  std::memset(img.data, 0, static_cast<size_t>(img.size));
+  FLCSave(&flc, &img);
+  for (int32_t x = 0; x < 700; x += 2) img.data[x] = 9;  // 350 separate changes
+  FLCSave(&flc, &img);
+  FLCClose(&flc);
+  FLCOpen(&flc, name);
+  Qimg got;
+  FLCLoad(&flc, &got, 2, 0);
+  EXPECT_EQ(std::memcmp(got.data, img.data, 2800), 0);
+  FLCClose(&flc);
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&got);
+}
+
+TEST(Flc, FrameSizeChangeIsRefused) {
+  TestUtil::TempDir dir;
+  FlcFile flc;
+  FLCCreate(&flc, dir.File("c.flc"), 30);
+  Qimg a, b;
+  MakeFrame(&a, 10, 10, 1);
+  MakeFrame(&b, 11, 10, 1);
+  FLCSave(&flc, &a);
+  EXPECT_THROW(FLCSave(&flc, &b), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  FLCClose(&flc);
+  ImgBasic::ImgFree(&a);
+  ImgBasic::ImgFree(&b);
+}
+
+TEST(Flc, DecodersClipAndStop) {
+  std::vector<uint8_t> canvas(4 * 3, 0);
+  // FLC word delta: 1 line, a skip-lines word (-2), the last-pixel word,
+  // then 1 packet: skip 1, copy 1 word.
+  const uint8_t delta7[] = {1, 0, 0xFE, 0xFF, 0x2A, 0x80, 1, 0, 1, 1, 7, 8};
+  ASSERT_TRUE(FLCunCmps_(kDeltaFlc, delta7, sizeof delta7, canvas.data(), 4, 3));
+  EXPECT_EQ(canvas[2 * 4 + 3], 0x2A);  // the last-pixel word
+  EXPECT_EQ(canvas[2 * 4 + 1], 7);     // the packet's word at columns 1-2
+  EXPECT_EQ(canvas[2 * 4 + 2], 8);
+  EXPECT_EQ(canvas[0], 0);             // the two skipped lines are untouched
+  // A run running past the line end is clipped, never written beyond.
+  std::vector<uint8_t> small(4 * 2, 0);
+  const uint8_t brun[] = {1, 100, 5, 1, 0x7F, 6};
+  ASSERT_TRUE(FLCunCmps_(kByteRun, brun, sizeof brun, small.data(), 4, 2));
+  EXPECT_EQ(small[3], 5);
+  // Data that ends inside a packet is an error.
+  const uint8_t shortFli[] = {0, 0, 1, 0, 1, 0, 5};
+  EXPECT_FALSE(FLCunCmps_(kDeltaFli, shortFli, sizeof shortFli, small.data(), 4, 2));
+}
+
+TEST(Flc, DamagedFilesGiveErrors) {
+  TestUtil::TempDir dir;
+  const std::string good = dir.File("good.flc");
+  WriteFlc(good, 21, 9, 5);
+  const std::string bytes = TestUtil::ReadText(good);
+  std::mt19937 rng(3);
+  const std::string bad = dir.File("bad.flc");
+  for (int trial = 0; trial < 200; trial++) {
+    std::string damaged = bytes;
+    if (trial < 64)
+      damaged.resize(bytes.size() * static_cast<size_t>(trial) / 64);
+    else
+      for (int k = 0; k < 3; k++) damaged[rng() % damaged.size()] ^= static_cast<char>(1 << (rng() % 8));
+    TestUtil::WriteText(bad, damaged);
+    FlcFile flc;
+    Qimg img;
+    try {
+      FLCOpen(&flc, bad);
+      for (int n = 1; n <= 5; n++) FLCLoad(&flc, &img, n, 0);
+      FLCLoad(&flc, &img, 2, 0);
+    } catch (const Errors::EMon&) {
+      EXPECT_FALSE(Errors::ErrNone());
+    }
+    FLCClose(&flc);
+    ImgBasic::ImgFree(&img);
+    EXPECT_EQ(Basic::FileMark(), 0);
+  }
+}
+
+// ffmpeg decodes what we write frame for frame as we do.
+TEST(FlcPeer, FfmpegDecodesOurFilesIdentically) {
+  if (!TestUtil::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  TestUtil::TempDir dir;
+  for (int32_t w : {31, 64}) {
+    const std::string name = dir.File("peer.flc");
+    const int32_t h = 13;
+    const auto frames = WriteFlc(name, w, h, 6);
+    const std::string rgb = dir.File("out.rgb");
+    const std::string cmd = "ffmpeg -v error -y -i " + name +
+                            " -f rawvideo -pix_fmt rgb24 " + rgb;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string out = TestUtil::ReadText(rgb);
+    const size_t frameBytes = static_cast<size_t>(w) * h * 3;
+    ASSERT_GE(out.size() / frameBytes, 6u);
+    Qimg pal;
+    MakeFrame(&pal, w, h, 1);
+    for (size_t f = 0; f < 6; f++) {
+      for (size_t i = 0; i < static_cast<size_t>(w) * h; i++) {
+        const uint8_t idx = frames[f][i];
+        const uint8_t* px = reinterpret_cast<const uint8_t*>(out.data()) + f * frameBytes + i * 3;
+        ASSERT_EQ(px[0], pal.palette[idx * 3 + 2]) << "frame " << f << " pixel " << i;
+        ASSERT_EQ(px[1], pal.palette[idx * 3 + 1]);
+        ASSERT_EQ(px[2], pal.palette[idx * 3]);
+      }
+    }
+    ImgBasic::ImgFree(&pal);
+  }
+}
+
+}  // namespace

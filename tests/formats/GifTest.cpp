@@ -1,0 +1,396 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/FF_GIF.h"
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "media/ImgBasic.h"
+#include "support/TestUtil.h"
+
+using namespace FF_GIF;
+using ImgBasic::Qimg;
+
+namespace {
+
+// Writes GIF files by hand. Its LZW stream sends every pixel as a literal
+// 9-bit code and a clear code before the table would need 10 bits.
+class GifWriter {
+ public:
+  GifWriter(int w, int h, int background = 0, bool global = true) {
+    Put("GIF89a");
+    Put16(w);
+    Put16(h);
+    bytes_.push_back(global ? 0xF7 : 0x00);
+    bytes_.push_back(static_cast<uint8_t>(background));
+    bytes_.push_back(0);
+    if (global)
+      for (int i = 0; i < 256; i++) {
+        bytes_.push_back(static_cast<uint8_t>(i));        // R
+        bytes_.push_back(static_cast<uint8_t>(255 - i));  // G
+        bytes_.push_back(static_cast<uint8_t>(i * 3));    // B
+      }
+  }
+  void Control(int disposal, int transparent, int delay) {
+    bytes_.insert(bytes_.end(), {0x21, 0xF9, 4});
+    bytes_.push_back(static_cast<uint8_t>((disposal << 2) | (transparent >= 0 ? 1 : 0)));
+    Put16(delay);
+    bytes_.push_back(static_cast<uint8_t>(transparent >= 0 ? transparent : 0));
+    bytes_.push_back(0);
+  }
+  void Comment(const std::string& text) {
+    bytes_.insert(bytes_.end(), {0x21, 0xFE});
+    bytes_.push_back(static_cast<uint8_t>(text.size()));
+    Put(text);
+    bytes_.push_back(0);
+  }
+  void UnknownExtension() {
+    bytes_.insert(bytes_.end(), {0x21, 0x77, 3, 'a', 'b', 'c', 2, 'd', 'e', 0});
+  }
+  void Image(int left, int top, int w, int h, const std::vector<uint8_t>& pixels,
+             bool interlace = false, bool local = false) {
+    bytes_.push_back(0x2C);
+    Put16(left);
+    Put16(top);
+    Put16(w);
+    Put16(h);
+    bytes_.push_back(static_cast<uint8_t>((local ? 0x87 : 0) | (interlace ? 0x40 : 0)));
+    if (local)
+      for (int i = 0; i < 256; i++) bytes_.insert(bytes_.end(), {static_cast<uint8_t>(255 - i), 7, 9});
+    std::vector<uint8_t> order = pixels;
+    if (interlace) {
+      order.clear();
+      for (int pass = 0; pass < 4; pass++)
+        for (int y = (int[]){0, 4, 2, 1}[pass]; y < h; y += (int[]){8, 8, 4, 2}[pass])
+          order.insert(order.end(), pixels.begin() + y * w, pixels.begin() + (y + 1) * w);
+    }
+    bytes_.push_back(8);
+    std::vector<uint8_t> data;
+    uint32_t acc = 0;
+    int bits = 0;
+    auto code = [&](int c) {
+      acc |= static_cast<uint32_t>(c) << bits;
+      bits += 9;
+      while (bits >= 8) {
+        data.push_back(static_cast<uint8_t>(acc));
+        acc >>= 8;
+        bits -= 8;
+      }
+    };
+    code(256);
+    for (size_t i = 0; i < order.size(); i++) {
+      if (i && i % 254 == 0) code(256);
+      code(order[i]);
+    }
+    code(257);
+    if (bits) data.push_back(static_cast<uint8_t>(acc));
+    for (size_t i = 0; i < data.size(); i += 255) {
+      const size_t n = std::min<size_t>(255, data.size() - i);
+      bytes_.push_back(static_cast<uint8_t>(n));
+      bytes_.insert(bytes_.end(), data.begin() + i, data.begin() + i + n);
+    }
+    bytes_.push_back(0);
+  }
+  void Save(const std::string& path) {
+    bytes_.push_back(0x3B);
+    TestUtil::WriteText(path, std::string(bytes_.begin(), bytes_.end()));
+  }
+
+ private:
+  void Put(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+  void Put16(int v) {
+    bytes_.push_back(static_cast<uint8_t>(v));
+    bytes_.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  std::vector<uint8_t> bytes_;
+};
+
+std::vector<uint8_t> Solid(int n, uint8_t v) { return std::vector<uint8_t>(static_cast<size_t>(n), v); }
+
+std::vector<uint8_t> Ramp(int w, int h, int seed) {
+  std::vector<uint8_t> p(static_cast<size_t>(w) * h);
+  for (int i = 0; i < w * h; i++) p[i] = static_cast<uint8_t>((i * 7 + seed * 13) % 251);
+  return p;
+}
+
+std::vector<uint8_t> Pixels(const Qimg& img) {
+  return std::vector<uint8_t>(img.data, img.data + static_cast<size_t>(img.width) * img.height);
+}
+
+TEST(Gif, OnePixelStill) {
+  TestUtil::TempDir dir;
+  GifWriter w(1, 1);
+  w.Image(0, 0, 1, 1, {42});
+  w.Save(dir.File("one.gif"));
+  GifFile gif;
+  GIFOpen(&gif, dir.File("one.gif"), false);
+  ASSERT_EQ(gif.frameCount, 1);
+  EXPECT_EQ(gif.fps, 0.0);
+  Qimg img;
+  GIFLoadNext(&gif, &img, nullptr);
+  ASSERT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(img.data[0], 42);
+  // Global palette turned to B,G,R.
+  EXPECT_EQ(img.palette[42 * 3], 126);
+  EXPECT_EQ(img.palette[42 * 3 + 1], 213);
+  EXPECT_EQ(img.palette[42 * 3 + 2], 42);
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
+}
+
+TEST(Gif, FrameLargerThanTheScreenIsClipped) {
+  TestUtil::TempDir dir;
+  GifWriter w(4, 3);
+  w.Image(2, 1, 10, 10, Ramp(10, 10, 1));
+  w.Save(dir.File("big.gif"));
+  GifFile gif;
+  GIFOpen(&gif, dir.File("big.gif"), false);
+  Qimg img;
+  GIFLoadNext(&gif, &img, nullptr);
+  const auto ramp = Ramp(10, 10, 1);
+  EXPECT_EQ(img.data[1 * 4 + 2], ramp[0]);
+  EXPECT_EQ(img.data[2 * 4 + 3], ramp[11]);
+  EXPECT_EQ(img.data[0], 0);  // background
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
+}
+
+TEST(Gif, DisposalTransparencyAndInterlace) {
+  TestUtil::TempDir dir;
+  GifWriter w(6, 6, 3);
+  w.Control(0, -1, 10);
+  w.Image(0, 0, 6, 6, Solid(36, 1), true);  // interlaced full frame
+  w.Control(3, -1, 10);                   // restore after this one
+  w.Image(1, 1, 2, 2, Solid(4, 2));
+  w.Control(2, 5, 10);                    // background after; 5 transparent
+  w.Image(3, 3, 2, 2, {5, 4, 4, 5});
+  w.UnknownExtension();
+  w.Comment("a comment between frames");
+  w.Control(0, -1, 10);
+  w.Image(0, 5, 1, 1, {9});
+  w.Save(dir.File("d.gif"));
+
+  GifFile gif;
+  GIFOpen(&gif, dir.File("d.gif"), false);
+  ASSERT_EQ(gif.frameCount, 4);
+  EXPECT_TRUE(gif.partialFrames);
+  EXPECT_DOUBLE_EQ(gif.fps, 10.0);
+  Qimg f1, f2, f3, f4, alpha;
+  GIFLoad(&gif, &f1, 1, 0, nullptr);
+  GIFLoad(&gif, &f2, 2, 0, nullptr);
+  GIFLoad(&gif, &f3, 3, 0, &alpha);
+  GIFLoad(&gif, &f4, 4, 0, nullptr);
+  EXPECT_EQ(Pixels(f1), Solid(36, 1));
+  EXPECT_EQ(f2.data[1 * 6 + 1], 2);
+  // Frame 3: frame 2 restored (disposal 3), its transparent corners show 1.
+  EXPECT_EQ(f3.data[1 * 6 + 1], 1);
+  EXPECT_EQ(f3.data[3 * 6 + 3], 1);
+  EXPECT_EQ(f3.data[3 * 6 + 4], 4);
+  EXPECT_EQ(alpha.bitsPerPixel, 8);
+  EXPECT_EQ(alpha.data[0], 255);
+  // Frame 4: frame 3's rectangle went back to the background (3).
+  EXPECT_EQ(f4.data[3 * 6 + 4], 3);
+  EXPECT_EQ(f4.data[5 * 6 + 0], 9);
+  // Random access equals sequential decoding.
+  for (int n : {3, 1, 4, 2}) {
+    Qimg r;
+    GIFLoad(&gif, &r, n, 0, nullptr);
+    const Qimg& want = n == 1 ? f1 : n == 2 ? f2 : n == 3 ? f3 : f4;
+    EXPECT_EQ(Pixels(r), Pixels(want)) << n;
+    ImgBasic::ImgFree(&r);
+  }
+  GIFClose(&gif);
+  for (Qimg* q : {&f1, &f2, &f3, &f4, &alpha}) ImgBasic::ImgFree(q);
+}
+
+TEST(Gif, DisposalToMissingBackgroundFillsZero) {
+  TestUtil::TempDir dir;
+  GifWriter w(3, 1, 0, false);
+  w.Control(2, -1, 0);
+  w.Image(0, 0, 3, 1, {7, 7, 7}, false, true);
+  w.Image(2, 0, 1, 1, {8}, false, true);
+  w.Save(dir.File("nb.gif"));
+  GifFile gif;
+  GIFOpen(&gif, dir.File("nb.gif"), false);
+  EXPECT_EQ(gif.background, -1);
+  Qimg img;
+  GIFLoad(&gif, &img, 2, 0, nullptr);
+  EXPECT_EQ(Pixels(img), (std::vector<uint8_t>{0, 0, 8}));
+  EXPECT_TRUE(gif.newPalette);
+  EXPECT_EQ(img.palette[0], 9);  // local table, B of (255, 7, 9)
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
+}
+
+TEST(Gif, ReopenCacheKeepsCopiesPerHandle) {
+  TestUtil::TempDir dir;
+  GifWriter a(2, 2);
+  for (int i = 0; i < 3; i++) a.Image(0, 0, 2, 2, Solid(4, static_cast<uint8_t>(i + 10)));
+  a.Save(dir.File("a.gif"));
+  GifWriter b(2, 2);
+  b.Image(0, 0, 2, 2, Solid(4, 99));
+  b.Save(dir.File("b.gif"));
+
+  GIFCacheClear();
+  const int32_t before = GIFIndexCount();
+  GifFile g1, g2, g3;
+  GIFOpen(&g1, dir.File("a.gif"), false);
+  GIFOpen(&g2, dir.File("a.gif"), false);
+  EXPECT_EQ(GIFIndexCount(), before + 1);  // the second open comes from the cache
+  EXPECT_EQ(g2.frameCount, 3);
+  GIFOpen(&g3, dir.File("b.gif"), false);  // another file does not disturb g1
+  Qimg img;
+  GIFLoad(&g1, &img, 3, 0, nullptr);
+  EXPECT_EQ(img.data[0], 12);
+  GIFClose(&g2);
+  GIFLoad(&g1, &img, 2, 0, nullptr);
+  EXPECT_EQ(img.data[0], 11);
+  GIFClose(&g1);
+  GIFClose(&g3);
+  // A new modification time indexes again.
+  struct utimbuf times {1000, 1000};
+  utime(dir.File("a.gif").c_str(), &times);
+  GIFOpen(&g1, dir.File("a.gif"), false);
+  EXPECT_EQ(GIFIndexCount(), before + 3);
+  GIFClose(&g1);
+  ImgBasic::ImgFree(&img);
+}
+
+TEST(Gif, NotAGifAndNoFrames) {
+  TestUtil::TempDir dir;
+  TestUtil::WriteText(dir.File("x.gif"), "GIF88a plus nothing");
+  GifFile gif;
+  EXPECT_THROW(GIFOpen(&gif, dir.File("x.gif"), false), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  GIFClose(&gif);
+  GifWriter w(2, 2);
+  w.Save(dir.File("empty.gif"));
+  GIFOpen(&gif, dir.File("empty.gif"), false);
+  EXPECT_EQ(gif.frameCount, 0);
+  Qimg img;
+  EXPECT_THROW(GIFLoadNext(&gif, &img, nullptr), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 12);
+  EXPECT_EQ(Errors::ErrCode(), 7);
+  GIFClose(&gif);
+  EXPECT_EQ(Basic::FileMark(), 0);
+}
+
+TEST(Gif, LzwRejectsCodesBeyondTheTable) {
+  // Code size 2: clear 4, end 5; a first code of 6 has no entry.
+  const uint8_t bad[] = {2, 1, 0x34, 0};  // codes 4, 6 in 3 bits
+  uint8_t out[4];
+  EXPECT_FALSE(GIFDecodeLZW_(bad, sizeof bad, out, 4));
+}
+
+TEST(Gif, DamagedFilesGiveErrors) {
+  TestUtil::TempDir dir;
+  GifWriter w(9, 7, 2);
+  w.Control(3, 4, 5);
+  w.Image(0, 0, 9, 7, Ramp(9, 7, 2), true);
+  w.Control(2, -1, 5);
+  w.Image(2, 2, 4, 3, Ramp(4, 3, 5));
+  w.Image(1, 1, 3, 3, Ramp(3, 3, 8), false, true);
+  w.Save(dir.File("good.gif"));
+  const std::string bytes = TestUtil::ReadText(dir.File("good.gif"));
+  std::mt19937 rng(12);
+  for (int trial = 0; trial < 200; trial++) {
+    std::string damaged = bytes;
+    if (trial < 64)
+      damaged.resize(bytes.size() * static_cast<size_t>(trial) / 64);
+    else
+      for (int k = 0; k < 4; k++) damaged[rng() % damaged.size()] ^= static_cast<char>(1 << (rng() % 8));
+    const std::string name = dir.File("bad" + std::to_string(trial) + ".gif");
+    TestUtil::WriteText(name, damaged);
+    GifFile gif;
+    Qimg img, alpha;
+    try {
+      GIFOpen(&gif, name, false);
+      for (int n = 1; n <= gif.frameCount; n++) GIFLoad(&gif, &img, n, 0, &alpha);
+      if (gif.frameCount > 1) GIFLoad(&gif, &img, 1, 0, nullptr);
+    } catch (const Errors::EMon&) {
+      EXPECT_FALSE(Errors::ErrNone());
+    }
+    GIFClose(&gif);
+    ImgBasic::ImgFree(&img);
+    ImgBasic::ImgFree(&alpha);
+    EXPECT_EQ(Basic::FileMark(), 0);
+  }
+}
+
+// Frames of GIFs written by ffmpeg and ImageMagick decode as ImageMagick's
+// coalesced frames, wherever those are opaque.
+void CompareWithMagick(const std::string& gifName, const TestUtil::TempDir& dir) {
+  const std::string rgba = dir.File("frames.rgba");
+  const std::string cmd = "convert " + gifName + " -coalesce -depth 8 rgba:" + rgba + " 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string out = TestUtil::ReadText(rgba);
+  GifFile gif;
+  GIFOpen(&gif, gifName, false);
+  ASSERT_TRUE(Errors::ErrNone());
+  const size_t frameBytes = static_cast<size_t>(gif.width) * gif.height * 4;
+  ASSERT_EQ(out.size(), frameBytes * gif.frameCount);
+  Qimg img;
+  size_t compared = 0;
+  for (int32_t n = 1; n <= gif.frameCount; n++) {
+    GIFLoad(&gif, &img, n, 0, nullptr);
+    for (size_t i = 0; i < static_cast<size_t>(gif.width) * gif.height; i++) {
+      const auto* px = reinterpret_cast<const uint8_t*>(out.data()) + (n - 1) * frameBytes + i * 4;
+      if (px[3] != 255) continue;
+      const uint8_t* bgr = img.palette + img.data[i] * 3;
+      ASSERT_EQ(px[0], bgr[2]) << gifName << " frame " << n << " pixel " << i;
+      ASSERT_EQ(px[1], bgr[1]);
+      ASSERT_EQ(px[2], bgr[0]);
+      compared++;
+    }
+  }
+  EXPECT_GT(compared, 0u);
+  // Random access lands on the same frames.
+  Qimg again;
+  GIFLoad(&gif, &again, 1, 0, nullptr);
+  GIFLoad(&gif, &img, gif.frameCount, 0, nullptr);
+  GIFLoad(&gif, &again, gif.frameCount, 0, nullptr);
+  EXPECT_EQ(Pixels(again), Pixels(img));
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&again);
+}
+
+TEST(GifPeer, FramesWrittenByFfmpegMatchImageMagick) {
+  if (!TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("convert"))
+    GTEST_SKIP() << "ffmpeg or ImageMagick not installed";
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("ff.gif");
+  // ffmpeg crops frames to what changed and marks unchanged pixels transparent.
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 " + name;
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  CompareWithMagick(name, dir);
+}
+
+TEST(GifPeer, ImageMagickAnimationsAndNoiseMatch) {
+  if (!TestUtil::HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
+  TestUtil::TempDir dir;
+  // Noise uses the whole 12-bit code table; interlace and disposals vary.
+  // The animation shares one colour map: an 8-bit canvas holds indices of
+  // one palette at a time.
+  const std::string noise = dir.File("noise.gif");
+  ASSERT_EQ(std::system(("convert -size 120x90 xc: +noise Random -interlace GIF " + noise).c_str()), 0);
+  CompareWithMagick(noise, dir);
+  const std::string anim = dir.File("anim.gif");
+  const std::string cmd =
+      "convert -size 40x30 -dispose Background xc:skyblue "
+      "-dispose Previous -page +5+5 -size 10x8 xc:red "
+      "-dispose None -page +20+10 -size 12x12 xc:navy "
+      "-page +0+0 -size 6x6 xc:none -loop 0 +map " + anim;
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  CompareWithMagick(anim, dir);
+}
+
+}  // namespace
