@@ -930,7 +930,7 @@ void TGALoad_(const std::string& name, Qimg* image) {
       const int64_t size = GetCmpsData_(&f, &block);
       TGAUnpackRLE(block, size, image);
       Basic::MemFree(block);
-      if (f.bottomUp) FFBasic::FlipRows(image);
+      if (f.bottomUp) ImgBasic::ImgFlipV(image, image);
     }
     Basic::FClose(f.file);
   });
@@ -1173,7 +1173,7 @@ void DIBLoad_(const std::string& name, Qimg* image) {
       const int64_t size = GetCmpsData_(&f, &block);
       DIBUnpackRLE8(block, size, image);
       Basic::MemFree(block);
-      FFBasic::FlipRows(image);
+      ImgBasic::ImgFlipV(image, image);
     } else {
       const int64_t pad = ((f.rowBytes + 3) & ~int64_t{3}) - f.rowBytes;
       Dsk2Mem_(&f, image->data, pad);

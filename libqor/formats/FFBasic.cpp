@@ -90,13 +90,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
                            static_cast<int32_t>(h), "FFBasic.FFInit.own",
                            __LINE__, image->bitsPerPixel);
       std::memset(rec->own.data, 0, static_cast<size_t>(rec->own.size));
-      // Same depth, pasted at the top-left corner: a plain row copy.
-      const int64_t srcRow =
-          static_cast<int64_t>(image->width) * image->bytesPerPixel;
-      const int64_t dstRow = w * image->bytesPerPixel;
-      for (int32_t y = 0; y < image->height; y++)
-        std::memcpy(rec->own.data + y * dstRow, image->data + y * srcRow,
-                    static_cast<size_t>(srcRow));
+      ImgBasic::ImgInsert(image, &rec->own, 0, 0);
       std::memcpy(rec->own.palette, image->palette, sizeof image->palette);
       rec->ownUsed = true;
       work = &rec->own;
@@ -262,21 +256,6 @@ uint32_t FFReader::U32B() {
 }
 
 // ---- row helpers ----------------------------------------------------------
-
-void FlipRows(Qimg* image) {
-  const int64_t row =
-      static_cast<int64_t>(image->width) * image->bytesPerPixel;
-  for (int64_t i = 0, j = image->height - 1; i < j; i++, j--)
-    Basic::MemSwap(row, image->data + i * row, image->data + j * row);
-}
-
-void SwapRBRow(uint8_t* pixels, int64_t count, int32_t bytesPerPixel) {
-  if (bytesPerPixel < 3) return;
-  for (int64_t i = 0; i < count; i++) {
-    uint8_t* p = pixels + i * bytesPerPixel;
-    std::swap(p[0], p[2]);
-  }
-}
 
 bool AlphaAllZero(const Qimg* image) {
   if (image->bytesPerPixel != 4) return false;

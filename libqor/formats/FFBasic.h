@@ -104,11 +104,6 @@ inline void Put32B(uint8_t* p, uint32_t v) {
   Put16B(p + 2, v);
 }
 
-// Row-level helpers the readers share.
-// Exchanges row i with row (height - 1 - i).
-void FlipRows(ImgBasic::Qimg* image);
-// Exchanges the first and third byte of count pixels of bytesPerPixel bytes.
-void SwapRBRow(uint8_t* pixels, int64_t count, int32_t bytesPerPixel);
 // True when every pixel of a 32-bit image has a fourth byte of 0.
 bool AlphaAllZero(const ImgBasic::Qimg* image);
 

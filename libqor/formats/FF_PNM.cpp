@@ -243,7 +243,7 @@ void PNMLoad(const std::string& name, Qimg* image) {
     if (f.bytesPerPixel == 1)
       ImgBasic::PalMakeGrey(image->palette);
     else
-      FFBasic::SwapRBRow(image->data, total / 3, 3);
+      ImgBasic::ImgSwapRB(image, image);  // files hold R, G, B
     Basic::FClose(f.file);
   });
 }
@@ -264,8 +264,7 @@ void PNMSave(const std::string& name, Qimg* image) {
     Basic::MemAlloc(line, rowBytes, __LINE__, Basic::kMemPlain,
                     "FF_PNM.PNMSave.line");
     for (int64_t y = 0; y < img->height; y++) {
-      std::memcpy(line, img->data + y * rowBytes, static_cast<size_t>(rowBytes));
-      FFBasic::SwapRBRow(line, img->width, 3);
+      ImgBasic::ConvRowTo24(true, 3, img->width, line, img->data + y * rowBytes);
       if (asciiOut) {
         for (int64_t i = 0; i < rowBytes; i++) PNMWriteByte(&out, line[i]);
       } else {

@@ -210,7 +210,7 @@ void RASLoad(const std::string& name, Qimg* image) {
     }
     if (f.depth == 32) RASPixelFromFile32(w * h, image->data);
     if (f.type == 3 && f.depth > 16)
-      FFBasic::SwapRBRow(image->data, w * h, image->bytesPerPixel);
+      ImgBasic::ImgSwapRB(image, image);
     Basic::FClose(f.file);
   });
 }

@@ -106,12 +106,9 @@ int Convert(const std::string& input, const std::string& output, long frame,
   ImgBasic::Qimg image;
   try {
     ConForm::ImgLoad(source, &image, id, nullptr);
-    if (width > 0) {
-      // Resizing waits for the library's resize operation.
-      (void)height;
-      Errors::ErrSet(Errors::kClsGeneral, 2, __LINE__);
-      return Fail(LibraryError());
-    }
+    if (width > 0)
+      ImgBasic::ImgResize(&image, &image, static_cast<int32_t>(width),
+                          static_cast<int32_t>(height));
     if (bits > 0) {
       const int32_t mode = dither == 1   ? ImgBasic::kConvPaletteLight
                            : dither == 2 ? ImgBasic::kConvPaletteHeavy
