@@ -8,6 +8,7 @@
 #include <string>
 
 #include "media/ImgBasic.h"
+#include "platform/AcmLayer.h"
 
 namespace ConForm {
 
@@ -59,16 +60,8 @@ int32_t SaveTableCount();
 // Row i of the load table (any table value but 2) or of the save table (2).
 FileFmtTable TableRow(int32_t table, int32_t index);
 
-// The 18-byte wave format header.
-struct WaveFormat {
-  uint16_t formatTag = 0;
-  uint16_t channels = 0;
-  uint32_t samplesPerSec = 0;
-  uint32_t avgBytesPerSec = 0;
-  uint16_t blockAlign = 0;
-  uint16_t bitsPerSample = 0;
-  uint16_t extraSize = 0;
-};
+// The 18-byte wave format header, as the sound record carries it.
+using WaveFormat = Acm::WaveFormatEx;
 
 // The picture block of the file-information records.
 struct PictureInfo {
