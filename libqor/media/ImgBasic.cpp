@@ -150,9 +150,14 @@ int64_t CheckedImageBytes(int64_t width, int64_t height, int32_t bits,
     ErrSet(Errors::kClsImage, 2, sourceLine);
     return -1;
   }
-  const int64_t bytes = width * height * BytesPerPixel(bits);
+  // Sizes first: two 31-bit sizes and 4 bytes per pixel overflow 64 bits.
   if (width > kMaxImageBytes || height > kMaxImageBytes ||
-      bytes > kMaxImageBytes) {
+      width * height > kMaxImageBytes / BytesPerPixel(bits)) {
+    ErrSet(Errors::kClsImage, 2, sourceLine);
+    return -1;
+  }
+  const int64_t bytes = width * height * BytesPerPixel(bits);
+  if (bytes > kMaxImageBytes) {
     ErrSet(Errors::kClsImage, 2, sourceLine);
     return -1;
   }
