@@ -4,6 +4,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzSupport::StartLibraryOnce();
   const std::string name = FuzzSupport::InputFile(data, size, ".flc");
+  FuzzSupport::LeakCheck leaks;
   FF_FLC::FlcFile flc;
   ImgBasic::Qimg img;
   FuzzSupport::Guarded([&] {
@@ -13,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (frames > 2) FuzzSupport::Guarded([&] { FF_FLC::FLCLoad(&flc, &img, 1, 0); });
   });
   FuzzSupport::Guarded([&] { FF_FLC::FLCClose(&flc); });
+  FuzzSupport::CheckImage(img);
   FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&img); });
   return 0;
 }

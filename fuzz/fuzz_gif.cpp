@@ -4,6 +4,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzSupport::StartLibraryOnce();
   const std::string name = FuzzSupport::InputFile(data, size, ".gif");
+  FuzzSupport::LeakCheck leaks;
   FF_GIF::GifFile gif;
   ImgBasic::Qimg img, alpha;
   FuzzSupport::Guarded([&] {
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (frames > 2) FuzzSupport::Guarded([&] { FF_GIF::GIFLoad(&gif, &img, 1, 0, nullptr); });
   });
   FuzzSupport::Guarded([&] { FF_GIF::GIFClose(&gif); });
+  FuzzSupport::CheckImage(img);
   FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&img); });
   FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&alpha); });
   return 0;

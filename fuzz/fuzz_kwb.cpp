@@ -4,6 +4,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzSupport::StartLibraryOnce();
   const std::string name = FuzzSupport::InputFile(data, size, ".kwb");
+  FuzzSupport::LeakCheck leaks;
   FF_KWB::KWBFile kwb;
   ImgBasic::Qimg img;
   SndBasic::SndRec snd;
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSupport::Guarded([&] { FF_KWB::KWBSndLoad(&kwb, &snd, 100, 100, 1); });
   });
   FuzzSupport::Guarded([&] { FF_KWB::KWBClose(&kwb); });
+  FuzzSupport::CheckImage(img);
   FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&img); });
   SndBasic::SndFree(snd);
   return 0;
