@@ -1,7 +1,5 @@
-// The BMP reader's information and load entry points.
-#include "formats/ConForm.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/Targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(data, size, ".bmp", ConForm::DIBInfo, ConForm::DIBLoad_);
+  return FuzzTargets::Bmp(data, size);
 }

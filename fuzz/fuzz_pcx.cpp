@@ -1,7 +1,5 @@
-// The PCX reader's information and load entry points.
-#include "formats/ConForm.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/Targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(data, size, ".pcx", ConForm::PCXInfo, ConForm::PCXLoad_);
+  return FuzzTargets::Pcx(data, size);
 }

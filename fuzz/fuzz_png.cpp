@@ -1,7 +1,5 @@
-// The PNG reader's information and load entry points.
-#include "formats/FF_PNG.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/Targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".png", FF_PNG::PNGInfo, FF_PNG::PNGLoad);
+  return FuzzTargets::Png(data, size);
 }

@@ -389,10 +389,79 @@ bool XpmSizesPlausible(const char* text, size_t length) {
          height <= length && chars <= length;
 }
 
+// libXpm reads the words of a colour line as key and value pairs; a key the
+// line gives twice makes it drop the first value without freeing it. Such a
+// line is malformed, so it is refused before libXpm reads it. The words
+// follow libXpm's reading: a word right after a key is a value.
+bool XpmColourKeysOnce(const char* text) {
+  const bool xpm2 = std::strncmp(text, "! XPM2", 6) == 0;
+  const char* p = xpm2 ? std::strchr(text, '\n') : std::strchr(text, '{');
+  if (!p) return true;
+  // The strings (XPM3) or lines (XPM2) of the file, the values first.
+  auto next = [&](std::string& out) {
+    out.clear();
+    if (xpm2) {
+      if (!*p) return false;
+      const char* end = std::strchr(p + 1, '\n');
+      out.assign(p + 1, end ? end : p + 1 + std::strlen(p + 1));
+      p = end ? end : p + std::strlen(p);
+      return true;
+    }
+    for (;;) {
+      if (!*p) return false;
+      if (p[0] == '/' && p[1] == '*') {
+        const char* end = std::strstr(p + 2, "*/");
+        if (!end) return false;
+        p = end + 2;
+      } else if (*p == '"') {
+        const char* end = std::strchr(p + 1, '"');
+        if (!end) return false;
+        out.assign(p + 1, end);
+        p = end + 1;
+        return true;
+      } else {
+        p++;
+      }
+    }
+  };
+  std::string line;
+  if (!next(line)) return true;
+  unsigned long width = 0, height = 0, colours = 0, cpp = 0;
+  if (std::sscanf(line.c_str(), "%lu %lu %lu %lu", &width, &height, &colours,
+                  &cpp) != 4)
+    return true;
+  static const char* const keys[] = {"s", "m", "g4", "g", "c"};
+  for (unsigned long n = 0; n < colours && next(line); n++) {
+    if (line.size() < cpp) continue;
+    bool seen[5] = {}, lastWasKey = false;
+    size_t at = cpp;
+    for (;;) {
+      while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at]))) at++;
+      if (at >= line.size()) break;
+      size_t end = at;
+      while (end < line.size() && !std::isspace(static_cast<unsigned char>(line[end]))) end++;
+      const std::string word = line.substr(at, end - at);
+      at = end;
+      int key = -1;
+      if (!lastWasKey)
+        for (int k = 0; k < 5; k++)
+          if (word == keys[k]) key = k;
+      if (key >= 0) {
+        if (seen[key]) return false;
+        seen[key] = true;
+        lastWasKey = true;
+      } else {
+        lastWasKey = false;
+      }
+    }
+  }
+  return true;
+}
+
 int32_t ReadXpm_(const char* fileName, XpmImageDesc* desc, XpmImage& image) {
   char* text = ReadWholeFile(fileName);
   if (!text) return XpmOpenFailed;
-  if (!XpmSizesPlausible(text, std::strlen(text))) {
+  if (!XpmSizesPlausible(text, std::strlen(text)) || !XpmColourKeysOnce(text)) {
     std::free(text);
     Report(g_error, XpmGetErrorString(XpmFileInvalid));
     return XpmFileInvalid;

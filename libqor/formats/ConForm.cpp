@@ -896,6 +896,7 @@ void TGALoad_(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
+    if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, f.width, f.height, "ConForm.TGALoad_.image",
                          __LINE__, f.bitsPerPixel);
     std::memset(image->palette, 0, sizeof image->palette);
@@ -1014,6 +1015,7 @@ void PCXLoad_(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
+    if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, f.width, f.height, "ConForm.PCXLoad_.image",
                          __LINE__, f.bitsPerPixel);
     std::memset(image->palette, 0, sizeof image->palette);
@@ -1158,6 +1160,7 @@ void DIBLoad_(const std::string& name, Qimg* image) {
       return;
     }
     const int32_t depth = f.bitsPerPixel <= 8 ? 8 : f.bitsPerPixel;
+    if (FFBasic::FFCapImage(f.width, f.height, depth, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, f.width, f.height, "ConForm.DIBLoad_.image",
                          __LINE__, depth);
     std::memset(image->palette, 0, sizeof image->palette);

@@ -1,6 +1,7 @@
 #include "formats/FFBasic.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "foundation/Basic.h"
@@ -151,6 +152,42 @@ int64_t FFCapSize(int64_t bytes, int32_t code, int32_t sourceLine) {
     return -1;
   }
   return bytes;
+}
+
+namespace {
+std::atomic<int64_t> imageBytesLimit{kMaxImageBytes};
+std::atomic<int64_t> frameCountLimit{kMaxFrameCount};
+}  // namespace
+
+void FFSetLimits(int64_t imageBytes, int64_t frameCount) {
+  imageBytesLimit = imageBytes >= 1 && imageBytes <= kMaxImageBytes ? imageBytes
+                                                                     : kMaxImageBytes;
+  frameCountLimit = frameCount >= 1 && frameCount <= kMaxFrameCount ? frameCount
+                                                                     : kMaxFrameCount;
+}
+
+int64_t FFImageBytesLimit() { return imageBytesLimit; }
+int64_t FFFrameCountLimit() { return frameCountLimit; }
+
+int64_t FFCapImage(int64_t width, int64_t height, int32_t bits, int32_t code,
+                   int32_t sourceLine) {
+  const int64_t bytesPerPixel = (std::clamp(bits, 1, 32) + 7) / 8;
+  // The sides first: their product stays far inside 64 bits.
+  if (width < 1 || height < 1 || width > kMaxImageSide ||
+      height > kMaxImageSide ||
+      width * height > imageBytesLimit / bytesPerPixel) {
+    ErrSet(Errors::kClsImage, code, sourceLine);
+    return -1;
+  }
+  return width * height * bytesPerPixel;
+}
+
+int64_t FFCapFrames(int64_t frames, int32_t code, int32_t sourceLine) {
+  if (frames < 0 || frames > frameCountLimit) {
+    ErrSet(Errors::kClsImage, code, sourceLine);
+    return -1;
+  }
+  return frames;
 }
 
 // ---- bounded reader -------------------------------------------------------

@@ -36,12 +36,40 @@ int32_t FFMulRoundPositive(double a, double b);
 // no half-written file is left. Returns the tracked file handle.
 int32_t FFCreateFile(const std::string& name);
 
+// ---- what a file may ask for ----------------------------------------------
+// A file's header can claim anything; these limits are what every reader
+// holds it to, checked before anything is allocated on its behalf, so a
+// hostile header ends in the image error instead of exhausting memory.
+
 // Largest block a reader may ask for on behalf of a file (1 GiB).
 constexpr int64_t kMaxReadBlock = int64_t{1} << 30;
+// Largest picture a file may describe: width x height x bytes per pixel of
+// one frame (1 GiB), and the longest side.
+constexpr int64_t kMaxImageBytes = int64_t{1} << 30;
+constexpr int64_t kMaxImageSide = 1 << 20;
+// Most frames a file may declare or a reader may index.
+constexpr int64_t kMaxFrameCount = 1 << 20;
+
+// A process may hold its readers to tighter limits than these (a host that
+// serves many files at once, or a fuzzer); values outside 1 .. the limit
+// above restore that limit.
+void FFSetLimits(int64_t imageBytes, int64_t frameCount);
+int64_t FFImageBytesLimit();
+int64_t FFFrameCountLimit();
 
 // Checks a size computed from file values: 0 <= bytes <= kMaxReadBlock, else
 // image error (7, code). Returns the size, or -1 after the error.
 int64_t FFCapSize(int64_t bytes, int32_t code, int32_t sourceLine);
+// Checks a picture size read from a file: sides of 1 to kMaxImageSide and
+// width x height x ((bits + 7) div 8) within the picture limit in force,
+// else image error (7, code). Returns the bytes of one frame, or -1 after
+// the error.
+int64_t FFCapImage(int64_t width, int64_t height, int32_t bits, int32_t code,
+                   int32_t sourceLine);
+// Checks a frame count read from a file or reached while indexing one:
+// 0 <= frames <= the frame limit in force, else image error (7, code).
+// Returns the count, or -1 after the error.
+int64_t FFCapFrames(int64_t frames, int32_t code, int32_t sourceLine);
 
 // Reads untrusted input, from a byte buffer or from a tracked file, without
 // ever leaving it: every offset, length and count is checked against what

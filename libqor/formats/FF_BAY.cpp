@@ -132,13 +132,15 @@ void ReadAndDecode(int32_t file, Qimg* image, int32_t width, int32_t height,
                    bool rowOrder, int32_t bayerType) {
   Errors::Monitored("FF_BAY.ReadAndDecode", [&] {
     uint8_t* samples = nullptr;
+    const int32_t bits = bayerType == kBayerMono ? 8 : 24;
+    if (FFBasic::FFCapImage(width, height, bits, 2, __LINE__) < 0) return;
     const int64_t count = static_cast<int64_t>(width) * height;
     Basic::MemAlloc(samples, count, __LINE__, Basic::kMemPlain,
                     "FF_BAY.BayLoad.samples");
     FFReader r(file, 2);
     if (!r.Read(samples, count)) return;
     ImgBasic::_imgalloc_(image, width, height, "FF_BAY.BayLoad.image",
-                         __LINE__, bayerType == kBayerMono ? 8 : 24);
+                         __LINE__, bits);
     BayDecode(samples, image->data, width, rowOrder, bayerType, height);
     if (bayerType == kBayerMono) ImgBasic::PalMakeGrey(image->palette);
     Basic::MemFree(samples);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -329,6 +330,7 @@ void FLCOpen(FlcFile* flc, const std::string& fileName) {
     }
     flc->fps = FLCSpeedToFps(hd.speed, fileName);
     flc->position = kHeaderSize;
+    if (FFBasic::FFCapImage(hd.width, hd.height, 8, 2, __LINE__) < 0) return;
     Basic::MemAlloc(flc->canvas, int64_t{hd.width} * hd.height, __LINE__,
                     Basic::kMemPlain, "FF_FLC.FLCOpen.canvas");
   });

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -159,6 +160,7 @@ void AddPosition(GifFile* gif, int64_t pos) {
     Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
     return;
   }
+  if (FFBasic::FFCapFrames(int64_t{gif->frameCount} + 1, 2, __LINE__) < 0) return;
   if (gif->frameCount % 256 == 0)
     Basic::MemAlloc(gif->positions, (gif->frameCount + 256) * int64_t{sizeof(int32_t)},
                     __LINE__, Basic::kMemPlain, "FF_GIF.GIFChk4ImgFPos_.ImgFPosBlk");
@@ -307,9 +309,11 @@ void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly) {
       ReadPalette(r, gif->globalPalette, 2 << (head[10] & 7));
       gif->background = head[11];
     }
-    if (gif->width > 0 && gif->height > 0)
+    if (gif->width > 0 && gif->height > 0) {
+      if (FFBasic::FFCapImage(gif->width, gif->height, 8, 2, __LINE__) < 0) return;
       Basic::MemAlloc(gif->canvas, int64_t{gif->width} * gif->height, __LINE__,
                       Basic::kMemPlain, "FF_GIF.GIFOpen.canvas");
+    }
     const int64_t afterHeader = r.Pos();
     FrameHeader fh;
     if (firstOnly) {

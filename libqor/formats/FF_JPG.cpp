@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "platform/Wexel.h"
@@ -46,6 +47,7 @@ void JPGLoad(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_JPG.JPGLoad", [&] {
     CodecCommon::StillInfo info;
     JPGInfo(fileName, &info);
+    if (FFBasic::FFCapImage(info.width, info.height, info.bitsPerPixel, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, info.width, info.height, "FF_JPG.JPGLoad.image",
                          __LINE__, info.bitsPerPixel);
     CodecCommon::ListenToLayer();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -839,7 +840,7 @@ void KWBOpen(KWBFile* kwb, const std::string& fileName) {
         return;
       }
       const int32_t bits = hd.bytesPerPixel * 8;
-      kwb->frameBytes = ImgBasic::CheckedImageBytes(hd.width, hd.height, bits, __LINE__);
+      kwb->frameBytes = FFBasic::FFCapImage(hd.width, hd.height, bits, 2, __LINE__);
       kwb->bitsPerPixel = bits;
       if (hd.coder == kCoderBestPredict && hd.bytesPerPixel != 3) {
         Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -164,6 +165,7 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
       Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
+    if (FFBasic::FFCapImage(h.width, h.height, channels * 8, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, h.width, h.height, "FF_PNG.PNGLoad.image",
                          __LINE__, channels * 8);
     png_bytep* rows = nullptr;

@@ -204,6 +204,7 @@ void PNMLoad(const std::string& name, Qimg* image) {
       ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
+    if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, f.width, f.height, "FF_PNM.PNMLoad.image",
                          __LINE__, f.bitsPerPixel);
     const int64_t rowBytes = static_cast<int64_t>(f.width) * f.bytesPerPixel;

@@ -163,6 +163,7 @@ void RASLoad(const std::string& name, Qimg* image) {
       return;
     }
     const int64_t w = f.width, h = f.height;
+    if (FFBasic::FFCapImage(w, h, static_cast<int32_t>(f.depth), 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, static_cast<int32_t>(w), static_cast<int32_t>(h),
                          "FF_RAS.RASLoad.image", __LINE__,
                          static_cast<int32_t>(f.depth));

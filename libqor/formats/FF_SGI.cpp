@@ -156,6 +156,7 @@ void SGILoad(const std::string& name, Qimg* image) {
       return;
     }
     const int64_t w = f.width, h = f.height, ch = f.channels;
+    if (FFBasic::FFCapImage(w, h, LoadDepth(f.channels), 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, f.width, f.height, "FF_SGI.SGILoad.image",
                          __LINE__, LoadDepth(f.channels));
     Basic::MemAlloc(line, w * ch, __LINE__, Basic::kMemPlain,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -448,6 +449,7 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
       Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
+    if (FFBasic::FFCapImage(h.width, h.height, h.loadBits, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, h.width, h.height, "FF_TIF.TIFLoad.image",
                          __LINE__, h.loadBits);
     if (h.loadBits == 8) SetPalette(h, image);

@@ -1,5 +1,6 @@
 #include "formats/FF_XPM.h"
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "platform/Wexel.h"
@@ -39,6 +40,7 @@ void XPMInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
 void XPMLoad(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_XPM.XPMLoad", [&] {
     XpmImageDesc desc = ReadSize(fileName);
+    if (FFBasic::FFCapImage(desc.width, desc.height, 24, 2, __LINE__) < 0) return;
     ImgBasic::_imgalloc_(image, desc.width, desc.height, "FF_XPM.XPMLoad.image",
                          __LINE__, 24);
     desc.pixels = image->data;
