@@ -142,6 +142,8 @@ done
 wait
 
 status=0
+passed=0
+failed=0
 printf '%-12s %8s %12s %8s %8s %8s %s\n' target seconds execs cov ft corpus findings
 for t in "${targets[@]}"; do
   kind=${t#fuzz_}
@@ -158,5 +160,18 @@ for t in "${targets[@]}"; do
     [ "$found" -gt 0 ] || found="died"
   fi
   printf '%-12s %8s %12s %8s %8s %8s %s\n' "$t" "$seconds" "$execs" "$cov" "$ft" "$corp" "$found"
+  if [ "$found" = 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
+if [ "$failed" -gt 0 ]; then
+  echo "Findings are in $work/findings/; the logs in $work/fuzz_*.log"
+  for t in "${targets[@]}"; do
+    kind=${t#fuzz_}
+    if [ -n "$(find "$work/findings/$kind" -type f -newer "$start")" ] ||
+       ! grep -q 'Done [0-9]* runs\|fuzzing finished\|exiting: [0-9]* time' "$work/$t.log"; then
+      echo "--- $t"
+      grep -m1 -A12 'ERROR:\|==qorfuzz==\|runtime error\|deadly signal\|timeout' "$work/$t.log" || tail -20 "$work/$t.log"
+    fi
+  done
+fi
+echo "fuzz: $passed passed, $failed failed"
 exit $status

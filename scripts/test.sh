@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: a normal
-# build and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# build and an AddressSanitizer + UndefinedBehaviorSanitizer build; then runs
+# every fuzz target for FUZZ_SECONDS seconds (default 30; 0 skips them) and
+# fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,3 +25,9 @@ echo "=== normal build ==="
 run_suite build
 echo "=== sanitizer build ==="
 run_suite build-asan -DQOR_SANITIZE=ON
+
+fuzz_seconds=${FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "=== fuzz targets, ${fuzz_seconds} s each ==="
+  bash scripts/fuzz.sh -j "$(( jobs > 4 ? 4 : jobs ))" "$fuzz_seconds"
+fi

@@ -40,6 +40,10 @@ struct Input {
   std::string path;
 };
 
+void PrintTo(const Input& in, std::ostream* os) {
+  *os << in.target << "/" << std::filesystem::path(in.path).filename().string();
+}
+
 std::string DataDir() {
   const char* env = std::getenv("QOR_TEST_DATA");
   return std::string(env && *env ? env : QOR_SOURCE_DIR "/tests/data") + "/fuzz";
