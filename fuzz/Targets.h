@@ -415,4 +415,62 @@ inline int Acm(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// The universal source layer: a stream source (GIF, FLIC or KWB, picked by
+// the first byte) opened as a host opens one, every frame (up to 32) and
+// its alpha plane, a step back, and sound from the start and from the
+// middle; or, with the fourth choice, whatever probing recognises, opened
+// from the description UniInfo gives.
+inline int Uni(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  FuzzSupport::StartLibraryOnce();
+  static const int32_t ids[] = {ConForm::kFmtGIF, ConForm::kFmtFLC, ConForm::kFmtKWB, 0};
+  static const char* const exts[] = {".gif", ".flc", ".kwb", ".probe"};
+  const int k = data[0] % 4;
+  const std::string name = FuzzSupport::InputFile(data + 1, size - 1, exts[k]);
+  FuzzSupport::LeakCheck leaks;
+  ConForm::UniInfoRec info;
+  if (ids[k] != 0) {
+    info.format = ids[k];
+    info.kind = ConForm::kKindStream;
+    info.name = name;
+    info.picture.hasPictures = info.picture.picturesReadable = true;
+    info.sound.hasSound = info.sound.soundReadable = true;
+  } else {
+    bool known = false;
+    FuzzSupport::Guarded([&] { known = ConForm::UniInfo(name, &info, 1, nullptr, nullptr, false); });
+    if (!known) return 0;
+  }
+  ConForm::UniFile uni;
+  ImgBasic::Qimg img, alpha;
+  SndBasic::SndRec snd;
+  bool open = false;
+  FuzzSupport::Guarded([&] {
+    ConForm::UniOpen(&uni, &info);
+    open = true;
+  });
+  if (open) {
+    int32_t frames = 1;
+    if (uni.kind == ConForm::kKindStream) frames = ConForm::MviFrameCount(&uni.mvi);
+    frames = std::clamp(frames, 1, 32);
+    for (int32_t n = 1; n <= frames; n++) {
+      FuzzSupport::Guarded([&] { ConForm::UniImgLoad(&uni, &img, n, 0); });
+      FuzzSupport::CheckImage(img);
+    }
+    FuzzSupport::Guarded([&] { ConForm::UniImgLoadAlpha(&uni, &alpha, 1); });
+    FuzzSupport::CheckImage(alpha);
+    if (frames > 2) {
+      FuzzSupport::Guarded([&] { ConForm::UniImgSetPos(&uni, 1); });
+      FuzzSupport::Guarded([&] { ConForm::UniImgLoad(&uni, &img, 2, 0); });
+      FuzzSupport::CheckImage(img);
+    }
+    FuzzSupport::Guarded([&] { ConForm::UniSndLoad(&uni, &snd, 0, 4096, 0); });
+    FuzzSupport::Guarded([&] { ConForm::UniSndLoad(&uni, &snd, 100, 100, 1); });
+    FuzzSupport::Guarded([&] { ConForm::UniClose(&uni); });
+  }
+  FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&img); });
+  FuzzSupport::Guarded([&] { ImgBasic::ImgFree(&alpha); });
+  SndBasic::SndFree(snd);
+  return 0;
+}
+
 }  // namespace FuzzTargets

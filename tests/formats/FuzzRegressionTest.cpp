@@ -31,7 +31,7 @@ const std::map<std::string, TargetFn>& Targets() {
       {"gif", FuzzTargets::Gif},     {"flc", FuzzTargets::Flc},
       {"kwb", FuzzTargets::Kwb},     {"riff", FuzzTargets::Riff},
       {"ogg", FuzzTargets::Ogg},     {"mpeg", FuzzTargets::Mpeg},
-      {"acm", FuzzTargets::Acm}};
+      {"acm", FuzzTargets::Acm},     {"uni", FuzzTargets::Uni}};
   return targets;
 }
 
