@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include <ogg/ogg.h>
+
 #include "formats/ConForm.h"
 #include "formats/FF_BAY.h"
 #include "formats/FF_FLC.h"
@@ -126,9 +128,32 @@ inline int Jpg(const uint8_t* data, size_t size) {
   return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".jpg", FF_JPG::JPGInfo, FF_JPG::JPGLoad);
 }
 
-// The PNG reader's information and load entry points.
+inline uint32_t Crc32(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < n; i++) {
+    c ^= p[i];
+    for (int k = 0; k < 8; k++) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+// The PNG reader's information and load entry points. Every chunk that fits
+// gets its checksum set first, so mutations reach the reader instead of
+// libpng's checksum test.
 inline int Png(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".png", FF_PNG::PNGInfo, FF_PNG::PNGLoad);
+  std::vector<uint8_t> buf(data, data + size);
+  size_t pos = 8;
+  while (pos + 12 <= buf.size()) {
+    const uint32_t len = uint32_t{buf[pos]} << 24 | buf[pos + 1] << 16 | buf[pos + 2] << 8 | buf[pos + 3];
+    if (len > buf.size() - pos - 12) break;
+    const uint32_t crc = Crc32(&buf[pos + 4], len + 4);
+    uint8_t* c = &buf[pos + 8 + len];
+    c[0] = static_cast<uint8_t>(crc >> 24), c[1] = static_cast<uint8_t>(crc >> 16);
+    c[2] = static_cast<uint8_t>(crc >> 8), c[3] = static_cast<uint8_t>(crc);
+    pos += 12 + len;
+  }
+  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(buf.data(), buf.size(), ".png",
+                                                          FF_PNG::PNGInfo, FF_PNG::PNGLoad);
 }
 
 // The XPM reader's information and load entry points.
@@ -291,9 +316,37 @@ inline int Riff(const uint8_t* data, size_t size) {
 // The Ogg Vorbis layer's reader: open, the sound's and each stream's format
 // and length, a read of the whole sound in blocks of several word sizes,
 // seeks to the middle and past the end, and a read after each.
+//
+// Every page that fits gets its checksum set first: a mutated page would
+// otherwise be dropped by libogg before the layer ever saw it.
+inline std::vector<uint8_t> OggWithChecksums(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> buf(data, data + size);
+  size_t pos = 0;
+  while (pos + 27 <= buf.size()) {
+    if (std::memcmp(&buf[pos], "OggS", 4) != 0) {
+      pos++;
+      continue;
+    }
+    const size_t header = 27 + size_t{buf[pos + 26]};
+    if (pos + header > buf.size()) break;
+    size_t body = 0;
+    for (size_t i = 0; i < buf[pos + 26]; i++) body += buf[pos + 27 + i];
+    body = std::min(body, buf.size() - pos - header);
+    ogg_page page;
+    page.header = &buf[pos];
+    page.header_len = static_cast<long>(header);
+    page.body = &buf[pos + header];
+    page.body_len = static_cast<long>(body);
+    ogg_page_checksum_set(&page);
+    pos += header + body;
+  }
+  return buf;
+}
+
 inline int Ogg(const uint8_t* data, size_t size) {
   FuzzSupport::StartLibraryOnce();
-  const std::string name = FuzzSupport::InputFile(data, size, ".ogg");
+  const std::vector<uint8_t> file = OggWithChecksums(data, size);
+  const std::string name = FuzzSupport::InputFile(file.data(), file.size(), ".ogg");
   FuzzSupport::LeakCheck leaks;
   alignas(16) static char state[Sorrel::kDecoderStateSize];
   Sorrel::OvFileSlot slot = nullptr;
