@@ -335,8 +335,9 @@ const char* ColourSpec(const XpmColor& c) {
   return nullptr;
 }
 
-// Reads a whole file into a zero-terminated block (free with std::free).
-char* ReadWholeFile(const char* fileName) {
+// Reads a whole file into a zero-terminated block (free with std::free);
+// length receives the bytes read.
+char* ReadWholeFile(const char* fileName, size_t* length) {
   FILE* f = fileName ? std::fopen(fileName, "rb") : nullptr;
   if (!f) return nullptr;
   char* data = nullptr;
@@ -365,24 +366,123 @@ char* ReadWholeFile(const char* fileName) {
     return nullptr;
   }
   data[used] = 0;
+  *length = used;
   return data;
 }
+
+// Walks an XPM text the way libXpm's buffer reader does (header words,
+// string and comment delimiters of the file's type, raw pixel characters,
+// words up to the end of a string), so the checks below see the values and
+// colour lines libXpm will parse, however malformed the text is. It never
+// moves past the text's terminating zero.
+class XpmWalker {
+ public:
+  explicit XpmWalker(const char* text) : p_(text) {}
+
+  // The header and the values: false when libXpm would refuse the header
+  // or the values, or for an XPM 1 file (whose colours carry no keys).
+  bool Values(unsigned long& width, unsigned long& height,
+              unsigned long& colours, unsigned long& cpp) {
+    bos_ = 0;
+    eos_ = '\n';
+    if (Word() == "#define") return false;
+    const std::string second = Word();
+    int type = 1;  // C
+    if (second == "XPM2") {
+      const std::string t = Word();
+      type = t.empty() ? 0 : t == "C" ? 1 : t == "Lisp" ? 2 : -1;
+    } else if (second != "XPM") {
+      return false;
+    }
+    if (type < 0) return false;
+    if (type == 0) {
+      bcmt_ = "!";
+      ecmt_ = "\n";
+      NextString();
+      bos_ = 0;
+      eos_ = '\n';
+    } else {
+      bcmt_ = type == 1 ? "/*" : ";";
+      ecmt_ = type == 1 ? "*/" : "\n";
+      bos_ = '"';
+      eos_ = 0;
+      NextString();
+      eos_ = '"';
+    }
+    return Number(width) && Number(height) && Number(colours) && Number(cpp);
+  }
+
+  // The next colour line: its pixel characters, then its words.
+  std::vector<std::string> ColourLine(unsigned long cpp) {
+    NextString();
+    for (unsigned long b = 0; b < cpp && *p_; b++) p_++;
+    std::vector<std::string> words;
+    for (std::string w = Word(); !w.empty(); w = Word()) words.push_back(w);
+    return words;
+  }
+
+ private:
+  std::string Word() {
+    while (*p_ && std::isspace(static_cast<unsigned char>(*p_)) && *p_ != eos_) p_++;
+    const char* start = p_;
+    while (*p_ && !std::isspace(static_cast<unsigned char>(*p_)) && *p_ != eos_ &&
+           p_ - start < BUFSIZ)
+      p_++;
+    return std::string(start, p_);
+  }
+
+  bool Number(unsigned long& value) {
+    const std::string w = Word();
+    if (w.empty() || w.size() > 9 ||
+        w.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    value = std::stoul(w);
+    return true;
+  }
+
+  // To the end of the current string, then to the start of the next one,
+  // stepping over comments on the way.
+  void NextString() {
+    if (eos_)
+      while (*p_ && *p_++ != eos_) {
+      }
+    if (bos_) {
+      while (*p_) {
+        const char c = *p_++;
+        if (c == bos_) break;
+        if (bcmt_ && c == bcmt_[0]) Comment();
+      }
+    } else if (bcmt_) {
+      while (*p_ && *p_ == bcmt_[0]) {
+        p_++;
+        Comment();
+      }
+    }
+  }
+
+  // Just past the first character of the comment opening: a comment runs
+  // to its closing, which may share the opening's last character.
+  void Comment() {
+    const size_t open = std::strlen(bcmt_);
+    if (std::strncmp(p_, bcmt_ + 1, open - 1) != 0) return;  // no comment
+    const char* from = open > 1 ? p_ + open - 2 : p_;
+    const char* end = std::strstr(from, ecmt_);
+    p_ = end ? end + std::strlen(ecmt_) : from + std::strlen(from);
+  }
+
+  const char* p_;
+  char bos_ = 0, eos_ = 0;
+  const char* bcmt_ = nullptr;
+  const char* ecmt_ = nullptr;
+};
 
 // The values line promises what libXpm will allocate before it reads the
 // rows. A file cannot hold more pixels or colours than it has characters,
 // so promises beyond that are refused before libXpm sizes its tables.
 bool XpmSizesPlausible(const char* text, size_t length) {
-  const char* values = nullptr;
-  if (std::strncmp(text, "! XPM2", 6) == 0) {
-    values = std::strchr(text, '\n');
-  } else if (const char* brace = std::strchr(text, '{')) {
-    values = std::strchr(brace, '"');
-  }
-  if (!values) return true;  // libXpm refuses it on its own
+  XpmWalker walker(text);
   unsigned long width = 0, height = 0, colours = 0, cpp = 0;
-  if (std::sscanf(values + 1, "%lu %lu %lu %lu", &width, &height, &colours,
-                  &cpp) != 4)
-    return true;
+  if (!walker.Values(width, height, colours, cpp)) return true;
   const unsigned long long chars = static_cast<unsigned long long>(width) *
                                    height * (cpp ? cpp : 1);
   return cpp <= 64 && colours <= length && width <= length &&
@@ -394,54 +494,13 @@ bool XpmSizesPlausible(const char* text, size_t length) {
 // line is malformed, so it is refused before libXpm reads it. The words
 // follow libXpm's reading: a word right after a key is a value.
 bool XpmColourKeysOnce(const char* text) {
-  const bool xpm2 = std::strncmp(text, "! XPM2", 6) == 0;
-  const char* p = xpm2 ? std::strchr(text, '\n') : std::strchr(text, '{');
-  if (!p) return true;
-  // The strings (XPM3) or lines (XPM2) of the file, the values first.
-  auto next = [&](std::string& out) {
-    out.clear();
-    if (xpm2) {
-      if (!*p) return false;
-      const char* end = std::strchr(p + 1, '\n');
-      out.assign(p + 1, end ? end : p + 1 + std::strlen(p + 1));
-      p = end ? end : p + std::strlen(p);
-      return true;
-    }
-    for (;;) {
-      if (!*p) return false;
-      if (p[0] == '/' && p[1] == '*') {
-        const char* end = std::strstr(p + 2, "*/");
-        if (!end) return false;
-        p = end + 2;
-      } else if (*p == '"') {
-        const char* end = std::strchr(p + 1, '"');
-        if (!end) return false;
-        out.assign(p + 1, end);
-        p = end + 1;
-        return true;
-      } else {
-        p++;
-      }
-    }
-  };
-  std::string line;
-  if (!next(line)) return true;
+  XpmWalker walker(text);
   unsigned long width = 0, height = 0, colours = 0, cpp = 0;
-  if (std::sscanf(line.c_str(), "%lu %lu %lu %lu", &width, &height, &colours,
-                  &cpp) != 4)
-    return true;
+  if (!walker.Values(width, height, colours, cpp)) return true;
   static const char* const keys[] = {"s", "m", "g4", "g", "c"};
-  for (unsigned long n = 0; n < colours && next(line); n++) {
-    if (line.size() < cpp) continue;
+  for (unsigned long n = 0; n < colours; n++) {
     bool seen[5] = {}, lastWasKey = false;
-    size_t at = cpp;
-    for (;;) {
-      while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at]))) at++;
-      if (at >= line.size()) break;
-      size_t end = at;
-      while (end < line.size() && !std::isspace(static_cast<unsigned char>(line[end]))) end++;
-      const std::string word = line.substr(at, end - at);
-      at = end;
+    for (const std::string& word : walker.ColourLine(cpp)) {
       int key = -1;
       if (!lastWasKey)
         for (int k = 0; k < 5; k++)
@@ -459,9 +518,13 @@ bool XpmColourKeysOnce(const char* text) {
 }
 
 int32_t ReadXpm_(const char* fileName, XpmImageDesc* desc, XpmImage& image) {
-  char* text = ReadWholeFile(fileName);
+  size_t length = 0;
+  char* text = ReadWholeFile(fileName, &length);
   if (!text) return XpmOpenFailed;
-  if (!XpmSizesPlausible(text, std::strlen(text)) || !XpmColourKeysOnce(text)) {
+  // An XPM file is text: libXpm does not stop at a zero byte everywhere the
+  // checks here would, so a file holding one is refused.
+  if (std::strlen(text) != length || !XpmSizesPlausible(text, length) ||
+      !XpmColourKeysOnce(text)) {
     std::free(text);
     Report(g_error, XpmGetErrorString(XpmFileInvalid));
     return XpmFileInvalid;

@@ -21,7 +21,7 @@ cmake --build build-fuzz -j "$(( $(nproc) < 4 ? $(nproc) : 4 ))" >/dev/null
 work=build-fuzz/work
 seeds=$work/seeds
 rm -rf "$seeds"
-kinds=(kwb flc gif tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm)
+kinds=(kwb flc gif tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe riff ogg mpeg acm)
 for k in "${kinds[@]}"; do mkdir -p "$seeds/$k"; done
 mkdir -p "$seeds/peer-wav"
 build-fuzz/bin/make_seeds "$seeds"
@@ -105,17 +105,6 @@ done
 for k in tga pcx bmp sgi ras pnm gif flc kwb tif jpg png xpm; do
   for f in "$seeds/$k"/*; do cp "$f" "$seeds/probe/$k-$(basename "$f")"; done
 done
-# The universal source layer: selector byte (GIF, FLIC, KWB, probing) first.
-sel=0
-for k in gif flc kwb; do
-  for f in "$seeds/$k"/*; do
-    { printf "\\$(printf %03o $sel)"; cat "$f"; } >"$seeds/uni/$k-$(basename "$f")"
-  done
-  sel=$((sel + 1))
-done
-for f in "$seeds"/tga/* "$seeds"/bmp/* "$seeds"/pnm/*; do
-  { printf '\003'; cat "$f"; } >"$seeds/uni/probe-$(basename "$f")"
-done
 # Bayer: size selector, trailer, samples.
 { printf '\000ML BAY 2\000\001\000\000\003'; head -c 4000 /dev/urandom; } >"$seeds/bay/small-colour"
 { printf '\001EK BAY 2\000\002\000\000\002'; head -c 4000 /dev/urandom; } >"$seeds/bay/large-mono"
@@ -127,6 +116,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 start=$work/.start
 mkdir -p "$work"
