@@ -433,10 +433,13 @@ class XpmWalker {
 
   bool Number(unsigned long& value) {
     const std::string w = Word();
-    if (w.empty() || w.size() > 9 ||
-        w.find_first_not_of("0123456789") != std::string::npos)
+    if (w.empty() || w.find_first_not_of("0123456789") != std::string::npos)
       return false;
-    value = std::stoul(w);
+    // Saturates: a number past any size is as implausible as the largest.
+    value = 0;
+    for (char c : w)
+      value = value > (ULONG_MAX - 9) / 10 ? ULONG_MAX
+                                           : value * 10 + static_cast<unsigned long>(c - '0');
     return true;
   }
 

@@ -599,11 +599,14 @@ void TIFInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
     info->width = h.width;
     info->height = h.height;
     // The depth the loader delivers; for a file it cannot read, what the
-    // file's samples add up to.
-    info->bitsPerPixel =
-        h.readMode != kReadNone ? h.loadBits
-        : h.bitsPerSample == 16 ? h.samplesPerPixel * 8
-                                : h.bitsPerSample * h.samplesPerPixel;
+    // file's samples add up to (two 16-bit fields: the product is taken in
+    // 64 bits and held to a size the record's fields can carry).
+    const int64_t fileBits =
+        h.bitsPerSample == 16 ? int64_t{h.samplesPerPixel} * 8
+                              : int64_t{h.bitsPerSample} * h.samplesPerPixel;
+    info->bitsPerPixel = h.readMode != kReadNone
+                             ? h.loadBits
+                             : static_cast<int32_t>(std::min<int64_t>(fileBits, INT32_MAX / 2));
     info->bytesPerPixel = (info->bitsPerPixel + 7) / 8;
     info->frameCount = 1;
     info->hasPictures = h.width > 0;

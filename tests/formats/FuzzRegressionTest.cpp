@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 
+#include "formats/FF_TIF.h"
 #include "formats/FF_XPM.h"
 #include "fuzz/Targets.h"
 #include "support/TestUtil.h"
@@ -120,6 +121,24 @@ TEST(FuzzFixes, XpmColourGivingAKeyTwiceIsRefused) {
   EXPECT_TRUE(XpmLoad("/* XPM */\nstatic char *x[] = {\n\"2 1 2 1\",\n"
                       "\". c #000000 m black\",\n\"# s c c #FF0000\",\n\".#\"};\n"))
       << Errors::ErrLastText();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FuzzFixes, TiffInfoOfHugeSampleCountsStaysInRange) {
+  // 32776 bits per sample times 65535 samples per pixel: a depth no reader
+  // takes, reported without overflowing.
+  CodecCommon::StillInfo info;
+  try {
+    FF_TIF::TIFInfo(DataDir() + "/tif/info-depth-overflow.tif", &info);
+  } catch (const Errors::EMon&) {
+    GTEST_SKIP() << "libtiff refused the directory: " << Errors::ErrLastText();
+  }
+  EXPECT_FALSE(info.picturesReadable);
+  EXPECT_GT(info.bitsPerPixel, 32);
+  EXPECT_GT(info.bytesPerPixel, 4);
 }
 
 }  // namespace
