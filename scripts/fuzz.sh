@@ -21,7 +21,7 @@ cmake --build build-fuzz -j "$(( $(nproc) < 4 ? $(nproc) : 4 ))" >/dev/null
 work=build-fuzz/work
 seeds=$work/seeds
 rm -rf "$seeds"
-kinds=(kwb flc gif tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe riff ogg mpeg acm)
+kinds=(kwb flc gif tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm)
 for k in "${kinds[@]}"; do mkdir -p "$seeds/$k"; done
 mkdir -p "$seeds/peer-wav"
 build-fuzz/bin/make_seeds "$seeds"
@@ -104,6 +104,17 @@ done
 # Probing: every still and frame file under a name that says nothing.
 for k in tga pcx bmp sgi ras pnm gif flc kwb tif jpg png xpm; do
   for f in "$seeds/$k"/*; do cp "$f" "$seeds/probe/$k-$(basename "$f")"; done
+done
+# The universal source layer: selector byte (GIF, FLIC, KWB, probing) first.
+sel=0
+for k in gif flc kwb; do
+  for f in "$seeds/$k"/*; do
+    { printf "\\$(printf %03o $sel)"; cat "$f"; } >"$seeds/uni/$k-$(basename "$f")"
+  done
+  sel=$((sel + 1))
+done
+for f in "$seeds"/tga/* "$seeds"/bmp/* "$seeds"/pnm/*; do
+  { printf '\003'; cat "$f"; } >"$seeds/uni/probe-$(basename "$f")"
 done
 # Bayer: size selector, trailer, samples.
 { printf '\000ML BAY 2\000\001\000\000\003'; head -c 4000 /dev/urandom; } >"$seeds/bay/small-colour"
