@@ -464,11 +464,11 @@ class XpmWalker {
   }
 
   // Just past the first character of the comment opening: a comment runs
-  // to its closing, which may share the opening's last character.
+  // from the end of its opening to its closing.
   void Comment() {
     const size_t open = std::strlen(bcmt_);
     if (std::strncmp(p_, bcmt_ + 1, open - 1) != 0) return;  // no comment
-    const char* from = open > 1 ? p_ + open - 2 : p_;
+    const char* from = p_ + open - 1;
     const char* end = std::strstr(from, ecmt_);
     p_ = end ? end + std::strlen(ecmt_) : from + std::strlen(from);
   }
