@@ -35,7 +35,8 @@ T* NewHandle(MviFile* mvi, int32_t id, const char* label) {
   return handle;
 }
 
-void DestroyHandle(MviFile* mvi) {
+// Ends the life of the handle object (its block is freed separately).
+void DestroyObject(MviFile* mvi) {
   if (!mvi->handle) return;
   switch (mvi->format) {
     case kFmtGIF:
@@ -50,29 +51,20 @@ void DestroyHandle(MviFile* mvi) {
     default:
       break;
   }
+}
+
+void DestroyHandle(MviFile* mvi) {
+  if (!mvi->handle) return;
+  DestroyObject(mvi);
   Basic::MemFree(mvi->handle);
   *mvi = MviFile{};
 }
 
-// On failure of an open or create the handle is destroyed and the record
+// On failure of an open or create the handle object ends and the record is
 // cleared (the frame then frees the block and closes the file).
 void CleanupOnFailure(MviFile* mvi) {
   Errors::MonSetCleanup([mvi] {
-    if (mvi->handle) {
-      switch (mvi->format) {
-        case kFmtGIF:
-          Gif(mvi)->~GifFile();
-          break;
-        case kFmtFLC:
-          Flc(mvi)->~FlcFile();
-          break;
-        case kFmtKWB:
-          Kwb(mvi)->~KWBFile();
-          break;
-        default:
-          break;
-      }
-    }
+    DestroyObject(mvi);
     *mvi = MviFile{};
   });
 }
