@@ -1256,13 +1256,45 @@ HRESULT OpenEncoder(AviStreamObj* cs, const Gdi::BITMAPINFOHEADER& in) {
   return AVIERR_OK;
 }
 
+// A later format of a compressed stream may only bring a new palette for
+// 8-bit frames; uncompressed frames get it as a palette change chunk.
+HRESULT ChangePalette(AviStreamObj* s, const uint8_t* p, int32_t size) {
+  const Gdi::BITMAPINFOHEADER in = Gdi::ReadBitmapInfoHeader(p);
+  if (s->compressedOver == nullptr || s->input.biBitCount != 8 ||
+      in.biWidth != s->input.biWidth || in.biHeight != s->input.biHeight ||
+      in.biBitCount != 8 || size < Gdi::kBitmapInfoHeaderSize + 1024)
+    return AVIERR_UNSUPPORTED;
+  std::vector<uint8_t> pc(4 + 1024, 0);  // first entry 0, 256 entries, flags 0
+  for (int i = 0; i < 256; i++) {
+    const uint8_t* q = p + Gdi::kBitmapInfoHeaderSize + 4 * i;
+    s->inPalette[i] = 0xFF000000u | (static_cast<uint32_t>(q[2]) << 16) |
+                      (static_cast<uint32_t>(q[1]) << 8) | q[0];
+    pc[4 + 4 * i] = q[2];
+    pc[4 + 4 * i + 1] = q[1];
+    pc[4 + 4 * i + 2] = q[0];
+  }
+  if (!s->passThrough) return AVIERR_OK;
+  AviStreamObj* t = s->compressedOver;
+  const HRESULT hr = Append(t, ChunkId(t->index, "pc"), pc.data(),
+                            static_cast<int64_t>(pc.size()), 0);
+  if (hr == AVIERR_OK) {
+    // Append counted it as a frame: it is a palette change before the next.
+    const AviCore::Chunk c = t->chunks.back();
+    t->chunks.pop_back();
+    t->cumBytes.pop_back();
+    t->palChanges.push_back({static_cast<int32_t>(t->chunks.size()), c.offset, c.size});
+  }
+  return hr;
+}
+
 }  // namespace
 
 HRESULT AVIStreamSetFormat(PAVISTREAM s, int32_t /*position*/, const void* format,
                            int32_t size) {
   if (s == nullptr || format == nullptr || size < 16 || !s->writing) return AVIERR_BADPARAM;
-  if (!s->format.empty() || s->formatSet) return AVIERR_UNSUPPORTED;
   const auto* p = static_cast<const uint8_t*>(format);
+  if (s->formatSet) return ChangePalette(s, p, size);
+  if (!s->format.empty()) return AVIERR_UNSUPPORTED;
   if (s->info.fccType == streamtypeAUDIO) {
     if (size > 18 + kMaxWaveExtra) return AVIERR_BADSIZE;
     s->format.assign(p, p + size);

@@ -3,6 +3,7 @@
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_GIF.h"
 #include "foundation/Translator.h"
 #include "platform/GdiText.h"
@@ -14,11 +15,13 @@ void LibraryStart() {
   Errors::WarnClear();
   Translator::TranInit();
   FF_GIF::GIFCacheClear();
+  FF_AVI::AviUnitInit();
   // The exported interface comes last.
   QorMain::QorMainInit();
 }
 
 void LibraryStop() {
+  FF_AVI::AviUnitDone();
   FF_GIF::GIFCacheClear();
   // The text sprites' font layer (no tracked memory) before the foundation.
   GdiText::FontsRelease();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "formats/FFBasic.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_BAY.h"
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
@@ -115,7 +116,7 @@ constexpr Codec kCodecs[19] = {
     {kFmtBMP, DIBInfo, false, DIBLoad_, false, DIBSave_, false},
     {kFmtGIF, nullptr, true, nullptr, true, nullptr, false},
     {kFmtFLC, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtAVI, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtAVI, FF_AVI::AviInfo, false, nullptr, false, nullptr, false},
     {kFmtKWB, nullptr, true, nullptr, false, nullptr, false},
     {kFmtJPEG, nullptr, true, nullptr, true, nullptr, true},
     {kFmtPNG, nullptr, true, nullptr, true, nullptr, true},
