@@ -778,6 +778,10 @@ int32_t AVIStreamLength(PAVISTREAM s) {
   return static_cast<int32_t>(std::min<int64_t>(s->Length(), INT32_MAX));
 }
 
+int64_t AVIStreamDataBytes(PAVISTREAM s) {
+  return s == nullptr || s->cumBytes.empty() ? 0 : s->cumBytes.back();
+}
+
 HRESULT AVIStreamReadFormat(PAVISTREAM s, int32_t /*position*/, void* format,
                             int32_t* size) {
   if (s == nullptr || size == nullptr) return AVIERR_BADPARAM;
@@ -1123,8 +1127,8 @@ HRESULT AVIFileWriteData(PAVIFILE f, uint32_t ckid, const void* data, int32_t si
   if (f == nullptr || !f->writing || data == nullptr || size < 4 || ckid != ckidLIST)
     return AVIERR_BADPARAM;
   if (size > kMaxInfoBytes) return AVIERR_BADSIZE;
-  // Once movie data is written the header room is fixed.
-  if (f->moviPos > 0) return AVIERR_UNSUPPORTED;
+  // Once movie data is written the header room is fixed: what does not fit
+  // fails when the file is finished.
   const auto* p = static_cast<const uint8_t*>(data);
   f->info.assign(p, p + size);
   return AVIERR_OK;
@@ -1136,7 +1140,7 @@ HRESULT AVIFileCreateStream(PAVIFILE f, PAVISTREAM* stream, const AVISTREAMINFO*
   *stream = nullptr;
   if (info->fccType != streamtypeVIDEO && info->fccType != streamtypeAUDIO)
     return AVIERR_BADFORMAT;
-  if (f->moviPos > 0 || f->streams.size() >= 8) return AVIERR_UNSUPPORTED;
+  if (f->streams.size() >= 8) return AVIERR_UNSUPPORTED;
   if (info->dwRate == 0 || info->dwScale == 0) return AVIERR_BADFORMAT;
   auto s = std::make_unique<AviStreamObj>();
   s->file = f;
@@ -1372,7 +1376,7 @@ HRESULT AVIStreamWrite(PAVISTREAM s, int32_t /*start*/, int32_t samples, const v
     const AVPixelFormat src = InputPixFmt(in.biBitCount);
     s->sws = sws_getCachedContext(s->sws, in.biWidth, in.biHeight, src, in.biWidth,
                                   in.biHeight, static_cast<AVPixelFormat>(fr->format),
-                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
+                                  SWS_BICUBIC | SWS_ACCURATE_RND,
                                   nullptr, nullptr, nullptr);
     if (!s->sws) return AVIERR_COMPRESSOR;
     // Bottom-up rows: start at the last one with a negative stride.

@@ -159,6 +159,10 @@ HRESULT AVIStreamReadFormat(PAVISTREAM stream, int32_t position, void* format,
 HRESULT AVIStreamInfo(PAVISTREAM stream, AVISTREAMINFO* info, int32_t size);
 // Samples the stream holds (blocks for sound, frames for video).
 int32_t AVIStreamLength(PAVISTREAM stream);
+// Bytes of data the stream holds (the chunks' sizes added up); not a call of
+// the original layer, but the only way to know a variable-rate sound
+// stream's byte rate when its format gives none.
+int64_t AVIStreamDataBytes(PAVISTREAM stream);
 // Reads raw samples from start; samples AVISTREAMREAD_CONVENIENT reads as
 // many whole samples as fit. AVIERR_BUFFERTOOSMALL when not one fits.
 HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples,

@@ -533,11 +533,21 @@ bool AVIStreamReadFormat_(PAVISTREAM s, uint8_t*& block, int32_t& size, HRESULT*
   return *hr == AVIERR_OK;
 }
 
+// The source's wave format; a PCM format block may stop after 16 bytes.
+SndBasic::WaveFormatEx SourceWave(const AviFileRec* h) {
+  uint8_t head[Acm::kWaveFormatSize] = {};
+  if (h->snd.srcFormat)
+    std::memcpy(head, h->snd.srcFormat,
+                static_cast<size_t>(std::clamp(h->snd.srcFormatSize, 0, Acm::kWaveFormatSize)));
+  SndBasic::WaveFormatEx f;
+  Acm::WaveFormatRead(head, Acm::kWaveFormatSize, f);
+  return f;
+}
+
 // Bytes of the block reader's buffer: four seconds of the source, and never
 // less than one block.
 int64_t SoundBufferBytes(const AviFileRec* h) {
-  SndBasic::WaveFormatEx f;
-  Acm::WaveFormatRead(h->snd.srcFormat, h->snd.srcFormatSize, f);
+  const SndBasic::WaveFormatEx f = SourceWave(h);
   int64_t n = std::max<int64_t>(int64_t{4} * f.avgBytesPerSec,
                                 std::max<int64_t>(f.blockAlign, h->audioHeader.dwSuggestedBufferSize));
   return n;
@@ -567,8 +577,16 @@ void OpenAudio(AviFileRec* h) {
   uint8_t head[Acm::kWaveFormatSize] = {};
   std::memcpy(head, st.srcFormat, static_cast<size_t>(std::min(st.srcFormatSize, 18)));
   Acm::WaveFormatRead(head, Acm::kWaveFormatSize, src);
+  const AVISTREAMINFO& ah = h->audioHeader;
+  const int64_t dataBytes = AVIStreamDataBytes(h->audio);
   if (src.avgBytesPerSec < 1) {
-    src.avgBytesPerSec = src.samplesPerSec * src.blockAlign;
+    // A variable-rate stream (one block a chunk) has its rate from its data
+    // and duration; otherwise a block is taken as one sample frame.
+    if (ah.dwSampleSize == 0 && ah.dwRate > 0 && ah.dwScale > 0)
+      src.avgBytesPerSec = static_cast<uint32_t>(std::clamp<int64_t>(
+          dataBytes * ah.dwRate / (int64_t{st.blockCount} * ah.dwScale), 1, INT32_MAX));
+    else
+      src.avgBytesPerSec = src.samplesPerSec * src.blockAlign;
     Acm::WaveFormatWrite(src, head);
     std::memcpy(st.srcFormat, head, static_cast<size_t>(std::min(st.srcFormatSize, 16)));
   }
@@ -594,7 +612,8 @@ void OpenAudio(AviFileRec* h) {
     Acm::WaveFormatRead(sug, sizeof sug, st.dstFormat);
     Acm::HACMSTREAM stream = nullptr;
     uint32_t out = 0;
-    const int64_t srcBytes = int64_t{st.blockCount} * src.blockAlign;
+    const int64_t srcBytes =
+        ah.dwSampleSize == 0 ? dataBytes : int64_t{st.blockCount} * src.blockAlign;
     const bool ok =
         st.dstFormat.blockAlign > 0 && srcBytes <= UINT32_MAX &&
         Acm::acmStreamOpen(&stream, nullptr, st.srcFormat, st.srcFormatSize, sug, sizeof sug,
@@ -823,8 +842,7 @@ void AviSndLoad_(void* handle, int32_t /*bytesNeeded*/, uint8_t*& block, int32_t
       return;
     }
     Basic::MemAlloc(block, bufBytes, __LINE__, Basic::kMemPlain, "FF_AVI.AviSndLoad_.block");
-    SndBasic::WaveFormatEx f;
-    Acm::WaveFormatRead(st.srcFormat, st.srcFormatSize, f);
+    const SndBasic::WaveFormatEx f = SourceWave(h);
     const int32_t want = f.formatTag == Acm::kTagPcm ? AVISTREAMREAD_CONVENIENT
                                                      : static_cast<int32_t>(f.avgBytesPerSec);
     const HRESULT hr = AVIStreamRead(h->audio, st.curBlock, want, block,
@@ -1171,8 +1189,9 @@ void AviClose(AviFileRec* h) {
 }
 
 void AviInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
+  // The handle outlives the frame: its clean-up runs after the body.
+  AviFileRec h;
   Errors::Monitored("FF_AVI.AviInfo", [&] {
-    AviFileRec h;
     Errors::MonSetCleanup([&h] {
       if (openCount > 0) openCount--;
       Release_(&h);
@@ -1199,7 +1218,7 @@ void AviInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
     }
     if (h.snd.srcFormat) {
       ConForm::SoundInfo& s = info->sound;
-      Acm::WaveFormatRead(h.snd.srcFormat, h.snd.srcFormatSize, s.ownWave);
+      s.ownWave = SourceWave(&h);
       s.wave = h.snd.dstFormat;
       s.sampleFrames = h.snd.pcmTotal;
       AVIGetAudioName(s.ownWave.formatTag, &s.audioCompression);
