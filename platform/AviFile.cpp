@@ -1374,6 +1374,20 @@ HRESULT AVIStreamWrite(PAVISTREAM s, int32_t /*start*/, int32_t samples, const v
                   static_cast<size_t>(fr->linesize[plane]) * rows);
     }
     const AVPixelFormat src = InputPixFmt(in.biBitCount);
+    if (src == static_cast<AVPixelFormat>(fr->format)) {
+      // Same layout: the rows are copied, bottom-up to top-down.
+      const int64_t rowBytes = int64_t{in.biWidth} * (in.biBitCount / 8);
+      for (int32_t y = 0; y < in.biHeight; y++)
+        std::memcpy(fr->data[0] + static_cast<ptrdiff_t>(y) * fr->linesize[0],
+                    p + stride * (in.biHeight - 1 - y), static_cast<size_t>(rowBytes));
+      fr->pts = s->framesIn++;
+      hr = Encode(s, fr);
+      if (hr == AVIERR_OK) {
+        if (samplesWritten) *samplesWritten = samples;
+        if (bytesWritten) *bytesWritten = bufferSize;
+      }
+      return hr;
+    }
     s->sws = sws_getCachedContext(s->sws, in.biWidth, in.biHeight, src, in.biWidth,
                                   in.biHeight, static_cast<AVPixelFormat>(fr->format),
                                   SWS_BICUBIC | SWS_ACCURATE_RND,
