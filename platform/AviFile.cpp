@@ -442,8 +442,7 @@ bool VideoDecoder::Convert(Frame& out) {
     return true;
   }
   sws_ = sws_getCachedContext(sws_, width_, height_, fmt, width_, height_,
-                              AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_ACCURATE_RND |
-                                                    SWS_FULL_CHR_H_INT,
+                              AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_ACCURATE_RND,
                               nullptr, nullptr, nullptr);
   if (!sws_) return false;
   uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};

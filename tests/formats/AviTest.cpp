@@ -764,3 +764,34 @@ TEST(AviDamaged, TruncatedAndBitFlippedFilesGiveErrorPairs) {
   EXPECT_EQ(0, AviOpenCount());
   EXPECT_EQ(mark, Basic::MemMark());
 }
+
+TEST(AviRead, FrameZeroIsTheNextAndTheLastOneIsNotReadAgain) {
+  UseCodec("DIB ", 24);
+  const std::string file = Path("order.avi");
+  auto make = [](int32_t i) { return fmttest::TestPicture(8, 4, 20 + i); };
+  WriteMovie(file, 4, 24, 10, make);
+  AviFileRec h;
+  AviOpen(&h, file);
+  EXPECT_EQ(make(1), LoadFrame(&h, 2));
+  EXPECT_EQ(make(2), LoadFrame(&h, 0));
+  ImgBasic::Qimg untouched;
+  AviImgLoad(&h, &untouched, 3, 1);  // continuing with the frame just loaded
+  EXPECT_EQ(nullptr, untouched.data);
+  AviImgSetPos(&h, 1);
+  EXPECT_EQ(make(0), LoadFrame(&h, 0));
+  ImgBasic::Qimg img;
+  EXPECT_THROW(AviImgLoad(&h, &img, 5, 0), Errors::EMon);
+  EXPECT_EQ(Errors::kClsAvi, Errors::ErrClass());
+  EXPECT_EQ(1, Errors::ErrCode());
+  // Uncompressed 24-bit frames go through the direct reader, 32-bit ones
+  // through the file layer's frame extraction.
+  EXPECT_TRUE(h.directFrames);
+  AviClose(&h);
+  UseCodec("DIB ", 32);
+  WriteMovie(file, 2, 32, 10, make);
+  AviOpen(&h, file);
+  EXPECT_FALSE(h.directFrames);
+  EXPECT_NE(nullptr, h.video);
+  AviClose(&h);
+  UseCodec("cvid");
+}
