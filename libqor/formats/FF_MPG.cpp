@@ -416,9 +416,9 @@ void MpgCreate(MpgFileRec* mpg, const std::string& fileName, double frameRate,
 }
 
 void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
+  FFBasic::FFInitRec prep;  // outlives the frame, whose clean-up frees it
   Errors::Monitored("FF_MPG.MpgImgSave", [&] {
     if (!mpg->writeMode) return;
-    FFBasic::FFInitRec prep;
     Errors::MonSetCleanup([&prep] { FFBasic::FFDone(&prep); });
     FFBasic::FFInit(ConForm::kFmtMPEG, &prep, image, 16);
     Qimg* frame = prep.image;

@@ -138,8 +138,9 @@ void OggClose(OggFileRec* ogg) {
 }
 
 void OggInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
+  // The handle outlives the frame: its clean-up runs after the body is left.
+  OggFileRec ogg;
   Errors::Monitored("FF_OGG.OggInfo", [&] {
-    OggFileRec ogg;
     Errors::MonSetCleanup([&ogg] { FreeAll_(&ogg); });
     info->fileSize = Basic::FSize64(fileName);
     OggOpen(&ogg, fileName);

@@ -422,8 +422,9 @@ void WAVClose(WavFileRec* wav) {
 }
 
 void WAVInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
+  // The handle outlives the frame: its clean-up runs after the body is left.
+  WavFileRec wav;
   Errors::Monitored("FF_WAV.WAVInfo", [&] {
-    WavFileRec wav;
     Errors::MonSetCleanup([&wav] { FreeAll_(&wav); });
     info->fileSize = Basic::FSize64(fileName);
     WAVOpen(&wav, fileName);
