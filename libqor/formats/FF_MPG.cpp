@@ -34,7 +34,12 @@ struct DescCache {
   int32_t width = 0, height = 0, bits = 0, frames = 0, rateCode = 0;
   bool mpeg2 = false, hasAudio = false;
 };
-DescCache g_cache;
+// Built on first use: the library's start runs during static
+// initialisation, before this file's objects may exist.
+DescCache& Cache() {
+  static DescCache cache;
+  return cache;
+}
 
 // The handle whose MPEG-2 encoder is asking for frames.
 MpgFileRec* g_writer = nullptr;
@@ -210,10 +215,10 @@ bool MpgSndFormat(const SndBasic::WaveFormatEx& source, SndBasic::WaveFormatEx* 
 void MpgInit() {
   g_videoBitRate = 1700000.0;
   g_audioBitRate = 224;
-  g_cache = DescCache{};
+  Cache() = DescCache{};
 }
 
-void MpgDone() { g_cache = DescCache{}; }
+void MpgDone() { Cache() = DescCache{}; }
 
 // ---- describing ----------------------------------------------------------------
 
@@ -253,7 +258,7 @@ void MpgInfo(const std::string& fileName, ConForm::FFInfoRec* info,
       p.bitsPerPixel = 24;
       p.bytesPerPixel = 3;
       p.frameCount = frames;
-      g_cache = DescCache{true, info->fileSize, FileDate(fileName), fileName, w, h, 24,
+      Cache() = DescCache{true, info->fileSize, FileDate(fileName), fileName, w, h, 24,
                           frames, code, mpeg2 != 0, hasAudio != 0};
       p.fps = Pavane::FrameRateOfCode(std::clamp(code, 0, 8));
       p.picturesReadable = true;
@@ -306,14 +311,14 @@ void MpgOpen(MpgFileRec* mpg, const std::string& fileName, int32_t option, void*
     mpg->hasVideo = info.picture.hasPictures;
     mpg->hasAudio = info.sound.hasSound;
     if (mpg->hasVideo) {
-      mpg->width = g_cache.width;
-      mpg->height = g_cache.height;
-      mpg->bitsPerPixel = g_cache.bits;
-      mpg->bytesPerPixel = (g_cache.bits + 7) / 8;
-      mpg->frameCount = g_cache.frames;
-      mpg->rateCode = g_cache.rateCode;
-      mpg->frameRate = Pavane::FrameRateOfCode(g_cache.rateCode);
-      mpg->type = g_cache.mpeg2 ? kTypeMpeg2 : kTypeMpeg1;
+      mpg->width = Cache().width;
+      mpg->height = Cache().height;
+      mpg->bitsPerPixel = Cache().bits;
+      mpg->bytesPerPixel = (Cache().bits + 7) / 8;
+      mpg->frameCount = Cache().frames;
+      mpg->rateCode = Cache().rateCode;
+      mpg->frameRate = Pavane::FrameRateOfCode(Cache().rateCode);
+      mpg->type = Cache().mpeg2 ? kTypeMpeg2 : kTypeMpeg1;
       mpg->option = option;
       ScanProgress sp{1.0, 0.0, progress, progressData, -1, false};
       if (Pavane::OpenMPEG(&mpg->reader, fileName.c_str(), 0,
