@@ -487,10 +487,7 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
   Errors::Monitored("FF_MPG.MpgSndSave", [&] {
     if (!mpg->writeMode) return;
     const SndBasic::WaveFormatEx& f = sound->format;
-    // The encoder takes 16-bit PCM in the first block's format only.
-    if (f.formatTag != Acm::kTagPcm || f.bitsPerSample != 16 || f.channels < 1 ||
-        f.blockAlign != f.channels * 2 ||
-        (mpg->audioStarted && SndBasic::WaveFormatDiffers(f, mpg->format)))
+    if (!FFBasic::FFPcm16BlockFits(*sound, mpg->audioStarted, mpg->format))
       ErrSet(Errors::kClsMovie, 2, __LINE__);
     Listen();
     if (!mpg->audioStarted) {
@@ -506,8 +503,6 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
       mpg->audioStarted = true;
     }
     if (sound->frames <= 0) return;
-    if (sound->data == nullptr || int64_t{sound->frames} * f.blockAlign > sound->allocated)
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
     if (Pavane::mpgenc_audio_write(mpg->audioEncoder, reinterpret_cast<int16_t*>(sound->data),
                                    sound->frames) == 0)
       Raise(Errors::kClsMovie, 2, __LINE__);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -98,10 +99,7 @@ void OggSave(OggFileRec* ogg, SndBasic::SndRec* sound) {
   Errors::Monitored("FF_OGG.OggSave", [&] {
     if (!ogg->writeMode) return;
     const SndBasic::WaveFormatEx& f = sound->format;
-    // The encoder takes 16-bit PCM in the first block's format only.
-    if (f.formatTag != Acm::kTagPcm || f.bitsPerSample != 16 || f.channels < 1 ||
-        f.blockAlign != f.channels * 2 ||
-        (ogg->encoderCreated && SndBasic::WaveFormatDiffers(f, ogg->format)))
+    if (!FFBasic::FFPcm16BlockFits(*sound, ogg->encoderCreated, ogg->format))
       ErrSet(Errors::kClsMovie, 2, __LINE__);
     if (!ogg->encoderCreated) {
       if (Basic::FileExists(ogg->fileName)) Basic::FDelete(ogg->fileName);
@@ -115,8 +113,6 @@ void OggSave(OggFileRec* ogg, SndBasic::SndRec* sound) {
     }
     if (sound->frames <= 0) return;
     const int64_t bytes = int64_t{sound->frames} * f.blockAlign;
-    if (sound->data == nullptr || bytes > sound->allocated)
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
     if (Sorrel::ov_write(ogg->encoder, reinterpret_cast<const int16_t*>(sound->data),
                          static_cast<int32_t>(bytes)) == 0)
       ErrSet(Errors::kClsMovie, 2, __LINE__);

@@ -19,28 +19,21 @@
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
 #include "platform/MediaTools.h"
+#include "formats/SoundTestUtil.h"
 #include "support/TestUtil.h"
 
 using namespace FF_MPG;
 using Bytes = std::vector<uint8_t>;
 using ImgBasic::Qimg;
 namespace MT = MediaTools;
+using soundtest::Q;
+using soundtest::Try;
 
 namespace {
 
 #define NEED_FFMPEG()                                                  \
   if (!TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe")) \
   GTEST_SKIP() << "ffmpeg not installed"
-
-template <class F>
-void Try(F&& f) {
-  try {
-    f();
-  } catch (const Errors::EMon&) {
-  }
-}
-
-std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 // Points the temporary folder at a test folder for the guard's lifetime.
 class TempFolderGuard {

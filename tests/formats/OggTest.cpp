@@ -14,26 +14,16 @@
 #include "foundation/Errors.h"
 #include "media/SndBasic.h"
 #include "platform/MediaTools.h"
+#include "formats/SoundTestUtil.h"
 #include "support/TestUtil.h"
 
 using namespace FF_OGG;
 using Bytes = std::vector<uint8_t>;
 namespace MT = MediaTools;
+using soundtest::Q;
+using soundtest::Try;
 
 namespace {
-
-#define NEED(tool) \
-  if (!TestUtil::HaveTool(tool)) GTEST_SKIP() << tool << " not installed"
-
-template <class F>
-void Try(F&& f) {
-  try {
-    f();
-  } catch (const Errors::EMon&) {
-  }
-}
-
-std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 std::vector<int16_t> Sine(int32_t frames, int ch, int rate, double freq) {
   std::vector<int16_t> v(size_t(frames) * ch);
@@ -107,7 +97,7 @@ TEST(Ogg, QualityAndFormatRules) {
 }
 
 TEST(Ogg, WeWritePeersRead) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   for (int ch : {1, 2}) {
     const int rate = ch == 1 ? 22050 : 44100;
@@ -150,7 +140,7 @@ TEST(Ogg, HigherQualityGivesBiggerFiles) {
 }
 
 TEST(Ogg, PeerFilesAreReadSampleCountExact) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("peer.ogg");
   ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.37 "

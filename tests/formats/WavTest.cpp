@@ -16,16 +16,16 @@
 #include "foundation/Errors.h"
 #include "media/SndBasic.h"
 #include "platform/MediaTools.h"
+#include "formats/SoundTestUtil.h"
 #include "support/TestUtil.h"
 
 using namespace FF_WAV;
 using Bytes = std::vector<uint8_t>;
 namespace MT = MediaTools;
+using soundtest::Q;
+using soundtest::Try;
 
 namespace {
-
-#define NEED(tool) \
-  if (!TestUtil::HaveTool(tool)) GTEST_SKIP() << tool << " not installed"
 
 void Put16(Bytes& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
@@ -71,15 +71,6 @@ Bytes Ramp(int32_t frames) {
     Put16(d, static_cast<uint16_t>(-i));
   }
   return d;
-}
-
-// Runs a call that may fail as a unit; the error pair tells how it went.
-template <class F>
-void Try(F&& f) {
-  try {
-    f();
-  } catch (const Errors::EMon&) {
-  }
 }
 
 // Everything the reader delivers, from sample 0, in loads of step frames.
@@ -136,8 +127,6 @@ SndBasic::WaveFormatEx Pcm(int rate, int ch, int bits, uint16_t tag = 1) {
   f.avgBytesPerSec = f.blockAlign * f.samplesPerSec;
   return f;
 }
-
-std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 // A 2-second 440 Hz sine (-0.5 of full scale), 16-bit raw at rate and ch.
 std::string SineRaw(const TestUtil::TempDir& dir, int rate, int ch) {
@@ -289,7 +278,7 @@ TEST(Wav, SeeksAreSampleExactAndClamped) {
 }
 
 TEST(Wav, CompressedSeeksLandOnTheSample) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("ima.wav");
   ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 8000 -ac 1 -i " + Q(SineRaw(dir, 8000, 1)) +
@@ -355,7 +344,7 @@ struct PeerCase {
 };
 
 TEST(WavPeer, FfmpegWritesWeRead) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const PeerCase cases[] = {
       {"pcm_u8", 1, 0},       {"pcm_s16le", 2, 0},     {"pcm_s24le", 1, 0},
@@ -396,7 +385,7 @@ TEST(WavPeer, FfmpegWritesWeRead) {
 }
 
 TEST(WavPeer, SoxWritesWeRead) {
-  NEED("sox");
+  NEED_TOOL("sox");
   TestUtil::TempDir dir;
   // sox writes the extensible header for more than 16 bits or 2 channels.
   const struct {
@@ -434,7 +423,7 @@ TEST(WavPeer, SoxWritesWeRead) {
 }
 
 TEST(WavPeer, Mp3InWaveIsRead) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("mp3.wav");
   ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 22050 -ac 1 -i " + Q(SineRaw(dir, 22050, 1)) +
@@ -452,8 +441,8 @@ TEST(WavPeer, Mp3InWaveIsRead) {
 }
 
 TEST(WavPeer, WeWritePeersRead) {
-  NEED("ffmpeg");
-  NEED("sox");
+  NEED_TOOL("ffmpeg");
+  NEED_TOOL("sox");
   TestUtil::TempDir dir;
   const struct {
     int bits, ch;
@@ -483,7 +472,7 @@ TEST(WavPeer, WeWritePeersRead) {
 }
 
 TEST(WavRobust, TruncatedAndBitFlippedFiles) {
-  NEED("ffmpeg");
+  NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   for (const char* codec : {"pcm_s16le", "adpcm_ms", "adpcm_ima_wav"}) {
     const std::string good = dir.File(std::string(codec) + ".wav");
