@@ -237,6 +237,50 @@ TEST(MpgRead, PeerAudioIsSampleExact) {
   }
 }
 
+struct ProgressLog {
+  int calls = 0;
+  double lowest = 1e9, highest = -1e9;
+  int stopAt = -1;  // stop the scan on this call
+};
+
+void LogProgress(ConForm::InfoProgressRec* rec) {
+  auto* log = static_cast<ProgressLog*>(rec->data);
+  log->calls++;
+  if (rec->fraction >= 0) {
+    log->lowest = std::min(log->lowest, rec->fraction);
+    log->highest = std::max(log->highest, rec->fraction);
+  }
+  if (log->calls == log->stopAt) rec->stop = true;
+}
+
+TEST(MpgRead, ScanProgressAndStop) {
+  NEED_FFMPEG();
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("p.mpg");
+  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f lavfi -i "
+                      "sine=sample_rate=44100:duration=2 -c:v mpeg1video -c:a mp2 -f mpeg " + Q(name)));
+  ProgressLog log;
+  ConForm::FFInfoRec info;
+  ConForm::FFInfo(name, ConForm::kFmtMPEG, &info, &log, LogProgress);
+  ASSERT_TRUE(Errors::ErrNone());
+  EXPECT_FALSE(info.aborted);
+  EXPECT_GT(log.calls, 0);
+  EXPECT_GE(log.lowest, 0.0);
+  EXPECT_LE(log.highest, 100.0);
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_TRUE(info.sound.hasSound);
+  // A stop asked by the host ends the description, and an open fails.
+  ProgressLog stop;
+  stop.stopAt = 1;
+  MpgInfo(name, &info, LogProgress, &stop);
+  EXPECT_TRUE(info.aborted);
+  stop.calls = 0;
+  MpgFileRec mpg;
+  EXPECT_THROW(MpgOpen(&mpg, name, 0, &stop, LogProgress), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 12);
+  EXPECT_EQ(Errors::ErrCode(), 6);
+}
+
 TEST(MpgRead, LayerOneIsDescribedButNotReadable) {
   TestUtil::TempDir dir;
   // Silent Layer I frames: 32 kbit/s, 32 kHz, mono, no allocation at all.

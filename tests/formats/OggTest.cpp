@@ -196,6 +196,22 @@ TEST(Ogg, SeeksAreExactAndARefusedSeekDeliversNothing) {
   OggClose(&ogg);
 }
 
+TEST(Ogg, ALaterStreamOfAnotherFormatEndsTheSound) {
+  TestUtil::TempDir dir;
+  WriteOgg(dir.File("a.ogg"), Sine(10000, 1, 16000, 440.0), 1, 16000);
+  WriteOgg(dir.File("b.ogg"), Sine(7000, 2, 22050, 440.0), 2, 22050);
+  Bytes chained = MT::ReadBytes(dir.File("a.ogg"));
+  const Bytes b = MT::ReadBytes(dir.File("b.ogg"));
+  chained.insert(chained.end(), b.begin(), b.end());
+  const std::string name = dir.File("ab.ogg");
+  MT::WriteBytes(name, chained);
+  ConForm::FFInfoRec info;
+  OggInfo(name, &info);
+  EXPECT_EQ(info.sound.sampleFrames, 10000);
+  EXPECT_EQ(info.sound.wave.channels, 1);
+  EXPECT_EQ(ReadAll(name).size(), 10000u);
+}
+
 TEST(Ogg, RefusedBlocksAndFiles) {
   TestUtil::TempDir dir;
   OggFileRec ogg;
