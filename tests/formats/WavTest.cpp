@@ -514,3 +514,48 @@ TEST(WavRobust, TruncatedAndBitFlippedFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// An ADPCM sound made by our own conversion layer, written by us, decoded by
+// ffmpeg: the 18-byte header is all the decoder needs for IMA ADPCM.
+TEST(WavPeer, WeWriteImaAdpcm) {
+  NEED_TOOL("ffmpeg");
+  TestUtil::TempDir dir;
+  SndBasic::SndRec pcm, ima;
+  const int32_t n = 16000;
+  SndBasic::_sndalloc_(pcm, n * 2, __LINE__, "test.wav");
+  int16_t* p = reinterpret_cast<int16_t*>(pcm.data);
+  for (int32_t i = 0; i < n; i++) p[i] = int16_t(10000 * std::sin(2 * M_PI * 500.0 * i / 8000));
+  pcm.frames = n;
+  pcm.format = Pcm(8000, 1, 16);
+  uint8_t src[18], dst[64] = {};
+  Acm::WaveFormatWrite(pcm.format, src);
+  SndBasic::WaveFormatEx want;
+  want.formatTag = Acm::kTagImaAdpcm;
+  Acm::WaveFormatWrite(want, dst);
+  ASSERT_EQ(Acm::acmFormatSuggest(nullptr, src, 18, dst, sizeof dst, Acm::kSuggestTag), 0u);
+  SndBasic::WaveFormatEx imaFormat;
+  Acm::WaveFormatRead(dst, sizeof dst, imaFormat);
+  SndBasic::SndConvert(pcm, ima, imaFormat);
+  ASSERT_GT(ima.frames, 0);
+  const std::string name = dir.File("ima.wav");
+  WavFileRec wav;
+  WAVCreate(&wav, name);
+  WAVSave(&wav, &ima);
+  WAVClose(&wav);
+  ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
+  EXPECT_EQ(MT::Probe(name, "a:0", "codec_name"), "adpcm_ima_wav");
+  const std::string raw = dir.File("ima.raw");
+  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+  const std::vector<int16_t> back = MT::ReadS16(raw);
+  EXPECT_NEAR(double(back.size()), n, imaFormat.blockAlign * 2.0);
+  EXPECT_NEAR(MT::ZeroCrossingFrequency(back, 1, 8000), 500.0, 2.0);
+  // And our own reader agrees with the peer.
+  const Bytes ours = ReadAll(name);
+  EXPECT_EQ(ours.size(), back.size() * 2);
+  SndBasic::SndFree(pcm);
+  SndBasic::SndFree(ima);
+}
+
+}  // namespace
