@@ -239,7 +239,7 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     wav->load.blockCount = wav->load.pcmTotal = static_cast<int32_t>(blocks);
 
     if (src.formatTag == Acm::kTagPcm) {
-      std::memcpy(&wav->load.dstFormat, &src, sizeof src);
+      wav->load.dstFormat = src;
       wav->load.dstFormat.extraSize = 0;
       wav->load.samplesPerBlock = 1.0;
     } else {
