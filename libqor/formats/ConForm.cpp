@@ -11,6 +11,9 @@
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
 #include "formats/FF_SGI.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
+#include "formats/FF_WAV.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -110,6 +113,12 @@ struct Codec {
   bool savePending;
 };
 
+// The MPEG scans report progress; FFInfo passes the host's function to them
+// itself, so the table holds the call without one.
+void MpgInfoNoProgress(const std::string& name, FFInfoRec* info) {
+  FF_MPG::MpgInfo(name, info, nullptr, nullptr);
+}
+
 constexpr Codec kCodecs[19] = {
     {kFmtTGA, TGAInfo, false, TGALoad_, false, TGASave_, false},
     {kFmtPCX, PCXInfo, false, PCXLoad_, false, PCXSave_, false},
@@ -121,8 +130,8 @@ constexpr Codec kCodecs[19] = {
     {kFmtJPEG, nullptr, true, nullptr, true, nullptr, true},
     {kFmtPNG, nullptr, true, nullptr, true, nullptr, true},
     {kFmtTIFF, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtMPEG, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtWAV, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtMPEG, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtWAV, FF_WAV::WAVInfo, false, nullptr, false, nullptr, false},
     {kFmtSGI, FF_SGI::SGIInfo, false, FF_SGI::SGILoad, false, FF_SGI::SGISave,
      false},
     {kFmtRAS, FF_RAS::RASInfo, false, FF_RAS::RASLoad, false, FF_RAS::RASSave,
@@ -131,8 +140,8 @@ constexpr Codec kCodecs[19] = {
      false},
     {kFmtBAY, FF_BAY::BayInfo, false, FF_BAY::BayLoad, false, nullptr, false},
     {kFmtXPM, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtMPA, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtOGG, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtMPA, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtOGG, FF_OGG::OggInfo, false, nullptr, false, nullptr, false},
 };
 
 const Codec* FindCodec(int32_t id) {
@@ -593,8 +602,6 @@ bool IsSaveFmt(int32_t id) {
 
 void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
             void* progressData, InfoProgressFn progress) {
-  (void)progressData;
-  (void)progress;  // only the MPEG readers' scans report progress
   Errors::Monitored("ConForm.FFInfo", [&] {
     *info = FFInfoRec{};
     if (id == K_AUTO) id = GetFmtByExt(name, kLoadTable);
@@ -608,7 +615,10 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
              __LINE__);
       return;
     }
-    codec->info(name, info);
+    if (id == kFmtMPEG || id == kFmtMPA)
+      FF_MPG::MpgInfo(name, info, progress, progressData);
+    else
+      codec->info(name, info);
     info->format = id;
     for (const TableRowDef& d : kLoadRows)
       if (d.id == id) {

@@ -4,6 +4,7 @@
 //   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
 //           INPUT OUTPUT [FRAME]
 //   qorconv --info INPUT
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +13,12 @@
 
 #include "engine/Lifecycle.h"
 #include "formats/ConForm.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace {
 
@@ -84,48 +88,172 @@ int Info(const std::string& name) {
   return 0;
 }
 
-int Convert(const std::string& input, const std::string& output, long frame,
-            long width, long height, long bits, long dither) {
-  ConForm::UniInfoRec info;
-  std::string error;
-  int32_t id = Basic::K_AUTO;
-  std::string source = input;
-  if (Describe(input, &info, &error)) {
-    id = info.format;
-    if (info.kind == ConForm::kKindStream)
-      return Fail(Errors::ErrText(Errors::kClsGeneral, 2));
-    if (frame > info.picture.frameCount)
-      return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
-    if (info.kind == ConForm::kKindSequence)
-      source = ConForm::SeqMakeName(info.seqPrefix, info.seqSuffix,
-                                    int64_t{info.firstNumber} + frame - 1,
-                                    info.digitCount);
-  } else if (frame != 1) {
-    return Fail(error);
+// Size and depth changes asked for on the command line, applied per frame.
+struct FrameOptions {
+  long width = 0, height = 0, bits = 0, dither = 0;
+};
+
+void Prepare(ImgBasic::Qimg* image, const FrameOptions& o) {
+  if (o.width > 0)
+    ImgBasic::ImgResize(image, image, static_cast<int32_t>(o.width),
+                        static_cast<int32_t>(o.height));
+  if (o.bits > 0 && o.bits != image->bitsPerPixel) {
+    const int32_t mode = o.dither == 1   ? ImgBasic::kConvPaletteLight
+                         : o.dither == 2 ? ImgBasic::kConvPaletteHeavy
+                                         : ImgBasic::kConvPalette;
+    ImgBasic::ImgConvBppEx(image, image, static_cast<int32_t>(o.bits), mode);
   }
+}
+
+int32_t OutputFormat(const std::string& output) {
+  return ConForm::GetFmtByExt(output, ConForm::kSaveTable);
+}
+
+bool IsMovieOutput(const std::string& output) {
+  const int32_t id = OutputFormat(output);
+  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG;
+}
+
+bool IsSoundOutput(const std::string& output) {
+  const int32_t id = OutputFormat(output);
+  return id == ConForm::kFmtWAV || id == ConForm::kFmtMPA || id == ConForm::kFmtOGG;
+}
+
+// The sound format an output takes: MPEG and Ogg want their own PCM
+// layouts, the others take the source's.
+bool SoundFormatFor(int32_t id, const SndBasic::WaveFormatEx& source,
+                    SndBasic::WaveFormatEx* format) {
+  *format = source;
+  if (id == ConForm::kFmtMPEG || id == ConForm::kFmtMPA)
+    return FF_MPG::MpgSndFormat(source, format, id == ConForm::kFmtMPEG);
+  if (id == ConForm::kFmtOGG) {
+    FF_OGG::OggSndFormat(source, format);
+    return SndBasic::WaveFormatValidate(*format);
+  }
+  return true;
+}
+
+// Copies the whole sound of the source into an output, block by block,
+// converting each block to the output's format.
+void WriteSound(ConForm::UniFile* uni, const ConForm::UniInfoRec& info, ConForm::MviFile* out,
+                int32_t id) {
+  constexpr int32_t kBlock = 32768;
+  SndBasic::SndRec block, converted;
+  try {
+    for (int32_t start = 0; start < info.sound.sampleFrames; start += kBlock) {
+      ConForm::UniSndLoad(uni, &block, start, kBlock, start > 0 ? 1 : 0);
+      if (block.frames <= 0) break;
+      SndBasic::WaveFormatEx format;
+      if (!SoundFormatFor(id, block.format, &format)) {
+        Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+        break;
+      }
+      if (SndBasic::WaveFormatDiffers(block.format, format)) {
+        SndBasic::SndConvert(block, converted, format);
+        ConForm::MviSndSave(out, &converted);
+      } else {
+        ConForm::MviSndSave(out, &block);
+      }
+    }
+  } catch (const Errors::EMon&) {
+    SndBasic::SndFree(block);
+    SndBasic::SndFree(converted);
+    throw;
+  }
+  SndBasic::SndFree(block);
+  SndBasic::SndFree(converted);
+}
+
+// Every frame of the source into a movie or animation file (FLIC, KWB,
+// MPEG), and the sound too where the output holds it; or only the sound into
+// a sound file.
+void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
+                 const std::string& output, const FrameOptions& o) {
+  const int32_t id = OutputFormat(output);
+  const bool pictures = !IsSoundOutput(output);
+  ConForm::MviFile out;
+  double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
+  if (id == ConForm::kFmtMPEG) fps = FF_MPG::MpgStdFrameRate(fps);
+  const int32_t frames = std::max(1, info.picture.frameCount);
   ImgBasic::Qimg image;
   try {
-    ConForm::ImgLoad(source, &image, id, nullptr);
-    if (width > 0)
-      ImgBasic::ImgResize(&image, &image, static_cast<int32_t>(width),
-                          static_cast<int32_t>(height));
-    if (bits > 0) {
-      const int32_t mode = dither == 1   ? ImgBasic::kConvPaletteLight
-                           : dither == 2 ? ImgBasic::kConvPaletteHeavy
-                                         : ImgBasic::kConvPalette;
-      if (bits != image.bitsPerPixel)
-        ImgBasic::ImgConvBppEx(&image, &image, static_cast<int32_t>(bits), mode);
+    ConForm::MviCreate(&out, output, fps, 1, pictures ? frames : 0);
+    if (pictures) {
+      for (int32_t n = 1; n <= frames; n++) {
+        ConForm::UniImgLoad(uni, &image, n, n > 1 ? 1 : 0);
+        Prepare(&image, o);
+        ConForm::MviImgSave(&out, &image);
+      }
     }
-    ConForm::ImgSave(output, &image, Basic::K_AUTO);
+    const bool takesSound = id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG || !pictures;
+    if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
+      WriteSound(uni, info, &out, id);
   } catch (const Errors::EMon&) {
-    return Fail(LibraryError());
+    ImgBasic::ImgFree(&image);
+    // Close what was written, remove it, and keep the failure for the caller.
+    const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
+    try {
+      ConForm::MviClose(&out);
+    } catch (const Errors::EMon&) {
+    }
+    Basic::FDelete(output);
+    Errors::ErrSet(cls, code, __LINE__);
+    throw;
+  }
+  ImgBasic::ImgFree(&image);
+  ConForm::MviClose(&out);
+}
+
+int Convert(const std::string& input, const std::string& output, long frame,
+            bool frameGiven, const FrameOptions& options) {
+  ConForm::UniInfoRec info;
+  std::string error;
+  if (!Describe(input, &info, &error)) {
+    if (frame != 1) return Fail(error);
+    // Not recognised as a source: let the still reader say why.
+    info = ConForm::UniInfoRec{};
+    info.kind = ConForm::kKindImage;
+    info.format = Basic::K_AUTO;
+    info.name = input;
+    info.picture.picturesReadable = true;
+  }
+  // A still the description found unreadable is still handed to its
+  // reader, which says why it cannot read it.
+  if (info.kind == ConForm::kKindImage) info.picture.picturesReadable = true;
+  if (info.kind != ConForm::kKindImage && !IsSoundOutput(output) &&
+      frame > info.picture.frameCount)
+    return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
+  ConForm::UniFile uni;
+  ImgBasic::Qimg image;
+  try {
+    ConForm::UniOpen(&uni, &info);
+    if (IsSoundOutput(output) || (!frameGiven && IsMovieOutput(output))) {
+      WriteStream(&uni, info, output, options);
+    } else {
+      ConForm::UniImgLoad(&uni, &image, static_cast<int32_t>(frame), 0);
+      Prepare(&image, options);
+      ConForm::ImgSave(output, &image, Basic::K_AUTO);
+    }
+    ConForm::UniClose(&uni);
+  } catch (const Errors::EMon&) {
+    const std::string text = LibraryError();
+    try {
+      ConForm::UniClose(&uni);
+    } catch (const Errors::EMon&) {
+    }
+    ImgBasic::ImgFree(&image);
+    return Fail(text);
   }
   ImgBasic::ImgFree(&image);
   return 0;
 }
 
 int Run(int argc, char** argv) {
-  long width = 0, height = 0, bits = 0, dither = 0;
+  FrameOptions o;
+  long& width = o.width;
+  long& height = o.height;
+  long& bits = o.bits;
+  long& dither = o.dither;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
     const std::string opt = argv[i];
@@ -156,7 +284,7 @@ int Run(int argc, char** argv) {
   if (left != 2 && left != 3) return Usage();
   long frame = 1;
   if (left == 3 && !ParseInt(argv[i + 2], 1, INT32_MAX, &frame)) return Usage();
-  return Convert(argv[i], argv[i + 1], frame, width, height, bits, dither);
+  return Convert(argv[i], argv[i + 1], frame, left == 3, o);
 }
 
 }  // namespace
