@@ -795,3 +795,42 @@ TEST(AviRead, FrameZeroIsTheNextAndTheLastOneIsNotReadAgain) {
   AviClose(&h);
   UseCodec("cvid");
 }
+
+TEST(AviMvi, TheMultiFrameLayerWritesAndReadsAvi) {
+  UseCodec("MJPG");
+  const std::string file = Path("mvi.avi");
+  ConForm::MviFile mvi;
+  ConForm::MviCreate(&mvi, file, 8, 2, 3);
+  ConForm::MviSetAviCustomInfo(&mvi, "IART", "The artist");
+  SndBasic::SndRec tone = Tone(1500, 8000);
+  for (int32_t i = 0; i < 3; i++) {
+    ImgBasic::Qimg img;
+    fmttest::ToQimg(Smooth(32, 16, i), 24, &img);
+    ConForm::MviImgSave(&mvi, &img);
+    ImgBasic::ImgFree(&img);
+    ConForm::MviSndSave(&mvi, &tone);
+  }
+  EXPECT_EQ(3, ConForm::MviFrameCount(&mvi));
+  EXPECT_EQ(4500, ConForm::MviSamplePos(&mvi));
+  ConForm::MviClose(&mvi);
+  ConForm::MviOpen(&mvi, file, Basic::K_AUTO, nullptr, nullptr);
+  EXPECT_TRUE(mvi.hasSound);
+  EXPECT_EQ(32, ConForm::MviWidth(&mvi));
+  EXPECT_EQ(24, ConForm::MviBitsPerPixel(&mvi));
+  EXPECT_DOUBLE_EQ(8.0, ConForm::MviFps(&mvi));
+  ImgBasic::Qimg img;
+  ConForm::MviImgLoad(&mvi, &img, 2, 0, nullptr);
+  EXPECT_GT(Psnr(Smooth(32, 16, 1), fmttest::FromQimg(img)), 22);
+  ImgBasic::ImgFree(&img);
+  SndBasic::SndRec s;
+  ConForm::MviSndLoad(&mvi, &s, 1500, 1500, 0);
+  ASSERT_EQ(1500, s.frames);
+  EXPECT_EQ(0, std::memcmp(s.data, tone.data, 3000));
+  SndBasic::SndFree(s);
+  std::string text;
+  AviGetCustomInfo(static_cast<AviFileRec*>(mvi.handle), "IART", &text);
+  EXPECT_EQ("The artist", text);
+  ConForm::MviClose(&mvi);
+  SndBasic::SndFree(tone);
+  UseCodec("cvid");
+}

@@ -77,4 +77,22 @@ TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
   EXPECT_EQ(Probe(dir.File("one.flc"), "nb_read_frames"), "2");
 }
 
+TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  const std::string clip = dir.File("clip.avi");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+                  "sine=sample_rate=11025 -t 1 -c:v msvideo1 -c:a pcm_s16le " + clip), 0);
+  // One frame of it as a still, and every frame (and the sound) into an AVI
+  // with the current codec (Cinepak at start).
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("third.bmp") + " 3"), 0);
+  EXPECT_EQ(Probe(dir.File("third.bmp"), "width,height"), "64,48");
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.avi")), 0);
+  const std::string probe = Probe(dir.File("o.avi"), "codec_name,width,height,nb_read_frames");
+  EXPECT_EQ(probe.substr(0, probe.find('\n')), "cinepak,64,48,10");
+  EXPECT_NE(probe.find("\npcm_s16le"), std::string::npos) << probe;
+}
+
 }  // namespace

@@ -111,7 +111,8 @@ int32_t OutputFormat(const std::string& output) {
 
 bool IsMovieOutput(const std::string& output) {
   const int32_t id = OutputFormat(output);
-  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG;
+  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
+         id == ConForm::kFmtAVI;
 }
 
 bool IsSoundOutput(const std::string& output) {
@@ -165,7 +166,7 @@ void WriteSound(ConForm::UniFile* uni, const ConForm::UniInfoRec& info, ConForm:
 }
 
 // Every frame of the source into a movie or animation file (FLIC, KWB,
-// MPEG), and the sound too where the output holds it; or only the sound into
+// MPEG, AVI with the current codec), and the sound too where the output holds it; or only the sound into
 // a sound file.
 void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
                  const std::string& output, const FrameOptions& o) {
@@ -185,7 +186,8 @@ void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
         ConForm::MviImgSave(&out, &image);
       }
     }
-    const bool takesSound = id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG || !pictures;
+    const bool takesSound = id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
+                            id == ConForm::kFmtAVI || !pictures;
     if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
       WriteSound(uni, info, &out, id);
   } catch (const Errors::EMon&) {
