@@ -27,13 +27,20 @@ int32_t openCount = 0;
 bool fileLayerInit = false;
 int32_t unitUsers = 0;
 
-// Codec registry.
-std::vector<AviCodecRec> codecs;  // aviCodecsNum entries and the end record
+// Codec registry. Built on first use: the library's start may run before
+// this unit's own objects would be constructed.
+struct Registry {
+  std::vector<AviCodecRec> codecs;  // aviCodecsNum entries and the end record
+  AviCodecRec current;
+  AVICOMPRESSOPTIONS options;
+  std::vector<uint8_t> optionParams;
+};
+Registry& R() {
+  static Registry r;
+  return r;
+}
 bool codecsBuilt = false;
-AviCodecRec current;
 bool currentUncompressed = false;
-AVICOMPRESSOPTIONS options;
-std::vector<uint8_t> optionParams;
 
 HRESULT Release_(AviFileRec* h);
 
@@ -307,7 +314,7 @@ void AviCodecIsEncoder_(uint32_t fourCC, bool* isEncoder) {
 // ---- the list ------------------------------------------------------------------------------
 
 void AviCodecsRecFree() {
-  codecs.clear();
+  R().codecs.clear();
   codecsBuilt = false;
 }
 
@@ -315,7 +322,7 @@ void AviCodecsInit() {
   Errors::Monitored("FF_AVI.AviCodecsInit", [&] {
     AviCodecsRecFree();
     ICINFO info;
-    for (int32_t i = 0; ICInfo(ICTYPE_VIDEO, i, &info) && codecs.size() < 254; i++) {
+    for (int32_t i = 0; ICInfo(ICTYPE_VIDEO, i, &info) && R().codecs.size() < 254; i++) {
       Errors::TraceWriteLine("AVI Codec Info: " + FFBasic::FourCCToStr(info.fccHandler));
       HIC ic = OpenQuery(info.fccHandler);
       if (ic == nullptr) continue;
@@ -325,7 +332,7 @@ void AviCodecsInit() {
         continue;
       }
       AviCodecRec r;
-      r.id = static_cast<int32_t>(codecs.size()) + 1;
+      r.id = static_cast<int32_t>(R().codecs.size()) + 1;
       r.fourCC = info.fccHandler;
       r.codecHandle = reinterpret_cast<intptr_t>(ic);
       r.name = std::string(got.szName).substr(0, 16);
@@ -344,17 +351,17 @@ void AviCodecsInit() {
         ICGetState_(r.fourCC, r.state.data(), r.stateSize);
       }
       ICClose(ic);
-      codecs.push_back(std::move(r));
+      R().codecs.push_back(std::move(r));
     }
     AviCodecRec u;
-    u.id = static_cast<int32_t>(codecs.size());
+    u.id = static_cast<int32_t>(R().codecs.size());
     u.fourCC = Fcc("DIB ");
     u.name = "Uncompressed";
     u.description = "Full Frames, Uncompressed";
     u.keyFrameRate = 1;
     u.isEncoder = true;
-    codecs.push_back(u);
-    codecs.push_back(AviCodecRec{});
+    R().codecs.push_back(u);
+    R().codecs.push_back(AviCodecRec{});
     codecsBuilt = true;
   });
 }
@@ -363,34 +370,34 @@ int32_t AviCodecsList(const AviCodecRec** list, int32_t width, int32_t height, i
   int32_t count = 0;
   Errors::Monitored("FF_AVI.AviCodecsList", [&] {
     if (!codecsBuilt) AviCodecsInit();
-    count = static_cast<int32_t>(codecs.size()) - 1;
+    count = static_cast<int32_t>(R().codecs.size()) - 1;
     if (width > 0 && height > 0 && bits > 0)
       for (int32_t i = 0; i < count; i++) {
-        AviCodecRec& r = codecs[static_cast<size_t>(i)];
+        AviCodecRec& r = R().codecs[static_cast<size_t>(i)];
         const bool ok =
             AviCodecCheck_(r.fourCC, width, height, &r.outBits, &r.outHeight, &r.outWidth, bits);
         r.compatible = ok && r.isEncoder;
       }
   });
-  *list = codecs.empty() ? nullptr : codecs.data();
+  *list = R().codecs.empty() ? nullptr : R().codecs.data();
   return count;
 }
 
 int32_t AviCodecIndex(uint32_t fourCC) {
   if (!codecsBuilt) return -1;
-  for (size_t i = 0; i + 1 < codecs.size(); i++)
-    if (codecs[i].fourCC == fourCC) return static_cast<int32_t>(i);
+  for (size_t i = 0; i + 1 < R().codecs.size(); i++)
+    if (R().codecs[i].fourCC == fourCC) return static_cast<int32_t>(i);
   return -1;
 }
 
-void AviGetCurCodec(AviCodecRec* settings) { *settings = current; }
+void AviGetCurCodec(AviCodecRec* settings) { *settings = R().current; }
 
 void AviSetCurCodec(AviCodecRec* settings) {
   Errors::TraceScope t("FF_AVI.AviSetCurCodec");
   const int32_t i = AviCodecIndex(settings->fourCC);
-  if (i >= 0) *settings = codecs[static_cast<size_t>(i)];
-  current = *settings;
-  currentUncompressed = AVIChk4FullFrames_(current.fourCC);
+  if (i >= 0) *settings = R().codecs[static_cast<size_t>(i)];
+  R().current = *settings;
+  currentUncompressed = AVIChk4FullFrames_(R().current.fourCC);
 }
 
 void AviCodecRecByFCC(AviCodecRec* settings, uint32_t fourCC) {
@@ -398,7 +405,7 @@ void AviCodecRecByFCC(AviCodecRec* settings, uint32_t fourCC) {
   *settings = AviCodecRec{};
   const int32_t i = AviCodecIndex(fourCC);
   if (i >= 0) {
-    *settings = codecs[static_cast<size_t>(i)];
+    *settings = R().codecs[static_cast<size_t>(i)];
   } else {
     settings->fourCC = fourCC;
     if (HIC ic = OpenQuery(fourCC)) {
@@ -419,7 +426,7 @@ template <class Field>
 void SetInBoth(AviCodecRec* settings, Field field, int32_t value) {
   settings->*field = value;
   const int32_t i = AviCodecIndex(settings->fourCC);
-  if (i >= 0) codecs[static_cast<size_t>(i)].*field = value;
+  if (i >= 0) R().codecs[static_cast<size_t>(i)].*field = value;
 }
 }  // namespace
 
@@ -429,52 +436,52 @@ void AviCodecSetDataRate(AviCodecRec* s, int32_t v) { SetInBoth(s, &AviCodecRec:
 
 void AviMakeCmpsOptions_() {
   Errors::TraceScope t("FF_AVI.AviMakeCmpsOptions_");
-  optionParams.clear();
-  options = AVICOMPRESSOPTIONS{};
-  options.fccType = streamtypeVIDEO;
-  options.fccHandler = current.fourCC;
-  options.dwKeyFrameEvery = static_cast<uint32_t>(std::max(current.keyFrameRate, 0));
-  options.dwQuality = static_cast<uint32_t>(std::clamp(current.quality, 0, 100) * 100);
-  options.dwBytesPerSecond =
-      static_cast<uint32_t>(std::clamp<int64_t>(int64_t{current.dataRate} * 1024, 0, UINT32_MAX));
-  options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
+  R().optionParams.clear();
+  R().options = AVICOMPRESSOPTIONS{};
+  R().options.fccType = streamtypeVIDEO;
+  R().options.fccHandler = R().current.fourCC;
+  R().options.dwKeyFrameEvery = static_cast<uint32_t>(std::max(R().current.keyFrameRate, 0));
+  R().options.dwQuality = static_cast<uint32_t>(std::clamp(R().current.quality, 0, 100) * 100);
+  R().options.dwBytesPerSecond =
+      static_cast<uint32_t>(std::clamp<int64_t>(int64_t{R().current.dataRate} * 1024, 0, UINT32_MAX));
+  R().options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
   if (!currentUncompressed) {
-    if (current.stateSize > 0 && current.state.size() >= static_cast<size_t>(current.stateSize)) {
-      optionParams.assign(current.state.begin(), current.state.begin() + current.stateSize);
+    if (R().current.stateSize > 0 && R().current.state.size() >= static_cast<size_t>(R().current.stateSize)) {
+      R().optionParams.assign(R().current.state.begin(), R().current.state.begin() + R().current.stateSize);
     } else {
-      const int32_t n = ICGetStateSize_(current.fourCC);
+      const int32_t n = ICGetStateSize_(R().current.fourCC);
       if (n > 0) {
-        optionParams.resize(static_cast<size_t>(n));
-        ICGetState_(current.fourCC, optionParams.data(), n);
+        R().optionParams.resize(static_cast<size_t>(n));
+        ICGetState_(R().current.fourCC, R().optionParams.data(), n);
       }
     }
   }
-  options.lpParms = optionParams.empty() ? nullptr : optionParams.data();
-  options.cbParms = static_cast<uint32_t>(optionParams.size());
-  if (options.dwBytesPerSecond > 0 && !AVIChk4MRLE_(current.fourCC))
-    options.dwFlags |= AVICOMPRESSF_DATARATE;
+  R().options.lpParms = R().optionParams.empty() ? nullptr : R().optionParams.data();
+  R().options.cbParms = static_cast<uint32_t>(R().optionParams.size());
+  if (R().options.dwBytesPerSecond > 0 && !AVIChk4MRLE_(R().current.fourCC))
+    R().options.dwFlags |= AVICOMPRESSF_DATARATE;
 }
 
-const AVICOMPRESSOPTIONS& AviCmpsOptions() { return options; }
+const AVICOMPRESSOPTIONS& AviCmpsOptions() { return R().options; }
 
-int32_t AviGetCmpsBitCount() { return current.outBits; }
+int32_t AviGetCmpsBitCount() { return R().current.outBits; }
 
 void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
   Errors::Monitored("FF_AVI.AviSetVC_", [&] {
     if (currentUncompressed) {
-      current.outBits = bits;
-      current.outWidth = width;
-      current.outHeight = height;
+      R().current.outBits = bits;
+      R().current.outWidth = width;
+      R().current.outHeight = height;
     } else {
       int32_t ob = 0, oh = 0, ow = 0;
-      if (!AviCodecCheck_(current.fourCC, width, height, &ob, &oh, &ow, AviDepthToCodec(bits)) ||
-          !AviCodecCanEncodeEx_(current.fourCC, ow, oh, AviDepthToCodec(ob))) {
+      if (!AviCodecCheck_(R().current.fourCC, width, height, &ob, &oh, &ow, AviDepthToCodec(bits)) ||
+          !AviCodecCanEncodeEx_(R().current.fourCC, ow, oh, AviDepthToCodec(ob))) {
         ErrSet(Errors::kClsAvi, 7, __LINE__);
         return;
       }
-      current.outWidth = ow;
-      current.outHeight = oh;
-      current.outBits = AviDepthFromCodec(ob);
+      R().current.outWidth = ow;
+      R().current.outHeight = oh;
+      R().current.outBits = AviDepthFromCodec(ob);
     }
     AviMakeCmpsOptions_();
   });
@@ -1236,16 +1243,16 @@ void AviUnitInit() {
   if (unitUsers++ > 0) return;
   AVIFileInit();
   fileLayerInit = true;
-  AviCodecRecByFCC(&current, Fcc("cvid"));
-  current.outBits = 24;
+  AviCodecRecByFCC(&R().current, Fcc("cvid"));
+  R().current.outBits = 24;
   currentUncompressed = false;
 }
 
 void AviUnitDone() {
   Errors::TraceScope t("FF_AVI.AviUnitDone");
   if (unitUsers <= 0 || --unitUsers > 0) return;
-  optionParams.clear();
-  options = AVICOMPRESSOPTIONS{};
+  R().optionParams.clear();
+  R().options = AVICOMPRESSOPTIONS{};
   if (fileLayerInit) AVIFileExit();
   fileLayerInit = false;
   AviCodecsRecFree();

@@ -221,6 +221,8 @@ TEST(AviCodecs, NamesOfVideoAndSound) {
 }
 
 TEST(AviCodecs, CompressionOptionsFollowTheSettings) {
+  const AviCodecRec* list = nullptr;
+  AviCodecsList(&list, 0, 0, 0);
   UseCodec("MJPG");
   AviCodecRec cur;
   AviGetCurCodec(&cur);
@@ -247,8 +249,6 @@ TEST(AviCodecs, CompressionOptionsFollowTheSettings) {
   AviMakeCmpsOptions_();
   EXPECT_EQ(12u, AviCmpsOptions().dwFlags);
   // The list entry took the setters' values.
-  const AviCodecRec* list = nullptr;
-  AviCodecsList(&list, 0, 0, 0);
   EXPECT_EQ(60, list[AviCodecIndex(F("MJPG"))].quality);
 }
 
