@@ -166,28 +166,31 @@ void WriteSound(ConForm::UniFile* uni, const ConForm::UniInfoRec& info, ConForm:
 }
 
 // Every frame of the source into a movie or animation file (FLIC, KWB,
-// MPEG, AVI with the current codec), and the sound too where the output holds it; or only the sound into
-// a sound file.
+// MPEG, AVI with the current codec), and the sound too where the output
+// holds it; or only the sound into a sound file.
 void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
-                 const std::string& output, const FrameOptions& o) {
+                 const std::string& output, const FrameOptions& o, int32_t first,
+                 int32_t last) {
   const int32_t id = OutputFormat(output);
   const bool pictures = !IsSoundOutput(output);
   ConForm::MviFile out;
   double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
   if (id == ConForm::kFmtMPEG) fps = FF_MPG::MpgStdFrameRate(fps);
-  const int32_t frames = std::max(1, info.picture.frameCount);
   ImgBasic::Qimg image;
   try {
-    ConForm::MviCreate(&out, output, fps, 1, pictures ? frames : 0);
+    ConForm::MviCreate(&out, output, fps, 1, pictures ? last - first + 1 : 0);
     if (pictures) {
-      for (int32_t n = 1; n <= frames; n++) {
-        ConForm::UniImgLoad(uni, &image, n, n > 1 ? 1 : 0);
+      for (int32_t n = first; n <= last; n++) {
+        ConForm::UniImgLoad(uni, &image, n, n > first ? 1 : 0);
         Prepare(&image, o);
         ConForm::MviImgSave(&out, &image);
       }
     }
-    const bool takesSound = id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
-                            id == ConForm::kFmtAVI || !pictures;
+    // The sound goes along when the whole source is written.
+    const bool whole = first == 1 && last == std::max(1, info.picture.frameCount);
+    const bool takesSound =
+        !pictures || (whole && (id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
+                                id == ConForm::kFmtAVI));
     if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
       WriteSound(uni, info, &out, id);
   } catch (const Errors::EMon&) {
@@ -229,8 +232,11 @@ int Convert(const std::string& input, const std::string& output, long frame,
   ImgBasic::Qimg image;
   try {
     ConForm::UniOpen(&uni, &info);
-    if (IsSoundOutput(output) || (!frameGiven && IsMovieOutput(output))) {
-      WriteStream(&uni, info, output, options);
+    if (IsSoundOutput(output) || IsMovieOutput(output)) {
+      // Without a frame number every frame goes; with one, that frame alone.
+      const int32_t all = std::max(1, info.picture.frameCount);
+      const int32_t n = static_cast<int32_t>(frame);
+      WriteStream(&uni, info, output, options, frameGiven ? n : 1, frameGiven ? n : all);
     } else {
       ConForm::UniImgLoad(&uni, &image, static_cast<int32_t>(frame), 0);
       Prepare(&image, options);
