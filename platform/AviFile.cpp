@@ -752,18 +752,26 @@ HRESULT AVIFileGetStream(PAVIFILE f, PAVISTREAM* stream, uint32_t type, int32_t 
   return AVIERR_NODATA;
 }
 
+namespace {
+
+// A block handed out the way the layer's read calls do: with dest null the
+// size only, else the whole block when *size has room for it.
+HRESULT CopyOut(const std::vector<uint8_t>& block, void* dest, int32_t* size) {
+  const int32_t n = static_cast<int32_t>(block.size());
+  if (dest != nullptr) {
+    if (*size < n) return AVIERR_BUFFERTOOSMALL;
+    std::memcpy(dest, block.data(), static_cast<size_t>(n));
+  }
+  *size = n;
+  return AVIERR_OK;
+}
+
+}  // namespace
+
 HRESULT AVIFileReadData(PAVIFILE f, uint32_t ckid, void* data, int32_t* size) {
   if (f == nullptr || size == nullptr) return AVIERR_BADPARAM;
   if (ckid != ckidLIST || f->info.empty()) return AVIERR_NODATA;
-  const int32_t n = static_cast<int32_t>(f->info.size());
-  if (data == nullptr) {
-    *size = n;
-    return AVIERR_OK;
-  }
-  if (*size < n) return AVIERR_BUFFERTOOSMALL;
-  std::memcpy(data, f->info.data(), static_cast<size_t>(n));
-  *size = n;
-  return AVIERR_OK;
+  return CopyOut(f->info, data, size);
 }
 
 HRESULT AVIStreamInfo(PAVISTREAM s, AVISTREAMINFO* info, int32_t /*size*/) {
@@ -785,15 +793,7 @@ HRESULT AVIStreamReadFormat(PAVISTREAM s, int32_t /*position*/, void* format,
                             int32_t* size) {
   if (s == nullptr || size == nullptr) return AVIERR_BADPARAM;
   if (s->format.empty()) return AVIERR_NODATA;
-  const int32_t n = static_cast<int32_t>(s->format.size());
-  if (format == nullptr) {
-    *size = n;
-    return AVIERR_OK;
-  }
-  if (*size < n) return AVIERR_BUFFERTOOSMALL;
-  std::memcpy(format, s->format.data(), static_cast<size_t>(n));
-  *size = n;
-  return AVIERR_OK;
+  return CopyOut(s->format, format, size);
 }
 
 HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer,

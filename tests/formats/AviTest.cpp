@@ -118,8 +118,7 @@ std::vector<uint8_t> LoadAllSound(AviFileRec* h, int32_t chunk) {
     SndBasic::SndRec s;
     try {
       AviSndLoad(h, &s, pos, pos ? 1 : 0, chunk);
-    } catch (const Errors::EMon& e) {
-      if (getenv("AVI_DEBUG")) fprintf(stderr, "load at %d: %s %s\n", pos, e.what(), Errors::TraceCallPath().c_str());
+    } catch (const Errors::EMon&) {
       SndBasic::SndFree(s);
       break;
     }
