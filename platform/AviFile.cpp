@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/AviFileCore.h"
 #include "platform/AvSupport.h"
+#include "platform/AviFileCore.h"
 #include "platform/MmIo.h"
 
 extern "C" {
@@ -23,8 +23,8 @@ namespace AviFile {
 
 using AviCore::Chunk;
 using AviCore::Frame;
-using AviCore::VideoDecoder;
 using AviCore::PalChange;
+using AviCore::VideoDecoder;
 
 namespace {
 
@@ -58,8 +58,7 @@ bool ReadAt(MmIo::HMMIO h, int64_t pos, void* dest, int64_t bytes) {
 }
 
 // Reads the data of a chunk the file stands in, up to limit bytes.
-std::vector<uint8_t> ReadChunk(MmIo::HMMIO h, const MmIo::MMCKINFO& ck,
-                               int64_t limit, bool* ok) {
+std::vector<uint8_t> ReadChunk(MmIo::HMMIO h, const MmIo::MMCKINFO& ck, int64_t limit, bool* ok) {
   const int64_t n = std::min<int64_t>(ck.cksize, limit);
   std::vector<uint8_t> data(static_cast<size_t>(n));
   *ok = ReadAt(h, ck.dwDataOffset, data.data(), n);
@@ -104,8 +103,7 @@ bool ParseFile(AviFileObj* f) {
     MMCKINFO ck;
     while (mmioDescend(h, &ck, &riff, 0) == 0) {
       bool ok = true;
-      if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') &&
-          !haveHeader) {
+      if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !haveHeader) {
         haveHeader = true;
         MMCKINFO sub;
         while (mmioDescend(h, &sub, &ck, 0) == 0) {
@@ -113,8 +111,7 @@ bool ParseFile(AviFileObj* f) {
             const std::vector<uint8_t> d = ReadChunk(h, sub, 56, &ok);
             if (!ok || d.size() < 40) return false;
             f->avih.assign(d.begin(), d.end());
-          } else if (sub.ckid == FOURCC_LIST &&
-                     sub.fccType == mmioFOURCC('s', 't', 'r', 'l')) {
+          } else if (sub.ckid == FOURCC_LIST && sub.fccType == mmioFOURCC('s', 't', 'r', 'l')) {
             auto s = std::make_unique<AviStreamObj>();
             s->file = f;
             s->index = static_cast<int32_t>(f->streams.size());
@@ -157,12 +154,11 @@ bool ParseFile(AviFileObj* f) {
           }
           if (mmioAscend(h, &sub, 0) != 0) return false;
         }
-      } else if (ck.ckid == FOURCC_LIST &&
-                 ck.fccType == mmioFOURCC('I', 'N', 'F', 'O') && f->info.empty()) {
+      } else if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('I', 'N', 'F', 'O') &&
+                 f->info.empty()) {
         f->info = ReadChunk(h, ck, kMaxInfoBytes, &ok);
         if (!ok) return false;
-      } else if (ck.ckid == FOURCC_LIST &&
-                 ck.fccType == mmioFOURCC('m', 'o', 'v', 'i')) {
+      } else if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('m', 'o', 'v', 'i')) {
         if (moviBase < 0) moviBase = static_cast<int64_t>(ck.dwDataOffset);
         // Chunks, also inside "rec " lists.
         std::vector<MMCKINFO> parents{ck};
@@ -213,13 +209,11 @@ bool ParseFile(AviFileObj* f) {
     for (size_t i = 0; i + 16 <= index.size(); i += 16) {
       const uint32_t ckid = Rd32(&index[i]);
       const int32_t sn = StreamOfChunk(ckid);
-      if (sn < 0 || sn >= static_cast<int32_t>(f->streams.size()) ||
-          ChunkKind(ckid) == kKindPc)
+      if (sn < 0 || sn >= static_cast<int32_t>(f->streams.size()) || ChunkKind(ckid) == kKindPc)
         continue;
       AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
       size_t& k = seen[static_cast<size_t>(sn)];
-      if (k < s->chunks.size())
-        s->chunks[k].key = (Rd32(&index[i + 4]) & AVIIF_KEYFRAME) != 0;
+      if (k < s->chunks.size()) s->chunks[k].key = (Rd32(&index[i + 4]) & AVIIF_KEYFRAME) != 0;
       k++;
     }
   }
@@ -272,19 +266,19 @@ bool AviStreamObj::IsRawVideo() const {
   Gdi::BITMAPINFOHEADER bh;
   if (!Header(&bh)) return false;
   const uint32_t c = Upper(bh.biCompression);
-  const bool rawCode = bh.biCompression == 0 || bh.biCompression == 3 ||
-                       c == FourCC("DIB ") || c == FourCC("RAW ") || c == FourCC("RGB ");
-  return rawCode && (bh.biBitCount == 8 || bh.biBitCount == 16 ||
-                     bh.biBitCount == 24 || bh.biBitCount == 32);
+  const bool rawCode = bh.biCompression == 0 || bh.biCompression == 3 || c == FourCC("DIB ") ||
+                       c == FourCC("RAW ") || c == FourCC("RGB ");
+  return rawCode &&
+         (bh.biBitCount == 8 || bh.biBitCount == 16 || bh.biBitCount == 24 || bh.biBitCount == 32);
 }
 
 void AviStreamObj::PaletteAt(int32_t frame, uint8_t* bgr) const {
   std::memset(bgr, 0, 768);
   Gdi::BITMAPINFOHEADER bh;
   if (Header(&bh) && bh.biBitCount <= 8) {
-    const int64_t n = std::min<int64_t>(
-        {bh.biClrUsed ? static_cast<int64_t>(bh.biClrUsed) : 256, 256,
-         (static_cast<int64_t>(format.size()) - bh.biSize) / 4});
+    const int64_t n =
+        std::min<int64_t>({bh.biClrUsed ? static_cast<int64_t>(bh.biClrUsed) : 256, 256,
+                           (static_cast<int64_t>(format.size()) - bh.biSize) / 4});
     for (int64_t i = 0; i < n; i++) {
       const uint8_t* q = &format[static_cast<size_t>(bh.biSize + i * 4)];
       bgr[i * 3] = q[0];
@@ -420,8 +414,7 @@ bool VideoDecoder::Convert(Frame& out) {
   out.bits = bits;
   const int32_t bpp = (bits + 7) / 8;
   out.pixels.assign(static_cast<size_t>(width_) * height_ * bpp, 0);
-  const bool direct = (bits == 8) || (bits == 15 && fmt == AV_PIX_FMT_RGB555LE) ||
-                      (bits == 32);
+  const bool direct = (bits == 8) || (bits == 15 && fmt == AV_PIX_FMT_RGB555LE) || (bits == 32);
   if (direct) {
     for (int32_t y = 0; y < height_; y++)
       std::memcpy(out.pixels.data() + static_cast<size_t>(y) * width_ * bpp,
@@ -441,9 +434,8 @@ bool VideoDecoder::Convert(Frame& out) {
     }
     return true;
   }
-  sws_ = sws_getCachedContext(sws_, width_, height_, fmt, width_, height_,
-                              AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_ACCURATE_RND,
-                              nullptr, nullptr, nullptr);
+  sws_ = sws_getCachedContext(sws_, width_, height_, fmt, width_, height_, AV_PIX_FMT_BGR24,
+                              SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
   if (!sws_) return false;
   uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {width_ * 3, 0, 0, 0};
@@ -454,8 +446,8 @@ bool VideoDecoder::Step() {
   const int32_t count = static_cast<int32_t>(s_->chunks.size());
   for (int guard = 0; guard < count + 64; guard++) {
     // A chunk without data repeats the frame before it.
-    if (outPos_ < count && s_->chunks[static_cast<size_t>(outPos_)].size == 0 &&
-        curIndex_ >= 0 && curIndex_ == outPos_ - 1) {
+    if (outPos_ < count && s_->chunks[static_cast<size_t>(outPos_)].size == 0 && curIndex_ >= 0 &&
+        curIndex_ == outPos_ - 1) {
       curIndex_ = outPos_++;
       return true;
     }
@@ -468,8 +460,7 @@ bool VideoDecoder::Step() {
       return true;
     }
     if (r != AVERROR(EAGAIN)) return false;
-    while (sendPos_ < count && s_->chunks[static_cast<size_t>(sendPos_)].size == 0)
-      sendPos_++;
+    while (sendPos_ < count && s_->chunks[static_cast<size_t>(sendPos_)].size == 0) sendPos_++;
     if (sendPos_ >= count) {
       if (drained_) return false;
       drained_ = true;
@@ -548,21 +539,21 @@ struct Compressor {
   AVCodecID id;
   uint32_t flags;
   int32_t outBits;
-  int32_t keyRate;   // 0: no default
-  int32_t quality;   // 0..10000, -1: no default
-  bool round4;       // sizes in multiples of 4
-  bool dvSizes;      // only the DV frame sizes
+  int32_t keyRate;  // 0: no default
+  int32_t quality;  // 0..10000, -1: no default
+  bool round4;      // sizes in multiples of 4
+  bool dvSizes;     // only the DV frame sizes
 };
 
 const Compressor kCompressors[] = {
-    {FourCC("cvid"), "Cinepak", "Cinepak video", AV_CODEC_ID_CINEPAK, VIDCF_TEMPORAL,
-     24, 15, -1, true, false},
-    {FourCC("MSVC"), "Video 1", "Video 1 (MSVC)", AV_CODEC_ID_MSVIDEO1, VIDCF_TEMPORAL,
-     16, 15, -1, true, false},
-    {FourCC("MJPG"), "Motion JPEG", "Motion JPEG (MJPG)", AV_CODEC_ID_MJPEG,
-     VIDCF_QUALITY, 24, 0, 7500, false, false},
-    {FourCC("dvsd"), "DV", "DV video (dvsd), 720 x 480 or 720 x 576",
-     AV_CODEC_ID_DVVIDEO, 0, 24, 0, -1, false, true},
+    {FourCC("cvid"), "Cinepak", "Cinepak video", AV_CODEC_ID_CINEPAK, VIDCF_TEMPORAL, 24, 15, -1,
+     true, false},
+    {FourCC("MSVC"), "Video 1", "Video 1 (MSVC)", AV_CODEC_ID_MSVIDEO1, VIDCF_TEMPORAL, 16, 15, -1,
+     true, false},
+    {FourCC("MJPG"), "Motion JPEG", "Motion JPEG (MJPG)", AV_CODEC_ID_MJPEG, VIDCF_QUALITY, 24, 0,
+     7500, false, false},
+    {FourCC("dvsd"), "DV", "DV video (dvsd), 720 x 480 or 720 x 576", AV_CODEC_ID_DVVIDEO, 0, 24, 0,
+     -1, false, true},
 };
 
 bool Available(const Compressor& c) { return avcodec_find_encoder(c.id) != nullptr; }
@@ -587,8 +578,7 @@ bool InputUsable(const Gdi::BITMAPINFOHEADER& in) {
 
 bool DvSize(int32_t w, int32_t h) { return w == 720 && (h == 480 || h == 576); }
 
-bool OutputOf(const Compressor& c, const Gdi::BITMAPINFOHEADER& in,
-              Gdi::BITMAPINFOHEADER* out) {
+bool OutputOf(const Compressor& c, const Gdi::BITMAPINFOHEADER& in, Gdi::BITMAPINFOHEADER* out) {
   if (!InputUsable(in)) return false;
   int32_t w = in.biWidth, h = in.biHeight;
   if (c.round4) {
@@ -648,8 +638,7 @@ LRESULT ICClose(HIC ic) {
 }
 
 LRESULT ICGetInfo(HIC ic, ICINFO* info, int32_t size) {
-  if (ic == nullptr || info == nullptr || size < static_cast<int32_t>(sizeof(ICINFO)))
-    return 0;
+  if (ic == nullptr || info == nullptr || size < static_cast<int32_t>(sizeof(ICINFO))) return 0;
   for (int32_t i = 0; ICInfo(ICTYPE_VIDEO, i, info); i++)
     if (info->fccHandler == ic->c->fcc) return static_cast<LRESULT>(sizeof(ICINFO));
   return 0;
@@ -702,8 +691,7 @@ void AVIFileExit() {
   if (fileLayerUsers > 0) fileLayerUsers--;
 }
 
-HRESULT AVIFileOpen(PAVIFILE* file, const char* fileName, uint32_t mode,
-                    const void* /*handler*/) {
+HRESULT AVIFileOpen(PAVIFILE* file, const char* fileName, uint32_t mode, const void* /*handler*/) {
   if (file == nullptr || fileName == nullptr) return AVIERR_BADPARAM;
   *file = nullptr;
   auto f = std::make_unique<AviFileObj>();
@@ -789,8 +777,7 @@ int64_t AVIStreamDataBytes(PAVISTREAM s) {
   return s == nullptr || s->cumBytes.empty() ? 0 : s->cumBytes.back();
 }
 
-HRESULT AVIStreamReadFormat(PAVISTREAM s, int32_t /*position*/, void* format,
-                            int32_t* size) {
+HRESULT AVIStreamReadFormat(PAVISTREAM s, int32_t /*position*/, void* format, int32_t* size) {
   if (s == nullptr || size == nullptr) return AVIERR_BADPARAM;
   if (s->format.empty()) return AVIERR_NODATA;
   return CopyOut(s->format, format, size);
@@ -805,8 +792,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
     return AVIERR_BADPARAM;
   const int64_t length = s->Length();
   if (start >= length) return AVIERR_NODATA;
-  const int64_t wanted = samples < 0 ? length - start
-                                     : std::min<int64_t>(samples, length - start);
+  const int64_t wanted = samples < 0 ? length - start : std::min<int64_t>(samples, length - start);
   auto* out = static_cast<uint8_t*>(buffer);
   int64_t done = 0, bytes = 0;
   if (s->info.dwSampleSize > 0) {
@@ -820,8 +806,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
     while (pos < end && ci < s->chunks.size()) {
       const int64_t inChunk = pos - s->cumBytes[ci];
       const int64_t take = std::min<int64_t>(s->chunks[ci].size - inChunk, end - pos);
-      if (take > 0 &&
-          !ReadAt(s->file->mmio, s->chunks[ci].offset + inChunk, out + bytes, take))
+      if (take > 0 && !ReadAt(s->file->mmio, s->chunks[ci].offset + inChunk, out + bytes, take))
         return AVIERR_FILEREAD;
       bytes += std::max<int64_t>(take, 0);
       pos += std::max<int64_t>(take, 0);
@@ -883,8 +868,8 @@ const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) 
   p += palBytes;
   const int64_t rowBytes = static_cast<int64_t>(fr.width) * ((fr.bits + 7) / 8);
   for (int32_t y = 0; y < fr.height; y++)
-    std::memcpy(p + (fr.height - 1 - y) * stride,
-                fr.pixels.data() + y * rowBytes, static_cast<size_t>(rowBytes));
+    std::memcpy(p + (fr.height - 1 - y) * stride, fr.pixels.data() + y * rowBytes,
+                static_cast<size_t>(rowBytes));
   if (bytes) *bytes = total;
   return g->dib.data();
 }
@@ -946,9 +931,10 @@ std::vector<uint8_t> HeaderLists(AviFileObj* f) {
   if (video && video->info.dwRate > 0)
     seconds = static_cast<double>(video->chunks.size()) * video->info.dwScale / video->info.dwRate;
   std::vector<uint8_t> avih;
-  Put32(avih, video && video->info.dwRate > 0
-                  ? static_cast<uint32_t>(std::llround(1e6 * video->info.dwScale / video->info.dwRate))
-                  : 0);
+  Put32(avih,
+        video && video->info.dwRate > 0
+            ? static_cast<uint32_t>(std::llround(1e6 * video->info.dwScale / video->info.dwRate))
+            : 0);
   Put32(avih, seconds > 0 ? static_cast<uint32_t>(std::min(4e9, dataBytes / seconds)) : 0);
   Put32(avih, 0);
   Put32(avih, 0x10 | 0x100);  // has index, interleaved
@@ -1004,8 +990,7 @@ bool StartData(AviFileObj* f) {
   return true;
 }
 
-HRESULT Append(AviStreamObj* s, uint32_t ckid, const uint8_t* data, int64_t size,
-               uint32_t flags) {
+HRESULT Append(AviStreamObj* s, uint32_t ckid, const uint8_t* data, int64_t size, uint32_t flags) {
   AviFileObj* f = s->file;
   if (f->failed) return AVIERR_FILEWRITE;
   if (size < 0 || f->writePos + size + 8 + 16 * (f->index.size() + 1) > kMaxWriteBytes)
@@ -1046,7 +1031,8 @@ HRESULT Finish(AviFileObj* f) {
     Put32(idx, static_cast<uint32_t>(e.offset - (f->moviPos + 8)));
     Put32(idx, e.size);
   }
-  if (fseeko(f->out, moviEnd, SEEK_SET) != 0 || !WriteAll(f->out, idx.data(), static_cast<int64_t>(idx.size())))
+  if (fseeko(f->out, moviEnd, SEEK_SET) != 0 ||
+      !WriteAll(f->out, idx.data(), static_cast<int64_t>(idx.size())))
     return AVIERR_FILEWRITE;
   const int64_t fileEnd = moviEnd + static_cast<int64_t>(idx.size());
   std::vector<uint8_t> head;
@@ -1064,7 +1050,8 @@ HRESULT Finish(AviFileObj* f) {
   }
   Put32(head, ckidLIST);
   Put32(head, static_cast<uint32_t>(moviEnd - f->moviPos - 8));
-  if (fseeko(f->out, 0, SEEK_SET) != 0 || !WriteAll(f->out, head.data(), static_cast<int64_t>(head.size())))
+  if (fseeko(f->out, 0, SEEK_SET) != 0 ||
+      !WriteAll(f->out, head.data(), static_cast<int64_t>(head.size())))
     return AVIERR_FILEWRITE;
   return std::fflush(f->out) == 0 ? AVIERR_OK : AVIERR_FILEWRITE;
 }
@@ -1077,8 +1064,7 @@ HRESULT Encode(AviStreamObj* cs, AVFrame* frame) {
     const int r = avcodec_receive_packet(cs->enc, cs->pkt);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return AVIERR_OK;
     if (r < 0) return AVIERR_COMPRESSOR;
-    const HRESULT hr = Append(target, ChunkId(target->index, "dc"), cs->pkt->data,
-                              cs->pkt->size,
+    const HRESULT hr = Append(target, ChunkId(target->index, "dc"), cs->pkt->data, cs->pkt->size,
                               (cs->pkt->flags & AV_PKT_FLAG_KEY) ? AVIIF_KEYFRAME : 0);
     av_packet_unref(cs->pkt);
     if (hr != AVIERR_OK) return hr;
@@ -1134,11 +1120,9 @@ HRESULT AVIFileWriteData(PAVIFILE f, uint32_t ckid, const void* data, int32_t si
 }
 
 HRESULT AVIFileCreateStream(PAVIFILE f, PAVISTREAM* stream, const AVISTREAMINFO* info) {
-  if (f == nullptr || stream == nullptr || info == nullptr || !f->writing)
-    return AVIERR_BADPARAM;
+  if (f == nullptr || stream == nullptr || info == nullptr || !f->writing) return AVIERR_BADPARAM;
   *stream = nullptr;
-  if (info->fccType != streamtypeVIDEO && info->fccType != streamtypeAUDIO)
-    return AVIERR_BADFORMAT;
+  if (info->fccType != streamtypeVIDEO && info->fccType != streamtypeAUDIO) return AVIERR_BADFORMAT;
   if (f->streams.size() >= 8) return AVIERR_UNSUPPORTED;
   if (info->dwRate == 0 || info->dwScale == 0) return AVIERR_BADFORMAT;
   auto s = std::make_unique<AviStreamObj>();
@@ -1161,8 +1145,8 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
     return AVIERR_BADPARAM;
   *compressed = nullptr;
   const uint32_t u = Upper(options->fccHandler);
-  const bool raw = options->fccHandler == 0 || u == FourCC("DIB ") ||
-                   u == FourCC("RAW ") || u == FourCC("RGB ");
+  const bool raw =
+      options->fccHandler == 0 || u == FourCC("DIB ") || u == FourCC("RAW ") || u == FourCC("RGB ");
   if (!raw && FindCompressor(options->fccHandler) == nullptr) return AVIERR_NOCOMPRESSOR;
   auto s = std::make_unique<AviStreamObj>();
   s->file = source->file;
@@ -1182,11 +1166,16 @@ namespace {
 
 AVPixelFormat InputPixFmt(int32_t bits) {
   switch (bits) {
-    case 8: return AV_PIX_FMT_PAL8;
-    case 16: return AV_PIX_FMT_RGB555LE;
-    case 24: return AV_PIX_FMT_BGR24;
-    case 32: return AV_PIX_FMT_BGR0;
-    default: return AV_PIX_FMT_NONE;
+    case 8:
+      return AV_PIX_FMT_PAL8;
+    case 16:
+      return AV_PIX_FMT_RGB555LE;
+    case 24:
+      return AV_PIX_FMT_BGR24;
+    case 32:
+      return AV_PIX_FMT_BGR0;
+    default:
+      return AV_PIX_FMT_NONE;
   }
 }
 
@@ -1200,9 +1189,15 @@ HRESULT OpenEncoder(AviStreamObj* cs, const Gdi::BITMAPINFOHEADER& in) {
                 static_cast<int>(std::min<uint32_t>(si.dwRate, INT32_MAX))};
   AVPixelFormat fmt = AV_PIX_FMT_BGR24;
   switch (c->id) {
-    case AV_CODEC_ID_CINEPAK: fmt = AV_PIX_FMT_RGB24; break;
-    case AV_CODEC_ID_MSVIDEO1: fmt = AV_PIX_FMT_RGB555LE; break;
-    case AV_CODEC_ID_MJPEG: fmt = AV_PIX_FMT_YUVJ420P; break;
+    case AV_CODEC_ID_CINEPAK:
+      fmt = AV_PIX_FMT_RGB24;
+      break;
+    case AV_CODEC_ID_MSVIDEO1:
+      fmt = AV_PIX_FMT_RGB555LE;
+      break;
+    case AV_CODEC_ID_MJPEG:
+      fmt = AV_PIX_FMT_YUVJ420P;
+      break;
     default: {
       // DV has one frame rate for each of its sizes.
       const double fps = static_cast<double>(si.dwRate) / si.dwScale;
@@ -1263,9 +1258,9 @@ HRESULT OpenEncoder(AviStreamObj* cs, const Gdi::BITMAPINFOHEADER& in) {
 // 8-bit frames; uncompressed frames get it as a palette change chunk.
 HRESULT ChangePalette(AviStreamObj* s, const uint8_t* p, int32_t size) {
   const Gdi::BITMAPINFOHEADER in = Gdi::ReadBitmapInfoHeader(p);
-  if (s->compressedOver == nullptr || s->input.biBitCount != 8 ||
-      in.biWidth != s->input.biWidth || in.biHeight != s->input.biHeight ||
-      in.biBitCount != 8 || size < Gdi::kBitmapInfoHeaderSize + 1024)
+  if (s->compressedOver == nullptr || s->input.biBitCount != 8 || in.biWidth != s->input.biWidth ||
+      in.biHeight != s->input.biHeight || in.biBitCount != 8 ||
+      size < Gdi::kBitmapInfoHeaderSize + 1024)
     return AVIERR_UNSUPPORTED;
   std::vector<uint8_t> pc(4 + 1024, 0);  // first entry 0, 256 entries, flags 0
   for (int i = 0; i < 256; i++) {
@@ -1278,8 +1273,8 @@ HRESULT ChangePalette(AviStreamObj* s, const uint8_t* p, int32_t size) {
   }
   if (!s->passThrough) return AVIERR_OK;
   AviStreamObj* t = s->compressedOver;
-  const HRESULT hr = Append(t, ChunkId(t->index, "pc"), pc.data(),
-                            static_cast<int64_t>(pc.size()), 0);
+  const HRESULT hr =
+      Append(t, ChunkId(t->index, "pc"), pc.data(), static_cast<int64_t>(pc.size()), 0);
   if (hr == AVIERR_OK) {
     // Append counted it as a frame: it is a palette change before the next.
     const AviCore::Chunk c = t->chunks.back();
@@ -1292,8 +1287,7 @@ HRESULT ChangePalette(AviStreamObj* s, const uint8_t* p, int32_t size) {
 
 }  // namespace
 
-HRESULT AVIStreamSetFormat(PAVISTREAM s, int32_t /*position*/, const void* format,
-                           int32_t size) {
+HRESULT AVIStreamSetFormat(PAVISTREAM s, int32_t /*position*/, const void* format, int32_t size) {
   if (s == nullptr || format == nullptr || size < 16 || !s->writing) return AVIERR_BADPARAM;
   const auto* p = static_cast<const uint8_t*>(format);
   if (s->formatSet) return ChangePalette(s, p, size);
@@ -1358,18 +1352,18 @@ HRESULT AVIStreamWrite(PAVISTREAM s, int32_t /*start*/, int32_t samples, const v
   if (bufferSize < stride * in.biHeight) return AVIERR_BADSIZE;
   HRESULT hr;
   if (s->passThrough) {
-    hr = Append(s->compressedOver, ChunkId(s->compressedOver->index, "db"), p,
-                stride * in.biHeight, AVIIF_KEYFRAME);
+    hr = Append(s->compressedOver, ChunkId(s->compressedOver->index, "db"), p, stride * in.biHeight,
+                AVIIF_KEYFRAME);
   } else {
     AVFrame* fr = s->encFrame;
     if (av_frame_make_writable(fr) < 0) return AVIERR_MEMORY;
     // Rounded sizes leave a border of black beyond the picture.
     for (int plane = 0; plane < 4 && fr->data[plane]; plane++) {
       const int rows = plane == 0 ? fr->height : AV_CEIL_RSHIFT(fr->height, 1);
-      std::memset(fr->data[plane], plane == 0 || fr->format == AV_PIX_FMT_RGB24 ||
-                                           fr->format == AV_PIX_FMT_RGB555LE
-                                       ? 0
-                                       : 128,
+      std::memset(fr->data[plane],
+                  plane == 0 || fr->format == AV_PIX_FMT_RGB24 || fr->format == AV_PIX_FMT_RGB555LE
+                      ? 0
+                      : 128,
                   static_cast<size_t>(fr->linesize[plane]) * rows);
     }
     const AVPixelFormat src = InputPixFmt(in.biBitCount);
@@ -1387,17 +1381,17 @@ HRESULT AVIStreamWrite(PAVISTREAM s, int32_t /*start*/, int32_t samples, const v
       }
       return hr;
     }
-    s->sws = sws_getCachedContext(s->sws, in.biWidth, in.biHeight, src, in.biWidth,
-                                  in.biHeight, static_cast<AVPixelFormat>(fr->format),
-                                  SWS_BICUBIC | SWS_ACCURATE_RND,
-                                  nullptr, nullptr, nullptr);
+    s->sws = sws_getCachedContext(s->sws, in.biWidth, in.biHeight, src, in.biWidth, in.biHeight,
+                                  static_cast<AVPixelFormat>(fr->format),
+                                  SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (!s->sws) return AVIERR_COMPRESSOR;
     // Bottom-up rows: start at the last one with a negative stride.
     const uint8_t* srcData[4] = {p + stride * (in.biHeight - 1), nullptr, nullptr, nullptr};
     int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
     if (in.biBitCount == 8) srcData[1] = reinterpret_cast<const uint8_t*>(s->inPalette);
     if (sws_scale(s->sws, srcData, srcStride, 0, in.biHeight, fr->data, fr->linesize) !=
-        fr->height && in.biHeight == fr->height)
+            fr->height &&
+        in.biHeight == fr->height)
       return AVIERR_COMPRESSOR;
     fr->pts = s->framesIn++;
     hr = Encode(s, fr);

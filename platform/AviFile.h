@@ -131,31 +131,23 @@ void AVIFileExit();
 
 // Opens an AVI file for reading (OF_READ) or creates one (OF_CREATE |
 // OF_WRITE). handler is a class identifier and is not needed here.
-HRESULT AVIFileOpen(PAVIFILE* file, const char* fileName, uint32_t mode,
-                    const void* handler);
+HRESULT AVIFileOpen(PAVIFILE* file, const char* fileName, uint32_t mode, const void* handler);
 // Closes the file; a file being written is finished first (headers, INFO
 // list, index). Returns the result of finishing.
 HRESULT AVIFileRelease(PAVIFILE file);
 HRESULT AVIFileInfo(PAVIFILE file, AVIFILEINFO* info, int32_t size);
 // The index-th stream of a type (0: any type).
-HRESULT AVIFileGetStream(PAVIFILE file, PAVISTREAM* stream, uint32_t type,
-                         int32_t index);
+HRESULT AVIFileGetStream(PAVIFILE file, PAVISTREAM* stream, uint32_t type, int32_t index);
 // Extra file data: for ckidLIST the data of the file's INFO list (starting
 // with the list type). With data null, *size receives the size.
-HRESULT AVIFileReadData(PAVIFILE file, uint32_t ckid, void* data,
-                        int32_t* size);
-HRESULT AVIFileWriteData(PAVIFILE file, uint32_t ckid, const void* data,
-                         int32_t size);
-HRESULT AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream,
-                            const AVISTREAMINFO* info);
+HRESULT AVIFileReadData(PAVIFILE file, uint32_t ckid, void* data, int32_t* size);
+HRESULT AVIFileWriteData(PAVIFILE file, uint32_t ckid, const void* data, int32_t size);
+HRESULT AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFO* info);
 HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
-                                const AVICOMPRESSOPTIONS* options,
-                                const void* handler);
-HRESULT AVIStreamSetFormat(PAVISTREAM stream, int32_t position,
-                           const void* format, int32_t size);
+                                const AVICOMPRESSOPTIONS* options, const void* handler);
+HRESULT AVIStreamSetFormat(PAVISTREAM stream, int32_t position, const void* format, int32_t size);
 // With format null, *size receives the size.
-HRESULT AVIStreamReadFormat(PAVISTREAM stream, int32_t position, void* format,
-                            int32_t* size);
+HRESULT AVIStreamReadFormat(PAVISTREAM stream, int32_t position, void* format, int32_t* size);
 HRESULT AVIStreamInfo(PAVISTREAM stream, AVISTREAMINFO* info, int32_t size);
 // Samples the stream holds (blocks for sound, frames for video).
 int32_t AVIStreamLength(PAVISTREAM stream);
@@ -165,23 +157,20 @@ int32_t AVIStreamLength(PAVISTREAM stream);
 int64_t AVIStreamDataBytes(PAVISTREAM stream);
 // Reads raw samples from start; samples AVISTREAMREAD_CONVENIENT reads as
 // many whole samples as fit. AVIERR_BUFFERTOOSMALL when not one fits.
-HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples,
-                      void* buffer, int32_t bufferSize, int32_t* bytesRead,
-                      int32_t* samplesRead);
-HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples,
-                       const void* buffer, int32_t bufferSize, uint32_t flags,
-                       int32_t* samplesWritten, int32_t* bytesWritten);
+HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples, void* buffer,
+                      int32_t bufferSize, int32_t* bytesRead, int32_t* samplesRead);
+HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
+                       int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
+                       int32_t* bytesWritten);
 void AVIStreamRelease(PAVISTREAM stream);
 
 // Frame extraction; wanted must be null (the default format: 8 bits with
 // palette, 16 (5-5-5), 24 or 32 bits as the stream decodes).
-PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream,
-                                const Gdi::BITMAPINFOHEADER* wanted);
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const Gdi::BITMAPINFOHEADER* wanted);
 // The packed bitmap (header, palette for 8 bits, bottom-up rows padded to 4
 // bytes) of a frame, owned by the extractor until the next call; null when
 // the frame cannot be decoded. *bytes receives its size.
-const uint8_t* AVIStreamGetFrame(PGETFRAME getFrame, int32_t position,
-                                 int64_t* bytes);
+const uint8_t* AVIStreamGetFrame(PGETFRAME getFrame, int32_t position, int64_t* bytes);
 void AVIStreamGetFrameClose(PGETFRAME getFrame);
 
 // ---- installable compressors ----------------------------------------------

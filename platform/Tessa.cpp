@@ -28,8 +28,7 @@ struct Reader {
 Handle avi_open_DD(const char* fileName, int32_t* reserved) {
   if (reserved) *reserved = 0;
   auto r = std::unique_ptr<Reader>(new (std::nothrow) Reader);
-  if (!r || AviFile::AVIFileOpen(&r->file, fileName, AviFile::OF_READ, nullptr) != 0)
-    return 0;
+  if (!r || AviFile::AVIFileOpen(&r->file, fileName, AviFile::OF_READ, nullptr) != 0) return 0;
   if (AviFile::AVIFileGetStream(r->file, &r->video, AviFile::streamtypeVIDEO, 0) != 0 ||
       !r->decoder.Open(r->video))
     return reinterpret_cast<Handle>(r.release());  // a file without readable video
@@ -43,8 +42,8 @@ Handle avi_open_DD(const char* fileName, int32_t* reserved) {
   return reinterpret_cast<Handle>(r.release());
 }
 
-void avi_get_info_DD(Handle h, int32_t* width, int32_t* height, int32_t* bits,
-                     int32_t* frames, double* fps, uint8_t* wave) {
+void avi_get_info_DD(Handle h, int32_t* width, int32_t* height, int32_t* bits, int32_t* frames,
+                     double* fps, uint8_t* wave) {
   const auto* r = reinterpret_cast<const Reader*>(h);
   const bool ok = r != nullptr && r->bits > 0;
   if (width) *width = ok ? r->decoder.width() : 0;

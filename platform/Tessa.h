@@ -17,14 +17,14 @@ using Handle = uintptr_t;
 // 0 on failure. reserved receives 0.
 Handle avi_open_DD(const char* fileName, int32_t* reserved);
 // Zero values mean not available. wave receives 18 bytes (all zero here).
-void avi_get_info_DD(Handle h, int32_t* width, int32_t* height, int32_t* bits,
-                     int32_t* frames, double* fps, uint8_t* wave);
+void avi_get_info_DD(Handle h, int32_t* width, int32_t* height, int32_t* bits, int32_t* frames,
+                     double* fps, uint8_t* wave);
 // Writes frame index (from 0) as width x height pixels of (bits + 7) / 8
 // bytes, rows top-down; 16 bits are 5-5-5 words. palette, when given,
 // receives 256 B, G, R triples for 8-bit video. capacity is the size of
 // dest. Non-zero on success.
-int32_t avi_get_frame_DD(Handle h, uint8_t* dest, int64_t capacity,
-                         int32_t index, uint8_t* palette);
+int32_t avi_get_frame_DD(Handle h, uint8_t* dest, int64_t capacity, int32_t index,
+                         uint8_t* palette);
 void avi_close_DD(Handle h);
 
 }  // namespace Tessa

@@ -44,7 +44,7 @@ bool currentUncompressed = false;
 
 HRESULT Release_(AviFileRec* h);
 
-constexpr int32_t kEntryBytes = 264;   // code, size, 256 bytes of text
+constexpr int32_t kEntryBytes = 264;  // code, size, 256 bytes of text
 constexpr int32_t kEntryGrowth = 268;
 
 uint32_t Fcc(const char* s) {
@@ -65,9 +65,7 @@ uint32_t UpperFcc(uint32_t f) {
 // Video 1 codes are asked for as "msvc".
 uint32_t QueryCode(uint32_t fourCC) { return AVIChk4Video1_(fourCC) ? Fcc("msvc") : fourCC; }
 
-HIC OpenQuery(uint32_t fourCC) {
-  return ICOpen(ICTYPE_VIDEO, QueryCode(fourCC), ICMODE_QUERY);
-}
+HIC OpenQuery(uint32_t fourCC) { return ICOpen(ICTYPE_VIDEO, QueryCode(fourCC), ICMODE_QUERY); }
 
 int32_t ClampInt(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
@@ -107,14 +105,22 @@ struct TagName {
   const char* name;
 };
 const TagName kTagNames[] = {
-    {0x0002, "Microsoft ADPCM"},    {0x0003, "IEEE Float"},
-    {0x0006, "CCITT A-Law"},        {0x0007, "CCITT u-Law"},
-    {0x0011, "IMA ADPCM"},          {0x0020, "Yamaha ADPCM"},
-    {0x0031, "GSM 6.10"},           {0x0040, "G.721 ADPCM"},
-    {0x0050, "MPEG Layer-1/2"},     {0x0055, "MPEG Layer-3"},
-    {0x0064, "G.726 ADPCM"},        {0x00FF, "AAC"},
-    {0x0160, "WMA version 1"},      {0x0161, "WMA version 2"},
-    {0x2000, "AC-3"},               {0x2001, "DTS"},
+    {0x0002, "Microsoft ADPCM"},
+    {0x0003, "IEEE Float"},
+    {0x0006, "CCITT A-Law"},
+    {0x0007, "CCITT u-Law"},
+    {0x0011, "IMA ADPCM"},
+    {0x0020, "Yamaha ADPCM"},
+    {0x0031, "GSM 6.10"},
+    {0x0040, "G.721 ADPCM"},
+    {0x0050, "MPEG Layer-1/2"},
+    {0x0055, "MPEG Layer-3"},
+    {0x0064, "G.726 ADPCM"},
+    {0x00FF, "AAC"},
+    {0x0160, "WMA version 1"},
+    {0x0161, "WMA version 2"},
+    {0x2000, "AC-3"},
+    {0x2001, "DTS"},
 };
 
 }  // namespace
@@ -218,16 +224,16 @@ int32_t AviCompressFormatSize(HIC codec, const uint8_t* in) {
 
 void AviCodecKeyFrameRate(uint32_t fourCC, int32_t* rate) {
   uint32_t v = 0;
-  *rate = ICOpenAndSendMessage_(fourCC, ICM_GETDEFAULTKEYFRAMERATE,
-                                reinterpret_cast<intptr_t>(&v), 0) == ICERR_OK
+  *rate = ICOpenAndSendMessage_(fourCC, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<intptr_t>(&v),
+                                0) == ICERR_OK
               ? ClampInt(v)
               : 0;
 }
 
 void AviCodecQuality(uint32_t fourCC, int32_t* quality) {
   uint32_t v = 0;
-  *quality = ICOpenAndSendMessage_(fourCC, ICM_GETDEFAULTQUALITY,
-                                   reinterpret_cast<intptr_t>(&v), 0) == ICERR_OK
+  *quality = ICOpenAndSendMessage_(fourCC, ICM_GETDEFAULTQUALITY, reinterpret_cast<intptr_t>(&v),
+                                   0) == ICERR_OK
                  ? ClampInt(v / 100)
                  : 0;
 }
@@ -292,8 +298,8 @@ bool AviCodecCheck_(uint32_t fourCC, int32_t width, int32_t height, int32_t* out
 
 bool AviCodecCanEncode_(uint32_t fourCC, const uint8_t* header) {
   if (AVIChk4FullFrames_(fourCC)) return true;
-  return ICOpenAndSendMessage_(fourCC, ICM_COMPRESS_QUERY, reinterpret_cast<intptr_t>(header),
-                               0) == ICERR_OK;
+  return ICOpenAndSendMessage_(fourCC, ICM_COMPRESS_QUERY, reinterpret_cast<intptr_t>(header), 0) ==
+         ICERR_OK;
 }
 
 bool AviCodecCanEncodeEx_(uint32_t fourCC, int32_t width, int32_t height, int32_t bits) {
@@ -430,7 +436,9 @@ void SetInBoth(AviCodecRec* settings, Field field, int32_t value) {
 }
 }  // namespace
 
-void AviCodecSetKeyFrameRate(AviCodecRec* s, int32_t v) { SetInBoth(s, &AviCodecRec::keyFrameRate, v); }
+void AviCodecSetKeyFrameRate(AviCodecRec* s, int32_t v) {
+  SetInBoth(s, &AviCodecRec::keyFrameRate, v);
+}
 void AviCodecSetQuality(AviCodecRec* s, int32_t v) { SetInBoth(s, &AviCodecRec::quality, v); }
 void AviCodecSetDataRate(AviCodecRec* s, int32_t v) { SetInBoth(s, &AviCodecRec::dataRate, v); }
 
@@ -442,12 +450,14 @@ void AviMakeCmpsOptions_() {
   R().options.fccHandler = R().current.fourCC;
   R().options.dwKeyFrameEvery = static_cast<uint32_t>(std::max(R().current.keyFrameRate, 0));
   R().options.dwQuality = static_cast<uint32_t>(std::clamp(R().current.quality, 0, 100) * 100);
-  R().options.dwBytesPerSecond =
-      static_cast<uint32_t>(std::clamp<int64_t>(int64_t{R().current.dataRate} * 1024, 0, UINT32_MAX));
+  R().options.dwBytesPerSecond = static_cast<uint32_t>(
+      std::clamp<int64_t>(int64_t{R().current.dataRate} * 1024, 0, UINT32_MAX));
   R().options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
   if (!currentUncompressed) {
-    if (R().current.stateSize > 0 && R().current.state.size() >= static_cast<size_t>(R().current.stateSize)) {
-      R().optionParams.assign(R().current.state.begin(), R().current.state.begin() + R().current.stateSize);
+    if (R().current.stateSize > 0 &&
+        R().current.state.size() >= static_cast<size_t>(R().current.stateSize)) {
+      R().optionParams.assign(R().current.state.begin(),
+                              R().current.state.begin() + R().current.stateSize);
     } else {
       const int32_t n = ICGetStateSize_(R().current.fourCC);
       if (n > 0) {
@@ -474,7 +484,8 @@ void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
       R().current.outHeight = height;
     } else {
       int32_t ob = 0, oh = 0, ow = 0;
-      if (!AviCodecCheck_(R().current.fourCC, width, height, &ob, &oh, &ow, AviDepthToCodec(bits)) ||
+      if (!AviCodecCheck_(R().current.fourCC, width, height, &ob, &oh, &ow,
+                          AviDepthToCodec(bits)) ||
           !AviCodecCanEncodeEx_(R().current.fourCC, ow, oh, AviDepthToCodec(ob))) {
         ErrSet(Errors::kClsAvi, 7, __LINE__);
         return;
@@ -555,8 +566,9 @@ SndBasic::WaveFormatEx SourceWave(const AviFileRec* h) {
 // less than one block.
 int64_t SoundBufferBytes(const AviFileRec* h) {
   const SndBasic::WaveFormatEx f = SourceWave(h);
-  int64_t n = std::max<int64_t>(int64_t{4} * f.avgBytesPerSec,
-                                std::max<int64_t>(f.blockAlign, h->audioHeader.dwSuggestedBufferSize));
+  int64_t n =
+      std::max<int64_t>(int64_t{4} * f.avgBytesPerSec,
+                        std::max<int64_t>(f.blockAlign, h->audioHeader.dwSuggestedBufferSize));
   return n;
 }
 
@@ -903,8 +915,7 @@ void AviSndLoad(AviFileRec* h, SndBasic::SndRec* sound, int32_t start, int32_t f
 
 // ---- writing ------------------------------------------------------------------------------------
 
-void AviCreate(AviFileRec* h, const std::string& fileName, int32_t interleave,
-               double frameRate) {
+void AviCreate(AviFileRec* h, const std::string& fileName, int32_t interleave, double frameRate) {
   Errors::Monitored("FF_AVI.AviCreate", [&] {
     *h = AviFileRec{};
     std::remove(fileName.c_str());
@@ -1010,8 +1021,8 @@ void AviImgSave(AviFileRec* h, Qimg* image) {
     }
     if (h->bitsPerPixel == 8 && std::memcmp(h->writtenPalette, img->palette, 768) != 0) {
       FillBitmapInfo_(h->videoFormat, h->width, h->height, img->palette, 8);
-      const HRESULT hr = AVIStreamSetFormat(h->video, h->lastFrame, h->videoFormat,
-                                            h->videoFormatSize);
+      const HRESULT hr =
+          AVIStreamSetFormat(h->video, h->lastFrame, h->videoFormat, h->videoFormatSize);
       if (hr != AVIERR_OK) {
         ErrSet(Errors::kClsAviFile, hr, __LINE__);
         return;
@@ -1026,8 +1037,9 @@ void AviImgSave(AviFileRec* h, Qimg* image) {
     for (int32_t y = 0; y < h->height; y++)
       std::memcpy(buf + (h->height - 1 - y) * stride, img->data + y * rowBytes,
                   static_cast<size_t>(rowBytes));
-    const HRESULT hr = AVIStreamWrite(h->video, h->lastFrame, 1, buf,
-                                      static_cast<int32_t>(stride * h->height), 0, nullptr, nullptr);
+    const HRESULT hr =
+        AVIStreamWrite(h->video, h->lastFrame, 1, buf, static_cast<int32_t>(stride * h->height), 0,
+                       nullptr, nullptr);
     Basic::MemFree(buf);
     if (conv.data) ImgBasic::ImgFree(&conv);
     FFBasic::FFDone(&prep);
@@ -1092,7 +1104,8 @@ void AviSndSave(AviFileRec* h, SndBasic::SndRec* sound) {
   });
 }
 
-// ---- INFO list -----------------------------------------------------------------------------------
+// ---- INFO list
+// -----------------------------------------------------------------------------------
 
 void AviSetCustomInfo(AviFileRec* h, const std::string& code, const std::string& text) {
   Errors::Monitored("FF_AVI.AviSetCustomInfo", [&] {

@@ -19,7 +19,7 @@ namespace FF_AVI {
 // ---- codec settings ----------------------------------------------------------
 
 struct AviCodecRec {
-  int32_t id = 0;         // position in the codec list from 1
+  int32_t id = 0;  // position in the codec list from 1
   uint32_t fourCC = 0;
   intptr_t codecHandle = 0;  // while the list was built (closed since)
   std::string name;          // up to 16 characters
@@ -32,11 +32,11 @@ struct AviCodecRec {
   bool isEncoder = false;
   bool compatible = false;
   int32_t outWidth = 0, outHeight = 0;
-  int32_t outBits = 0;       // 8, 15, 24 or 32 (16 is held as 15)
+  int32_t outBits = 0;  // 8, 15, 24 or 32 (16 is held as 15)
   int32_t keyFrameRate = 0;
-  int32_t dataRate = 0;      // kilobytes per second, 0 = none
-  int32_t quality = 0;       // 0..100
-  int32_t stateSize = 0;     // the codec's private state, 0 = none
+  int32_t dataRate = 0;   // kilobytes per second, 0 = none
+  int32_t quality = 0;    // 0..100
+  int32_t stateSize = 0;  // the codec's private state, 0 = none
   std::vector<uint8_t> state;
 };
 
@@ -49,15 +49,13 @@ void AVIGetAudioName(int32_t tag, std::string* text);
 
 // A 40-byte header, followed by 256 colour entries for 8 bits with a
 // palette (B, G, R triples); out must hold 1064 bytes then.
-void FillBitmapInfo_(uint8_t* out, int32_t width, int32_t height,
-                     const uint8_t* palette, int32_t bits);
+void FillBitmapInfo_(uint8_t* out, int32_t width, int32_t height, const uint8_t* palette,
+                     int32_t bits);
 
-AviFile::LRESULT ICOpenAndSendMessage_(uint32_t fourCC, uint32_t message,
-                                       intptr_t p1, intptr_t p2);
+AviFile::LRESULT ICOpenAndSendMessage_(uint32_t fourCC, uint32_t message, intptr_t p1, intptr_t p2);
 int32_t ICGetStateSize_(uint32_t fourCC);
 AviFile::LRESULT ICGetState_(uint32_t fourCC, uint8_t* buffer, int32_t size);
-AviFile::LRESULT ICCompressGetFormat_(AviFile::HIC codec, const uint8_t* in,
-                                      uint8_t* out);
+AviFile::LRESULT ICCompressGetFormat_(AviFile::HIC codec, const uint8_t* in, uint8_t* out);
 int32_t AviCompressFormatSize(AviFile::HIC codec, const uint8_t* in);
 
 void AviCodecKeyFrameRate(uint32_t fourCC, int32_t* rate);
@@ -70,20 +68,17 @@ bool AviCodecConfigure(AviCodecRec* settings);
 inline int32_t AviDepthFromCodec(int32_t bits) { return bits == 16 ? 15 : bits; }
 inline int32_t AviDepthToCodec(int32_t bits) { return bits == 15 ? 16 : bits; }
 
-bool AviCodecCheck_(uint32_t fourCC, int32_t width, int32_t height,
-                    int32_t* outBits, int32_t* outHeight, int32_t* outWidth,
-                    int32_t bits);
+bool AviCodecCheck_(uint32_t fourCC, int32_t width, int32_t height, int32_t* outBits,
+                    int32_t* outHeight, int32_t* outWidth, int32_t bits);
 bool AviCodecCanEncode_(uint32_t fourCC, const uint8_t* header);
-bool AviCodecCanEncodeEx_(uint32_t fourCC, int32_t width, int32_t height,
-                          int32_t bits);
+bool AviCodecCanEncodeEx_(uint32_t fourCC, int32_t width, int32_t height, int32_t bits);
 void AviCodecIsEncoder_(uint32_t fourCC, bool* isEncoder);
 
 void AviCodecsInit();
 void AviCodecsRecFree();
 // The list (aviCodecsNum entries, then the zero end record) with, when the
 // size and depth are all above 0, each entry's compatibility filled.
-int32_t AviCodecsList(const AviCodecRec** list, int32_t width, int32_t height,
-                      int32_t bits);
+int32_t AviCodecsList(const AviCodecRec** list, int32_t width, int32_t height, int32_t bits);
 int32_t AviCodecIndex(uint32_t fourCC);
 
 void AviGetCurCodec(AviCodecRec* settings);
@@ -127,7 +122,7 @@ struct AviFileRec {
   SndBasic::SndLoadState snd;
   int32_t skipFrames = 0;  // delivered frames to drop after a seek into a block
   AviCodecRec codec;
-  int32_t infoSize = 0;    // bytes of entries in use after the list type
+  int32_t infoSize = 0;     // bytes of entries in use after the list type
   uint8_t* info = nullptr;  // tracked
   SndBasic::WaveConvRec conv;
   bool convClosed = true;
@@ -150,8 +145,7 @@ void AviSndLoad(AviFileRec* h, SndBasic::SndRec* sound, int32_t start, int32_t f
                 int32_t count);
 void AviSndLoad_(void* handle, int32_t bytesNeeded, uint8_t*& block, int32_t& bytes,
                  int32_t& frames);
-void AviCreate(AviFileRec* h, const std::string& fileName, int32_t interleave,
-               double frameRate);
+void AviCreate(AviFileRec* h, const std::string& fileName, int32_t interleave, double frameRate);
 void AviImgSave(AviFileRec* h, ImgBasic::Qimg* image);
 void AviSndSave(AviFileRec* h, SndBasic::SndRec* sound);
 void AviSetCustomInfo(AviFileRec* h, const std::string& code, const std::string& text);

@@ -357,13 +357,12 @@ TEST_P(AviLossy, PeersReadOurFilesAndWeReadThemBack) {
   UseCodec("cvid");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codecs, AviLossy,
-    ::testing::Values(LossyCase{"cvid", "cinepak", 64, 48, 15.0, 24},
-                      LossyCase{"MSVC", "msvideo1", 64, 48, 15.0, 24},
-                      LossyCase{"MJPG", "mjpeg", 64, 48, 15.0, 28},
-                      LossyCase{"dvsd", "dvvideo", 720, 576, 25.0, 28}),
-    [](const auto& info) { return std::string(info.param.ffName); });
+INSTANTIATE_TEST_SUITE_P(Codecs, AviLossy,
+                         ::testing::Values(LossyCase{"cvid", "cinepak", 64, 48, 15.0, 24},
+                                           LossyCase{"MSVC", "msvideo1", 64, 48, 15.0, 24},
+                                           LossyCase{"MJPG", "mjpeg", 64, 48, 15.0, 28},
+                                           LossyCase{"dvsd", "dvvideo", 720, 576, 25.0, 28}),
+                         [](const auto& info) { return std::string(info.param.ffName); });
 
 TEST(AviWrite, HeaderFieldsAreExact) {
   UseCodec("DIB ", 24);
@@ -379,7 +378,9 @@ TEST(AviWrite, HeaderFieldsAreExact) {
       break;
     }
   ASSERT_GT(strh, 0u);
-  auto u32 = [&](size_t p) { return b[p] | b[p + 1] << 8 | b[p + 2] << 16 | uint32_t{b[p + 3]} << 24; };
+  auto u32 = [&](size_t p) {
+    return b[p] | b[p + 1] << 8 | b[p + 2] << 16 | uint32_t{b[p + 3]} << 24;
+  };
   EXPECT_EQ(0, std::memcmp(&b[strh], "vidsDIB ", 8));
   EXPECT_EQ(10000u, u32(strh + 20));
   EXPECT_EQ(299700u, u32(strh + 24));
@@ -472,8 +473,9 @@ TEST_P(AviPeer, FramesEqualFfmpegsOwnDecode) {
   REQUIRE_TOOL("ffmpeg");
   const PeerCase c = GetParam();
   const std::string file = Path(std::string("peer_") + c.name + ".avi");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 6 " +
-                              std::string(c.videoArgs) + " '" + file + "'"));
+  ASSERT_EQ(
+      0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 6 " +
+                        std::string(c.videoArgs) + " '" + file + "'"));
   AviFileRec h;
   AviOpen(&h, file);
   EXPECT_EQ(6, h.frameCount);
@@ -486,21 +488,21 @@ TEST_P(AviPeer, FramesEqualFfmpegsOwnDecode) {
   AviClose(&h);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Encodings, AviPeer,
-    ::testing::Values(PeerCase{"cinepak", "-c:v cinepak", 0},
-                      PeerCase{"msvideo1", "-c:v msvideo1", 7},
-                      PeerCase{"mjpeg", "-c:v mjpeg -q:v 3", 12},
-                      PeerCase{"pal8", "-c:v rawvideo -pix_fmt pal8", 0},
-                      PeerCase{"bgr24", "-c:v rawvideo -pix_fmt bgr24", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Encodings, AviPeer,
+                         ::testing::Values(PeerCase{"cinepak", "-c:v cinepak", 0},
+                                           PeerCase{"msvideo1", "-c:v msvideo1", 7},
+                                           PeerCase{"mjpeg", "-c:v mjpeg -q:v 3", 12},
+                                           PeerCase{"pal8", "-c:v rawvideo -pix_fmt pal8", 0},
+                                           PeerCase{"bgr24", "-c:v rawvideo -pix_fmt bgr24", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("peer_pcm.avi");
   ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 "
                               "-f lavfi -i 'sine=frequency=440:sample_rate=22050' -t 1 "
-                              "-c:v cinepak -c:a pcm_s16le '" + file + "'"));
+                              "-c:v cinepak -c:a pcm_s16le '" +
+                              file + "'"));
   const std::string raw = Path("peer_pcm.raw");
   ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
   const Bytes want = fmttest::ReadFile(raw);
@@ -550,7 +552,8 @@ TEST(AviRandomAccess, EqualsSequentialDecodingForInterCodedStreams) {
     AviOpen(&h, file);
     std::vector<Rgb> seq;
     for (int32_t i = 1; i <= 10; i++) seq.push_back(LoadFrame(&h, 0));
-    for (int32_t i : {7, 3, 10, 1, 6, 6, 9, 2}) EXPECT_EQ(seq[i - 1], LoadFrame(&h, i)) << fcc << " " << i;
+    for (int32_t i : {7, 3, 10, 1, 6, 6, 9, 2})
+      EXPECT_EQ(seq[i - 1], LoadFrame(&h, i)) << fcc << " " << i;
     AviClose(&h);
   }
   UseCodec("cvid");
@@ -560,7 +563,8 @@ TEST(AviSound, SeekAndLoadMatchASequentialRead) {
   UseCodec("DIB ", 24);
   SndBasic::SndRec tone = Tone(5000, 11025, 2);
   const std::string file = Path("snd_pcm.avi");
-  WriteMovie(file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &tone);
+  WriteMovie(
+      file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &tone);
   AviFileRec h;
   AviOpen(&h, file);
   EXPECT_EQ(5000, h.snd.pcmTotal);
@@ -604,7 +608,8 @@ TEST(AviSound, AdpcmIsWrittenAndSeeksLandOnTheSequentialSamples) {
   SndBasic::SndRec packed;
   SndBasic::SndConvert(tone, packed, ima);
   const std::string file = Path("snd_ima.avi");
-  WriteMovie(file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &packed);
+  WriteMovie(
+      file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &packed);
   AviFileRec h;
   AviOpen(&h, file);
   ASSERT_NE(nullptr, h.audio);
@@ -638,7 +643,8 @@ TEST(AviInfoTest, ReportsPicturesAndSound) {
   UseCodec("MSVC");
   SndBasic::SndRec tone = Tone(2205, 22050);
   const std::string file = Path("info.avi");
-  WriteMovie(file, 3, 24, 15, [](int32_t i) { return Smooth(40, 20, i); }, &tone);
+  WriteMovie(
+      file, 3, 24, 15, [](int32_t i) { return Smooth(40, 20, i); }, &tone);
   ConForm::FFInfoRec info;
   ConForm::FFInfo(file, ConForm::kFmtAVI, &info, nullptr, nullptr);
   EXPECT_EQ(40, info.picture.width);
@@ -724,7 +730,8 @@ TEST(AviDamaged, EmptyAudioStreamIsDroppedWithAWarning) {
   const std::string file = Path("noaudio.avi");
   ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi "
                               "-i anullsrc=r=8000:cl=mono -t 0.5 -c:v rawvideo -pix_fmt bgr24 "
-                              "-c:a pcm_s16le -af atrim=end_sample=0 '" + file + "'"));
+                              "-c:a pcm_s16le -af atrim=end_sample=0 '" +
+                              file + "'"));
   AviFileRec h;
   AviOpen(&h, file);
   EXPECT_EQ(nullptr, h.audio);
@@ -746,7 +753,8 @@ TEST(AviDamaged, TruncatedAndBitFlippedFilesGiveErrorPairs) {
   SndBasic::SndFree(tone);
   const Bytes b = fmttest::ReadFile(good);
   const std::string bad = Path("bad.avi");
-  for (size_t cut : {size_t{0}, size_t{11}, size_t{100}, b.size() / 3, b.size() / 2, b.size() - 20}) {
+  for (size_t cut :
+       {size_t{0}, size_t{11}, size_t{100}, b.size() / 3, b.size() / 2, b.size() - 20}) {
     fmttest::WriteFile(bad, Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(cut)));
     ReadEverything(bad);
   }
