@@ -493,7 +493,9 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AviPeer,
                                            PeerCase{"msvideo1", "-c:v msvideo1", 7},
                                            PeerCase{"mjpeg", "-c:v mjpeg -q:v 3", 12},
                                            PeerCase{"pal8", "-c:v rawvideo -pix_fmt pal8", 0},
-                                           PeerCase{"bgr24", "-c:v rawvideo -pix_fmt bgr24", 0}),
+                                           PeerCase{"bgr24", "-c:v rawvideo -pix_fmt bgr24", 0},
+                      PeerCase{"rgb555", "-c:v rawvideo -pix_fmt rgb555le", 7},
+                      PeerCase{"bgra", "-c:v rawvideo -pix_fmt bgra", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
@@ -592,49 +594,63 @@ TEST(AviSound, SeekAndLoadMatchASequentialRead) {
 }
 
 TEST(AviSound, AdpcmIsWrittenAndSeeksLandOnTheSequentialSamples) {
-  UseCodec("DIB ", 24);
-  SndBasic::SndRec tone = Tone(9000, 22050);
-  // The conversion layer's IMA ADPCM format for this rate.
-  SndBasic::WaveFormatEx pcm = tone.format;
-  std::vector<uint8_t> fmt(18 + 64, 0);
-  SndBasic::WaveFormatEx want;
-  want.formatTag = Acm::kTagImaAdpcm;
-  Acm::WaveFormatWrite(want, fmt.data());
-  const std::vector<uint8_t> src = Acm::WaveFormatBytes(pcm);
-  ASSERT_EQ(Acm::kOk, Acm::acmFormatSuggest(nullptr, src.data(), 18, fmt.data(),
-                                            static_cast<int64_t>(fmt.size()), Acm::kSuggestTag));
-  SndBasic::WaveFormatEx ima;
-  Acm::WaveFormatRead(fmt.data(), 18, ima);
-  SndBasic::SndRec packed;
-  SndBasic::SndConvert(tone, packed, ima);
-  const std::string file = Path("snd_ima.avi");
-  WriteMovie(
-      file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &packed);
-  AviFileRec h;
-  AviOpen(&h, file);
-  ASSERT_NE(nullptr, h.audio);
-  EXPECT_EQ(0x11, h.snd.srcFormat[0]);  // the file's own format stays IMA ADPCM
-  EXPECT_EQ(ima.blockAlign, h.audioHeader.dwSampleSize);
-  const std::vector<uint8_t> all = LoadAllSound(&h, 1000);
-  ASSERT_GE(all.size(), size_t{9000 * 2});
-  for (int32_t start : {3333, 100, 8000}) {
-    SndBasic::SndRec s;
-    AviSndLoad(&h, &s, start, 0, 200);
-    ASSERT_EQ(200, s.frames);
-    EXPECT_EQ(0, std::memcmp(s.data, all.data() + int64_t{start} * 2, 400)) << start;
-    SndBasic::SndFree(s);
+  struct Case {
+    uint16_t tag;
+    const char* name;
+    const char* ffName;
+  };
+  for (const Case c : {Case{Acm::kTagImaAdpcm, "(#17) IMA ADPCM", "adpcm_ima_wav"},
+                       Case{Acm::kTagMsAdpcm, "(#2) Microsoft ADPCM", "adpcm_ms"}}) {
+    SCOPED_TRACE(c.ffName);
+    UseCodec("DIB ", 24);
+    SndBasic::SndRec tone = Tone(9000, 22050);
+    // The conversion layer's ADPCM format for this rate.
+    std::vector<uint8_t> fmt(18 + 64, 0);
+    SndBasic::WaveFormatEx want;
+    want.formatTag = c.tag;
+    Acm::WaveFormatWrite(want, fmt.data());
+    const std::vector<uint8_t> src = Acm::WaveFormatBytes(tone.format);
+    ASSERT_EQ(Acm::kOk, Acm::acmFormatSuggest(nullptr, src.data(), 18, fmt.data(),
+                                              static_cast<int64_t>(fmt.size()), Acm::kSuggestTag));
+    SndBasic::WaveFormatEx adpcm;
+    Acm::WaveFormatRead(fmt.data(), 18, adpcm);
+    SndBasic::SndRec packed;
+    SndBasic::SndConvert(tone, packed, adpcm);
+    const std::string file = Path(std::string("snd_") + c.ffName + ".avi");
+    WriteMovie(
+        file, 2, 24, 5, [](int32_t i) { return Smooth(8, 8, i); }, &packed);
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_NE(nullptr, h.audio);
+    EXPECT_EQ(c.tag, h.snd.srcFormat[0]);  // the file's own format stays ADPCM
+    EXPECT_EQ(adpcm.blockAlign, h.audioHeader.dwSampleSize);
+    const std::vector<uint8_t> all = LoadAllSound(&h, 1000);
+    ASSERT_GE(all.size(), size_t{9000 * 2});
+    for (int32_t start : {3333, 100, 8000}) {
+      SndBasic::SndRec s;
+      AviSndLoad(&h, &s, start, 0, 200);
+      ASSERT_EQ(200, s.frames);
+      EXPECT_EQ(0, std::memcmp(s.data, all.data() + int64_t{start} * 2, 400)) << start;
+      SndBasic::SndFree(s);
+    }
+    ConForm::FFInfoRec info;
+    AviClose(&h);
+    AviInfo(file, &info);
+    EXPECT_EQ(c.name, info.sound.audioCompression);
+    EXPECT_EQ(1, info.sound.wave.formatTag);
+    EXPECT_TRUE(info.sound.soundReadable);
+    SndBasic::SndFree(packed);
+    SndBasic::SndFree(tone);
+    UseCodec("cvid");
+    if (!fmttest::HaveTool("ffmpeg")) continue;
+    EXPECT_EQ(c.ffName, MediaTools::Probe(file, "a:0", "codec_name"));
+    // ffmpeg decodes the same samples.
+    const std::string raw = Path("snd_adpcm.raw");
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+    const Bytes theirs = fmttest::ReadFile(raw);
+    ASSERT_GE(theirs.size(), size_t{9000 * 2});
+    EXPECT_EQ(0, std::memcmp(theirs.data(), all.data(), 9000 * 2));
   }
-  ConForm::FFInfoRec info;
-  AviClose(&h);
-  AviInfo(file, &info);
-  EXPECT_EQ("(#17) IMA ADPCM", info.sound.audioCompression);
-  EXPECT_EQ(1, info.sound.wave.formatTag);
-  EXPECT_TRUE(info.sound.soundReadable);
-  REQUIRE_TOOL("ffprobe");
-  EXPECT_EQ("adpcm_ima_wav", MediaTools::Probe(file, "a:0", "codec_name"));
-  SndBasic::SndFree(packed);
-  SndBasic::SndFree(tone);
-  UseCodec("cvid");
 }
 
 // ---- file information -----------------------------------------------------------------
