@@ -420,6 +420,13 @@ void TIFOpen_(TifFileRec* handle, const std::string& fileName) {
     handle->photometric = photometric;
     handle->supported = handle->width > 0 && handle->height > 0 &&
                         PlainSupported(samples, bits, compression);
+    // libtiff takes a palette file whose colour map it cannot read for grey
+    // (with only a warning); such a file is damaged, not grey.
+    uint16_t stored = 0;
+    if (photometric != PHOTOMETRIC_PALETTE &&
+        TIFGetTag(fileName, TIFFTAG_PHOTOMETRIC, &stored, 2) == 2 &&
+        stored == PHOTOMETRIC_PALETTE)
+      handle->supported = false;
     ChooseReadMode(handle);
   });
 }
@@ -447,6 +454,7 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
     HandleCloser closer{&h};
     TIFOpen_(&h, fileName);
     if (h.readMode == kReadNone) {
+      CodecCommon::PassWarnings(__LINE__);  // they may say why
       Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }

@@ -389,6 +389,31 @@ TEST(TifRead, OneBitUncompressedIsRefusedFaxCodingsLoad) {
   }
 }
 
+// The colour map of a palette file lies after its pixels: a file cut inside
+// it is damaged, not grey (libtiff alone would read it as grey).
+TEST(TifRead, PaletteFileWithoutItsColourMapIsRefused) {
+  TempDir dir;
+  Image img;
+  StillPeer::MakePaletted(img.get(), 9, 5, 6);
+  const std::string file = dir.File("pal.tif");
+  FF_TIF::TIFSetCompression(1);
+  ASSERT_TRUE(Ok([&] { FF_TIF::TIFSave(file, img.get()); }));
+  auto bytes = StillPeer::ReadFile(file);
+  ASSERT_EQ(FF_TIF::TIFGetTag(file, 320, nullptr, 1000), 2);  // the map is there
+  bytes.resize(bytes.size() - 100);
+  StillPeer::WriteFile(file, bytes);
+  Image back;
+  EXPECT_FALSE(Ok([&] { FF_TIF::TIFLoad(file, back.get()); }));
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 1);
+  EXPECT_EQ(Errors::WarnClass(), 1);  // libtiff's own words
+  ConForm::FFInfoRec info;
+  ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(file, &info); }));
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_FALSE(info.picture.picturesReadable);
+  EXPECT_EQ(Basic::FileMark(), 0);
+}
+
 // 16-bit grey written by the peer from big-endian raw samples.
 void WriteGray16(const std::string& file, const std::vector<uint16_t>& values,
                  int32_t w, int32_t h) {
