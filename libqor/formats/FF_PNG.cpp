@@ -204,6 +204,7 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
 
 void PNGSave(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_PNG.PNGSave", [&] {
+    Basic::FDelete(fileName);
     FFBasic::FFInitRec prep;
     FFBasic::FFInit(ConForm::kFmtPNG, &prep, image, 1);
     Qimg* img = prep.image;
