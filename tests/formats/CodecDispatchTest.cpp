@@ -35,6 +35,15 @@ int MaxDiff(const Rgb& a, const Rgb& b) {
   return worst;
 }
 
+// Writes a picture at a depth through the still dispatch.
+bool SavePicture(const Rgb& pic, int32_t bits, const std::string& name) {
+  ImgBasic::Qimg image;
+  ToQimg(pic, bits, &image);
+  const bool ok = Save(name, &image);
+  ImgBasic::ImgFree(&image);
+  return ok;
+}
+
 class CodecDispatch : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,11 +56,8 @@ TEST_F(CodecDispatch, SaveDescribeAndLoadByExtension) {
   const Rgb pic = TestPicture(13, 7);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.ext);
-    ImgBasic::Qimg image;
-    ToQimg(pic, 24, &image);
     const std::string name = Path(std::string("d.") + c.ext);
-    ASSERT_TRUE(Save(name, &image)) << Errors::ErrLastText();
-    ImgBasic::ImgFree(&image);
+    ASSERT_TRUE(SavePicture(pic, 24, name)) << Errors::ErrLastText();
 
     ConForm::FFInfoRec info;
     ConForm::FFInfo(name, Basic::K_AUTO, &info, nullptr, nullptr);
@@ -105,11 +111,8 @@ TEST_F(CodecDispatch, ProbingFindsTheFormatBehindAWrongExtension) {
   const Rgb pic = TestPicture(5, 4);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.ext);
-    ImgBasic::Qimg image;
-    ToQimg(pic, 24, &image);
     const std::string right = Path(std::string("p.") + c.ext);
-    ASSERT_TRUE(Save(right, &image));
-    ImgBasic::ImgFree(&image);
+    ASSERT_TRUE(SavePicture(pic, 24, right));
     const std::string wrong = Path(std::string("p_") + c.ext + ".pcx");
     WriteFile(wrong, ReadFile(right));
     ConForm::UniInfoRec uni;
@@ -140,11 +143,8 @@ TEST_F(CodecDispatch, StoredDepthFollowsTheFormatTable) {
   for (const Expect& e : table)
     for (int k = 0; k < 4; k++) {
       SCOPED_TRACE(std::string(e.ext) + " from " + std::to_string(depths[k]));
-      ImgBasic::Qimg image;
-      ToQimg(few, depths[k], &image);
       const std::string name = Path(std::string("depth.") + e.ext);
-      ASSERT_TRUE(Save(name, &image)) << Errors::ErrLastText();
-      ImgBasic::ImgFree(&image);
+      ASSERT_TRUE(SavePicture(few, depths[k], name)) << Errors::ErrLastText();
       ConForm::FFInfoRec info;
       ConForm::FFInfo(name, Basic::K_AUTO, &info, nullptr, nullptr);
       EXPECT_EQ(info.picture.bitsPerPixel, e.stored[k]);
