@@ -15,7 +15,10 @@
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
 #include "formats/FF_SGI.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
 #include "formats/FF_TIF.h"
+#include "formats/FF_WAV.h"
 #include "formats/FF_XPM.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -137,6 +140,12 @@ void GIFLoadStill(const std::string& name, Qimg* image) {
   GIFLoadFirst(name, image, nullptr);
 }
 
+// The MPEG scans report progress; FFInfo passes the host's function to them
+// itself, so the table holds the call without one.
+void MpgInfoNoProgress(const std::string& name, FFInfoRec* info) {
+  FF_MPG::MpgInfo(name, info, nullptr, nullptr);
+}
+
 constexpr Codec kCodecs[19] = {
     {kFmtTGA, TGAInfo, false, TGALoad_, false, TGASave_, false},
     {kFmtPCX, PCXInfo, false, PCXLoad_, false, PCXSave_, false},
@@ -151,8 +160,8 @@ constexpr Codec kCodecs[19] = {
      false},
     {kFmtTIFF, FF_TIF::TIFInfo, false, FF_TIF::TIFLoad, false, FF_TIF::TIFSave,
      false},
-    {kFmtMPEG, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtWAV, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtMPEG, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtWAV, FF_WAV::WAVInfo, false, nullptr, false, nullptr, false},
     {kFmtSGI, FF_SGI::SGIInfo, false, FF_SGI::SGILoad, false, FF_SGI::SGISave,
      false},
     {kFmtRAS, FF_RAS::RASInfo, false, FF_RAS::RASLoad, false, FF_RAS::RASSave,
@@ -162,8 +171,8 @@ constexpr Codec kCodecs[19] = {
     {kFmtBAY, FF_BAY::BayInfo, false, FF_BAY::BayLoad, false, nullptr, false},
     {kFmtXPM, FF_XPM::XPMInfo, false, FF_XPM::XPMLoad, false, FF_XPM::XPMSave,
      false},
-    {kFmtMPA, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtOGG, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtMPA, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtOGG, FF_OGG::OggInfo, false, nullptr, false, nullptr, false},
 };
 
 const Codec* FindCodec(int32_t id) {
@@ -624,8 +633,6 @@ bool IsSaveFmt(int32_t id) {
 
 void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
             void* progressData, InfoProgressFn progress) {
-  (void)progressData;
-  (void)progress;  // only the MPEG readers' scans report progress
   Errors::Monitored("ConForm.FFInfo", [&] {
     *info = FFInfoRec{};
     if (id == K_AUTO) id = GetFmtByExt(name, kLoadTable);
@@ -639,7 +646,10 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
              __LINE__);
       return;
     }
-    codec->info(name, info);
+    if (id == kFmtMPEG || id == kFmtMPA)
+      FF_MPG::MpgInfo(name, info, progress, progressData);
+    else
+      codec->info(name, info);
     info->format = id;
     for (const TableRowDef& d : kLoadRows)
       if (d.id == id) {

@@ -275,4 +275,15 @@ bool AlphaAllZero(const Qimg* image) {
   return true;
 }
 
+bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
+                      const SndBasic::WaveFormatEx& first) {
+  const SndBasic::WaveFormatEx& f = block.format;
+  if (f.formatTag != Acm::kTagPcm || f.bitsPerSample != 16 || f.channels < 1 ||
+      f.blockAlign != f.channels * 2)
+    return false;
+  if (started && SndBasic::WaveFormatDiffers(f, first)) return false;
+  return block.frames <= 0 ||
+         (block.data != nullptr && int64_t{block.frames} * f.blockAlign <= block.allocated);
+}
+
 }  // namespace FFBasic

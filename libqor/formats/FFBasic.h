@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace FFBasic {
 
@@ -107,6 +108,12 @@ inline void Put32B(uint8_t* p, uint32_t v) {
   Put16B(p, v >> 16);
   Put16B(p + 2, v);
 }
+
+// Whether a sound encoder that takes 16-bit PCM in its first block's format
+// can take this block: 16-bit PCM, its samples inside the record's block,
+// and (once the encoder started) the format of the first block.
+bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
+                      const SndBasic::WaveFormatEx& first);
 
 // True when every pixel of a 32-bit image has a fourth byte of 0.
 bool AlphaAllZero(const ImgBasic::Qimg* image);
