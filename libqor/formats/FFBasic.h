@@ -36,6 +36,10 @@ int32_t FFMulRoundPositive(double a, double b);
 // calling routine's monitor frame remove it again should the routine fail, so
 // no half-written file is left. Returns the tracked file handle.
 int32_t FFCreateFile(const std::string& name);
+// The same removal for an output that a codec library creates by its name:
+// should the calling routine fail, its monitor frame deletes the file (after
+// the routine's own locals, such as the library's file handle, are gone).
+void FFDeleteOnFailure(const std::string& name);
 
 // Largest block a reader may ask for on behalf of a file (1 GiB).
 constexpr int64_t kMaxReadBlock = int64_t{1} << 30;

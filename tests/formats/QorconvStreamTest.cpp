@@ -72,6 +72,10 @@ TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
   // ffmpeg also counts the loop frame that closes every FLIC.
   EXPECT_EQ(Probe(dir.File("o.flc"), "width,height,nb_read_frames"), "64,48,13");
   ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.kwb")), 0);
+  // The KWB holds the same frames: frame 7 of each, written as BMP, agree.
+  ASSERT_EQ(Shell(tool + " " + dir.File("o.kwb") + " " + dir.File("k7.bmp") + " 7"), 0);
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("m7.bmp") + " 7"), 0);
+  EXPECT_TRUE(TestUtil::ReadText(dir.File("k7.bmp")) == TestUtil::ReadText(dir.File("m7.bmp")));
   // A frame number asks for one still, even from a movie output name.
   ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("one.flc") + " 3"), 0);
   EXPECT_EQ(Probe(dir.File("one.flc"), "nb_read_frames"), "2");

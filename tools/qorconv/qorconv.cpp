@@ -2,8 +2,12 @@
 // or prints what the layer knows about a file. A test tool, not a product.
 //
 //   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
+//           [--quality 0..100] [--level 0..9] [--compression TAG]
 //           INPUT OUTPUT [FRAME]
 //   qorconv --info INPUT
+//
+// --quality, --level and --compression set the JPEG quality, the PNG
+// compression level and the TIFF compression tag of the writers.
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -13,8 +17,11 @@
 
 #include "engine/Lifecycle.h"
 #include "formats/ConForm.h"
+#include "formats/FF_JPG.h"
 #include "formats/FF_MPG.h"
 #include "formats/FF_OGG.h"
+#include "formats/FF_PNG.h"
+#include "formats/FF_TIF.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
@@ -25,7 +32,9 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: qorconv [--size WxH] [--bits 8|15|16|24|32] "
-               "[--dither 0|1|2] INPUT OUTPUT [FRAME]\n"
+               "[--dither 0|1|2]\n"
+               "               [--quality 0..100] [--level 0..9] "
+               "[--compression TAG] INPUT OUTPUT [FRAME]\n"
                "       qorconv --info INPUT\n");
   return 1;
 }
@@ -284,6 +293,18 @@ int Run(int argc, char** argv) {
         return Usage();
     } else if (opt == "--dither") {
       if (!ParseInt(value, 0, 2, &dither)) return Usage();
+    } else if (opt == "--quality") {
+      long q = 0;
+      if (!ParseInt(value, 0, 100, &q)) return Usage();
+      FF_JPG::JPGQuality(static_cast<int32_t>(q));
+    } else if (opt == "--level") {
+      long l = 0;
+      if (!ParseInt(value, 0, 9, &l)) return Usage();
+      FF_PNG::PNGLevel(static_cast<int32_t>(l));
+    } else if (opt == "--compression") {
+      long c = 0;
+      if (!ParseInt(value, 1, 65535, &c)) return Usage();
+      FF_TIF::TIFSetCompression(static_cast<int32_t>(c));
     } else {
       return Usage();
     }
