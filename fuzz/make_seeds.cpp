@@ -5,8 +5,10 @@
 #include <string>
 
 #include "engine/Lifecycle.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_FLC.h"
 #include "formats/FF_KWB.h"
+#include "formats/FFBasic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
@@ -51,6 +53,27 @@ void Flc(const std::string& name, int w) {
   ImgBasic::ImgFree(&img);
 }
 
+void Avi(const std::string& name, const char* codec, int bits) {
+  FF_AVI::AviCodecRec r;
+  FF_AVI::AviCodecRecByFCC(&r, FFBasic::MakeFourCC(codec[0], codec[1], codec[2], codec[3]));
+  r.outBits = bits;
+  FF_AVI::AviSetCurCodec(&r);
+  FF_AVI::AviFileRec avi;
+  FF_AVI::AviCreate(&avi, name, 1, 10);
+  FF_AVI::AviSetCustomInfo(&avi, "INAM", "seed");
+  ImgBasic::Qimg img;
+  for (int n = 0; n < 3; n++) {
+    Frame(&img, 16, 8, bits, n);
+    FF_AVI::AviImgSave(&avi, &img);
+    SndBasic::SndRec s;
+    SndBasic::SndMakeSilence(s, 300, 8000, 16, 1);
+    FF_AVI::AviSndSave(&avi, &s);
+    SndBasic::SndFree(s);
+  }
+  FF_AVI::AviClose(&avi);
+  ImgBasic::ImgFree(&img);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,6 +89,9 @@ int main(int argc, char** argv) {
     Kwb(dir + "/kwb/best16.kwb", 16, false, 0, true);
     Flc(dir + "/flc/odd.flc", 13);
     Flc(dir + "/flc/even.flc", 16);
+    Avi(dir + "/avi/raw8.avi", "DIB ", 8);
+    Avi(dir + "/avi/cvid.avi", "cvid", 24);
+    Avi(dir + "/avi/msvc.avi", "MSVC", 15);
   } catch (const Errors::EMon& e) {
     std::fprintf(stderr, "make_seeds: %s\n", e.what());
     return 1;

@@ -11,7 +11,7 @@ cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 
 work=build-fuzz/work
-mkdir -p "$work"/seeds/{kwb,flc,gif}
+mkdir -p "$work"/seeds/{kwb,flc,gif,avi}
 build-fuzz/bin/make_seeds "$work/seeds"
 if command -v convert >/dev/null; then
   convert -size 12x9 xc:red -page +2+1 -size 5x4 xc:blue -loop 0 "$work/seeds/gif/anim.gif" || true
