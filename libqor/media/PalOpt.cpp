@@ -167,6 +167,18 @@ struct NearestSearch {
 
 // ---- counting -------------------------------------------------------------
 
+// The cube cells of eight pixels of step bytes; true when all eight are the
+// same cell (a flat stretch), found without a branch per pixel.
+inline bool BlockCells(const uint8_t* p, int step, int32_t cells[8]) {
+  int32_t differ = 0;
+  for (int k = 0; k < 8; k++) {
+    const uint8_t* q = p + k * step;
+    cells[k] = CellOf(q[2], q[1], q[0]);
+    differ |= cells[k] ^ cells[0];
+  }
+  return differ == 0;
+}
+
 void Count8(WorkArea& a, const Qimg* image) {
   Errors::TraceScope trace("PalOpt.Count8");
   int64_t histogram[256] = {};
@@ -213,13 +225,7 @@ void CountColors(Quantiser& q, const Qimg* image) {
         int64_t i = 0;
         int32_t cells[8];
         for (; i + 8 <= n; i += 8, p += 8 * step) {
-          int32_t differ = 0;
-          for (int k = 0; k < 8; k++) {
-            const uint8_t* q = p + k * step;
-            cells[k] = CellOf(q[2], q[1], q[0]);
-            differ |= cells[k] ^ cells[0];
-          }
-          if (differ == 0) {
+          if (BlockCells(p, step, cells)) {
             AddSaturated(a.cube[cells[0]], 8);
             continue;
           }
@@ -493,13 +499,7 @@ void Remap24(const WorkArea& a, const Qimg* source, Qimg* dest) {
     int64_t i = 0;
     int32_t cells[8];
     for (; i + 8 <= n; i += 8, p += 8 * step) {
-      int32_t differ = 0;
-      for (int k = 0; k < 8; k++) {
-        const uint8_t* q = p + k * step;
-        cells[k] = CellOf(q[2], q[1], q[0]);
-        differ |= cells[k] ^ cells[0];
-      }
-      if (differ == 0) {
+      if (BlockCells(p, step, cells)) {
         std::memset(out + i, static_cast<uint8_t>(a.cube[cells[0]]), 8);
         continue;
       }
