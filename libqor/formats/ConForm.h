@@ -8,6 +8,7 @@
 #include <string>
 
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 #include "platform/AcmLayer.h"
 
 namespace ConForm {
@@ -179,5 +180,73 @@ void PCXSave_(const std::string& name, ImgBasic::Qimg* image);
 void DIBLoad_(const std::string& name, ImgBasic::Qimg* image);
 void DIBSave_(const std::string& name, ImgBasic::Qimg* image);
 void ExtractAlpha(const ImgBasic::Qimg* image, ImgBasic::Qimg* alpha);
+
+// ---- multi-frame layer and universal source layer --------------------------
+// One reader or writer of a frame or sound format behind one handle,
+// dispatched by the format identifier. The views (MviWidth ...) read the
+// format handle's own current values.
+
+struct MviFile {
+  int32_t format = 0;
+  void* handle = nullptr;  // tracked block holding the format's own handle
+  bool hasSound = false;
+};
+
+int32_t MviWidth(const MviFile* mvi);
+int32_t MviHeight(const MviFile* mvi);
+int32_t MviBytesPerPixel(const MviFile* mvi);
+int32_t MviBitsPerPixel(const MviFile* mvi);
+double MviFps(const MviFile* mvi);
+int32_t MviFrameCount(const MviFile* mvi);
+int32_t MviCurrentFrame(const MviFile* mvi);
+int32_t MviSamplePos(const MviFile* mvi);
+bool MviWriteMode(const MviFile* mvi);
+bool MviNewPalette(const MviFile* mvi);
+WaveFormat MviWaveFormat(const MviFile* mvi);
+
+void MviOpen(MviFile* mvi, const std::string& name, int32_t id,
+             void* progressData, InfoProgressFn progress);
+void MviImgSetPos(MviFile* mvi, int32_t frame);
+void MviImgLoad(MviFile* mvi, ImgBasic::Qimg* image, int32_t frame,
+                int32_t flags, ImgBasic::Qimg* alpha);
+void MviSndLoad(MviFile* mvi, SndBasic::SndRec* sound, int32_t start,
+                int32_t count, int32_t flags);
+void MviCreate(MviFile* mvi, const std::string& name, double fps,
+               int32_t interleave, int32_t plannedFrames);
+void MviImgSave(MviFile* mvi, ImgBasic::Qimg* image);
+void MviSndSave(MviFile* mvi, SndBasic::SndRec* sound);
+void MviSetAviCustomInfo(MviFile* mvi, const std::string& fourCC,
+                         const std::string& text);
+void MviClose(MviFile* mvi);
+
+struct UniFile {
+  int32_t format = 0;
+  int32_t kind = 0;
+  std::string name;
+  int32_t currentFrame = 0;   // 1-based
+  int32_t samplePosition = 0;
+  double videoTime = 0, audioTime = 0;
+  bool newPalette = false;
+  PictureInfo picture;
+  SoundInfo sound;
+  MviFile mvi;
+  // numbered image sequence
+  std::string seqPrefix, seqSuffix;
+  int32_t firstNumber = 0, fileCount = 0, digitCount = 0;
+};
+
+void UniOpen(UniFile* uni, const UniInfoRec* info);
+void UniImgSetPos(UniFile* uni, int32_t frame);
+void UniImgLoad_(UniFile* uni, ImgBasic::Qimg* image, int32_t frame,
+                 int32_t flags, ImgBasic::Qimg* alpha);
+void UniImgLoad(UniFile* uni, ImgBasic::Qimg* image, int32_t frame,
+                int32_t flags);
+void UniImgLoadAlpha(UniFile* uni, ImgBasic::Qimg* alpha, int32_t frame);
+void UniSndLoad(UniFile* uni, SndBasic::SndRec* sound, int32_t start,
+                int32_t count, int32_t flags);
+// The input side's close: the stream's format handle is closed.
+void UniClose(UniFile* uni);
+// File name of frame n (1-based) of a numbered sequence.
+std::string SeqGetName(const UniFile* uni, int32_t frame);
 
 }  // namespace ConForm

@@ -4,6 +4,7 @@
 //   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
 //           INPUT OUTPUT [FRAME]
 //   qorconv --info INPUT
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace {
 
@@ -84,48 +86,116 @@ int Info(const std::string& name) {
   return 0;
 }
 
+// Size and depth changes asked for on the command line, applied per frame.
+struct FrameOptions {
+  long width = 0, height = 0, bits = 0, dither = 0;
+};
+
+void Prepare(ImgBasic::Qimg* image, const FrameOptions& o) {
+  if (o.width > 0)
+    ImgBasic::ImgResize(image, image, static_cast<int32_t>(o.width),
+                        static_cast<int32_t>(o.height));
+  if (o.bits > 0 && o.bits != image->bitsPerPixel) {
+    const int32_t mode = o.dither == 1   ? ImgBasic::kConvPaletteLight
+                         : o.dither == 2 ? ImgBasic::kConvPaletteHeavy
+                                         : ImgBasic::kConvPalette;
+    ImgBasic::ImgConvBppEx(image, image, static_cast<int32_t>(o.bits), mode);
+  }
+}
+
+bool IsMovieOutput(const std::string& output) {
+  const int32_t id = ConForm::GetFmtByExt(output, ConForm::kSaveTable);
+  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB;
+}
+
+// Every frame of the source into a FLIC or KWB file, and the sound too when
+// both have it.
+void WriteAllFrames(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
+                    const std::string& output, const FrameOptions& o) {
+  ConForm::MviFile out;
+  const double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
+  const int32_t frames = std::max(1, info.picture.frameCount);
+  ConForm::MviCreate(&out, output, fps, 1, frames);
+  ImgBasic::Qimg image;
+  SndBasic::SndRec sound;
+  try {
+    for (int32_t n = 1; n <= frames; n++) {
+      ConForm::UniImgLoad(uni, &image, n, n > 1 ? 1 : 0);
+      Prepare(&image, o);
+      ConForm::MviImgSave(&out, &image);
+    }
+    if (info.sound.soundReadable && info.sound.sampleFrames > 0 &&
+        ConForm::GetFmtByExt(output, ConForm::kSaveTable) == ConForm::kFmtKWB) {
+      ConForm::UniSndLoad(uni, &sound, 0, info.sound.sampleFrames, 0);
+      ConForm::MviSndSave(&out, &sound);
+    }
+  } catch (const Errors::EMon&) {
+    ImgBasic::ImgFree(&image);
+    SndBasic::SndFree(sound);
+    // Close what was written and keep the failure for the caller.
+    const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
+    try {
+      ConForm::MviClose(&out);
+    } catch (const Errors::EMon&) {
+    }
+    Basic::FDelete(output);
+    Errors::ErrSet(cls, code, __LINE__);
+    throw;
+  }
+  ImgBasic::ImgFree(&image);
+  SndBasic::SndFree(sound);
+  ConForm::MviClose(&out);
+}
+
 int Convert(const std::string& input, const std::string& output, long frame,
-            long width, long height, long bits, long dither) {
+            bool frameGiven, const FrameOptions& options) {
   ConForm::UniInfoRec info;
   std::string error;
-  int32_t id = Basic::K_AUTO;
-  std::string source = input;
-  if (Describe(input, &info, &error)) {
-    id = info.format;
-    if (info.kind == ConForm::kKindStream)
-      return Fail(Errors::ErrText(Errors::kClsGeneral, 2));
-    if (frame > info.picture.frameCount)
-      return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
-    if (info.kind == ConForm::kKindSequence)
-      source = ConForm::SeqMakeName(info.seqPrefix, info.seqSuffix,
-                                    int64_t{info.firstNumber} + frame - 1,
-                                    info.digitCount);
-  } else if (frame != 1) {
-    return Fail(error);
+  if (!Describe(input, &info, &error)) {
+    if (frame != 1) return Fail(error);
+    // Not recognised as a source: let the still reader say why.
+    info = ConForm::UniInfoRec{};
+    info.kind = ConForm::kKindImage;
+    info.format = Basic::K_AUTO;
+    info.name = input;
+    info.picture.picturesReadable = true;
   }
+  // A still the description found unreadable is still handed to its
+  // reader, which says why it cannot read it.
+  if (info.kind == ConForm::kKindImage) info.picture.picturesReadable = true;
+  if (info.kind != ConForm::kKindImage && frame > info.picture.frameCount)
+    return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
+  ConForm::UniFile uni;
   ImgBasic::Qimg image;
   try {
-    ConForm::ImgLoad(source, &image, id, nullptr);
-    if (width > 0)
-      ImgBasic::ImgResize(&image, &image, static_cast<int32_t>(width),
-                          static_cast<int32_t>(height));
-    if (bits > 0) {
-      const int32_t mode = dither == 1   ? ImgBasic::kConvPaletteLight
-                           : dither == 2 ? ImgBasic::kConvPaletteHeavy
-                                         : ImgBasic::kConvPalette;
-      if (bits != image.bitsPerPixel)
-        ImgBasic::ImgConvBppEx(&image, &image, static_cast<int32_t>(bits), mode);
+    ConForm::UniOpen(&uni, &info);
+    if (!frameGiven && IsMovieOutput(output)) {
+      WriteAllFrames(&uni, info, output, options);
+    } else {
+      ConForm::UniImgLoad(&uni, &image, static_cast<int32_t>(frame), 0);
+      Prepare(&image, options);
+      ConForm::ImgSave(output, &image, Basic::K_AUTO);
     }
-    ConForm::ImgSave(output, &image, Basic::K_AUTO);
+    ConForm::UniClose(&uni);
   } catch (const Errors::EMon&) {
-    return Fail(LibraryError());
+    const std::string text = LibraryError();
+    try {
+      ConForm::UniClose(&uni);
+    } catch (const Errors::EMon&) {
+    }
+    ImgBasic::ImgFree(&image);
+    return Fail(text);
   }
   ImgBasic::ImgFree(&image);
   return 0;
 }
 
 int Run(int argc, char** argv) {
-  long width = 0, height = 0, bits = 0, dither = 0;
+  FrameOptions o;
+  long& width = o.width;
+  long& height = o.height;
+  long& bits = o.bits;
+  long& dither = o.dither;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
     const std::string opt = argv[i];
@@ -156,7 +226,7 @@ int Run(int argc, char** argv) {
   if (left != 2 && left != 3) return Usage();
   long frame = 1;
   if (left == 3 && !ParseInt(argv[i + 2], 1, INT32_MAX, &frame)) return Usage();
-  return Convert(argv[i], argv[i + 1], frame, width, height, bits, dither);
+  return Convert(argv[i], argv[i + 1], frame, left == 3, o);
 }
 
 }  // namespace
