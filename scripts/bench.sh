@@ -87,21 +87,17 @@ psnr() {
   printf '%s\t%s\tpsnr\t\t\t%s\n' "$row" "$tool" "$value" >>"$RESULTS"
 }
 
-# Runs one ImageMagick command single-threaded and with default threads.
-peer_im() {
-  local row="$1"
-  shift
-  have convert || return 0
-  run "$row" "IM-1t" env MAGICK_THREAD_LIMIT=1 convert "$@"
-  run "$row" "IM-all" convert "$@"
+# peer_threads ROW LABEL ONE_THREAD_SETTING TOOL ARGS...: one peer command
+# with one thread and with the tool's default threads.
+peer_threads() {
+  local row="$1" label="$2" single="$3" tool="$4"
+  shift 4
+  have "$tool" || return 0
+  run "$row" "$label-1t" env "$single" "$tool" "$@"
+  run "$row" "$label-all" "$tool" "$@"
 }
-peer_vips() {
-  local row="$1"
-  shift
-  have vips || return 0
-  run "$row" "vips-1t" env VIPS_CONCURRENCY=1 vips "$@"
-  run "$row" "vips-all" vips "$@"
-}
+peer_im() { peer_threads "$1" IM MAGICK_THREAD_LIMIT=1 convert "${@:2}"; }
+peer_vips() { peer_threads "$1" vips VIPS_CONCURRENCY=1 vips "${@:2}"; }
 # ffmpeg: the thread option goes before the input and after it.
 peer_ff() {
   local row="$1" in="$2"
