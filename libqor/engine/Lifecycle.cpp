@@ -4,6 +4,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "formats/FF_GIF.h"
+#include "formats/FF_MPG.h"
 #include "foundation/Translator.h"
 #include "platform/GdiText.h"
 
@@ -14,11 +15,13 @@ void LibraryStart() {
   Errors::WarnClear();
   Translator::TranInit();
   FF_GIF::GIFCacheClear();
+  FF_MPG::MpgInit();
   // The exported interface comes last.
   QorMain::QorMainInit();
 }
 
 void LibraryStop() {
+  FF_MPG::MpgDone();
   FF_GIF::GIFCacheClear();
   // The text sprites' font layer (no tracked memory) before the foundation.
   GdiText::FontsRelease();
