@@ -58,15 +58,15 @@ std::string Ext(const std::string& name) {
   std::exit(2);
 }
 
-void LoadRaw(const std::string& spec, Qimg* image) {
-  const size_t colon = spec.rfind(':');
+void LoadRaw(const std::string& source, Qimg* image) {
+  const size_t colon = source.rfind(':');
   int w = 0, h = 0, bits = 0;
   if (colon == std::string::npos ||
-      std::sscanf(spec.c_str() + colon + 1, "%dx%dx%d", &w, &h, &bits) != 3)
+      std::sscanf(source.c_str() + colon + 1, "%dx%dx%d", &w, &h, &bits) != 3)
     Die("raw input needs NAME.raw:WxHxBITS");
   ImgBasic::_imgalloc_(image, w, h, "qor_bench.raw", __LINE__, bits);
-  FILE* f = std::fopen(spec.substr(0, colon).c_str(), "rb");
-  if (!f) Die("cannot open " + spec);
+  FILE* f = std::fopen(source.substr(0, colon).c_str(), "rb");
+  if (!f) Die("cannot open " + source);
   const size_t bytes = static_cast<size_t>(w) * h * image->bytesPerPixel;
   if (std::fread(image->data, 1, bytes, f) != bytes) Die("short raw file");
   std::fclose(f);
