@@ -120,12 +120,12 @@ inline int Bay(const uint8_t* data, size_t size) {
 
 // The TIF reader's information and load entry points.
 inline int Tif(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".tif", FF_TIF::TIFInfo, FF_TIF::TIFLoad);
+  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(data, size, ".tif", FF_TIF::TIFInfo, FF_TIF::TIFLoad);
 }
 
 // The JPG reader's information and load entry points.
 inline int Jpg(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".jpg", FF_JPG::JPGInfo, FF_JPG::JPGLoad);
+  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(data, size, ".jpg", FF_JPG::JPGInfo, FF_JPG::JPGLoad);
 }
 
 inline uint32_t Crc32(const uint8_t* p, size_t n) {
@@ -152,13 +152,13 @@ inline int Png(const uint8_t* data, size_t size) {
     c[2] = static_cast<uint8_t>(crc >> 8), c[3] = static_cast<uint8_t>(crc);
     pos += 12 + len;
   }
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(buf.data(), buf.size(), ".png",
+  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(buf.data(), buf.size(), ".png",
                                                           FF_PNG::PNGInfo, FF_PNG::PNGLoad);
 }
 
 // The XPM reader's information and load entry points.
 inline int Xpm(const uint8_t* data, size_t size) {
-  return FuzzSupport::StillTarget<CodecCommon::StillInfo>(data, size, ".xpm", FF_XPM::XPMInfo, FF_XPM::XPMLoad);
+  return FuzzSupport::StillTarget<ConForm::FFInfoRec>(data, size, ".xpm", FF_XPM::XPMInfo, FF_XPM::XPMLoad);
 }
 
 // The still codec layer's own readers, under the units that use them: the

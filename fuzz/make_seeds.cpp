@@ -11,6 +11,7 @@
 
 #include "engine/Lifecycle.h"
 #include "formats/ConForm.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_FLC.h"
 #include "formats/FF_JPG.h"
 #include "formats/FF_PNG.h"
@@ -20,6 +21,7 @@
 #include "formats/FF_TIF.h"
 #include "formats/FF_XPM.h"
 #include "formats/FF_KWB.h"
+#include "formats/FFBasic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
@@ -112,6 +114,25 @@ void AcmSeed(const std::string& wave, const std::string& out) {
   o.write(reinterpret_cast<const char*>(n), 2);
   o.write(reinterpret_cast<const char*>(fmt.data()), static_cast<std::streamsize>(fmt.size()));
   o.write(reinterpret_cast<const char*>(dat.data()), static_cast<std::streamsize>(dat.size()));
+void Avi(const std::string& name, const char* codec, int bits) {
+  FF_AVI::AviCodecRec r;
+  FF_AVI::AviCodecRecByFCC(&r, FFBasic::MakeFourCC(codec[0], codec[1], codec[2], codec[3]));
+  r.outBits = bits;
+  FF_AVI::AviSetCurCodec(&r);
+  FF_AVI::AviFileRec avi;
+  FF_AVI::AviCreate(&avi, name, 1, 10);
+  FF_AVI::AviSetCustomInfo(&avi, "INAM", "seed");
+  ImgBasic::Qimg img;
+  for (int n = 0; n < 3; n++) {
+    Frame(&img, 16, 8, bits, n);
+    FF_AVI::AviImgSave(&avi, &img);
+    SndBasic::SndRec s;
+    SndBasic::SndMakeSilence(s, 300, 8000, 16, 1);
+    FF_AVI::AviSndSave(&avi, &s);
+    SndBasic::SndFree(s);
+  }
+  FF_AVI::AviClose(&avi);
+  ImgBasic::ImgFree(&img);
 }
 
 }  // namespace
@@ -157,6 +178,9 @@ int main(int argc, char** argv) {
     Stills(dir + "/xpm", ".xpm", FF_XPM::XPMSave, "x");
     Ogg(dir + "/ogg/mono.ogg", 8000, 1);
     Ogg(dir + "/ogg/stereo.ogg", 22050, 2);
+    Avi(dir + "/avi/raw8.avi", "DIB ", 8);
+    Avi(dir + "/avi/cvid.avi", "cvid", 24);
+    Avi(dir + "/avi/msvc.avi", "MSVC", 15);
   } catch (const Errors::EMon& e) {
     std::fprintf(stderr, "make_seeds: %s\n", e.what());
     return 1;

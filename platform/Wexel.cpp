@@ -296,10 +296,10 @@ int HexDigit(char c) {
 
 // A colour of an XPM colour table: "None", "#" with 1 to 4 hex digits per
 // component (the given digits are the most significant ones), or a name.
-bool ParseColour(const char* spec, Rgb8& out) {
+bool ParseColour(const char* name, Rgb8& out) {
   out = Rgb8{0, 0, 0};
-  if (!spec) return false;
-  std::string key = ColourKey(spec);
+  if (!name) return false;
+  std::string key = ColourKey(name);
   if (key == "none") return true;
   if (!key.empty() && key[0] == '#') {
     const size_t n = key.size() - 1;
@@ -555,10 +555,10 @@ int32_t ReadXpm_(const char* fileName, XpmImageDesc* desc, XpmImage& image) {
   }
   std::unique_ptr<Rgb8[]> colours(new Rgb8[image.ncolors ? image.ncolors : 1]);
   for (unsigned i = 0; i < image.ncolors; i++) {
-    const char* spec = ColourSpec(image.colorTable[i]);
-    if (!ParseColour(spec, colours[i])) {
+    const char* name = ColourSpec(image.colorTable[i]);
+    if (!ParseColour(name, colours[i])) {
       const std::string text =
-          std::string("Unknown XPM colour, black used: ") + (spec ? spec : "");
+          std::string("Unknown XPM colour, black used: ") + (name ? name : "");
       Report(g_warning, text.c_str());
     }
   }
@@ -608,9 +608,9 @@ int32_t WriteXpm_(const char* fileName, const XpmImageDesc* desc) {
       codes[k] += kXpmChars[v % kXpmCharCount];
       v /= kXpmCharCount;
     }
-    char spec[8];
-    std::snprintf(spec, sizeof spec, "#%06X", order[k]);
-    specs[k] = spec;
+    char name[8];
+    std::snprintf(name, sizeof name, "#%06X", order[k]);
+    specs[k] = name;
     table[k] = XpmColor{};
     table[k].string = codes[k].data();
     table[k].c_color = specs[k].data();

@@ -21,7 +21,7 @@ cmake --build build-fuzz -j "$(( $(nproc) < 4 ? $(nproc) : 4 ))" >/dev/null
 work=build-fuzz/work
 seeds=$work/seeds
 rm -rf "$seeds"
-kinds=(kwb flc gif tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm)
+kinds=(kwb flc gif avi tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm)
 for k in "${kinds[@]}"; do mkdir -p "$seeds/$k"; done
 mkdir -p "$seeds/peer-wav"
 build-fuzz/bin/make_seeds "$seeds"

@@ -20,6 +20,8 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # peers the tests compare against
   imagemagick netpbm ffmpeg sox libtiff-tools
+  # further peers of the benchmark (scripts/bench.sh) and the tool it times with
+  libvips-tools pngquant time
   # a real photograph the palette tests reduce (JPEG landscapes)
   lomiri-wallpapers-16.04
   # the X colour names that XPM files use

@@ -3,7 +3,9 @@
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_GIF.h"
+#include "formats/FF_MPG.h"
 #include "foundation/Translator.h"
 #include "platform/GdiText.h"
 
@@ -14,11 +16,15 @@ void LibraryStart() {
   Errors::WarnClear();
   Translator::TranInit();
   FF_GIF::GIFCacheClear();
+  FF_AVI::AviUnitInit();
+  FF_MPG::MpgInit();
   // The exported interface comes last.
   QorMain::QorMainInit();
 }
 
 void LibraryStop() {
+  FF_MPG::MpgDone();
+  FF_AVI::AviUnitDone();
   FF_GIF::GIFCacheClear();
   // The text sprites' font layer (no tracked memory) before the foundation.
   GdiText::FontsRelease();

@@ -6,10 +6,21 @@
 #include <cstring>
 
 #include "formats/FFBasic.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_BAY.h"
+#include "formats/FF_FLC.h"
+#include "formats/FF_GIF.h"
+#include "formats/FF_JPG.h"
+#include "formats/FF_KWB.h"
+#include "formats/FF_PNG.h"
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
 #include "formats/FF_SGI.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
+#include "formats/FF_TIF.h"
+#include "formats/FF_WAV.h"
+#include "formats/FF_XPM.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -109,19 +120,49 @@ struct Codec {
   bool savePending;
 };
 
+// The format layer describes a GIF with all its frames.
+void GIFInfoAll(const std::string& name, FFInfoRec* info) {
+  FF_GIF::GIFInfo(name, info, true);
+}
+
+// A GIF as a still image is its first frame, with the alpha image made from
+// its transparent index. The decode is skipped when the open failed.
+void GIFLoadFirst(const std::string& name, Qimg* image, Qimg* alpha) {
+  FF_GIF::GifFile gif;
+  FF_GIF::GIFOpen(&gif, name, true);
+  FF_GIF::GIFLoadNext(&gif, image, alpha);
+  // Without a transparent index the reader leaves the alpha image as it
+  // was; it then says what it says for every other opaque picture.
+  if (alpha && gif.transparent < 0) ExtractAlpha(image, alpha);
+  FF_GIF::GIFClose(&gif);
+}
+
+void GIFLoadStill(const std::string& name, Qimg* image) {
+  GIFLoadFirst(name, image, nullptr);
+}
+
+// The MPEG scans report progress; FFInfo passes the host's function to them
+// itself, so the table holds the call without one.
+void MpgInfoNoProgress(const std::string& name, FFInfoRec* info) {
+  FF_MPG::MpgInfo(name, info, nullptr, nullptr);
+}
+
 constexpr Codec kCodecs[19] = {
     {kFmtTGA, TGAInfo, false, TGALoad_, false, TGASave_, false},
     {kFmtPCX, PCXInfo, false, PCXLoad_, false, PCXSave_, false},
     {kFmtBMP, DIBInfo, false, DIBLoad_, false, DIBSave_, false},
-    {kFmtGIF, nullptr, true, nullptr, true, nullptr, false},
-    {kFmtFLC, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtAVI, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtKWB, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtJPEG, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtPNG, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtTIFF, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtMPEG, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtWAV, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtGIF, GIFInfoAll, false, GIFLoadStill, false, nullptr, false},
+    {kFmtFLC, FF_FLC::FLCInfo, false, nullptr, false, nullptr, false},
+    {kFmtAVI, FF_AVI::AviInfo, false, nullptr, false, nullptr, false},
+    {kFmtKWB, FF_KWB::KWBInfo, false, nullptr, false, nullptr, false},
+    {kFmtJPEG, FF_JPG::JPGInfo, false, FF_JPG::JPGLoad, false, FF_JPG::JPGSave,
+     false},
+    {kFmtPNG, FF_PNG::PNGInfo, false, FF_PNG::PNGLoad, false, FF_PNG::PNGSave,
+     false},
+    {kFmtTIFF, FF_TIF::TIFInfo, false, FF_TIF::TIFLoad, false, FF_TIF::TIFSave,
+     false},
+    {kFmtMPEG, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtWAV, FF_WAV::WAVInfo, false, nullptr, false, nullptr, false},
     {kFmtSGI, FF_SGI::SGIInfo, false, FF_SGI::SGILoad, false, FF_SGI::SGISave,
      false},
     {kFmtRAS, FF_RAS::RASInfo, false, FF_RAS::RASLoad, false, FF_RAS::RASSave,
@@ -129,9 +170,10 @@ constexpr Codec kCodecs[19] = {
     {kFmtPNM, FF_PNM::PNMInfo, false, FF_PNM::PNMLoad, false, FF_PNM::PNMSave,
      false},
     {kFmtBAY, FF_BAY::BayInfo, false, FF_BAY::BayLoad, false, nullptr, false},
-    {kFmtXPM, nullptr, true, nullptr, true, nullptr, true},
-    {kFmtMPA, nullptr, true, nullptr, false, nullptr, false},
-    {kFmtOGG, nullptr, true, nullptr, false, nullptr, false},
+    {kFmtXPM, FF_XPM::XPMInfo, false, FF_XPM::XPMLoad, false, FF_XPM::XPMSave,
+     false},
+    {kFmtMPA, MpgInfoNoProgress, false, nullptr, false, nullptr, false},
+    {kFmtOGG, FF_OGG::OggInfo, false, nullptr, false, nullptr, false},
 };
 
 const Codec* FindCodec(int32_t id) {
@@ -592,8 +634,6 @@ bool IsSaveFmt(int32_t id) {
 
 void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
             void* progressData, InfoProgressFn progress) {
-  (void)progressData;
-  (void)progress;  // only the MPEG readers' scans report progress
   Errors::Monitored("ConForm.FFInfo", [&] {
     *info = FFInfoRec{};
     if (id == K_AUTO) id = GetFmtByExt(name, kLoadTable);
@@ -607,7 +647,10 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
              __LINE__);
       return;
     }
-    codec->info(name, info);
+    if (id == kFmtMPEG || id == kFmtMPA)
+      FF_MPG::MpgInfo(name, info, progress, progressData);
+    else
+      codec->info(name, info);
     info->format = id;
     for (const TableRowDef& d : kLoadRows)
       if (d.id == id) {
@@ -847,8 +890,12 @@ void ImgLoad(const std::string& name, Qimg* image, int32_t id, Qimg* alpha) {
              2, __LINE__);
       return;
     }
+    if (id == kFmtGIF) {
+      GIFLoadFirst(name, image, alpha);
+      return;
+    }
     codec->load(name, image);
-    if (alpha && id != kFmtGIF) ExtractAlpha(image, alpha);
+    if (alpha) ExtractAlpha(image, alpha);
   });
 }
 

@@ -6,9 +6,13 @@
 #include <new>
 
 #include "formats/ConForm.h"
+#include "formats/FF_AVI.h"
 #include "formats/FF_FLC.h"
 #include "formats/FF_GIF.h"
 #include "formats/FF_KWB.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
+#include "formats/FF_WAV.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -18,11 +22,17 @@ namespace {
 using ImgBasic::Qimg;
 using Errors::ErrSet;
 
+FF_AVI::AviFileRec* Avi(const MviFile* m) { return static_cast<FF_AVI::AviFileRec*>(m->handle); }
 FF_GIF::GifFile* Gif(const MviFile* m) { return static_cast<FF_GIF::GifFile*>(m->handle); }
 FF_FLC::FlcFile* Flc(const MviFile* m) { return static_cast<FF_FLC::FlcFile*>(m->handle); }
 FF_KWB::KWBFile* Kwb(const MviFile* m) { return static_cast<FF_KWB::KWBFile*>(m->handle); }
+FF_MPG::MpgFileRec* Mpg(const MviFile* m) { return static_cast<FF_MPG::MpgFileRec*>(m->handle); }
+FF_WAV::WavFileRec* Wav(const MviFile* m) { return static_cast<FF_WAV::WavFileRec*>(m->handle); }
+FF_OGG::OggFileRec* Ogg(const MviFile* m) { return static_cast<FF_OGG::OggFileRec*>(m->handle); }
 
 bool Is(const MviFile* m, int32_t id) { return m && m->handle && m->format == id; }
+// MPEG video and MPEG audio share one handle.
+bool IsMpg(const MviFile* m) { return Is(m, kFmtMPEG) || Is(m, kFmtMPA); }
 
 // Makes the format handle: a tracked block that holds a fresh handle object.
 template <class T>
@@ -35,11 +45,15 @@ T* NewHandle(MviFile* mvi, int32_t id, const char* label) {
   return handle;
 }
 
-void DestroyHandle(MviFile* mvi) {
+// Ends the life of the handle object (its block is freed separately).
+void DestroyObject(MviFile* mvi) {
   if (!mvi->handle) return;
   switch (mvi->format) {
     case kFmtGIF:
       Gif(mvi)->~GifFile();
+      break;
+    case kFmtAVI:
+      Avi(mvi)->~AviFileRec();
       break;
     case kFmtFLC:
       Flc(mvi)->~FlcFile();
@@ -47,44 +61,38 @@ void DestroyHandle(MviFile* mvi) {
     case kFmtKWB:
       Kwb(mvi)->~KWBFile();
       break;
+    case kFmtMPEG:
+    case kFmtMPA:
+      Mpg(mvi)->~MpgFileRec();
+      break;
+    case kFmtWAV:
+      Wav(mvi)->~WavFileRec();
+      break;
+    case kFmtOGG:
+      Ogg(mvi)->~OggFileRec();
+      break;
     default:
       break;
   }
+}
+
+void DestroyHandle(MviFile* mvi) {
+  if (!mvi->handle) return;
+  DestroyObject(mvi);
   Basic::MemFree(mvi->handle);
   *mvi = MviFile{};
 }
 
-// On failure of an open or create the handle is destroyed and the record
+// On failure of an open or create the handle object ends and the record is
 // cleared (the frame then frees the block and closes the file).
 void CleanupOnFailure(MviFile* mvi) {
   Errors::MonSetCleanup([mvi] {
-    if (mvi->handle) {
-      switch (mvi->format) {
-        case kFmtGIF:
-          Gif(mvi)->~GifFile();
-          break;
-        case kFmtFLC:
-          Flc(mvi)->~FlcFile();
-          break;
-        case kFmtKWB:
-          Kwb(mvi)->~KWBFile();
-          break;
-        default:
-          break;
-      }
-    }
+    DestroyObject(mvi);
     *mvi = MviFile{};
   });
 }
 
-// Formats whose readers and writers come later answer "not supported".
-bool IsPendingFormat(int32_t id) {
-  return id == kFmtAVI || id == kFmtMPEG || id == kFmtMPA || id == kFmtWAV || id == kFmtOGG;
-}
-
-void RefuseUnknown(int32_t id, int32_t line) {
-  ErrSet(Errors::kClsMovie, IsPendingFormat(id) ? 5 : 1, line);
-}
+void RefuseUnknown(int32_t /*id*/, int32_t line) { ErrSet(Errors::kClsMovie, 1, line); }
 
 // Positioning and loading refuse a handle opened for writing, and frames
 // beyond the frame count.
@@ -112,6 +120,8 @@ int32_t MviWidth(const MviFile* m) {
   if (Is(m, kFmtGIF)) return Gif(m)->width;
   if (Is(m, kFmtFLC)) return Flc(m)->header.width;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.width;
+  if (Is(m, kFmtAVI)) return Avi(m)->width;
+  if (IsMpg(m)) return Mpg(m)->width;
   return 0;
 }
 
@@ -119,18 +129,24 @@ int32_t MviHeight(const MviFile* m) {
   if (Is(m, kFmtGIF)) return Gif(m)->height;
   if (Is(m, kFmtFLC)) return Flc(m)->header.height;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.height;
+  if (Is(m, kFmtAVI)) return Avi(m)->height;
+  if (IsMpg(m)) return Mpg(m)->height;
   return 0;
 }
 
 int32_t MviBytesPerPixel(const MviFile* m) {
   if (Is(m, kFmtGIF) || Is(m, kFmtFLC)) return 1;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.bytesPerPixel;
+  if (Is(m, kFmtAVI)) return Avi(m)->bytesPerPixel;
+  if (IsMpg(m)) return Mpg(m)->bytesPerPixel;
   return 0;
 }
 
 int32_t MviBitsPerPixel(const MviFile* m) {
   if (Is(m, kFmtGIF) || Is(m, kFmtFLC)) return 8;
   if (Is(m, kFmtKWB)) return Kwb(m)->bitsPerPixel;
+  if (Is(m, kFmtAVI)) return Avi(m)->bitsPerPixel;
+  if (IsMpg(m)) return Mpg(m)->bitsPerPixel;
   return 0;
 }
 
@@ -138,6 +154,8 @@ double MviFps(const MviFile* m) {
   if (Is(m, kFmtGIF)) return Gif(m)->fps;
   if (Is(m, kFmtFLC)) return Flc(m)->fps;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.fps;
+  if (Is(m, kFmtAVI)) return Avi(m)->frameRate;
+  if (IsMpg(m)) return Mpg(m)->frameRate;
   return 0;
 }
 
@@ -146,6 +164,8 @@ int32_t MviFrameCount(const MviFile* m) {
   if (Is(m, kFmtFLC))
     return Flc(m)->writeMode ? Flc(m)->framesWritten : Flc(m)->header.frames;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.frameCount;
+  if (Is(m, kFmtAVI)) return Avi(m)->writeMode ? Avi(m)->lastFrame : Avi(m)->frameCount;
+  if (IsMpg(m)) return Mpg(m)->writeMode ? Mpg(m)->framesWritten : Mpg(m)->frameCount;
   return 0;
 }
 
@@ -154,18 +174,31 @@ int32_t MviCurrentFrame(const MviFile* m) {
   if (Is(m, kFmtFLC)) return Flc(m)->writeMode ? Flc(m)->framesWritten : Flc(m)->framesRead;
   if (Is(m, kFmtKWB))
     return Kwb(m)->writeMode ? Kwb(m)->header.frameCount : Kwb(m)->lastDecoded;
+  if (Is(m, kFmtAVI)) return Avi(m)->lastFrame;
+  if (IsMpg(m)) return Mpg(m)->writeMode ? Mpg(m)->framesWritten : Mpg(m)->lastFrame;
   return 0;
 }
 
 int32_t MviSamplePos(const MviFile* m) {
   if (Is(m, kFmtKWB))
     return Kwb(m)->writeMode ? Kwb(m)->header.totalSamples : Kwb(m)->samplePosition;
+  if (Is(m, kFmtAVI)) return Avi(m)->writeMode ? Avi(m)->soundWritten : Avi(m)->snd.samplePos;
+  if (IsMpg(m)) return Mpg(m)->samplePos;
+  if (Is(m, kFmtWAV))
+    return Wav(m)->writeMode ? static_cast<int32_t>(std::min<int64_t>(Wav(m)->framesWritten, INT32_MAX))
+                             : Wav(m)->load.samplePos;
+  if (Is(m, kFmtOGG))
+    return static_cast<int32_t>(std::min<int64_t>(Ogg(m)->position, INT32_MAX));
   return 0;
 }
 
 bool MviWriteMode(const MviFile* m) {
   if (Is(m, kFmtFLC)) return Flc(m)->writeMode;
   if (Is(m, kFmtKWB)) return Kwb(m)->writeMode;
+  if (Is(m, kFmtAVI)) return Avi(m)->writeMode;
+  if (IsMpg(m)) return Mpg(m)->writeMode;
+  if (Is(m, kFmtWAV)) return Wav(m)->writeMode;
+  if (Is(m, kFmtOGG)) return Ogg(m)->writeMode;
   return false;
 }
 
@@ -173,11 +206,16 @@ bool MviNewPalette(const MviFile* m) {
   if (Is(m, kFmtGIF)) return Gif(m)->newPalette;
   if (Is(m, kFmtFLC)) return Flc(m)->newPalette;
   if (Is(m, kFmtKWB)) return Kwb(m)->newPalette;
+  if (Is(m, kFmtAVI)) return Avi(m)->newPalette;
   return false;
 }
 
 WaveFormat MviWaveFormat(const MviFile* m) {
   if (Is(m, kFmtKWB)) return Kwb(m)->waveFormat;
+  if (Is(m, kFmtAVI)) return Avi(m)->snd.dstFormat;
+  if (IsMpg(m)) return Mpg(m)->format;
+  if (Is(m, kFmtWAV)) return Wav(m)->writeMode ? Wav(m)->written : Wav(m)->load.dstFormat;
+  if (Is(m, kFmtOGG)) return Ogg(m)->format;
   return WaveFormat{};
 }
 
@@ -185,8 +223,6 @@ WaveFormat MviWaveFormat(const MviFile* m) {
 
 void MviOpen(MviFile* mvi, const std::string& name, int32_t id, void* progressData,
              InfoProgressFn progress) {
-  (void)progressData;
-  (void)progress;  // the readers here index without reporting
   Errors::Monitored("ConForm.MviOpen", [&] {
     *mvi = MviFile{};
     CleanupOnFailure(mvi);
@@ -199,12 +235,33 @@ void MviOpen(MviFile* mvi, const std::string& name, int32_t id, void* progressDa
       case kFmtFLC:
         FF_FLC::FLCOpen(NewHandle<FF_FLC::FlcFile>(mvi, id, "ConForm.MviOpen.mf.FLC"), name);
         break;
+      case kFmtAVI: {
+        FF_AVI::AviFileRec* avi = NewHandle<FF_AVI::AviFileRec>(mvi, id, "ConForm.MviOpen.mf.AVI");
+        FF_AVI::AviOpen(avi, name);
+        mvi->hasSound = avi->audio != nullptr;
+        break;
+      }
       case kFmtKWB: {
         FF_KWB::KWBFile* kwb = NewHandle<FF_KWB::KWBFile>(mvi, id, "ConForm.MviOpen.mf.KWB");
         FF_KWB::KWBOpen(kwb, name);
         mvi->hasSound = (kwb->header.soundFlags & 1) != 0;
         break;
       }
+      case kFmtMPEG:
+      case kFmtMPA: {
+        FF_MPG::MpgFileRec* mpg = NewHandle<FF_MPG::MpgFileRec>(mvi, id, "ConForm.MviOpen.mf.MPG");
+        FF_MPG::MpgOpen(mpg, name, 0, progressData, progress);
+        mvi->hasSound = mpg->hasAudio;
+        break;
+      }
+      case kFmtWAV:
+        FF_WAV::WAVOpen(NewHandle<FF_WAV::WavFileRec>(mvi, id, "ConForm.MviOpen.mf.WAV"), name);
+        mvi->hasSound = true;
+        break;
+      case kFmtOGG:
+        FF_OGG::OggOpen(NewHandle<FF_OGG::OggFileRec>(mvi, id, "ConForm.MviOpen.mf.OGG"), name);
+        mvi->hasSound = true;
+        break;
       default:
         RefuseUnknown(id, __LINE__);
     }
@@ -218,6 +275,7 @@ void MviImgSetPos(MviFile* mvi, int32_t frame) {
     // Every reader here decodes onto its own canvas and loads by number, so
     // positioning only tells a KWB reader what comes next.
     if (Is(mvi, kFmtKWB)) FF_KWB::KWBSetFrame(Kwb(mvi), frame);
+    if (Is(mvi, kFmtAVI)) FF_AVI::AviImgSetPos(Avi(mvi), frame);
   });
 }
 
@@ -234,6 +292,13 @@ void MviImgLoad(MviFile* mvi, Qimg* image, int32_t frame, int32_t flags, Qimg* a
       case kFmtKWB:
         FF_KWB::KWBImgLoad(Kwb(mvi), image, frame, flags);
         break;
+      case kFmtAVI:
+        FF_AVI::AviImgLoad(Avi(mvi), image, frame, flags);
+        break;
+      case kFmtMPEG:
+      case kFmtMPA:
+        FF_MPG::MpgImgLoad(Mpg(mvi), image, frame, flags);
+        break;
       default:
         return;
     }
@@ -247,13 +312,27 @@ void MviSndLoad(MviFile* mvi, SndBasic::SndRec* sound, int32_t start, int32_t co
     FF_KWB::KWBSndLoad(Kwb(mvi), sound, start, count, flags);
     return;
   }
+  if (IsMpg(mvi)) {
+    FF_MPG::MpgSndLoad(Mpg(mvi), sound, start, flags, count);
+    return;
+  }
+  if (Is(mvi, kFmtAVI)) {
+    FF_AVI::AviSndLoad(Avi(mvi), sound, start, flags, count);
+    return;
+  }
+  if (Is(mvi, kFmtWAV)) {
+    FF_WAV::WAVLoad(Wav(mvi), sound, start, flags, count);
+    return;
+  }
+  if (Is(mvi, kFmtOGG)) {
+    FF_OGG::OggLoad(Ogg(mvi), sound, start, flags, count);
+    return;
+  }
   sound->frames = 0;
 }
 
 void MviCreate(MviFile* mvi, const std::string& name, double fps, int32_t interleave,
                int32_t plannedFrames) {
-  (void)interleave;
-  (void)plannedFrames;  // used by the AVI and MPEG writers
   Errors::Monitored("ConForm.MviCreate", [&] {
     *mvi = MviFile{};
     CleanupOnFailure(mvi);
@@ -266,6 +345,21 @@ void MviCreate(MviFile* mvi, const std::string& name, double fps, int32_t interl
       case kFmtKWB:
         FF_KWB::KWBCreate(NewHandle<FF_KWB::KWBFile>(mvi, id, "ConForm.MviCreate.mf.KWB"), name,
                           fps);
+        break;
+      case kFmtAVI:
+        FF_AVI::AviCreate(NewHandle<FF_AVI::AviFileRec>(mvi, id, "ConForm.MviCreate.mf.AVI"), name,
+                          interleave, fps);
+        break;
+      case kFmtMPEG:
+      case kFmtMPA:
+        FF_MPG::MpgCreate(NewHandle<FF_MPG::MpgFileRec>(mvi, id, "ConForm.MviCreate.mf.MPG"), name,
+                          fps, plannedFrames);
+        break;
+      case kFmtWAV:
+        FF_WAV::WAVCreate(NewHandle<FF_WAV::WavFileRec>(mvi, id, "ConForm.MviCreate.mf.WAV"), name);
+        break;
+      case kFmtOGG:
+        FF_OGG::OggCreate(NewHandle<FF_OGG::OggFileRec>(mvi, id, "ConForm.MviCreate.mf.OGG"), name);
         break;
       default:
         RefuseUnknown(id, __LINE__);
@@ -281,18 +375,23 @@ void MviImgSave(MviFile* mvi, Qimg* image) {
     }
     if (Is(mvi, kFmtFLC)) FF_FLC::FLCSave(Flc(mvi), image);
     if (Is(mvi, kFmtKWB)) FF_KWB::KWBImgSave(Kwb(mvi), image);
+    if (Is(mvi, kFmtAVI)) FF_AVI::AviImgSave(Avi(mvi), image);
+    if (IsMpg(mvi)) FF_MPG::MpgImgSave(Mpg(mvi), image);
   });
 }
 
 void MviSndSave(MviFile* mvi, SndBasic::SndRec* sound) {
   if (Is(mvi, kFmtKWB)) FF_KWB::KWBSndSave(Kwb(mvi), sound);
+  if (Is(mvi, kFmtAVI)) FF_AVI::AviSndSave(Avi(mvi), sound);
+  if (IsMpg(mvi)) FF_MPG::MpgSndSave(Mpg(mvi), sound);
+  if (Is(mvi, kFmtWAV)) FF_WAV::WAVSave(Wav(mvi), sound);
+  if (Is(mvi, kFmtOGG)) FF_OGG::OggSave(Ogg(mvi), sound);
 }
 
 void MviSetAviCustomInfo(MviFile* mvi, const std::string& fourCC, const std::string& text) {
   Errors::Monitored("ConForm.MviSetAviCustomInfo", [&] {
-    (void)mvi;
-    (void)fourCC;
-    (void)text;  // only AVI outputs carry information texts
+    // Only AVI outputs carry information texts.
+    if (Is(mvi, kFmtAVI) && MviWriteMode(mvi)) FF_AVI::AviSetCustomInfo(Avi(mvi), fourCC, text);
   });
 }
 
@@ -313,6 +412,19 @@ void MviClose(MviFile* mvi) {
         break;
       case kFmtKWB:
         FF_KWB::KWBClose(Kwb(mvi));
+        break;
+      case kFmtAVI:
+        FF_AVI::AviClose(Avi(mvi));
+        break;
+      case kFmtMPEG:
+      case kFmtMPA:
+        FF_MPG::MpgClose(Mpg(mvi));
+        break;
+      case kFmtWAV:
+        FF_WAV::WAVClose(Wav(mvi));
+        break;
+      case kFmtOGG:
+        FF_OGG::OggClose(Ogg(mvi));
         break;
       default:
         break;

@@ -73,7 +73,13 @@ int32_t FFGetSaveBpp(int32_t id, int32_t depth) {
 void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
   Errors::Monitored("FFBasic.FFInit", [&] {
     *rec = FFInitRec{};
-    if (!ImgBasic::ImgIsValid(image) || block < 1) {
+    // A record whose pixel block is smaller than its dimensions say would be
+    // read past its end by every writer.
+    if (!ImgBasic::ImgIsValid(image) || block < 1 || image->width < 1 ||
+        image->height < 1 ||
+        image->bytesPerPixel != ImgBasic::BytesPerPixel(image->bitsPerPixel) ||
+        static_cast<int64_t>(image->width) * image->height *
+                image->bytesPerPixel > image->size) {
       ErrSet(Errors::kClsMovie2, 1, __LINE__);
       return;
     }
@@ -138,11 +144,15 @@ int32_t FFMulRoundPositive(double a, double b) {
   return p >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(p);
 }
 
+void FFDeleteOnFailure(const std::string& name) {
+  Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+}
+
 int32_t FFCreateFile(const std::string& name) {
   Basic::FDelete(name);
   int32_t file = 0;
   Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
-  Errors::MonSetCleanup([name] { Basic::FDelete(name); });
+  FFDeleteOnFailure(name);
   return file;
 }
 
@@ -300,6 +310,17 @@ bool AlphaAllZero(const Qimg* image) {
   for (int64_t i = 0; i < n; i++)
     if (image->data[i * 4 + 3] != 0) return false;
   return true;
+}
+
+bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
+                      const SndBasic::WaveFormatEx& first) {
+  const SndBasic::WaveFormatEx& f = block.format;
+  if (f.formatTag != Acm::kTagPcm || f.bitsPerSample != 16 || f.channels < 1 ||
+      f.blockAlign != f.channels * 2)
+    return false;
+  if (started && SndBasic::WaveFormatDiffers(f, first)) return false;
+  return block.frames <= 0 ||
+         (block.data != nullptr && int64_t{block.frames} * f.blockAlign <= block.allocated);
 }
 
 }  // namespace FFBasic

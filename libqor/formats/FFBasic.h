@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace FFBasic {
 
@@ -35,6 +36,10 @@ int32_t FFMulRoundPositive(double a, double b);
 // calling routine's monitor frame remove it again should the routine fail, so
 // no half-written file is left. Returns the tracked file handle.
 int32_t FFCreateFile(const std::string& name);
+// The same removal for an output that a codec library creates by its name:
+// should the calling routine fail, its monitor frame deletes the file (after
+// the routine's own locals, such as the library's file handle, are gone).
+void FFDeleteOnFailure(const std::string& name);
 
 // ---- what a file may ask for ----------------------------------------------
 // A file's header can claim anything; these limits are what every reader
@@ -131,6 +136,12 @@ inline void Put32B(uint8_t* p, uint32_t v) {
   Put16B(p, v >> 16);
   Put16B(p + 2, v);
 }
+
+// Whether a sound encoder that takes 16-bit PCM in its first block's format
+// can take this block: 16-bit PCM, its samples inside the record's block,
+// and (once the encoder started) the format of the first block.
+bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
+                      const SndBasic::WaveFormatEx& first);
 
 // True when every pixel of a 32-bit image has a fourth byte of 0.
 bool AlphaAllZero(const ImgBasic::Qimg* image);

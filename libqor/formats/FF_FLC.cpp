@@ -658,4 +658,19 @@ void FLCClose(FlcFile* flc) {
   });
 }
 
+void FLCInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
+  Errors::Monitored("FF_FLC.FLCInfo", [&] {
+    FlcFile flc;
+    FLCOpen(&flc, fileName);
+    const int32_t width = flc.header.width;
+    ConForm::FFInfoStill(info, static_cast<double>(flc.fileSize), width,
+                         flc.header.height, 1, 8,
+                         "RLE + pixel difference from previous frame",
+                         width > 0, width > 0);
+    info->picture.frameCount = flc.header.frames;
+    info->picture.fps = flc.fps;
+    FLCClose(&flc);
+  });
+}
+
 }  // namespace FF_FLC

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 
 namespace FF_FLC {
@@ -64,6 +65,7 @@ void FLCRewind(FlcFile* flc);
 void FLCCreate(FlcFile* flc, const std::string& fileName, double fps);
 void FLCSave(FlcFile* flc, ImgBasic::Qimg* image);
 void FLCClose(FlcFile* flc);
+void FLCInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 
 // Frames per second from the header's speed: 1/70 s units for ".fli",
 // milliseconds otherwise; 0 when the speed is 0.

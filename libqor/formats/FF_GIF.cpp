@@ -532,4 +532,19 @@ void GIFClose(GifFile* gif) {
   });
 }
 
+void GIFInfo(const std::string& fileName, ConForm::FFInfoRec* info,
+             bool allFrames) {
+  Errors::Monitored("FF_GIF.GIFInfo", [&] {
+    GifFile gif;
+    GIFOpen(&gif, fileName, !allFrames);
+    ConForm::FFInfoStill(info, static_cast<double>(gif.fileSize), gif.width,
+                         gif.height, 1, 8,
+                         "Variable-Length-Code LZW (Lempel-Ziv & Welch)",
+                         gif.width > 0, gif.width > 0);
+    info->picture.frameCount = gif.frameCount;
+    info->picture.fps = gif.fps;
+    GIFClose(&gif);
+  });
+}
+
 }  // namespace FF_GIF

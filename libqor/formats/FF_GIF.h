@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 
 namespace FF_GIF {
@@ -45,6 +46,10 @@ void GIFLoadNext(GifFile* gif, ImgBasic::Qimg* image, ImgBasic::Qimg* alpha);
 void GIFLoad(GifFile* gif, ImgBasic::Qimg* image, int32_t frame, int32_t flags,
              ImgBasic::Qimg* alpha);
 void GIFClose(GifFile* gif);
+// Describes a file: its screen, frames (all of them, or only the first when
+// allFrames is false) and their rate.
+void GIFInfo(const std::string& fileName, ConForm::FFInfoRec* info,
+             bool allFrames);
 
 // LZW decoding of one frame's sub-blocks (starting at the code-size byte)
 // into count pixels. False on corrupt data.

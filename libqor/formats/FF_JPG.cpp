@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -23,7 +24,7 @@ int32_t JPGQuality(int32_t value) {
   return g_quality;
 }
 
-void JPGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+void JPGInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_JPG.JPGInfo", [&] {
     CodecCommon::ListenToLayer();
     int32_t width = 0, height = 0, components = 0;
@@ -32,24 +33,22 @@ void JPGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
-    info->fileSize = Basic::FSize64(fileName);
-    info->width = width;
-    info->height = height;
-    info->bitsPerPixel = components * 8;
-    info->bytesPerPixel = components;
-    info->frameCount = 1;
-    info->videoCompression = "JFIF 1.02";
-    info->hasPictures = info->picturesReadable = width > 0;
+    ConForm::FFInfoStill(info, Basic::FSize64(fileName), width, height,
+                         components, components * 8, "JFIF 1.02", width > 0,
+                         width > 0);
   });
 }
 
 void JPGLoad(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_JPG.JPGLoad", [&] {
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     JPGInfo(fileName, &info);
-    if (FFBasic::FFCapImage(info.width, info.height, info.bitsPerPixel, 2, __LINE__) < 0) return;
-    ImgBasic::_imgalloc_(image, info.width, info.height, "FF_JPG.JPGLoad.image",
-                         __LINE__, info.bitsPerPixel);
+    if (FFBasic::FFCapImage(info.picture.width, info.picture.height,
+                            info.picture.bitsPerPixel, 2, __LINE__) < 0)
+      return;
+    ImgBasic::_imgalloc_(image, info.picture.width, info.picture.height,
+                         "FF_JPG.JPGLoad.image", __LINE__,
+                         info.picture.bitsPerPixel);
     CodecCommon::ListenToLayer();
     int32_t width = 0, height = 0, components = 0;
     if (read_JPEG_file(fileName.c_str(), image->data, image->size, &width,
@@ -66,8 +65,9 @@ void JPGLoad(const std::string& fileName, Qimg* image) {
 void JPGSave(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_JPG.JPGSave", [&] {
     Basic::FDelete(fileName);
-    CodecCommon::PreparedImage prep;
-    CodecCommon::PrepareForSave(CodecCommon::kFormatJpeg, prep, image);
+    FFBasic::FFInitRec prep;
+    FFBasic::FFInit(ConForm::kFmtJPEG, &prep, image, 1);
+    FFBasic::FFDeleteOnFailure(fileName);
     CodecCommon::ListenToLayer();
     Basic::SetLastFileName(fileName);
     if (write_JPEG_file(fileName.c_str(), prep.image->data, prep.image->width,
@@ -76,7 +76,7 @@ void JPGSave(const std::string& fileName, Qimg* image) {
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
-    CodecCommon::PreparedDone(prep);
+    FFBasic::FFDone(&prep);
   });
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/CodecCommon.h"
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 
 namespace FF_JPG {
@@ -15,6 +15,6 @@ int32_t JPGQuality(int32_t value);
 
 void JPGLoad(const std::string& fileName, ImgBasic::Qimg* image);
 void JPGSave(const std::string& fileName, ImgBasic::Qimg* image);
-void JPGInfo(const std::string& fileName, CodecCommon::StillInfo* info);
+void JPGInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 
 }  // namespace FF_JPG

@@ -1428,4 +1428,32 @@ void KWBSndLoad(KWBFile* kwb, SndBasic::SndRec* sound, int32_t start, int32_t co
   });
 }
 
+void KWBInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
+  Errors::Monitored("FF_KWB.KWBInfo", [&] {
+    KWBFile kwb;
+    KWBOpen(&kwb, fileName);
+    const KWBHeader& hd = kwb.header;
+    info->fileSize = static_cast<double>(kwb.fileSize);
+    if (hd.frameCount > 0) {
+      const char* name = hd.coder == kCoderBest          ? "KWB BEST codec"
+                         : hd.coder == kCoderFast        ? "KWB FAST codec"
+                         : hd.coder == kCoderBestPredict ? "KWB BEST-P codec"
+                                                         : "N/A";
+      ConForm::FFInfoStill(info, info->fileSize, hd.width, hd.height,
+                           hd.bytesPerPixel, kwb.bitsPerPixel, name, true,
+                           true);
+      info->picture.frameCount = hd.frameCount;
+      info->picture.fps = hd.fps;
+    }
+    if (hd.soundFlags & 1) {
+      info->sound.ownWave = kwb.waveFormat;
+      info->sound.wave = kwb.waveFormat;
+      info->sound.audioCompression = "PCM, uncompressed";
+      info->sound.sampleFrames = hd.totalSamples;
+      info->sound.hasSound = info->sound.soundReadable = true;
+    }
+    KWBClose(&kwb);
+  });
+}
+
 }  // namespace FF_KWB

@@ -55,6 +55,7 @@ class BitWriter {
 
 #include <string>
 
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
 
@@ -127,6 +128,7 @@ void KWBImgLoadNext(KWBFile* kwb, ImgBasic::Qimg* image);
 void KWBSetFrame(KWBFile* kwb, int32_t n);
 void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image);
 void KWBClose(KWBFile* kwb);
+void KWBInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound);
 void KWBSndSeek(KWBFile* kwb, int32_t sample);
 void KWBSndLoad(KWBFile* kwb, SndBasic::SndRec* sound, int32_t start,

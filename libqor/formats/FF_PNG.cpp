@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -205,14 +206,12 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
 void PNGSave(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_PNG.PNGSave", [&] {
     Basic::FDelete(fileName);
-    CodecCommon::PreparedImage prep;
-    CodecCommon::PrepareForSave(CodecCommon::kFormatPng, prep, image);
+    FFBasic::FFInitRec prep;
+    FFBasic::FFInit(ConForm::kFmtPNG, &prep, image, 1);
     Qimg* img = prep.image;
     // A 32-bit image without any alpha is written as the opaque RGB it is.
-    const bool dropFourth = CodecCommon::AlphaAllZero(*img);
-    int32_t file = 0;
-    Basic::FOpen(file, fileName, Basic::kOpenCreate);
-    CodecCommon::OutputGuard guard(fileName);
+    const bool dropFourth = FFBasic::AlphaAllZero(img);
+    const int32_t file = FFBasic::FFCreateFile(fileName);
     g_current = file;
     CodecCommon::ClearMessages();
     WriteStructs ws;
@@ -253,26 +252,22 @@ void PNGSave(const std::string& fileName, Qimg* image) {
     Check(Wexel::png_write_end(ws.png, ws.info), 5, __LINE__);
     ws.Destroy();
     Basic::FClose(file);
-    guard.Keep();
     Basic::MemFree(rows);
-    CodecCommon::PreparedDone(prep);
+    FFBasic::FFDone(&prep);
     CodecCommon::PassWarnings(__LINE__);
   });
 }
 
-void PNGInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+void PNGInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_PNG.PNGInfo", [&] {
     PngFileRec h;
     ReadStructs structs{&h};
     PNGOpen_(&h, fileName);
-    info->fileSize = Basic::FSize64(fileName);
-    info->width = h.width;
-    info->height = h.height;
-    info->bitsPerPixel = h.bytesPerPixel * 8;
-    info->bytesPerPixel = h.bytesPerPixel;
-    info->frameCount = 1;
-    info->videoCompression = "Deflate compression (modified LZ77)";
-    info->hasPictures = info->picturesReadable = h.width > 0;
+    // The depth the loader delivers (see LoaderBytes).
+    ConForm::FFInfoStill(info, Basic::FSize64(fileName), h.width, h.height,
+                         h.bytesPerPixel, h.bytesPerPixel * 8,
+                         "Deflate compression (modified LZ77)", h.width > 0,
+                         h.width > 0);
     PNGClose_(&h);
     CodecCommon::PassWarnings(__LINE__);
   });

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/CodecCommon.h"
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 #include "platform/Wexel.h"
 
@@ -33,7 +33,7 @@ void PNGClose_(PngFileRec* handle);
 
 void PNGLoad(const std::string& fileName, ImgBasic::Qimg* image);
 void PNGSave(const std::string& fileName, ImgBasic::Qimg* image);
-void PNGInfo(const std::string& fileName, CodecCommon::StillInfo* info);
+void PNGInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 
 // libpng's callbacks. The read and write functions work on the current PNG
 // file (the one being read or written).

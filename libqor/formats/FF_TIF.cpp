@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -419,6 +420,13 @@ void TIFOpen_(TifFileRec* handle, const std::string& fileName) {
     handle->photometric = photometric;
     handle->supported = handle->width > 0 && handle->height > 0 &&
                         PlainSupported(samples, bits, compression);
+    // libtiff takes a palette file whose colour map it cannot read for grey
+    // (with only a warning); such a file is damaged, not grey.
+    uint16_t stored = 0;
+    if (photometric != PHOTOMETRIC_PALETTE &&
+        TIFGetTag(fileName, TIFFTAG_PHOTOMETRIC, &stored, 2) == 2 &&
+        stored == PHOTOMETRIC_PALETTE)
+      handle->supported = false;
     ChooseReadMode(handle);
   });
 }
@@ -446,6 +454,7 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
     HandleCloser closer{&h};
     TIFOpen_(&h, fileName);
     if (h.readMode == kReadNone) {
+      CodecCommon::PassWarnings(__LINE__);  // they may say why
       Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
       return;
     }
@@ -495,8 +504,8 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
 
 void TIFSave(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_TIF.TIFSave", [&] {
-    CodecCommon::PreparedImage prep;
-    CodecCommon::PrepareForSave(CodecCommon::kFormatTiff, prep, image);
+    FFBasic::FFInitRec prep;
+    FFBasic::FFInit(ConForm::kFmtTIFF, &prep, image, 1);
     int32_t compression = g_compression;
     if (!Among(compression, {1, 5, 32773, 32946, 7, 2, 3, 4})) compression = 1;
     const bool bilevel = compression >= 2 && compression <= 4;
@@ -511,11 +520,11 @@ void TIFSave(const std::string& fileName, Qimg* image) {
       img = &rgb;
     }
     // A 32-bit image without any alpha is written as the opaque RGB it is.
-    const int32_t spp = CodecCommon::AlphaAllZero(*img) ? 3 : img->bytesPerPixel;
+    const int32_t spp = FFBasic::AlphaAllZero(img) ? 3 : img->bytesPerPixel;
 
     TiffCloser out;
-    CodecCommon::OutputGuard guard(fileName);
     TIFCreate_(&out.tif, fileName);
+    FFBasic::FFDeleteOnFailure(fileName);
     TIFF* tif = out.tif;
     const uint32_t w = static_cast<uint32_t>(img->width);
     const uint32_t h = static_cast<uint32_t>(img->height);
@@ -583,36 +592,31 @@ void TIFSave(const std::string& fileName, Qimg* image) {
     if (!TIFFFlush(tif)) RaiseFailure(Errors::kClsImage, 5, __LINE__);
     TIFFClose(tif);
     out.tif = nullptr;
-    guard.Keep();
     Basic::MemFree(line);
     if (img == &rgb) ImgBasic::ImgFree(&rgb);
-    CodecCommon::PreparedDone(prep);
+    FFBasic::FFDone(&prep);
     CodecCommon::PassWarnings(__LINE__);
   });
 }
 
-void TIFInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+void TIFInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_TIF.TIFInfo", [&] {
     TifFileRec h;
     HandleCloser closer{&h};
     TIFOpen_(&h, fileName);
-    info->width = h.width;
-    info->height = h.height;
     // The depth the loader delivers; for a file it cannot read, what the
     // file's samples add up to (two 16-bit fields: the product is taken in
     // 64 bits and held to a size the record's fields can carry).
     const int64_t fileBits =
         h.bitsPerSample == 16 ? int64_t{h.samplesPerPixel} * 8
                               : int64_t{h.bitsPerSample} * h.samplesPerPixel;
-    info->bitsPerPixel = h.readMode != kReadNone
-                             ? h.loadBits
-                             : static_cast<int32_t>(std::min<int64_t>(fileBits, INT32_MAX / 2));
-    info->bytesPerPixel = (info->bitsPerPixel + 7) / 8;
-    info->frameCount = 1;
-    info->hasPictures = h.width > 0;
-    info->picturesReadable = h.readMode != kReadNone;
-    info->fileSize = Basic::FSize64(fileName);
-    info->videoCompression = CompressionName(h.compression);
+    const int32_t bits =
+        h.readMode != kReadNone
+            ? h.loadBits
+            : static_cast<int32_t>(std::min<int64_t>(fileBits, INT32_MAX / 2));
+    ConForm::FFInfoStill(info, Basic::FSize64(fileName), h.width, h.height,
+                         (bits + 7) / 8, bits, CompressionName(h.compression),
+                         h.width > 0, h.readMode != kReadNone);
     TIFClose_(&h);
     CodecCommon::PassWarnings(__LINE__);
   });

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/CodecCommon.h"
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 #include "platform/Wexel.h"
 
@@ -49,7 +49,7 @@ void TIFClose_(TifFileRec* handle);
 
 void TIFLoad(const std::string& fileName, ImgBasic::Qimg* image);
 void TIFSave(const std::string& fileName, ImgBasic::Qimg* image);
-void TIFInfo(const std::string& fileName, CodecCommon::StillInfo* info);
+void TIFInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 
 // Bytes of one tag of the first directory (see the routine for the rules).
 int32_t TIFGetTag(const std::string& fileName, int32_t tag, void* buffer,

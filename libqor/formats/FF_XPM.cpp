@@ -1,5 +1,6 @@
 #include "formats/FF_XPM.h"
 
+#include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -24,16 +25,12 @@ XpmImageDesc ReadSize(const std::string& fileName) {
 
 }  // namespace
 
-void XPMInfo(const std::string& fileName, CodecCommon::StillInfo* info) {
+void XPMInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
   Errors::Monitored("FF_XPM.XPMInfo", [&] {
     const XpmImageDesc desc = ReadSize(fileName);
-    info->fileSize = Basic::FSize64(fileName);
-    info->width = desc.width;
-    info->height = desc.height;
-    info->bytesPerPixel = 3;
-    info->bitsPerPixel = 24;
-    info->frameCount = 1;
-    info->hasPictures = info->picturesReadable = desc.width > 0;
+    ConForm::FFInfoStill(info, Basic::FSize64(fileName), desc.width,
+                         desc.height, 3, 24, nullptr, desc.width > 0,
+                         desc.width > 0);
   });
 }
 
@@ -56,8 +53,9 @@ void XPMLoad(const std::string& fileName, Qimg* image) {
 void XPMSave(const std::string& fileName, Qimg* image) {
   Errors::Monitored("FF_XPM.XPMSave", [&] {
     Basic::FDelete(fileName);
-    CodecCommon::PreparedImage prep;
-    CodecCommon::PrepareForSave(CodecCommon::kFormatXpm, prep, image);
+    FFBasic::FFInitRec prep;
+    FFBasic::FFInit(ConForm::kFmtXPM, &prep, image, 1);
+    FFBasic::FFDeleteOnFailure(fileName);
     XpmImageDesc desc;
     desc.width = prep.image->width;
     desc.height = prep.image->height;
@@ -69,7 +67,7 @@ void XPMSave(const std::string& fileName, Qimg* image) {
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
-    CodecCommon::PreparedDone(prep);
+    FFBasic::FFDone(&prep);
   });
 }
 

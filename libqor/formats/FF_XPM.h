@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "formats/CodecCommon.h"
+#include "formats/ConForm.h"
 #include "media/ImgBasic.h"
 
 namespace FF_XPM {
 
 void XPMLoad(const std::string& fileName, ImgBasic::Qimg* image);
 void XPMSave(const std::string& fileName, ImgBasic::Qimg* image);
-void XPMInfo(const std::string& fileName, CodecCommon::StillInfo* info);
+void XPMInfo(const std::string& fileName, ConForm::FFInfoRec* info);
 
 }  // namespace FF_XPM

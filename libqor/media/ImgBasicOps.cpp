@@ -88,34 +88,80 @@ void StretchRun(int64_t count, int64_t target, int64_t len, In in, Out out) {
   while (o < target) std::memcpy(out(o++), in(count - 1), len);
 }
 
-// Horizontal reduction of one 24-bit row: each output pixel is the truncated
-// mean of a run of source pixels. A run stops at the row's last pixel, even
-// when the accumulator would take one more (widths that divide exactly).
-void ReduceRow(const uint8_t* src, int64_t srcWidth, uint8_t* out,
-               int64_t outWidth, int64_t step) {
+// Exact division of a byte sum by a run length through a multiply: with
+// m = ceil(2^40 / n), (sum · m) >> 40 is sum div n for every sum up to
+// 255 · n while 255 · n² < 2^40, which holds for runs below 65536. Longer
+// runs divide the plain way.
+struct RunDivisor {
+  uint64_t m = 0;
+  uint32_t n = 1;
+  explicit RunDivisor(uint32_t runLength) : n(runLength) {
+    if (n < 65536) m = ((uint64_t{1} << 40) + n - 1) / n;
+  }
+  uint32_t Div(uint32_t sum) const {
+    return m ? static_cast<uint32_t>((sum * m) >> 40) : sum / n;
+  }
+};
+
+// The runs of a horizontal reduction, the same for every row: output pixel
+// k is the truncated mean of count[k] source pixels from first[k] on. A run
+// stops at the row's last pixel, even when the accumulator would take one
+// more (widths that divide exactly).
+struct ReduceTable {
+  int32_t* first = nullptr;  // tracked
+  int32_t* count = nullptr;  // tracked
+  int64_t outWidth = 0;
+};
+
+void MakeReduceTable(ReduceTable& t, int64_t srcWidth, int64_t outWidth,
+                     int64_t step) {
+  Basic::MemAlloc(t.first, outWidth * 4, __LINE__, Basic::kMemPlain,
+                  "ImgBasic.ImgResample.first");
+  Basic::MemAlloc(t.count, outWidth * 4, __LINE__, Basic::kMemPlain,
+                  "ImgBasic.ImgResample.count");
+  t.outWidth = outWidth;
   int64_t acc = 0, pos = 0, p = 0;
   for (int64_t k = 0; k < outWidth; k++) {
     acc += step;
-    const uint8_t* first = src + std::min(p, srcWidth - 1) * 3;
-    uint32_t sb = first[0], sg = first[1], sr = first[2], n = 1;
+    t.first[k] = static_cast<int32_t>(std::min(p, srcWidth - 1));
+    int32_t n = 1;
     p++;
     pos += kUnit;
     if (acc >= pos) {
       do {
         pos += kUnit;
-        if (p < srcWidth) {
-          const uint8_t* q = src + p * 3;
-          sb += q[0];
-          sg += q[1];
-          sr += q[2];
-          n++;
-        }
+        if (p < srcWidth) n++;
         p++;
       } while (pos < acc);
     }
-    out[k * 3] = static_cast<uint8_t>(sb / n);
-    out[k * 3 + 1] = static_cast<uint8_t>(sg / n);
-    out[k * 3 + 2] = static_cast<uint8_t>(sr / n);
+    t.count[k] = n;
+  }
+}
+
+// Horizontal reduction of one 24-bit row through its run table.
+void ReduceRow(const uint8_t* src, uint8_t* out, const ReduceTable& t) {
+  for (int64_t k = 0; k < t.outWidth; k++) {
+    const uint8_t* q = src + static_cast<int64_t>(t.first[k]) * 3;
+    const int32_t n = t.count[k];
+    uint32_t sb = q[0], sg = q[1], sr = q[2];
+    if (n == 2) {  // halving: the common case
+      sb += q[3];
+      sg += q[4];
+      sr += q[5];
+      out[k * 3] = static_cast<uint8_t>(sb >> 1);
+      out[k * 3 + 1] = static_cast<uint8_t>(sg >> 1);
+      out[k * 3 + 2] = static_cast<uint8_t>(sr >> 1);
+      continue;
+    }
+    for (int32_t i = 1; i < n; i++) {
+      sb += q[i * 3];
+      sg += q[i * 3 + 1];
+      sr += q[i * 3 + 2];
+    }
+    const RunDivisor d(static_cast<uint32_t>(n));
+    out[k * 3] = static_cast<uint8_t>(d.Div(sb));
+    out[k * 3 + 1] = static_cast<uint8_t>(d.Div(sg));
+    out[k * 3 + 2] = static_cast<uint8_t>(d.Div(sr));
   }
 }
 
@@ -163,7 +209,14 @@ void ReduceRows(const Qimg* src, Qimg* out, int64_t step, uint32_t* sums) {
       pos += kUnit;
     }
     uint8_t* o = out->data + j * rowLen;
-    for (int64_t b = 0; b < rowLen; b++) o[b] = static_cast<uint8_t>(sums[b] / n);
+    const RunDivisor d(n);
+    if (d.m) {
+      const uint64_t m = d.m;
+      for (int64_t b = 0; b < rowLen; b++)
+        o[b] = static_cast<uint8_t>((sums[b] * m) >> 40);
+    } else {
+      for (int64_t b = 0; b < rowLen; b++) o[b] = static_cast<uint8_t>(sums[b] / n);
+    }
   }
 }
 
@@ -287,6 +340,13 @@ void ImgResize(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
       const int64_t xStep = static_cast<int64_t>(s->width) * kUnit / width;
       const int64_t yStep = static_cast<int64_t>(s->height) * kUnit / height;
       const int64_t outRow = static_cast<int64_t>(width) * bpp;
+      // The source column of each output column, as a byte offset, made
+      // once for all rows.
+      int64_t* cols = nullptr;
+      Basic::MemAlloc(cols, static_cast<int64_t>(width) * 8, __LINE__,
+                      Basic::kMemPlain, "ImgBasic.ImgResize.cols");
+      for (int64_t k = 0; k < width; k++)
+        cols[k] = NearestIndex(k, xStep, s->width) * bpp;
       int64_t lastRow = -1;
       for (int64_t j = 0; j < height; j++) {
         uint8_t* out = d->data + j * outRow;
@@ -296,11 +356,26 @@ void ImgResize(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
           continue;
         }
         lastRow = row;
-        for (int64_t k = 0; k < width; k++)
-          std::memcpy(out + k * bpp,
-                      PixelAt(s, NearestIndex(k, xStep, s->width), row),
-                      static_cast<size_t>(bpp));
+        const uint8_t* in = PixelAt(s, 0, row);
+        switch (bpp) {
+          case 1:
+            for (int64_t k = 0; k < width; k++) out[k] = in[cols[k]];
+            break;
+          case 2:
+            for (int64_t k = 0; k < width; k++) std::memcpy(out + k * 2, in + cols[k], 2);
+            break;
+          case 3:
+            for (int64_t k = 0; k < width; k++) std::memcpy(out + k * 3, in + cols[k], 3);
+            break;
+          case 4:
+            for (int64_t k = 0; k < width; k++) std::memcpy(out + k * 4, in + cols[k], 4);
+            break;
+          default:
+            for (int64_t k = 0; k < width; k++)
+              std::memcpy(out + k * bpp, in + cols[k], static_cast<size_t>(bpp));
+        }
       }
+      Basic::MemFree(cols);
     });
   });
 }
@@ -336,13 +411,19 @@ void ImgResample(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
 
       // Each row made horizontally into the top rows of the destination.
       const int64_t outRow = static_cast<int64_t>(width) * 3;
+      ReduceTable runs;
+      if (xStep > kUnit) MakeReduceTable(runs, sw, width, xStep);
       for (int64_t j = 0; j < rowsFrom->height; j++) {
         const uint8_t* in = rowsFrom->data + j * sw * 3;
         uint8_t* out = d->data + j * outRow;
         if (xStep > kUnit)
-          ReduceRow(in, sw, out, width, xStep);
+          ReduceRow(in, out, runs);
         else
           EnlargeRow(in, sw, out, width, tmpbuf1, tmpbuf1 + longest);
+      }
+      if (runs.first) {
+        Basic::MemFree(runs.first);
+        Basic::MemFree(runs.count);
       }
       if (reduceV) ImgFree(&ih3);
       Basic::MemFree(tmpbuf1);

@@ -4,6 +4,10 @@
 #include <climits>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -93,7 +97,87 @@ int32_t RoundHalfEven(int64_t num, int64_t den) {
   return static_cast<int32_t>(q);
 }
 
+// ---- nearest colour -------------------------------------------------------
+// The weights are squares (30², 59², 11²), so a distance is the sum of three
+// squares of 16-bit products: (30·dr)² + (59·dg)² + (11·db)². That lets one
+// multiply-add handle red and green of four entries at once. Sums stay below
+// 2^31; the search keeps the lowest index among equal distances, as the
+// plain walk over the entries does.
+struct NearestSearch {
+  int32_t count = 0;
+  alignas(16) int16_t rg[512];  // 30·red, 59·green per entry
+  alignas(16) int16_t b0[512];  // 11·blue, 0 per entry
+  const uint8_t* palette = nullptr;
+
+  NearestSearch(const uint8_t* pal, int32_t n) : count(n), palette(pal) {
+    for (int32_t i = 0; i < n; i++) {
+      const uint8_t* e = pal + i * 3;
+      rg[2 * i] = static_cast<int16_t>(30 * e[2]);
+      rg[2 * i + 1] = static_cast<int16_t>(59 * e[1]);
+      b0[2 * i] = static_cast<int16_t>(11 * e[0]);
+      b0[2 * i + 1] = 0;
+    }
+  }
+
+  int32_t Find(int32_t red, int32_t green, int32_t blue) const {
+    int32_t i = 0, best = INT32_MAX, index = 0;
+#if defined(__SSE2__)
+    if (count >= 4) {
+      const __m128i qrg = _mm_set1_epi32(static_cast<int32_t>(
+          static_cast<uint32_t>(30 * red) | (static_cast<uint32_t>(59 * green) << 16)));
+      const __m128i qb = _mm_set1_epi32(11 * blue);
+      __m128i bestD = _mm_set1_epi32(INT32_MAX);
+      __m128i bestI = _mm_setzero_si128();
+      __m128i idx = _mm_setr_epi32(0, 1, 2, 3);
+      const __m128i four = _mm_set1_epi32(4);
+      for (; i + 4 <= count; i += 4) {
+        const __m128i drg = _mm_sub_epi16(
+            qrg, _mm_load_si128(reinterpret_cast<const __m128i*>(rg + 2 * i)));
+        const __m128i db = _mm_sub_epi16(
+            qb, _mm_load_si128(reinterpret_cast<const __m128i*>(b0 + 2 * i)));
+        const __m128i d =
+            _mm_add_epi32(_mm_madd_epi16(drg, drg), _mm_madd_epi16(db, db));
+        const __m128i less = _mm_cmplt_epi32(d, bestD);  // strict: first wins
+        bestD = _mm_or_si128(_mm_and_si128(less, d), _mm_andnot_si128(less, bestD));
+        bestI = _mm_or_si128(_mm_and_si128(less, idx), _mm_andnot_si128(less, bestI));
+        idx = _mm_add_epi32(idx, four);
+      }
+      alignas(16) int32_t ds[4], is[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(ds), bestD);
+      _mm_store_si128(reinterpret_cast<__m128i*>(is), bestI);
+      for (int k = 0; k < 4; k++)
+        if (ds[k] < best || (ds[k] == best && is[k] < index)) {
+          best = ds[k];
+          index = is[k];
+        }
+    }
+#endif
+    for (; i < count; i++) {
+      const int32_t dr = 30 * red - rg[2 * i], dg = 59 * green - rg[2 * i + 1],
+                    db = 11 * blue - b0[2 * i];
+      const int32_t d = dr * dr + dg * dg + db * db;
+      if (d < best) {
+        best = d;
+        index = i;
+      }
+    }
+    return index;
+  }
+};
+
 // ---- counting -------------------------------------------------------------
+
+// The cube cells of eight pixels of step bytes; true when all eight are the
+// same cell (a flat stretch), found without a branch per pixel.
+inline bool BlockCells(const uint8_t* p, int step, int32_t cells[8]) {
+  int32_t differ = 0;
+  for (int k = 0; k < 8; k++) {
+    const uint8_t* q = p + k * step;
+    cells[k] = CellOf(q[2], q[1], q[0]);
+    differ |= cells[k] ^ cells[0];
+  }
+  return differ == 0;
+}
 
 void Count8(WorkArea& a, const Qimg* image) {
   Errors::TraceScope trace("PalOpt.Count8");
@@ -133,8 +217,24 @@ void CountColors(Quantiser& q, const Qimg* image) {
         break;
       case 24:
       case 32: {
+        // Flat areas give runs of one cell: a block of eight pixels that
+        // all fall in one cell is added at once, saturating as the single
+        // steps would. Elsewhere (busy photographs) the plain increments
+        // stay branch-free.
         const int step = image->bytesPerPixel;
-        for (int64_t i = 0; i < n; i++, p += step) {
+        int64_t i = 0;
+        int32_t cells[8];
+        for (; i + 8 <= n; i += 8, p += 8 * step) {
+          if (BlockCells(p, step, cells)) {
+            AddSaturated(a.cube[cells[0]], 8);
+            continue;
+          }
+          for (int k = 0; k < 8; k++) {
+            int32_t& cell = a.cube[cells[k]];
+            if (cell != INT32_MAX) cell++;
+          }
+        }
+        for (; i < n; i++, p += step) {
           int32_t& cell = a.cube[CellOf(p[2], p[1], p[0])];
           if (cell != INT32_MAX) cell++;
         }
@@ -149,59 +249,61 @@ void CountColors(Quantiser& q, const Qimg* image) {
 // ---- reduction ------------------------------------------------------------
 
 // What one pass over a box's cells gathers: pixel counts and count-weighted
-// coordinate sums (for the means), and per plane of each axis the sum of the
-// cell values (pixels - 1) that weigh the spreads.
+// coordinate sums (for the means), per plane of each axis the sum of the
+// cell values (pixels - 1) that weigh the spreads, and per plane the number
+// of used cells (for shrinking). All integers.
 struct Moments {
   int64_t pixels = 0;
   int64_t sum[3] = {};
   int64_t plane[3][64] = {};
+  int32_t used[3][64] = {};
 };
 
-Moments Gather(const WorkArea& a, const PalBox& box) {
-  Moments m;
+void Gather(const WorkArea& a, const PalBox& box, Moments& m) {
   for (int32_t b = box.b0; b <= box.b1; b++)
     for (int32_t g = box.g0; g <= box.g1; g++) {
       const int32_t* row = a.cube + (g << 6) + (b << 12);
+      int64_t rowPixels = 0, rowSum = 0, rowValues = 0;
+      int32_t rowUsed = 0;
       for (int32_t r = box.r0; r <= box.r1; r++) {
         const int32_t v = row[r];
         if (v < 0) continue;
         const int64_t count = static_cast<int64_t>(v) + 1;
-        m.pixels += count;
-        m.sum[0] += r * count;
-        m.sum[1] += g * count;
-        m.sum[2] += b * count;
+        rowPixels += count;
+        rowSum += r * count;
+        rowValues += v;
+        rowUsed++;
         m.plane[0][r] += v;
-        m.plane[1][g] += v;
-        m.plane[2][b] += v;
+        m.used[0][r]++;
       }
+      if (rowUsed == 0) continue;
+      // Green and blue are constant along the row: add the row's totals.
+      m.pixels += rowPixels;
+      m.sum[0] += rowSum;
+      m.sum[1] += g * rowPixels;
+      m.sum[2] += b * rowPixels;
+      m.plane[1][g] += rowValues;
+      m.plane[2][b] += rowValues;
+      m.used[1][g] += rowUsed;
+      m.used[2][b] += rowUsed;
     }
-  return m;
-}
-
-bool PlaneUsed(const WorkArea& a, const PalBox& box, int axis, int32_t at) {
-  const int32_t rLo = axis == 0 ? at : box.r0, rHi = axis == 0 ? at : box.r1;
-  const int32_t gLo = axis == 1 ? at : box.g0, gHi = axis == 1 ? at : box.g1;
-  const int32_t bLo = axis == 2 ? at : box.b0, bHi = axis == 2 ? at : box.b1;
-  for (int32_t b = bLo; b <= bHi; b++)
-    for (int32_t g = gLo; g <= gHi; g++)
-      for (int32_t r = rLo; r <= rHi; r++)
-        if (a.cube[r | (g << 6) | (b << 12)] != -1) return true;
-  return false;
 }
 
 // Moves a pair of bounds inwards to the outermost used planes; a box without
-// any used cell keeps at least one plane.
-void ShrinkAxis(const WorkArea& a, PalBox& box, int axis, int32_t& lo,
-                int32_t& hi) {
-  while (lo < hi && !PlaneUsed(a, box, axis, lo)) lo++;
-  while (hi > lo && !PlaneUsed(a, box, axis, hi)) hi--;
+// any used cell keeps at least one plane. Dropping empty planes of one axis
+// leaves the used cells, and so the planes of the others, as they were.
+void ShrinkAxis(const int32_t* used, int32_t& lo, int32_t& hi) {
+  while (lo < hi && used[lo] == 0) lo++;
+  while (hi > lo && used[hi] == 0) hi--;
 }
 
 void ShrinkBox(const WorkArea& a, PalBox& box) {
   Errors::TraceScope trace("PalOpt.ShrinkBox");
-  ShrinkAxis(a, box, 0, box.r0, box.r1);
-  ShrinkAxis(a, box, 1, box.g0, box.g1);
-  ShrinkAxis(a, box, 2, box.b0, box.b1);
+  Moments m;
+  Gather(a, box, m);
+  ShrinkAxis(m.used[0], box.r0, box.r1);
+  ShrinkAxis(m.used[1], box.g0, box.g1);
+  ShrinkAxis(m.used[2], box.b0, box.b1);
   box.extR = box.r1 - box.r0;
   box.extG = box.g1 - box.g0;
   box.extB = box.b1 - box.b0;
@@ -209,7 +311,6 @@ void ShrinkBox(const WorkArea& a, PalBox& box) {
              kWeightB * box.extB * box.extB;
 
   // Everything below stays in integers: no 0/0, no rounding of sums.
-  const Moments m = Gather(a, box);
   const int32_t lows[3] = {box.r0, box.g0, box.b0};
   const int32_t highs[3] = {box.r1, box.g1, box.b1};
   const int32_t weights[3] = {kWeightR, kWeightG, kWeightB};
@@ -290,7 +391,8 @@ void SplitBoxes(WorkArea& a) {
 // truncated, through the correction map.
 void CalcBoxColor(const WorkArea& a, const PalBox& box, uint8_t* entry) {
   Errors::TraceScope trace("PalOpt.CalcBoxColor");
-  const Moments m = Gather(a, box);
+  Moments m;
+  Gather(a, box, m);
   if (m.pixels <= 0) return;
   for (int axis = 0; axis < 3; axis++) {
     const int64_t v = 4 * m.sum[axis] / m.pixels;
@@ -367,9 +469,10 @@ void Reduce(Quantiser& q, int32_t count) {
 
 // Palette index of a colour's class; a class no box or count covers gets
 // the nearest palette entry, remembered in the cube.
-inline int32_t LookupFill(WorkArea& a, int32_t r, int32_t g, int32_t b) {
+inline int32_t LookupFill(WorkArea& a, const NearestSearch& near, int32_t r,
+                          int32_t g, int32_t b) {
   int32_t& cell = a.cube[CellOf(r, g, b)];
-  if (cell == -1) cell = NearestPalColor(r, g, b, a.wanted, a.palette);
+  if (cell == -1) cell = near.Find(r, g, b);
   return cell & 255;
 }
 
@@ -390,8 +493,20 @@ void Remap24(const WorkArea& a, const Qimg* source, Qimg* dest) {
     const int step = source->bytesPerPixel;
     const int64_t n = PixelCount(source);
     const uint8_t* p = source->data;
-    for (int64_t i = 0; i < n; i++, p += step)
-      dest->data[i] = static_cast<uint8_t>(a.cube[CellOf(p[2], p[1], p[0])]);
+    // A block of eight pixels in one cell maps to one index: one look-up
+    // and a fill instead of eight look-ups.
+    uint8_t* out = dest->data;
+    int64_t i = 0;
+    int32_t cells[8];
+    for (; i + 8 <= n; i += 8, p += 8 * step) {
+      if (BlockCells(p, step, cells)) {
+        std::memset(out + i, static_cast<uint8_t>(a.cube[cells[0]]), 8);
+        continue;
+      }
+      for (int k = 0; k < 8; k++) out[i + k] = static_cast<uint8_t>(a.cube[cells[k]]);
+    }
+    for (; i < n; i++, p += step)
+      out[i] = static_cast<uint8_t>(a.cube[CellOf(p[2], p[1], p[0])]);
   });
 }
 
@@ -399,17 +514,18 @@ void RemapDitherLite24(WorkArea& a, const Qimg* source, Qimg* dest) {
   Errors::Monitored("PalOpt.RemapDitherLite24", [&] {
     const int step = source->bytesPerPixel;
     const int32_t w = source->width, h = source->height;
+    const NearestSearch near(a.palette, a.wanted);
     for (int32_t y = 0; y < h; y++) {
       const uint8_t* thresholds = kDitherMatrix + (y & 127) * 128;
       const uint8_t* p = source->data + static_cast<int64_t>(y) * w * step;
       uint8_t* out = dest->data + static_cast<int64_t>(y) * w;
       for (int32_t x = 0; x < w; x++, p += step) {
-        const int32_t k = LookupFill(a, p[2], p[1], p[0]);
+        const int32_t k = LookupFill(a, near, p[2], p[1], p[0]);
         const uint8_t* e = a.palette + k * 3;
         const int32_t m = 2 * thresholds[x & 127];
         int32_t c[3];
         for (int i = 0; i < 3; i++) c[i] = Clamp255(e[i] + m * (p[i] - e[i]) / 255);
-        out[x] = static_cast<uint8_t>(LookupFill(a, c[2], c[1], c[0]));
+        out[x] = static_cast<uint8_t>(LookupFill(a, near, c[2], c[1], c[0]));
       }
     }
   });
@@ -439,6 +555,7 @@ void RemapDitherHeavy24(WorkArea& a, const Qimg* source, Qimg* dest) {
                     "PalOpt.RemapDitherHeavy24.rows");
     uint8_t* cur = rows;
     uint8_t* next = rows + rowBytes;
+    const NearestSearch near(a.palette, a.wanted);
     auto load = [&](int32_t y, uint8_t* into) {
       const uint8_t* p = source->data + static_cast<int64_t>(y) * w * step;
       for (int32_t x = 0; x < w; x++, p += step, into += 3) {
@@ -454,7 +571,7 @@ void RemapDitherHeavy24(WorkArea& a, const Qimg* source, Qimg* dest) {
       uint8_t* out = dest->data + static_cast<int64_t>(y) * w;
       for (int32_t x = 0; x < w; x++) {
         uint8_t* p = cur + x * 3;
-        const int32_t k = LookupFill(a, p[2], p[1], p[0]);
+        const int32_t k = LookupFill(a, near, p[2], p[1], p[0]);
         out[x] = static_cast<uint8_t>(k);
         if (x == 0 && (y & 1) == 0) continue;
         const uint8_t* e = a.palette + k * 3;
@@ -600,10 +717,11 @@ void Remap24ToFixedPal(const Qimg* source, Qimg* dest, const uint8_t* palette,
                          "PalOpt.Remap24ToFixedPal.img8bit", __LINE__, 8);
     const int64_t n = PixelCount(source);
     const uint8_t* p = source->data;
+    const NearestSearch near(palette, count);
     int32_t index = 0;
     for (int64_t i = 0; i < n; i++, p += 3) {
       if (i == 0 || p[0] != p[-3] || p[1] != p[-2] || p[2] != p[-1])
-        index = NearestPalColor(p[2], p[1], p[0], count, palette);
+        index = near.Find(p[2], p[1], p[0]);
       dest->data[i] = static_cast<uint8_t>(index);
     }
     std::memcpy(dest->palette, palette, sizeof dest->palette);
@@ -612,20 +730,8 @@ void Remap24ToFixedPal(const Qimg* source, Qimg* dest, const uint8_t* palette,
 
 int32_t NearestPalColor(int32_t red, int32_t green, int32_t blue,
                         int32_t count, const uint8_t* palette) {
-  int32_t best = INT32_MAX, index = 0;
-  for (int32_t i = 0; i < count; i++) {
-    const uint8_t* e = palette + i * 3;
-    const int32_t dg = green - e[1];
-    int32_t d = kWeightG * dg * dg;
-    if (d > best) continue;
-    const int32_t dr = red - e[2], db = blue - e[0];
-    d += kWeightR * dr * dr + kWeightB * db * db;
-    if (d < best) {
-      best = d;
-      index = i;
-    }
-  }
-  return index;
+  if (count <= 0) return 0;
+  return NearestSearch(palette, std::min(count, 256)).Find(red, green, blue);
 }
 
 void MakeErrTable(int32_t strength, int32_t table[511]) {

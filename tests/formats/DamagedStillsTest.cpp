@@ -23,7 +23,7 @@ namespace {
 
 using Loader = std::function<void(const std::string&, ImgBasic::Qimg*)>;
 using Describer =
-    std::function<void(const std::string&, CodecCommon::StillInfo*)>;
+    std::function<void(const std::string&, ConForm::FFInfoRec*)>;
 
 // Loads every damaged copy of a good file. A cut file fails, unless the cut
 // took only bytes the picture does not need and it loads whole; a flipped
@@ -60,7 +60,7 @@ void Damage(const std::string& good, const Loader& load,
       EXPECT_FALSE(Errors::ErrLastText().empty());
       EXPECT_EQ(Basic::MemMark(), mark);
     }
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     Ok([&] { describe(file, &info); });
     EXPECT_EQ(Basic::FileMark(), files);
   }
@@ -82,7 +82,7 @@ void Damage(const std::string& good, const Loader& load,
       EXPECT_GT(img->width, 0);
       EXPECT_GT(img->height, 0);
     }
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     Ok([&] { describe(file, &info); });
     EXPECT_EQ(Basic::FileMark(), files);
   }

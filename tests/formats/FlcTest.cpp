@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/ConForm.h"
 #include "formats/FF_FLC.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -244,6 +245,49 @@ TEST(FlcPeer, FfmpegDecodesOurFilesIdentically) {
     }
     ImgBasic::ImgFree(&pal);
   }
+}
+
+
+TEST(FlcInfo, DescribesFramesRateAndCoding) {
+  TestUtil::TempDir dir;
+  const std::string flcName = dir.File("x.flc");
+  WriteFlc(flcName, 24, 10, 3);
+  // Speed 5: milliseconds for an FLC, 1/70 s for an FLI of the same bytes.
+  std::string raw = TestUtil::ReadText(flcName);
+  raw[16] = 5;
+  raw[17] = raw[18] = raw[19] = 0;
+  TestUtil::WriteText(flcName, raw);
+  TestUtil::WriteText(dir.File("x.fli"), raw);
+  ConForm::FFInfoRec info;
+  FLCInfo(flcName, &info);
+  EXPECT_EQ(info.fileSize, static_cast<double>(raw.size()));
+  EXPECT_EQ(info.picture.width, 24);
+  EXPECT_EQ(info.picture.height, 10);
+  EXPECT_EQ(info.picture.bytesPerPixel, 1);
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
+  EXPECT_EQ(info.picture.frameCount, 3);  // the loop frame is not counted
+  EXPECT_EQ(info.picture.fps, 200.0);
+  EXPECT_EQ(info.picture.videoCompression, "RLE + pixel difference from previous frame");
+  EXPECT_TRUE(info.picture.hasPictures && info.picture.picturesReadable);
+  ConForm::FFInfo(dir.File("x.fli"), Basic::K_AUTO, &info, nullptr, nullptr);
+  EXPECT_EQ(info.format, ConForm::kFmtFLC);
+  EXPECT_EQ(info.filter, "FLIC/FLIC-Pro, Autodesk");
+  EXPECT_EQ(info.picture.fps, 14.0);
+  ConForm::UniInfoRec uni;
+  ASSERT_TRUE(ConForm::UniInfo(flcName, &uni, 1, nullptr, nullptr, false));
+  EXPECT_EQ(uni.kind, ConForm::kKindStream);
+  EXPECT_EQ(uni.picture.videoDuration, 3 / 200.0);
+  // The still dispatch does not read animations.
+  Qimg img;
+  EXPECT_THROW(ConForm::ImgLoad(flcName, &img, Basic::K_AUTO, nullptr), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  // A file that is no FLIC: the reader's pair, nothing left open.
+  TestUtil::WriteText(dir.File("bad.flc"), std::string(200, 'x'));
+  EXPECT_THROW(FLCInfo(dir.File("bad.flc"), &info), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  EXPECT_EQ(Basic::FileMark(), 0);
 }
 
 }  // namespace

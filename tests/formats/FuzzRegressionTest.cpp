@@ -130,15 +130,15 @@ namespace {
 TEST(FuzzFixes, TiffInfoOfHugeSampleCountsStaysInRange) {
   // 32776 bits per sample times 65535 samples per pixel: a depth no reader
   // takes, reported without overflowing.
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   try {
     FF_TIF::TIFInfo(DataDir() + "/tif/info-depth-overflow.tif", &info);
   } catch (const Errors::EMon&) {
     GTEST_SKIP() << "libtiff refused the directory: " << Errors::ErrLastText();
   }
-  EXPECT_FALSE(info.picturesReadable);
-  EXPECT_GT(info.bitsPerPixel, 32);
-  EXPECT_GT(info.bytesPerPixel, 4);
+  EXPECT_FALSE(info.picture.picturesReadable);
+  EXPECT_GT(info.picture.bitsPerPixel, 32);
+  EXPECT_GT(info.picture.bytesPerPixel, 4);
 }
 
 }  // namespace

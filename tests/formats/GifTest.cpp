@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "GifWriter.h"
+#include "formats/ConForm.h"
 #include "formats/FF_GIF.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -16,101 +18,10 @@
 #include "support/TestUtil.h"
 
 using namespace FF_GIF;
+using giftest::GifWriter;
 using ImgBasic::Qimg;
 
 namespace {
-
-// Writes GIF files by hand. Its LZW stream sends every pixel as a literal
-// 9-bit code and a clear code before the table would need 10 bits.
-class GifWriter {
- public:
-  GifWriter(int w, int h, int background = 0, bool global = true) {
-    Put("GIF89a");
-    Put16(w);
-    Put16(h);
-    bytes_.push_back(global ? 0xF7 : 0x00);
-    bytes_.push_back(static_cast<uint8_t>(background));
-    bytes_.push_back(0);
-    if (global)
-      for (int i = 0; i < 256; i++) {
-        bytes_.push_back(static_cast<uint8_t>(i));        // R
-        bytes_.push_back(static_cast<uint8_t>(255 - i));  // G
-        bytes_.push_back(static_cast<uint8_t>(i * 3));    // B
-      }
-  }
-  void Control(int disposal, int transparent, int delay) {
-    bytes_.insert(bytes_.end(), {0x21, 0xF9, 4});
-    bytes_.push_back(static_cast<uint8_t>((disposal << 2) | (transparent >= 0 ? 1 : 0)));
-    Put16(delay);
-    bytes_.push_back(static_cast<uint8_t>(transparent >= 0 ? transparent : 0));
-    bytes_.push_back(0);
-  }
-  void Comment(const std::string& text) {
-    bytes_.insert(bytes_.end(), {0x21, 0xFE});
-    bytes_.push_back(static_cast<uint8_t>(text.size()));
-    Put(text);
-    bytes_.push_back(0);
-  }
-  void UnknownExtension() {
-    bytes_.insert(bytes_.end(), {0x21, 0x77, 3, 'a', 'b', 'c', 2, 'd', 'e', 0});
-  }
-  void Image(int left, int top, int w, int h, const std::vector<uint8_t>& pixels,
-             bool interlace = false, bool local = false) {
-    bytes_.push_back(0x2C);
-    Put16(left);
-    Put16(top);
-    Put16(w);
-    Put16(h);
-    bytes_.push_back(static_cast<uint8_t>((local ? 0x87 : 0) | (interlace ? 0x40 : 0)));
-    if (local)
-      for (int i = 0; i < 256; i++) bytes_.insert(bytes_.end(), {static_cast<uint8_t>(255 - i), 7, 9});
-    std::vector<uint8_t> order = pixels;
-    if (interlace) {
-      order.clear();
-      for (int pass = 0; pass < 4; pass++)
-        for (int y = (int[]){0, 4, 2, 1}[pass]; y < h; y += (int[]){8, 8, 4, 2}[pass])
-          order.insert(order.end(), pixels.begin() + y * w, pixels.begin() + (y + 1) * w);
-    }
-    bytes_.push_back(8);
-    std::vector<uint8_t> data;
-    uint32_t acc = 0;
-    int bits = 0;
-    auto code = [&](int c) {
-      acc |= static_cast<uint32_t>(c) << bits;
-      bits += 9;
-      while (bits >= 8) {
-        data.push_back(static_cast<uint8_t>(acc));
-        acc >>= 8;
-        bits -= 8;
-      }
-    };
-    code(256);
-    for (size_t i = 0; i < order.size(); i++) {
-      if (i && i % 254 == 0) code(256);
-      code(order[i]);
-    }
-    code(257);
-    if (bits) data.push_back(static_cast<uint8_t>(acc));
-    for (size_t i = 0; i < data.size(); i += 255) {
-      const size_t n = std::min<size_t>(255, data.size() - i);
-      bytes_.push_back(static_cast<uint8_t>(n));
-      bytes_.insert(bytes_.end(), data.begin() + i, data.begin() + i + n);
-    }
-    bytes_.push_back(0);
-  }
-  void Save(const std::string& path) {
-    bytes_.push_back(0x3B);
-    TestUtil::WriteText(path, std::string(bytes_.begin(), bytes_.end()));
-  }
-
- private:
-  void Put(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-  void Put16(int v) {
-    bytes_.push_back(static_cast<uint8_t>(v));
-    bytes_.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  std::vector<uint8_t> bytes_;
-};
 
 std::vector<uint8_t> Solid(int n, uint8_t v) { return std::vector<uint8_t>(static_cast<size_t>(n), v); }
 
@@ -391,6 +302,117 @@ TEST(GifPeer, ImageMagickAnimationsAndNoiseMatch) {
       "-page +0+0 -size 6x6 xc:none -loop 0 +map " + anim;
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   CompareWithMagick(anim, dir);
+}
+
+
+// What the format layer hears about a GIF: the screen, every frame and their
+// mean rate; the first frame only when not all frames are asked for.
+TEST(GifInfo, AllFramesOrTheFirst) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("two.gif");
+  GifWriter w(6, 4);
+  w.Control(0, -1, 10);
+  w.Image(0, 0, 6, 4, Ramp(6, 4, 1));
+  w.Control(0, -1, 30);
+  w.Image(0, 0, 6, 4, Ramp(6, 4, 2));
+  w.Save(name);
+  ConForm::FFInfoRec info;
+  GIFInfo(name, &info, true);
+  EXPECT_EQ(info.fileSize, static_cast<double>(Basic::FSize64(name)));
+  EXPECT_EQ(info.picture.width, 6);
+  EXPECT_EQ(info.picture.height, 4);
+  EXPECT_EQ(info.picture.bytesPerPixel, 1);
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
+  EXPECT_EQ(info.picture.frameCount, 2);
+  EXPECT_EQ(info.picture.fps, 5.0);  // 2 frames x 100 / (10 + 30)
+  EXPECT_EQ(info.picture.videoCompression,
+            "Variable-Length-Code LZW (Lempel-Ziv & Welch)");
+  EXPECT_TRUE(info.picture.hasPictures && info.picture.picturesReadable);
+  EXPECT_FALSE(info.sound.hasSound);
+  ConForm::FFInfoRec first;
+  GIFInfo(name, &first, false);
+  EXPECT_EQ(first.picture.frameCount, 1);
+  EXPECT_EQ(first.picture.fps, 10.0);  // 100 / the first delay
+  EXPECT_EQ(Basic::FileMark(), 0);
+
+  // The format layer asks for every frame: an animation is a stream, one
+  // frame a single image.
+  ConForm::FFInfoRec viaLayer;
+  ConForm::FFInfo(name, Basic::K_AUTO, &viaLayer, nullptr, nullptr);
+  EXPECT_EQ(viaLayer.format, ConForm::kFmtGIF);
+  EXPECT_EQ(viaLayer.filter, "GIF, Graphics Interchange Format");
+  EXPECT_EQ(viaLayer.picture.frameCount, 2);
+  EXPECT_EQ(viaLayer.sound.audioCompression, "PCM, uncompressed");
+  ConForm::UniInfoRec uni;
+  ASSERT_TRUE(ConForm::UniInfo(name, &uni, 1, nullptr, nullptr, false));
+  EXPECT_EQ(uni.kind, ConForm::kKindStream);
+  GifWriter one(3, 3);
+  one.Image(0, 0, 3, 3, Ramp(3, 3, 4));
+  one.Save(dir.File("one.gif"));
+  ASSERT_TRUE(ConForm::UniInfo(dir.File("one.gif"), &uni, 1, nullptr, nullptr, false));
+  EXPECT_EQ(uni.kind, ConForm::kKindImage);
+  EXPECT_EQ(uni.picture.fps, 0.0);
+
+  // Not a GIF: the reader's own pair.
+  TestUtil::WriteText(dir.File("bad.gif"), "GIF88a plus nothing");
+  EXPECT_THROW(GIFInfo(dir.File("bad.gif"), &info, true), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  EXPECT_EQ(Basic::FileMark(), 0);
+}
+
+// A GIF loaded as a still image is its first frame; its alpha image comes
+// from the transparent index, and says opaque where there is none.
+TEST(GifInfo, StillLoadIsTheFirstFrameWithItsAlpha) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("anim.gif");
+  GifWriter w(4, 2, 9);
+  std::vector<uint8_t> first = {1, 2, 7, 7, 3, 7, 4, 5};
+  w.Control(0, 7, 20);
+  w.Image(0, 0, 4, 2, first);
+  w.Control(0, -1, 20);
+  w.Image(0, 0, 4, 2, Solid(8, 60));
+  w.Save(name);
+  Qimg img, alpha;
+  ConForm::ImgLoad(name, &img, Basic::K_AUTO, &alpha);
+  ASSERT_EQ(img.bitsPerPixel, 8);
+  // Transparent pixels of the first frame show the background index.
+  EXPECT_EQ(Pixels(img), (std::vector<uint8_t>{1, 2, 9, 9, 3, 9, 4, 5}));
+  ASSERT_EQ(alpha.bitsPerPixel, 8);
+  ASSERT_EQ(alpha.width, 4);
+  EXPECT_EQ(Pixels(alpha), (std::vector<uint8_t>{255, 255, 255, 255, 255, 255, 255, 255}));
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&alpha);
+
+  // Keyed where the canvas holds the transparent index itself.
+  GifWriter keyed(2, 2, 7);
+  keyed.Control(0, 7, 0);
+  keyed.Image(0, 0, 2, 2, {7, 1, 2, 7});
+  keyed.Save(dir.File("keyed.gif"));
+  ConForm::ImgLoad(dir.File("keyed.gif"), &img, ConForm::kFmtGIF, &alpha);
+  EXPECT_EQ(Pixels(alpha), (std::vector<uint8_t>{0, 255, 255, 0}));
+  EXPECT_EQ(alpha.palette[3 * 200], 200);  // the grey ramp
+
+  // No transparent index: an opaque alpha image of the picture's size,
+  // whatever the record held before.
+  GifWriter plain(3, 1);
+  plain.Image(0, 0, 3, 1, {4, 5, 6});
+  plain.Save(dir.File("plain.gif"));
+  ConForm::ImgLoad(dir.File("plain.gif"), &img, Basic::K_AUTO, &alpha);
+  EXPECT_EQ(alpha.width, 3);
+  EXPECT_EQ(alpha.height, 1);
+  EXPECT_EQ(Pixels(alpha), (std::vector<uint8_t>{255, 255, 255}));
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&alpha);
+
+  // A GIF without frames fails after the open and leaves nothing open.
+  GifWriter empty(2, 2);
+  empty.Save(dir.File("empty.gif"));
+  EXPECT_THROW(ConForm::ImgLoad(dir.File("empty.gif"), &img, Basic::K_AUTO, nullptr),
+               Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 12);
+  EXPECT_EQ(img.data, nullptr);
+  EXPECT_EQ(Basic::FileMark(), 0);
 }
 
 }  // namespace

@@ -85,15 +85,15 @@ TEST(JpgWrite, EveryDepthIsStoredAs24Bits) {
     TestUtil::WriteText(file, "an older file in the way");
     ASSERT_TRUE(Ok([&] { FF_JPG::JPGSave(file, img.get()); }))
         << StillPeer::ErrorLine();
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     ASSERT_TRUE(Ok([&] { FF_JPG::JPGInfo(file, &info); }));
-    EXPECT_EQ(info.bitsPerPixel, 24);
-    EXPECT_EQ(info.bytesPerPixel, 3);
-    EXPECT_EQ(info.width, 24);
-    EXPECT_EQ(info.height, 16);
-    EXPECT_EQ(info.frameCount, 1);
-    EXPECT_EQ(info.videoCompression, "JFIF 1.02");
-    EXPECT_TRUE(info.hasPictures && info.picturesReadable);
+    EXPECT_EQ(info.picture.bitsPerPixel, 24);
+    EXPECT_EQ(info.picture.bytesPerPixel, 3);
+    EXPECT_EQ(info.picture.width, 24);
+    EXPECT_EQ(info.picture.height, 16);
+    EXPECT_EQ(info.picture.frameCount, 1);
+    EXPECT_EQ(info.picture.videoCompression, "JFIF 1.02");
+    EXPECT_TRUE(info.picture.hasPictures && info.picture.picturesReadable);
     EXPECT_EQ(info.fileSize, Basic::FSize64(file));
     Image back;
     ASSERT_TRUE(Ok([&] { FF_JPG::JPGLoad(file, back.get()); }));
@@ -120,9 +120,9 @@ TEST(JpgRead, GreyFileLoadsAsEightBitsWithTheGreyRamp) {
   EXPECT_LE(StillPeer::MaxDiff(std::vector<uint8_t>(img->data, img->data + 1200),
                                peer),
             1);
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   ASSERT_TRUE(Ok([&] { FF_JPG::JPGInfo(file, &info); }));
-  EXPECT_EQ(info.bitsPerPixel, 8);
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
 }
 
 TEST(JpgRead, CmykFileLoadsAsRgbLikeThePeerRendersIt) {
@@ -142,9 +142,9 @@ TEST(JpgRead, CmykFileLoadsAsRgbLikeThePeerRendersIt) {
   const auto ours = StillPeer::ToRgb(img.img, false);
   EXPECT_LT(StillPeer::Rms(ours, StillPeer::PeerRead(file, "rgb")), 3.0);
   EXPECT_LT(StillPeer::Rms(ours, samples), 6.0);
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   ASSERT_TRUE(Ok([&] { FF_JPG::JPGInfo(file, &info); }));
-  EXPECT_EQ(info.bitsPerPixel, 24);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
 }
 
 TEST(JpgRead, LibraryMessagesArriveAsTextErrors) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/ConForm.h"
 #include "formats/FF_KWB.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -458,6 +459,67 @@ TEST(KwbSound, ALoopingChunkListIsAnError) {
   KWBClose(&kwb);
   SndBasic::SndFree(s);
   SndBasic::SndFree(got);
+}
+
+
+TEST(KwbInfo, PicturesCoderNamesAndSound) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("m.kwb");
+  WriteMovie(name, 4, 12, 9, 8);  // fast coder (the default)
+  ConForm::FFInfoRec info;
+  KWBInfo(name, &info);
+  EXPECT_EQ(info.fileSize, static_cast<double>(Basic::FSize64(name)));
+  EXPECT_EQ(info.picture.width, 12);
+  EXPECT_EQ(info.picture.height, 9);
+  EXPECT_EQ(info.picture.bytesPerPixel, 1);
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
+  EXPECT_EQ(info.picture.frameCount, 4);
+  EXPECT_EQ(info.picture.fps, 25.0);
+  EXPECT_EQ(info.picture.videoCompression, "KWB FAST codec");
+  EXPECT_TRUE(info.picture.hasPictures && info.picture.picturesReadable);
+  EXPECT_FALSE(info.sound.hasSound);
+  // The coder field names the coder; an unknown one is "N/A".
+  std::string raw = TestUtil::ReadText(name);
+  for (const auto& [coder, text] :
+       std::vector<std::pair<int, const char*>>{{0, "KWB BEST codec"},
+                                                {2, "KWB BEST-P codec"},
+                                                {7, "N/A"}}) {
+    raw[24] = static_cast<char>(coder);
+    raw[20] = 3;  // prediction is for 3 bytes a pixel
+    TestUtil::WriteText(name, raw);
+    KWBInfo(name, &info);
+    EXPECT_EQ(info.picture.videoCompression, text) << coder;
+    EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  }
+  // Sound only: no pictures, both wave formats the file's PCM.
+  const std::string snd = dir.File("s.kwb");
+  KWBFile kwb;
+  KWBCreate(&kwb, snd, 10);
+  SndBasic::SndRec tone = Tone(70, 11025, 2, 16, 1);
+  KWBSndSave(&kwb, &tone);
+  KWBClose(&kwb);
+  SndBasic::SndFree(tone);
+  ConForm::FFInfo(snd, Basic::K_AUTO, &info, nullptr, nullptr);
+  EXPECT_EQ(info.format, ConForm::kFmtKWB);
+  EXPECT_FALSE(info.picture.hasPictures);
+  EXPECT_EQ(info.picture.frameCount, 0);
+  EXPECT_TRUE(info.sound.hasSound && info.sound.soundReadable);
+  EXPECT_EQ(info.sound.sampleFrames, 70);
+  EXPECT_EQ(info.sound.wave.samplesPerSec, 11025u);
+  EXPECT_EQ(info.sound.wave.channels, 2);
+  EXPECT_EQ(info.sound.wave.bitsPerSample, 16);
+  EXPECT_EQ(info.sound.ownWave.blockAlign, 4);
+  EXPECT_EQ(info.sound.audioCompression, "PCM, uncompressed");
+  ConForm::UniInfoRec uni;
+  ASSERT_TRUE(ConForm::UniInfo(snd, &uni, 1, nullptr, nullptr, false));
+  EXPECT_EQ(uni.kind, ConForm::kKindStream);
+  EXPECT_EQ(uni.sound.audioSize, 280.0);
+  // Wrong magic: the reader's pair.
+  TestUtil::WriteText(dir.File("bad.kwb"), std::string(100, 'k'));
+  EXPECT_THROW(KWBInfo(dir.File("bad.kwb"), &info), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 12);
+  EXPECT_EQ(Errors::ErrCode(), 1);
+  EXPECT_EQ(Basic::FileMark(), 0);
 }
 
 }  // namespace

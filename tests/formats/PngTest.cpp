@@ -221,14 +221,14 @@ TEST(PngRead, PeerFilesOfEveryKindLoadAsThePeerSeesThem) {
     // Sixteen bits are cut to their high byte; the peer rounds.
     EXPECT_LE(StillPeer::MaxDiff(StillPeer::ToRgb(img.img, alpha), peer),
               c.depth == 16 ? 1 : 0);
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     ASSERT_TRUE(Ok([&] { FF_PNG::PNGInfo(file, &info); }));
-    EXPECT_EQ(info.bitsPerPixel, c.bits);
-    EXPECT_EQ(info.bytesPerPixel, c.bits / 8);
-    EXPECT_EQ(info.videoCompression, "Deflate compression (modified LZ77)");
-    EXPECT_TRUE(info.picturesReadable);
-    EXPECT_EQ(info.width, w);
-    EXPECT_EQ(info.frameCount, 1);
+    EXPECT_EQ(info.picture.bitsPerPixel, c.bits);
+    EXPECT_EQ(info.picture.bytesPerPixel, c.bits / 8);
+    EXPECT_EQ(info.picture.videoCompression, "Deflate compression (modified LZ77)");
+    EXPECT_TRUE(info.picture.picturesReadable);
+    EXPECT_EQ(info.picture.width, w);
+    EXPECT_EQ(info.picture.frameCount, 1);
   }
 }
 
@@ -285,7 +285,7 @@ TEST(PngRead, ErrorsAreTheFormatPairOrTheLibraryText) {
   EXPECT_EQ(Errors::ErrClass(), 1);
   EXPECT_NE(Errors::ErrLastText().find("CRC error"), std::string::npos)
       << StillPeer::ErrorLine();
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   EXPECT_FALSE(Ok([&] { FF_PNG::PNGInfo(dir.File("c.png"), &info); }));
   EXPECT_EQ(Errors::ErrClass(), 1);
 }

@@ -1,13 +1,15 @@
 // The qorconv test tool: its file-information listing, conversions between
-// every still format, frames of numbered sequences, depth options and its
-// errors.
+// every still format, frames of numbered sequences, depth and codec options
+// and its errors; the codec-library formats both ways against the peer.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
 
 #include "FormatTestUtil.h"
+#include "formats/FF_TIF.h"
 
 using namespace fmttest;
 
@@ -188,5 +190,302 @@ TEST(Qorconv, PeersReadItsOutput) {
     Rgb got;
     ASSERT_TRUE(MagickRead(out, &got)) << ext;
     EXPECT_EQ(got, src) << ext;
+  }
+}
+
+// ---- the codec-library formats ------------------------------------------------
+
+namespace {
+
+int MaxDiff(const Rgb& a, const Rgb& b) {
+  if (a.width != b.width || a.height != b.height) return 256;
+  int worst = 0;
+  for (size_t i = 0; i < a.rgb.size(); i++)
+    worst = std::max(worst, std::abs(a.rgb[i] - b.rgb[i]));
+  return worst;
+}
+
+double Rms(const Rgb& a, const Rgb& b) {
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); i++) {
+    const double d = a.rgb[i] - b.rgb[i];
+    sum += d * d;
+  }
+  return std::sqrt(sum / static_cast<double>(a.rgb.size()));
+}
+
+// qorconv's own reading of a file, through a PPM it writes.
+bool QorRead(const std::string& tool, const std::string& file, Rgb* out) {
+  const std::string ppm = Path("qor_read.ppm");
+  std::remove(ppm.c_str());
+  const Result r = Qorconv(tool, file + " " + ppm);
+  if (r.code != 0) {
+    ADD_FAILURE() << file << ": " << r.err;
+    return false;
+  }
+  return ParsePnm(ReadFile(ppm), out);
+}
+
+}  // namespace
+
+// Both ways for each lossless codec format and each depth qorconv makes:
+// what qorconv writes the peer reads as the picture, and what the peer
+// writes qorconv reads as the picture.
+TEST(QorconvCodecs, LosslessFormatsBothWaysAtEveryDepth) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const Rgb pic = TestPicture(23, 9);
+  const Rgb few = FewColours(23, 9);
+  WritePpm(Path("src.ppm"), pic);
+  WritePpm(Path("few.ppm"), few);
+  for (const char* ext : {"tif", "png", "xpm"}) {
+    for (const char* bits : {"8", "15", "24", "32"}) {
+      SCOPED_TRACE(std::string(ext) + " at " + bits);
+      const bool eight = std::string(bits) == "8";
+      const std::string out = Path(std::string("out.") + ext);
+      const Result r = Qorconv(tool, std::string("--bits ") + bits + " " +
+                                         Path(eight ? "few.ppm" : "src.ppm") + " " + out);
+      ASSERT_EQ(r.code, 0) << r.err;
+      // 8 bits go through the 6-bit palette cells, 15 bits keep 5 bits.
+      const Rgb want = eight ? TopBits(few, 6)
+                       : std::string(bits) == "15" ? TopBits(pic, 5) : pic;
+      Rgb peer, ours;
+      ASSERT_TRUE(MagickRead(out, &peer));
+      // A TIFF colour map holds each component x 256; the peer divides by 257.
+      EXPECT_LE(MaxDiff(peer, want), eight && std::string(ext) == "tif" ? 1 : 0);
+      ASSERT_TRUE(QorRead(tool, out, &ours));
+      EXPECT_EQ(ours, want);
+    }
+    // The peer's file of the same picture.
+    SCOPED_TRACE(std::string("peer ") + ext);
+    const std::string peerFile = Path(std::string("peer.") + ext);
+    ASSERT_EQ(Shell("convert " + Path("src.ppm") + " " + peerFile), 0);
+    Rgb ours;
+    ASSERT_TRUE(QorRead(tool, peerFile, &ours));
+    EXPECT_EQ(ours, pic);
+  }
+  // A 32-bit image of qorconv's depth conversion carries no alpha and is
+  // written as opaque RGB (colour type 2), not as invisible pixels.
+  ASSERT_EQ(Qorconv(tool, "--bits 32 " + Path("src.ppm") + " " + Path("o.png")).code, 0);
+  EXPECT_EQ(ReadFile(Path("o.png"))[25], 2);
+}
+
+TEST(QorconvCodecs, EveryTiffCompression) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const Rgb pic = TestPicture(21, 10);
+  WritePpm(Path("t.ppm"), pic);
+  for (int compression : {1, 5, 32773, 32946, 7, 2, 3, 4, 6}) {
+    SCOPED_TRACE(compression);
+    const std::string out = Path("t.tif");
+    const Result r = Qorconv(tool, "--compression " + std::to_string(compression) +
+                                       " " + Path("t.ppm") + " " + out);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The compression tag written: 6 (old-style JPEG) is not written, the
+    // file is uncompressed instead.
+    uint16_t tag = 0;
+    ASSERT_EQ(FF_TIF::TIFGetTag(out, 259, &tag, 2), 2);
+    EXPECT_EQ(tag, compression == 6 ? 1 : compression);
+    Rgb peer, ours;
+    ASSERT_TRUE(MagickRead(out, &peer));
+    ASSERT_TRUE(QorRead(tool, out, &ours));
+    if (compression >= 2 && compression <= 4) {
+      // Bilevel: each pixel black or white by its luma, alike for both.
+      EXPECT_EQ(ours, peer);
+      for (size_t i = 0; i < pic.rgb.size(); i += 3) {
+        const uint32_t luma = (pic.rgb[i] * 9798u + pic.rgb[i + 1] * 19235u +
+                               pic.rgb[i + 2] * 3735u) >> 15;
+        ASSERT_EQ(ours.rgb[i], luma >= 128 ? 255 : 0) << i / 3;
+      }
+    } else if (compression == 7) {
+      EXPECT_LE(MaxDiff(ours, peer), 2);
+      EXPECT_LT(Rms(ours, pic), 40.0);
+    } else {
+      EXPECT_EQ(peer, pic);
+      EXPECT_EQ(ours, pic);
+    }
+  }
+}
+
+// The error falls as the quality rises, stays near the peer's at the same
+// quality, and both decoders read our files alike.
+TEST(QorconvCodecs, JpegQuality) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  // A smooth picture: JPEG's own kind of content.
+  Rgb pic;
+  pic.width = 48;
+  pic.height = 32;
+  for (int y = 0; y < 32; y++)
+    for (int x = 0; x < 48; x++)
+      pic.rgb.insert(pic.rgb.end(), {static_cast<uint8_t>(x * 5), static_cast<uint8_t>(y * 7),
+                                     static_cast<uint8_t>((x + y) * 3)});
+  WritePpm(Path("j.ppm"), pic);
+  double last = 1e9;
+  for (int quality : {10, 40, 75, 95}) {
+    SCOPED_TRACE(quality);
+    const std::string q = std::to_string(quality);
+    ASSERT_EQ(Qorconv(tool, "--quality " + q + " " + Path("j.ppm") + " " + Path("j.jpg")).code, 0);
+    ASSERT_EQ(Shell("convert " + Path("j.ppm") + " -quality " + q + " " + Path("jm.jpg")), 0);
+    Rgb ours, peerOfOurs, peerFile;
+    ASSERT_TRUE(QorRead(tool, Path("j.jpg"), &ours));
+    ASSERT_TRUE(MagickRead(Path("j.jpg"), &peerOfOurs));
+    ASSERT_TRUE(QorRead(tool, Path("jm.jpg"), &peerFile));
+    EXPECT_LE(MaxDiff(ours, peerOfOurs), 2);
+    const double err = Rms(ours, pic), peerErr = Rms(peerFile, pic);
+    EXPECT_LT(err, last);
+    EXPECT_LT(err, peerErr * 1.5 + 0.5) << err << " vs " << peerErr;
+    last = err;
+  }
+  EXPECT_LT(last, 2.0);
+}
+
+TEST(QorconvCodecs, PngLevelsAndPeerKinds) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const Rgb pic = TestPicture(40, 20);
+  WritePpm(Path("l.ppm"), pic);
+  ASSERT_EQ(Qorconv(tool, "--level 0 " + Path("l.ppm") + " " + Path("l0.png")).code, 0);
+  ASSERT_EQ(Qorconv(tool, "--level 9 " + Path("l.ppm") + " " + Path("l9.png")).code, 0);
+  EXPECT_LT(ReadFile(Path("l9.png")).size(), ReadFile(Path("l0.png")).size());
+  for (const char* f : {"l0.png", "l9.png"}) {
+    Rgb peer;
+    ASSERT_TRUE(MagickRead(Path(f), &peer));
+    EXPECT_EQ(peer, pic) << f;
+  }
+  // Files of the peer: interlaced, a palette of fewer than 256 entries,
+  // 16 bits a sample, grey, grey with alpha: qorconv sees what the peer sees.
+  const Rgb few = FewColours(40, 20);
+  WritePpm(Path("f.ppm"), few);
+  struct Kind {
+    const char* source;
+    const char* options;
+  } kinds[] = {{"l.ppm", "-interlace PNG"},
+               {"f.ppm", "-define png:color-type=3"},
+               {"l.ppm", "-depth 16"},
+               {"l.ppm", "-colorspace Gray"},
+               {"l.ppm", "-colorspace Gray -depth 16"},
+               {"l.ppm", "-colorspace Gray -alpha set -define png:color-type=4"}};
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.options);
+    const std::string file = Path("k.png");
+    ASSERT_EQ(Shell("convert " + Path(k.source) + " " + k.options + " " + file), 0);
+    Rgb peer, ours;
+    ASSERT_TRUE(MagickRead(file, &peer));
+    ASSERT_TRUE(QorRead(tool, file, &ours));
+    // 16-bit samples: the peer rounds to 8 bits, the reader keeps the high byte.
+    EXPECT_LE(MaxDiff(ours, peer), 1);
+  }
+}
+
+TEST(QorconvCodecs, XpmNamedColoursNoneAndManyColours) {
+  REQUIRE_QORCONV();
+  WriteFile(Path("n.xpm"),
+            [] {
+              const std::string t =
+                  "/* XPM */\nstatic char *n[] = {\n\"3 2 3 1\",\n"
+                  "\"r c red\",\n\"b c #0000FF\",\n\". c None\",\n"
+                  "\"rb.\",\n\".br\"};\n";
+              return Bytes(t.begin(), t.end());
+            }());
+  Rgb ours;
+  ASSERT_TRUE(QorRead(tool, Path("n.xpm"), &ours));
+  // "None" (see-through) comes out black.
+  EXPECT_EQ(ours.rgb, (Bytes{255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0}));
+  // More colours than a one-character table holds.
+  const Rgb many = TestPicture(30, 20);
+  WritePpm(Path("m.ppm"), many);
+  ASSERT_EQ(Qorconv(tool, Path("m.ppm") + " " + Path("m.xpm")).code, 0);
+  ASSERT_TRUE(QorRead(tool, Path("m.xpm"), &ours));
+  EXPECT_EQ(ours, many);
+  if (HaveTool("convert")) {
+    Rgb peer;
+    ASSERT_TRUE(MagickRead(Path("m.xpm"), &peer));
+    EXPECT_EQ(peer, many);
+  }
+}
+
+// A GIF as a still is its first frame; its other frames come through the
+// multi-frame layer.
+TEST(QorconvCodecs, GifFirstFrame) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const std::string anim = Path("anim.gif");
+  ASSERT_EQ(Shell("convert -delay 20 -size 16x12 xc:red xc:blue " + anim), 0);
+  Result r = Qorconv(tool, "--info " + anim);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* line : {"format=4\n", "kind=3\n", "frames=2\n", "bits=8\n", "fps=5\n",
+                           "compression=Variable-Length-Code LZW (Lempel-Ziv & Welch)\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+  Rgb ours, peer;
+  ASSERT_TRUE(QorRead(tool, anim, &ours));
+  ASSERT_TRUE(MagickRead(anim + "[0]", &peer));
+  EXPECT_EQ(ours, peer);
+  EXPECT_EQ(ours.rgb[0], 255);
+  r = Qorconv(tool, anim + " " + Path("second.png") + " 2");
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_TRUE(MagickRead(Path("second.png"), &ours));
+  ASSERT_TRUE(MagickRead(anim + "[1]", &peer));
+  EXPECT_EQ(ours, peer);
+  EXPECT_EQ(ours.rgb[2], 255);  // blue
+  // A GIF of one frame is a still image.
+  WritePpm(Path("few.ppm"), FewColours(5, 4));
+  ASSERT_EQ(Shell("convert " + Path("few.ppm") + " " + Path("one.gif")), 0);
+  r = Qorconv(tool, "--info " + Path("one.gif"));
+  EXPECT_NE(r.out.find("kind=1\n"), std::string::npos) << r.out;
+}
+
+TEST(QorconvCodecs, InfoAndOptionErrors) {
+  REQUIRE_QORCONV();
+  WritePpm(Path("i.ppm"), TestPicture(6, 5));
+  ASSERT_EQ(Qorconv(tool, Path("i.ppm") + " " + Path("i.tiff")).code, 0);
+  Result r = Qorconv(tool, "--info " + Path("i.tiff"));
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* line : {"format=10\n", "width=6\n", "height=5\n", "bits=24\n",
+                           "compression=Uncompressed\n", "readable=1\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+  for (const char* args : {"--quality 101", "--quality x", "--level 10", "--level -1",
+                           "--compression 0"})
+    EXPECT_EQ(Qorconv(tool, std::string(args) + " " + Path("i.ppm") + " " + Path("i.png")).code, 1)
+        << args;
+  // Damaged input: the codec library's own message.
+  Bytes cut = ReadFile(Path("i.tiff"));
+  cut.resize(cut.size() / 2);
+  WriteFile(Path("cut.tif"), cut);
+  r = Qorconv(tool, Path("cut.tif") + " " + Path("cut.png"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_FALSE(Basic::FileExists(Path("cut.png")));
+}
+
+// With the GIF, FLIC and KWB readers describing their files, qorconv takes
+// an animation through the source layer into a movie format and back.
+TEST(QorconvCodecs, AnimationsThroughTheSourceLayer) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const std::string anim = Path("three.gif");
+  // One colour map for all frames: an FLC keeps the first frame's palette.
+  ASSERT_EQ(Shell("convert -delay 20 -size 16x12 xc:red xc:lime xc:blue +map " + anim), 0);
+  for (const char* ext : {"flc", "kwb"}) {
+    SCOPED_TRACE(ext);
+    const std::string movie = Path(std::string("three.") + ext);
+    Result r = Qorconv(tool, anim + " " + movie);
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Qorconv(tool, "--info " + movie);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string format = std::string("format=") + (ext[0] == 'f' ? "5" : "7") + "\n";
+    for (const std::string& line : {format, std::string("kind=3\n"), std::string("frames=3\n"),
+                                   std::string("fps=5\n"), std::string("width=16\n")})
+      EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    for (int n = 1; n <= 3; n++) {
+      const std::string png = Path("frame.png");
+      r = Qorconv(tool, movie + " " + png + " " + std::to_string(n));
+      ASSERT_EQ(r.code, 0) << r.err;
+      Rgb ours, peer;
+      ASSERT_TRUE(MagickRead(png, &ours));
+      ASSERT_TRUE(MagickRead(anim + "[" + std::to_string(n - 1) + "]", &peer));
+      EXPECT_EQ(ours, peer) << "frame " << n;
+    }
   }
 }

@@ -152,25 +152,29 @@ TEST(Recognition, UnknownIdentifierIsMovieError) {
   EXPECT_EQ(Errors::ErrCode(), 2);
 }
 
-TEST(Recognition, FormatsOfLaterCodecsAreNotSupportedYet) {
-  const std::string path = Path("later.png");
+TEST(Recognition, MovieFormatsHaveNoStillRoutines) {
+  const std::string path = Path("later.avi");
   MakeBmp(path);
   ConForm::FFInfoRec info;
-  EXPECT_THROW(ConForm::FFInfo(path, ConForm::kFmtPNG, &info, nullptr, nullptr),
+  // A bitmap named as an AVI: the AVI file layer cannot read it.
+  EXPECT_THROW(ConForm::FFInfo(path, ConForm::kFmtAVI, &info, nullptr, nullptr),
                Errors::EMon);
-  EXPECT_EQ(Errors::ErrLastText(), "Not supported.");
-  ImgBasic::Qimg image;
-  EXPECT_FALSE(Load(path, &image, ConForm::kFmtGIF));
-  EXPECT_EQ(Errors::ErrLastText(), "Not supported.");
-  ToQimg(TestPicture(2, 2), 24, &image);
-  EXPECT_FALSE(Save(Path("later.jpg"), &image));
-  EXPECT_EQ(Errors::ErrLastText(), "Not supported.");
+  EXPECT_EQ(Errors::ErrClass(), Errors::kClsAviFile);
   // Formats that have no still reader or writer at all: the image error.
+  ImgBasic::Qimg image;
+  ToQimg(TestPicture(2, 2), 24, &image);
   EXPECT_FALSE(Save(Path("later.bay"), &image, ConForm::kFmtBAY));
   EXPECT_EQ(Errors::ErrClass(), 7);
   EXPECT_EQ(Errors::ErrCode(), 2);
+  EXPECT_FALSE(Save(Path("later.gif"), &image, ConForm::kFmtGIF));
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  EXPECT_FALSE(Basic::FileExists(Path("later.gif")));
   ImgBasic::Qimg other;
   EXPECT_FALSE(Load(path, &other, ConForm::kFmtAVI));
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  EXPECT_FALSE(Load(path, &other, ConForm::kFmtKWB));
   EXPECT_EQ(Errors::ErrClass(), 7);
   EXPECT_EQ(Errors::ErrCode(), 2);
   EXPECT_FALSE(Save(Path("none.bmp"), nullptr));

@@ -327,10 +327,10 @@ TEST(TifRead, PeerFilesOfEveryLayoutLoadAsThePeerSeesThem) {
     } else {
       EXPECT_LE(StillPeer::MaxDiff(ours, peer), c.tolerance);
     }
-    CodecCommon::StillInfo info;
+    ConForm::FFInfoRec info;
     ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(file, &info); }));
-    EXPECT_EQ(info.bitsPerPixel, c.bits);
-    EXPECT_TRUE(info.picturesReadable);
+    EXPECT_EQ(info.picture.bitsPerPixel, c.bits);
+    EXPECT_TRUE(info.picture.picturesReadable);
   }
 }
 
@@ -364,11 +364,11 @@ TEST(TifRead, OneBitUncompressedIsRefusedFaxCodingsLoad) {
   EXPECT_FALSE(Ok([&] { FF_TIF::TIFLoad(dir.File("bw.tif"), img.get()); }));
   EXPECT_EQ(Errors::ErrClass(), 7);
   EXPECT_EQ(Errors::ErrCode(), 1);
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(dir.File("bw.tif"), &info); }));
-  EXPECT_FALSE(info.picturesReadable);
-  EXPECT_TRUE(info.hasPictures);
-  EXPECT_EQ(info.videoCompression, "Uncompressed");
+  EXPECT_FALSE(info.picture.picturesReadable);
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_EQ(info.picture.videoCompression, "Uncompressed");
 
   for (const char* scheme : {"Group4", "Fax"}) {
     SCOPED_TRACE(scheme);
@@ -382,11 +382,36 @@ TEST(TifRead, OneBitUncompressedIsRefusedFaxCodingsLoad) {
     ASSERT_EQ(rgb.size(), grey.size() * 3);
     for (size_t i = 0; i < grey.size(); i++) ASSERT_EQ(rgb[i * 3], grey[i]);
     ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(fax, &info); }));
-    EXPECT_EQ(info.videoCompression, std::string(scheme) == "Fax"
+    EXPECT_EQ(info.picture.videoCompression, std::string(scheme) == "Fax"
                                          ? "CCITT Group 3 fax encoding"
                                          : "CCITT Group 4 fax encoding");
-    EXPECT_EQ(info.bitsPerPixel, 8);
+    EXPECT_EQ(info.picture.bitsPerPixel, 8);
   }
+}
+
+// The colour map of a palette file lies after its pixels: a file cut inside
+// it is damaged, not grey (libtiff alone would read it as grey).
+TEST(TifRead, PaletteFileWithoutItsColourMapIsRefused) {
+  TempDir dir;
+  Image img;
+  StillPeer::MakePaletted(img.get(), 9, 5, 6);
+  const std::string file = dir.File("pal.tif");
+  FF_TIF::TIFSetCompression(1);
+  ASSERT_TRUE(Ok([&] { FF_TIF::TIFSave(file, img.get()); }));
+  auto bytes = StillPeer::ReadFile(file);
+  ASSERT_EQ(FF_TIF::TIFGetTag(file, 320, nullptr, 1000), 2);  // the map is there
+  bytes.resize(bytes.size() - 100);
+  StillPeer::WriteFile(file, bytes);
+  Image back;
+  EXPECT_FALSE(Ok([&] { FF_TIF::TIFLoad(file, back.get()); }));
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 1);
+  EXPECT_EQ(Errors::WarnClass(), 1);  // libtiff's own words
+  ConForm::FFInfoRec info;
+  ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(file, &info); }));
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_FALSE(info.picture.picturesReadable);
+  EXPECT_EQ(Basic::FileMark(), 0);
 }
 
 // 16-bit grey written by the peer from big-endian raw samples.
@@ -453,7 +478,7 @@ TEST(TifRead, LibraryMessagesArriveAsTextErrors) {
   EXPECT_EQ(Errors::ErrClass(), 1);
   EXPECT_NE(Errors::ErrLastText().find("Not a TIFF"), std::string::npos)
       << StillPeer::ErrorLine();
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   EXPECT_FALSE(Ok([&] { FF_TIF::TIFInfo(dir.File("missing.tif"), &info); }));
   EXPECT_EQ(Errors::ErrClass(), 1);
   EXPECT_NE(Errors::ErrLastText().find("missing.tif"), std::string::npos);

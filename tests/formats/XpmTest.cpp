@@ -63,14 +63,14 @@ TEST(XpmRead, NamedHexAndNoneColours) {
     for (int i = 8; i < 12; i++) EXPECT_EQ(peer[i * 4 + 3], 0);
   }
 
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   ASSERT_TRUE(Ok([&] { FF_XPM::XPMInfo(file, &info); }));
-  EXPECT_EQ(info.width, 4);
-  EXPECT_EQ(info.height, 3);
-  EXPECT_EQ(info.bitsPerPixel, 24);
-  EXPECT_EQ(info.bytesPerPixel, 3);
-  EXPECT_EQ(info.frameCount, 1);
-  EXPECT_TRUE(info.hasPictures && info.picturesReadable);
+  EXPECT_EQ(info.picture.width, 4);
+  EXPECT_EQ(info.picture.height, 3);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  EXPECT_EQ(info.picture.bytesPerPixel, 3);
+  EXPECT_EQ(info.picture.frameCount, 1);
+  EXPECT_TRUE(info.picture.hasPictures && info.picture.picturesReadable);
   EXPECT_EQ(info.fileSize, Basic::FSize64(file));
 }
 
@@ -162,7 +162,7 @@ TEST(XpmRead, LibraryMessagesArriveAsTextErrors) {
   EXPECT_FALSE(Ok([&] { FF_XPM::XPMLoad(dir.File("bad.xpm"), img.get()); }));
   EXPECT_EQ(Errors::ErrClass(), 1);
   EXPECT_EQ(Errors::ErrLastText(), "XpmFileInvalid");
-  CodecCommon::StillInfo info;
+  ConForm::FFInfoRec info;
   EXPECT_FALSE(Ok([&] { FF_XPM::XPMInfo(dir.File("none.xpm"), &info); }));
   EXPECT_EQ(Errors::ErrClass(), 7);
   EXPECT_EQ(Errors::ErrCode(), 8);

@@ -2,8 +2,12 @@
 // or prints what the layer knows about a file. A test tool, not a product.
 //
 //   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
+//           [--quality 0..100] [--level 0..9] [--compression TAG]
 //           INPUT OUTPUT [FRAME]
 //   qorconv --info INPUT
+//
+// --quality, --level and --compression set the JPEG quality, the PNG
+// compression level and the TIFF compression tag of the writers.
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -13,6 +17,11 @@
 
 #include "engine/Lifecycle.h"
 #include "formats/ConForm.h"
+#include "formats/FF_JPG.h"
+#include "formats/FF_MPG.h"
+#include "formats/FF_OGG.h"
+#include "formats/FF_PNG.h"
+#include "formats/FF_TIF.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
@@ -23,7 +32,9 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: qorconv [--size WxH] [--bits 8|15|16|24|32] "
-               "[--dither 0|1|2] INPUT OUTPUT [FRAME]\n"
+               "[--dither 0|1|2]\n"
+               "               [--quality 0..100] [--level 0..9] "
+               "[--compression TAG] INPUT OUTPUT [FRAME]\n"
                "       qorconv --info INPUT\n");
   return 1;
 }
@@ -103,36 +114,97 @@ void Prepare(ImgBasic::Qimg* image, const FrameOptions& o) {
   }
 }
 
-bool IsMovieOutput(const std::string& output) {
-  const int32_t id = ConForm::GetFmtByExt(output, ConForm::kSaveTable);
-  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB;
+int32_t OutputFormat(const std::string& output) {
+  return ConForm::GetFmtByExt(output, ConForm::kSaveTable);
 }
 
-// Every frame of the source into a FLIC or KWB file, and the sound too when
-// both have it.
-void WriteAllFrames(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
-                    const std::string& output, const FrameOptions& o) {
-  ConForm::MviFile out;
-  const double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
-  const int32_t frames = std::max(1, info.picture.frameCount);
-  ConForm::MviCreate(&out, output, fps, 1, frames);
-  ImgBasic::Qimg image;
-  SndBasic::SndRec sound;
+bool IsMovieOutput(const std::string& output) {
+  const int32_t id = OutputFormat(output);
+  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
+         id == ConForm::kFmtAVI;
+}
+
+bool IsSoundOutput(const std::string& output) {
+  const int32_t id = OutputFormat(output);
+  return id == ConForm::kFmtWAV || id == ConForm::kFmtMPA || id == ConForm::kFmtOGG;
+}
+
+// The sound format an output takes: MPEG and Ogg want their own PCM
+// layouts, the others take the source's.
+bool SoundFormatFor(int32_t id, const SndBasic::WaveFormatEx& source,
+                    SndBasic::WaveFormatEx* format) {
+  *format = source;
+  if (id == ConForm::kFmtMPEG || id == ConForm::kFmtMPA)
+    return FF_MPG::MpgSndFormat(source, format, id == ConForm::kFmtMPEG);
+  if (id == ConForm::kFmtOGG) {
+    FF_OGG::OggSndFormat(source, format);
+    return SndBasic::WaveFormatValidate(*format);
+  }
+  return true;
+}
+
+// Copies the whole sound of the source into an output, block by block,
+// converting each block to the output's format.
+void WriteSound(ConForm::UniFile* uni, const ConForm::UniInfoRec& info, ConForm::MviFile* out,
+                int32_t id) {
+  constexpr int32_t kBlock = 32768;
+  SndBasic::SndRec block, converted;
   try {
-    for (int32_t n = 1; n <= frames; n++) {
-      ConForm::UniImgLoad(uni, &image, n, n > 1 ? 1 : 0);
-      Prepare(&image, o);
-      ConForm::MviImgSave(&out, &image);
-    }
-    if (info.sound.soundReadable && info.sound.sampleFrames > 0 &&
-        ConForm::GetFmtByExt(output, ConForm::kSaveTable) == ConForm::kFmtKWB) {
-      ConForm::UniSndLoad(uni, &sound, 0, info.sound.sampleFrames, 0);
-      ConForm::MviSndSave(&out, &sound);
+    for (int32_t start = 0; start < info.sound.sampleFrames; start += kBlock) {
+      ConForm::UniSndLoad(uni, &block, start, kBlock, start > 0 ? 1 : 0);
+      if (block.frames <= 0) break;
+      SndBasic::WaveFormatEx format;
+      if (!SoundFormatFor(id, block.format, &format)) {
+        Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+        break;
+      }
+      if (SndBasic::WaveFormatDiffers(block.format, format)) {
+        SndBasic::SndConvert(block, converted, format);
+        ConForm::MviSndSave(out, &converted);
+      } else {
+        ConForm::MviSndSave(out, &block);
+      }
     }
   } catch (const Errors::EMon&) {
+    SndBasic::SndFree(block);
+    SndBasic::SndFree(converted);
+    throw;
+  }
+  SndBasic::SndFree(block);
+  SndBasic::SndFree(converted);
+}
+
+// Every frame of the source into a movie or animation file (FLIC, KWB,
+// MPEG, AVI with the current codec), and the sound too where the output
+// holds it; or only the sound into a sound file.
+void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
+                 const std::string& output, const FrameOptions& o, int32_t first,
+                 int32_t last) {
+  const int32_t id = OutputFormat(output);
+  const bool pictures = !IsSoundOutput(output);
+  ConForm::MviFile out;
+  double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
+  if (id == ConForm::kFmtMPEG) fps = FF_MPG::MpgStdFrameRate(fps);
+  ImgBasic::Qimg image;
+  try {
+    ConForm::MviCreate(&out, output, fps, 1, pictures ? last - first + 1 : 0);
+    if (pictures) {
+      for (int32_t n = first; n <= last; n++) {
+        ConForm::UniImgLoad(uni, &image, n, n > first ? 1 : 0);
+        Prepare(&image, o);
+        ConForm::MviImgSave(&out, &image);
+      }
+    }
+    // The sound goes along when the whole source is written.
+    const bool whole = first == 1 && last == std::max(1, info.picture.frameCount);
+    const bool takesSound =
+        !pictures || (whole && (id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
+                                id == ConForm::kFmtAVI));
+    if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
+      WriteSound(uni, info, &out, id);
+  } catch (const Errors::EMon&) {
     ImgBasic::ImgFree(&image);
-    SndBasic::SndFree(sound);
-    // Close what was written and keep the failure for the caller.
+    // Close what was written, remove it, and keep the failure for the caller.
     const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
     try {
       ConForm::MviClose(&out);
@@ -143,7 +215,6 @@ void WriteAllFrames(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
     throw;
   }
   ImgBasic::ImgFree(&image);
-  SndBasic::SndFree(sound);
   ConForm::MviClose(&out);
 }
 
@@ -163,14 +234,18 @@ int Convert(const std::string& input, const std::string& output, long frame,
   // A still the description found unreadable is still handed to its
   // reader, which says why it cannot read it.
   if (info.kind == ConForm::kKindImage) info.picture.picturesReadable = true;
-  if (info.kind != ConForm::kKindImage && frame > info.picture.frameCount)
+  if (info.kind != ConForm::kKindImage && !IsSoundOutput(output) &&
+      frame > info.picture.frameCount)
     return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
   ConForm::UniFile uni;
   ImgBasic::Qimg image;
   try {
     ConForm::UniOpen(&uni, &info);
-    if (!frameGiven && IsMovieOutput(output)) {
-      WriteAllFrames(&uni, info, output, options);
+    if (IsSoundOutput(output) || IsMovieOutput(output)) {
+      // Without a frame number every frame goes; with one, that frame alone.
+      const int32_t all = std::max(1, info.picture.frameCount);
+      const int32_t n = static_cast<int32_t>(frame);
+      WriteStream(&uni, info, output, options, frameGiven ? n : 1, frameGiven ? n : all);
     } else {
       ConForm::UniImgLoad(&uni, &image, static_cast<int32_t>(frame), 0);
       Prepare(&image, options);
@@ -218,6 +293,18 @@ int Run(int argc, char** argv) {
         return Usage();
     } else if (opt == "--dither") {
       if (!ParseInt(value, 0, 2, &dither)) return Usage();
+    } else if (opt == "--quality") {
+      long q = 0;
+      if (!ParseInt(value, 0, 100, &q)) return Usage();
+      FF_JPG::JPGQuality(static_cast<int32_t>(q));
+    } else if (opt == "--level") {
+      long l = 0;
+      if (!ParseInt(value, 0, 9, &l)) return Usage();
+      FF_PNG::PNGLevel(static_cast<int32_t>(l));
+    } else if (opt == "--compression") {
+      long c = 0;
+      if (!ParseInt(value, 1, 65535, &c)) return Usage();
+      FF_TIF::TIFSetCompression(static_cast<int32_t>(c));
     } else {
       return Usage();
     }

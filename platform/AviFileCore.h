@@ -1,0 +1,133 @@
+// Inside the AVI layer: the file and stream objects and the frame decoder
+// shared by the AVI file calls and the direct reader.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/AviFile.h"
+#include "platform/MmIo.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+namespace AviCore {
+
+struct Chunk {
+  uint32_t offset = 0;  // of the data
+  uint32_t size = 0;
+  bool key = false;
+};
+
+// A palette change ("xxpc") that applies from frame beforeFrame on.
+struct PalChange {
+  int32_t beforeFrame = 0;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+};
+
+struct IndexEntry {
+  uint32_t ckid = 0, flags = 0, offset = 0, size = 0;
+};
+
+// A decoded frame: rows top-down without padding; bits 8 (with palette,
+// B, G, R), 15 (5-5-5 words), 24 (B, G, R) or 32 (B, G, R, x).
+struct Frame {
+  int32_t width = 0, height = 0, bits = 0;
+  std::vector<uint8_t> pixels;
+  uint8_t palette[768] = {};
+};
+
+}  // namespace AviCore
+
+namespace AviFile {
+
+struct AviStreamObj {
+  ~AviStreamObj();
+  AviFileObj* file = nullptr;
+  int32_t index = 0;  // stream number in the file
+  AVISTREAMINFO info;
+  std::vector<uint8_t> format;
+  std::vector<AviCore::Chunk> chunks;
+  std::vector<int64_t> cumBytes;  // bytes before each chunk, and the total
+  std::vector<AviCore::PalChange> palChanges;
+
+  // Writing.
+  bool writing = false;
+  AviStreamObj* compressedOver = nullptr;  // a compressed stream's target
+  AVICOMPRESSOPTIONS options;
+  bool passThrough = false;
+  bool formatSet = false;
+  bool drained = false;
+  Gdi::BITMAPINFOHEADER input;
+  uint32_t inPalette[256] = {};
+  AVCodecContext* enc = nullptr;
+  AVFrame* encFrame = nullptr;
+  AVPacket* pkt = nullptr;
+  SwsContext* sws = nullptr;
+  int64_t framesIn = 0;
+
+  int64_t Length() const;
+  bool Header(Gdi::BITMAPINFOHEADER* bh) const;
+  bool IsRawVideo() const;
+  // The palette (B, G, R) in force at a frame of 8-bit video.
+  void PaletteAt(int32_t frame, uint8_t* bgr) const;
+  bool ReadChunkData(int32_t i, std::vector<uint8_t>& out) const;
+};
+
+struct AviFileObj {
+  ~AviFileObj();
+  MmIo::HMMIO mmio = nullptr;  // reading
+  FILE* out = nullptr;         // writing
+  bool writing = false;
+  bool failed = false;
+  std::vector<uint8_t> avih;
+  std::vector<uint8_t> info;  // INFO list data, starting with "INFO"
+  std::vector<std::unique_ptr<AviStreamObj>> streams;
+  int64_t moviPos = 0;   // writing: where the movie list starts, 0 before
+  int64_t writePos = 0;  // writing: end of the movie data
+  std::vector<AviCore::IndexEntry> index;
+};
+
+}  // namespace AviFile
+
+namespace AviCore {
+
+using AviFile::AviFileObj;
+using AviFile::AviStreamObj;
+
+bool ParseFile(AviFileObj* f);
+
+// Decodes frames of one video stream in any order: a frame far from the
+// last one decoded starts again at the key frame before it.
+class VideoDecoder {
+ public:
+  ~VideoDecoder();
+  bool Open(const AviStreamObj* stream);
+  bool Decode(int32_t n, Frame& out);
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+
+ private:
+  bool RawFrame(int32_t n, Frame& out);
+  bool Step();
+  bool Convert(Frame& out);
+
+  const AviStreamObj* s_ = nullptr;
+  Gdi::BITMAPINFOHEADER bh_;
+  int32_t width_ = 0, height_ = 0;
+  bool raw_ = false;
+  int32_t naturalBits_ = 0;
+  AVCodecContext* ctx_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int32_t sendPos_ = 0, outPos_ = 0, curIndex_ = -1;
+  bool drained_ = false;
+  Frame cur_;
+};
+
+}  // namespace AviCore

@@ -1,0 +1,102 @@
+// qorconv with movie, animation and sound outputs: every frame of the input
+// goes to FLIC, KWB and MPEG outputs, and sound to WAV, MPEG audio and Ogg
+// Vorbis, checked by ffprobe where it is installed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "support/TestUtil.h"
+
+namespace {
+
+std::string Tool() {
+  char self[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string dir(self, static_cast<size_t>(n));
+  dir = dir.substr(0, dir.find_last_of('/'));
+  const std::string tool = dir + "/qorconv";
+  return access(tool.c_str(), X_OK) == 0 ? tool : "";
+}
+
+int Shell(const std::string& cmd) {
+  const int status = std::system((cmd + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Probe(const std::string& file, const std::string& entries) {
+  const std::string out = file + ".probe";
+  std::system(("ffprobe -v error -count_frames -show_entries stream=" + entries +
+               " -of csv=p=0 " + file + " > " + out + " 2>/dev/null").c_str());
+  std::string text = TestUtil::ReadText(out);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("sox") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv, sox or ffprobe missing";
+  TestUtil::TempDir dir;
+  const std::string tone = dir.File("tone.wav");
+  ASSERT_EQ(Shell("sox -n -r 22050 -c 2 -b 16 " + tone + " synth 1 sine 440"), 0);
+  ASSERT_EQ(Shell(tool + " " + tone + " " + dir.File("o.wav")), 0);
+  EXPECT_EQ(Probe(dir.File("o.wav"), "codec_name,sample_rate,channels"), "pcm_s16le,22050,2");
+  // Our header carries an 18-byte format chunk (46 bytes), sox's 16 (44):
+  // the samples after them are the same.
+  const std::string ours = TestUtil::ReadText(dir.File("o.wav"));
+  const std::string theirs = TestUtil::ReadText(tone);
+  ASSERT_GT(ours.size(), 46u);
+  EXPECT_TRUE(ours.substr(46) == theirs.substr(44)) << "sample data differs";
+  ASSERT_EQ(Shell(tool + " " + tone + " " + dir.File("o.ogg")), 0);
+  EXPECT_EQ(Probe(dir.File("o.ogg"), "codec_name,sample_rate,channels"), "vorbis,22050,2");
+  ASSERT_EQ(Shell(tool + " " + tone + " " + dir.File("o.mp2")), 0);
+  EXPECT_EQ(Probe(dir.File("o.mp2"), "codec_name,channels"), "mp2,2");
+}
+
+TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  const std::string clip = dir.File("clip.mpg");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 "
+                "-c:v mpeg1video " + clip), 0);
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.mpg")), 0);
+  EXPECT_EQ(Probe(dir.File("o.mpg"), "codec_name,width,height,nb_read_frames"),
+            "mpeg1video,64,48,12");
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.flc")), 0);
+  // ffmpeg also counts the loop frame that closes every FLIC.
+  EXPECT_EQ(Probe(dir.File("o.flc"), "width,height,nb_read_frames"), "64,48,13");
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.kwb")), 0);
+  // The KWB holds the same frames: frame 7 of each, written as BMP, agree.
+  ASSERT_EQ(Shell(tool + " " + dir.File("o.kwb") + " " + dir.File("k7.bmp") + " 7"), 0);
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("m7.bmp") + " 7"), 0);
+  EXPECT_TRUE(TestUtil::ReadText(dir.File("k7.bmp")) == TestUtil::ReadText(dir.File("m7.bmp")));
+  // A frame number asks for one still, even from a movie output name.
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("one.flc") + " 3"), 0);
+  EXPECT_EQ(Probe(dir.File("one.flc"), "nb_read_frames"), "2");
+}
+
+TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  const std::string clip = dir.File("clip.avi");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+                  "sine=sample_rate=11025 -t 1 -c:v msvideo1 -c:a pcm_s16le " + clip), 0);
+  // One frame of it as a still, and every frame (and the sound) into an AVI
+  // with the current codec (Cinepak at start).
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("third.bmp") + " 3"), 0);
+  EXPECT_EQ(Probe(dir.File("third.bmp"), "width,height"), "64,48");
+  ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.avi")), 0);
+  const std::string probe = Probe(dir.File("o.avi"), "codec_name,width,height,nb_read_frames");
+  EXPECT_EQ(probe.substr(0, probe.find('\n')), "cinepak,64,48,10");
+  EXPECT_NE(probe.find("\npcm_s16le"), std::string::npos) << probe;
+}
+
+}  // namespace
