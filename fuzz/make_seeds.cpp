@@ -6,8 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "engine/Lifecycle.h"
 #include "formats/ConForm.h"
@@ -114,6 +114,8 @@ void AcmSeed(const std::string& wave, const std::string& out) {
   o.write(reinterpret_cast<const char*>(n), 2);
   o.write(reinterpret_cast<const char*>(fmt.data()), static_cast<std::streamsize>(fmt.size()));
   o.write(reinterpret_cast<const char*>(dat.data()), static_cast<std::streamsize>(dat.size()));
+}
+
 void Avi(const std::string& name, const char* codec, int bits) {
   FF_AVI::AviCodecRec r;
   FF_AVI::AviCodecRecByFCC(&r, FFBasic::MakeFourCC(codec[0], codec[1], codec[2], codec[3]));

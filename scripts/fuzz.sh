@@ -4,7 +4,8 @@
 # sox) and runs every target for SECONDS seconds (default 60), JOBS targets at
 # a time (default 1), then reports the executions, coverage and findings of
 # each. Exits 1 when any target found something (its inputs are kept under
-# build-fuzz/work/findings/TARGET/).
+# build-fuzz/work/findings/TARGET/; units libFuzzer merely notes as slow
+# are kept there too but are no finding).
 # With FUZZ_FORK=1 each target runs in libFuzzer's fork mode and goes on
 # after a finding for the whole time (for long runs).
 # Usage: scripts/fuzz.sh [-j JOBS] [SECONDS] [TARGET...]
@@ -166,7 +167,7 @@ for t in "${targets[@]}"; do
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo 0)
   ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo 0)
   corp=$(find "$work/corpus/$kind" -type f | wc -l)
-  found=$(find "$work/findings/$kind" -type f -newer "$start" | wc -l)
+  found=$(find "$work/findings/$kind" -type f -newer "$start" ! -name 'slow-unit-*' | wc -l)
   if [ "$found" -gt 0 ] || ! grep -q 'Done [0-9]* runs\|fuzzing finished\|exiting: [0-9]* time' "$log"; then
     status=1
     [ "$found" -gt 0 ] || found="died"
@@ -178,7 +179,7 @@ if [ "$failed" -gt 0 ]; then
   echo "Findings are in $work/findings/; the logs in $work/fuzz_*.log"
   for t in "${targets[@]}"; do
     kind=${t#fuzz_}
-    if [ -n "$(find "$work/findings/$kind" -type f -newer "$start")" ] ||
+    if [ -n "$(find "$work/findings/$kind" -type f -newer "$start" ! -name 'slow-unit-*')" ] ||
        ! grep -q 'Done [0-9]* runs\|fuzzing finished\|exiting: [0-9]* time' "$work/$t.log"; then
       echo "--- $t"
       grep -m1 -A12 'ERROR:\|==qorfuzz==\|runtime error\|deadly signal\|timeout' "$work/$t.log" || tail -20 "$work/$t.log"
