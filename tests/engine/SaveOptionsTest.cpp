@@ -213,3 +213,20 @@ TEST(SaveOptions, PrepareStillFormatsHandsTheirCodec) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SaveOptions, PrepareAviTakesTheCompressorsDepth) {
+  FFSaveRec v, a;
+  FFSaveInit(&a, kSaveAudio);
+  WaveFormat in{}, out{};
+  FFSaveInit(&v, kSaveVideo);
+  FFSaveSetFmt(&v, kFmtAVI);
+  FFSavePrepare(&v, 64, 48, in, &out, &a, 24);
+  EXPECT_NE(v.preparedBits, Basic::K_AUTO);
+  EXPECT_GT(v.preparedBits, 0);
+  EXPECT_EQ(v.preparedWidth % 4, 0);
+  EXPECT_EQ(v.codec, static_cast<int32_t>(v.avi.fourCC));
+}
+
+}  // namespace
