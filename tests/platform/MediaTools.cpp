@@ -25,9 +25,9 @@ std::string Capture(const std::string& command) {
   return out;
 }
 
-std::string Probe(const std::string& file, const std::string& spec,
+std::string Probe(const std::string& file, const std::string& streams,
                   const std::string& entry) {
-  return Capture("ffprobe -v error -select_streams " + spec +
+  return Capture("ffprobe -v error -select_streams " + streams +
                  " -show_entries stream=" + entry +
                  " -of default=noprint_wrappers=1:nokey=1 '" + file + "'");
 }
@@ -45,9 +45,9 @@ int ProbeStreamCount(const std::string& file, const std::string& kind) {
   return n;
 }
 
-int64_t ProbeFrameCount(const std::string& file, const std::string& spec) {
+int64_t ProbeFrameCount(const std::string& file, const std::string& streams) {
   const std::string out = Capture(
-      "ffprobe -v error -count_frames -select_streams " + spec +
+      "ffprobe -v error -count_frames -select_streams " + streams +
       " -show_entries stream=nb_read_frames -of default=noprint_wrappers=1:nokey=1 '" +
       file + "'");
   return out.empty() ? -1 : std::atoll(out.c_str());

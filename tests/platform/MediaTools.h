@@ -13,13 +13,13 @@ bool Run(const std::string& command);
 // Runs a shell command and returns what it printed on standard output.
 std::string Capture(const std::string& command);
 // ffprobe's value of one stream entry (e.g. "codec_name") for the stream
-// selected by spec (e.g. "v:0"), or empty.
-std::string Probe(const std::string& file, const std::string& spec,
+// selected by a stream specifier (e.g. "v:0"), or empty.
+std::string Probe(const std::string& file, const std::string& streams,
                   const std::string& entry);
 // Number of streams of a kind ("video", "audio") ffprobe sees.
 int ProbeStreamCount(const std::string& file, const std::string& kind);
-// Frames ffprobe counts by decoding the stream spec.
-int64_t ProbeFrameCount(const std::string& file, const std::string& spec);
+// Frames ffprobe counts by decoding the selected streams.
+int64_t ProbeFrameCount(const std::string& file, const std::string& streams);
 
 std::vector<int16_t> ReadS16(const std::string& rawFile);
 std::vector<uint8_t> ReadBytes(const std::string& file);
