@@ -323,4 +323,14 @@ bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
          (block.data != nullptr && int64_t{block.frames} * f.blockAlign <= block.allocated);
 }
 
+void FFReadAt(int32_t handle, int64_t fileSize, int64_t position, void* dest,
+              int64_t bytes, int32_t cls, int32_t code, int32_t sourceLine) {
+  if (position < 0 || bytes < 0 || bytes > fileSize - position) {
+    Errors::ErrSet(cls, code, sourceLine);
+    return;
+  }
+  Basic::FSeek(handle, position);
+  Basic::FRead(handle, dest, bytes);
+}
+
 }  // namespace FFBasic

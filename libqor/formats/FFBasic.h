@@ -119,6 +119,19 @@ class FFReader {
   bool failed_ = false;
 };
 
+// Little-endian loads from a byte buffer.
+inline uint16_t Get16L(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t Get32L(const uint8_t* p) {
+  return Get16L(p) | (static_cast<uint32_t>(Get16L(p + 2)) << 16);
+}
+
+// Reads bytes at a position of a tracked file whose size is known; a range
+// that does not lie inside the file is the error (cls, code), not a read.
+void FFReadAt(int32_t handle, int64_t fileSize, int64_t position, void* dest,
+              int64_t bytes, int32_t cls, int32_t code, int32_t sourceLine);
+
 // Little- and big-endian stores into a byte buffer.
 inline void Put16L(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "formats/FFBasic.h"
+#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -14,18 +15,10 @@ namespace {
 
 using ImgBasic::Qimg;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
+using FFBasic::Get16L;
+using FFBasic::Get32L;
+using FFBasic::Put16L;
+using FFBasic::Put32L;
 
 // A cursor over untrusted bytes: every read is checked against the end.
 class Cursor {
@@ -36,7 +29,7 @@ class Cursor {
   int8_t S8() { return static_cast<int8_t>(U8()); }
   uint16_t U16() {
     if (!Has(2)) return ok_ = false, 0;
-    const uint16_t v = Get16(p_);
+    const uint16_t v = Get16L(p_);
     p_ += 2;
     return v;
   }
@@ -170,12 +163,8 @@ void ReadColourMap(Cursor& c, uint8_t* palette, bool sixBit) {
 }
 
 void ReadAt(FlcFile* flc, int64_t pos, void* data, int64_t bytes) {
-  if (pos < 0 || bytes < 0 || pos + bytes > flc->fileSize) {
-    Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
-    return;
-  }
-  Basic::FSeek(flc->handle, pos);
-  Basic::FRead(flc->handle, data, bytes);
+  FFBasic::FFReadAt(flc->handle, flc->fileSize, pos, data, bytes, Errors::kClsImage, 2,
+                    __LINE__);
 }
 
 // Reads the next frame chunk and applies it to the canvas.
@@ -184,8 +173,8 @@ void ReadFrame(FlcFile* flc) {
   for (;;) {
     uint8_t head[6];
     ReadAt(flc, flc->position, head, 6);
-    const int64_t size = Get32(head);
-    const uint16_t type = Get16(head + 4);
+    const int64_t size = Get32L(head);
+    const uint16_t type = Get16L(head + 4);
     // A chunk smaller than its own header would never move on.
     if (size < 6 || flc->position + size > flc->fileSize) {
       Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
@@ -203,12 +192,12 @@ void ReadFrame(FlcFile* flc) {
     Basic::MemAlloc(chunk, size + 1024, __LINE__, Basic::kMemPlain,
                     "FF_FLC.FLCLoadNext.ff.cmpsdata");
     ReadAt(flc, flc->position, chunk, size);
-    const int subs = Get16(chunk + 6);
+    const int subs = Get16L(chunk + 6);
     int64_t off = 16;
     for (int s = 0; s < subs; s++) {
       if (off + 6 > size) break;
-      const int64_t subSize = Get32(chunk + off);
-      const uint16_t subType = Get16(chunk + off + 4);
+      const int64_t subSize = Get32L(chunk + off);
+      const uint16_t subType = Get16L(chunk + off + 4);
       if (subSize < 6 || off + subSize > size) {
         Errors::ErrSet(Errors::kClsMovie, 3, __LINE__);
         return;
@@ -304,17 +293,17 @@ void FLCOpen(FlcFile* flc, const std::string& fileName) {
     uint8_t raw[kHeaderSize];
     ReadAt(flc, 0, raw, kHeaderSize);
     FlcHeader& hd = flc->header;
-    hd.fileSize = Get32(raw);
-    hd.magic = Get16(raw + 4);
-    hd.frames = Get16(raw + 6);
-    hd.width = Get16(raw + 8);
-    hd.height = Get16(raw + 10);
-    hd.depth = Get16(raw + 12);
-    hd.flags = Get16(raw + 14);
-    hd.speed = Get32(raw + 16);
-    hd.aspectX = Get16(raw + 38);
-    hd.aspectY = Get16(raw + 40);
-    hd.firstFrame = Get32(raw + 80);
+    hd.fileSize = Get32L(raw);
+    hd.magic = Get16L(raw + 4);
+    hd.frames = Get16L(raw + 6);
+    hd.width = Get16L(raw + 8);
+    hd.height = Get16L(raw + 10);
+    hd.depth = Get16L(raw + 12);
+    hd.flags = Get16L(raw + 14);
+    hd.speed = Get32L(raw + 16);
+    hd.aspectX = Get16L(raw + 38);
+    hd.aspectY = Get16L(raw + 40);
+    hd.firstFrame = Get32L(raw + 80);
     if (hd.magic != kMagicFli && hd.magic != kMagicFlc) {
       Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
       return;
@@ -500,17 +489,17 @@ namespace {
 void WriteHeader(FlcFile* flc) {
   uint8_t raw[kHeaderSize] = {};
   const FlcHeader& h = flc->header;
-  Put32(raw, h.fileSize);
-  Put16(raw + 4, kMagicFlc);
-  Put16(raw + 6, h.frames);
-  Put16(raw + 8, h.width);
-  Put16(raw + 10, h.height);
-  Put16(raw + 12, 8);
-  Put16(raw + 14, 3);
-  Put32(raw + 16, h.speed);
-  Put16(raw + 38, 1);
-  Put16(raw + 40, 1);
-  Put32(raw + 80, kHeaderSize);
+  Put32L(raw, h.fileSize);
+  Put16L(raw + 4, kMagicFlc);
+  Put16L(raw + 6, h.frames);
+  Put16L(raw + 8, h.width);
+  Put16L(raw + 10, h.height);
+  Put16L(raw + 12, 8);
+  Put16L(raw + 14, 3);
+  Put32L(raw + 16, h.speed);
+  Put16L(raw + 38, 1);
+  Put16L(raw + 40, 1);
+  Put32L(raw + 80, kHeaderSize);
   Basic::FSeek(flc->handle, 0);
   Basic::FWrite(flc->handle, raw, kHeaderSize);
 }
@@ -526,9 +515,9 @@ void WriteFrameChunk(FlcFile* flc, const uint8_t* frame, const uint8_t* prev) {
   int64_t off = 16;
   int subs = 0;
   if (!prev) {
-    Put32(buf + off, 778);
-    Put16(buf + off + 4, kColor256);
-    Put16(buf + off + 6, 1);
+    Put32L(buf + off, 778);
+    Put16L(buf + off + 4, kColor256);
+    Put16L(buf + off + 6, 1);
     buf[off + 8] = 0;
     buf[off + 9] = 0;
     for (int i = 0; i < 256; i++) {
@@ -553,14 +542,14 @@ void WriteFrameChunk(FlcFile* flc, const uint8_t* frame, const uint8_t* prev) {
   if (coded > 0) {  // an unchanged frame is a frame chunk without sub-chunks
     // Sub-chunks keep an even size, as readers of the format expect.
     if (coded & 1) buf[off + 6 + coded++] = 0;
-    Put32(buf + off, static_cast<uint32_t>(coded + 6));
-    Put16(buf + off + 4, type);
+    Put32L(buf + off, static_cast<uint32_t>(coded + 6));
+    Put16L(buf + off + 4, type);
     off += coded + 6;
     subs++;
   }
-  Put32(buf, static_cast<uint32_t>(off));
-  Put16(buf + 4, kFrameChunk);
-  Put16(buf + 6, static_cast<uint32_t>(subs));
+  Put32L(buf, static_cast<uint32_t>(off));
+  Put16L(buf + 4, kFrameChunk);
+  Put16L(buf + 6, static_cast<uint32_t>(subs));
   std::memset(buf + 8, 0, 8);
   Basic::FSeek(flc->handle, flc->fileSize);
   Basic::FWrite(flc->handle, buf, off);

@@ -31,10 +31,18 @@ class Reader {
     return buf_[pos_++ - start_];
   }
   bool Read(uint8_t* out, int64_t n) {
-    for (int64_t i = 0; i < n; i++) {
-      const int b = Byte();
-      if (b < 0) return false;
-      out[i] = static_cast<uint8_t>(b);
+    if (n < 0 || n > size_ - pos_) return false;
+    // What the buffer holds, then the rest straight from the file.
+    int64_t done = 0;
+    if (pos_ >= start_ && pos_ < start_ + len_) {
+      done = std::min(n, start_ + len_ - pos_);
+      std::memcpy(out, buf_ + (pos_ - start_), static_cast<size_t>(done));
+      pos_ += done;
+    }
+    if (done < n) {
+      Basic::FSeek(handle_, pos_);
+      Basic::FRead(handle_, out + done, n - done);
+      pos_ += n - done;
     }
     return true;
   }

@@ -1,6 +1,7 @@
 #include "formats/FF_KWB.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -620,8 +621,6 @@ bool KWDDecodeStrip_(const uint8_t* in, int64_t inLen, uint8_t* out,
 
 // ---- file layer ---------------------------------------------------------------
 
-#include <climits>
-
 namespace FF_KWB {
 namespace {
 
@@ -630,22 +629,15 @@ using ImgBasic::Qimg;
 bool g_fastMode = true;
 int32_t g_keyInterval = 25;
 
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t Get32u(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using FFBasic::Put32L;
+uint32_t Get32u(const uint8_t* p) { return FFBasic::Get32L(p); }
 int32_t Get32(const uint8_t* p) { return static_cast<int32_t>(Get32u(p)); }
 
 void Put4(uint8_t* p, int32_t a, int32_t b, int32_t c, int32_t d) {
-  Put32(p, static_cast<uint32_t>(a));
-  Put32(p + 4, static_cast<uint32_t>(b));
-  Put32(p + 8, static_cast<uint32_t>(c));
-  Put32(p + 12, static_cast<uint32_t>(d));
+  Put32L(p, static_cast<uint32_t>(a));
+  Put32L(p + 4, static_cast<uint32_t>(b));
+  Put32L(p + 8, static_cast<uint32_t>(c));
+  Put32L(p + 12, static_cast<uint32_t>(d));
 }
 
 constexpr uint8_t kMagic[4] = {'K', 'W', 'B', 0x1A};
@@ -684,12 +676,8 @@ void WriteAt(KWBFile* kwb, int64_t pos, const void* data, int64_t bytes) {
 }
 
 void ReadAt(KWBFile* kwb, int64_t pos, void* data, int64_t bytes) {
-  if (pos < 0 || bytes < 0 || pos + bytes > kwb->fileSize) {
-    Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
-    return;
-  }
-  Basic::FSeek(kwb->handle, pos);
-  Basic::FRead(kwb->handle, data, bytes);
+  FFBasic::FFReadAt(kwb->handle, kwb->fileSize, pos, data, bytes, Errors::kClsMovie, 1,
+                    __LINE__);
 }
 
 void FlushBlock(KWBFile* kwb) {
@@ -756,20 +744,20 @@ int32_t KWBSetKeyInterval(int32_t v) {
 void KWBPackHeader(const KWBHeader& h, uint8_t* out) {
   std::memset(out, 0, kHeaderSize);
   std::memcpy(out, kMagic, 4);
-  Put32(out + 4, kHeaderSize);
-  Put32(out + 8, kVersion);
-  Put32(out + 12, static_cast<uint32_t>(h.width));
-  Put32(out + 16, static_cast<uint32_t>(h.height));
-  Put32(out + 20, static_cast<uint32_t>(h.bytesPerPixel));
-  Put32(out + 24, static_cast<uint32_t>(h.coder));
-  Put32(out + 28, static_cast<uint32_t>(h.frameCount));
-  Put32(out + 32, static_cast<uint32_t>(h.keyInterval));
+  Put32L(out + 4, kHeaderSize);
+  Put32L(out + 8, kVersion);
+  Put32L(out + 12, static_cast<uint32_t>(h.width));
+  Put32L(out + 16, static_cast<uint32_t>(h.height));
+  Put32L(out + 20, static_cast<uint32_t>(h.bytesPerPixel));
+  Put32L(out + 24, static_cast<uint32_t>(h.coder));
+  Put32L(out + 28, static_cast<uint32_t>(h.frameCount));
+  Put32L(out + 32, static_cast<uint32_t>(h.keyInterval));
   std::memcpy(out + 36, &h.fps, 8);  // IEEE double, little-endian here
-  Put32(out + 44, static_cast<uint32_t>(h.soundFlags));
-  Put32(out + 48, static_cast<uint32_t>(h.sampleRate));
-  Put32(out + 52, static_cast<uint32_t>(h.firstSound));
-  Put32(out + 56, static_cast<uint32_t>(h.smallFrames));
-  Put32(out + 60, static_cast<uint32_t>(h.totalSamples));
+  Put32L(out + 44, static_cast<uint32_t>(h.soundFlags));
+  Put32L(out + 48, static_cast<uint32_t>(h.sampleRate));
+  Put32L(out + 52, static_cast<uint32_t>(h.firstSound));
+  Put32L(out + 56, static_cast<uint32_t>(h.smallFrames));
+  Put32L(out + 60, static_cast<uint32_t>(h.totalSamples));
 }
 
 void KWBUnpackHeader(const uint8_t* in, KWBHeader& h) {
@@ -901,7 +889,7 @@ void PrepareFirstFrame(KWBFile* kwb, const Qimg* img) {
   WriteAt(kwb, 0, raw, kHeaderSize);
   kwb->blockTable[0] = kFirstBlockOffset;
   uint8_t table[1024] = {};
-  Put32(table, kFirstBlockOffset);
+  Put32L(table, kFirstBlockOffset);
   WriteAt(kwb, kBlockTableOffset, table, sizeof table);
   std::memset(kwb->block, 0, kBlockBytes);
   WriteAt(kwb, kFirstBlockOffset, kwb->block, kBlockBytes);
@@ -1002,11 +990,11 @@ void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
         std::memcpy(record + off, source + at, static_cast<size_t>(rawBytes));
         stored = rawBytes;
       }
-      Put32(record + videoHead + 16 + 20 * s, 5);
-      Put32(record + videoHead + 16 + 20 * s + 4, 20);
-      Put32(record + videoHead + 16 + 20 * s + 8, static_cast<uint32_t>(stored));
-      Put32(record + videoHead + 16 + 20 * s + 12, static_cast<uint32_t>(rows));
-      Put32(record + videoHead + 16 + 20 * s + 16, coded ? 1 : 0);
+      Put32L(record + videoHead + 16 + 20 * s, 5);
+      Put32L(record + videoHead + 16 + 20 * s + 4, 20);
+      Put32L(record + videoHead + 16 + 20 * s + 8, static_cast<uint32_t>(stored));
+      Put32L(record + videoHead + 16 + 20 * s + 12, static_cast<uint32_t>(rows));
+      Put32L(record + videoHead + 16 + 20 * s + 16, coded ? 1 : 0);
       off += stored;
       if (stillFirst && off <= readBuffer) {
         inFirstRead++;
@@ -1028,9 +1016,9 @@ void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
     kwb->fileSize += off;
     Basic::MemFree(record);
     uint8_t* e = EntryOf(kwb, index);
-    Put32(e, static_cast<uint32_t>(pos));
-    Put32(e + 4, static_cast<uint32_t>(firstRead));
-    Put32(e + 8, palette ? 1 : 0);
+    Put32L(e, static_cast<uint32_t>(pos));
+    Put32L(e + 4, static_cast<uint32_t>(firstRead));
+    Put32L(e + 8, palette ? 1 : 0);
     kwb->blockDirty = true;
     h.frameCount++;
     if (img == &conv) ImgBasic::ImgFree(&conv);
@@ -1256,7 +1244,7 @@ void KWBClose(KWBFile* kwb) {
       if (kwb->header.frameCount > 0) {
         FlushBlock(kwb);
         uint8_t table[1024];
-        for (int i = 0; i < 256; i++) Put32(table + i * 4, static_cast<uint32_t>(kwb->blockTable[i]));
+        for (int i = 0; i < 256; i++) Put32L(table + i * 4, static_cast<uint32_t>(kwb->blockTable[i]));
         WriteAt(kwb, kBlockTableOffset, table, sizeof table);
       }
     }
@@ -1355,7 +1343,7 @@ void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound) {
       h.firstSound = static_cast<int32_t>(pos);
     } else {
       uint8_t link[4];
-      Put32(link, static_cast<uint32_t>(pos));
+      Put32L(link, static_cast<uint32_t>(pos));
       WriteAt(kwb, kwb->lastSoundChunk + 8, link, 4);
     }
     kwb->lastSoundChunk = static_cast<int32_t>(pos);
