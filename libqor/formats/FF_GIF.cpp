@@ -370,6 +370,11 @@ namespace {
 
 // Composes frame index onto the canvas.
 void DecodeFrame(GifFile* gif, int32_t index) {
+  // A screen of no size has no canvas, and only indexed frames exist.
+  if (!gif->canvas || index < 0 || index >= gif->frameCount) {
+    Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+    return;
+  }
   // Dispose of the previous frame first.
   if (index > 0 && gif->canvasFrame == index) {
     if (gif->lastDisposal == 2)
