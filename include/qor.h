@@ -56,6 +56,31 @@ typedef struct QorLastError {
 } QorLastError;
 QOR_STATIC_ASSERT(sizeof(QorLastError) == 12, "QorLastError is 12 bytes");
 
+/* ---- host callbacks ----------------------------------------------------
+ * The first argument is always the conversion handle. They return nothing;
+ * what a callback wants to say it says through the exports. */
+/* Video or audio source: describe block blockNum with the QorSrc* exports,
+ * call QorSrcFinished, or set nothing (the stream is then finished). */
+typedef void (QOR_CALL *QorSourceProc)(QorHandle mData, int32_t blockNum);
+/* Every frame read, at the output size; draw on it, change it, or empty it
+ * to drop the frame. */
+typedef void (QOR_CALL *QorVideoFuncProc)(QorHandle mData, QorHandle mImg,
+                                          int32_t curFrame);
+/* Every sound slice read, in the output wave format; emptying it means "not
+ * consumed now". */
+typedef void (QOR_CALL *QorAudioFuncProc)(QorHandle mData, QorHandle mSnd,
+                                          int32_t curSample);
+/* status 1 at the start, 2 (palette pass) or 3 (writing) after every step,
+ * 0 at the end. */
+typedef void (QOR_CALL *QorProgressProc)(QorHandle mData, int32_t status,
+                                         int32_t doneFrames,
+                                         int32_t doneSamples);
+/* A source could not be read; path is its file name. *action arrives as 1:
+ * 1 stop and delete the outputs, 2 stop and keep them, 3 retry, 4 drop the
+ * rest of the block, any other value go on. */
+typedef void (QOR_CALL *QorErrorProc)(QorHandle mData, const char* path,
+                                      int32_t* action);
+
 /* ---- call status and last error ---------------------------------------- */
 QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData);
 QOR_API void QOR_CALL QorGetLastError(QorLastError* rec);
@@ -73,5 +98,27 @@ QOR_API int32_t QOR_CALL QorRGB(int32_t r, int32_t g, int32_t b);
 QOR_API void QOR_CALL QorPixelReorder(const void* inData, int32_t inBpp,
                                       int32_t inOrg, void* outData,
                                       int32_t numPixels);
+
+/* ---- conversion handle and file information --------------------------- */
+
+/* ---- output settings and codec information ------------------------------ */
+
+/* ---- file lists ---------------------------------------------------------- */
+
+/* ---- remaining time ------------------------------------------------------ */
+
+/* ---- conversion, callbacks and source blocks ---------------------------- */
+
+/* ---- frame-access files -------------------------------------------------- */
+
+/* ---- images --------------------------------------------------------------- */
+
+/* ---- image processing ----------------------------------------------------- */
+
+/* ---- text sprites --------------------------------------------------------- */
+
+/* ---- sound ---------------------------------------------------------------- */
+
+/* ---- format services ------------------------------------------------------ */
 
 #endif /* QOR_H */

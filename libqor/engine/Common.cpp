@@ -102,6 +102,42 @@ std::string RGBToStrLog(uint32_t colour) {
          std::to_string((colour >> 16) & 0xFF) + ")";
 }
 
+std::string ImgToStrLog(const ImgBasic::Qimg* image) {
+  if (!image) return "not allocated";
+  return std::to_string(image->width) + "x" + std::to_string(image->height) +
+         "x" + std::to_string(image->bitsPerPixel);
+}
+
+std::string SndToStrLog(const SndBasic::SndRec* sound) {
+  if (!sound) return "not allocated";
+  const auto& f = sound->format;
+  return std::to_string(f.samplesPerSec) + "x" + std::to_string(f.channels) +
+         "x" + std::to_string(f.bitsPerSample) + "|" +
+         std::to_string(sound->frames);
+}
+
+void ResetQorRec(QorRec* rec) {
+  *rec = QorRec{};
+  ConForm::FFSaveInit(&rec->videoSave, ConForm::kSaveVideo);
+  ConForm::FFSaveInit(&rec->audioSave, ConForm::kSaveAudio);
+  SndBasic::WaveFormatSetPCM(rec->wave, 44100, 2, 16);
+  Predict::Predict_Init(&rec->videoPredict);
+  Predict::Predict_Init(&rec->audioPredict);
+}
+
+namespace {
+int32_t CompatibleSide(int32_t value) {
+  const int64_t rounded = (int64_t{value} + 8) / 16 * 16;
+  if (rounded < 16) return 16;
+  return static_cast<int32_t>(rounded > 0x7FFFFFF0 ? 0x7FFFFFF0 : rounded);
+}
+}  // namespace
+
+void MakeCompatibleRes(int32_t* width, int32_t* height) {
+  *width = CompatibleSide(*width);
+  *height = CompatibleSide(*height);
+}
+
 const char* ExportName(const char* traceName) {
   const char* dot = std::strrchr(traceName, '.');
   return dot ? dot + 1 : traceName;

@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 
+#include "engine/ConFormConv.h"
+#include "engine/ConFormSave.h"
+#include "engine/Predict.h"
+#include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "media/SndBasic.h"
 #include "qor.h"
 
 namespace Common {
@@ -49,34 +53,63 @@ std::string FloatToStrAuto(double value);
 std::string BoolToStrLog(bool value);
 std::string PtrToStrLog(const void* value);
 std::string RGBToStrLog(uint32_t colour);
+// width "x" height "x" bits per pixel; "not allocated" for nil.
+std::string ImgToStrLog(const ImgBasic::Qimg* image);
+// rate "x" channels "x" bits "|" frames; "not allocated" for nil.
+std::string SndToStrLog(const SndBasic::SndRec* sound);
 
 // ---- conversion record ----------------------------------------------------
-// A name field: up to 255 characters behind a length byte.
-struct ShortStr {
-  uint8_t length;
-  char text[255];
+// One conversion handle, allocated by QorAlloc and freed by QorFree.
+// Booleans are 32-bit (-1 true, any non-zero value taken as true); reals
+// 64-bit. Names are kept whole here and cut only where a fixed array is
+// filled. The output-settings dialog works on a copy of the whole record.
+struct QorRec {
+  int32_t plannedFrames = 1;  // the output's planned frame count
+  int32_t videoFormat = Basic::K_AUTO;
+  std::string videoName;
+  int32_t width = 320;
+  int32_t height = 240;
+  int32_t autoRes = -1;  // frames keep their own size
+  int32_t bpp = 24;
+  int32_t dither = 0;  // 0 none, 1 and 2 the remap's two dithering modes
+  double frameRate = 30.0;
+  int32_t keepDuration = 0;
+  int32_t direction = 1;  // read only by the output-settings dialog
+  int32_t forceCompat = 0;
+  ConForm::FFSaveRec videoSave;
+  int32_t audioFormat = Basic::K_AUTO;
+  std::string audioName;
+  Acm::WaveFormatEx wave{};  // the output wave format
+  ConForm::FFSaveRec audioSave;
+  int32_t truncateAudio = 0;
+  // host callbacks
+  QorSourceProc videoSource = nullptr;
+  QorVideoFuncProc videoFunc = nullptr;
+  QorSourceProc audioSource = nullptr;
+  QorAudioFuncProc audioFunc = nullptr;
+  QorProgressProc progress = nullptr;
+  QorErrorProc error = nullptr;
+  // conversion state
+  int32_t currentStream = 0;  // 1 video, 2 audio callback running
+  ConForm::QorSrcBlock* currentBlock = nullptr;  // lent to a source callback
+  int32_t curFrame = 0;
+  int32_t curSample = 0;
+  int32_t palettePass = 0;
+  int32_t abortRequest = 0;
+  int32_t status = 0;
+  Predict::PredictRec videoPredict;
+  int32_t doneFrames = 0;
+  double videoSeconds = 0.0;
+  Predict::PredictRec audioPredict;
+  int32_t doneSamples = 0;
+  double audioSeconds = 0.0;
 };
 
-// One conversion handle. Booleans are 32-bit (-1 true); reals 64-bit.
-struct QorRec {
-  int32_t plannedFrames;
-  int32_t videoFormat;
-  ShortStr videoName;
-  int32_t width;
-  int32_t height;
-  int32_t autoRes;
-  int32_t bpp;
-  int32_t dither;
-  double frameRate;
-  int32_t keepDuration;
-  int32_t direction;
-  int32_t forceCompat;
-  // The video save options, audio output format and name, wave format,
-  // audio save options and the rest of the conversion state follow here;
-  // the status is the field the call-status export reads.
-  int32_t status;
-};
-static_assert(std::is_trivially_copyable_v<QorRec>);
+// Gives every field its default: 320 x 240 at 24 bits, 30 frames per
+// second, sound 44100 Hz / 2 channels / 16 bits, no outputs, no callbacks.
+void ResetQorRec(QorRec* rec);
+// Each value to the nearest multiple of 16 (halves up), at least 16.
+void MakeCompatibleRes(int32_t* width, int32_t* height);
 
 // Conversion phases held in QorRec::status.
 enum : int32_t {
