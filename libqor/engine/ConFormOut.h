@@ -15,9 +15,6 @@
 
 namespace ConForm {
 
-// Which format table GetFmtFlags looks in.
-enum : int32_t { kLoadTable = 1, kSaveTable = 2 };
-
 struct UniOutput {
   int32_t format = 0;
   int32_t kind = 0;  // 1 single image, 2 numbered sequence, 3 stream
@@ -64,8 +61,8 @@ void UniImgSave(UniOutput* out, const ImgBasic::Qimg& image);
 void UniSndSave(UniOutput* out, const SndBasic::SndRec& sound);
 // Finishes the output; a handle that is already closed is left alone.
 void UniClose(UniOutput* out);
-// Capability flags of a format in the save or load table; K_AUTO for a
-// format that is not in it.
+// Capability flags of a format in the save table (kSaveTable) or the load
+// table (any other value); K_AUTO for a format that is not in it.
 int32_t GetFmtFlags(int32_t format, int32_t table);
 
 }  // namespace ConForm
