@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "engine/Common.h"
@@ -286,4 +287,40 @@ TEST_F(SettingsTest, SourceBuffersAreReleasedTogether) {
   EXPECT_EQ(QorMain::AudioSourceName(), nullptr);
   EXPECT_EQ(QorMain::SourceImage().data, nullptr);
   EXPECT_EQ(QorMain::SourceSound().data, nullptr);
+}
+
+TEST(FileInfoOut, SequenceLimitsAndTextsCutInsideTheirArrays) {
+  int32_t maxFiles = 0;
+  bool minus = true;
+  QorMain::SeqDetectLimits(0, &maxFiles, &minus);
+  EXPECT_EQ(maxFiles, 1);
+  EXPECT_FALSE(minus);
+  QorMain::SeqDetectLimits(2, &maxFiles, &minus);
+  EXPECT_EQ(maxFiles, 2147483647);
+  EXPECT_TRUE(minus);
+  QorMain::SeqDetectLimits(-7, &maxFiles, &minus);
+  EXPECT_EQ(maxFiles, 2147483647);
+  EXPECT_FALSE(minus);
+
+  ConForm::UniInfoRec info;
+  info.name = std::string(500, 'n');
+  info.filter = std::string(500, 'f');
+  info.picture.videoCompression = std::string(128, 'v');
+  info.sound.audioCompression = "PCM";
+  info.picture.hasPictures = true;
+  info.sound.soundReadable = true;
+  info.sound.sampleRate = 22050;
+  QorFileInfo out;
+  std::memset(&out, 0x5A, sizeof out);
+  QorMain::CopyFileInfoOut(info, &out);
+  EXPECT_EQ(std::string(out.fileName), std::string(263, 'n'));
+  EXPECT_EQ(std::string(out.filter), std::string(127, 'f'));
+  EXPECT_EQ(std::string(out.videoCompression), std::string(127, 'v'));
+  EXPECT_STREQ(out.audioCompression, "PCM");
+  EXPECT_EQ(out.audioCompression[4], '\0');  // zeroed before filling
+  EXPECT_EQ(out.hasPictures, -1);
+  EXPECT_EQ(out.picturesReadable, 0);
+  EXPECT_EQ(out.soundReadable, -1);
+  EXPECT_EQ(out.sampleRate, 22050.0);
+  EXPECT_EQ(out.blockAlign, 0);
 }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -205,4 +207,20 @@ TEST_F(ListTest, NilArgumentsAndEmptySpecifications) {
   EXPECT_EQ(Status(), 999);
   EXPECT_EQ(QOR_GET(QorListGetFileCount)(other), 0);
   EXPECT_EQ(Status(), 999);
+}
+
+TEST_F(ListTest, CallLogNamesTheFilesAndTheTotals) {
+  WriteBmp(File("logged.bmp"), 20, 10);
+  const std::string log = File("calls.log");
+  QOR_GET(QorLogStart)(log.c_str());
+  QOR_GET(QorLogExtra)(1);
+  Add(File("*.bmp"), 8);
+  QOR_GET(QorLogStop)();
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const std::string& line : std::vector<std::string>{
+           "#QorListAdd\r\n", "#  fileType=8\r\n", "#  " + File("logged.bmp") + "\r\n",
+        "#  _QorFilesCollect\r\n", "#    frames=1\r\n", "#    resX=20\r\n", "#    resY=10\r\n",
+        "#    fps=30.00\r\n", "#    audFreq=8000\r\n", "#  result=1\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
 }
