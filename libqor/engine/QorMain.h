@@ -47,6 +47,9 @@ void _QorFileCheckCreate(QorFile* file);
 // not a live record of QorFileOpen or QorFileCreate, end the export as an
 // unexpected failure (999).
 QorFile* _QorFileOf(QorHandle mFile);
+// At library stop: releases every frame-access record still held (a created
+// file that received nothing cannot be closed by its host).
+void _QorFilesRelease();
 
 // ---- conversion handle and file information ------------------------------
 // The inner work of QorAlloc and QorFree, for exports that need a handle of

@@ -1,9 +1,11 @@
 // Frame-access files: a host reads any supported file frame by frame and
 // sample by sample, or writes a new one frame by frame, through one handle.
 // The image and sound exports read and write through the same record.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "engine/Common.h"
 #include "engine/QorMain.h"
@@ -26,6 +28,14 @@ std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 // A frame rate of K_AUTO arrives as a real.
 bool IsAutoRate(double fps) { return std::fabs(fps - Basic::K_AUTO) < 0.0001; }
 
+// Every record handed out and not yet released. A created file that never
+// received anything cannot be closed by its host, so the library's stop
+// releases what is left here, contents and all.
+std::vector<QorFile*>& LiveFiles() {
+  static std::vector<QorFile*>* const live = new std::vector<QorFile*>();
+  return *live;
+}
+
 // A zeroed record in one tracked block under the given label; on failure
 // the frame frees the block and nil is answered.
 QorFile* NewFile(const char* label) {
@@ -39,11 +49,14 @@ QorFile* NewFile(const char* label) {
     Basic::MemAlloc(block, static_cast<int64_t>(sizeof(QorFile)), __LINE__, Basic::kMemNew,
                     label);
     file = new (block) QorFile();
+    LiveFiles().push_back(file);
   });
   return file;
 }
 
 void ReleaseFile(QorFile* file) {
+  auto& live = LiveFiles();
+  live.erase(std::remove(live.begin(), live.end(), file), live.end());
   ImgBasic::ImgFree(&file->image);
   file->~QorFile();
   void* block = file;
@@ -122,6 +135,14 @@ void SetWave(QorFile* file, int32_t rate, int32_t channels, int32_t bits) {
   });
 }
 
+// Closes the universal handle: a written stream is finished.
+void CloseHandle(QorFile* file) {
+  if (file->created)
+    ConForm::UniClose(&file->output);
+  else
+    ConForm::UniClose(&file->source);
+}
+
 void CloseFile(QorFile* file) {
   Errors::Monitored("QorMain.QorFileClose.close", [&] {
     // Whatever finishing the file reports, the record goes (once).
@@ -129,10 +150,7 @@ void CloseFile(QorFile* file) {
     Errors::MonSetCleanup([file, &released] {
       if (!released) ReleaseFile(file);
     });
-    if (file->created)
-      ConForm::UniClose(&file->output);
-    else
-      ConForm::UniClose(&file->source);
+    CloseHandle(file);
     released = true;
     ReleaseFile(file);
   });
@@ -145,6 +163,16 @@ QorFile* _QorFileOf(QorHandle mFile) {
   if (!Common::IsTrackedAs(mFile, kOpenLabel) && !Common::IsTrackedAs(mFile, kCreateLabel))
     throw Common::EBadHandle("mFile");
   return static_cast<QorFile*>(mFile);
+}
+
+void _QorFilesRelease() {
+  while (!LiveFiles().empty()) {
+    QorFile* file = LiveFiles().back();
+    // What the host left open is closed as QorFileClose would; a failure
+    // there stops nothing at unload.
+    Errors::MonitoredQuiet("QorMain._QorFilesRelease", [&] { CloseHandle(file); });
+    ReleaseFile(file);
+  }
 }
 
 void _QorFileCheckCreate(QorFile* file) {
