@@ -52,11 +52,9 @@ struct State {
   }
 };
 
-// Never destroyed: the library's stop, which reports and frees what is still
-// tracked, runs among the static destructors and may come after this one's.
 State& S() {
-  static State* const state = new State();
-  return *state;
+  static State state;
+  return state;
 }
 
 bool InjectFault(int32_t& counter) { return CountDownFault(counter); }
