@@ -11,6 +11,7 @@
 #include <new>
 
 #include "engine/Common.h"
+#include "engine/ConFormOut.h"
 #include "engine/QorMain.h"
 #include "formats/ConForm.h"
 #include "foundation/Basic.h"
@@ -90,14 +91,6 @@ bool IsRegularFile(const std::string& name) {
   return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int32_t LoadFlagsOf(int32_t format) {
-  for (int32_t i = 0; i < ConForm::LoadTableCount(); i++) {
-    const ConForm::FileFmtTable row = ConForm::TableRow(ConForm::kLoadTable, i);
-    if (row.id == format) return row.flags;
-  }
-  return 0;
-}
-
 bool UsablePictures(const ConForm::UniInfoRec& info) {
   const ConForm::PictureInfo& p = info.picture;
   return p.hasPictures && p.picturesReadable && p.width != 0 && p.height != 0;
@@ -143,13 +136,13 @@ bool Accept(QorFileList* list, const std::string& name, int32_t mask,
   if (mask & kByExtension) {
     const int32_t format = ConForm::GetFmtByExt(name, ConForm::kLoadTable);
     if (format == K_AUTO) return false;
-    return mask == kByExtension || (LoadFlagsOf(format) & mask) != 0;
+    return mask == kByExtension || (ConForm::GetFmtFlags(format, ConForm::kLoadTable) & mask) != 0;
   }
   // A file that cannot be described is left out, without an error.
   ConForm::UniInfoRec info;
   if (!_QorDescribeQuietly(name, 0, progress, progressData, &info)) return false;
   if (mask != 0) {
-    if ((LoadFlagsOf(info.format) & mask) == 0) return false;
+    if ((ConForm::GetFmtFlags(info.format, ConForm::kLoadTable) & mask) == 0) return false;
     if ((mask & (ConForm::kFlagStill | ConForm::kFlagPictures)) && !UsablePictures(info))
       return false;
     if ((mask & (ConForm::kFlagSoundOnly | ConForm::kFlagSound)) && !UsableSound(info))

@@ -62,22 +62,14 @@ void HostProgressAdapter(ConForm::InfoProgressRec* rec) {
   if (pub.stop) rec->stop = true;
 }
 
-// Capability flags of a format in the save table; K_AUTO when it is not
-// there (whose bits then say "sound only" and "pictures" both).
-int32_t SaveTableFlags(int32_t format) {
-  for (int32_t i = 0; i < ConForm::SaveTableCount(); i++) {
-    const ConForm::FileFmtTable row = ConForm::TableRow(ConForm::kSaveTable, i);
-    if (row.id == format) return row.flags;
-  }
-  return K_AUTO;
-}
-
 // The save options a format-taking setter works on: the audio output's for
 // a sound-only format, else the video output's; the format is stored first.
 ConForm::FFSaveRec* TargetOptions(Common::QorRec* rec, int32_t format) {
-  ConForm::FFSaveRec* target = (SaveTableFlags(format) & ConForm::kFlagSoundOnly)
-                                   ? &rec->audioSave
-                                   : &rec->videoSave;
+  // A format outside the save table gives K_AUTO, whose bits say "sound
+  // only" as well.
+  const bool soundOnly =
+      (ConForm::GetFmtFlags(format, ConForm::kSaveTable) & ConForm::kFlagSoundOnly) != 0;
+  ConForm::FFSaveRec* target = soundOnly ? &rec->audioSave : &rec->videoSave;
   ConForm::FFSaveSetFmt(target, format);
   return target;
 }
