@@ -49,22 +49,24 @@ struct TempImg {
   TempImg() = default;
   TempImg(const TempImg&) = delete;
   TempImg& operator=(const TempImg&) = delete;
+  // Freed without a monitor frame: entering one would clear the error pair
+  // of a failure this destructor runs after. A block that a failed frame
+  // already freed is no longer tracked and is left alone.
   ~TempImg() {
-    try {
-      ImgBasic::ImgFree(&img);
-    } catch (...) {
-    }
+    if (img.data && !img.attached && Basic::MemIsTracked(img.data))
+      Basic::MemFree(img.data);
   }
 };
 
 // A device context over the host's surface for the length of one call.
 class SurfaceScope {
  public:
-  explicit SurfaceScope(QorSurface* s)
-      : dc_(Checked(s)->pixels, s->width, s->height, s->bytesPerRow) {}
+  explicit SurfaceScope(QorSurface* s) : SurfaceScope(*Checked(s)) {}
   Gdi::HDC handle() const { return dc_.handle(); }
 
  private:
+  explicit SurfaceScope(const QorSurface& s)
+      : dc_(s.pixels, s.width, s.height, s.bytesPerRow) {}
   static QorSurface* Checked(QorSurface* s) {
     Require(s, "dc");
     if (!Gdi::SurfaceValid(s->pixels, s->width, s->height, s->bytesPerRow))
