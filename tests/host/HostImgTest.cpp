@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -673,4 +674,25 @@ TEST(HostImg, FramesThroughFrameAccessFiles) {
   ASSERT_EQ(a.bpp, 8);
   ASSERT_EQ(static_cast<size_t>(a.total), peerAlpha.size());
   EXPECT_EQ(std::vector<uint8_t>(a.pixels, a.pixels + a.total), peerAlpha);
+}
+
+TEST(HostImg, CallLogNamesMissingHandles) {
+  TempDir dir;
+  const std::string log = dir / "img.log";
+  QOR_GET(QorLogStart)(log.c_str());
+  QOR_GET(QorLogExtra)(1);
+  Img img;
+  MakeSolid(img.h, 32, 24, 0);
+  QOR_GET(QorImgLoad)(img.h, nullptr, K_AUTO);
+  QOR_GET(QorImgSave)(nullptr, nullptr);
+  QOR_GET(QorLogStop)();
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("#QorImgLoad\r\n#  mImg=32x24x24\r\n#  mFile=NULL\r\n"
+                      "#  frameNum=K_AUTO\r\n#  ERROR: file not open\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("#QorImgSave\r\n#  mImg=not allocated\r\n#  mFile=NULL\r\n"
+                      "#  ERROR: file not created\r\n#  ERROR: image handle not allocated\r\n"),
+            std::string::npos);
 }
