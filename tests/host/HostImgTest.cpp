@@ -117,7 +117,7 @@ uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 
 // ---- peers ------------------------------------------------------------------
 
-bool HaveMagick() {
+bool HavePeers() {
   static const bool have =
       std::system("convert -version >/dev/null 2>&1") == 0 &&
       std::system("tgatoppm -version >/dev/null 2>&1") == 0;
@@ -508,7 +508,7 @@ TEST(HostImg, RawCameraSamples) {
 }
 
 TEST(HostImg, LoadSingleAgreesWithImageMagickAndReachesEveryFrame) {
-  if (!HaveMagick()) GTEST_SKIP() << "ImageMagick not available";
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
   TempDir dir;
   const std::string png = dir / "ramp.png";
   ASSERT_EQ(Sh("convert -size 37x23 gradient:'#ff0000-#0040c0' -depth 8 "
@@ -566,7 +566,7 @@ double Rms(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 }  // namespace
 
 TEST(HostImg, SaveSingleRoundTripsThroughImageMagick) {
-  if (!HaveMagick()) GTEST_SKIP() << "ImageMagick not available";
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
   TempDir dir;
   Img img;
   ASSERT_TRUE(LoadPeerPicture(dir, img.h, "gradient:'#10e020-#f03080'"));
@@ -620,7 +620,7 @@ TEST(HostImg, SaveSingleRoundTripsThroughImageMagick) {
 }
 
 TEST(HostImg, FramesThroughFrameAccessFiles) {
-  if (!HaveMagick()) GTEST_SKIP() << "ImageMagick not available";
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
   TempDir dir;
   // Written: a 24-bit image into a file made for 8 bits is left at 8 bits,
   // and the file holds what the image then shows.
@@ -656,6 +656,11 @@ TEST(HostImg, FramesThroughFrameAccessFiles) {
   EXPECT_EQ(QOR_GET(QorImgSave)(nullptr, in), 0);
   EXPECT_EQ(QOR_GET(QorImgSave)(img.h, nullptr), 0);
   EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, img.h, 0), 999);
+  // Frames the file does not have are an error; the image keeps the last.
+  for (int32_t f : {-5, 3, INT32_MAX}) {
+    EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, in, f), 1000) << f;
+    EXPECT_EQ(PixelRgb(img.h, 8, 4), colours[0]) << f;
+  }
   QOR_GET(QorFileClose)(in);
 
   // The alpha channel of a picture with transparency, as ImageMagick has it.
