@@ -52,6 +52,40 @@ TEST(HostServices, TiffTagsAsTheFileHoldsThem) {
   EXPECT_EQ(1000, Outcome().code);
 }
 
+TEST(HostServices, SixteenBitGreyRangeOfTheTiffReader) {
+  REQUIRE_PEER("convert");
+  ScratchDir dir;
+  const uint16_t values[5] = {1000, 2000, 3000, 5000, 9000};
+  std::string pgm = "P5\n5 1\n65535\n";
+  for (uint16_t v : values) {
+    pgm += static_cast<char>(v >> 8);
+    pgm += static_cast<char>(v & 0xFF);
+  }
+  WriteBytes(dir.File("g.pgm"), std::vector<uint8_t>(pgm.begin(), pgm.end()));
+  const std::string tif = dir.File("g.tif");
+  ASSERT_EQ(0, Shell("convert '" + dir.File("g.pgm") + "' -depth 16 '" + tif + "'"));
+  auto setRange = QOR_GET(QorTiffSet16to8bitGrayRange);
+  auto load = [&] {
+    QorHandle img = QOR_GET(QorImgAlloc)();
+    EXPECT_EQ(0, QOR_GET(QorImgLoadSingle)(img, tif.c_str(), 0));
+    int32_t w = 0, h = 0, bpp = 0, total = 0;
+    void* pix = nullptr;
+    void* pal = nullptr;
+    QOR_GET(QorImgGetInfo)(img, &w, &h, &bpp, &total, &pix, &pal);
+    EXPECT_EQ(8, bpp);
+    std::vector<uint8_t> got(static_cast<const uint8_t*>(pix),
+                             static_cast<const uint8_t*>(pix) + total);
+    QOR_GET(QorImgFree)(img);
+    return got;
+  };
+  // 1000..5000 onto 0..255, rounded; above the range is white.
+  setRange(1000, 5000);
+  EXPECT_EQ((std::vector<uint8_t>{0, 64, 128, 255, 255}), load());
+  // Automatic: the file's own lowest and highest, 1000 and 9000.
+  setRange(K_AUTO, K_AUTO);
+  EXPECT_EQ((std::vector<uint8_t>{0, 32, 64, 128, 255}), load());
+}
+
 TEST(HostServices, BayerHeaderIsTheFilesTrailer) {
   ScratchDir dir;
   const std::string file = dir.File("raw.bay");
