@@ -71,6 +71,20 @@ void SndResample_(SndRec* sound, const SndBasic::WaveFormatEx& format) {
   });
 }
 
+void SndSave_(SndRec* sound, QorMain::QorFile* file) {
+  Errors::Monitored("QorMain.SndSave_", [&] {
+    QorMain::_QorFileCheckCreate(file);
+    if (!SndBasic::WaveFormatDiffers(sound->format, file->wave)) {
+      ConForm::UniSndSave(&file->output, *sound);
+      return;
+    }
+    SndRec converted;
+    SndBasic::SndConvert(*sound, converted, file->wave);
+    ConForm::UniSndSave(&file->output, converted);
+    SndBasic::SndFree(converted);
+  });
+}
+
 }  // namespace
 
 QOR_API QorHandle QOR_CALL QorSndAlloc(void) {
@@ -109,6 +123,18 @@ QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
     // Flags 0: the reader seeks to startSample before reading.
     ConForm::UniSndLoad(&file->source, static_cast<SndRec*>(mSnd), startSample,
                         numSamples, 0);
+  });
+  return CallStatus();
+}
+
+QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile) {
+  Common::ExportFrameVoid("QorMain.QorSndSave", [&] {
+    LogSnd("mSnd", mSnd);
+    LogValue("mFile", Common::PtrToStrLog(mFile));
+    if (!mFile) Common::LogLine("  ERROR: file not created");
+    if (!mSnd) Common::LogLine("  ERROR: sound handle not allocated");
+    if (!mFile || !mSnd) return;
+    SndSave_(static_cast<SndRec*>(mSnd), static_cast<QorMain::QorFile*>(mFile));
   });
   return CallStatus();
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,17 @@ class ScratchDir {
 
 inline int Shell(const std::string& command) {
   return std::system(command.c_str());
+}
+
+// What a command prints on its standard output.
+inline std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
 }
 
 inline bool HaveTool(const std::string& name) {

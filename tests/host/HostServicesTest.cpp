@@ -13,15 +13,8 @@
 namespace {
 
 std::string Probe(const std::string& file, const std::string& entries) {
-  const std::string cmd = "ffprobe -v error -show_entries " + entries +
-                          " -of csv=p=0 '" + file + "'";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
+  return Capture("ffprobe -v error -show_entries " + entries +
+                 " -of csv=p=0 '" + file + "'");
 }
 
 }  // namespace

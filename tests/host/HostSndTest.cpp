@@ -191,6 +191,68 @@ TEST_F(HostSnd, BadSizesAndNullBuffersAreRefusedWithoutChange) {
   // Reading or writing without a file or a sound does nothing, status 0.
   EXPECT_EQ(0, QOR_GET(QorSndLoad)(snd_, nullptr, 0, 10));
   EXPECT_EQ(0, QOR_GET(QorSndLoad)(nullptr, nullptr, 0, 10));
+  EXPECT_EQ(0, QOR_GET(QorSndSave)(snd_, nullptr));
+  EXPECT_EQ(0, QOR_GET(QorSndSave)(nullptr, nullptr));
   EXPECT_EQ(0, Outcome().code);
   unchanged();
+}
+
+TEST_F(HostSnd, ReadFromAFileAsSoxDecodesIt) {
+  REQUIRE_PEER("sox");
+  ScratchDir dir;
+  const std::string wav = dir.File("tone.wav");
+  ASSERT_EQ(0, Shell("sox -n -r 22050 -c 1 -b 16 '" + wav +
+                     "' synth 0.5 sine 440 vol 0.7"));
+  ASSERT_EQ(0, Shell("sox '" + wav + "' -t raw '" + dir.File("tone.raw") + "'"));
+  const std::vector<uint8_t> raw = ReadBytes(dir.File("tone.raw"));
+  ASSERT_EQ(11025u * 2, raw.size());
+  QorFileInfo info;
+  QorHandle file = QOR_GET(QorFileOpen)(wav.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(0, QOR_GET(QorSndLoad)(snd_, file, 1000, 500));
+  EXPECT_EQ(22050, Info(snd_).rate);
+  EXPECT_EQ(1, Info(snd_).channels);
+  EXPECT_EQ(16, Info(snd_).bits);
+  EXPECT_EQ(std::vector<uint8_t>(raw.begin() + 2000, raw.begin() + 3000),
+            Samples(snd_, 4000));
+  // Backwards, and past the end: fewer frames, no error.
+  EXPECT_EQ(0, QOR_GET(QorSndLoad)(snd_, file, 10, 20));
+  EXPECT_EQ(std::vector<uint8_t>(raw.begin() + 20, raw.begin() + 60),
+            Samples(snd_, 400));
+  EXPECT_EQ(0, QOR_GET(QorSndLoad)(snd_, file, 11000, 500));
+  EXPECT_EQ(std::vector<uint8_t>(raw.end() - 50, raw.end()), Samples(snd_, 4000));
+  QOR_GET(QorFileClose)(file);
+}
+
+TEST_F(HostSnd, WrittenWavIsWhatSoxReads) {
+  REQUIRE_PEER("sox");
+  ScratchDir dir;
+  const std::string wav = dir.File("out.wav");
+  QorHandle file = QOR_GET(QorFileCreate)(wav.c_str());
+  ASSERT_NE(nullptr, file);
+  QOR_GET(QorFileSetAudioParams)(file, 22050, 1, 16, K_AUTO);
+  // First a block in the file's own format, then an 8-bit one that is
+  // converted on the way (8 to 16 bits is exact: (s - 128) x 256).
+  std::vector<uint8_t> first(600);
+  for (size_t i = 0; i < first.size(); i++) first[i] = static_cast<uint8_t>(i * 37);
+  QOR_GET(QorSndSetSamples)(snd_, 300, 22050, 1, 16, first.data());
+  EXPECT_EQ(0, QOR_GET(QorSndSave)(snd_, file));
+  const std::vector<uint8_t> second = Sine8(400, 40);
+  QOR_GET(QorSndSetSamples)(snd_, 400, 22050, 1, 8, second.data());
+  EXPECT_EQ(0, QOR_GET(QorSndSave)(snd_, file));
+  // The host's sound keeps its own format.
+  EXPECT_EQ(8, Info(snd_).bits);
+  QOR_GET(QorFileClose)(file);
+  EXPECT_EQ("22050\n1\n16\n700\n",
+            Capture("soxi -r '" + wav + "'; soxi -c '" + wav + "'; soxi -b '" +
+                    wav + "'; soxi -s '" + wav + "'"));
+  ASSERT_EQ(0, Shell("sox '" + wav + "' -t raw -e signed -b 16 -c 1 -r 22050 '" +
+                     dir.File("out.raw") + "'"));
+  std::vector<uint8_t> want = first;
+  for (uint8_t s : second) {
+    const int16_t v = static_cast<int16_t>((s - 128) * 256);
+    want.push_back(static_cast<uint8_t>(v & 0xFF));
+    want.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+  }
+  EXPECT_EQ(want, ReadBytes(dir.File("out.raw")));
 }
