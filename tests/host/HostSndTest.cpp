@@ -256,3 +256,31 @@ TEST_F(HostSnd, WrittenWavIsWhatSoxReads) {
   }
   EXPECT_EQ(want, ReadBytes(dir.File("out.raw")));
 }
+
+TEST_F(HostSnd, CallLogNamesArgumentsAndMissingHandles) {
+  ScratchDir dir;
+  const std::string path = dir.File("snd.log");
+  QOR_GET(QorLogStart)(path.c_str());
+  QOR_GET(QorLogExtra)(1);
+  const std::vector<uint8_t> mono = Sine8(1000, 50);
+  QOR_GET(QorSndSetSamples)(snd_, 1000, 22050, 1, 8, mono.data());
+  QOR_GET(QorSndLoad)(snd_, nullptr, 0, K_AUTO);
+  QOR_GET(QorSndSave)(nullptr, nullptr);
+  QorHandle img = QOR_GET(QorImgAlloc)();
+  QOR_GET(QorImgDeinterlace)(img, 0, -1);
+  QOR_GET(QorImgFree)(img);
+  QOR_GET(QorLogStop)();
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  const std::string log(bytes.begin(), bytes.end());
+  for (const char* line :
+       {"#QorSndSetSamples\r\n#  mSnd=0x0x0|0\r\n#  numSamples=1000\r\n",
+        "#QorSndLoad\r\n#  mSnd=22050x1x8|1000\r\n#  mFile=NULL\r\n"
+        "#  startSample=0\r\n#  numSamples=K_AUTO\r\n"
+        "#  ERROR: file not open\r\n#  result=0\r\n",
+        "#QorSndSave\r\n#  mSnd=not allocated\r\n#  mFile=NULL\r\n"
+        "#  ERROR: file not created\r\n#  ERROR: sound handle not allocated\r\n",
+        // This export has always been logged under a shorter name.
+        "#QorDeinterlace\r\n#  mImg=0x0x0\r\n#  keepEven=0\r\n"
+        "#  interpolate=4294967295\r\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
