@@ -221,6 +221,8 @@ TEST_F(HostSnd, ReadFromAFileAsSoxDecodesIt) {
             Samples(snd_, 400));
   EXPECT_EQ(0, QOR_GET(QorSndLoad)(snd_, file, 11000, 500));
   EXPECT_EQ(std::vector<uint8_t>(raw.end() - 50, raw.end()), Samples(snd_, 4000));
+  // A file opened for reading takes no sound.
+  EXPECT_EQ(1000, QOR_GET(QorSndSave)(snd_, file));
   QOR_GET(QorFileClose)(file);
 }
 
