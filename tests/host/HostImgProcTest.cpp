@@ -288,6 +288,8 @@ TEST_F(HostImgProc, HandWorkedResults) {
   EXPECT_EQ(0, Outcome().code);
   EXPECT_EQ(std::vector<uint8_t>(18, 15), Read(avg).pixels);
   QOR_GET(QorImgFree)(avg);
+  QOR_GET(QorImgAverageClear)();
+  EXPECT_EQ(0, Outcome().code);
 
   // Skip empties the image; skipping an empty one keeps it empty.
   QOR_GET(QorImgSkip)(img);
