@@ -222,7 +222,7 @@ TEST_F(HostImgProc, FiltersMatchTheirKernelsInside) {
   }
 }
 
-TEST_F(HostImgProc, LoadedFileProcessedAsThePeerDoes) {
+TEST_F(HostImgProc, LoadProcessSaveAsThePeerDoes) {
   REQUIRE_PEER("convert");
   ScratchDir dir;
   const std::string png = dir.File("in.png");
@@ -235,6 +235,11 @@ TEST_F(HostImgProc, LoadedFileProcessedAsThePeerDoes) {
   QOR_GET(QorImgFlipHorizontal)(img);
   EXPECT_EQ(0, Outcome().code);
   EXPECT_EQ(0, MaxDiff(Read(img), ReadPpm(dir.File("want.ppm"))));
+  // Saved and decoded by the peer: the same pixels.
+  const std::string bmp = dir.File("out.bmp");
+  ASSERT_EQ(0, QOR_GET(QorImgSaveSingle)(img, bmp.c_str(), K_AUTO));
+  ASSERT_EQ(0, Shell("convert '" + bmp + "' -depth 8 '" + dir.File("got.ppm") + "'"));
+  EXPECT_EQ(0, MaxDiff(ReadPpm(dir.File("got.ppm")), ReadPpm(dir.File("want.ppm"))));
   // Saturation -100 leaves grey: all three channels alike.
   QOR_GET(QorImgSaturation)(img, -100);
   const Picture grey = Read(img);
