@@ -200,6 +200,10 @@ TEST_F(HostImgProc, FiltersMatchTheirKernelsInside) {
        "3x3: 0.0625,0.0625,0.0625 0.0625,0.5,0.0625 0.0625,0.0625,0.0625"},
       {[](QorHandle h) { QOR_GET(QorImgSharpen)(h); },
        "3x3: 0,-0.25,0 -0.25,2,-0.25 0,-0.25,0"},
+      {[](QorHandle h) { QOR_GET(QorImgFindEdges)(h); },
+       "3x3: -1,-3,-1 -3,16,-3 -1,-3,-1"},
+      {[](QorHandle h) { QOR_GET(QorImgEdgeEnhance)(h); },
+       "3x3: -0.25,-0.5,-0.25 -0.5,4,-0.5 -0.25,-0.5,-0.25"},
   };
   for (const Filter& f : filters) {
     SCOPED_TRACE(f.kernel);
@@ -262,6 +266,23 @@ TEST_F(HostImgProc, HandWorkedResults) {
   for (size_t y = 0; y < 5; y++)
     EXPECT_EQ(0, std::memcmp(&got.pixels[y * row], &src.pixels[(y - y % 2) * row], row))
         << y;
+
+  // White balance: the reference colour becomes neutral grey, its largest
+  // channel less a ninth of the channels' shortfalls: 200 - 250 / 9.
+  const Picture tone{2, 1, 24, {50, 100, 200, 77, 200, 100}, {}};
+  QOR_GET(QorImgSetPixels)(img, 2, 1, 24, tone.pixels.data(), nullptr);
+  QOR_GET(QorImgWhiteBalance)(img, 200, 100, 50);
+  EXPECT_EQ(0, Outcome().code);
+  got = Read(img);
+  EXPECT_EQ((std::vector<uint8_t>{172, 172, 172}),
+            std::vector<uint8_t>(got.pixels.begin(), got.pixels.begin() + 3));
+  // Contrast 50 moves 100 to 100 - 1 - 50 x 27 / 100 = 86; -50 moves 200
+  // to 200 - 1 - 50 x 72 / 100 = 163; 0 keeps 77.
+  QOR_GET(QorImgSetPixels)(img, 2, 1, 24, tone.pixels.data(), nullptr);
+  QOR_GET(QorImgContrast)(img, 50, -50, 0);
+  got = Read(img);
+  EXPECT_EQ((std::vector<uint8_t>{77, 163, 86}),
+            std::vector<uint8_t>(got.pixels.begin() + 3, got.pixels.end()));
 
   // Resample: 2 x 2 blocks of one colour each average to that colour.
   Picture blocks{8, 6, 24, std::vector<uint8_t>(8 * 6 * 3), {}};
