@@ -90,10 +90,10 @@ QStringList OpenFilters() {
       "*.bay *.bmp *.dib *.rle *.flc *.gif *.giff *.kwb *.jpg *.jpe *.jpeg "
       "*.jif *.jfif *.pcx *.png *.pnm *.ppm *.pgm *.ras *.sun *.rgb *.rgba "
       "*.bw *.sgi *.tga *.tif *.tiff *.xpm";
-  const QString movies = "*.avi *.mpg *.mpe *.mpeg";
-  return {"All Files (" + movies + " " + images + ")",
+  const QString mpeg = "*.mpg *.mpe *.mpeg";
+  return {"All Files (*.avi " + mpeg + " " + images + ")",
           "Image Files (" + images + ")", "AVI Files (*.avi)",
-          "MPEG Files (" + movies.mid(7) + ")"};
+          "MPEG Files (" + mpeg + ")"};
 }
 
 QStringList DepthItems() {
@@ -195,7 +195,7 @@ void Form::BuildToolbars() {
   c_.Toolbar2->setToolButtonStyle(Qt::ToolButtonTextOnly);
   for (const char* caption : {"Thumbnail", "Edit Image", "Convert"})
     c_.Toolbar2->addAction(caption);
-  Place(c_.Toolbar2, 120, 6690, 4500, 420);
+  Place(c_.Toolbar2, 120, 6690, 3960, 420);
 }
 
 void Form::BuildSourceSide() {
@@ -233,27 +233,27 @@ void Form::BuildSourceSide() {
                                    "Fit and Maintain Aspect Ratio"};
   for (int i = 0; i < 2; ++i) {
     c_.optPreview[i] = new QRadioButton(previewCaptions[i], this);
-    Place(c_.optPreview[i], 120, 3540 + i * 270, 4500, 270);
+    Place(c_.optPreview[i], 120, 3540 + i * 270, 3960, 270);
     previewGroup_->addButton(c_.optPreview[i], i);
   }
   c_.optPreview[0]->setChecked(true);
   connect(previewGroup_, &QButtonGroup::idClicked, this,
           [this](int index) { optPreview_Click(index); });
 
-  c_.Label3 = Caption(QString(), this, 120, 4140, 4500);
+  c_.Label3 = Caption(QString(), this, 120, 4140, 3960);
 
   c_.picSlider = new QWidget(this);
-  Place(c_.picSlider, 120, 4410, 4500, kSliderPanelTwips);
+  Place(c_.picSlider, 120, 4410, 3960, kSliderPanelTwips);
   c_.Slider1 = new QSlider(Qt::Horizontal, c_.picSlider);
   c_.Slider1->setTickPosition(QSlider::TicksBelow);
-  Place(c_.Slider1, 0, 0, 4500, 420);
+  Place(c_.Slider1, 0, 0, 3960, 420);
   c_.Slider1->installEventFilter(new EventHook(this, [this](QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease) Slider1_MouseUp();
     return false;
   }));
 
   c_.picFrames = new QWidget(c_.picSlider);
-  Place(c_.picFrames, 0, 0, 4500, kSliderPanelTwips);
+  Place(c_.picFrames, 0, 0, 3960, kSliderPanelTwips);
   Caption("Start", c_.picFrames, 0, 30, 510, 300);
   c_.txtStart = new QLineEdit(c_.picFrames);
   Place(c_.txtStart, 540, 0, 750, 330);
@@ -265,11 +265,11 @@ void Form::BuildSourceSide() {
   c_.udEnd = new UpDown(c_.txtEnd, c_.picFrames);
   Place(c_.udEnd, 2850, 0, 240, 330);
   c_.cmdCancelSequence = new QPushButton("Cancel", c_.picFrames);
-  Place(c_.cmdCancelSequence, 3240, 0, 1050, 360);
+  Place(c_.cmdCancelSequence, 3150, 0, 810, 360);
   c_.cmdCancelSequence->hide();
   c_.pbRange = new QProgressBar(c_.picFrames);
   c_.pbRange->setTextVisible(false);
-  Place(c_.pbRange, 0, 480, 4500, 240);
+  Place(c_.pbRange, 0, 480, 3960, 240);
   c_.pbRange->hide();
 
   movieGroup_ = new QButtonGroup(this);
@@ -283,15 +283,15 @@ void Form::BuildSourceSide() {
 }
 
 void Form::BuildProperties() {
-  const int left = 4800;
+  const int left = 4200;
   Caption("Format", this, left, 930, 1300);
-  c_.lblFormat = Value(this, left + 1350, 930, 3330);
+  c_.lblFormat = Value(this, left + 1350, 930, 3930);
   Caption("Size", this, left, 1200, 1300);
   c_.lblSize = Value(this, left + 1350, 1200, 1800);
   Caption("bytes", this, left + 3210, 1200, 900);
-  Caption("Color Depth (Bits per Pixel)", this, left, 1470, 3000);
-  c_.lblColorDepth = Value(this, left + 3000, 1470, 450);
-  c_.lblBPPDesc = Caption(QString(), this, left + 3450, 1470, 1380);
+  Caption("Color Depth (Bits per Pixel)", this, left, 1470, 2880);
+  c_.lblColorDepth = Value(this, left + 2910, 1470, 450);
+  c_.lblBPPDesc = Caption(QString(), this, left + 3390, 1470, 1890);
   Caption("Frames", this, left, 1740, 1300);
   c_.lblFrameCount = Value(this, left + 1350, 1740, 750);
   Caption("Run Time:", this, left + 2250, 1740, 900);
@@ -303,7 +303,7 @@ void Form::BuildProperties() {
   c_.lblHeight = Value(this, left + 3150, 2010, 750);
   QLabel* note = Caption(
       "(Frames and run time apply to movies. Run time is 0 for single frame images.)",
-      this, left, 2280, 4680, 420);
+      this, left, 2280, 5280, 420);
   note->setWordWrap(true);
   QFont small = note->font();
   small.setPointSizeF(small.pointSizeF() * 0.85);
@@ -311,7 +311,7 @@ void Form::BuildProperties() {
 }
 
 void Form::BuildOutputSide() {
-  const int left = 4800;
+  const int left = 4200;
   Caption("Target File Format:", this, left, 2760, 3000);
   static const std::array<const char*, 25> kFormats = {
       nullptr, "BMP", "DIB",  "RLE", "KWB", "JPG", "JPE", "JPEG", "JIF",
@@ -322,7 +322,7 @@ void Form::BuildOutputSide() {
   for (int index = 1; index < 25; ++index) {
     if (!kFormats[index]) continue;
     auto* option = new QRadioButton(kFormats[index], this);
-    Place(option, left + (slot % 6) * 780, 3030 + (slot / 6) * 270, 780, 270);
+    Place(option, left + (slot % 6) * 880, 3030 + (slot / 6) * 270, 880, 270);
     formatGroup_->addButton(option, index);
     c_.optFormat[index] = option;
     ++slot;
@@ -332,26 +332,26 @@ void Form::BuildOutputSide() {
   c_.tbSave = new QPushButton("Target File", this);
   Place(c_.tbSave, left, 4140, 1260, 360);
   c_.txtOutput = new QLineEdit(this);
-  Place(c_.txtOutput, left + 1320, 4155, 3360, 330);
+  Place(c_.txtOutput, left + 1320, 4155, 3960, 330);
 
-  Caption("Color Depth (Bits per Pixel)", this, left, 4590, 2250, 300);
+  Caption("Color Depth (Bits per Pixel)", this, left, 4590, 2880, 300);
   c_.cboDepth = new QComboBox(this);
-  Place(c_.cboDepth, left + 2250, 4560, 2430, 330);
+  Place(c_.cboDepth, left + 2910, 4560, 2370, 330);
   connect(c_.cboDepth, &QComboBox::currentIndexChanged, this, [this] { cboDepth_Change(); });
 
   ditherGroup_ = new QButtonGroup(this);
   const char* ditherCaptions[] = {"No Dithering", "Light Dithering", "Heavy Dithering"};
   for (int i = 0; i < 3; ++i) {
     c_.optDithering[i] = new QRadioButton(ditherCaptions[i], this);
-    Place(c_.optDithering[i], left + i * 1560, 4950, 1560, 270);
+    Place(c_.optDithering[i], left + i * 1760, 4950, 1760, 270);
     ditherGroup_->addButton(c_.optDithering[i], i);
   }
   c_.optDithering[0]->setChecked(true);
-  Caption("(Dithering only applies to 8 bit images.)", this, left, 5220, 4680);
+  Caption("(Dithering only applies to 8 bit images.)", this, left, 5220, 5280);
 
-  Caption("Embedded Text", this, left, 5520, 1350, 300);
+  Caption("Embedded Text", this, left, 5520, 1560, 300);
   c_.txtCaption = new QLineEdit(this);
-  Place(c_.txtCaption, left + 1380, 5490, 3300, 330);
+  Place(c_.txtCaption, left + 1590, 5490, 3690, 330);
 
   Caption("Width", this, left, 5940, 600, 300);
   c_.txtOutWidth = new QLineEdit(this);

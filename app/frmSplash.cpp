@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "modMain.h"
 
@@ -52,19 +53,21 @@ QPixmap DrawFilmStrip(int width, int height) {
   QPixmap pixmap(width, height);
   pixmap.fill(QColor(30, 30, 36));
   QPainter p(&pixmap);
-  const int hole = height / 5;
+  const int hole = std::max(2, height / 8);
   for (int x = hole / 2; x < width; x += hole * 2) {
     p.fillRect(x, hole / 2, hole, hole, QColor(220, 220, 210));
     p.fillRect(x, height - hole - hole / 2, hole, hole, QColor(220, 220, 210));
   }
-  const int frameHeight = height - 4 * hole;
   static const QColor kFrameColours[] = {{200, 120, 60}, {90, 150, 200},
                                          {120, 180, 90}, {210, 190, 80}};
+  const int frameHeight = height - 4 * hole;
+  const int frameWidth = frameHeight * 4 / 3;
   int colour = 0;
-  for (int x = hole; x + frameHeight < width; x += frameHeight + hole) {
-    p.fillRect(x, 2 * hole, frameHeight * 4 / 3, frameHeight,
-               kFrameColours[colour++ % 4]);
-    x += frameHeight / 3;
+  for (int x = hole; x + frameWidth <= width; x += frameWidth + hole) {
+    QLinearGradient sky(0, 2 * hole, 0, 2 * hole + frameHeight);
+    sky.setColorAt(0, kFrameColours[colour++ % 4]);
+    sky.setColorAt(1, QColor(250, 250, 240));
+    p.fillRect(x, 2 * hole, frameWidth, frameHeight, sky);
   }
   return pixmap;
 }
