@@ -2,6 +2,8 @@
 // against the real library (skipped while an export it needs is missing).
 #include <dlfcn.h>
 
+#include <filesystem>
+
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -88,6 +90,15 @@ TEST_F(BindingTest, AMissingExportOrLibraryRaisesABindErrorAtTheCallThatNeedsIt)
   EXPECT_THROW(LibQor::QorImgAlloc(), LibQor::BindError);
   EXPECT_THROW(LibQor::QorImgAlloc(), LibQor::BindError);  // tried again, not cached
   EXPECT_TRUE(LibQor::LoadedFrom().empty());
+}
+
+TEST_F(BindingTest, WithoutAnOverrideTheLibraryOfTheSameBuildTreeIsFound) {
+  // The tests live in bin/ as the program does; the library is in ../lib.
+  qunsetenv("QUILLON_LIBQOR");
+  LibQor::Unload();
+  EXPECT_EQ(LibQor::QorCheckError(), 0);  // a fresh library has no error
+  EXPECT_EQ(std::filesystem::path(LibQor::LoadedFrom()),
+            std::filesystem::path(QOR_LIBRARY_FILE).lexically_normal());
 }
 
 // ---- the real library

@@ -153,7 +153,20 @@ TEST_F(StartupTest, HelpContentsShowsThePagesAndAMissingPageGivesAMessage) {
   EXPECT_EQ(HelpWindow::Show(&form, TempPath("missing.html")), nullptr);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_TRUE(dialogs.messages[0].text.contains(TempPath("missing.html")));
-  help->close();
+
+  // Closing the main window closes every other window with it.
+  QPointer<HelpWindow::Form> open = help;
+  form.show();
+  form.close();
+  EXPECT_TRUE(open.isNull() || !open->isVisible());
+}
+
+TEST_F(StartupTest, TheFolderPickerAsksWithItsTitleAndGivesTheChoice) {
+  dialogs.fileAnswers = {TempPath("chosen"), QString()};
+  EXPECT_EQ(modMain::BrowseForFolder(nullptr, "Thumbnail Folder"), TempPath("chosen"));
+  EXPECT_TRUE(modMain::BrowseForFolder(nullptr, "Thumbnail Folder").isEmpty());
+  ASSERT_EQ(dialogs.fileRequests.size(), 2u);
+  EXPECT_EQ(dialogs.fileRequests[0].title, "Thumbnail Folder");
 }
 
 }  // namespace
