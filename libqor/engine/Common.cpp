@@ -138,6 +138,12 @@ void MakeCompatibleRes(int32_t* width, int32_t* height) {
   *height = CompatibleSide(*height);
 }
 
+bool IsTrackedAs(const void* block, const char* label) {
+  // Tracked labels read "kind:label:line".
+  const std::string text = Basic::MemTrackedLabel(block);
+  return text.find(std::string(":") + label + ":") != std::string::npos;
+}
+
 const char* ExportName(const char* traceName) {
   const char* dot = std::strrchr(traceName, '.');
   return dot ? dot + 1 : traceName;

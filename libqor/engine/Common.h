@@ -134,6 +134,24 @@ T* Require(T* pointer, const char* name) {
   return pointer;
 }
 
+// A handle the library did not hand out, or has freed already, ends the body
+// the same way: reading through it could only crash.
+class EBadHandle : public std::runtime_error {
+ public:
+  explicit EBadHandle(const char* what)
+      : std::runtime_error(std::string("invalid handle: ") + what) {}
+};
+
+// True when block is a live tracked block allocated under that label.
+bool IsTrackedAs(const void* block, const char* label);
+
+template <class T>
+T* RequireHandle(void* handle, const char* label, const char* name) {
+  if (!handle) throw ENilArgument(name);
+  if (!IsTrackedAs(handle, label)) throw EBadHandle(name);
+  return static_cast<T*>(handle);
+}
+
 // The export's own name from its trace name ("QorMain.QorRGB" -> "QorRGB").
 const char* ExportName(const char* traceName);
 

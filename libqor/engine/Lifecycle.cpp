@@ -23,6 +23,8 @@ void LibraryStart() {
 }
 
 void LibraryStop() {
+  // The exported interface goes first, as it came last.
+  QorMain::QorMainDone();
   FF_MPG::MpgDone();
   FF_AVI::AviUnitDone();
   FF_GIF::GIFCacheClear();

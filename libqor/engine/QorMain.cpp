@@ -14,10 +14,38 @@ using Common::LogValue;
 
 namespace QorMain {
 
+namespace {
+
+// The source exports' buffers (see "shared source buffers" in QorMain.h).
+char* g_videoSourceName = nullptr;
+char* g_audioSourceName = nullptr;
+ImgBasic::Qimg g_sourceImage;
+SndBasic::SndRec g_sourceSound;
+
+}  // namespace
+
+char*& VideoSourceName() { return g_videoSourceName; }
+char*& AudioSourceName() { return g_audioSourceName; }
+ImgBasic::Qimg& SourceImage() { return g_sourceImage; }
+SndBasic::SndRec& SourceSound() { return g_sourceSound; }
+
+void ReleaseSourceBuffers() {
+  Basic::MemFree(g_videoSourceName);
+  Basic::MemFree(g_audioSourceName);
+  if (g_sourceImage.data) ImgBasic::ImgFree(&g_sourceImage);
+  if (g_sourceSound.data) SndBasic::SndFree(g_sourceSound);
+}
+
 void QorMainInit() {
   Common::ClearLastError();
   Common::SetCallLog(false);
+  g_videoSourceName = nullptr;
+  g_audioSourceName = nullptr;
+  g_sourceImage = ImgBasic::Qimg{};
+  g_sourceSound = SndBasic::SndRec{};
 }
+
+void QorMainDone() { ReleaseSourceBuffers(); }
 
 namespace {
 

@@ -3,16 +3,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "engine/Common.h"
 #include "engine/ConFormOut.h"
 #include "engine/ConFormSave.h"
 #include "formats/ConForm.h"
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 #include "qor.h"
 
 namespace QorMain {
 
+// The unit's start and stop at library load and unload.
 void QorMainInit();
+void QorMainDone();
 
 // ---- frame-access files ------------------------------------------------------
 // A file opened for reading frame by frame, or created and written frame by
@@ -38,5 +43,93 @@ struct QorFile {
 // Prepares a created file's output before its first frame or sound; does
 // nothing for nil or a prepared file.
 void _QorFileCheckCreate(QorFile* file);
+
+// ---- conversion handle and file information ------------------------------
+// The inner work of QorAlloc and QorFree, for exports that need a handle of
+// their own: a record with every default (nil on failure, the error
+// pending); nil and a converting record are not freed.
+Common::QorRec* _QorAlloc();
+void _QorFree(Common::QorRec* rec);
+// The record behind a host's handle; nil, and a pointer that is not a live
+// record from QorAlloc, end the export as an unexpected failure (999).
+Common::QorRec* _QorRecOf(QorHandle mData);
+// How far a description looks for a numbered sequence: 0 the file alone,
+// 2 sequences whose numbers may carry a minus sign, other values sequences.
+void SeqDetectLimits(int32_t seqDetect, int32_t* maxFiles, bool* minusAllowed);
+// The host's record from a description: zeroed, then filled; texts are cut
+// to their arrays with the zero inside.
+void CopyFileInfoOut(const ConForm::UniInfoRec& info, QorFileInfo* out);
+// Describes a file or numbered sequence for a host (QorGetFileInfo,
+// QorFileOpen), its progress function seeing QorInfoProgress records. A
+// file that cannot be described raises the recognition's failure as a
+// library error.
+void _QorDescribeFile(const std::string& name, int32_t seqDetect,
+                      QorInfoProgressProc progress, void* progressData,
+                      ConForm::UniInfoRec* info);
+// The same without raising: false when the file cannot be described (the
+// format layer's warning then stands).
+bool _QorDescribeQuietly(const std::string& name, int32_t seqDetect,
+                         QorInfoProgressProc progress, void* progressData,
+                         ConForm::UniInfoRec* info);
+
+// ---- shared source buffers ------------------------------------------------
+// What the source exports hand to the engine: the file names given with
+// QorSrcSetFile for the video and the audio stream (tracked zero-terminated
+// copies, nil when none), and the image and sound of in-memory blocks.
+char*& VideoSourceName();
+char*& AudioSourceName();
+ImgBasic::Qimg& SourceImage();
+SndBasic::SndRec& SourceSound();
+// Frees all four; after every conversion and at library unload.
+void ReleaseSourceBuffers();
+
+// ---- output settings ---------------------------------------------------------
+// The save table's format for a name's extension, or K_AUTO when it names no
+// writable format.
+int32_t _QorGetFileSaveID(const std::string& name);
+// Adapts the record's output wave format to its audio output format: MPEG
+// (stereo kept), MPEG audio, Ogg Vorbis; other formats keep it.
+void SetAudioCodecDefaults(Common::QorRec* rec);
+// The inner work of the settings exports of the same names.
+void _QorSetOutputFile(Common::QorRec* rec, const std::string& vid,
+                       const std::string& aud);
+void _QorSetFrameRate(Common::QorRec* rec, double fps);
+void _QorSetResolution(Common::QorRec* rec, int32_t resX, int32_t resY);
+void _QorSetBpp(Common::QorRec* rec, int32_t bpp);
+void _QorForceCompatibility(Common::QorRec* rec, int32_t turnOn);
+// Raises (8, 4) for a rate, channel count or depth that is not positive or
+// does not fit the wave format.
+void _QorSetAudioFormat(Common::QorRec* rec, int32_t sampleRate,
+                        int32_t channels, int32_t bits);
+void _QorSetCodec(Common::QorRec* rec, int32_t fileFmtID, int32_t codec);
+
+// ---- file lists --------------------------------------------------------------
+// Source files collected from wildcard specifications, with the totals of
+// what the accepted files hold.
+struct QorFileList {
+  std::vector<std::string> names;  // full names, in the order added
+  int32_t frames = 0;
+  int32_t width = 1, height = 1;  // the largest picture by area
+  int32_t bpp = 8;                // within 8..24
+  double frameRate = 0.0;
+  int32_t samples = 0;
+  int32_t sampleRate = 8000;  // within 8000..44100
+  int32_t channels = 1;       // within 1..2
+  int32_t bits = 8;           // within 8..16
+};
+// Longest full name a list takes, with its terminating zero.
+constexpr size_t kMaxListName = 4096;
+// The inner work of the list exports (nil on failure, the error pending).
+// The list behind a host's handle, checked as _QorRecOf checks records.
+QorFileList* _QorListOf(QorHandle mList);
+QorFileList* _QorListAlloc();
+void _QorListFree(QorFileList* list);
+int32_t _QorListAdd(QorFileList* list, const std::string& fileSpec,
+                    int32_t fileType, QorInfoProgressProc progress,
+                    void* progressData);
+// Name fileIndex (from 0), or an empty text and false outside the list.
+bool _QorListGetName(const QorFileList* list, int32_t fileIndex,
+                     std::string* name);
+double QorListGetFrameRate(const QorFileList* list);
 
 }  // namespace QorMain
