@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ConFormSave.h"
 #include "formats/ConForm.h"
@@ -43,6 +44,11 @@ struct UniOutput {
   int32_t firstNumber = 0, digitCount = 0, filesWritten = 0;
   // stream
   MviFile mvi;
+  // Every file this handle wrote or began to write, in order (a file that
+  // existed before and was left untouched is never listed). Kept by
+  // UniClose, so a conversion can remove its outputs after closing them;
+  // UniCreate starts a new list.
+  std::vector<std::string> createdFiles;
 };
 
 void UniCreate(UniOutput* out, const std::string& name);
@@ -51,6 +57,7 @@ void UniSetFrameRate(UniOutput* out, double fps);
 void UniSetInterleave(UniOutput* out, int32_t frames);
 void UniAddAviCustomInfo(UniOutput* out, const std::string& id,
                          const std::string& text);
+// The options' format replaces the one the name's extension gave.
 void UniSetSaveOptions(UniOutput* out, const FFSaveRec& save);
 void UniSetImgFormat(UniOutput* out, const ImgBasic::Qimg& image);
 void UniSetSndFormat(UniOutput* out, const SndBasic::SndRec& sound);
@@ -60,7 +67,11 @@ void UniCreateCheck_(UniOutput* out);
 void UniImgSave(UniOutput* out, const ImgBasic::Qimg& image);
 void UniSndSave(UniOutput* out, const SndBasic::SndRec& sound);
 // Finishes the output; a handle that is already closed is left alone.
+// The list of files the handle wrote stays for UniDeleteCreated.
 void UniClose(UniOutput* out);
+// Deletes every file in the handle's list of files it wrote (call it after
+// UniClose) and empties the list; true when each of them is gone.
+bool UniDeleteCreated(UniOutput* out);
 // Capability flags of a format in the save table (kSaveTable) or the load
 // table (any other value); K_AUTO for a format that is not in it.
 int32_t GetFmtFlags(int32_t format, int32_t table);
