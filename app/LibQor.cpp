@@ -100,45 +100,43 @@ Fn* Resolve(ExportId id) {
 
 }  // namespace
 
-QorHandle QorAlloc() { return Resolve<QorHandle QOR_CALL()>(kQorAlloc)(); }
+// The export's address, typed as the public header declares it.
+#define BOUND(name) Resolve<decltype(::name)>(k##name)
+
+QorHandle QorAlloc() { return BOUND(QorAlloc)(); }
 
 void QorFree(QorHandle mData) {
-  Resolve<void QOR_CALL(QorHandle)>(kQorFree)(mData);
+  BOUND(QorFree)(mData);
 }
 
 void QorGetFileInfo(const char* filename, int32_t seqDetect, FileInfo* info,
                     InfoProgressFn progress, void* progressData) {
-  using Fn = void QOR_CALL(const char*, int32_t, FileInfo*, InfoProgressFn, void*);
-  Resolve<Fn>(kQorGetFileInfo)(filename, seqDetect, info, progress, progressData);
+  BOUND(QorGetFileInfo)(filename, seqDetect, info, progress, progressData);
 }
 
-QorBool QorCheckError() { return Resolve<QorBool QOR_CALL()>(kQorCheckError)(); }
+QorBool QorCheckError() { return BOUND(QorCheckError)(); }
 
 void QorGetLastError(QorLastError* rec) {
-  Resolve<void QOR_CALL(QorLastError*)>(kQorGetLastError)(rec);
+  BOUND(QorGetLastError)(rec);
 }
 
-QorHandle QorImgAlloc() { return Resolve<QorHandle QOR_CALL()>(kQorImgAlloc)(); }
+QorHandle QorImgAlloc() { return BOUND(QorImgAlloc)(); }
 
 void QorImgFree(QorHandle mImg) {
-  Resolve<void QOR_CALL(QorHandle)>(kQorImgFree)(mImg);
+  BOUND(QorImgFree)(mImg);
 }
 
 int32_t QorImgLoadSingle(QorHandle mImg, const char* fileName, int32_t frameNum) {
-  using Fn = int32_t QOR_CALL(QorHandle, const char*, int32_t);
-  return Resolve<Fn>(kQorImgLoadSingle)(mImg, fileName, frameNum);
+  return BOUND(QorImgLoadSingle)(mImg, fileName, frameNum);
 }
 
 int32_t QorImgSaveSingle(QorHandle mImg, const char* fileName, int32_t codec) {
-  using Fn = int32_t QOR_CALL(QorHandle, const char*, int32_t);
-  return Resolve<Fn>(kQorImgSaveSingle)(mImg, fileName, codec);
+  return BOUND(QorImgSaveSingle)(mImg, fileName, codec);
 }
 
 void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
                    int32_t* totalBytes, void** pixPtr, void** palPtr) {
-  using Fn = void QOR_CALL(QorHandle, int32_t*, int32_t*, int32_t*, int32_t*,
-                           void**, void**);
-  Resolve<Fn>(kQorImgGetInfo)(mImg, resX, resY, bpp, totalBytes, pixPtr, palPtr);
+  BOUND(QorImgGetInfo)(mImg, resX, resY, bpp, totalBytes, pixPtr, palPtr);
 }
 
 ScopedImage::~ScopedImage() {

@@ -5,7 +5,6 @@
 // call that needed it; the event handler that made the call shows it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -23,47 +22,9 @@ class BindError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The file-information record the library fills; its byte layout is part of
-// the library's interface, so it is packed and checked here.
-#pragma pack(push, 1)
-struct FileInfo {
-  char fileName[264];
-  char filterText[128];
-  double totalSize;
-  QorBool hasPictures;
-  QorBool picturesReadable;
-  char videoCompression[128];
-  int32_t frameCount;
-  double videoDuration;
-  double videoSize;
-  double framesPerSecond;
-  int32_t width;
-  int32_t height;
-  int32_t bytesPerPixel;
-  int32_t bitsPerPixel;
-  QorBool hasSound;
-  QorBool soundReadable;
-  char audioCompression[128];
-  int32_t sampleCount;
-  double audioDuration;
-  double audioSize;
-  double sampleRate;
-  int32_t channels;
-  int32_t bitsPerSample;
-  int32_t blockAlign;
-};
-#pragma pack(pop)
-static_assert(sizeof(FileInfo) == 756, "FileInfo is 756 bytes");
-static_assert(offsetof(FileInfo, totalSize) == 392);
-static_assert(offsetof(FileInfo, frameCount) == 536);
-static_assert(offsetof(FileInfo, videoDuration) == 540);
-static_assert(offsetof(FileInfo, width) == 564);
-static_assert(offsetof(FileInfo, bitsPerPixel) == 576);
-static_assert(offsetof(FileInfo, sampleCount) == 716);
-static_assert(offsetof(FileInfo, blockAlign) == 752);
-
-// Progress function of a file description; the application passes none.
-using InfoProgressFn = void(QOR_CALL*)(void* progressRec);
+// The library's own records, as its public header gives them.
+using FileInfo = QorFileInfo;
+using InfoProgressFn = QorInfoProgressProc;
 
 // ---- conversion handle and file information
 QorHandle QorAlloc();

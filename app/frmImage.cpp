@@ -114,7 +114,7 @@ SourceTexts DescribeSource(const LibQor::FileInfo& info) {
   texts.size = QString::number(static_cast<long long>(info.totalSize));
   texts.colorDepth = QString::number(info.bitsPerPixel);
   texts.format = QString::fromLocal8Bit(
-      info.filterText, static_cast<int>(qstrnlen(info.filterText, sizeof info.filterText)));
+      info.filter, static_cast<int>(qstrnlen(info.filter, sizeof info.filter)));
   texts.frameCount = QString::number(info.frameCount);
   texts.runTime = QString::number(std::nearbyint(info.videoDuration * 100) / 100, 'g', 15);
   texts.width = QString::number(info.width);

@@ -94,11 +94,11 @@ void Stub::SetUnreadable(const QString& path) const {
 
 LibQor::FileInfo StillInfo(int width, int height, int bits) {
   LibQor::FileInfo info{};
-  std::strcpy(info.filterText, "Windows Bitmap (*.bmp)");
+  std::strcpy(info.filter, "Windows Bitmap (*.bmp)");
   info.totalSize = 54.0 + width * height * bits / 8;
   info.hasPictures = info.picturesReadable = -1;
   info.frameCount = 1;
-  info.framesPerSecond = 30.0;
+  info.fps = 30.0;
   info.width = width;
   info.height = height;
   info.bitsPerPixel = bits;
@@ -108,9 +108,9 @@ LibQor::FileInfo StillInfo(int width, int height, int bits) {
 
 LibQor::FileInfo MovieInfo(int width, int height, int bits, int frames) {
   LibQor::FileInfo info = StillInfo(width, height, bits);
-  std::strcpy(info.filterText, "AVI Movie (*.avi)");
+  std::strcpy(info.filter, "AVI Movie (*.avi)");
   info.frameCount = frames;
-  info.framesPerSecond = 25.0;
+  info.fps = 25.0;
   info.videoDuration = frames / 25.0;
   return info;
 }

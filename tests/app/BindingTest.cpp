@@ -37,10 +37,10 @@ TEST_F(BindingTest, LoadsTheLibraryOnFirstUseAndPassesEveryArgumentThrough) {
   stub.SetFileInfo(apptest::MovieInfo(8, 6, 24, 7));
   int progressData = 0;
   LibQor::QorGetFileInfo(picture.toLocal8Bit().constData(), 2, &info,
-                         [](void*) {}, &progressData);
+                         [](QorInfoProgress*) {}, &progressData);
   EXPECT_EQ(info.frameCount, 7);
   EXPECT_EQ(info.width, 8);
-  EXPECT_DOUBLE_EQ(info.framesPerSecond, 25.0);
+  EXPECT_DOUBLE_EQ(info.fps, 25.0);
   {
     LibQor::ScopedImage image;
     EXPECT_EQ(LibQor::QorImgLoadSingle(image.get(), picture.toLocal8Bit().constData(), -3), 0);
