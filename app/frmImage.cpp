@@ -407,7 +407,7 @@ void Form::Form_Load() {
   c_.mnuUndo->setEnabled(false);
   c_.mnuEdit->setEnabled(false);
   ResetBox();
-  lblFrameCount_Change();
+  ShowSingleFrameSlider();
   SetSizeControlsEnabled(false);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
@@ -527,10 +527,7 @@ void Form::txtSource_Change() {
 void Form::lblFrameCount_Change() {
   const double count = Val(c_.lblFrameCount->text());
   if (count <= 1) {
-    c_.Slider1->setEnabled(false);
-    c_.Slider1->setRange(1, 10);
-    c_.Slider1->setValue(1);
-    c_.picSlider->hide();
+    ShowSingleFrameSlider();
   } else {
     const int frames = static_cast<int>(std::min<double>(count, std::numeric_limits<int>::max()));
     c_.optMovie[0]->setChecked(true);
@@ -544,6 +541,13 @@ void Form::lblFrameCount_Change() {
     c_.picSlider->show();
   }
   c_.Label3->setText(FrameCountCaption(count));
+}
+
+void Form::ShowSingleFrameSlider() {
+  c_.Slider1->setEnabled(false);
+  c_.Slider1->setRange(1, 10);
+  c_.Slider1->setValue(1);
+  c_.picSlider->hide();
 }
 
 void Form::lblWidth_Change() {

@@ -169,6 +169,8 @@ class Form : public QWidget {
 
   void txtSource_Change();
   void lblFrameCount_Change();
+  // The slider of a source with one frame or none: disabled and hidden.
+  void ShowSingleFrameSlider();
   void lblWidth_Change();
   void lblHeight_Change();
   void txtOutWidth_Change();

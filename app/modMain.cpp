@@ -122,7 +122,8 @@ int Main(int argc, char** argv) {
                                           .arg(QUILLON_VERSION_MAJOR)
                                           .arg(QUILLON_VERSION_MINOR)
                                           .arg(QUILLON_VERSION_PATCH));
-  StartUp();
+  // The main window goes before the application object.
+  std::unique_ptr<frmImage::Form> main(StartUp().main);
   return app.exec();
 }
 

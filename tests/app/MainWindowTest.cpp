@@ -150,6 +150,10 @@ TEST_F(MainWindowTest, LoadLaysOutTheWindowAtFifteenTwipsPerPixel) {
   EXPECT_EQ(c->optFormat[16], nullptr);
   EXPECT_EQ(c->optFormat[24]->text(), "XPM");
   EXPECT_EQ(c->imgPreview->toolTip(), "Double click to view");
+  EXPECT_FALSE(c->Slider1->isEnabled());
+  EXPECT_FALSE(c->picSlider->isVisibleTo(form.get()));
+  EXPECT_TRUE(c->Label3->text().isEmpty());  // no source yet
+  EXPECT_FALSE(c->txtOutWidth->isEnabled());
 }
 
 TEST_F(MainWindowTest, OpeningAStillShowsItsPropertiesAndPreview) {
