@@ -124,12 +124,16 @@ void SetWave(QorFile* file, int32_t rate, int32_t channels, int32_t bits) {
 
 void CloseFile(QorFile* file) {
   Errors::Monitored("QorMain.QorFileClose.close", [&] {
-    // Whatever finishing the file reports, the record goes.
-    Errors::MonSetCleanup([file] { ReleaseFile(file); });
+    // Whatever finishing the file reports, the record goes (once).
+    bool released = false;
+    Errors::MonSetCleanup([file, &released] {
+      if (!released) ReleaseFile(file);
+    });
     if (file->created)
       ConForm::UniClose(&file->output);
     else
       ConForm::UniClose(&file->source);
+    released = true;
     ReleaseFile(file);
   });
 }

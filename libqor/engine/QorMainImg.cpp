@@ -16,6 +16,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 #include "platform/Gdi.h"
 #include "platform/GdiSurface.h"
 
@@ -156,7 +157,7 @@ QorFile* FileToRead(QorHandle mImg, QorHandle mFile, int32_t frameNum) {
   LogValue("frameNum", IntToStrAuto(frameNum));
   if (!mFile) LogLine("  ERROR: file not open");
   if (!mImg) LogLine("  ERROR: image handle not allocated");
-  return mImg && mFile ? static_cast<QorFile*>(mFile) : nullptr;
+  return mImg && mFile ? _QorFileOf(mFile) : nullptr;
 }
 
 // A bitmap handle made from the image by one of the makers, or nil.
@@ -179,28 +180,60 @@ void ImgShowAt(Qimg* img, Gdi::HDC dc, int32_t x, int32_t y) {
 }
 
 void ImgLoadSingle(Qimg* img, const std::string& fileName, int32_t frameNum) {
-  ConForm::UniInfoRec info;
-  // One file: no numbered sequence is looked for.
-  if (!ConForm::UniInfo(fileName, &info, 1, nullptr, nullptr, false)) {
-    RaiseNotRecognised(__LINE__);
-    return;
-  }
+  // Outside the body: the clean-up may run after the body has unwound.
   ConForm::UniFile uni;
-  ConForm::UniOpen(&uni, &info);
-  // The source layer counts from 1 and reads the first frame for 0, so
-  // 0 .. count reaches every frame.
-  const int32_t count = info.picture.frameCount;
-  const int32_t frame = frameNum < 0 ? 0 : (frameNum > count ? count : frameNum);
-  try {
-    ConForm::UniImgLoad(&uni, img, frame, 0);
-  } catch (...) {
-    try {
-      ConForm::UniClose(&uni);
-    } catch (...) {
+  Errors::Monitored("QorMain.ImgLoadSingle", [&] {
+    ConForm::UniInfoRec info;
+    // One file: no numbered sequence is looked for.
+    if (!ConForm::UniInfo(fileName, &info, 1, nullptr, nullptr, false)) {
+      RaiseNotRecognised(__LINE__);
+      return;
     }
-    throw;
-  }
-  ConForm::UniClose(&uni);
+    ConForm::UniOpen(&uni, &info);
+    // Closed again on every way out once it is open.
+    Errors::MonSetCleanup([&uni] { ConForm::UniClose(&uni); });
+    // The source layer counts from 1 and reads the first frame for 0, so
+    // 0 .. count reaches every frame.
+    const int32_t count = info.picture.frameCount;
+    const int32_t frame =
+        frameNum < 0 ? 0 : (frameNum > count ? count : frameNum);
+    ConForm::UniImgLoad(&uni, img, frame, 0);
+    Errors::MonSetCleanup(nullptr);
+    ConForm::UniClose(&uni);
+  });
+}
+
+void ImgSaveSingle(Qimg* img, const std::string& fileName, int32_t codec) {
+  // Outside the body: the clean-up may run after the body has unwound.
+  ConForm::UniOutput out;
+  Errors::Monitored("QorMain.ImgSaveSingle", [&] {
+    const int32_t format = _QorGetFileSaveID(fileName);
+    ConForm::FFSaveRec video;
+    ConForm::FFSaveInit(&video, ConForm::kSaveVideo);
+    ConForm::FFSaveSetFmt(&video, format);
+    if (codec != Basic::K_AUTO) {
+      if (format == ConForm::kFmtJPEG)
+        ConForm::FFSaveSetQuality(&video, codec);
+      else
+        ConForm::FFSaveSetCodec(&video, codec);
+    }
+    ConForm::FFSaveRec audio;
+    ConForm::FFSaveInit(&audio, ConForm::kSaveAudio);
+    ConForm::WaveFormat wave{};
+    SndBasic::WaveFormatSetPCM(wave, 44100, 2, 16);
+    ConForm::FFSavePrepare(&video, img->width, img->height, wave, &wave, &audio,
+                           img->bitsPerPixel);
+    // A failed save leaves no file behind.
+    Errors::MonSetCleanup([&out] {
+      ConForm::UniClose(&out);
+      ConForm::UniDeleteCreated(&out);
+    });
+    ConForm::UniCreate(&out, fileName);
+    ConForm::UniSetFrameRate(&out, 30.0);
+    ConForm::UniSetSaveOptions(&out, video);
+    ConForm::UniImgSave(&out, *img);
+    ConForm::UniClose(&out);
+  });
 }
 
 }  // namespace QorMain
@@ -259,6 +292,32 @@ QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
     LogValue("fileName", Text(fileName));
     LogValue("frameNum", IntToStrAuto(frameNum));
     if (mImg) ImgLoadSingle(AsImg(mImg), Text(fileName), frameNum);
+  });
+}
+
+QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
+  return CallStatus("QorMain.QorImgSave", [&] {
+    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mFile", PtrToStrLog(mFile));
+    if (!mFile) LogLine("  ERROR: file not created");
+    if (!mImg) LogLine("  ERROR: image handle not allocated");
+    if (!mImg || !mFile) return;
+    QorFile* file = _QorFileOf(mFile);
+    Qimg* img = AsImg(mImg);
+    _QorFileCheckCreate(file);
+    // The host's image keeps the file's depth afterwards.
+    if (img->bitsPerPixel != file->bpp) ImgBasic::ImgConvBpp(img, img, file->bpp);
+    ConForm::UniImgSave(&file->output, *img);
+  });
+}
+
+QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
+                                          int32_t codec) {
+  return CallStatus("QorMain.QorImgSaveSingle", [&] {
+    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("fileName", Text(fileName));
+    LogValue("codec", IntToStrAuto(codec));
+    if (mImg) ImgSaveSingle(AsImg(mImg), Text(fileName), codec);
   });
 }
 

@@ -19,7 +19,13 @@ using TextGen::TextAttrRec;
 
 namespace {
 
-TextAttrRec* AsText(QorHandle handle) { return static_cast<TextAttrRec*>(handle); }
+constexpr const char* kTextLabel = "QorMain.QorTextAlloc.paramP";
+
+// The record behind a host's text handle; nil, or a pointer that is no live
+// text record, ends the export as an unexpected failure.
+TextAttrRec* TextOf(QorHandle mText) {
+  return Common::RequireHandle<TextAttrRec>(mText, kTextLabel, "mText");
+}
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
@@ -34,7 +40,7 @@ QOR_API QorHandle QOR_CALL QorTextAlloc(void) {
   return Common::ExportFrame<QorHandle>("QorMain.QorTextAlloc", nullptr, [] {
     TextAttrRec* attr = nullptr;
     Basic::MemAlloc(attr, static_cast<int64_t>(sizeof(TextAttrRec)), __LINE__,
-                    Basic::kMemNew, "QorMain.QorTextAlloc.paramP");
+                    Basic::kMemNew, kTextLabel);
     if (!attr) return QorHandle{nullptr};
     new (attr) TextAttrRec{};
     TextGen::Text_Init(attr);
@@ -51,7 +57,7 @@ QOR_API void QOR_CALL QorTextFree(QorHandle mText) {
   Common::ExportFrameVoid("QorMain.QorTextFree", [&] {
     LogValue("mText", PtrToStrLog(mText));
     if (!mText) return;
-    TextAttrRec* attr = AsText(mText);
+    TextAttrRec* attr = TextOf(mText);
     Basic::MemFree(attr);
   });
 }
@@ -63,7 +69,7 @@ QOR_API void QOR_CALL QorTextSetFont(QorHandle mText, const char* fontName,
     LogValue("fontName", Text(fontName));
     LogValue("height", IntToStrAuto(height));
     LogValue("style", IntToStrAuto(style));
-    TextAttrRec* attr = Require(AsText(mText), "mText");
+    TextAttrRec* attr = TextOf(mText);
     TextGen::SetFontName(attr, Text(fontName));
     attr->size = height;
     attr->style = style & kStyleBits;
@@ -80,7 +86,7 @@ QOR_API void QOR_CALL QorTextSetColor(QorHandle mText, int32_t foreColor,
              Common::RGBToStrLog(static_cast<uint32_t>(shadowColor)));
     LogValue("backColor", Common::RGBToStrLog(static_cast<uint32_t>(backColor)));
     LogValue("transp", Common::BoolToStrLog(transp != 0));
-    TextAttrRec* attr = Require(AsText(mText), "mText");
+    TextAttrRec* attr = TextOf(mText);
     attr->textColour = static_cast<uint32_t>(foreColor);
     attr->shadowColour = static_cast<uint32_t>(shadowColor);
     attr->backColour = static_cast<uint32_t>(backColor);
@@ -95,7 +101,7 @@ QOR_API void QOR_CALL QorTextShadow(QorHandle mText, int32_t shadowMode,
     LogValue("shadowMode", IntToStrAuto(shadowMode));
     LogValue("Xoffset", IntToStrAuto(Xoffset));
     LogValue("Yoffset", IntToStrAuto(Yoffset));
-    TextAttrRec* attr = Require(AsText(mText), "mText");
+    TextAttrRec* attr = TextOf(mText);
     if (shadowMode >= TextGen::kEffectNone && shadowMode <= TextGen::kEffectBorder)
       attr->effect = shadowMode;
     attr->shadowDx = Xoffset;
@@ -108,7 +114,7 @@ QOR_API void QOR_CALL QorTextGetExtents(QorHandle mText, const char* textStr,
   Common::ExportFrameVoid("QorMain.QorTextGetExtents", [&] {
     LogValue("mText", PtrToStrLog(mText));
     LogValue("textStr", Text(textStr));
-    TextAttrRec* attr = Require(AsText(mText), "mText");
+    TextAttrRec* attr = TextOf(mText);
     int32_t& width = *Require(resX, "resX");
     int32_t& height = *Require(resY, "resY");
     const std::string text = Text(textStr);
@@ -128,7 +134,7 @@ QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
     LogValue("y", IntToStrAuto(y));
     LogValue("textStr", Text(textStr));
     Require(img, "mImg");
-    TextAttrRec* attr = Require(AsText(mText), "mText");
+    TextAttrRec* attr = TextOf(mText);
     // Text is drawn in colour; an image without pixels takes the sprite's.
     if (ImgBasic::ImgIsValid(img) && img->bitsPerPixel != 24)
       ImgBasic::ImgConvBpp(img, img, 24);

@@ -313,6 +313,12 @@ TEST_F(OutputFiles, WritesTheOutputCannotHoldAreRefused) {
   EXPECT_EQ(Outcome([&] { UniImgSave(&bmp, Qimg{}); }), std::make_pair(7, 9));
   EXPECT_FALSE(bmp.pictureFormatTaken);
   UniClose(&bmp);
+  // Nor is a sound without a wave format a sound.
+  UniOutput silent;
+  Create(&silent, dir_.File("z.wav"));
+  EXPECT_EQ(Outcome([&] { UniSndSave(&silent, SndBasic::SndRec{}); }), std::make_pair(8, 4));
+  EXPECT_FALSE(silent.soundFormatTaken);
+  UniClose(&silent);
   ImgBasic::ImgFree(&frame);
   SndBasic::SndFree(sound);
 }

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -115,24 +117,36 @@ uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 
 // ---- peers ------------------------------------------------------------------
 
-bool HaveMagick() {
+bool HavePeers() {
   static const bool have =
-      std::system("convert -version >/dev/null 2>&1") == 0;
+      std::system("convert -version >/dev/null 2>&1") == 0 &&
+      std::system("tgatoppm -version >/dev/null 2>&1") == 0;
   return have;
 }
 
 int Sh(const std::string& command) { return std::system(command.c_str()); }
 
-// ImageMagick's decode of a file (one frame) as R,G,B bytes.
-std::vector<uint8_t> MagickRgb(const std::string& file) {
+// What a peer's command writes to its output.
+std::vector<uint8_t> PeerOutput(const std::string& command) {
   std::vector<uint8_t> out;
-  FILE* pipe = popen(("convert '" + file + "' -depth 8 rgb:- 2>/dev/null").c_str(), "r");
+  FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return out;
   uint8_t buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.insert(out.end(), buf, buf + n);
   pclose(pipe);
   return out;
+}
+
+// ImageMagick's decode of a file (one frame) as R,G,B bytes. This
+// ImageMagick reads TGA rows in the wrong order and encoded Sun raster
+// files as R,G,B, so netpbm decodes those two.
+std::vector<uint8_t> MagickRgb(const std::string& file) {
+  const std::string ext = file.substr(file.size() - 4);
+  const std::string netpbm = ext == ".tga" ? "tgatoppm" : ext == ".ras" ? "rasttopnm" : "";
+  if (!netpbm.empty())
+    return PeerOutput(netpbm + " '" + file + "' 2>/dev/null | convert ppm:- -depth 8 rgb:-");
+  return PeerOutput("convert '" + file + "' -depth 8 rgb:- 2>/dev/null");
 }
 
 // The image's pixels as R,G,B bytes, read through the exports.
@@ -494,7 +508,7 @@ TEST(HostImg, RawCameraSamples) {
 }
 
 TEST(HostImg, LoadSingleAgreesWithImageMagickAndReachesEveryFrame) {
-  if (!HaveMagick()) GTEST_SKIP() << "ImageMagick not available";
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
   TempDir dir;
   const std::string png = dir / "ramp.png";
   ASSERT_EQ(Sh("convert -size 37x23 gradient:'#ff0000-#0040c0' -depth 8 "
@@ -529,4 +543,161 @@ TEST(HostImg, LoadSingleAgreesWithImageMagickAndReachesEveryFrame) {
   WriteBytes(dir / "junk.png", std::vector<uint8_t>(100, 7));
   EXPECT_EQ(QOR_GET(QorImgLoadSingle)(img.h, (dir / "junk.png").c_str(), 1), 1000);
   EXPECT_EQ(QOR_GET(QorImgLoadSingle)(img.h, nullptr, 1), 1000);
+}
+
+namespace {
+
+// A smooth colour picture loaded from a file ImageMagick wrote.
+bool LoadPeerPicture(const TempDir& dir, QorHandle img, const std::string& spec) {
+  const std::string png = dir / "peer.png";
+  if (Sh("convert -size 41x27 " + spec + " -depth 8 -define png:color-type=2 '" +
+         png + "' 2>/dev/null") != 0)
+    return false;
+  return QOR_GET(QorImgLoadSingle)(img, png.c_str(), 1) == 0;
+}
+
+// Root mean square of two byte runs of equal size.
+double Rms(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double sum = 0;
+  for (size_t k = 0; k < a.size(); k++) sum += (a[k] - b[k]) * (a[k] - b[k]);
+  return a.empty() ? 0 : std::sqrt(sum / static_cast<double>(a.size()));
+}
+
+}  // namespace
+
+TEST(HostImg, SaveSingleRoundTripsThroughImageMagick) {
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
+  TempDir dir;
+  Img img;
+  ASSERT_TRUE(LoadPeerPicture(dir, img.h, "gradient:'#10e020-#f03080'"));
+  // Processed through the exports: a caption, and every byte of the pixel
+  // block the host was handed turned over.
+  Text text;
+  QOR_GET(QorTextOut)(img.h, text.h, 2, 2, "Qw");
+  const Info i = GetInfo(img.h);
+  ASSERT_EQ(i.bpp, 24);
+  for (int32_t k = 0; k < i.total; k++) i.pixels[k] = static_cast<uint8_t>(255 - i.pixels[k]);
+  const std::vector<uint8_t> expected = ExportRgb(img.h);
+
+  // Lossless formats come back exactly.
+  for (const char* name : {"out.bmp", "out.png", "out.tga", "out.ppm", "out.tif",
+                           "out.pcx", "out.sgi", "out.ras"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / name).c_str(), K_AUTO), 0);
+    EXPECT_EQ(MagickRgb(dir / name), expected);
+  }
+  // JPEG: codec is the quality; the default is close, quality 5 far smaller.
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "d.jpg").c_str(), K_AUTO), 0);
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "q5.jpg").c_str(), 5), 0);
+  EXPECT_LT(Rms(MagickRgb(dir / "d.jpg"), expected), 12.0);
+  EXPECT_LT(std::filesystem::file_size(dir / "q5.jpg"),
+            std::filesystem::file_size(dir / "d.jpg"));
+
+  // An 8-bit image keeps its palette colours.
+  Img pal8;
+  std::vector<uint8_t> palette(768, 0), idx(6 * 4);
+  for (int e = 0; e < 256; e++) {
+    palette[e * 3] = static_cast<uint8_t>(e * 7);
+    palette[e * 3 + 1] = static_cast<uint8_t>(255 - e);
+    palette[e * 3 + 2] = static_cast<uint8_t>(e * 3);
+  }
+  for (size_t k = 0; k < idx.size(); k++) idx[k] = static_cast<uint8_t>(k * 11);
+  QOR_GET(QorImgSetPixels)(pal8.h, 6, 4, 8, idx.data(), palette.data());
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(pal8.h, (dir / "p8.bmp").c_str(), K_AUTO), 0);
+  EXPECT_EQ(MagickRgb(dir / "p8.bmp"), ExportRgb(pal8.h));
+
+  // A failed save leaves no file: an empty image, a name no writer takes.
+  Img empty;
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(empty.h, (dir / "none.bmp").c_str(), K_AUTO),
+            1000);
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.bmp"));
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "none.xyz").c_str(), K_AUTO),
+            1000);
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.xyz"));
+  Settle();
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(nullptr, (dir / "nil.bmp").c_str(), K_AUTO), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "nil.bmp"));
+}
+
+TEST(HostImg, FramesThroughFrameAccessFiles) {
+  if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
+  TempDir dir;
+  // Written: a 24-bit image into a file made for 8 bits is left at 8 bits,
+  // and the file holds what the image then shows.
+  Img img;
+  ASSERT_TRUE(LoadPeerPicture(dir, img.h, "plasma:fractal -seed 7"));
+  const std::string bmp = dir / "eight.bmp";
+  QorHandle out = QOR_GET(QorFileCreate)(bmp.c_str());
+  ASSERT_NE(out, nullptr);
+  QOR_GET(QorFileSetVideoParams)(out, 41, 27, 8, 30.0, K_AUTO, K_AUTO, K_AUTO);
+  EXPECT_EQ(QOR_GET(QorImgSave)(img.h, out), 0);
+  EXPECT_EQ(GetInfo(img.h).bpp, 8);
+  QOR_GET(QorFileClose)(out);
+  EXPECT_EQ(LastCode(), 0);
+  EXPECT_EQ(MagickRgb(bmp), ExportRgb(img.h));
+
+  // Read: frames counted from 0, each as ImageMagick decodes it.
+  const std::string gif = dir / "three.gif";
+  ASSERT_EQ(Sh("convert -size 9x5 xc:'#ff0000' xc:'#00ff00' xc:'#0000ff' '" + gif +
+               "' 2>/dev/null"),
+            0);
+  QorFileInfo info{};
+  QorHandle in = QOR_GET(QorFileOpen)(gif.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  const Rgb colours[3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  for (int32_t f = 2; f >= 0; f--) {
+    EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, in, f), 0);
+    EXPECT_EQ(PixelRgb(img.h, 8, 4), colours[f]) << f;
+  }
+  // Nil handles read and write nothing and are no error; a handle of
+  // another kind is refused.
+  EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, nullptr, 0), 0);
+  EXPECT_EQ(QOR_GET(QorImgLoad)(nullptr, in, 0), 0);
+  EXPECT_EQ(QOR_GET(QorImgSave)(nullptr, in), 0);
+  EXPECT_EQ(QOR_GET(QorImgSave)(img.h, nullptr), 0);
+  EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, img.h, 0), 999);
+  // Frames the file does not have are an error; the image keeps the last.
+  for (int32_t f : {-5, 3, INT32_MAX}) {
+    EXPECT_EQ(QOR_GET(QorImgLoad)(img.h, in, f), 1000) << f;
+    EXPECT_EQ(PixelRgb(img.h, 8, 4), colours[0]) << f;
+  }
+  QOR_GET(QorFileClose)(in);
+
+  // The alpha channel of a picture with transparency, as ImageMagick has it.
+  const std::string rgba = dir / "alpha.png";
+  ASSERT_EQ(Sh("convert -size 12x7 gradient:'#ff000000-#00ff00ff' -depth 8 "
+               "-define png:color-type=6 '" + rgba + "' 2>/dev/null"),
+            0);
+  const std::vector<uint8_t> peerAlpha =
+      PeerOutput("convert '" + rgba + "' -alpha extract -depth 8 gray:-");
+  in = QOR_GET(QorFileOpen)(rgba.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  Img alpha;
+  EXPECT_EQ(QOR_GET(QorImgLoadAlpha)(alpha.h, in, 0), 0);
+  QOR_GET(QorFileClose)(in);
+  const Info a = GetInfo(alpha.h);
+  ASSERT_EQ(a.bpp, 8);
+  ASSERT_EQ(static_cast<size_t>(a.total), peerAlpha.size());
+  EXPECT_EQ(std::vector<uint8_t>(a.pixels, a.pixels + a.total), peerAlpha);
+}
+
+TEST(HostImg, CallLogNamesMissingHandles) {
+  TempDir dir;
+  const std::string log = dir / "img.log";
+  QOR_GET(QorLogStart)(log.c_str());
+  QOR_GET(QorLogExtra)(1);
+  Img img;
+  MakeSolid(img.h, 32, 24, 0);
+  QOR_GET(QorImgLoad)(img.h, nullptr, K_AUTO);
+  QOR_GET(QorImgSave)(nullptr, nullptr);
+  QOR_GET(QorLogStop)();
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("#QorImgLoad\r\n#  mImg=32x24x24\r\n#  mFile=NULL\r\n"
+                      "#  frameNum=K_AUTO\r\n#  ERROR: file not open\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("#QorImgSave\r\n#  mImg=not allocated\r\n#  mFile=NULL\r\n"
+                      "#  ERROR: file not created\r\n#  ERROR: image handle not allocated\r\n"),
+            std::string::npos);
 }

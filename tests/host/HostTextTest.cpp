@@ -182,4 +182,10 @@ TEST(HostText, DepthsEmptyTextAndNilHandles) {
   EXPECT_EQ(LastCode(), 999);
   QOR_GET(QorTextFree)(nullptr);
   EXPECT_EQ(LastCode(), 0);
+  // An image handle is no text handle.
+  QOR_GET(QorTextShadow)(img.h, 1, 2, 2);
+  EXPECT_EQ(LastCode(), 999);
+  QOR_GET(QorTextFree)(img.h);
+  EXPECT_EQ(LastCode(), 999);
+  EXPECT_EQ(Read(img.h).bpp, 24);
 }
