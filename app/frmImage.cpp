@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -464,17 +465,19 @@ void Form::ShowPreview(const QString& path) {
 void Form::LoadPreviewFrame(const QString& path, int frame) {
   const QString previewFile = modMain::AppDir() + "/temp_p.bmp";
   LibQor::ScopedImage image;
-  QPixmap picture;
+  QImage picture;
   // An unreadable source must not leave the previous file's picture on show:
   // later commands work on what the preview shows.
   if (image.get() &&
       LibQor::QorImgLoadSingle(image.get(), LibraryName(path).constData(), frame) == 0 &&
       LibQor::QorImgSaveSingle(image.get(), LibraryName(previewFile).constData(), 1) == 0)
+    // Read afresh: the pixmap cache would give back the previous frame when
+    // the file was rewritten within the same second at the same size.
     picture.load(previewFile);
   if (picture.isNull())
     RemovePicture();
   else
-    c_.imgPreview->setPixmap(picture);
+    c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
 }
 
 void Form::ShowProperties(const LibQor::FileInfo& info) {
