@@ -24,7 +24,6 @@ Form::Form() {
   setWindowTitle(QString(modMain::kProductName) + " Help");
   resize(Px(9000), Px(7500));
   browser_ = new QTextBrowser(this);
-  browser_->setOpenExternalLinks(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(browser_);
