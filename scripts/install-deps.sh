@@ -9,6 +9,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # GUI: library dialogs and the application
   qt6-base-dev libqt6printsupport6 libgl-dev libegl-dev libxkbcommon-dev
+  # an X server without a screen for the application's window pictures
+  xvfb xauth
   # still-image codecs
   libtiff-dev libpng-dev libjpeg62-turbo-dev libxpm-dev
   # movie and sound codecs

@@ -5,10 +5,6 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target QuillonStudio
 
-if [ -x build/bin/QuillonStudio ]; then
-  exec build/bin/QuillonStudio
-else
-  echo "The library is built (build/lib/libqor-2.8.0.so); the QuillonStudio application is not built yet."
-fi
+exec build/bin/QuillonStudio "$@"

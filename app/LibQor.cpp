@@ -1,0 +1,161 @@
+#include "LibQor.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace LibQor {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum ExportId {
+  kQorAlloc,
+  kQorFree,
+  kQorGetFileInfo,
+  kQorCheckError,
+  kQorGetLastError,
+  kQorImgAlloc,
+  kQorImgFree,
+  kQorImgLoadSingle,
+  kQorImgSaveSingle,
+  kQorImgGetInfo,
+  kExportCount
+};
+
+struct Slot {
+  const char* name;
+  void* address;
+};
+
+// One row per export the application calls; the address is filled on the
+// export's first call.
+Slot g_table[kExportCount] = {
+    {"QorAlloc", nullptr},         {"QorFree", nullptr},
+    {"QorGetFileInfo", nullptr},   {"QorCheckError", nullptr},
+    {"QorGetLastError", nullptr},  {"QorImgAlloc", nullptr},
+    {"QorImgFree", nullptr},       {"QorImgLoadSingle", nullptr},
+    {"QorImgSaveSingle", nullptr}, {"QorImgGetInfo", nullptr},
+};
+
+void* g_library = nullptr;
+std::string g_loadedFrom;
+
+fs::path ExecutableFolder() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : exe.parent_path();
+}
+
+// The executable's folder first, then the library folder of the same build or
+// install tree, then whatever the dynamic loader finds by the bare name.
+std::vector<std::string> Candidates() {
+  if (const char* forced = std::getenv(kLibraryEnv); forced && *forced)
+    return {forced};
+  std::vector<std::string> names;
+  fs::path exeDir = ExecutableFolder();
+  if (!exeDir.empty()) {
+    for (const fs::path& dir : {exeDir, exeDir / ".." / "lib"}) {
+      fs::path file = dir / kLibraryFile;
+      std::error_code ec;
+      if (fs::exists(file, ec)) names.push_back(file.lexically_normal().string());
+    }
+  }
+  names.push_back(kLibraryFile);
+  return names;
+}
+
+void* Library() {
+  if (g_library) return g_library;
+  std::string reason;
+  for (const std::string& name : Candidates()) {
+    // Kept mapped after dlclose: the library shares Qt's process-wide
+    // blocks with the application, which must outlive it.
+    g_library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (g_library) {
+      g_loadedFrom = name;
+      return g_library;
+    }
+    reason = dlerror();
+  }
+  throw BindError("The library " + std::string(kLibraryFile) +
+                  " cannot be loaded: " + reason);
+}
+
+template <class Fn>
+Fn* Resolve(ExportId id) {
+  Slot& slot = g_table[id];
+  if (!slot.address) {
+    void* lib = Library();
+    slot.address = dlsym(lib, slot.name);
+    if (!slot.address)
+      throw BindError("The function " + std::string(slot.name) +
+                      " is missing from " + g_loadedFrom + ".");
+  }
+  return reinterpret_cast<Fn*>(slot.address);
+}
+
+}  // namespace
+
+// The export's address, typed as the public header declares it.
+#define BOUND(name) Resolve<decltype(::name)>(k##name)
+
+QorHandle QorAlloc() { return BOUND(QorAlloc)(); }
+
+void QorFree(QorHandle mData) {
+  BOUND(QorFree)(mData);
+}
+
+void QorGetFileInfo(const char* filename, int32_t seqDetect, FileInfo* info,
+                    InfoProgressFn progress, void* progressData) {
+  BOUND(QorGetFileInfo)(filename, seqDetect, info, progress, progressData);
+}
+
+QorBool QorCheckError() { return BOUND(QorCheckError)(); }
+
+void QorGetLastError(QorLastError* rec) {
+  BOUND(QorGetLastError)(rec);
+}
+
+QorHandle QorImgAlloc() { return BOUND(QorImgAlloc)(); }
+
+void QorImgFree(QorHandle mImg) {
+  BOUND(QorImgFree)(mImg);
+}
+
+int32_t QorImgLoadSingle(QorHandle mImg, const char* fileName, int32_t frameNum) {
+  return BOUND(QorImgLoadSingle)(mImg, fileName, frameNum);
+}
+
+int32_t QorImgSaveSingle(QorHandle mImg, const char* fileName, int32_t codec) {
+  return BOUND(QorImgSaveSingle)(mImg, fileName, codec);
+}
+
+void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
+                   int32_t* totalBytes, void** pixPtr, void** palPtr) {
+  BOUND(QorImgGetInfo)(mImg, resX, resY, bpp, totalBytes, pixPtr, palPtr);
+}
+
+ScopedImage::~ScopedImage() {
+  if (!img_) return;
+  // A destructor must not throw; an image that was allocated can be freed
+  // unless the library lacks the free export, and then nothing can free it.
+  try {
+    QorImgFree(img_);
+  } catch (const BindError&) {
+  }
+}
+
+std::string LoadedFrom() { return g_library ? g_loadedFrom : std::string(); }
+
+void Unload() {
+  for (Slot& slot : g_table) slot.address = nullptr;
+  if (g_library) dlclose(g_library);
+  g_library = nullptr;
+  g_loadedFrom.clear();
+}
+
+}  // namespace LibQor

@@ -1,0 +1,659 @@
+#include "frmImage.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QToolBar>
+#include <cmath>
+#include <limits>
+
+#include "AppDialogs.h"
+#include "HelpWindow.h"
+#include "UpDown.h"
+#include "frmAbout.h"
+#include "modMain.h"
+
+namespace frmImage {
+namespace {
+
+using modMain::IsNumeric;
+using modMain::Px;
+using modMain::Val;
+
+constexpr int kWidthTwips = 9600;
+constexpr int kHeightTwips = 7200;
+constexpr int kSliderPanelTwips = 1005;
+// Size boxes take whole pixels of any sensible picture.
+constexpr int kMaxOutputSize = 32767;
+
+// Geometry in twips, as the window's layout is written.
+void Place(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QLabel* Caption(const QString& text, QWidget* parent, int left, int top,
+                int width, int height = 240) {
+  auto* label = new QLabel(text, parent);
+  Place(label, left, top, width, height);
+  return label;
+}
+
+QLabel* Value(QWidget* parent, int left, int top, int width) {
+  auto* label = new QLabel(parent);
+  label->setFrameShape(QFrame::StyledPanel);
+  Place(label, left, top, width, 240);
+  return label;
+}
+
+QByteArray LibraryName(const QString& path) { return QFile::encodeName(path); }
+
+// Runs a handler when the watched widget gets one kind of event.
+class EventHook : public QObject {
+ public:
+  using Handler = std::function<bool(QEvent*)>;
+  EventHook(QObject* parent, Handler handler)
+      : QObject(parent), handler_(std::move(handler)) {}
+  bool eventFilter(QObject*, QEvent* event) override { return handler_(event); }
+
+ private:
+  Handler handler_;
+};
+
+Form::FullScreenOpener& FullScreen() {
+  static Form::FullScreenOpener opener;
+  return opener;
+}
+
+}  // namespace
+
+// ---- rules
+
+QStringList OpenFilters() {
+  const QString images =
+      "*.bay *.bmp *.dib *.rle *.flc *.gif *.giff *.kwb *.jpg *.jpe *.jpeg "
+      "*.jif *.jfif *.pcx *.png *.pnm *.ppm *.pgm *.ras *.sun *.rgb *.rgba "
+      "*.bw *.sgi *.tga *.tif *.tiff *.xpm";
+  const QString mpeg = "*.mpg *.mpe *.mpeg";
+  return {"All Files (*.avi " + mpeg + " " + images + ")",
+          "Image Files (" + images + ")", "AVI Files (*.avi)",
+          "MPEG Files (" + mpeg + ")"};
+}
+
+QStringList DepthItems() {
+  return {"32-bit (16M + alpha)", "24-bit (16M colors)", "15-bit (32k colors)",
+          "8-bit (256 colors)"};
+}
+
+DepthTexts DepthFor(double bitsPerPixel) {
+  if (bitsPerPixel == 32) return {"32-bit (16M + alpha)", "-bit (16M + alpha)"};
+  if (bitsPerPixel == 24) return {"24-bit (16M colors)", "-bit (16M colors)"};
+  if (bitsPerPixel == 8) return {"8-bit (256 colors)", "-bit (256 colors)"};
+  return {};
+}
+
+SourceTexts DescribeSource(const LibQor::FileInfo& info) {
+  if (info.frameCount == 0) return {};
+  SourceTexts texts;
+  texts.size = QString::number(static_cast<long long>(info.totalSize));
+  texts.colorDepth = QString::number(info.bitsPerPixel);
+  texts.format = QString::fromLocal8Bit(
+      info.filter, static_cast<int>(qstrnlen(info.filter, sizeof info.filter)));
+  texts.frameCount = QString::number(info.frameCount);
+  texts.runTime = QString::number(std::nearbyint(info.videoDuration * 100) / 100, 'g', 15);
+  texts.width = QString::number(info.width);
+  texts.height = QString::number(info.height);
+  return texts;
+}
+
+QString FrameCountCaption(double frameCount) {
+  if (frameCount <= 1) return kSingleFrameText;
+  return QString::number(frameCount, 'g', 15) + " Frame Movie";
+}
+
+Box FitBox(double w, double h, double backWidth, double backHeight) {
+  Box box;
+  if (w == 0 || h == 0) return box;
+  constexpr double tpp = modMain::kTwipsPerPixel;
+  if (h < w) {
+    if (w * tpp > box.width) {
+      box.height = box.width / (w / h);
+      box.top = backHeight / 2 - box.height / 2;
+    } else {
+      box.width = w * tpp;
+      box.height = box.width / (w / h);
+      box.top = backHeight / 2 - box.height / 2;
+      box.left = backWidth / 2 - box.width / 2;
+    }
+  } else {
+    if (h * tpp > box.height) {
+      box.width = box.height * (w / h);
+      box.left = backWidth / 2 - box.width / 2;
+    } else {
+      box.height = h * tpp;
+      box.width = box.height * (w / h);
+      box.top = backHeight / 2 - box.height / 2;
+      box.left = backWidth / 2 - box.width / 2;
+    }
+  }
+  return box;
+}
+
+std::optional<QString> CoupledSide(const QString& typed, const QString& numerator,
+                                   const QString& denominator) {
+  if (!IsNumeric(typed) || !IsNumeric(numerator) || !IsNumeric(denominator))
+    return std::nullopt;
+  const double den = Val(denominator);
+  if (den == 0) return std::nullopt;
+  // The default rounding mode rounds halves to even.
+  const double side = std::nearbyint(Val(typed) * Val(numerator) / den);
+  if (!(std::fabs(side) <= std::numeric_limits<int32_t>::max())) return std::nullopt;
+  return QString::number(static_cast<long long>(side));
+}
+
+// ---- the window
+
+Form::Form() {
+  setWindowTitle(modMain::kProductName);
+  BuildToolbars();
+  BuildSourceSide();
+  BuildProperties();
+  BuildOutputSide();
+  BuildMenus();
+  Form_Load();
+}
+
+void Form::BuildToolbars() {
+  c_.Toolbar1 = new QToolBar(this);
+  c_.Toolbar1->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  const QStringList captions = {"File...", "Options", "Source", "Target", "Viewer",
+                                "Thumbnail", "Edit", "Convert", "Help..."};
+  for (int i = 0; i < captions.size(); ++i) {
+    QAction* button = c_.Toolbar1->addAction(captions[i]);
+    const int index = i + 1;
+    connect(button, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
+  }
+  Place(c_.Toolbar1, 0, 0, kWidthTwips, 420);
+
+  c_.Toolbar2 = new QToolBar(this);
+  c_.Toolbar2->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  for (const char* caption : {"Thumbnail", "Edit Image", "Convert"})
+    c_.Toolbar2->addAction(caption);
+  Place(c_.Toolbar2, 120, 6690, 3960, 420);
+}
+
+void Form::BuildSourceSide() {
+  c_.tbOpen = new QPushButton("Source File", this);
+  Place(c_.tbOpen, 120, 510, 1260, 360);
+  connect(c_.tbOpen, &QPushButton::clicked, this, [this] { tbOpen_ButtonClick(); });
+  c_.txtSource = new QLineEdit(this);
+  Place(c_.txtSource, 1440, 525, 8040, 330);
+  connect(c_.txtSource, &QLineEdit::textChanged, this, [this] { txtSource_Change(); });
+
+  Caption("Preview", this, 120, 930, 3000);
+  c_.picBack = new QFrame(this);
+  c_.picBack->setAutoFillBackground(true);
+  QPalette back = c_.picBack->palette();
+  back.setColor(QPalette::Window, QColor(64, 64, 64));
+  c_.picBack->setPalette(back);
+  Place(c_.picBack, 120, 1200, kBoxWidthTwips, kBoxHeightTwips);
+  c_.imgPreview = new QLabel(c_.picBack);
+  c_.imgPreview->setScaledContents(true);
+  c_.imgPreview->setToolTip("Double click to view");
+  c_.imgPreview->installEventFilter(new EventHook(this, [this](QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+      imgPreview_DblClick();
+      return true;
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      imgPreview_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+    }
+    return false;
+  }));
+
+  previewGroup_ = new QButtonGroup(this);
+  const char* previewCaptions[] = {"Stretch to Fit Preview Window",
+                                   "Fit and Maintain Aspect Ratio"};
+  for (int i = 0; i < 2; ++i) {
+    c_.optPreview[i] = new QRadioButton(previewCaptions[i], this);
+    Place(c_.optPreview[i], 120, 3540 + i * 270, 3960, 270);
+    previewGroup_->addButton(c_.optPreview[i], i);
+  }
+  c_.optPreview[0]->setChecked(true);
+  connect(previewGroup_, &QButtonGroup::idClicked, this,
+          [this](int index) { optPreview_Click(index); });
+
+  c_.Label3 = Caption(QString(), this, 120, 4140, 3960);
+
+  c_.picSlider = new QWidget(this);
+  Place(c_.picSlider, 120, 4410, 3960, kSliderPanelTwips);
+  c_.Slider1 = new QSlider(Qt::Horizontal, c_.picSlider);
+  c_.Slider1->setTickPosition(QSlider::TicksBelow);
+  Place(c_.Slider1, 0, 0, 3960, 420);
+  c_.Slider1->installEventFilter(new EventHook(this, [this](QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) Slider1_MouseUp();
+    return false;
+  }));
+
+  c_.picFrames = new QWidget(c_.picSlider);
+  Place(c_.picFrames, 0, 0, 3960, kSliderPanelTwips);
+  Caption("Start", c_.picFrames, 0, 30, 510, 300);
+  c_.txtStart = new QLineEdit(c_.picFrames);
+  Place(c_.txtStart, 540, 0, 750, 330);
+  c_.udStart = new UpDown(c_.txtStart, c_.picFrames);
+  Place(c_.udStart, 1290, 0, 240, 330);
+  Caption("End", c_.picFrames, 1650, 30, 420, 300);
+  c_.txtEnd = new QLineEdit(c_.picFrames);
+  Place(c_.txtEnd, 2100, 0, 750, 330);
+  c_.udEnd = new UpDown(c_.txtEnd, c_.picFrames);
+  Place(c_.udEnd, 2850, 0, 240, 330);
+  c_.cmdCancelSequence = new QPushButton("Cancel", c_.picFrames);
+  Place(c_.cmdCancelSequence, 3150, 0, 810, 360);
+  c_.cmdCancelSequence->hide();
+  c_.pbRange = new QProgressBar(c_.picFrames);
+  c_.pbRange->setTextVisible(false);
+  Place(c_.pbRange, 0, 480, 3960, 240);
+  c_.pbRange->hide();
+
+  movieGroup_ = new QButtonGroup(this);
+  const char* movieCaptions[] = {"Select Frame", "Select Range"};
+  for (int i = 0; i < 2; ++i) {
+    c_.optMovie[i] = new QRadioButton(movieCaptions[i], this);
+    Place(c_.optMovie[i], 120 + i * 1950, 5460, 1900, 270);
+    movieGroup_->addButton(c_.optMovie[i], i);
+  }
+  c_.optMovie[0]->setChecked(true);
+}
+
+void Form::BuildProperties() {
+  const int left = 4200;
+  Caption("Format", this, left, 930, 1300);
+  c_.lblFormat = Value(this, left + 1350, 930, 3930);
+  Caption("Size", this, left, 1200, 1300);
+  c_.lblSize = Value(this, left + 1350, 1200, 1800);
+  Caption("bytes", this, left + 3210, 1200, 900);
+  Caption("Color Depth (Bits per Pixel)", this, left, 1470, 2880);
+  c_.lblColorDepth = Value(this, left + 2910, 1470, 450);
+  c_.lblBPPDesc = Caption(QString(), this, left + 3390, 1470, 1890);
+  Caption("Frames", this, left, 1740, 1300);
+  c_.lblFrameCount = Value(this, left + 1350, 1740, 750);
+  Caption("Run Time:", this, left + 2250, 1740, 900);
+  c_.lblRunTime = Value(this, left + 3150, 1740, 750);
+  Caption("seconds", this, left + 3930, 1740, 900);
+  Caption("Width", this, left, 2010, 1300);
+  c_.lblWidth = Value(this, left + 1350, 2010, 750);
+  Caption("Height", this, left + 2250, 2010, 900);
+  c_.lblHeight = Value(this, left + 3150, 2010, 750);
+  QLabel* note = Caption(
+      "(Frames and run time apply to movies. Run time is 0 for single frame images.)",
+      this, left, 2280, 5280, 420);
+  note->setWordWrap(true);
+  QFont small = note->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  note->setFont(small);
+}
+
+void Form::BuildOutputSide() {
+  const int left = 4200;
+  Caption("Target File Format:", this, left, 2760, 3000);
+  static const std::array<const char*, 25> kFormats = {
+      nullptr, "BMP", "DIB",  "RLE", "KWB", "JPG", "JPE", "JPEG", "JIF",
+      "JFIF",  "PCX", "PNG",  "PNM", "PPM", "PGM", "RAS", nullptr, "RGB",
+      "RGBA",  "BW",  "SGI",  "TGA", "TIF", "TIFF", "XPM"};
+  formatGroup_ = new QButtonGroup(this);
+  int slot = 0;
+  for (int index = 1; index < 25; ++index) {
+    if (!kFormats[index]) continue;
+    auto* option = new QRadioButton(kFormats[index], this);
+    Place(option, left + (slot % 6) * 880, 3030 + (slot / 6) * 270, 880, 270);
+    formatGroup_->addButton(option, index);
+    c_.optFormat[index] = option;
+    ++slot;
+  }
+  c_.optFormat[1]->setChecked(true);
+
+  c_.tbSave = new QPushButton("Target File", this);
+  Place(c_.tbSave, left, 4140, 1260, 360);
+  c_.txtOutput = new QLineEdit(this);
+  Place(c_.txtOutput, left + 1320, 4155, 3960, 330);
+
+  Caption("Color Depth (Bits per Pixel)", this, left, 4590, 2880, 300);
+  c_.cboDepth = new QComboBox(this);
+  Place(c_.cboDepth, left + 2910, 4560, 2370, 330);
+  connect(c_.cboDepth, &QComboBox::currentIndexChanged, this, [this] { cboDepth_Change(); });
+
+  ditherGroup_ = new QButtonGroup(this);
+  const char* ditherCaptions[] = {"No Dithering", "Light Dithering", "Heavy Dithering"};
+  for (int i = 0; i < 3; ++i) {
+    c_.optDithering[i] = new QRadioButton(ditherCaptions[i], this);
+    Place(c_.optDithering[i], left + i * 1760, 4950, 1760, 270);
+    ditherGroup_->addButton(c_.optDithering[i], i);
+  }
+  c_.optDithering[0]->setChecked(true);
+  Caption("(Dithering only applies to 8 bit images.)", this, left, 5220, 5280);
+
+  Caption("Embedded Text", this, left, 5520, 1560, 300);
+  c_.txtCaption = new QLineEdit(this);
+  Place(c_.txtCaption, left + 1590, 5490, 3690, 330);
+
+  Caption("Width", this, left, 5940, 600, 300);
+  c_.txtOutWidth = new QLineEdit(this);
+  Place(c_.txtOutWidth, left + 630, 5910, 900, 330);
+  c_.udWidth = new UpDown(c_.txtOutWidth, this);
+  Place(c_.udWidth, left + 1530, 5910, 240, 330);
+  Caption("Height", this, left + 1920, 5940, 660, 300);
+  c_.txtOutHeight = new QLineEdit(this);
+  Place(c_.txtOutHeight, left + 2610, 5910, 900, 330);
+  c_.udHeight = new UpDown(c_.txtOutHeight, this);
+  Place(c_.udHeight, left + 3510, 5910, 240, 330);
+  for (UpDown* upDown : {c_.udWidth, c_.udHeight}) upDown->setRange(1, kMaxOutputSize);
+  connect(c_.txtOutWidth, &QLineEdit::textChanged, this, [this] { txtOutWidth_Change(); });
+  connect(c_.txtOutHeight, &QLineEdit::textChanged, this, [this] { txtOutHeight_Change(); });
+
+  c_.chkRatio = new QCheckBox("Keep Aspect Ratio", this);
+  c_.chkRatio->setChecked(true);
+  Place(c_.chkRatio, left, 6330, 3000, 300);
+
+  c_.txtThumbPath = new QLineEdit(this);
+  c_.txtThumbPath->hide();
+}
+
+void Form::BuildMenus() {
+  c_.mnuHiddenFile = new QMenu("File", this);
+  c_.mnuOpen = c_.mnuHiddenFile->addAction("Load Source File");
+  c_.mnuSetTarget = c_.mnuHiddenFile->addAction("Set Target File");
+  c_.mnuViewThumbs = c_.mnuHiddenFile->addAction("Image Viewer");
+  c_.mnuThumbnail = c_.mnuHiddenFile->addAction("Create Thumbnail");
+  c_.mnuAdjust = c_.mnuHiddenFile->addMenu("Editing");
+  c_.mnuEdit = c_.mnuAdjust->addAction("Edit Image");
+  c_.mnuUndo = c_.mnuAdjust->addAction("Undo Editing");
+  c_.mnuConvert = c_.mnuHiddenFile->addAction("Convert Image");
+  c_.mnuExit = c_.mnuHiddenFile->addAction("Exit");
+  c_.mnuHiddenHelp = new QMenu("Help", this);
+  c_.mnuContents = c_.mnuHiddenHelp->addAction("Contents");
+  c_.mnuAbout = c_.mnuHiddenHelp->addAction("About...");
+
+  connect(c_.mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
+  connect(c_.mnuExit, &QAction::triggered, this, [this] { close(); });
+  connect(c_.mnuContents, &QAction::triggered, this, [this] { mnuContents_Click(); });
+  connect(c_.mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
+}
+
+void Form::Form_Load() {
+  setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
+  c_.cboDepth->addItems(DepthItems());
+  c_.cboDepth->setCurrentIndex(0);
+  for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
+  c_.picFrames->move(c_.picFrames->x(), c_.Slider1->y());
+  c_.picSlider->resize(c_.picSlider->width(), Px(kSliderPanelTwips));
+  c_.picFrames->hide();  // "Select Frame" is chosen
+  c_.mnuUndo->setEnabled(false);
+  c_.mnuEdit->setEnabled(false);
+  ResetBox();
+  ShowSingleFrameSlider();
+  SetSizeControlsEnabled(false);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+  }
+  modMain::LoadStartupSettings();
+}
+
+void Form::closeEvent(QCloseEvent* event) {
+  // Closing the main window ends the program with every other window.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window != this && window->isVisible()) window->close();
+  event->accept();
+  QCoreApplication::quit();
+}
+
+// ---- opening a source
+
+void Form::mnuOpen_Click() {
+  modMain::Guarded(this, [this] {
+    const QString name = AppDialogs::OpenFile(this, {"Open", QString(), OpenFilters()});
+    if (name.isEmpty()) return;
+    struct InitScope {
+      Form* form;
+      ~InitScope() { form->bInit = false; }
+    } scope{this};
+    bInit = true;
+    c_.txtSource->setText(name);
+    repaint();
+    ClearEditMark();
+    ShowPreview(name);
+  });
+}
+
+void Form::tbOpen_ButtonClick() {
+  c_.txtSource->clear();
+  c_.optPreview[0]->setChecked(true);
+  optPreview_Click(0);
+  c_.optMovie[0]->setChecked(true);
+  mnuOpen_Click();
+}
+
+void Form::ShowPreview(const QString& path) {
+  if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    RemovePicture();
+    return;
+  }
+  LoadPreviewFrame(path, 1);
+  LibQor::FileInfo info{};
+  LibQor::QorGetFileInfo(LibraryName(path).constData(), 0, &info, nullptr, nullptr);
+  ShowProperties(info);
+}
+
+void Form::LoadPreviewFrame(const QString& path, int frame) {
+  const QString previewFile = modMain::AppDir() + "/temp_p.bmp";
+  LibQor::ScopedImage image;
+  QImage picture;
+  // An unreadable source must not leave the previous file's picture on show:
+  // later commands work on what the preview shows.
+  if (image.get() &&
+      LibQor::QorImgLoadSingle(image.get(), LibraryName(path).constData(), frame) == 0 &&
+      LibQor::QorImgSaveSingle(image.get(), LibraryName(previewFile).constData(), 1) == 0)
+    // Read afresh: the pixmap cache would give back the previous frame when
+    // the file was rewritten within the same second at the same size.
+    picture.load(previewFile);
+  if (picture.isNull())
+    RemovePicture();
+  else
+    c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+}
+
+void Form::ShowProperties(const LibQor::FileInfo& info) {
+  const SourceTexts texts = DescribeSource(info);
+  c_.lblSize->setText(texts.size);
+  c_.lblColorDepth->setText(texts.colorDepth);
+  c_.lblFormat->setText(texts.format);
+  c_.lblFrameCount->setText(texts.frameCount);
+  lblFrameCount_Change();
+  c_.lblRunTime->setText(texts.runTime);
+  c_.lblHeight->setText(texts.height);
+  lblHeight_Change();
+  c_.lblWidth->setText(texts.width);
+  lblWidth_Change();
+  const DepthTexts depth = DepthFor(Val(texts.colorDepth));
+  SetDepthText(depth.depth);
+  c_.lblBPPDesc->setText(depth.description);
+  SetSizeControlsEnabled(info.frameCount != 0);
+}
+
+void Form::SetDepthText(const QString& depth) {
+  c_.cboDepth->setCurrentIndex(c_.cboDepth->findText(depth));
+}
+
+void Form::SetSizeControlsEnabled(bool enabled) {
+  for (QWidget* control : {static_cast<QWidget*>(c_.txtOutHeight),
+                           static_cast<QWidget*>(c_.udHeight),
+                           static_cast<QWidget*>(c_.txtOutWidth),
+                           static_cast<QWidget*>(c_.udWidth)})
+    control->setEnabled(enabled);
+}
+
+bool Form::HasPicture() const {
+  return !c_.imgPreview->pixmap().isNull();
+}
+
+void Form::RemovePicture() { c_.imgPreview->setPixmap(QPixmap()); }
+
+void Form::ClearEditMark() {
+  modMain::ImageEdited = false;
+  modMain::EditedImagePath.clear();
+  c_.mnuUndo->setEnabled(false);
+}
+
+void Form::txtSource_Change() {
+  c_.txtSource->setToolTip(c_.txtSource->text());
+  c_.mnuEdit->setEnabled(!c_.txtSource->text().isEmpty());
+}
+
+void Form::lblFrameCount_Change() {
+  const double count = Val(c_.lblFrameCount->text());
+  if (count <= 1) {
+    ShowSingleFrameSlider();
+  } else {
+    const int frames = static_cast<int>(std::min<double>(count, std::numeric_limits<int>::max()));
+    c_.optMovie[0]->setChecked(true);
+    c_.txtEnd->setText(QString::number(frames));
+    c_.txtStart->setText("1");
+    c_.udStart->setRange(1, frames);
+    c_.udEnd->setRange(1, frames);
+    c_.Slider1->setRange(1, frames);
+    c_.Slider1->setValue(1);
+    c_.Slider1->setEnabled(true);
+    c_.picSlider->show();
+  }
+  c_.Label3->setText(FrameCountCaption(count));
+}
+
+void Form::ShowSingleFrameSlider() {
+  c_.Slider1->setEnabled(false);
+  c_.Slider1->setRange(1, 10);
+  c_.Slider1->setValue(1);
+  c_.picSlider->hide();
+}
+
+void Form::lblWidth_Change() {
+  c_.txtOutWidth->setText(QString::number(Val(c_.lblWidth->text()), 'g', 15));
+}
+
+void Form::lblHeight_Change() {
+  c_.txtOutHeight->setText(QString::number(Val(c_.lblHeight->text()), 'g', 15));
+}
+
+void Form::txtOutHeight_Change() {
+  CoupleSizeBoxes(c_.txtOutHeight, c_.txtOutWidth, c_.lblWidth, c_.lblHeight,
+                  writingWidth_, writingHeight_);
+}
+
+void Form::txtOutWidth_Change() {
+  CoupleSizeBoxes(c_.txtOutWidth, c_.txtOutHeight, c_.lblHeight, c_.lblWidth,
+                  writingHeight_, writingWidth_);
+}
+
+void Form::CoupleSizeBoxes(QLineEdit* typed, QLineEdit* other, QLabel* numerator,
+                           QLabel* denominator, bool& ownFlag, bool otherFlag) {
+  if (bInit || !c_.chkRatio->isChecked() || otherFlag) return;
+  const auto side = CoupledSide(typed->text(), numerator->text(), denominator->text());
+  if (!side || !IsNumeric(other->text())) return;
+  ownFlag = true;
+  other->setText(*side);
+  ownFlag = false;
+}
+
+void Form::cboDepth_Change() {
+  const bool palette = c_.cboDepth->currentText() == DepthItems().last();
+  for (QRadioButton* option : c_.optDithering) option->setEnabled(palette);
+}
+
+// ---- frame slider and preview layouts
+
+void Form::Slider1_MouseUp() {
+  modMain::Guarded(this, [this] {
+    const QString source = c_.txtSource->text();
+    if (source.isEmpty() || !QFileInfo(source).isFile()) return;
+    RemovePicture();
+    LoadPreviewFrame(source, c_.Slider1->value());
+    ClearEditMark();
+  });
+}
+
+void Form::ResetBox() {
+  c_.imgPreview->setGeometry(0, 0, Px(kBoxWidthTwips), Px(kBoxHeightTwips));
+}
+
+void Form::optPreview_Click(int index) {
+  if (c_.txtSource->text().isEmpty()) {
+    RemovePicture();
+    ResetBox();
+    return;
+  }
+  ResetBox();
+  if (index != 1) return;
+  const Box box = FitBox(Val(c_.lblWidth->text()), Val(c_.lblHeight->text()),
+                         kBoxWidthTwips, kBoxHeightTwips);
+  c_.imgPreview->setGeometry(Px(box.left), Px(box.top), Px(box.width), Px(box.height));
+}
+
+// ---- mouse on the preview, toolbar and menus
+
+void Form::SetFullScreenOpener(FullScreenOpener opener) {
+  FullScreen() = std::move(opener);
+}
+
+void Form::imgPreview_DblClick() {
+  if (HasPicture() && FullScreen()) FullScreen()(this, c_.imgPreview->pixmap());
+}
+
+void Form::imgPreview_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
+  if (button != Qt::RightButton) return;
+  c_.mnuExit->setVisible(false);
+  c_.mnuHiddenFile->popup(globalPos);
+}
+
+void Form::Toolbar1_ButtonClick(int index) {
+  const QPoint belowToolbar = mapToGlobal(QPoint(0, c_.Toolbar1->geometry().bottom() + 1));
+  switch (index) {
+    case 1:
+      c_.mnuExit->setVisible(true);
+      c_.mnuHiddenFile->popup(belowToolbar);
+      break;
+    case 3:
+      mnuOpen_Click();
+      break;
+    case 9:
+      c_.mnuHiddenHelp->popup(belowToolbar);
+      break;
+    default:
+      break;
+  }
+}
+
+void Form::mnuContents_Click() { HelpWindow::Show(this, HelpWindow::ContentsPage()); }
+
+void Form::mnuAbout_Click() {
+  auto* about = new frmAbout::Form(this);
+  about->exec();
+}
+
+}  // namespace frmImage

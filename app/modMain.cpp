@@ -1,0 +1,130 @@
+#include "modMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <cmath>
+#include <memory>
+
+#include "AppDialogs.h"
+#include "LibQor.h"
+#include "frmImage.h"
+#include "frmSplash.h"
+
+namespace modMain {
+
+QString DefaultPath;
+QString ThumbDir;
+bool ImageEdited = false;
+QString EditedImagePath;
+
+namespace {
+
+constexpr const char* kSettingsApp = "QuillonCfg";
+constexpr const char* kSettingsSection = "Init";
+
+std::unique_ptr<QSettings> OpenSettings() {
+  auto settings = std::make_unique<QSettings>(
+      QSettings::IniFormat, QSettings::UserScope, kSettingsApp);
+  settings->beginGroup(kSettingsSection);
+  return settings;
+}
+
+}  // namespace
+
+int Px(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+
+QString AppDir() {
+  const QString forced = qEnvironmentVariable(kAppDirEnv);
+  if (!forced.isEmpty()) return QDir::cleanPath(QDir::fromNativeSeparators(forced));
+  return QDir::cleanPath(
+      QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+      "/" + kAppTitle);
+}
+
+QString ShareDir() {
+  return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                         "/../share/" + kAppTitle);
+}
+
+QString GetSetting(const QString& key, const QString& defaultValue) {
+  return OpenSettings()->value(key, defaultValue).toString();
+}
+
+void SaveSetting(const QString& key, const QString& value) {
+  OpenSettings()->setValue(key, value);
+}
+
+void LoadStartupSettings() {
+  const QString dir = AppDir();
+  // mkpath creates the data folder itself on the first start as well.
+  QDir().mkpath(dir + "/thumbs");
+  QDir().mkpath(dir + "/images");
+  DefaultPath = GetSetting("DefaultPath", dir + "/images");
+  ThumbDir = GetSetting("ThumbDir", dir + "/thumbs");
+  if (!QFileInfo(ThumbDir).isDir()) {
+    ThumbDir = dir + "/thumbs";
+    SaveSetting("ThumbDir", ThumbDir);
+  }
+}
+
+QString VersionText(int major, int minor, int revision) {
+  return QString("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+QString ProgramVersionText() {
+  return VersionText(QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR,
+                     QUILLON_VERSION_PATCH);
+}
+
+int SplashMilliseconds() {
+  bool ok = false;
+  const int ms = qEnvironmentVariableIntValue(kSplashEnv, &ok);
+  return ok && ms >= 0 ? ms : kSplashDefaultMs;
+}
+
+bool IsNumeric(const QString& text) {
+  bool ok = false;
+  const double value = text.trimmed().toDouble(&ok);
+  return ok && std::isfinite(value);
+}
+
+double Val(const QString& text) {
+  return IsNumeric(text) ? text.trimmed().toDouble() : 0.0;
+}
+
+QString BrowseForFolder(QWidget* owner, const QString& title) {
+  return AppDialogs::Folder(owner, title);
+}
+
+void Guarded(QWidget* owner, const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const LibQor::BindError& e) {
+    AppDialogs::Message(owner, QString::fromLocal8Bit(e.what()), kAppTitle,
+                        AppDialogs::Buttons::Ok, AppDialogs::Icon::Critical);
+  }
+}
+
+Started StartUp() {
+  auto* main = new frmImage::Form();
+  auto* splash = new frmSplash::Form([main] { main->show(); });
+  splash->show();
+  return {main, splash};
+}
+
+int Main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(kAppTitle);
+  QApplication::setApplicationVersion(QString("%1.%2.%3")
+                                          .arg(QUILLON_VERSION_MAJOR)
+                                          .arg(QUILLON_VERSION_MINOR)
+                                          .arg(QUILLON_VERSION_PATCH));
+  // The main window goes before the application object.
+  std::unique_ptr<frmImage::Form> main(StartUp().main);
+  return app.exec();
+}
+
+}  // namespace modMain

@@ -1,0 +1,92 @@
+// Shared by the application's tests: a data folder and settings of their
+// own, dialogs that record what they show and answer from a script, and the
+// recording stand-in of the library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <vector>
+
+#include "AppDialogs.h"
+#include "LibQor.h"
+
+namespace apptest {
+
+class ScriptedDialogs : public AppDialogs::Port {
+ public:
+  struct Shown {
+    QString text;
+    QString caption;
+    AppDialogs::Icon icon;
+  };
+  AppDialogs::Answer Message(QWidget*, const QString& text, const QString& caption,
+                             AppDialogs::Buttons buttons, AppDialogs::Icon icon) override;
+  QString OpenFile(QWidget*, const AppDialogs::FileRequest& request) override;
+  QString SaveFile(QWidget*, const AppDialogs::FileRequest& request) override;
+  QString Folder(QWidget*, const QString& title) override;
+  void OpenUrl(const QUrl& url) override;
+
+  std::vector<Shown> messages;
+  std::vector<AppDialogs::FileRequest> fileRequests;
+  std::deque<QString> fileAnswers;  // empty answer: Cancel
+  std::vector<QUrl> urls;
+};
+
+// Every test gets a fresh data folder (QUILLON_APPDIR), settings file and
+// scripted dialogs; the splash lasts a few milliseconds.
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  QString AppDir() const { return tmp_.path() + "/appdata"; }
+  QString TempPath(const QString& name) const { return tmp_.path() + "/" + name; }
+  QString SettingsFile() const;
+
+  ScriptedDialogs dialogs;
+
+ private:
+  QTemporaryDir tmp_;
+};
+
+// The recording stand-in library, bound through QUILLON_LIBQOR.
+class Stub {
+ public:
+  // partial: the build without QorGetFileInfo.
+  explicit Stub(bool partial = false);
+  QStringList Calls() const;
+  void Reset() const;
+  void SetFileInfo(const LibQor::FileInfo& info) const;
+  void SetUnreadable(const QString& path) const;
+  QString Path() const { return path_; }
+
+ private:
+  template <class F>
+  F* Get(const char* name) const;
+  QString path_;
+  void* handle_ = nullptr;
+};
+
+LibQor::FileInfo StillInfo(int width, int height, int bits);
+LibQor::FileInfo MovieInfo(int width, int height, int bits, int frames);
+
+// A test picture: a colour ramp with a mark, saved as a 24-bit BMP.
+QImage RampPicture(int width, int height);
+bool SaveBmp(const QImage& image, const QString& path);
+
+// Largest difference of any channel and the share of pixels that differ by
+// more than tolerance; images of different size differ everywhere.
+struct ImageDifference {
+  int maxChannel = 255;
+  double shareOver = 1.0;
+};
+ImageDifference Compare(const QImage& a, const QImage& b, int tolerance);
+
+// Runs a program; false when it cannot start or fails.
+bool RunPeer(const QString& program, const QStringList& args);
+
+}  // namespace apptest
