@@ -132,9 +132,6 @@ void GIFLoadFirst(const std::string& name, Qimg* image, Qimg* alpha) {
   FF_GIF::GifFile gif;
   FF_GIF::GIFOpen(&gif, name, true);
   FF_GIF::GIFLoadNext(&gif, image, alpha);
-  // Without a transparent index the reader leaves the alpha image as it
-  // was; it then says what it says for every other opaque picture.
-  if (alpha && gif.transparent < 0) ExtractAlpha(image, alpha);
   FF_GIF::GIFClose(&gif);
 }
 
