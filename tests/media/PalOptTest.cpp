@@ -962,3 +962,30 @@ TEST_F(PalOptPhoto, PsnrAgainstImageMagickAt256Colours) {
   EXPECT_GT(pOursHeavy, 20.0);
   EXPECT_GT(pOursLight, 20.0);
 }
+
+// A gradient whose every pixel falls in a colour class of its own: the
+// reduction must split it as finely as any picture (weighing the cells by
+// pixels - 1 left it at about 13 dB, a ramp of a few colours).
+TEST_F(PalOptPhoto, OnePixelPerClassGradientKeepsItsDetail) {
+  const int w = 97, h = 61;
+  std::vector<uint8_t> rgb;
+  std::vector<Rgb> px;
+  std::set<int> cells;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const Rgb c{std::min(255, x * 8 / 3), y * 4 + 2, (x * 5 + y * 3) % 256};
+      px.push_back(c);
+      rgb.insert(rgb.end(), {uint8_t(c.r), uint8_t(c.g), uint8_t(c.b)});
+      cells.insert(CellOf(c.r, c.g, c.b));
+    }
+  ASSERT_GT(cells.size(), 5800u);
+  Qimg img = Make24(w, h, px);
+  Qimg out, back;
+  ImgBasic::ImgConvBppEx(&img, &out, 8, ImgBasic::kConvPalette);
+  ImgBasic::ImgConvBpp(&out, &back, 24);
+  std::vector<uint8_t> res;
+  for (int i = 0; i < w * h; i++)
+    res.insert(res.end(), {back.data[i * 3 + 2], back.data[i * 3 + 1], back.data[i * 3]});
+  EXPECT_EQ(DistinctColours(res), 256u);
+  EXPECT_GT(Psnr(rgb, res), 25.0);
+}
