@@ -206,7 +206,16 @@ fi
 if section palette; then
 
 echo "palette optimisation" >&2
-for name in photo "syn${SYNTH[-1]}"; do
+# Beside the photo, two pictures of mostly unique colours, which split well
+# only when every pixel weighs alike: a small four-corner gradient and a
+# plasma.
+convert -size 97x61 xc: -sparse-color Bilinear '0,0 navy 96,0 pink 0,60 yellow 96,60 teal' \
+  -depth 8 "$DATA/gradient.ppm"
+convert -seed 7 -size 320x240 plasma: -depth 8 "$DATA/plasma.ppm"
+for name in gradient plasma; do
+  convert "$DATA/$name.ppm" -define png:compression-level=6 "$DATA/$name.png"
+done
+for name in photo gradient plasma "syn${SYNTH[-1]}"; do
   in="$DATA/$name.ppm"
   for mode in none light heavy; do
     row="palette 256 $mode $name"

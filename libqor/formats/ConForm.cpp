@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "formats/FFBasic.h"
@@ -131,9 +132,6 @@ void GIFLoadFirst(const std::string& name, Qimg* image, Qimg* alpha) {
   FF_GIF::GifFile gif;
   FF_GIF::GIFOpen(&gif, name, true);
   FF_GIF::GIFLoadNext(&gif, image, alpha);
-  // Without a transparent index the reader leaves the alpha image as it
-  // was; it then says what it says for every other opaque picture.
-  if (alpha && gif.transparent < 0) ExtractAlpha(image, alpha);
   FF_GIF::GIFClose(&gif);
 }
 
@@ -497,9 +495,13 @@ void DIBOpen_(RawImgFile* f, const std::string& name) {
                        (bits == 1 || bits == 4 || bits == 8 || bits == 16 ||
                         bits == 24 || bits == 32);
     const bool rle8 = compression == 1 && bits == 8;
-    f->readable = layoutKnown && (plain || rle8) && width > 0 && height > 0 &&
-                  width <= INT32_MAX && height <= INT32_MAX;
-    f->bottomUp = true;
+    // A negative height marks rows stored top-down. The reader takes rows
+    // bottom-up only, so such a file is described with its true height but
+    // not read.
+    f->bottomUp = height >= 0;
+    height = std::abs(height);
+    f->readable = layoutKnown && (plain || rle8) && f->bottomUp && width > 0 &&
+                  height > 0 && width <= INT32_MAX && height <= INT32_MAX;
     const int32_t depth = bits == 16 ? 15 : bits;
     SetRawDims(f, static_cast<int32_t>(std::clamp<int64_t>(width, INT32_MIN, INT32_MAX)),
                static_cast<int32_t>(std::clamp<int64_t>(height, INT32_MIN, INT32_MAX)),

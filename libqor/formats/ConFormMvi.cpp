@@ -135,7 +135,8 @@ int32_t MviHeight(const MviFile* m) {
 }
 
 int32_t MviBytesPerPixel(const MviFile* m) {
-  if (Is(m, kFmtGIF) || Is(m, kFmtFLC)) return 1;
+  if (Is(m, kFmtGIF)) return Gif(m)->bytesPerPixel;
+  if (Is(m, kFmtFLC)) return 1;
   if (Is(m, kFmtKWB)) return Kwb(m)->header.bytesPerPixel;
   if (Is(m, kFmtAVI)) return Avi(m)->bytesPerPixel;
   if (IsMpg(m)) return Mpg(m)->bytesPerPixel;
@@ -143,7 +144,8 @@ int32_t MviBytesPerPixel(const MviFile* m) {
 }
 
 int32_t MviBitsPerPixel(const MviFile* m) {
-  if (Is(m, kFmtGIF) || Is(m, kFmtFLC)) return 8;
+  if (Is(m, kFmtGIF)) return Gif(m)->bitsPerPixel;
+  if (Is(m, kFmtFLC)) return 8;
   if (Is(m, kFmtKWB)) return Kwb(m)->bitsPerPixel;
   if (Is(m, kFmtAVI)) return Avi(m)->bitsPerPixel;
   if (IsMpg(m)) return Mpg(m)->bitsPerPixel;

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "formats/FFBasic.h"
-#include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 
@@ -505,43 +504,61 @@ void WriteHeader(FlcFile* flc) {
 }
 
 // Appends one frame chunk coded against the previous frame (or as the
-// first frame when prev is null).
-void WriteFrameChunk(FlcFile* flc, const uint8_t* frame, const uint8_t* prev) {
+// first frame when prev is null). A frame whose palette (B,G,R) differs from
+// the one in effect carries it as a colour map first: the pixels are
+// indices, and each frame's indices mean its own colours.
+void WriteFrameChunk(FlcFile* flc, const uint8_t* frame, const uint8_t* prev,
+                     const uint8_t* palette) {
   const int32_t w = flc->header.width, h = flc->header.height;
   const int64_t pixels = int64_t{w} * h;
   uint8_t* buf = nullptr;
-  const int64_t capacity = 16 + 778 + 6 + pixels + 1024;
+  // Room for the colour map and for a byte-run frame at its worst: every
+  // row a count byte and literal packets of at most 127 bytes.
+  const int64_t capacity = 16 + 778 + 6 + pixels + int64_t{h} * (2 + (w + 126) / 127) + 1024;
   Basic::MemAlloc(buf, capacity, __LINE__, Basic::kMemPlain, "FF_FLC.FLCSave.chunk");
   int64_t off = 16;
   int subs = 0;
-  if (!prev) {
+  if (!prev || std::memcmp(palette, flc->palette, 768) != 0) {
+    std::memcpy(flc->palette, palette, 768);
     Put32L(buf + off, 778);
     Put16L(buf + off + 4, kColor256);
     Put16L(buf + off + 6, 1);
     buf[off + 8] = 0;
     buf[off + 9] = 0;
     for (int i = 0; i < 256; i++) {
-      buf[off + 10 + i * 3] = flc->palette[i * 3 + 2];
-      buf[off + 10 + i * 3 + 1] = flc->palette[i * 3 + 1];
-      buf[off + 10 + i * 3 + 2] = flc->palette[i * 3];
+      buf[off + 10 + i * 3] = palette[i * 3 + 2];
+      buf[off + 10 + i * 3 + 1] = palette[i * 3 + 1];
+      buf[off + 10 + i * 3 + 2] = palette[i * 3];
     }
     off += 778;
     subs++;
   }
-  // Coded data that would pass 95 % of the frame is written as it is.
+  // Coded data that would pass 95 % of the frame is written as it is. Common
+  // readers take an uncompressed frame only with rows of a multiple of 4
+  // bytes; other widths stay byte-run coded, which every reader decodes in
+  // any frame.
   const int64_t limit = (pixels * 95 + 50) / 100;
   const int64_t room = std::min<int64_t>(limit, capacity - off - 6);
   int64_t coded = prev ? FLICmpsDiff_(frame, prev, w, h, buf + off + 6, room)
                        : FLCCmpsRLE_(frame, w, h, buf + off + 6, room);
   uint16_t type = prev ? kDeltaFli : kByteRun;
-  if (coded < 0) {
+  if (coded < 0 && w % 4 == 0) {
     std::memcpy(buf + off + 6, frame, static_cast<size_t>(pixels));
     coded = pixels;
     type = kLiteral;
+  } else if (coded < 0) {
+    coded = FLCCmpsRLE_(frame, w, h, buf + off + 6, capacity - off - 7);
+    type = kByteRun;
+    if (coded < 0) {
+      Errors::ErrSet(Errors::kClsMovie, 4, __LINE__);
+      return;
+    }
   }
   if (coded > 0) {  // an unchanged frame is a frame chunk without sub-chunks
-    // Sub-chunks keep an even size, as readers of the format expect.
-    if (coded & 1) buf[off + 6 + coded++] = 0;
+    // Coded sub-chunks keep an even size, as readers of the format expect;
+    // an uncompressed frame is exactly its pixels, which is what readers
+    // check its size against.
+    if ((coded & 1) && type != kLiteral) buf[off + 6 + coded++] = 0;
     Put32L(buf + off, static_cast<uint32_t>(coded + 6));
     Put16L(buf + off + 4, type);
     off += coded + 6;
@@ -597,7 +614,7 @@ void FLCSave(FlcFile* flc, ImgBasic::Qimg* image) {
       WriteHeader(flc);
       flc->fileSize = kHeaderSize;
       flc->headerWritten = true;
-      std::memcpy(flc->palette, img->palette, 768);
+      std::memcpy(flc->firstPalette, img->palette, 768);
       const int64_t pixels = int64_t{h.width} * h.height;
       Basic::MemAlloc(flc->prevFrame, pixels, __LINE__, Basic::kMemPlain,
                       "FF_FLC.FLCSave.ff.PrevFrame");
@@ -612,7 +629,8 @@ void FLCSave(FlcFile* flc, ImgBasic::Qimg* image) {
       return;
     }
     const int64_t pixels = int64_t{h.width} * h.height;
-    WriteFrameChunk(flc, img->data, flc->framesWritten == 0 ? nullptr : flc->prevFrame);
+    WriteFrameChunk(flc, img->data, flc->framesWritten == 0 ? nullptr : flc->prevFrame,
+                    img->palette);
     if (flc->framesWritten == 0) std::memcpy(flc->firstFrame, img->data, pixels);
     std::memcpy(flc->prevFrame, img->data, pixels);
     flc->framesWritten++;
@@ -635,7 +653,8 @@ void FLCClose(FlcFile* flc) {
     });
     // A writer that got no frame created no file and writes nothing.
     if (flc->writeMode && flc->framesWritten > 0) {
-      WriteFrameChunk(flc, flc->firstFrame, flc->prevFrame);  // the loop frame
+      // The loop frame: the first frame again, with its palette.
+      WriteFrameChunk(flc, flc->firstFrame, flc->prevFrame, flc->firstPalette);
       flc->header.fileSize = static_cast<uint32_t>(flc->fileSize);
       WriteHeader(flc);
     }

@@ -1,5 +1,5 @@
 // FLI and FLC animations: a reader for both and an FLC writer of 8-bit
-// frames with one palette, ending with a loop frame.
+// frames, each with its own palette, ending with a loop frame.
 #pragma once
 
 #include <cstdint>
@@ -54,7 +54,8 @@ struct FlcFile {
   uint8_t canvasPalette[768] = {};
   uint8_t* prevFrame = nullptr;   // writer (tracked)
   uint8_t* firstFrame = nullptr;  // writer (tracked)
-  uint8_t palette[768] = {};      // writer: the file's palette (B,G,R)
+  uint8_t palette[768] = {};       // writer: the palette in effect (B,G,R)
+  uint8_t firstPalette[768] = {};  // writer: the first frame's, for the loop frame
   std::string fileName;           // writer: created on the first frame
 };
 

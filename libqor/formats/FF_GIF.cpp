@@ -175,17 +175,33 @@ void AddPosition(GifFile* gif, int64_t pos) {
   gif->positions[gif->frameCount++] = static_cast<int32_t>(pos);
 }
 
-void ReadPalette(Reader& r, uint8_t* palette, int32_t entries) {
+// Reads a colour table of R,G,B entries as B,G,R; false when the file ends
+// first.
+bool ReadTable(Reader& r, uint8_t* palette, int32_t entries) {
   uint8_t rgb[768];
-  if (!r.Read(rgb, entries * 3)) {
-    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
-    return;
-  }
+  if (!r.Read(rgb, entries * 3)) return false;
   for (int32_t i = 0; i < entries; i++) {
     palette[i * 3] = rgb[i * 3 + 2];
     palette[i * 3 + 1] = rgb[i * 3 + 1];
     palette[i * 3 + 2] = rgb[i * 3];
   }
+  return true;
+}
+
+void ReadPalette(Reader& r, uint8_t* palette, int32_t entries) {
+  if (!ReadTable(r, palette, entries)) Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+}
+
+// The table a frame is drawn with, 256 entries (those a local table lacks
+// are zero). The reader stands after the frame's descriptor and is left
+// after its local table; false when the file ends inside it.
+bool FrameTable(Reader& r, const GifFile* gif, const FrameHeader& fh, uint8_t* table) {
+  if (!fh.HasLocalTable()) {
+    std::memcpy(table, gif->globalPalette, 768);
+    return true;
+  }
+  std::memset(table, 0, 768);
+  return ReadTable(r, table, fh.LocalEntries());
 }
 
 bool CoversScreen(const GifFile* gif, const GifRect& r) {
@@ -202,11 +218,92 @@ GifRect Clip(const GifFile* gif, const GifRect& r) {
   return c;
 }
 
-void FillRect(GifFile* gif, const GifRect& rect, uint8_t value) {
+// Follows, while indexing, which colour tables drew the pixels on the
+// canvas. A frame that leaves pixels showing that another table drew (or
+// pixels of more than one) cannot be delivered as indices of one palette.
+class TableTracker {
+ public:
+  explicit TableTracker(const GifFile* gif) : gif_(gif) {
+    std::memcpy(shown_, gif->globalPalette, 768);
+    // Without a global table the screen starts as index 0 of whatever
+    // table the first frame brings.
+    any_ = gif->background < 0;
+  }
+
+  // Takes the next frame; true when it needs composing in colour.
+  bool Frame(const FrameHeader& fh, const uint8_t* table) {
+    const GifRect c = Clip(gif_, fh.rect);
+    const bool covers =
+        c.width == gif_->width && c.height == gif_->height && fh.Transparent() < 0;
+    const bool clash = !covers && !any_ && (mixed_ || std::memcmp(table, shown_, 768) != 0);
+    const bool restoresOther = mixed_ || (!any_ && std::memcmp(table, shown_, 768) != 0);
+    std::memcpy(shown_, table, 768);
+    any_ = false;
+    mixed_ = false;
+    // What the frame's disposal leaves for the next one: the background
+    // colour of the global table, or the pixels from before it.
+    if (fh.Disposal() == 2 && gif_->background >= 0 &&
+        std::memcmp(table, gif_->globalPalette, 768) != 0)
+      mixed_ = true;
+    if (fh.Disposal() == 3 && restoresOther) mixed_ = true;
+    return clash;
+  }
+
+ private:
+  const GifFile* gif_;
+  uint8_t shown_[768];
+  bool any_ = false;
+  bool mixed_ = false;
+};
+
+// Copies rows of a rectangle of bytesPerRow bytes between two strides.
+void CopyRows(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
+              int32_t rows, int64_t bytesPerRow) {
+  for (int32_t y = 0; y < rows; y++)
+    std::memcpy(to + y * toStride, from + y * fromStride, static_cast<size_t>(bytesPerRow));
+}
+
+// The start of a canvas pixel in the index canvas (bytes 1) or the colour
+// canvas (bytes 3).
+uint8_t* CanvasAt(const GifFile* gif, uint8_t* canvas, int32_t x, int32_t y, int bytes) {
+  return canvas + (static_cast<int64_t>(y) * gif->width + x) * bytes;
+}
+
+// Fills a rectangle with the background: its index and, in true colour,
+// its colour in the global table.
+void FillRect(GifFile* gif, const GifRect& rect) {
   const GifRect c = Clip(gif, rect);
-  for (int32_t y = 0; y < c.height; y++)
-    std::memset(gif->canvas + static_cast<int64_t>(c.top + y) * gif->width + c.left, value,
+  const int32_t index = std::max(0, gif->background);
+  const uint8_t* colour = gif->globalPalette + index * 3;
+  for (int32_t y = 0; y < c.height; y++) {
+    std::memset(CanvasAt(gif, gif->canvas, c.left, c.top + y, 1), index,
                 static_cast<size_t>(c.width));
+    if (!gif->rgbCanvas) continue;
+    uint8_t* p = CanvasAt(gif, gif->rgbCanvas, c.left, c.top + y, 3);
+    for (int32_t x = 0; x < c.width; x++, p += 3) std::memcpy(p, colour, 3);
+  }
+}
+
+// Keeps the pixels under a disposal-3 frame (its clipped rectangle).
+void SaveRect(GifFile* gif, const GifRect& c) {
+  Basic::MemAlloc(gif->saved, int64_t{c.width} * c.height, __LINE__, Basic::kMemPlain,
+                  "FF_GIF.GIFLoadNext.gf.PrevImg");
+  CopyRows(gif->saved, c.width, CanvasAt(gif, gif->canvas, c.left, c.top, 1), gif->width,
+           c.height, c.width);
+  if (!gif->rgbCanvas) return;
+  Basic::MemAlloc(gif->savedRgb, int64_t{c.width} * c.height * 3, __LINE__, Basic::kMemPlain,
+                  "FF_GIF.GIFLoadNext.gf.PrevRgb");
+  CopyRows(gif->savedRgb, int64_t{c.width} * 3, CanvasAt(gif, gif->rgbCanvas, c.left, c.top, 3),
+           int64_t{gif->width} * 3, c.height, int64_t{c.width} * 3);
+}
+
+void RestoreRect(GifFile* gif) {
+  const GifRect& c = gif->savedRect;
+  CopyRows(CanvasAt(gif, gif->canvas, c.left, c.top, 1), gif->width, gif->saved, c.width,
+           c.height, c.width);
+  if (gif->rgbCanvas && gif->savedRgb)
+    CopyRows(CanvasAt(gif, gif->rgbCanvas, c.left, c.top, 3), int64_t{gif->width} * 3,
+             gif->savedRgb, int64_t{c.width} * 3, c.height, int64_t{c.width} * 3);
 }
 
 }  // namespace
@@ -295,6 +392,62 @@ void GIFunInterlace_(const uint8_t* in, uint8_t* out, int32_t width, int32_t hei
       std::memcpy(out + y * width, in + src * width, static_cast<size_t>(width));
 }
 
+namespace {
+
+// Finds the frames after the header: the first only, or all of them (from
+// the reopen cache when the file is the one indexed last), with their rate,
+// whether later frames leave earlier ones showing, and whether the frames
+// need composing in colour.
+void IndexFrames(GifFile* gif, Reader& r, const std::string& fileName, bool firstOnly) {
+  FrameHeader fh;
+  uint8_t table[768];
+  TableTracker tables(gif);
+  if (firstOnly) {
+    if (GetImgHdr(r, fh, false)) {
+      AddPosition(gif, fh.position);
+      gif->fps = fh.delay > 0 ? 100.0 / fh.delay : 0;
+      gif->trueColour = FrameTable(r, gif, fh, table) && tables.Frame(fh, table);
+    }
+    return;
+  }
+  CacheEntry& cache = Cache();
+  const std::string key = Lower(fileName);
+  const int64_t mtime = ModTimeNs(fileName);
+  if (cache.valid && cache.name == key && cache.size == gif->fileSize &&
+      cache.mtimeNs == mtime) {
+    gif->fps = cache.facts.fps;
+    gif->partialFrames = cache.facts.partialFrames;
+    gif->trueColour = cache.facts.trueColour;
+    for (int32_t p : cache.positions) AddPosition(gif, p);
+    return;
+  }
+  g_indexCount++;
+  int64_t delays = 0;
+  while (GetImgHdr(r, fh, gif->frameCount > 0)) {
+    AddPosition(gif, fh.position);
+    if (!FrameTable(r, gif, fh, table)) break;
+    if (tables.Frame(fh, table)) gif->trueColour = true;
+    delays += fh.delay;
+    // Later frames that leave parts of the canvas showing (smaller, or
+    // with transparent pixels) need the frames before them.
+    if (gif->frameCount > 1 && (!CoversScreen(gif, fh.rect) || fh.Transparent() >= 0))
+      gif->partialFrames = true;
+    if (r.Byte() < 0 || !r.SkipSubBlocks()) break;
+  }
+  gif->fps = delays > 0 ? gif->frameCount * 100.0 / static_cast<double>(delays) : 0;
+  cache = CacheEntry{};
+  cache.valid = true;
+  cache.name = key;
+  cache.size = gif->fileSize;
+  cache.mtimeNs = mtime;
+  cache.facts.fps = gif->fps;
+  cache.facts.partialFrames = gif->partialFrames;
+  cache.facts.trueColour = gif->trueColour;
+  cache.positions.assign(gif->positions, gif->positions + gif->frameCount);
+}
+
+}  // namespace
+
 void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly) {
   Errors::Monitored("FF_GIF.GIFOpen", [&] {
     *gif = GifFile{};
@@ -322,47 +475,14 @@ void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly) {
       Basic::MemAlloc(gif->canvas, int64_t{gif->width} * gif->height, __LINE__,
                       Basic::kMemPlain, "FF_GIF.GIFOpen.canvas");
     }
-    const int64_t afterHeader = r.Pos();
-    FrameHeader fh;
-    if (firstOnly) {
-      if (GetImgHdr(r, fh, false)) {
-        AddPosition(gif, fh.position);
-        gif->fps = fh.delay > 0 ? 100.0 / fh.delay : 0;
-      }
-      return;
+    IndexFrames(gif, r, fileName, firstOnly);
+    if (gif->trueColour && gif->canvas) {
+      if (FFBasic::FFCapImage(gif->width, gif->height, 24, 2, __LINE__) < 0) return;
+      gif->bytesPerPixel = 3;
+      gif->bitsPerPixel = 24;
+      Basic::MemAlloc(gif->rgbCanvas, int64_t{gif->width} * gif->height * 3, __LINE__,
+                      Basic::kMemPlain, "FF_GIF.GIFOpen.rgbCanvas");
     }
-    CacheEntry& cache = Cache();
-    const std::string key = Lower(fileName);
-    const int64_t mtime = ModTimeNs(fileName);
-    if (cache.valid && cache.name == key && cache.size == gif->fileSize &&
-        cache.mtimeNs == mtime) {
-      gif->fps = cache.facts.fps;
-      gif->partialFrames = cache.facts.partialFrames;
-      for (int32_t p : cache.positions) AddPosition(gif, p);
-      return;
-    }
-    g_indexCount++;
-    r.Seek(afterHeader);
-    int64_t delays = 0;
-    while (GetImgHdr(r, fh, gif->frameCount > 0)) {
-      AddPosition(gif, fh.position);
-      if (fh.HasLocalTable() && !r.Skip(3 * int64_t{fh.LocalEntries()})) break;
-      delays += fh.delay;
-      // Later frames that leave parts of the canvas showing (smaller, or
-      // with transparent pixels) need the frames before them.
-      if (gif->frameCount > 1 && (!CoversScreen(gif, fh.rect) || fh.Transparent() >= 0))
-        gif->partialFrames = true;
-      if (r.Byte() < 0 || !r.SkipSubBlocks()) break;
-    }
-    gif->fps = delays > 0 ? gif->frameCount * 100.0 / static_cast<double>(delays) : 0;
-    cache = CacheEntry{};
-    cache.valid = true;
-    cache.name = key;
-    cache.size = gif->fileSize;
-    cache.mtimeNs = mtime;
-    cache.facts.fps = gif->fps;
-    cache.facts.partialFrames = gif->partialFrames;
-    cache.positions.assign(gif->positions, gif->positions + gif->frameCount);
   });
 }
 
@@ -375,18 +495,15 @@ void DecodeFrame(GifFile* gif, int32_t index) {
     Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
     return;
   }
-  // Dispose of the previous frame first.
+  // Dispose of the previous frame first; the first frame starts on the
+  // background.
+  if (index == 0) FillRect(gif, GifRect{0, 0, gif->width, gif->height});
   if (index > 0 && gif->canvasFrame == index) {
-    if (gif->lastDisposal == 2)
-      FillRect(gif, gif->lastRect, static_cast<uint8_t>(std::max(0, gif->background)));
-    if (gif->lastDisposal == 3 && gif->saved) {
-      const GifRect c = Clip(gif, gif->savedRect);
-      for (int32_t y = 0; y < c.height; y++)
-        std::memcpy(gif->canvas + static_cast<int64_t>(c.top + y) * gif->width + c.left,
-                    gif->saved + static_cast<int64_t>(y) * c.width, static_cast<size_t>(c.width));
-    }
+    if (gif->lastDisposal == 2) FillRect(gif, gif->lastRect);
+    if (gif->lastDisposal == 3 && gif->saved) RestoreRect(gif);
   }
   Basic::MemFree(gif->saved);
+  Basic::MemFree(gif->savedRgb);
   gif->canvasFrame = 0;  // until this frame is composed
 
   Reader r(gif->handle, gif->fileSize);
@@ -399,23 +516,16 @@ void DecodeFrame(GifFile* gif, int32_t index) {
   gif->transparent = fh.Transparent();
   const GifRect rect = fh.rect;
   const GifRect clip = Clip(gif, rect);
-  if (fh.Disposal() == 3 && clip.width > 0 && clip.height > 0) {
-    Basic::MemAlloc(gif->saved, int64_t{clip.width} * clip.height, __LINE__,
-                    Basic::kMemPlain, "FF_GIF.GIFLoadNext.gf.PrevImg");
-    for (int32_t y = 0; y < clip.height; y++)
-      std::memcpy(gif->saved + static_cast<int64_t>(y) * clip.width,
-                  gif->canvas + static_cast<int64_t>(clip.top + y) * gif->width + clip.left,
-                  static_cast<size_t>(clip.width));
-  }
+  if (fh.Disposal() == 3 && clip.width > 0 && clip.height > 0) SaveRect(gif, clip);
   gif->savedRect = clip;
+  if (!FrameTable(r, gif, fh, gif->canvasPalette)) {
+    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    return;
+  }
   if (fh.HasLocalTable()) {
-    ReadPalette(r, gif->canvasPalette, fh.LocalEntries());
     gif->newPalette = true;
     gif->prevHadLocal = true;
   } else {
-    std::memcpy(gif->canvasPalette, gif->globalPalette, 768);
-    if (index == 0 && gif->background >= 0)
-      std::memset(gif->canvas, gif->background, static_cast<size_t>(gif->width) * gif->height);
     if (index <= 1 || gif->prevHadLocal) gif->newPalette = true;
     gif->prevHadLocal = false;
   }
@@ -445,12 +555,19 @@ void DecodeFrame(GifFile* gif, int32_t index) {
       GIFunInterlace_(frame, frame + pixels, rect.width, rect.height);
       src = frame + pixels;
     }
-    // Every frame is clipped to the screen; transparent pixels keep the canvas.
+    // Every frame is clipped to the screen; transparent pixels keep the
+    // canvas. In true colour each pixel also takes its colour from this
+    // frame's table.
     for (int32_t y = 0; y < clip.height; y++) {
       const uint8_t* in = src + static_cast<int64_t>(y) * rect.width;
-      uint8_t* out = gif->canvas + static_cast<int64_t>(clip.top + y) * gif->width + clip.left;
-      for (int32_t x = 0; x < clip.width; x++)
-        if (in[x] != gif->transparent) out[x] = in[x];
+      uint8_t* out = CanvasAt(gif, gif->canvas, clip.left, clip.top + y, 1);
+      uint8_t* rgb = gif->rgbCanvas ? CanvasAt(gif, gif->rgbCanvas, clip.left, clip.top + y, 3)
+                                    : nullptr;
+      for (int32_t x = 0; x < clip.width; x++) {
+        if (in[x] == gif->transparent) continue;
+        out[x] = in[x];
+        if (rgb) std::memcpy(rgb + x * 3, gif->canvasPalette + in[x] * 3, 3);
+      }
     }
     Basic::MemFree(frame);
   }
@@ -461,19 +578,27 @@ void DecodeFrame(GifFile* gif, int32_t index) {
   gif->nextFrame = index + 1;
 }
 
+// Delivers the composed frame, and with an alpha image its mask: 0 where
+// the canvas holds the transparent index, 255 elsewhere (everywhere for a
+// frame without one).
 void CopyOut(GifFile* gif, Qimg* image, Qimg* alpha) {
   if (!ImgBasic::ImgIsValid(image) || image->width != gif->width ||
-      image->height != gif->height || image->bitsPerPixel != 8)
-    ImgBasic::_imgalloc_(image, gif->width, gif->height, "FF_GIF.GIFLoadNext.image", __LINE__, 8);
+      image->height != gif->height || image->bitsPerPixel != gif->bitsPerPixel)
+    ImgBasic::_imgalloc_(image, gif->width, gif->height, "FF_GIF.GIFLoadNext.image", __LINE__,
+                         gif->bitsPerPixel);
   const size_t n = static_cast<size_t>(gif->width) * gif->height;
-  std::memcpy(image->data, gif->canvas, n);
-  std::memcpy(image->palette, gif->canvasPalette, 768);
-  if (alpha && gif->transparent >= 0) {
-    ImgBasic::_imgalloc_(alpha, gif->width, gif->height, "FF_GIF.GIFLoadNext.imgAlpha^",
-                         __LINE__, 8);
-    ImgBasic::PalMakeGrey(alpha->palette);
-    for (size_t i = 0; i < n; i++) alpha->data[i] = gif->canvas[i] == gif->transparent ? 0 : 255;
+  if (gif->rgbCanvas) {
+    std::memcpy(image->data, gif->rgbCanvas, n * 3);
+  } else {
+    std::memcpy(image->data, gif->canvas, n);
+    std::memcpy(image->palette, gif->canvasPalette, 768);
   }
+  if (!alpha) return;
+  ImgBasic::_imgalloc_(alpha, gif->width, gif->height, "FF_GIF.GIFLoadNext.imgAlpha^",
+                       __LINE__, 8);
+  ImgBasic::PalMakeGrey(alpha->palette);
+  for (size_t i = 0; i < n; i++)
+    alpha->data[i] = gif->transparent >= 0 && gif->canvas[i] == gif->transparent ? 0 : 255;
 }
 
 }  // namespace
@@ -538,8 +663,10 @@ void GIFClose(GifFile* gif) {
   Errors::Monitored("FF_GIF.GIFClose", [&] {
     if (!gif->open) return;
     Basic::MemFree(gif->saved);
+    Basic::MemFree(gif->savedRgb);
     Basic::MemFree(gif->positions);
     Basic::MemFree(gif->canvas);
+    Basic::MemFree(gif->rgbCanvas);
     Basic::FClose(gif->handle);
     *gif = GifFile{};
   });
@@ -551,7 +678,7 @@ void GIFInfo(const std::string& fileName, ConForm::FFInfoRec* info,
     GifFile gif;
     GIFOpen(&gif, fileName, !allFrames);
     ConForm::FFInfoStill(info, static_cast<double>(gif.fileSize), gif.width,
-                         gif.height, 1, 8,
+                         gif.height, gif.bytesPerPixel, gif.bitsPerPixel,
                          "Variable-Length-Code LZW (Lempel-Ziv & Welch)",
                          gif.width > 0, gif.width > 0);
     info->picture.frameCount = gif.frameCount;

@@ -1,5 +1,10 @@
 // GIF87a and GIF89a reading: single pictures and animations, frame by frame
 // with random access, transparency, disposal and interlacing.
+//
+// Frames come composed as viewers show them. While one colour table serves
+// every pixel a frame can show, they come at 8 bits with that table; an
+// animation whose frames leave pixels of one table showing beside pixels of
+// another comes at 24 bits throughout.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +22,8 @@ struct GifRect {
 // The open-file handle. Each handle keeps its own frame index and canvas.
 struct GifFile {
   int32_t width = 0, height = 0;  // logical screen
-  int32_t bytesPerPixel = 1, bitsPerPixel = 8;
+  int32_t bytesPerPixel = 1, bitsPerPixel = 8;  // 3 and 24 in true colour
+  bool trueColour = false;  // frames are composed and delivered at 24 bits
   int32_t frameCount = 0;
   int32_t nextFrame = 0;  // 0-based index of the next frame to decode
   double fps = 0;
@@ -35,8 +41,10 @@ struct GifFile {
   int32_t handle = 0;
   bool open = false;
   int32_t* positions = nullptr;  // tracked: file position of each frame
-  uint8_t* canvas = nullptr;     // tracked: the composed screen
-  uint8_t canvasPalette[768] = {};
+  uint8_t* canvas = nullptr;     // tracked: the composed screen (indices)
+  uint8_t* rgbCanvas = nullptr;  // tracked, true colour only: it in B,G,R
+  uint8_t* savedRgb = nullptr;   // tracked, true colour only: colours under a disposal-3 frame
+  uint8_t canvasPalette[768] = {};  // the current frame's colour table
   int32_t canvasFrame = 0;  // frames composed on the canvas (1-based last)
   int32_t indexedBlocks = 0;  // opens that had to index (for the tests)
 };

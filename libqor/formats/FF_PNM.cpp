@@ -95,13 +95,12 @@ int32_t HeaderNumber(PnmInput* in, int64_t minimum, int64_t maximum) {
   return static_cast<int32_t>(v);
 }
 
-// A sample in 16 bits brought to one byte.
+// A sample of any maximum brought to 0..255 in proportion, to the nearest
+// level: the maximum is white whatever it is (a bit shift would make 100 of
+// 100 read as 200, and 3 of 3 as 192).
 uint8_t Sample(int64_t value, const PnmFileRec& f) {
-  if (f.maxValue > 255) {
-    const int64_t v = std::min<int64_t>(value, f.maxValue);
-    return static_cast<uint8_t>((v * 255 + f.maxValue / 2) / f.maxValue);
-  }
-  return static_cast<uint8_t>(std::min<int64_t>(value << f.shift, 255));
+  const int64_t v = std::min<int64_t>(value, f.maxValue);
+  return static_cast<uint8_t>((v * 255 + f.maxValue / 2) / f.maxValue);
 }
 
 // The write side: a 4096-byte buffer flushed to the tracked file.
@@ -146,12 +145,6 @@ void PNMWriteByte(PnmOutput* out, uint8_t value) {
 void PNMSetEncoding(int32_t value) { asciiOut = value != 0; }
 bool PNMGetEncoding() { return asciiOut; }
 
-int32_t PNMShift(int32_t maxValue) {
-  for (int c = 7; c >= 1; c--)
-    if ((maxValue >> c) != 0) return maxValue > 255 ? 0 : 7 - c;
-  return 0;
-}
-
 void PNMOpen_(PnmFileRec* f, const std::string& name) {
   Errors::Monitored("FF_PNM.PNMOpen_", [&] {
     *f = PnmFileRec{};
@@ -175,7 +168,6 @@ void PNMOpen_(PnmFileRec* f, const std::string& name) {
     }
     if (f->bitsPerPixel != 0) {
       f->maxValue = HeaderNumber(&in, 1, 65535);
-      f->shift = PNMShift(f->maxValue);
     }
     f->headerLength = in.consumed;
     f->bytesPerPixel = (f->bitsPerPixel + 7) / 8;
@@ -214,7 +206,7 @@ void PNMLoad(const std::string& name, Qimg* image) {
       if (!reader.Seek(f.headerLength)) return;
       if (f.maxValue <= 255) {
         if (!reader.Read(image->data, total)) return;
-        if (f.shift != 0)
+        if (f.maxValue != 255)
           for (int64_t i = 0; i < total; i++)
             image->data[i] = Sample(image->data[i], f);
       } else {

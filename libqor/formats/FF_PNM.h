@@ -18,7 +18,6 @@ struct PnmFileRec {
   int32_t height = 0;
   int32_t bytesPerPixel = 0;
   int32_t bitsPerPixel = 0;  // 8 for P2/P5, 24 for P3/P6, else 0
-  int32_t shift = 0;         // left shift bringing samples to 8 bits
   int64_t fileSize = 0;
   int32_t maxValue = 0;
   int64_t headerLength = 0;  // bytes consumed by the header
@@ -30,8 +29,5 @@ void PNMSave(const std::string& name, ImgBasic::Qimg* image);
 void PNMInfo(const std::string& name, ConForm::FFInfoRec* info);
 void PNMSetEncoding(int32_t value);
 bool PNMGetEncoding();
-
-// Left shift for a maximum sample value (15 gives 4, 255 gives 0).
-int32_t PNMShift(int32_t maxValue);
 
 }  // namespace FF_PNM

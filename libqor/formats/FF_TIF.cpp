@@ -551,9 +551,9 @@ void TIFSave(const std::string& fileName, Qimg* image) {
     } else if (spp == 1) {
       uint16_t map[3][256];
       for (int i = 0; i < 256; i++) {
-        map[0][i] = static_cast<uint16_t>(img->palette[i * 3 + 2] * 256);
-        map[1][i] = static_cast<uint16_t>(img->palette[i * 3 + 1] * 256);
-        map[2][i] = static_cast<uint16_t>(img->palette[i * 3 + 0] * 256);
+        map[0][i] = static_cast<uint16_t>(img->palette[i * 3 + 2] * 257);
+        map[1][i] = static_cast<uint16_t>(img->palette[i * 3 + 1] * 257);
+        map[2][i] = static_cast<uint16_t>(img->palette[i * 3 + 0] * 257);
       }
       SetTag(tif, TIFFSetField(tif, TIFFTAG_COLORMAP, map[0], map[1], map[2]));
       SetTag(tif, TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE));

@@ -82,9 +82,32 @@ inline void Fields16(const uint8_t* p, int32_t bits, int32_t& r, int32_t& g,
   }
 }
 
-inline void AddSaturated(int32_t& cell, int64_t count) {
-  const int64_t sum = static_cast<int64_t>(cell) + count;
-  cell = sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
+// Adds count pixels of one exact colour to a cell. The count saturates, and
+// the colour sums take only the pixels the count took, so that a cell's mean
+// colour stays inside it.
+inline void AddPixels(WorkArea& a, int32_t cell, int64_t count, int32_t blue,
+                      int32_t green, int32_t red) {
+  int32_t& value = a.cube[cell];
+  const int64_t sum = static_cast<int64_t>(value) + count;
+  const int32_t next = sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
+  const int64_t taken = next - value;
+  value = next;
+  int64_t* s = a.sums[cell];
+  s[0] += taken * blue;
+  s[1] += taken * green;
+  s[2] += taken * red;
+}
+
+// One pixel; the common case of counting, kept free of multiplications.
+inline void AddPixel(WorkArea& a, int32_t cell, int32_t blue, int32_t green,
+                     int32_t red) {
+  int32_t& value = a.cube[cell];
+  if (value == INT32_MAX) return;
+  value++;
+  int64_t* s = a.sums[cell];
+  s[0] += blue;
+  s[1] += green;
+  s[2] += red;
 }
 
 inline int32_t Clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
@@ -187,7 +210,7 @@ void Count8(WorkArea& a, const Qimg* image) {
   for (int i = 0; i < 256; i++) {
     if (histogram[i] == 0) continue;
     const uint8_t* e = image->palette + i * 3;
-    AddSaturated(a.cube[CellOf(e[2], e[1], e[0])], histogram[i]);
+    AddPixels(a, CellOf(e[2], e[1], e[0]), histogram[i], e[0], e[1], e[2]);
   }
 }
 
@@ -211,33 +234,40 @@ void CountColors(Quantiser& q, const Qimg* image) {
         for (int64_t i = 0; i < n; i++, p += 2) {
           int32_t r, g, b;
           Fields16(p, bits, r, g, b);
-          int32_t& cell = a.cube[CellOf(r, g, b)];
-          if (cell != INT32_MAX) cell++;
+          AddPixel(a, CellOf(r, g, b), b, g, r);
         }
         break;
       case 24:
       case 32: {
         // Flat areas give runs of one cell: a block of eight pixels that
-        // all fall in one cell is added at once, saturating as the single
-        // steps would. Elsewhere (busy photographs) the plain increments
-        // stay branch-free.
+        // all fall in one cell is added at once (one count, one sum per
+        // channel) unless the count is about to saturate, where the single
+        // steps take over.
         const int step = image->bytesPerPixel;
         int64_t i = 0;
         int32_t cells[8];
         for (; i + 8 <= n; i += 8, p += 8 * step) {
-          if (BlockCells(p, step, cells)) {
-            AddSaturated(a.cube[cells[0]], 8);
+          const bool flat = BlockCells(p, step, cells);
+          if (flat && a.cube[cells[0]] <= INT32_MAX - 8) {
+            int32_t sb = 0, sg = 0, sr = 0;
+            for (int k = 0; k < 8; k++) {
+              sb += p[k * step];
+              sg += p[k * step + 1];
+              sr += p[k * step + 2];
+            }
+            a.cube[cells[0]] += 8;
+            int64_t* s = a.sums[cells[0]];
+            s[0] += sb;
+            s[1] += sg;
+            s[2] += sr;
             continue;
           }
           for (int k = 0; k < 8; k++) {
-            int32_t& cell = a.cube[cells[k]];
-            if (cell != INT32_MAX) cell++;
+            const uint8_t* q = p + k * step;
+            AddPixel(a, cells[k], q[0], q[1], q[2]);
           }
         }
-        for (; i < n; i++, p += step) {
-          int32_t& cell = a.cube[CellOf(p[2], p[1], p[0])];
-          if (cell != INT32_MAX) cell++;
-        }
+        for (; i < n; i++, p += step) AddPixel(a, CellOf(p[2], p[1], p[0]), p[0], p[1], p[2]);
         break;
       }
       default:
@@ -249,9 +279,11 @@ void CountColors(Quantiser& q, const Qimg* image) {
 // ---- reduction ------------------------------------------------------------
 
 // What one pass over a box's cells gathers: pixel counts and count-weighted
-// coordinate sums (for the means), per plane of each axis the sum of the
-// cell values (pixels - 1) that weigh the spreads, and per plane the number
-// of used cells (for shrinking). All integers.
+// coordinate sums (for the means), per plane of each axis the pixels that
+// weigh the spreads, and per plane the number of used cells (for
+// shrinking). Every pixel weighs alike: a cell of one pixel counts as much
+// as one pixel of a crowded cell, so pictures of mostly unique colours
+// (gradients, small photographs) split like any other. All integers.
 struct Moments {
   int64_t pixels = 0;
   int64_t sum[3] = {};
@@ -263,7 +295,7 @@ void Gather(const WorkArea& a, const PalBox& box, Moments& m) {
   for (int32_t b = box.b0; b <= box.b1; b++)
     for (int32_t g = box.g0; g <= box.g1; g++) {
       const int32_t* row = a.cube + (g << 6) + (b << 12);
-      int64_t rowPixels = 0, rowSum = 0, rowValues = 0;
+      int64_t rowPixels = 0, rowSum = 0;
       int32_t rowUsed = 0;
       for (int32_t r = box.r0; r <= box.r1; r++) {
         const int32_t v = row[r];
@@ -271,9 +303,8 @@ void Gather(const WorkArea& a, const PalBox& box, Moments& m) {
         const int64_t count = static_cast<int64_t>(v) + 1;
         rowPixels += count;
         rowSum += r * count;
-        rowValues += v;
         rowUsed++;
-        m.plane[0][r] += v;
+        m.plane[0][r] += count;
         m.used[0][r]++;
       }
       if (rowUsed == 0) continue;
@@ -282,8 +313,8 @@ void Gather(const WorkArea& a, const PalBox& box, Moments& m) {
       m.sum[0] += rowSum;
       m.sum[1] += g * rowPixels;
       m.sum[2] += b * rowPixels;
-      m.plane[1][g] += rowValues;
-      m.plane[2][b] += rowValues;
+      m.plane[1][g] += rowPixels;
+      m.plane[2][b] += rowPixels;
       m.used[1][g] += rowUsed;
       m.used[2][b] += rowUsed;
     }
@@ -387,18 +418,26 @@ void SplitBoxes(WorkArea& a) {
   }
 }
 
-// Colour of a box: per channel the count-weighted mean coordinate times 4,
-// truncated, through the correction map.
+// The mean of the exact colours counted, to the nearest integer: one colour
+// alone comes back as itself.
+void MeanColour(const int64_t* sums, int64_t pixels, uint8_t* entry) {
+  for (int c = 0; c < 3; c++)
+    entry[c] = static_cast<uint8_t>(std::min(RoundHalfEven(sums[c], pixels), 255));
+}
+
+// Colour of a box: the pixel-weighted mean of the colours in its cells.
 void CalcBoxColor(const WorkArea& a, const PalBox& box, uint8_t* entry) {
   Errors::TraceScope trace("PalOpt.CalcBoxColor");
-  Moments m;
-  Gather(a, box, m);
-  if (m.pixels <= 0) return;
-  for (int axis = 0; axis < 3; axis++) {
-    const int64_t v = 4 * m.sum[axis] / m.pixels;
-    // palette order is blue, green, red
-    entry[2 - axis] = static_cast<uint8_t>(a.correction[std::clamp<int64_t>(v, 0, 255)]);
-  }
+  int64_t pixels = 0, sums[3] = {};
+  for (int32_t b = box.b0; b <= box.b1; b++)
+    for (int32_t g = box.g0; g <= box.g1; g++)
+      for (int32_t r = box.r0; r <= box.r1; r++) {
+        const int32_t cell = r | (g << 6) | (b << 12);
+        if (a.cube[cell] < 0) continue;
+        pixels += static_cast<int64_t>(a.cube[cell]) + 1;
+        for (int c = 0; c < 3; c++) sums[c] += a.sums[cell][c];
+      }
+  if (pixels > 0) MeanColour(sums, pixels, entry);
 }
 
 void CreateInverseBoxMap(WorkArea& a, const PalBox& box, int32_t index) {
@@ -422,10 +461,7 @@ void CreateLowPalette(WorkArea& a) {
   int32_t k = 0;
   for (int32_t cell = 0; cell < kCubeCells && k < 256; cell++) {
     if (a.cube[cell] == -1) continue;
-    uint8_t* e = a.palette + k * 3;
-    e[0] = static_cast<uint8_t>(a.correction[4 * (cell >> 12)]);
-    e[1] = static_cast<uint8_t>(a.correction[4 * ((cell >> 6) & 63)]);
-    e[2] = static_cast<uint8_t>(a.correction[4 * (cell & 63)]);
+    MeanColour(a.sums[cell], static_cast<int64_t>(a.cube[cell]) + 1, a.palette + k * 3);
     a.cube[cell] = k++;
   }
 }
@@ -452,7 +488,6 @@ void Reduce(Quantiser& q, int32_t count) {
     a.wanted = std::clamp(count, 2, 256);
     a.distinct = static_cast<int32_t>(
         std::count_if(a.cube, a.cube + kCubeCells, [](int32_t c) { return c != -1; }));
-    for (int32_t i = 0; i < 256; i++) a.correction[i] = i < 4 ? 0 : i;
     a.boxCount = 0;
     if (a.wanted < a.distinct) {
       SplitBoxes(a);
@@ -650,6 +685,7 @@ void ClearVars(Quantiser& q) {
     WorkArea* a = NeedArea(q, __LINE__);
     if (!a) return;
     std::fill(a->cube, a->cube + kCubeCells, -1);
+    std::memset(a->sums, 0, sizeof a->sums);
     a->distinct = 0;
     q.mapping = false;
   });

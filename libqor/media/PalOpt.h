@@ -28,7 +28,7 @@ constexpr int32_t kWeightG = 3481;
 constexpr int32_t kWeightB = 121;
 
 constexpr int32_t kCubeCells = 64 * 64 * 64;
-constexpr int32_t kWorkAreaBytes = 1069836;
+constexpr int32_t kWorkAreaBytes = 7360268;
 
 // The layout below is the work area's: 4-byte packing keeps each box record
 // at 76 bytes.
@@ -45,9 +45,12 @@ struct WorkArea {
   // Counting: pixels seen - 1 (-1: none). After the reduction: the palette
   // index of the colour class (the inverse map).
   int32_t cube[kCubeCells];
+  // Per cell the sums of the exact blue, green and red values of the pixels
+  // counted there: a palette entry is the mean colour of what it stands
+  // for, not a corner of a 4 × 4 × 4 class.
+  int64_t sums[kCubeCells][3];
   int32_t distinct;
   uint8_t palette[768];  // blue, green, red
-  int32_t correction[256];
   int32_t boxCount;
   PalBox boxes[256];
   int32_t wanted;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "formats/ConForm.h"
@@ -411,6 +413,175 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   ImgBasic::ImgFree(&again);
   ImgBasic::ImgFree(&f1);
   ImgBasic::ImgFree(&f2);
+}
+
+}  // namespace
+
+namespace {
+
+// A file's frames as R,G,B, as ffmpeg decodes them (the loop frame too).
+std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& file, int32_t w, int32_t h,
+                                               const TestUtil::TempDir& dir) {
+  const std::string rgb = dir.File("ff.rgb");
+  std::remove(rgb.c_str());
+  const std::string cmd = "ffmpeg -v error -y -i " + file + " -f rawvideo -pix_fmt rgb24 " + rgb;
+  if (std::system(cmd.c_str()) != 0) return {};
+  const std::string out = TestUtil::ReadText(rgb);
+  const size_t frameBytes = static_cast<size_t>(w) * h * 3;
+  std::vector<std::vector<uint8_t>> frames;
+  for (size_t at = 0; at + frameBytes <= out.size(); at += frameBytes)
+    frames.emplace_back(out.begin() + static_cast<std::ptrdiff_t>(at),
+                        out.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+  return frames;
+}
+
+// An image of any depth as R,G,B.
+std::vector<uint8_t> RgbOf(Qimg& img) {
+  Qimg wide;
+  ImgBasic::ImgConvBpp(&img, &wide, 24);
+  std::vector<uint8_t> rgb;
+  for (int64_t i = 0; i < int64_t{wide.width} * wide.height; i++)
+    rgb.insert(rgb.end(), {wide.data[i * 3 + 2], wide.data[i * 3 + 1], wide.data[i * 3]});
+  ImgBasic::ImgFree(&wide);
+  return rgb;
+}
+
+// Our own reading of every frame of a file, as R,G,B.
+std::vector<std::vector<uint8_t>> OurFrames(const std::string& file) {
+  FlcFile flc;
+  FLCOpen(&flc, file);
+  std::vector<std::vector<uint8_t>> frames;
+  Qimg img;
+  for (int32_t n = 1; n <= flc.header.frames; n++) {
+    FLCLoad(&flc, &img, n, 0);
+    frames.push_back(RgbOf(img));
+  }
+  ImgBasic::ImgFree(&img);
+  FLCClose(&flc);
+  return frames;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); i++) sum += (a[i] - b[i]) * double(a[i] - b[i]);
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * double(a.size()) / sum);
+}
+
+// Each frame's palette travels with it: a frame whose colours changed but
+// whose indices did not is a colour map alone, and the loop frame brings
+// the first palette back.
+TEST(Flc, PalettesTravelWithTheirFrames) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("pal.flc");
+  FlcFile flc;
+  FLCCreate(&flc, name, 10);
+  Qimg img;
+  MakeFrame(&img, 20, 10, 1);
+  FLCSave(&flc, &img);
+  const std::vector<uint8_t> first = RgbOf(img);
+  for (int i = 0; i < 768; i++) img.palette[i] = static_cast<uint8_t>(255 - img.palette[i]);
+  FLCSave(&flc, &img);  // new colours, same indices
+  const std::vector<uint8_t> second = RgbOf(img);
+  FLCSave(&flc, &img);  // nothing new
+  FLCClose(&flc);
+  ImgBasic::ImgFree(&img);
+
+  const std::string raw = TestUtil::ReadText(name);
+  auto u16 = [&](size_t o) { return static_cast<uint8_t>(raw[o]) | (static_cast<uint8_t>(raw[o + 1]) << 8); };
+  auto u32 = [&](size_t o) { return static_cast<uint32_t>(u16(o) | (u16(o + 2) << 16)); };
+  std::vector<std::vector<int>> types;
+  for (size_t pos = 128; pos + 16 <= raw.size(); pos += u32(pos)) {
+    types.emplace_back();
+    for (size_t sub = pos + 16, k = 0; k < u16(pos + 6); k++, sub += u32(sub))
+      types.back().push_back(u16(sub + 4));
+  }
+  EXPECT_EQ(types, (std::vector<std::vector<int>>{{4, 15}, {4}, {}, {4}}));
+
+  const auto ours = OurFrames(name);
+  ASSERT_EQ(ours.size(), 3u);
+  EXPECT_EQ(ours[0], first);
+  EXPECT_EQ(ours[1], second);
+  EXPECT_EQ(ours[2], second);
+  if (!TestUtil::HaveTool("ffmpeg")) return;
+  const auto ff = FfmpegFrames(name, 20, 10, dir);
+  ASSERT_GE(ff.size(), 3u);
+  for (size_t f = 0; f < 3; f++) EXPECT_EQ(ff[f], ours[f]) << "frame " << f;
+}
+
+// Frames that no coding makes smaller: uncompressed, exactly width × height
+// bytes, where rows are a multiple of 4 bytes wide, and byte-run coded
+// otherwise (ffmpeg skips uncompressed frames of other widths). Either way
+// ffmpeg decodes every frame as we do.
+TEST(FlcPeer, NoiseFramesOfAnyWidthDecodeInFfmpeg) {
+  if (!TestUtil::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  TestUtil::TempDir dir;
+  std::mt19937 rng(5);
+  for (const auto& [w, h, pixelChunk] : {std::tuple{7, 5, kByteRun}, std::tuple{12, 3, kLiteral}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const std::string name = dir.File("noise.flc");
+    FlcFile flc;
+    FLCCreate(&flc, name, 10);
+    Qimg img;
+    MakeFrame(&img, w, h, 1);
+    for (int f = 0; f < 3; f++) {
+      for (int i = 0; i < w * h; i++) img.data[i] = static_cast<uint8_t>(rng());
+      FLCSave(&flc, &img);
+    }
+    FLCClose(&flc);
+    ImgBasic::ImgFree(&img);
+    const std::string raw = TestUtil::ReadText(name);
+    auto u16 = [&](size_t o) { return static_cast<uint8_t>(raw[o]) | (static_cast<uint8_t>(raw[o + 1]) << 8); };
+    auto u32 = [&](size_t o) { return static_cast<uint32_t>(u16(o) | (u16(o + 2) << 16)); };
+    const size_t second = 128 + u32(128);
+    ASSERT_EQ(u16(second + 6), 1);
+    EXPECT_EQ(u16(second + 16 + 4), pixelChunk);
+    if (pixelChunk == kLiteral) EXPECT_EQ(u32(second + 16), 6u + w * h);
+    const auto ours = OurFrames(name);
+    const auto ff = FfmpegFrames(name, w, h, dir);
+    ASSERT_GE(ff.size(), 3u);
+    for (size_t f = 0; f < 3; f++) EXPECT_EQ(ff[f], ours[f]) << "frame " << f;
+  }
+}
+
+// A true-colour movie written to FLC: every frame keeps the colours it was
+// quantised to, and ffmpeg decodes the file as we do.
+TEST(FlcPeer, TrueColourAviFramesKeepTheirOwnPalettes) {
+  if (!TestUtil::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  TestUtil::TempDir dir;
+  const std::string avi = dir.File("src.avi");
+  const std::string flcName = dir.File("out.flc");
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 30 "
+                         "-c:v rawvideo -pix_fmt bgr24 " + avi).c_str()),
+            0);
+  ConForm::MviFile in, out;
+  ConForm::MviOpen(&in, avi, Basic::K_AUTO, nullptr, nullptr);
+  ConForm::MviCreate(&out, flcName, 10.0, 1, 30);
+  ASSERT_TRUE(Errors::ErrNone());
+  std::vector<std::vector<uint8_t>> source, quantised;
+  Qimg img, eight;
+  for (int32_t n = 1; n <= 30; n++) {
+    ConForm::MviImgLoad(&in, &img, n, 0, nullptr);
+    ASSERT_EQ(img.bitsPerPixel, 24);
+    source.push_back(RgbOf(img));
+    ImgBasic::ImgConvBpp(&img, &eight, 8);  // what the writer makes of it
+    quantised.push_back(RgbOf(eight));
+    ConForm::MviImgSave(&out, &img);
+  }
+  ConForm::MviClose(&in);
+  ConForm::MviClose(&out);
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&eight);
+  ASSERT_TRUE(Errors::ErrNone());
+
+  const auto ours = OurFrames(flcName);
+  const auto ff = FfmpegFrames(flcName, 64, 48, dir);
+  ASSERT_EQ(ours.size(), 30u);
+  ASSERT_GE(ff.size(), 30u);
+  for (size_t f = 0; f < 30; f++) {
+    EXPECT_EQ(ff[f], ours[f]) << "frame " << f + 1;
+    EXPECT_EQ(ours[f], quantised[f]) << "frame " << f + 1;
+    EXPECT_GT(Psnr(ours[f], source[f]), 30.0) << "frame " << f + 1;
+  }
 }
 
 }  // namespace

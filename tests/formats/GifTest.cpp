@@ -140,6 +140,85 @@ TEST(Gif, DisposalToMissingBackgroundFillsZero) {
   ImgBasic::ImgFree(&img);
 }
 
+// One table over the whole animation keeps 8 bits; a partial frame with a
+// table of its own makes every frame 24 bits, composed in colour through
+// disposal and transparency; the reopen cache and the format layer say so.
+TEST(Gif, DepthFollowsTheTablesThatShow) {
+  TestUtil::TempDir dir;
+  GifWriter w(4, 2, 3);
+  w.Control(0, -1, 10);
+  w.Image(0, 0, 4, 2, {1, 1, 2, 2, 1, 1, 2, 2});
+  w.Control(3, 5, 10);  // local table, index 5 transparent, restored after
+  w.Image(1, 0, 2, 1, {5, 6}, false, true);
+  w.Control(0, -1, 10);
+  w.Image(3, 1, 1, 1, {4});
+  w.Save(dir.File("mixed.gif"));
+  // Global entry i is (i, 255 - i, 3i); local entry i is (255 - i, 7, 9).
+  auto global = [](int i) { return std::vector<uint8_t>{uint8_t(3 * i), uint8_t(255 - i), uint8_t(i)}; };
+  auto local = [](int i) { return std::vector<uint8_t>{9, 7, uint8_t(255 - i)}; };
+  for (int open = 0; open < 2; open++) {  // the second open comes from the cache
+    GifFile gif;
+    GIFOpen(&gif, dir.File("mixed.gif"), false);
+    EXPECT_TRUE(gif.trueColour);
+    EXPECT_EQ(gif.bitsPerPixel, 24);
+    std::vector<std::vector<uint8_t>> frames;
+    Qimg img;
+    for (int n : {1, 2, 3}) {
+      GIFLoad(&gif, &img, n, 0, nullptr);
+      ASSERT_EQ(img.bitsPerPixel, 24);
+      frames.emplace_back(img.data, img.data + 24);
+    }
+    auto px = [&](int f, int i) { return std::vector<uint8_t>(frames[f].begin() + i * 3, frames[f].begin() + i * 3 + 3); };
+    EXPECT_EQ(px(0, 0), global(1));
+    EXPECT_EQ(px(1, 1), global(1));  // transparent: frame 1 shows through
+    EXPECT_EQ(px(1, 2), local(6));
+    EXPECT_EQ(px(1, 4), global(1));
+    EXPECT_EQ(px(2, 2), global(2));  // frame 2 restored (disposal 3)
+    EXPECT_EQ(px(2, 7), global(4));
+    GIFClose(&gif);
+    ImgBasic::ImgFree(&img);
+  }
+  ConForm::FFInfoRec info;
+  GIFInfo(dir.File("mixed.gif"), &info, true);
+  EXPECT_EQ(info.picture.bytesPerPixel, 3);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  GIFInfo(dir.File("mixed.gif"), &info, false);  // the first frame alone
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
+  // The same local table on a frame that covers the screen: one table
+  // shows at a time, 8 bits.
+  GifWriter cover(4, 2, 3);
+  cover.Image(0, 0, 4, 2, Solid(8, 1));
+  cover.Image(0, 0, 4, 2, Solid(8, 6), false, true);
+  cover.Save(dir.File("cover.gif"));
+  GIFInfo(dir.File("cover.gif"), &info, true);
+  EXPECT_EQ(info.picture.bitsPerPixel, 8);
+  EXPECT_EQ(Basic::FileMark(), 0);
+}
+
+// Every frame read with its alpha image gets a mask, also a frame without a
+// transparent index (opaque, as for a still picture).
+TEST(Gif, EveryFrameGetsItsAlpha) {
+  TestUtil::TempDir dir;
+  GifWriter w(3, 1, 7);  // the background is the transparent index
+  w.Control(0, 7, 10);
+  w.Image(0, 0, 3, 1, {7, 1, 2});
+  w.Control(0, -1, 10);
+  w.Image(0, 0, 3, 1, {7, 7, 7});
+  w.Save(dir.File("a.gif"));
+  ConForm::MviFile mvi;
+  ConForm::MviOpen(&mvi, dir.File("a.gif"), Basic::K_AUTO, nullptr, nullptr);
+  Qimg img, alpha;
+  ConForm::MviImgLoad(&mvi, &img, 1, 0, &alpha);
+  EXPECT_EQ(Pixels(alpha), (std::vector<uint8_t>{0, 255, 255}));
+  ConForm::MviImgLoad(&mvi, &img, 2, 0, &alpha);
+  ASSERT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(Pixels(alpha), (std::vector<uint8_t>{255, 255, 255}));
+  EXPECT_EQ(alpha.palette[3 * 100], 100);
+  ConForm::MviClose(&mvi);
+  ImgBasic::ImgFree(&img);
+  ImgBasic::ImgFree(&alpha);
+}
+
 TEST(Gif, ReopenCacheKeepsCopiesPerHandle) {
   TestUtil::TempDir dir;
   GifWriter a(2, 2);
@@ -236,9 +315,15 @@ TEST(Gif, DamagedFilesGiveErrors) {
   }
 }
 
+// The colour of pixel i of a frame, B,G,R, at 8 or 24 bits.
+const uint8_t* ColourAt(const Qimg& img, size_t i) {
+  return img.bitsPerPixel == 24 ? img.data + i * 3 : img.palette + img.data[i] * 3;
+}
+
 // Frames of GIFs written by ffmpeg and ImageMagick decode as ImageMagick's
-// coalesced frames, wherever those are opaque.
-void CompareWithMagick(const std::string& gifName, const TestUtil::TempDir& dir) {
+// coalesced frames, wherever those are opaque, at the depth expected.
+void CompareWithMagick(const std::string& gifName, const TestUtil::TempDir& dir,
+                       int32_t bits = 8) {
   const std::string rgba = dir.File("frames.rgba");
   const std::string cmd = "convert " + gifName + " -coalesce -depth 8 rgba:" + rgba + " 2>/dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -248,14 +333,16 @@ void CompareWithMagick(const std::string& gifName, const TestUtil::TempDir& dir)
   ASSERT_TRUE(Errors::ErrNone());
   const size_t frameBytes = static_cast<size_t>(gif.width) * gif.height * 4;
   ASSERT_EQ(out.size(), frameBytes * gif.frameCount);
+  EXPECT_EQ(gif.bitsPerPixel, bits) << gifName;
   Qimg img;
   size_t compared = 0;
   for (int32_t n = 1; n <= gif.frameCount; n++) {
     GIFLoad(&gif, &img, n, 0, nullptr);
+    ASSERT_EQ(img.bitsPerPixel, bits) << gifName << " frame " << n;
     for (size_t i = 0; i < static_cast<size_t>(gif.width) * gif.height; i++) {
       const auto* px = reinterpret_cast<const uint8_t*>(out.data()) + (n - 1) * frameBytes + i * 4;
       if (px[3] != 255) continue;
-      const uint8_t* bgr = img.palette + img.data[i] * 3;
+      const uint8_t* bgr = ColourAt(img, i);
       ASSERT_EQ(px[0], bgr[2]) << gifName << " frame " << n << " pixel " << i;
       ASSERT_EQ(px[1], bgr[1]);
       ASSERT_EQ(px[2], bgr[0]);
@@ -268,7 +355,8 @@ void CompareWithMagick(const std::string& gifName, const TestUtil::TempDir& dir)
   GIFLoad(&gif, &again, 1, 0, nullptr);
   GIFLoad(&gif, &img, gif.frameCount, 0, nullptr);
   GIFLoad(&gif, &again, gif.frameCount, 0, nullptr);
-  EXPECT_EQ(Pixels(again), Pixels(img));
+  EXPECT_EQ(std::vector<uint8_t>(again.data, again.data + again.size),
+            std::vector<uint8_t>(img.data, img.data + img.size));
   GIFClose(&gif);
   ImgBasic::ImgFree(&img);
   ImgBasic::ImgFree(&again);
@@ -302,6 +390,37 @@ TEST(GifPeer, ImageMagickAnimationsAndNoiseMatch) {
       "-page +0+0 -size 6x6 xc:none -loop 0 +map " + anim;
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   CompareWithMagick(anim, dir);
+}
+
+// Frames with colour tables of their own over pixels that other tables
+// drew: a navy screen with an orange sprite added by a partial frame, and
+// ffmpeg's per-frame palettes over cropped, keyed frames. Both come at 24
+// bits, as ImageMagick composes them.
+TEST(GifPeer, FramesWithTheirOwnTablesComposeInColour) {
+  if (!TestUtil::HaveTool("convert")) GTEST_SKIP() << "ImageMagick not installed";
+  TestUtil::TempDir dir;
+  const std::string sprite = dir.File("sprite.gif");
+  ASSERT_EQ(std::system(("convert -size 60x40 xc:navy \\( -size 20x20 xc:orange -repage +10+8 \\) "
+                         "-loop 0 " + sprite).c_str()),
+            0);
+  CompareWithMagick(sprite, dir, 24);
+  GifFile gif;
+  GIFOpen(&gif, sprite, false);
+  Qimg img;
+  GIFLoad(&gif, &img, 2, 0, nullptr);
+  ASSERT_EQ(img.bitsPerPixel, 24);
+  EXPECT_EQ(std::vector<uint8_t>(img.data, img.data + 3), (std::vector<uint8_t>{128, 0, 0}));
+  const uint8_t* inside = img.data + (10 * 60 + 15) * 3;
+  EXPECT_EQ(std::vector<uint8_t>(inside, inside + 3), (std::vector<uint8_t>{0, 165, 255}));
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
+  if (!TestUtil::HaveTool("ffmpeg")) return;
+  const std::string own = dir.File("own.gif");
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 "
+                         "-lavfi 'split[a][b];[a]palettegen=stats_mode=single[p];"
+                         "[b][p]paletteuse=new=1' " + own).c_str()),
+            0);
+  CompareWithMagick(own, dir, 24);
 }
 
 

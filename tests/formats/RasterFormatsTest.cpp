@@ -285,18 +285,62 @@ TEST(Ras, ThirtyTwoBitsOnDiskAreXBGR) {
 
 // ---- PNM ------------------------------------------------------------------
 
-TEST(Pnm, ShiftsByMaximum) {
-  EXPECT_EQ(FF_PNM::PNMShift(15), 4);
-  EXPECT_EQ(FF_PNM::PNMShift(255), 0);
-  EXPECT_EQ(FF_PNM::PNMShift(128), 0);
-  EXPECT_EQ(FF_PNM::PNMShift(127), 1);
-  EXPECT_EQ(FF_PNM::PNMShift(1), 0);
-  WriteText(Path("m15.pgm"), "P2\n2 1\n15\n15 1\n");
-  ImgBasic::Qimg image;
-  ASSERT_TRUE(Load(Path("m15.pgm"), &image));
-  EXPECT_EQ(image.data[0], 240);
-  EXPECT_EQ(image.data[1], 16);
-  ImgBasic::ImgFree(&image);
+// Samples are scaled in proportion to the maximum: the maximum is white,
+// whatever it is, and values past it are white too.
+TEST(Pnm, ScalesByMaximum) {
+  const std::pair<std::string, Bytes> cases[] = {
+      {"P2\n4 1\n15\n15 1 0 7\n", {255, 17, 0, 119}},
+      {"P2\n4 1\n3\n3 1 2 0\n", {255, 85, 170, 0}},
+      {"P2\n4 1\n100\n100 1 50 101\n", {255, 3, 128, 255}},
+      {"P2\n2 1\n1\n1 0\n", {255, 0}},
+      {std::string("P5\n3 1\n100\n") + std::string("\x64\x00\x21", 3), {255, 0, 84}},
+  };
+  for (const auto& [text, want] : cases) {
+    WriteText(Path("m.pgm"), text);
+    ImgBasic::Qimg image;
+    ASSERT_TRUE(Load(Path("m.pgm"), &image)) << text;
+    EXPECT_EQ(Bytes(image.data, image.data + image.width), want) << text;
+    ImgBasic::ImgFree(&image);
+  }
+}
+
+// Pixmaps and graymaps of small maxima, written by netpbm in both
+// encodings, read as netpbm itself brings them to 255 levels, and as
+// ImageMagick reads them (which truncates where a level falls between two:
+// at most one below, and equal for maxima that divide 255).
+TEST(PnmPeer, SmallMaximaReadAsTheirPeersReadThem) {
+  REQUIRE_TOOL("convert");
+  REQUIRE_TOOL("pamdepth");
+  REQUIRE_TOOL("pnmtoplainpnm");
+  Rgb pic = TestPicture(41, 7);
+  for (size_t i = 0; i < 256 * 3 && i < pic.rgb.size(); i++) pic.rgb[i] = static_cast<uint8_t>(i / 3);
+  WritePpm(Path("full.ppm"), pic);
+  WritePgm(Path("full.pgm"), pic);
+  for (const char* maxValue : {"3", "15", "100"}) {
+    for (const char* kind : {"ppm", "pgm"}) {
+      const std::string binary = Path(std::string("m") + maxValue + "." + kind);
+      const std::string ascii = Path(std::string("a") + maxValue + "." + kind);
+      ASSERT_EQ(Shell(std::string("pamdepth ") + maxValue + " " + Path(std::string("full.") + kind) +
+                      " > " + binary + " 2>/dev/null"),
+                0);
+      ASSERT_EQ(Shell("pnmtoplainpnm " + binary + " > " + ascii + " 2>/dev/null"), 0);
+      for (const std::string& file : {binary, ascii}) {
+        SCOPED_TRACE(file);
+        const Rgb ours = LoadRgb(file);
+        Rgb netpbm, magick;
+        ASSERT_TRUE(PeerRead("pamdepth 255 " + file + " 2>/dev/null", &netpbm));
+        EXPECT_EQ(ours, netpbm);
+        ASSERT_TRUE(MagickRead(file, &magick));
+        ASSERT_EQ(magick.rgb.size(), ours.rgb.size());
+        for (size_t i = 0; i < ours.rgb.size(); i++) {
+          const int below = ours.rgb[i] - magick.rgb[i];
+          ASSERT_TRUE(below == 0 || (below == 1 && 255 % std::atoi(maxValue) != 0))
+              << "sample " << i << ": ours " << int(ours.rgb[i]) << ", ImageMagick "
+              << int(magick.rgb[i]);
+        }
+      }
+    }
+  }
 }
 
 TEST(Pnm, CommentAfterMagic) {

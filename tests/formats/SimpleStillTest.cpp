@@ -300,10 +300,21 @@ TEST(Bmp, RefusesWhatItDoesNotDecode) {
   rle24.resize(54 + 8, 0);
   WriteFile(Path("rle24.bmp"), rle24);
   ExpectLoadError(Path("rle24.bmp"), 7, 1);
-  Bytes topDown = BmpHeader(1, -1, 24, 0, 0);
-  topDown.resize(54 + 4, 0);
+  // Top-down rows: described with their true height, refused as a kind of
+  // BMP the reader does not take rather than as an unknown failure.
+  Bytes topDown = BmpHeader(3, -2, 24, 0, 0);
+  topDown.resize(54 + 2 * 12, 0);
   WriteFile(Path("topdown.bmp"), topDown);
   ExpectLoadError(Path("topdown.bmp"), 7, 1);
+  ConForm::UniInfoRec info;
+  ASSERT_TRUE(ConForm::UniInfo(Path("topdown.bmp"), &info, 1, nullptr, nullptr, false));
+  EXPECT_EQ(info.format, ConForm::kFmtBMP);
+  EXPECT_EQ(info.kind, ConForm::kKindImage);
+  EXPECT_EQ(info.picture.width, 3);
+  EXPECT_EQ(info.picture.height, 2);
+  EXPECT_EQ(info.picture.bitsPerPixel, 24);
+  EXPECT_TRUE(info.picture.hasPictures);
+  EXPECT_FALSE(info.picture.picturesReadable);
   WriteFile(Path("notbmp.bmp"), Bytes(60, 'X'));
   ExpectLoadError(Path("notbmp.bmp"), 7, 2);
 }

@@ -330,16 +330,23 @@ int32_t NearestPalColor(int32_t red, int32_t green, int32_t blue, int32_t count,
   return index;
 }
 
-// One cube cell per pixel, one increment per pixel.
-std::vector<int32_t> Count(const Qimg& img) {
-  std::vector<int32_t> cube(PalOpt::kCubeCells, -1);
+// One cube cell per pixel, one increment and one colour added per pixel.
+struct Counted {
+  std::vector<int32_t> cube = std::vector<int32_t>(PalOpt::kCubeCells, -1);
+  std::vector<int64_t> sums = std::vector<int64_t>(PalOpt::kCubeCells * size_t{3}, 0);
+};
+
+Counted Count(const Qimg& img) {
+  Counted c;
   const int64_t n = static_cast<int64_t>(img.width) * img.height;
   for (int64_t i = 0; i < n; i++) {
     const uint8_t* p = img.data + i * img.bytesPerPixel;
-    int32_t& cell = cube[static_cast<size_t>(PalOpt::CellOf(p[2], p[1], p[0]))];
-    if (cell != INT32_MAX) cell++;
+    const size_t at = static_cast<size_t>(PalOpt::CellOf(p[2], p[1], p[0]));
+    if (c.cube[at] == INT32_MAX) continue;
+    c.cube[at]++;
+    for (size_t k = 0; k < 3; k++) c.sums[at * 3 + k] += p[k];
   }
-  return cube;
+  return c;
 }
 
 // The box statistics with one walk of the cube per question, as the median
@@ -362,9 +369,9 @@ Moments Gather(const int32_t* cube, const PalOpt::PalBox& box) {
         m.sum[0] += r * count;
         m.sum[1] += g * count;
         m.sum[2] += b * count;
-        m.plane[0][r] += v;
-        m.plane[1][g] += v;
-        m.plane[2][b] += v;
+        m.plane[0][r] += count;
+        m.plane[1][g] += count;
+        m.plane[2][b] += count;
       }
   return m;
 }
@@ -617,12 +624,13 @@ TEST_F(FastPaths, CountingRunsMatchesOneIncrementPerPixel) {
   for (int bits : {24, 32}) {
     for (bool runs : {false, true}) {
       Qimg img = Random(Uniform(1, 300), Uniform(1, 40), bits, runs);
-      const std::vector<int32_t> want = plain::Count(img);
+      const plain::Counted want = plain::Count(img);
       PalOpt::PalInit();
       PalOpt::PalCountColors(&img);
       const PalOpt::WorkArea* a = PalOpt::PalWorkArea();
       ASSERT_NE(a, nullptr);
-      EXPECT_TRUE(std::equal(want.begin(), want.end(), a->cube)) << bits << " bits";
+      EXPECT_TRUE(std::equal(want.cube.begin(), want.cube.end(), a->cube)) << bits << " bits";
+      EXPECT_TRUE(std::equal(want.sums.begin(), want.sums.end(), &a->sums[0][0])) << bits << " bits";
       PalOpt::PalDone();
       ImgBasic::ImgFree(&img);
     }

@@ -1,9 +1,11 @@
 // A slow, literal palette quantiser written straight from the description of
 // the algorithm, for cross-checking the library's: it walks every cell for
-// every question, keeps its spreads and means in doubles, and dithers the
-// heavy way by adding the errors into its own copy of the pixels.
+// every question, keeps its spreads and means in doubles, keeps the exact
+// colours of each cell as a list of pixels rather than as sums, and dithers
+// the heavy way by adding the errors into its own copy of the pixels.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +24,9 @@ struct Box {
 
 struct Quantiser {
   std::vector<int64_t> cube = std::vector<int64_t>(262144, -1);
+  // Every counted pixel's exact red, green, blue, by cell.
+  std::vector<std::vector<std::array<int, 3>>> seen =
+      std::vector<std::vector<std::array<int, 3>>>(262144);
   uint8_t palette[768];
   int wanted = 0;
   std::vector<Box> boxes;
@@ -31,8 +36,10 @@ struct Quantiser {
 
   void Add(int r8, int g8, int b8, int64_t n) {
     int64_t& c = cube[Cell(r8, g8, b8)];
-    c += n;
-    if (c > 2147483647) c = 2147483647;
+    for (int64_t k = 0; k < n && c < 2147483647; k++) {
+      c++;
+      seen[Cell(r8, g8, b8)].push_back({r8, g8, b8});
+    }
   }
 
   // Pixels as 8-bit red, green, blue triples.
@@ -55,6 +62,19 @@ struct Quantiser {
     bool used = false;
     ForCells(b, axis, p, [&](int r, int g, int bl) { used |= At(r, g, bl) != -1; });
     return used;
+  }
+
+  // The mean exact colour of the pixels counted in a box, each channel to the
+  // nearest integer (halves to even).
+  void MeanColour(const Box& b, uint8_t* entry) {
+    double n = 0, s[3] = {0, 0, 0};
+    ForCells(b, -1, 0, [&](int r, int g, int bl) {
+      for (const auto& px : seen[r + 64 * g + 4096 * bl]) {
+        n += 1;
+        for (int c = 0; c < 3; c++) s[c] += px[c];
+      }
+    });
+    for (int c = 0; c < 3; c++) entry[2 - c] = uint8_t(std::nearbyint(s[c] / n));
   }
 
   // Pixel count and count-weighted coordinate sums of a box.
@@ -89,14 +109,14 @@ struct Quantiser {
       ForCells(b, -1, 0, [&](int r, int g, int bl) {
         const int64_t v = At(r, g, bl);
         const int c[3] = {r, g, bl};
-        if (v > 0) b.spread[axis] += double(v) * w[axis] * (c[axis] - mean[axis]) * (c[axis] - mean[axis]);
+        if (v >= 0) b.spread[axis] += double(v + 1) * w[axis] * (c[axis] - mean[axis]) * (c[axis] - mean[axis]);
       });
       b.split[axis] = b.lo[axis];
       double running = 0;
       for (int p = b.lo[axis]; p < b.hi[axis]; p++) {
         double planeSum = 0;
         ForCells(b, axis, p, [&](int r, int g, int bl) {
-          if (At(r, g, bl) >= 0) planeSum += double(At(r, g, bl));
+          if (At(r, g, bl) >= 0) planeSum += double(At(r, g, bl) + 1);
         });
         running += planeSum * w[axis] * (p - mean[axis]) * (p - mean[axis]);
         if (running <= b.spread[axis] / 2) b.split[axis] = p;
@@ -124,7 +144,6 @@ struct Quantiser {
     wanted = n < 2 ? 2 : n > 256 ? 256 : n;
     int distinct = 0;
     for (int64_t c : cube) distinct += c != -1;
-    auto corr = [](int i) { return i < 4 ? 0 : i; };
     if (wanted < distinct) {
       boxes.assign(1, Box{{0, 0, 0}, {63, 63, 63}});
       Shrink(boxes[0]);
@@ -150,11 +169,7 @@ struct Quantiser {
       }
       for (size_t i = 0; i < boxes.size(); i++) {
         const Box& b = boxes[i];
-        double n2 = 0, s[3] = {0, 0, 0};
-        Sums(b, n2, s);
-        palette[i * 3 + 2] = uint8_t(corr(int(s[0] / n2 * 4)));
-        palette[i * 3 + 1] = uint8_t(corr(int(s[1] / n2 * 4)));
-        palette[i * 3] = uint8_t(corr(int(s[2] / n2 * 4)));
+        MeanColour(b, palette + i * 3);
         ForCells(b, -1, 0, [&](int r, int g, int bl) { At(r, g, bl) = int64_t(i); });
       }
     } else {
@@ -163,9 +178,7 @@ struct Quantiser {
         for (int g = 0; g < 64; g++)
           for (int r = 0; r < 64; r++)
             if (At(r, g, b) != -1) {
-              palette[k * 3 + 2] = uint8_t(corr(4 * r));
-              palette[k * 3 + 1] = uint8_t(corr(4 * g));
-              palette[k * 3] = uint8_t(corr(4 * b));
+              MeanColour(Box{{r, g, b}, {r, g, b}}, palette + k * 3);
               At(r, g, b) = k++;
             }
     }
