@@ -492,7 +492,7 @@ TEST(Flc, PalettesTravelWithTheirFrames) {
   std::vector<std::vector<int>> types;
   for (size_t pos = 128; pos + 16 <= raw.size(); pos += u32(pos)) {
     types.emplace_back();
-    for (size_t sub = pos + 16, k = 0; k < u16(pos + 6); k++, sub += u32(sub))
+    for (size_t sub = pos + 16, k = 0; k < static_cast<size_t>(u16(pos + 6)); k++, sub += u32(sub))
       types.back().push_back(u16(sub + 4));
   }
   EXPECT_EQ(types, (std::vector<std::vector<int>>{{4, 15}, {4}, {}, {4}}));
@@ -535,7 +535,9 @@ TEST(FlcPeer, NoiseFramesOfAnyWidthDecodeInFfmpeg) {
     const size_t second = 128 + u32(128);
     ASSERT_EQ(u16(second + 6), 1);
     EXPECT_EQ(u16(second + 16 + 4), pixelChunk);
-    if (pixelChunk == kLiteral) EXPECT_EQ(u32(second + 16), 6u + w * h);
+    if (pixelChunk == kLiteral) {
+      EXPECT_EQ(u32(second + 16), 6u + w * h);
+    }
     const auto ours = OurFrames(name);
     const auto ff = FfmpegFrames(name, w, h, dir);
     ASSERT_GE(ff.size(), 3u);
