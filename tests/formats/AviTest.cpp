@@ -498,6 +498,100 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AviPeer,
                       PeerCase{"bgra", "-c:v rawvideo -pix_fmt bgra", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+namespace {
+
+// Every picture ffmpeg decodes from a file, in its order, R, G, B, with the
+// colour conversion rounded as ours is.
+std::vector<Rgb> FfmpegFrames(const std::string& file, int32_t w, int32_t h) {
+  const std::string raw = Path("ff_all.rgb");
+  std::vector<Rgb> out;
+  if (fmttest::Shell("ffmpeg -v error -y -i '" + file +
+                     "' -vsync passthrough -sws_flags bicubic+accurate_rnd -f rawvideo -pix_fmt rgb24 '" + raw + "'") != 0)
+    return out;
+  const Bytes b = fmttest::ReadFile(raw);
+  const size_t n = static_cast<size_t>(w) * h * 3;
+  for (size_t at = 0; at + n <= b.size(); at += n) {
+    Rgb p;
+    p.width = w;
+    p.height = h;
+    p.rgb.assign(b.begin() + static_cast<ptrdiff_t>(at), b.begin() + static_cast<ptrdiff_t>(at + n));
+    out.push_back(p);
+  }
+  return out;
+}
+
+// A test pattern movie made by ffmpeg with the given video options; false
+// when this ffmpeg cannot encode it.
+bool PeerMovie(const std::string& file, int32_t frames, const std::string& videoArgs) {
+  return fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
+                        std::to_string(frames) + " " + videoArgs + " '" + file + "'") == 0;
+}
+
+}  // namespace
+
+// Codecs whose set-up data follows the bitmap header in the stream format:
+// the lossless ones decode exactly as ffmpeg decodes them.
+TEST(AviPeerCodecs, SetUpDataReachesTheDecoder) {
+  REQUIRE_TOOL("ffmpeg");
+  const struct {
+    const char* name;
+    const char* args;
+    bool lossless;
+  } cases[] = {{"huffyuv", "-c:v huffyuv", true},
+               {"ffvhuff", "-c:v ffvhuff", true},
+               {"utvideo", "-c:v utvideo", true},
+               {"wmv2", "-c:v wmv2 -q:v 3", false}};
+  for (const auto& c : cases) {
+    const std::string file = Path(std::string("setup_") + c.name + ".avi");
+    if (!PeerMovie(file, 8, c.args)) continue;  // no such encoder here
+    const std::vector<Rgb> theirs = FfmpegFrames(file, 64, 48);
+    ASSERT_EQ(8u, theirs.size()) << c.name;
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_EQ(8, h.frameCount) << c.name;
+    for (int32_t i = 0; i < 8; i++) {
+      const Rgb ours = LoadFrame(&h, 0);
+      if (c.lossless)
+        EXPECT_EQ(theirs[static_cast<size_t>(i)], ours) << c.name << " frame " << i;
+      else
+        EXPECT_GE(Psnr(theirs[static_cast<size_t>(i)], ours), 40.0) << c.name << " frame " << i;
+    }
+    AviClose(&h);
+  }
+}
+
+// MPEG-4 with B-frames, as ffmpeg writes it (DivX style) and as XviD packs
+// it (a P- and a B-frame in one chunk), and H.264 with B-frames: frame n is
+// ffmpeg's n-th picture, in order and at random; frames after ffmpeg's last
+// picture repeat it.
+TEST(AviPeerCodecs, BFramesComeInPresentationOrder) {
+  REQUIRE_TOOL("ffmpeg");
+  const struct {
+    const char* name;
+    const char* args;
+  } cases[] = {{"divx", "-c:v mpeg4 -bf 2 -g 12 -q:v 2 -vtag DX50"},
+               {"xvid", "-c:v libxvid -bf 2 -g 12 -q:v 2 -vtag XVID"},
+               {"h264", "-c:v libx264 -bf 2 -g 12 -crf 12 -pix_fmt yuv420p"}};
+  const int32_t frames = 40;
+  for (const auto& c : cases) {
+    const std::string file = Path(std::string("bframes_") + c.name + ".avi");
+    if (!PeerMovie(file, frames, c.args)) continue;  // no such encoder here
+    const std::vector<Rgb> theirs = FfmpegFrames(file, 64, 48);
+    ASSERT_GE(theirs.size(), size_t{frames - 2}) << c.name;
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_EQ(frames, h.frameCount) << c.name;
+    auto expected = [&](int32_t n) -> const Rgb& {
+      return theirs[std::min<size_t>(static_cast<size_t>(n - 1), theirs.size() - 1)];
+    };
+    for (int32_t n = 1; n <= frames; n++)
+      EXPECT_GE(Psnr(expected(n), LoadFrame(&h, 0)), 40.0) << c.name << " frame " << n;
+    for (int32_t n : {frames, 17, 3, 30, 1, 13, 12, 26, frames - 1})
+      EXPECT_GE(Psnr(expected(n), LoadFrame(&h, n)), 40.0) << c.name << " frame " << n;
+    AviClose(&h);
+  }
+}
+
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("peer_pcm.avi");
