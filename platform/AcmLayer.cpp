@@ -858,4 +858,67 @@ MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
   return kOk;
 }
 
+// ---- length of MPEG audio ----------------------------------------------------------
+
+struct MpegAudioCounter::Parser {
+  AVCodecContext* ctx = nullptr;
+  AVCodecParserContext* parser = nullptr;
+  int64_t frames = 0;
+
+  ~Parser() {
+    if (parser) av_parser_close(parser);
+    avcodec_free_context(&ctx);
+  }
+  // Runs the parser over data (null: the end) and counts what it gives out.
+  void Run(const uint8_t* data, int64_t size) {
+    std::vector<uint8_t> padded(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (size > 0) std::memcpy(padded.data(), data, static_cast<size_t>(size));
+    const uint8_t* p = padded.data();
+    int64_t left = size;
+    const bool end = data == nullptr;
+    while (left > 0 || end) {
+      uint8_t* out = nullptr;
+      int outSize = 0;
+      const int piece = static_cast<int>(std::min<int64_t>(left, 1 << 20));
+      const int used = av_parser_parse2(parser, ctx, &out, &outSize, end ? nullptr : p, piece,
+                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+      if (used < 0) return;
+      if (outSize > 0 && parser->duration > 0) frames += parser->duration;
+      p += used;
+      left -= used;
+      if (used == 0 && outSize == 0) return;
+    }
+  }
+};
+
+MpegAudioCounter::MpegAudioCounter(uint16_t formatTag) {
+  WaveFormatEx f;
+  f.formatTag = formatTag;
+  const AVCodecID id = CodecOf(f);
+  if (!MpegAudio(id)) return;
+  auto* p = new (std::nothrow) Parser;
+  if (p == nullptr) return;
+  p->ctx = avcodec_alloc_context3(avcodec_find_decoder(id));
+  p->parser = av_parser_init(id);
+  if (p->ctx == nullptr || p->parser == nullptr) {
+    delete p;
+    return;
+  }
+  p_ = p;
+}
+
+MpegAudioCounter::~MpegAudioCounter() { delete p_; }
+
+bool MpegAudioCounter::Usable() const { return p_ != nullptr; }
+
+void MpegAudioCounter::Add(const uint8_t* data, int64_t size) {
+  if (p_ != nullptr && data != nullptr && size > 0) p_->Run(data, size);
+}
+
+int64_t MpegAudioCounter::Finish() {
+  if (p_ == nullptr) return 0;
+  p_->Run(nullptr, 0);
+  return p_->frames;
+}
+
 }  // namespace Acm

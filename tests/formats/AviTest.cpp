@@ -633,6 +633,32 @@ TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   }
 }
 
+// MPEG audio in an AVI reports the sample frames it decodes to, as many as
+// ffmpeg decodes, at either MPEG version's frame size.
+TEST(AviPeerSound, MpegAudioLengthIsTheDecodedCount) {
+  REQUIRE_TOOL("ffmpeg");
+  for (const char* audio : {"-ar 22050 -ac 1 -c:a libmp3lame", "-ar 44100 -ac 2 -c:a libmp3lame -b:a 192k",
+                            "-ar 48000 -ac 2 -c:a mp2"}) {
+    const std::string file = Path("mpa.avi");
+    if (fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
+                       "'sine=frequency=440:sample_rate=44100' -t 3 -c:v cinepak " +
+                       std::string(audio) + " '" + file + "'") != 0)
+      continue;  // no such encoder here
+    const std::string raw = Path("mpa.raw");
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_NE(nullptr, h.audio) << audio;
+    const int64_t frameBytes = h.snd.dstFormat.blockAlign;
+    EXPECT_EQ(static_cast<int64_t>(fmttest::ReadFile(raw).size()) / frameBytes, h.snd.pcmTotal)
+        << audio;
+    EXPECT_EQ(int64_t{h.snd.pcmTotal} * frameBytes,
+              static_cast<int64_t>(LoadAllSound(&h, 5000).size()))
+        << audio;
+    AviClose(&h);
+  }
+}
+
 // ---- random access and sound positions ---------------------------------------------
 
 TEST(AviRandomAccess, EqualsSequentialDecodingForInterCodedStreams) {
