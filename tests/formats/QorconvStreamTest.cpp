@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
+#include "platform/MediaTools.h"
 #include "support/TestUtil.h"
 
 namespace {
@@ -36,6 +38,18 @@ std::string Probe(const std::string& file, const std::string& entries) {
   return text;
 }
 
+// What a shell command prints, without the line end.
+std::string Capture(const std::string& cmd) {
+  std::string text;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) text += buf;
+    pclose(p);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
   const std::string tool = Tool();
   if (tool.empty() || !TestUtil::HaveTool("sox") || !TestUtil::HaveTool("ffprobe"))
@@ -55,6 +69,35 @@ TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
   EXPECT_EQ(Probe(dir.File("o.ogg"), "codec_name,sample_rate,channels"), "vorbis,22050,2");
   ASSERT_EQ(Shell(tool + " " + tone + " " + dir.File("o.mp2")), 0);
   EXPECT_EQ(Probe(dir.File("o.mp2"), "codec_name,channels"), "mp2,2");
+}
+
+// 24- and 32-bit integer PCM as sox writes it (an extensible header) goes to
+// MPEG audio and Ogg Vorbis; the peers read back the length and the tone.
+TEST(QorconvStreams, WideIntegerPcmToLayerTwoAndOgg) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("sox") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv, sox or ffprobe missing";
+  TestUtil::TempDir dir;
+  for (const char* bits : {"24", "32"}) {
+    const std::string in = dir.File(std::string("w") + bits + ".wav");
+    ASSERT_EQ(Shell("sox -n -r 44100 -c 2 -b " + std::string(bits) + " " + in +
+                    " synth 1.5 sine 440"), 0);
+    const std::string ogg = dir.File("w.ogg"), mp2 = dir.File("w.mp2");
+    ASSERT_EQ(Shell(tool + " " + in + " " + ogg), 0) << bits;
+    EXPECT_EQ(Probe(ogg, "codec_name,sample_rate,channels"), "vorbis,44100,2") << bits;
+    EXPECT_EQ(Capture("soxi -s " + ogg), "66150") << bits;
+    ASSERT_EQ(Shell(tool + " " + in + " " + mp2), 0) << bits;
+    EXPECT_EQ(Probe(mp2, "codec_name,sample_rate,channels"), "mp2,44100,2") << bits;
+    // Layer II frames hold 1152 sample frames: the last one is filled up.
+    const std::string raw = dir.File("w.raw");
+    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + mp2 + " -f s16le -ac 1 " + raw), 0);
+    const int64_t frames = static_cast<int64_t>(TestUtil::ReadText(raw).size()) / 2;
+    EXPECT_GE(frames, 66150) << bits;
+    EXPECT_LT(frames, 66150 + 2 * 1152) << bits;
+    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + ogg + " -f s16le -ac 1 " + raw), 0);
+    EXPECT_NEAR(MediaTools::ZeroCrossingFrequency(MediaTools::ReadS16(raw), 1, 44100), 440.0, 3.0)
+        << bits;
+  }
 }
 
 TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
