@@ -96,6 +96,43 @@ TEST(Ogg, QualityAndFormatRules) {
   EXPECT_EQ(out.channels, 6);
 }
 
+// The format rule gives whole, consistent PCM formats: an 8-bit mono, a
+// 96 kHz stereo and a 24-bit source each become 16-bit blocks the writer
+// takes, and the peers read the rate and channels back.
+TEST(Ogg, FormatRuleGivesAFormatTheWriterTakes) {
+  TestUtil::TempDir dir;
+  const struct {
+    uint32_t rate;
+    uint16_t channels, bits;
+    uint32_t rateOut;
+  } cases[] = {{22050, 1, 8, 22050}, {96000, 2, 16, 48000}, {44100, 2, 24, 44100}};
+  for (const auto& c : cases) {
+    SndBasic::SndRec src, conv;
+    SndBasic::SndMakeSilence(src, int32_t(c.rate / 2), c.rate, c.bits, c.channels);
+    for (int64_t i = 0; i < int64_t{src.frames} * src.format.blockAlign; i++)
+      src.data[i] = uint8_t(128 + 100 * std::sin(i * 0.01));
+    SndBasic::WaveFormatEx out;
+    OggSndFormat(src.format, &out);
+    EXPECT_EQ(out.formatTag, 1);
+    EXPECT_EQ(out.bitsPerSample, 16);
+    EXPECT_EQ(out.samplesPerSec, c.rateOut);
+    EXPECT_EQ(out.blockAlign, 2 * c.channels);
+    EXPECT_EQ(out.avgBytesPerSec, c.rateOut * 2 * c.channels);
+    SndBasic::SndConvert(src, conv, out);
+    const std::string name = dir.File("rule.ogg");
+    OggFileRec ogg;
+    OggCreate(&ogg, name);
+    EXPECT_NO_THROW(OggSave(&ogg, &conv)) << c.rate << " " << c.bits;
+    OggClose(&ogg);
+    SndBasic::SndFree(src);
+    SndBasic::SndFree(conv);
+    if (!TestUtil::HaveTool("ffprobe")) continue;
+    EXPECT_EQ(MT::Probe(name, "a:0", "sample_rate"), std::to_string(c.rateOut));
+    EXPECT_EQ(MT::Probe(name, "a:0", "channels"), std::to_string(c.channels));
+  }
+  Errors::ErrClear();
+}
+
 TEST(Ogg, WeWritePeersRead) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
