@@ -90,7 +90,10 @@ bool ParseFile(AviFileObj* f) {
   HMMIO h = f->mmio;
   MMCKINFO riff;
   riff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
-  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != 0) return false;
+  // A file cut short is read as far as it goes: its last, incomplete chunk
+  // is left out.
+  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0) return false;
+  f->cut = (riff.dwFlags & MMIO_CUT) != 0;
   bool haveHeader = false;
   // Key flags from the index, in order per stream.
   std::vector<std::vector<bool>> keys;
@@ -101,8 +104,9 @@ bool ParseFile(AviFileObj* f) {
   for (;;) {
     riffCount++;
     MMCKINFO ck;
-    while (mmioDescend(h, &ck, &riff, 0) == 0) {
+    while (mmioDescend(h, &ck, &riff, MMIO_ALLOWCUT) == 0) {
       bool ok = true;
+      f->cut = f->cut || (ck.dwFlags & MMIO_CUT) != 0;
       if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !haveHeader) {
         haveHeader = true;
         MMCKINFO sub;
@@ -164,19 +168,25 @@ bool ParseFile(AviFileObj* f) {
         std::vector<MMCKINFO> parents{ck};
         MMCKINFO el;
         while (!parents.empty()) {
-          if (mmioDescend(h, &el, &parents.back(), 0) != 0) {
+          if (mmioDescend(h, &el, &parents.back(), MMIO_ALLOWCUT) != 0) {
             MMCKINFO done = parents.back();
             parents.pop_back();
             if (!parents.empty() && mmioAscend(h, &done, 0) != 0) return false;
             continue;
           }
-          if (el.ckid == FOURCC_LIST) {
+          const int32_t sn = StreamOfChunk(el.ckid);
+          const bool sound = sn >= 0 && sn < static_cast<int32_t>(f->streams.size()) &&
+                             f->streams[static_cast<size_t>(sn)]->info.fccType == streamtypeAUDIO;
+          if (el.dwFlags & MMIO_CUT) f->cut = true;
+          if ((el.dwFlags & MMIO_CUT) && !sound && el.ckid != FOURCC_LIST) {
+            // Part of a frame is no frame; the part of a sound chunk that
+            // is there still holds samples.
+          } else if (el.ckid == FOURCC_LIST) {
             if (parents.size() < 4) {
               parents.push_back(el);
               continue;
             }
           } else {
-            const int32_t sn = StreamOfChunk(el.ckid);
             if (sn >= 0 && sn < static_cast<int32_t>(f->streams.size())) {
               AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
               if (ChunkKind(el.ckid) == kKindPc) {
@@ -199,7 +209,9 @@ bool ParseFile(AviFileObj* f) {
     // Further RIFF chunks of an extended file carry more movie data.
     if (mmioAscend(h, &riff, 0) != 0) break;
     riff.fccType = mmioFOURCC('A', 'V', 'I', 'X');
-    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != 0 || riffCount > 64) break;
+    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0 || riffCount > 64)
+      break;
+    f->cut = f->cut || (riff.dwFlags & MMIO_CUT) != 0;
   }
   (void)moviBase;
   if (!haveHeader || f->streams.empty()) return false;
@@ -848,6 +860,7 @@ HRESULT AVIFileInfo(PAVIFILE f, AVIFILEINFO* info, int32_t /*size*/) {
     info->dwWidth = Rd32(a + 32);
     info->dwHeight = Rd32(a + 36);
   }
+  if (f->cut) info->dwFlags |= AVIFILEINFO_CUT;
   info->dwStreams = static_cast<uint32_t>(f->streams.size());
   return AVIERR_OK;
 }

@@ -85,6 +85,7 @@ struct AviFileObj {
   FILE* out = nullptr;         // writing
   bool writing = false;
   bool failed = false;
+  bool cut = false;  // reading: the file ends inside its data
   std::vector<uint8_t> avih;
   std::vector<uint8_t> info;  // INFO list data, starting with "INFO"
   std::vector<std::unique_ptr<AviStreamObj>> streams;

@@ -529,6 +529,9 @@ int32_t AviOpenCount() { return openCount; }
 
 namespace {
 
+// The file ends inside its data: what it holds before that is read.
+void WarnCut() { WarnSet(Errors::kClsAvi, 1, __LINE__); }
+
 // Drops the audio stream with the warning for an unusable one.
 void AVIIgnoreAudio_(AviFileRec* h, int32_t line) {
   if (h->audio) AVIStreamRelease(h->audio);
@@ -733,6 +736,7 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
       AVIFILEINFO fi;
       AVIFileInfo(h->file, &fi, sizeof fi);
       h->maxDataRate = ClampInt(fi.dwMaxBytesPerSec);
+      h->cut = (fi.dwFlags & AVIFILEINFO_CUT) != 0;
       if (AVIFileGetStream(h->file, &h->video, streamtypeVIDEO, 0) == AVIERR_OK && h->video) {
         hr = AVIStreamInfo(h->video, &h->videoHeader, sizeof h->videoHeader);
         if (hr != AVIERR_OK) {
@@ -795,6 +799,7 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
     }
     if (h->bitsPerPixel == 16) h->bitsPerPixel = 15;
     h->bytesPerPixel = (h->bitsPerPixel + 7) / 8;
+    if (h->cut) WarnCut();
   });
 }
 
@@ -1276,7 +1281,9 @@ void AviInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
       s.hasSound = h.snd.pcmTotal > 0;
       s.soundReadable = s.hasSound && h.audio != nullptr;
     }
+    const bool cut = h.cut;
     AviClose(&h);
+    if (cut) WarnCut();
   });
 }
 

@@ -592,6 +592,38 @@ TEST(AviPeerCodecs, BFramesComeInPresentationOrder) {
   }
 }
 
+// Half a file (its index lost, its last chunk cut): the whole frames and
+// the samples it holds, as ffmpeg decodes them, with a warning.
+TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string whole = Path("whole.avi"), half = Path("half.avi");
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
+                              "-i 'sine=frequency=440:sample_rate=22050' -t 4 -c:v mjpeg -q:v 2 "
+                              "-c:a pcm_s16le '" + whole + "'"));
+  const Bytes b = fmttest::ReadFile(whole);
+  fmttest::WriteFile(half, Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(b.size() / 2)));
+  const std::vector<Rgb> theirs = FfmpegFrames(half, 64, 48);
+  ASSERT_GT(theirs.size(), 5u);
+  ASSERT_LT(theirs.size(), 40u);
+  const std::string raw = Path("half.raw");
+  fmttest::Shell("ffmpeg -v error -y -i '" + half + "' -f s16le '" + raw + "'");
+  const Bytes samples = fmttest::ReadFile(raw);
+  AviFileRec h;
+  AviOpen(&h, half);
+  EXPECT_EQ(Errors::kClsAvi, Errors::WarnClass());
+  EXPECT_EQ(1, Errors::WarnCode());
+  ASSERT_EQ(static_cast<int32_t>(theirs.size()), h.frameCount);
+  for (size_t i = 0; i < theirs.size(); i++)
+    EXPECT_GE(Psnr(theirs[i], LoadFrame(&h, 0)), 40.0) << "frame " << i;
+  EXPECT_EQ(static_cast<int32_t>(samples.size() / 2), h.snd.pcmTotal);
+  EXPECT_EQ(samples, LoadAllSound(&h, 3000));
+  AviClose(&h);
+  ConForm::FFInfoRec info;
+  AviInfo(half, &info);
+  EXPECT_EQ(static_cast<int32_t>(theirs.size()), info.picture.frameCount);
+  EXPECT_EQ(1, Errors::WarnCode());
+}
+
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("peer_pcm.avi");

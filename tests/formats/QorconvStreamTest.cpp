@@ -142,4 +142,59 @@ TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
   EXPECT_NE(probe.find("\npcm_s16le"), std::string::npos) << probe;
 }
 
+// Runs a command; its exit code, and what it wrote on standard error.
+int RunWithErrors(const std::string& cmd, std::string* errors) {
+  const std::string file = "/tmp/qorconv_stderr_" + std::to_string(getpid());
+  const int status = std::system((cmd + " >/dev/null 2>" + file).c_str());
+  *errors = TestUtil::ReadText(file);
+  std::remove(file.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Movies and sound cut short, as an interrupted recording leaves them, and a
+// WAV written to a pipe convert whole, with no text of FFmpeg's on standard
+// error; a conversion that cannot be done exits 1 with the library's text.
+TEST(QorconvStreams, CutFilesConvertAndFailuresSayWhy) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  const std::string movie = dir.File("m.avi"), cut = dir.File("cut.avi");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+                  "sine=sample_rate=11025 -t 3 -c:v mjpeg -c:a pcm_s16le " + movie), 0);
+  const std::string bytes = TestUtil::ReadText(movie);
+  TestUtil::WriteText(cut, bytes.substr(0, bytes.size() / 2));
+  std::string errors;
+  EXPECT_EQ(RunWithErrors(tool + " " + movie + " " + dir.File("whole.avi"), &errors), 0);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(RunWithErrors(tool + " " + cut + " " + dir.File("o.avi"), &errors), 0) << errors;
+  EXPECT_EQ(errors, "");
+  auto videoFrames = [](const std::string& probe) { return probe.substr(0, probe.find('\n')); };
+  const std::string theirs = videoFrames(Probe(cut, "nb_read_frames"));
+  EXPECT_EQ(videoFrames(Probe(dir.File("o.avi"), "nb_read_frames")), theirs);
+  EXPECT_LT(std::atoi(theirs.c_str()), 30);
+  EXPECT_GT(std::atoi(theirs.c_str()), 5);
+  // Its sound, and a WAV whose sizes a pipe left unwritten.
+  EXPECT_EQ(RunWithErrors(tool + " " + cut + " " + dir.File("o.wav"), &errors), 0) << errors;
+  const std::string piped = dir.File("piped.wav");
+  ASSERT_EQ(Shell("(ffmpeg -v error -f lavfi -i sine=sample_rate=8000:duration=1 -f wav - | cat > " +
+                  piped + ")"), 0);
+  EXPECT_EQ(RunWithErrors(tool + " " + piped + " " + dir.File("p.wav"), &errors), 0) << errors;
+  EXPECT_EQ(Probe(dir.File("p.wav"), "duration_ts"), "8000");
+
+  // No sound to convert: the source layer's text, and nothing left behind.
+  const std::string still = dir.File("still.bmp");
+  ASSERT_EQ(Shell(tool + " " + movie + " " + still + " 2"), 0);
+  EXPECT_EQ(RunWithErrors(tool + " " + still + " " + dir.File("s.wav"), &errors), 1);
+  EXPECT_EQ(errors, "Movie format not supported.\n");
+  EXPECT_FALSE(access(dir.File("s.wav").c_str(), F_OK) == 0);
+  TestUtil::WriteText(dir.File("junk.wav"), "not a sound");
+  EXPECT_EQ(RunWithErrors(tool + " " + dir.File("junk.wav") + " " + dir.File("j.ogg"), &errors), 1);
+  EXPECT_EQ(errors, "Cannot open WAV file.\n");
+  EXPECT_FALSE(access(dir.File("j.ogg").c_str(), F_OK) == 0);
+  // A still has one frame.
+  EXPECT_EQ(RunWithErrors(tool + " " + still + " " + dir.File("s2.png") + " 2", &errors), 1);
+  EXPECT_EQ(errors, "Out of range.\n");
+}
+
 }  // namespace
