@@ -2,6 +2,8 @@
 // ffmpeg, random access, sound positions, the INFO texts and damaged files.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -891,6 +893,43 @@ TEST(AviDamaged, MalformedInfoListIsReadSafely) {
   EXPECT_EQ("", text);  // the walk stops at the end of the data
   AviClose(&h);
   UseCodec("cvid");
+}
+
+// A codec that refuses its set-up data: FFmpeg's own lines go into the trace
+// file and nowhere else, and the caller gets the library's error pair.
+TEST(AviDamaged, CodecMessagesGoToTheTraceOnly) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string file = Path("badsetup.avi");
+  if (!PeerMovie(file, 3, "-c:v utvideo")) GTEST_SKIP() << "no Ut Video encoder";
+  Bytes b = fmttest::ReadFile(file);
+  const std::string all(b.begin(), b.end());
+  const size_t setup = all.find("strf") + 8 + Gdi::kBitmapInfoHeaderSize;
+  for (size_t i = setup; i < setup + 16; i++) b[i] = 0xFF;
+  fmttest::WriteFile(file, b);
+  const std::string trace = Path("trace.txt"), errors = Path("stderr.txt");
+  Errors::TraceSetFile(trace);
+  Errors::TraceStart("QOR 2.8.0");
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* sink = std::fopen(errors.c_str(), "w");
+  ASSERT_NE(nullptr, sink);
+  dup2(fileno(sink), 2);
+  AviFileRec h;
+  AviOpen(&h, file);
+  ImgBasic::Qimg img;
+  EXPECT_THROW(AviImgLoad(&h, &img, 1, 0), Errors::EMon);
+  EXPECT_EQ(Errors::kClsAvi, Errors::ErrClass());
+  EXPECT_EQ(1, Errors::ErrCode());
+  ImgBasic::ImgFree(&img);
+  AviClose(&h);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(sink);
+  Errors::TraceStop();
+  EXPECT_EQ("", TestUtil::ReadText(errors));
+  EXPECT_NE(std::string::npos, TestUtil::ReadText(trace).find("FFmpeg: [utvideo @ "));
+  Errors::ErrClear();
 }
 
 TEST(AviDamaged, EmptyAudioStreamIsDroppedWithAWarning) {
