@@ -375,6 +375,9 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   }
   if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
   keySlot_.assign(s_->chunks.size(), -1);
+  prevKey_.assign(s_->chunks.size(), -1);
+  for (size_t i = 0; i < s_->chunks.size(); i++)
+    prevKey_[i] = s_->chunks[i].key ? static_cast<int32_t>(i) : (i > 0 ? prevKey_[i - 1] : -1);
   return id != AV_CODEC_ID_MPEG4 || OpenUnpacker();
 }
 
@@ -477,21 +480,12 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
 // The key chunk to start from for frame n: the last one at or before it
 // whose frame number is known. -1: from the start of the stream.
 int32_t VideoDecoder::RestartPoint(int32_t n) const {
-  for (int32_t k = std::min<int32_t>(n, static_cast<int32_t>(keySlot_.size()) - 1); k >= 0; k--) {
-    if (!s_->chunks[static_cast<size_t>(k)].key) continue;
-    if (reorders_ == 0) return k;
-    if (reorders_ == 1 && keySlot_[static_cast<size_t>(k)] >= 0 &&
-        keySlot_[static_cast<size_t>(k)] <= n)
-      return k;
-  }
-  // A reordering stream may show a key chunk's picture after frame n:
-  // look among all known key chunks.
-  int32_t best = -1;
-  for (size_t k = 0; reorders_ == 1 && k < keySlot_.size(); k++)
-    if (keySlot_[k] >= 0 && keySlot_[k] <= n &&
-        (best < 0 || keySlot_[k] > keySlot_[static_cast<size_t>(best)]))
-      best = static_cast<int32_t>(k);
-  return best;
+  if (reorders_ < 0 || prevKey_.empty()) return -1;
+  int32_t k = prevKey_[static_cast<size_t>(std::min<int32_t>(n, static_cast<int32_t>(prevKey_.size()) - 1))];
+  if (reorders_ == 0) return k;
+  while (k >= 0 && !(keySlot_[static_cast<size_t>(k)] >= 0 && keySlot_[static_cast<size_t>(k)] <= n))
+    k = k > 0 ? prevKey_[static_cast<size_t>(k) - 1] : -1;
+  return k;
 }
 
 void VideoDecoder::Restart(int32_t key) {

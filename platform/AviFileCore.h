@@ -154,6 +154,7 @@ class VideoDecoder {
   int32_t waitTag_ = -1;   // after a restart: pictures before this chunk's are dropped
   int reorders_ = -1;      // unknown until the first picture
   std::vector<int32_t> keySlot_;  // frame number of a key chunk's picture, -1 unknown
+  std::vector<int32_t> prevKey_;  // the last key chunk at or before each chunk, -1 none
 };
 
 }  // namespace AviCore
