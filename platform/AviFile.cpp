@@ -376,8 +376,10 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
   keySlot_.assign(s_->chunks.size(), -1);
   prevKey_.assign(s_->chunks.size(), -1);
+  // An empty chunk brings no picture to start from, key flag or not.
   for (size_t i = 0; i < s_->chunks.size(); i++)
-    prevKey_[i] = s_->chunks[i].key ? static_cast<int32_t>(i) : (i > 0 ? prevKey_[i - 1] : -1);
+    prevKey_[i] = s_->chunks[i].key && s_->chunks[i].size > 0 ? static_cast<int32_t>(i)
+                                                               : (i > 0 ? prevKey_[i - 1] : -1);
   return id != AV_CODEC_ID_MPEG4 || OpenUnpacker();
 }
 
