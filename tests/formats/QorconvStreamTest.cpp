@@ -142,6 +142,23 @@ TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
   EXPECT_NE(probe.find("\npcm_s16le"), std::string::npos) << probe;
 }
 
+// Movies with B-frames, DivX style and packed XviD style, convert whole:
+// every frame the source has goes out.
+TEST(QorconvStreams, BFrameMoviesConvertWhole) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  for (const char* args : {"-c:v mpeg4 -bf 2 -vtag DX50", "-c:v libxvid -bf 2 -vtag XVID"}) {
+    const std::string in = dir.File("b.avi"), out = dir.File("o.avi");
+    if (Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 30 " +
+              std::string(args) + " " + in) != 0)
+      continue;  // no such encoder here
+    ASSERT_EQ(Shell(tool + " " + in + " " + out), 0) << args;
+    EXPECT_EQ(Probe(out, "nb_read_frames"), "30") << args;
+  }
+}
+
 // Runs a command; its exit code, and what it wrote on standard error.
 int RunWithErrors(const std::string& cmd, std::string* errors) {
   const std::string file = "/tmp/qorconv_stderr_" + std::to_string(getpid());
