@@ -105,6 +105,10 @@ bool MpegAudio(AVCodecID id) {
   return id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3;
 }
 
+// Integer PCM the exact steps read and write: 8 bits unsigned, 16, 24 and
+// 32 bits signed.
+bool PcmWidth(int bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+
 // Reads and checks a format; PCM may come as the 16-byte short header.
 MMRESULT ParseFormat(const uint8_t* p, int64_t size, Format& f) {
   if (p == nullptr || size < 16) return kErrInvalidParam;
@@ -124,8 +128,7 @@ MMRESULT ParseFormat(const uint8_t* p, int64_t size, Format& f) {
       f.h.samplesPerSec > 1000000)
     return kErrNotPossible;
   if (f.Pcm()) {
-    if (f.h.bitsPerSample != 8 && f.h.bitsPerSample != 16)
-      return kErrNotPossible;
+    if (!PcmWidth(f.h.bitsPerSample)) return kErrNotPossible;
     if (f.h.blockAlign != f.h.channels * (f.h.bitsPerSample / 8))
       return kErrNotPossible;
     return kOk;
@@ -171,32 +174,35 @@ AVCodecContext* OpenEncoder(AVCodecID id, int rate, int channels,
 
 // ---- exact PCM steps ------------------------------------------------------------
 
+// Samples are carried as 16 bits: wider ones keep their 16 most significant
+// bits, narrower ones are widened.
 void PcmToS16(const uint8_t* in, int64_t frames, const WaveFormatEx& f,
               std::vector<int16_t>& out) {
   const int64_t n = frames * f.channels;
   const size_t base = out.size();
   out.resize(base + static_cast<size_t>(n));
   int16_t* o = out.data() + base;
-  if (f.bitsPerSample == 8) {
+  const int width = f.bitsPerSample / 8;
+  if (width == 1) {
     for (int64_t i = 0; i < n; i++)
       o[i] = static_cast<int16_t>((static_cast<int>(in[i]) - 128) * 256);
   } else {
     for (int64_t i = 0; i < n; i++)
-      o[i] = static_cast<int16_t>(Get16(in + 2 * i));
+      o[i] = static_cast<int16_t>(Get16(in + width * i + width - 2));
   }
 }
 
 void S16ToPcm(const std::vector<int16_t>& in, const WaveFormatEx& f,
               std::vector<uint8_t>& out) {
   const size_t base = out.size();
-  if (f.bitsPerSample == 8) {
-    out.resize(base + in.size());
+  const size_t width = f.bitsPerSample / 8;
+  out.resize(base + width * in.size(), 0);
+  if (width == 1) {
     for (size_t i = 0; i < in.size(); i++)
       out[base + i] = static_cast<uint8_t>((in[i] >> 8) + 128);
   } else {
-    out.resize(base + 2 * in.size());
     for (size_t i = 0; i < in.size(); i++)
-      Put16(out.data() + base + 2 * i, static_cast<uint16_t>(in[i]));
+      Put16(out.data() + base + width * i + width - 2, static_cast<uint16_t>(in[i]));
   }
 }
 
@@ -804,8 +810,7 @@ MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
     out.bitsPerSample = (flags & kSuggestBits) ? want.bitsPerSample
                         : s.Pcm()              ? s.h.bitsPerSample
                                                : 16;
-    if (out.bitsPerSample != 8 && out.bitsPerSample != 16)
-      return kErrNotPossible;
+    if (!PcmWidth(out.bitsPerSample)) return kErrNotPossible;
     out.blockAlign = static_cast<uint16_t>(out.channels * out.bitsPerSample / 8);
     out.avgBytesPerSec = out.samplesPerSec * out.blockAlign;
   } else {
@@ -856,6 +861,69 @@ MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
   if (!extra.empty())
     std::memcpy(dst + kWaveFormatSize, extra.data(), extra.size());
   return kOk;
+}
+
+// ---- length of MPEG audio ----------------------------------------------------------
+
+struct MpegAudioCounter::Parser {
+  AVCodecContext* ctx = nullptr;
+  AVCodecParserContext* parser = nullptr;
+  int64_t frames = 0;
+
+  ~Parser() {
+    if (parser) av_parser_close(parser);
+    avcodec_free_context(&ctx);
+  }
+  // Runs the parser over data (null: the end) and counts what it gives out.
+  void Run(const uint8_t* data, int64_t size) {
+    std::vector<uint8_t> padded(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (size > 0) std::memcpy(padded.data(), data, static_cast<size_t>(size));
+    const uint8_t* p = padded.data();
+    int64_t left = size;
+    const bool end = data == nullptr;
+    while (left > 0 || end) {
+      uint8_t* out = nullptr;
+      int outSize = 0;
+      const int piece = static_cast<int>(std::min<int64_t>(left, 1 << 20));
+      const int used = av_parser_parse2(parser, ctx, &out, &outSize, end ? nullptr : p, piece,
+                                        AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+      if (used < 0) return;
+      if (outSize > 0 && parser->duration > 0) frames += parser->duration;
+      p += used;
+      left -= used;
+      if (used == 0 && outSize == 0) return;
+    }
+  }
+};
+
+MpegAudioCounter::MpegAudioCounter(uint16_t formatTag) {
+  WaveFormatEx f;
+  f.formatTag = formatTag;
+  const AVCodecID id = CodecOf(f);
+  if (!MpegAudio(id)) return;
+  auto* p = new (std::nothrow) Parser;
+  if (p == nullptr) return;
+  p->ctx = avcodec_alloc_context3(avcodec_find_decoder(id));
+  p->parser = av_parser_init(id);
+  if (p->ctx == nullptr || p->parser == nullptr) {
+    delete p;
+    return;
+  }
+  p_ = p;
+}
+
+MpegAudioCounter::~MpegAudioCounter() { delete p_; }
+
+bool MpegAudioCounter::Usable() const { return p_ != nullptr; }
+
+void MpegAudioCounter::Add(const uint8_t* data, int64_t size) {
+  if (p_ != nullptr && data != nullptr && size > 0) p_->Run(data, size);
+}
+
+int64_t MpegAudioCounter::Finish() {
+  if (p_ == nullptr) return 0;
+  p_->Run(nullptr, 0);
+  return p_->frames;
 }
 
 }  // namespace Acm

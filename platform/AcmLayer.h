@@ -127,4 +127,26 @@ MMRESULT acmStreamClose(HACMSTREAM stream, uint32_t flags);
 MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
                           uint8_t* dst, int64_t dstSize, uint32_t flags);
 
+// Counts the sample frames that MPEG audio data decodes to, from the data
+// given in pieces in stream order: the frames the parser of a conversion
+// stream finds, each with its own sample count. acmStreamSize only bounds
+// the output, which is right for buffers but not for a stream's length.
+class MpegAudioCounter {
+ public:
+  explicit MpegAudioCounter(uint16_t formatTag);
+  ~MpegAudioCounter();
+  MpegAudioCounter(const MpegAudioCounter&) = delete;
+  MpegAudioCounter& operator=(const MpegAudioCounter&) = delete;
+  // False when the tag is no MPEG audio or the parser cannot be made.
+  bool Usable() const;
+  void Add(const uint8_t* data, int64_t size);
+  // The sample frames of everything added (the parser gives out what it
+  // still holds first).
+  int64_t Finish();
+
+ private:
+  struct Parser;
+  Parser* p_ = nullptr;
+};
+
 }  // namespace Acm

@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/Errors.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 }
 
 namespace AvSupport {
@@ -17,7 +20,33 @@ std::string ErrText(int averr) {
   return buf;
 }
 
+void LogToTrace(void* context, int level, const char* format, va_list args) {
+  // Verbose and informational lines are FFmpeg's chatter, not findings.
+  if (level > AV_LOG_WARNING) return;
+  // One line may arrive in pieces; plain buffers, since FFmpeg may still
+  // log while the process is shutting down.
+  thread_local char line[1024];
+  thread_local size_t used = 0;
+  thread_local int printPrefix = 1;
+  char piece[1024];
+  av_log_format_line2(context, level, format, args, piece, sizeof piece, &printPrefix);
+  for (const char* p = piece; *p != 0; p++) {
+    if (*p != '\n' && used + 1 < sizeof line) line[used++] = *p;
+    if (*p != '\n') continue;
+    line[used] = 0;
+    Errors::TraceWriteLine(std::string("FFmpeg: ") + line);
+    used = 0;
+  }
+}
+
 namespace {
+
+// From the moment the library is loaded.
+[[maybe_unused]] const bool g_logRouted = [] {
+  av_log_set_callback(LogToTrace);
+  return true;
+}();
+
 const AVRational kRates[9] = {{0, 1},     {24000, 1001}, {24, 1},
                               {25, 1},    {30000, 1001}, {30, 1},
                               {50, 1},    {60000, 1001}, {60, 1}};

@@ -1,9 +1,10 @@
-// What the MPEG layers share over FFmpeg: error texts, picture conversion
-// between the packed 24-bit B, G, R layout and the codecs' formats, and the
-// video elementary-stream encoder behind both the MPEG-1 and the MPEG-2
-// encoder calls.
+// What the layers over FFmpeg share: error texts, FFmpeg's log routed into
+// the trace file, picture conversion between the packed 24-bit B, G, R
+// layout and the codecs' formats, and the video elementary-stream encoder
+// behind both the MPEG-1 and the MPEG-2 encoder calls.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -18,6 +19,11 @@ extern "C" {
 namespace AvSupport {
 
 std::string ErrText(int averr);
+
+// FFmpeg's warnings and errors as trace lines ("FFmpeg: [avi @ ...] ...");
+// nothing of FFmpeg's reaches standard error. Installed when the library is
+// loaded; callers learn of failures through the library's own error pairs.
+void LogToTrace(void* context, int level, const char* format, va_list args);
 
 // The standard rate of an MPEG frame-rate code 1..8 as a fraction.
 AVRational RateOfCode(int32_t code);

@@ -90,7 +90,10 @@ bool ParseFile(AviFileObj* f) {
   HMMIO h = f->mmio;
   MMCKINFO riff;
   riff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
-  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != 0) return false;
+  // A file cut short is read as far as it goes: its last, incomplete chunk
+  // is left out.
+  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0) return false;
+  f->cut = (riff.dwFlags & MMIO_CUT) != 0;
   bool haveHeader = false;
   // Key flags from the index, in order per stream.
   std::vector<std::vector<bool>> keys;
@@ -101,8 +104,9 @@ bool ParseFile(AviFileObj* f) {
   for (;;) {
     riffCount++;
     MMCKINFO ck;
-    while (mmioDescend(h, &ck, &riff, 0) == 0) {
+    while (mmioDescend(h, &ck, &riff, MMIO_ALLOWCUT) == 0) {
       bool ok = true;
+      f->cut = f->cut || (ck.dwFlags & MMIO_CUT) != 0;
       if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !haveHeader) {
         haveHeader = true;
         MMCKINFO sub;
@@ -164,19 +168,25 @@ bool ParseFile(AviFileObj* f) {
         std::vector<MMCKINFO> parents{ck};
         MMCKINFO el;
         while (!parents.empty()) {
-          if (mmioDescend(h, &el, &parents.back(), 0) != 0) {
+          if (mmioDescend(h, &el, &parents.back(), MMIO_ALLOWCUT) != 0) {
             MMCKINFO done = parents.back();
             parents.pop_back();
             if (!parents.empty() && mmioAscend(h, &done, 0) != 0) return false;
             continue;
           }
-          if (el.ckid == FOURCC_LIST) {
+          const int32_t sn = StreamOfChunk(el.ckid);
+          const bool sound = sn >= 0 && sn < static_cast<int32_t>(f->streams.size()) &&
+                             f->streams[static_cast<size_t>(sn)]->info.fccType == streamtypeAUDIO;
+          if (el.dwFlags & MMIO_CUT) f->cut = true;
+          if ((el.dwFlags & MMIO_CUT) && !sound && el.ckid != FOURCC_LIST) {
+            // Part of a frame is no frame; the part of a sound chunk that
+            // is there still holds samples.
+          } else if (el.ckid == FOURCC_LIST) {
             if (parents.size() < 4) {
               parents.push_back(el);
               continue;
             }
           } else {
-            const int32_t sn = StreamOfChunk(el.ckid);
             if (sn >= 0 && sn < static_cast<int32_t>(f->streams.size())) {
               AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
               if (ChunkKind(el.ckid) == kKindPc) {
@@ -199,7 +209,9 @@ bool ParseFile(AviFileObj* f) {
     // Further RIFF chunks of an extended file carry more movie data.
     if (mmioAscend(h, &riff, 0) != 0) break;
     riff.fccType = mmioFOURCC('A', 'V', 'I', 'X');
-    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != 0 || riffCount > 64) break;
+    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0 || riffCount > 64)
+      break;
+    f->cut = f->cut || (riff.dwFlags & MMIO_CUT) != 0;
   }
   (void)moviBase;
   if (!haveHeader || f->streams.empty()) return false;
@@ -319,8 +331,11 @@ using namespace AviFile;
 
 VideoDecoder::~VideoDecoder() {
   avcodec_free_context(&ctx_);
-  av_frame_free(&frame_);
+  av_bsf_free(&unpack_);
+  av_frame_free(&pending_);
+  av_frame_free(&cur_);
   av_packet_free(&pkt_);
+  av_packet_free(&held_);
   sws_freeContext(sws_);
 }
 
@@ -337,23 +352,46 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
   if (codec == nullptr) return false;
   ctx_ = avcodec_alloc_context3(codec);
-  frame_ = av_frame_alloc();
+  pending_ = av_frame_alloc();
+  cur_ = av_frame_alloc();
   pkt_ = av_packet_alloc();
-  if (!ctx_ || !frame_ || !pkt_) return false;
+  held_ = av_packet_alloc();
+  if (!ctx_ || !pending_ || !cur_ || !pkt_ || !held_) return false;
   ctx_->width = width_;
   ctx_->height = height_;
   ctx_->codec_tag = bh_.biCompression;
   ctx_->bits_per_coded_sample = bh_.biBitCount;
   ctx_->thread_count = 1;
-  const int64_t extra = static_cast<int64_t>(s_->format.size()) - bh_.biSize;
+  // The codec's set-up data follows the 40 bytes of the bitmap header (the
+  // header's size often counts it in); for 8-bit video that is the palette.
+  const int64_t extra = static_cast<int64_t>(s_->format.size()) - Gdi::kBitmapInfoHeaderSize;
   if (extra > 0) {
     ctx_->extradata = static_cast<uint8_t*>(
         av_mallocz(static_cast<size_t>(extra) + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!ctx_->extradata) return false;
-    std::memcpy(ctx_->extradata, s_->format.data() + bh_.biSize, static_cast<size_t>(extra));
+    std::memcpy(ctx_->extradata, s_->format.data() + Gdi::kBitmapInfoHeaderSize,
+                static_cast<size_t>(extra));
     ctx_->extradata_size = static_cast<int>(extra);
   }
-  return avcodec_open2(ctx_, codec, nullptr) >= 0;
+  if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
+  keySlot_.assign(s_->chunks.size(), -1);
+  prevKey_.assign(s_->chunks.size(), -1);
+  // An empty chunk brings no picture to start from, key flag or not.
+  for (size_t i = 0; i < s_->chunks.size(); i++)
+    prevKey_[i] = s_->chunks[i].key && s_->chunks[i].size > 0 ? static_cast<int32_t>(i)
+                                                               : (i > 0 ? prevKey_[i - 1] : -1);
+  return id != AV_CODEC_ID_MPEG4 || OpenUnpacker();
+}
+
+// Packed B-frames (a P-frame and the B-frame shown before it in one chunk,
+// followed by a placeholder chunk) are split into one picture per packet,
+// so every packet keeps the number of the chunk it stands for.
+bool VideoDecoder::OpenUnpacker() {
+  const AVBitStreamFilter* f = av_bsf_get_by_name("mpeg4_unpack_bframes");
+  if (f == nullptr || av_bsf_alloc(f, &unpack_) < 0) return false;
+  if (avcodec_parameters_from_context(unpack_->par_in, ctx_) < 0) return false;
+  unpack_->time_base_in = AVRational{1, 1};
+  return av_bsf_init(unpack_) >= 0;
 }
 
 bool VideoDecoder::RawFrame(int32_t n, Frame& out) {
@@ -392,8 +430,7 @@ bool VideoDecoder::RawFrame(int32_t n, Frame& out) {
   return true;
 }
 
-bool VideoDecoder::Convert(Frame& out) {
-  const AVFrame* fr = frame_;
+bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
   if (fr->width != width_ || fr->height != height_) return false;
   out.width = width_;
   out.height = height_;
@@ -442,55 +479,144 @@ bool VideoDecoder::Convert(Frame& out) {
   return sws_scale(sws_, fr->data, fr->linesize, 0, height_, dst, dstStride) == height_;
 }
 
-bool VideoDecoder::Step() {
+// The key chunk to start from for frame n: the last one at or before it
+// whose frame number is known. -1: from the start of the stream.
+int32_t VideoDecoder::RestartPoint(int32_t n) const {
+  if (reorders_ < 0 || prevKey_.empty()) return -1;
+  int32_t k = prevKey_[static_cast<size_t>(std::min<int32_t>(n, static_cast<int32_t>(prevKey_.size()) - 1))];
+  if (reorders_ == 0) return k;
+  while (k >= 0 && !(keySlot_[static_cast<size_t>(k)] >= 0 && keySlot_[static_cast<size_t>(k)] <= n))
+    k = k > 0 ? prevKey_[static_cast<size_t>(k) - 1] : -1;
+  return k;
+}
+
+void VideoDecoder::Restart(int32_t key) {
+  avcodec_flush_buffers(ctx_);
+  if (unpack_) av_bsf_flush(unpack_);
+  av_packet_unref(held_);
+  holding_ = false;
+  av_frame_unref(pending_);
+  havePending_ = false;
+  av_frame_unref(cur_);
+  curSlot_ = -1;
+  curConverted_ = false;
+  drained_ = ended_ = false;
+  sendPos_ = std::max(key, 0);
+  waitTag_ = key;
+  if (key < 0) ordinal_ = -1;
+}
+
+// After a failure the decoder may stand anywhere: the next call starts over.
+bool VideoDecoder::Fail() {
+  Restart(-1);
+  return false;
+}
+
+// A packet the decoder refuses is a frame that cannot be decoded.
+bool VideoDecoder::Send(AVPacket* pkt) {
+  const int r = avcodec_send_packet(ctx_, pkt);
+  if (r == AVERROR(EAGAIN)) {
+    av_packet_move_ref(held_, pkt);
+    holding_ = true;
+    return true;
+  }
+  av_packet_unref(pkt);
+  return r >= 0;
+}
+
+// Gives the decoder the next chunk (numbered in its time stamps), or the end
+// of the stream once every chunk was sent.
+bool VideoDecoder::Feed() {
+  if (holding_) {
+    holding_ = false;
+    return Send(held_);
+  }
   const int32_t count = static_cast<int32_t>(s_->chunks.size());
-  for (int guard = 0; guard < count + 64; guard++) {
-    // A chunk without data repeats the frame before it.
-    if (outPos_ < count && s_->chunks[static_cast<size_t>(outPos_)].size == 0 && curIndex_ >= 0 &&
-        curIndex_ == outPos_ - 1) {
-      curIndex_ = outPos_++;
-      return true;
-    }
-    const int r = avcodec_receive_frame(ctx_, frame_);
-    if (r == 0) {
-      const bool ok = Convert(cur_);
-      av_frame_unref(frame_);
-      if (!ok) return false;
-      curIndex_ = outPos_++;
-      return true;
-    }
-    if (r != AVERROR(EAGAIN)) return false;
-    while (sendPos_ < count && s_->chunks[static_cast<size_t>(sendPos_)].size == 0) sendPos_++;
-    if (sendPos_ >= count) {
-      if (drained_) return false;
-      drained_ = true;
-      if (avcodec_send_packet(ctx_, nullptr) < 0) return false;
-      continue;
-    }
-    std::vector<uint8_t> data;
-    if (!s_->ReadChunkData(sendPos_, data)) return false;
-    av_packet_unref(pkt_);
-    if (av_new_packet(pkt_, static_cast<int>(data.size())) < 0) return false;
-    std::memcpy(pkt_->data, data.data(), data.size());
-    if (s_->chunks[static_cast<size_t>(sendPos_)].key) pkt_->flags |= AV_PKT_FLAG_KEY;
-    if (bh_.biBitCount <= 8) {
-      uint8_t bgr[768];
-      s_->PaletteAt(sendPos_, bgr);
-      uint8_t* side = av_packet_new_side_data(pkt_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
-      if (side) {
-        for (int i = 0; i < 256; i++) {
-          const uint32_t v = 0xFF000000u | (static_cast<uint32_t>(bgr[i * 3 + 2]) << 16) |
-                             (static_cast<uint32_t>(bgr[i * 3 + 1]) << 8) | bgr[i * 3];
-          std::memcpy(side + 4 * i, &v, 4);
-        }
+  while (sendPos_ < count && s_->chunks[static_cast<size_t>(sendPos_)].size == 0) sendPos_++;
+  if (sendPos_ >= count) {
+    if (drained_) return false;
+    drained_ = true;
+    if (unpack_ && av_bsf_send_packet(unpack_, nullptr) >= 0)
+      while (av_bsf_receive_packet(unpack_, pkt_) == 0)
+        if (!Send(pkt_) || holding_) return false;
+    return avcodec_send_packet(ctx_, nullptr) >= 0;
+  }
+  std::vector<uint8_t> data;
+  if (!s_->ReadChunkData(sendPos_, data)) return false;
+  av_packet_unref(pkt_);
+  if (av_new_packet(pkt_, static_cast<int>(data.size())) < 0) return false;
+  std::memcpy(pkt_->data, data.data(), data.size());
+  pkt_->pts = pkt_->dts = sendPos_;
+  if (s_->chunks[static_cast<size_t>(sendPos_)].key) pkt_->flags |= AV_PKT_FLAG_KEY;
+  if (bh_.biBitCount <= 8) {
+    uint8_t bgr[768];
+    s_->PaletteAt(sendPos_, bgr);
+    uint8_t* side = av_packet_new_side_data(pkt_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (side) {
+      for (int i = 0; i < 256; i++) {
+        const uint32_t v = 0xFF000000u | (static_cast<uint32_t>(bgr[i * 3 + 2]) << 16) |
+                           (static_cast<uint32_t>(bgr[i * 3 + 1]) << 8) | bgr[i * 3];
+        std::memcpy(side + 4 * i, &v, 4);
       }
     }
-    sendPos_++;
-    const int sr = avcodec_send_packet(ctx_, pkt_);
-    av_packet_unref(pkt_);
-    if (sr < 0 && sr != AVERROR(EAGAIN) && sr != AVERROR_INVALIDDATA) return false;
   }
-  return false;
+  sendPos_++;
+  if (!unpack_) return Send(pkt_);
+  if (av_bsf_send_packet(unpack_, pkt_) < 0) return false;
+  while (!holding_ && av_bsf_receive_packet(unpack_, pkt_) == 0)
+    if (!Send(pkt_)) return false;
+  return true;
+}
+
+// 1: the next picture is pending with its frame number; 0: the stream has
+// no more pictures; -1: decoding failed.
+int VideoDecoder::NextPicture() {
+  const int32_t count = static_cast<int32_t>(s_->chunks.size());
+  for (int64_t guard = 0; guard < 4 * int64_t{count} + 64; guard++) {
+    const int r = avcodec_receive_frame(ctx_, pending_);
+    if (r == AVERROR_EOF) {
+      ended_ = true;
+      return 0;
+    }
+    if (r == AVERROR(EAGAIN)) {
+      if (!Feed()) return -1;
+      continue;
+    }
+    if (r < 0) return -1;
+    if (pending_->decode_error_flags != 0 || (pending_->flags & AV_FRAME_FLAG_CORRUPT)) return -1;
+    const int64_t pts = pending_->pts;
+    const int32_t tag = pts >= 0 && pts < count ? static_cast<int32_t>(pts) : -1;
+    if (waitTag_ >= 0) {
+      // Pictures shown before the key frame a seek started at refer to
+      // pictures before it: they are not this seek's.
+      if (tag != waitTag_ && !(tag < 0 && pending_->key_frame)) {
+        av_frame_unref(pending_);
+        continue;
+      }
+      ordinal_ = keySlot_[static_cast<size_t>(waitTag_)] >= 0
+                     ? keySlot_[static_cast<size_t>(waitTag_)] - 1
+                     : waitTag_ - 1;
+      waitTag_ = -1;
+    }
+    if (reorders_ < 0) reorders_ = ctx_->has_b_frames > 0 ? 1 : 0;
+    ordinal_ = (reorders_ == 0 && tag >= 0) ? tag : ordinal_ + 1;
+    if (tag >= 0 && s_->chunks[static_cast<size_t>(tag)].key &&
+        keySlot_[static_cast<size_t>(tag)] < 0)
+      keySlot_[static_cast<size_t>(tag)] = ordinal_;
+    pendingSlot_ = ordinal_;
+    havePending_ = true;
+    return 1;
+  }
+  return -1;
+}
+
+bool VideoDecoder::TakeCurrent(Frame& out) {
+  if (!curConverted_) {
+    if (!Convert(cur_, converted_)) return false;
+    curConverted_ = true;
+  }
+  out = converted_;
+  return true;
 }
 
 bool VideoDecoder::Decode(int32_t n, Frame& out) {
@@ -500,28 +626,37 @@ bool VideoDecoder::Decode(int32_t n, Frame& out) {
     if (naturalBits_ == 0) naturalBits_ = out.bits;
     return true;
   }
-  if (n != curIndex_) {
-    int32_t key = n;
-    while (key > 0 && !s_->chunks[static_cast<size_t>(key)].key) key--;
-    if (!(curIndex_ >= key && curIndex_ < n)) {
-      avcodec_flush_buffers(ctx_);
-      sendPos_ = outPos_ = key;
-      curIndex_ = -1;
-      drained_ = false;
-    }
-    while (curIndex_ != n) {
-      if (!Step()) {
-        curIndex_ = -1;
-        // The decoder may be anywhere now: start over on the next call.
-        avcodec_flush_buffers(ctx_);
-        sendPos_ = outPos_ = 0;
-        drained_ = false;
-        return false;
+  const bool before = curSlot_ >= 0 && curSlot_ <= n;
+  // Frame n falls between the current picture and the next (or after the
+  // last one): the current picture stands for it.
+  if (before && (curSlot_ == n || (havePending_ && pendingSlot_ > n) || (ended_ && !havePending_)))
+    return TakeCurrent(out) || Fail();
+  const int32_t key = RestartPoint(n);
+  const int32_t keySlot = key < 0 ? -1 : (reorders_ == 1 ? keySlot_[static_cast<size_t>(key)] : key);
+  const bool onTheWay = (before || (havePending_ && pendingSlot_ <= n && curSlot_ < 0 &&
+                                    waitTag_ < 0)) &&
+                        std::max(curSlot_, havePending_ ? pendingSlot_ : -1) >= keySlot;
+  if (!onTheWay) Restart(key);
+  for (;;) {
+    if (!havePending_) {
+      const int r = NextPicture();
+      if (r < 0) return Fail();
+      if (r == 0) {
+        if (curSlot_ >= 0 && curSlot_ <= n) return TakeCurrent(out) || Fail();
+        return Fail();
       }
     }
+    if (pendingSlot_ > n) {
+      if (curSlot_ >= 0 && curSlot_ < n) return TakeCurrent(out) || Fail();
+      return Fail();
+    }
+    av_frame_unref(cur_);
+    av_frame_move_ref(cur_, pending_);
+    havePending_ = false;
+    curSlot_ = pendingSlot_;
+    curConverted_ = false;
+    if (curSlot_ == n) return TakeCurrent(out) || Fail();
   }
-  out = cur_;
-  return true;
 }
 
 }  // namespace AviCore
@@ -721,6 +856,7 @@ HRESULT AVIFileInfo(PAVIFILE f, AVIFILEINFO* info, int32_t /*size*/) {
     info->dwWidth = Rd32(a + 32);
     info->dwHeight = Rd32(a + 36);
   }
+  if (f->cut) info->dwFlags |= AVIFILEINFO_CUT;
   info->dwStreams = static_cast<uint32_t>(f->streams.size());
   return AVIERR_OK;
 }

@@ -70,6 +70,10 @@ constexpr uint32_t AVICOMPRESSF_DATARATE = 0x2;
 constexpr uint32_t AVICOMPRESSF_KEYFRAMES = 0x4;
 constexpr uint32_t AVICOMPRESSF_VALID = 0x8;
 
+// File information flag of this layer: the file ends inside its data (a
+// recording cut short); the streams hold the whole chunks before that.
+constexpr uint32_t AVIFILEINFO_CUT = 0x80000000;
+
 struct AVIFILEINFO {
   uint32_t dwMaxBytesPerSec = 0;
   uint32_t dwFlags = 0;

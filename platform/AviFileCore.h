@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libswscale/swscale.h>
 }
 
@@ -84,6 +85,7 @@ struct AviFileObj {
   FILE* out = nullptr;         // writing
   bool writing = false;
   bool failed = false;
+  bool cut = false;  // reading: the file ends inside its data
   std::vector<uint8_t> avih;
   std::vector<uint8_t> info;  // INFO list data, starting with "INFO"
   std::vector<std::unique_ptr<AviStreamObj>> streams;
@@ -101,8 +103,13 @@ using AviFile::AviStreamObj;
 
 bool ParseFile(AviFileObj* f);
 
-// Decodes frames of one video stream in any order: a frame far from the
-// last one decoded starts again at the key frame before it.
+// Decodes frames of one video stream in any order. Frame n is the n-th
+// picture in presentation order: for a stream that reorders its pictures
+// (B-frames) the n-th picture the decoder gives out; otherwise the picture
+// of chunk n, where a chunk that brings no picture (an empty one, a frame
+// the coder skipped) repeats the picture before it. Frames after the last
+// picture repeat it. A far seek starts again at a key frame whose place in
+// presentation order is known.
 class VideoDecoder {
  public:
   ~VideoDecoder();
@@ -113,8 +120,15 @@ class VideoDecoder {
 
  private:
   bool RawFrame(int32_t n, Frame& out);
-  bool Step();
-  bool Convert(Frame& out);
+  bool Convert(const AVFrame* fr, Frame& out);
+  bool OpenUnpacker();
+  int32_t RestartPoint(int32_t n) const;
+  void Restart(int32_t key);
+  bool Send(AVPacket* pkt);
+  bool Feed();
+  int NextPicture();
+  bool TakeCurrent(Frame& out);
+  bool Fail();
 
   const AviStreamObj* s_ = nullptr;
   Gdi::BITMAPINFOHEADER bh_;
@@ -122,12 +136,25 @@ class VideoDecoder {
   bool raw_ = false;
   int32_t naturalBits_ = 0;
   AVCodecContext* ctx_ = nullptr;
-  AVFrame* frame_ = nullptr;
-  AVPacket* pkt_ = nullptr;
+  AVBSFContext* unpack_ = nullptr;  // MPEG-4: packed B-frames to one per packet
   SwsContext* sws_ = nullptr;
-  int32_t sendPos_ = 0, outPos_ = 0, curIndex_ = -1;
-  bool drained_ = false;
-  Frame cur_;
+  AVPacket* pkt_ = nullptr;
+  AVPacket* held_ = nullptr;        // a packet the decoder could not take yet
+  bool holding_ = false;
+  AVFrame* pending_ = nullptr;      // the next picture, not yet the current one
+  bool havePending_ = false;
+  int32_t pendingSlot_ = -1;
+  AVFrame* cur_ = nullptr;          // the current picture and its frame number
+  int32_t curSlot_ = -1;
+  bool curConverted_ = false;
+  Frame converted_;
+  int32_t sendPos_ = 0;
+  bool drained_ = false, ended_ = false;
+  int32_t ordinal_ = -1;   // frame number of the last picture given out
+  int32_t waitTag_ = -1;   // after a restart: pictures before this chunk's are dropped
+  int reorders_ = -1;      // unknown until the first picture
+  std::vector<int32_t> keySlot_;  // frame number of a key chunk's picture, -1 unknown
+  std::vector<int32_t> prevKey_;  // the last key chunk at or before each chunk, -1 none
 };
 
 }  // namespace AviCore

@@ -7,7 +7,10 @@
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <iconv.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <climits>
 #include <cstring>
@@ -49,6 +52,7 @@ struct FontObject {
   int32_t underlineTop = 0, underlineSize = 0;  // below the cell's top
   int32_t strikeTop = 0, strikeSize = 0;
   int32_t weight = FW_NORMAL;
+  uint32_t charSet = ANSI_CHARSET;  // how text that is not UTF-8 is read
   bool italic = false, underline = false, strikeOut = false;
   bool fakeBold = false, fakeItalic = false;
 };
@@ -125,8 +129,102 @@ const uint16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-uint32_t CharCode(uint8_t c) {
+uint32_t Cp1252(uint8_t c) {
   return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
+}
+
+// The code page of a Windows character set; null for Windows-1252 (the
+// ANSI, default and symbol sets, and any set not listed).
+const char* CodePage(uint32_t charSet) {
+  switch (charSet) {
+    case 77: return "MACINTOSH";
+    case 128: return "CP932";
+    case 129: return "CP949";
+    case 130: return "JOHAB";
+    case 134: return "CP936";
+    case 136: return "CP950";
+    case 161: return "CP1253";
+    case 162: return "CP1254";
+    case 163: return "CP1258";
+    case 177: return "CP1255";
+    case 178: return "CP1256";
+    case 186: return "CP1257";
+    case 204: return "CP1251";
+    case 222: return "CP874";
+    case 238: return "CP1250";
+    case 255: return "CP437";
+    default: return nullptr;
+  }
+}
+
+// The code point of a UTF-8 sequence at p (n bytes left) and its length;
+// length 0 when the bytes are no valid sequence.
+uint32_t Utf8At(const uint8_t* p, int64_t n, int* length) {
+  *length = 0;
+  const uint8_t c = p[0];
+  int more;
+  uint32_t code, least;
+  if (c < 0x80) {
+    *length = 1;
+    return c;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    more = 1, code = c & 0x1F, least = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    more = 2, code = c & 0x0F, least = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    more = 3, code = c & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (n <= more) return 0;
+  for (int i = 1; i <= more; i++) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (p[i] & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  *length = more + 1;
+  return code;
+}
+
+bool DecodeUtf8(const uint8_t* p, int64_t n, std::u32string& out) {
+  out.clear();
+  for (int64_t i = 0; i < n;) {
+    int length = 0;
+    const uint32_t code = Utf8At(p + i, n - i, &length);
+    if (length == 0) return false;
+    out.push_back(code);
+    i += length;
+  }
+  return true;
+}
+
+// Text in a code page through iconv; a byte the code page does not know is
+// read as Windows-1252.
+void DecodeCodePage(const uint8_t* p, int64_t n, const char* codePage, std::u32string& out) {
+  out.clear();
+  iconv_t cd = iconv_open("UTF-32LE", codePage);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    for (int64_t i = 0; i < n; i++) out.push_back(Cp1252(p[i]));
+    return;
+  }
+  int64_t i = 0;
+  while (i < n) {
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(p + i));
+    size_t inLeft = static_cast<size_t>(n - i);
+    uint8_t buf[4 * 256];
+    char* dst = reinterpret_cast<char*>(buf);
+    size_t dstLeft = sizeof buf;
+    const size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+    for (const uint8_t* q = buf; q + 4 <= reinterpret_cast<uint8_t*>(dst); q += 4)
+      out.push_back(static_cast<uint32_t>(q[0]) | (static_cast<uint32_t>(q[1]) << 8) |
+                    (static_cast<uint32_t>(q[2]) << 16) | (static_cast<uint32_t>(q[3]) << 24));
+    i = n - static_cast<int64_t>(inLeft);
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      out.push_back(Cp1252(p[i++]));
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
 }
 
 struct Match {
@@ -236,9 +334,9 @@ bool IsWhite(COLORREF c) {
 
 // Loads one glyph at the font's size, with the bold and slant the face
 // lacks added, rendered to one bit per pixel; returns its advance.
-bool LoadGlyph(const FontObject& font, uint8_t c, int32_t& advance) {
+bool LoadGlyph(const FontObject& font, uint32_t code, int32_t& advance) {
   FT_Face face = font.face;
-  const FT_UInt index = FT_Get_Char_Index(face, CharCode(c));
+  const FT_UInt index = FT_Get_Char_Index(face, code);
   if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP |
                                      FT_LOAD_TARGET_MONO) != 0)
     return false;
@@ -254,12 +352,11 @@ bool LoadGlyph(const FontObject& font, uint8_t c, int32_t& advance) {
   return FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0;
 }
 
-int64_t TextWidth(const FontObject& font, const char* text, int32_t count) {
+int64_t TextWidth(const FontObject& font, const std::u32string& codes) {
   int64_t width = 0;
-  for (int32_t i = 0; i < count; i++) {
+  for (const uint32_t code : codes) {
     int32_t advance = 0;
-    if (LoadGlyph(font, static_cast<uint8_t>(text[i]), advance))
-      width += advance;
+    if (LoadGlyph(font, code, advance)) width += advance;
   }
   return width;
 }
@@ -292,7 +389,7 @@ int32_t SetBkMode(HDC dc, int32_t mode) { return std::exchange(dc->bkMode, mode)
 
 HFONT CreateFontA(int32_t height, int32_t, int32_t, int32_t, int32_t weight,
                   uint32_t italic, uint32_t underline, uint32_t strikeOut,
-                  uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                  uint32_t charSet, uint32_t, uint32_t, uint32_t, uint32_t,
                   const char* faceName) {
   Fonts& shared = Shared();
   if (!shared.library) return nullptr;
@@ -306,6 +403,7 @@ HFONT CreateFontA(int32_t height, int32_t, int32_t, int32_t, int32_t weight,
   font->italic = italic != 0;
   font->underline = underline != 0;
   font->strikeOut = strikeOut != 0;
+  font->charSet = charSet;
   // The face asked for, else fontconfig's default face, else the one face
   // the install script always installs.
   Match m;
@@ -388,7 +486,7 @@ bool GetTextExtentPoint32A(HDC dc, const char* text, int32_t count,
                            SIZE* size) {
   if (!dc || !dc->font || !size || count < 0 || (count > 0 && !text))
     return false;
-  const int64_t width = TextWidth(*dc->font, text, count);
+  const int64_t width = TextWidth(*dc->font, DecodeText(text, count, dc->font->charSet));
   if (width > INT32_MAX) return false;
   size->cx = static_cast<int32_t>(width);
   size->cy = dc->font->ascent + dc->font->descent;
@@ -399,15 +497,16 @@ bool TextOutA(HDC dc, int32_t x, int32_t y, const char* text, int32_t count) {
   if (!dc || !dc->font || count < 0 || (count > 0 && !text)) return false;
   const FontObject& font = *dc->font;
   BitmapObject& bm = *dc->bitmap;
-  const int64_t width = TextWidth(font, text, count);
+  const std::u32string codes = DecodeText(text, count, font.charSet);
+  const int64_t width = TextWidth(font, codes);
   const int64_t height = font.ascent + font.descent;
   if (dc->bkMode == OPAQUE)
     bm.Fill(x, y, x + width, y + height, IsWhite(dc->bkColour));
   const bool ink = IsWhite(dc->textColour);
   int64_t pen = x;
-  for (int32_t i = 0; i < count; i++) {
+  for (const uint32_t code : codes) {
     int32_t advance = 0;
-    if (!LoadGlyph(font, static_cast<uint8_t>(text[i]), advance)) continue;
+    if (!LoadGlyph(font, code, advance)) continue;
     const FT_GlyphSlot slot = font.face->glyph;
     const FT_Bitmap& g = slot->bitmap;
     if (g.pixel_mode == FT_PIXEL_MODE_MONO) {
@@ -477,6 +576,20 @@ void FontsRelease() {
   if (f.config) FcConfigDestroy(f.config);
   if (f.library) FT_Done_FreeType(f.library);
   f = Fonts{};
+}
+
+std::u32string DecodeText(const char* text, int32_t count, uint32_t charSet) {
+  std::u32string codes;
+  if (text == nullptr || count <= 0) return codes;
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
+  if (DecodeUtf8(p, count, codes)) return codes;
+  if (const char* codePage = CodePage(charSet)) {
+    DecodeCodePage(p, count, codePage, codes);
+    return codes;
+  }
+  codes.clear();
+  for (int32_t i = 0; i < count; i++) codes.push_back(Cp1252(p[i]));
+  return codes;
 }
 
 }  // namespace GdiText

@@ -1,7 +1,7 @@
 // The few Windows drawing calls the text sprites need, over FreeType and
 // fontconfig: a memory device context, fonts made from a face name and the
 // Windows size rules, monochrome bitmaps, measuring and drawing a line of
-// 8-bit text, and reading the bitmap's bits back.
+// host text, and reading the bitmap's bits back.
 //
 // Size rules of CreateFontA: a positive height is the character cell
 // (ascent + descent of the face's Windows metrics), a negative height the
@@ -99,6 +99,13 @@ int32_t GetObjectA(HBITMAP bitmap, int32_t size, BITMAP* info);
 // Copies up to bytes bytes of the bitmap's rows (each padded to 4 bytes,
 // most significant bit first); returns the number copied.
 int32_t GetBitmapBits(HBITMAP bitmap, int32_t bytes, void* bits);
+
+// The characters of a host's text: text from a host on this platform is
+// UTF-8; bytes that are not valid UTF-8 are read in the code page of the
+// font's character set (Windows-1252 for the ANSI, default and symbol sets
+// and any set without a code page). Measuring and drawing both read text
+// this way.
+std::u32string DecodeText(const char* text, int32_t count, uint32_t charSet);
 
 // Releases the font library and the face configuration when the library
 // is unloaded; the next font made starts them again.

@@ -47,7 +47,7 @@ bool WriteU32(HMMIO h, uint32_t v) {
 // Outcome of reading one chunk header at the current position.
 enum class Hdr { kOk, kEnd, kBad };
 
-Hdr ReadHeader(HMMIO h, int64_t limit, MMCKINFO& ck) {
+Hdr ReadHeader(HMMIO h, int64_t limit, bool allowCut, MMCKINFO& ck) {
   const int64_t pos = Tell(h);
   if (pos < 0) return Hdr::kBad;
   if (pos + 8 > limit) return Hdr::kEnd;
@@ -56,8 +56,13 @@ Hdr ReadHeader(HMMIO h, int64_t limit, MMCKINFO& ck) {
   ck.dwDataOffset = static_cast<uint32_t>(pos + 8);
   ck.fccType = 0;
   ck.dwFlags = 0;
-  // The size must fit in what remains of the parent or file.
-  if (static_cast<int64_t>(ck.cksize) > limit - (pos + 8)) return Hdr::kBad;
+  // The size must fit in what remains of the parent or file, or is cut to
+  // it where the caller takes cut chunks.
+  if (static_cast<int64_t>(ck.cksize) > limit - (pos + 8)) {
+    if (!allowCut) return Hdr::kBad;
+    ck.cksize = static_cast<uint32_t>(limit - (pos + 8));
+    ck.dwFlags = MMIO_CUT;
+  }
   if (ck.ckid == FOURCC_RIFF || ck.ckid == FOURCC_LIST) {
     if (ck.cksize < 4 || !ReadU32(h, ck.fccType)) return Hdr::kBad;
   }
@@ -150,7 +155,7 @@ uint32_t mmioDescend(HMMIO h, MMCKINFO* ck, const MMCKINFO* parent,
 
   for (;;) {
     MMCKINFO found;
-    const Hdr r = ReadHeader(h, limit, found);
+    const Hdr r = ReadHeader(h, limit, (flags & MMIO_ALLOWCUT) != 0, found);
     if (r != Hdr::kOk) {
       SeekTo(h, start);
       return r == Hdr::kEnd ? MMIOERR_CHUNKNOTFOUND : MMIOERR_CANNOTREAD;

@@ -52,8 +52,16 @@ enum : uint32_t {
   MMIO_CREATELIST = 0x0040,
 };
 
+// Descend flag of this layer: a chunk whose size runs past what remains of
+// its parent or of the file (a recording cut short, or a size a writer to
+// a pipe could never fill in) is taken with the size that remains and
+// marked MMIO_CUT, where it would otherwise be refused.
+constexpr uint32_t MMIO_ALLOWCUT = 0x00010000;
+
 // Chunk flag: created by mmioCreateChunk, size patched on ascend.
 constexpr uint32_t MMIO_DIRTY = 0x10000000;
+// Chunk flag: the chunk's size was cut to what remains (MMIO_ALLOWCUT).
+constexpr uint32_t MMIO_CUT = 0x20000000;
 
 // Results (0 = success).
 enum : uint32_t {
@@ -90,7 +98,8 @@ uint32_t mmioFlush(HMMIO h, uint32_t flags);
 // byte. On success the file stands at the chunk's data (past the form type
 // of RIFF and LIST chunks). MMIOERR_CHUNKNOTFOUND when the search reaches the
 // end of the parent or file; MMIOERR_CANNOTREAD when a chunk header or size
-// does not fit in what remains. On failure the position is restored.
+// does not fit in what remains (a size, with MMIO_ALLOWCUT, only when the
+// chunk's header does not fit either). On failure the position is restored.
 uint32_t mmioDescend(HMMIO h, MMCKINFO* ck, const MMCKINFO* parent,
                      uint32_t flags);
 // Leaves a chunk: a created chunk gets its size (current position - data

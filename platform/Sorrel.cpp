@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <vector>
 
 namespace Sorrel {
 
@@ -19,11 +20,26 @@ namespace {
 
 constexpr uint32_t kStateMagic = 0x4C52524Fu;  // marks an open decoder state
 
+// One link of a chained file: the bytes from its first page up to the next
+// link, and where its samples start in the sound.
+struct Link {
+  int64_t begin = 0, end = 0;
+  int64_t firstFrame = 0, frames = 0;
+};
+
+// The bytes of one link, as the decoder's data source.
+struct Range {
+  FILE* f = nullptr;
+  int64_t begin = 0, end = 0, pos = 0;
+};
+
 struct DecoderState {
   uint32_t magic;
-  OggVorbis_File vf;
+  Range range;          // the link the decoder reads
+  OggVorbis_File vf;    // open on range while current >= 0
+  int32_t current;      // that link's number, -1 when none is open
+  std::vector<Link> links;  // leading links of the first one's format
   OvInfo info;          // the sound's format: that of the first stream
-  int32_t linksUsed;    // leading streams of that format
   int64_t total;        // their sample frames
   int64_t position;     // sample frames from the start of the sound
   bool positionKnown;   // false after a refused seek
@@ -37,15 +53,148 @@ DecoderState* Open(void* state) {
 }
 
 size_t ReadFn(void* ptr, size_t size, size_t n, void* src) {
-  return fread(ptr, size, n, static_cast<FILE*>(src));
+  auto* r = static_cast<Range*>(src);
+  if (size == 0) return 0;
+  const int64_t want = std::min<int64_t>(static_cast<int64_t>(size * n), r->end - r->begin - r->pos);
+  if (want <= 0 || fseeko(r->f, static_cast<off_t>(r->begin + r->pos), SEEK_SET) != 0) return 0;
+  const size_t got = fread(ptr, 1, static_cast<size_t>(want), r->f);
+  r->pos += static_cast<int64_t>(got);
+  return got / size;
 }
 int SeekFn(void* src, ogg_int64_t offset, int whence) {
-  return fseeko(static_cast<FILE*>(src), static_cast<off_t>(offset), whence);
+  auto* r = static_cast<Range*>(src);
+  const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? r->pos : r->end - r->begin;
+  const int64_t to = base + offset;
+  if (to < 0 || to > r->end - r->begin) return -1;
+  r->pos = to;
+  return 0;
 }
-long TellFn(void* src) { return static_cast<long>(ftello(static_cast<FILE*>(src))); }
+long TellFn(void* src) { return static_cast<long>(static_cast<Range*>(src)->pos); }
 
 bool SameFormat(const vorbis_info* vi, const OvInfo& info) {
   return vi && vi->channels == info.channels && vi->rate == info.rate;
+}
+
+// Where the links of a chained file begin: at each group of first pages
+// (a stream's first page is marked) that follows other pages. Links are
+// found by these marks rather than by serial numbers, so a file joined to
+// itself (the same serial number twice) is two links too. Empty when the
+// file has no Ogg pages.
+// The offset of the next page capture pattern at or after pos, or -1.
+int64_t NextCapture(FILE* f, int64_t pos, int64_t limit) {
+  char buf[65536 + 3];
+  while (pos < limit) {
+    if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0) return -1;
+    const size_t got = fread(buf, 1, sizeof buf, f);
+    if (got < 4) return -1;
+    for (size_t i = 0; i + 4 <= got; i++)
+      if (buf[i] == 'O' && std::memcmp(buf + i, "OggS", 4) == 0) return pos + static_cast<int64_t>(i);
+    pos += static_cast<int64_t>(got) - 3;
+  }
+  return -1;
+}
+
+std::vector<Link> FindLinks(FILE* f) {
+  std::vector<Link> links;
+  if (fseeko(f, 0, SEEK_END) != 0) return links;
+  const int64_t size = ftello(f);
+  // A file without a page near its start is no Ogg file: not read through.
+  int64_t pos = NextCapture(f, 0, std::min<int64_t>(size, 65536));
+  bool lastWasFirst = false;
+  uint8_t head[27 + 255];
+  while (pos >= 0 && pos + 27 <= size) {
+    if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0 || fread(head, 1, 27, f) != 27) break;
+    if (std::memcmp(head, "OggS", 4) != 0) {
+      pos = NextCapture(f, pos + 1, size);  // damaged data: find the next page
+      continue;
+    }
+    const int segments = head[26];
+    if (fread(head + 27, 1, static_cast<size_t>(segments), f) != static_cast<size_t>(segments))
+      break;
+    int64_t body = 0;
+    for (int i = 0; i < segments; i++) body += head[27 + i];
+    const bool first = (head[5] & 0x02) != 0;
+    if (first && !lastWasFirst) {
+      if (!links.empty()) links.back().end = pos;
+      links.push_back(Link{pos, size, 0, 0});
+    }
+    lastWasFirst = first;
+    pos += 27 + segments + body;
+  }
+  return links;
+}
+
+const ov_callbacks kRangeCallbacks = {ReadFn, SeekFn, nullptr, TellFn};
+
+void CloseLink(DecoderState* st) {
+  if (st->current >= 0) ::ov_clear(&st->vf);
+  st->current = -1;
+}
+
+// Opens the decoder on one link; 0 or libvorbisfile's negative result.
+int32_t OpenLink(DecoderState* st, FILE* f, const Link& link, int32_t number) {
+  CloseLink(st);
+  st->range = Range{f, link.begin, link.end, 0};
+  const int32_t rc = ::ov_open_callbacks(&st->range, &st->vf, nullptr, 0, kRangeCallbacks);
+  if (rc == 0) st->current = number;
+  return rc;
+}
+
+void Release(DecoderState* st, void* state) {
+  CloseLink(st);
+  st->~DecoderState();
+  std::memset(state, 0, sizeof(DecoderState));
+}
+
+// Counts the leading links of the first one's format; 0 or a negative
+// result of the layer.
+int32_t MeasureLinks(DecoderState* st, FILE* f, std::vector<Link> found) {
+  for (size_t i = 0; i < found.size(); i++) {
+    const int32_t rc = OpenLink(st, f, found[i], static_cast<int32_t>(i));
+    // A damaged later link ends the sound, as one of another format does.
+    if (rc < 0) return i == 0 ? rc : 0;
+    const vorbis_info* vi = ::ov_info(&st->vf, -1);
+    if (i == 0) {
+      if (!::ov_seekable(&st->vf)) return kOvNotSeekable;
+      if (!vi || vi->channels < 1 || vi->rate < 1) return kOvNotVorbis;
+      st->info.version = vi->version;
+      st->info.channels = vi->channels;
+      st->info.rate = static_cast<int32_t>(std::min<long>(vi->rate, INT32_MAX));
+      st->info.bitrateUpper = static_cast<int32_t>(vi->bitrate_upper);
+      st->info.bitrateNominal = static_cast<int32_t>(vi->bitrate_nominal);
+      st->info.bitrateLower = static_cast<int32_t>(vi->bitrate_lower);
+    } else if (!SameFormat(vi, st->info)) {
+      return 0;
+    }
+    // Several streams libvorbisfile still sees in one link count up to the
+    // first of another format.
+    int64_t frames = 0;
+    for (long k = 0; k < ::ov_streams(&st->vf); k++) {
+      if (!SameFormat(::ov_info(&st->vf, static_cast<int>(k)), st->info)) break;
+      const ogg_int64_t n = ::ov_pcm_total(&st->vf, static_cast<int>(k));
+      if (n < 0) return i == 0 ? static_cast<int32_t>(n) : 0;
+      frames += n;
+    }
+    Link link = found[i];
+    link.firstFrame = st->total;
+    link.frames = frames;
+    st->links.push_back(link);
+    st->total += frames;
+    if (frames < ::ov_pcm_total(&st->vf, -1)) return 0;  // a stream of another format follows
+  }
+  return 0;
+}
+
+// Positions the decoder at a sample frame of the sound (0..total).
+int32_t SeekTo(DecoderState* st, int64_t frame) {
+  size_t i = 0;
+  while (i + 1 < st->links.size() && frame >= st->links[i + 1].firstFrame) i++;
+  if (st->current != static_cast<int32_t>(i)) {
+    const int32_t rc = OpenLink(st, st->range.f, st->links[i], static_cast<int32_t>(i));
+    if (rc < 0) return rc;
+  }
+  const int rc = ::ov_pcm_seek(&st->vf, frame - st->links[i].firstFrame);
+  return rc == 0 ? 0 : (rc < 0 ? rc : kOvFail);
 }
 
 }  // namespace
@@ -59,46 +208,21 @@ int32_t ov_open_2(OvFileSlot* fileSlot, const char* fileName, void* state,
   FILE* f = fopen(fileName, "rb");
   if (!f) return kOvFail;
   auto* st = new (state) DecoderState{};
-  const ov_callbacks cb = {ReadFn, SeekFn, nullptr, TellFn};
-  int32_t rc = ::ov_open_callbacks(f, &st->vf, initial, initialBytes, cb);
-  if (rc < 0) {
-    fclose(f);
-    st->~DecoderState();
-    std::memset(state, 0, sizeof(DecoderState));
-    return rc;
+  st->current = -1;
+  // Data already read from the start of the file is read again from the
+  // file itself: the links are found from the file's own bytes.
+  std::vector<Link> found = FindLinks(f);
+  if (found.empty()) {
+    fseeko(f, 0, SEEK_END);
+    found.push_back(Link{0, static_cast<int64_t>(ftello(f)), 0, 0});
   }
-  rc = 0;
-  const vorbis_info* first = ::ov_info(&st->vf, 0);
-  if (!::ov_seekable(&st->vf)) rc = kOvNotSeekable;
-  else if (!first || first->channels < 1 || first->rate < 1) rc = kOvNotVorbis;
-  if (rc == 0) {
-    st->info.version = first->version;
-    st->info.channels = first->channels;
-    st->info.rate = static_cast<int32_t>(std::min<long>(first->rate, INT32_MAX));
-    st->info.bitrateUpper = static_cast<int32_t>(first->bitrate_upper);
-    st->info.bitrateNominal = static_cast<int32_t>(first->bitrate_nominal);
-    st->info.bitrateLower = static_cast<int32_t>(first->bitrate_lower);
-    const long links = ::ov_streams(&st->vf);
-    for (long i = 0; i < links; i++) {
-      if (!SameFormat(::ov_info(&st->vf, static_cast<int>(i)), st->info)) break;
-      const ogg_int64_t n = ::ov_pcm_total(&st->vf, static_cast<int>(i));
-      if (n < 0) {
-        rc = static_cast<int32_t>(n);
-        break;
-      }
-      st->total += n;
-      st->linksUsed++;
-    }
-    if (st->linksUsed < 1 && rc == 0) rc = kOvNotVorbis;
-  }
-  // Opening a chained file can leave the decoder in its last stream: start
-  // from the first sample explicitly.
-  if (rc == 0 && ::ov_pcm_seek(&st->vf, 0) != 0) rc = kOvNotSeekable;
+  int32_t rc = MeasureLinks(st, f, std::move(found));
+  if (rc == 0 && st->links.empty()) rc = kOvNotVorbis;
+  // Start from the first sample explicitly.
+  if (rc == 0 && SeekTo(st, 0) != 0) rc = kOvNotSeekable;
   if (rc < 0) {
-    ::ov_clear(&st->vf);
+    Release(st, state);
     fclose(f);
-    st->~DecoderState();
-    std::memset(state, 0, sizeof(DecoderState));
     return rc;
   }
   st->positionKnown = true;
@@ -109,15 +233,15 @@ int32_t ov_open_2(OvFileSlot* fileSlot, const char* fileName, void* state,
 
 const OvInfo* ov_info(void* state, int32_t link) {
   DecoderState* st = Open(state);
-  if (!st || link < -1 || link >= st->linksUsed) return nullptr;
+  if (!st || link < -1 || link >= static_cast<int32_t>(st->links.size())) return nullptr;
   return &st->info;  // every stream of the sound shares the first one's format
 }
 
 int64_t ov_pcm_total(void* state, int32_t link) {
   DecoderState* st = Open(state);
-  if (!st || link < -1 || link >= st->linksUsed) return kOvBadArgument;
+  if (!st || link < -1 || link >= static_cast<int32_t>(st->links.size())) return kOvBadArgument;
   if (link == -1) return st->total;
-  return ::ov_pcm_total(&st->vf, link);
+  return st->links[static_cast<size_t>(link)].frames;
 }
 
 int32_t ov_pcm_seek(void* state, int64_t frame) {
@@ -125,8 +249,8 @@ int32_t ov_pcm_seek(void* state, int64_t frame) {
   if (!st) return kOvBadArgument;
   st->positionKnown = false;
   if (frame < 0 || frame > st->total) return kOvBadArgument;
-  const int rc = ::ov_pcm_seek(&st->vf, frame);
-  if (rc != 0) return rc < 0 ? rc : kOvFail;
+  const int32_t rc = SeekTo(st, frame);
+  if (rc != 0) return rc;
   st->position = frame;
   st->positionKnown = true;
   return 0;
@@ -141,26 +265,44 @@ int32_t ov_read(void* state, char* buffer, int32_t length, int32_t bigEndian,
   const int64_t frameBytes = static_cast<int64_t>(st->info.channels) * word;
   const int64_t left = st->total - st->position;
   if (left <= 0) return 0;
-  int64_t want = std::min<int64_t>(length, left * frameBytes);
+  if (st->current < 0) return kOvNoPosition;
+  // Never past the current link: the next one starts from its own first
+  // sample.
+  const Link& link = st->links[static_cast<size_t>(st->current)];
+  int64_t want = std::min<int64_t>(
+      length, std::min(left, link.firstFrame + link.frames - st->position) * frameBytes);
   want -= want % frameBytes;
-  if (want <= 0) return length == 0 ? 0 : kOvBadArgument;
+  if (want <= 0) {
+    if (length < frameBytes) return length == 0 ? 0 : kOvBadArgument;
+    // This link is done: go on with the next.
+    if (SeekTo(st, st->position) != 0) return kOvFail;
+    return ov_read(state, buffer, length, bigEndian, word, sgned, bitstream);
+  }
 
   // Holes are reported once per gap and each consumes input, so the loop
   // ends; the bound only guards against a decoder that stops advancing.
   for (int tries = 0; tries < 1 << 20; tries++) {
-    int link = 0;
+    int stream = 0;
     const long got = ::ov_read(&st->vf, buffer, static_cast<int>(want),
-                               bigEndian, word, sgned, &link);
+                               bigEndian, word, sgned, &stream);
     if (got == OV_HOLE) continue;
-    if (got <= 0) return static_cast<int32_t>(got);
-    if (link >= st->linksUsed || !SameFormat(::ov_info(&st->vf, link), st->info)) {
-      // A stream of another format: the sound ends before it.
+    if (got < 0) return static_cast<int32_t>(got);
+    if (got == 0 && st->current + 1 < static_cast<int32_t>(st->links.size())) {
+      // A link that ends early (lost pages): the next one starts where the
+      // sound says it does.
+      st->position = st->links[static_cast<size_t>(st->current) + 1].firstFrame;
+      if (SeekTo(st, st->position) != 0) return kOvFail;
+      return ov_read(state, buffer, length, bigEndian, word, sgned, bitstream);
+    }
+    if (got == 0 || !SameFormat(::ov_info(&st->vf, stream), st->info)) {
+      // The last link ends early, or a stream of another format follows:
+      // the sound ends there.
       st->position = st->total;
       return 0;
     }
     if (got % frameBytes != 0) return kOvFail;
     st->position += got / frameBytes;
-    if (bitstream) *bitstream = link;
+    if (bitstream) *bitstream = st->current;
     return static_cast<int32_t>(got);
   }
   return kOvFail;
@@ -168,11 +310,7 @@ int32_t ov_read(void* state, char* buffer, int32_t length, int32_t bigEndian,
 
 int32_t ov_clear_2(OvFileSlot* fileSlot, void* state) {
   DecoderState* st = Open(state);
-  if (st) {
-    ::ov_clear(&st->vf);
-    st->~DecoderState();
-    std::memset(state, 0, sizeof(DecoderState));
-  }
+  if (st) Release(st, state);
   if (fileSlot && *fileSlot) {
     fclose(static_cast<FILE*>(*fileSlot));
     *fileSlot = nullptr;

@@ -7,7 +7,9 @@
 //
 // A sound is the run of leading logical streams that share the first
 // stream's channel count and sample rate; a later stream of another format
-// ends it (its samples are never delivered under the first format). After a
+// ends it (its samples are never delivered under the first format). Streams
+// are told apart by their first pages, not by serial numbers, so a file
+// joined to itself is two streams. After a
 // refused seek nothing is read until a seek succeeds, so no samples from an
 // unknown place are handed out as if they came from the requested one. A
 // hole in the stream (lost pages) is stepped over inside one read.

@@ -21,7 +21,7 @@ PACKAGES=(
   # fuzzing (optional build preset)
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # peers the tests compare against
-  imagemagick netpbm ffmpeg sox libtiff-tools
+  imagemagick netpbm ffmpeg sox libtiff-tools vorbis-tools
   # further peers of the benchmark (scripts/bench.sh) and the tool it times with
   libvips-tools pngquant time
   # a real photograph the palette tests reduce (JPEG landscapes)

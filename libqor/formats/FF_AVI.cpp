@@ -529,6 +529,9 @@ int32_t AviOpenCount() { return openCount; }
 
 namespace {
 
+// The file ends inside its data: what it holds before that is read.
+void WarnCut() { WarnSet(Errors::kClsAvi, 1, __LINE__); }
+
 // Drops the audio stream with the warning for an unusable one.
 void AVIIgnoreAudio_(AviFileRec* h, int32_t line) {
   if (h->audio) AVIStreamRelease(h->audio);
@@ -573,6 +576,34 @@ int64_t SoundBufferBytes(const AviFileRec* h) {
 }
 
 constexpr int64_t kMaxSoundBuffer = int64_t{64} << 20;
+
+// The sample frames an MPEG audio stream decodes to, counted over its whole
+// data; -1 when it cannot be read.
+int64_t MpegAudioLength(AviFileRec* h, uint16_t formatTag) {
+  Acm::MpegAudioCounter counter(formatTag);
+  if (!counter.Usable()) return -1;
+  int64_t room = std::max<int64_t>(SoundBufferBytes(h), int64_t{1} << 16);
+  uint8_t* buf = nullptr;
+  Basic::MemAlloc(buf, room, __LINE__, Basic::kMemPlain, "FF_AVI.MpegAudioLength.buf");
+  const int32_t blocks = AVIStreamLength(h->audio);
+  int32_t block = 0;
+  bool ok = true;
+  while (ok && block < blocks) {
+    int32_t bytes = 0, samples = 0;
+    const HRESULT hr = AVIStreamRead(h->audio, block, AVISTREAMREAD_CONVENIENT, buf,
+                                     static_cast<int32_t>(room), &bytes, &samples);
+    if (hr == AVIERR_BUFFERTOOSMALL && room < kMaxSoundBuffer) {
+      room = std::min(room * 2, kMaxSoundBuffer);
+      Basic::MemAlloc(buf, room, __LINE__, Basic::kMemPlain, "FF_AVI.MpegAudioLength.buf");
+      continue;
+    }
+    ok = hr == AVIERR_OK && samples > 0;
+    counter.Add(buf, bytes);
+    block += samples;
+  }
+  Basic::MemFree(buf);
+  return ok ? counter.Finish() : -1;
+}
 
 void OpenAudio(AviFileRec* h) {
   if (AVIFileGetStream(h->file, &h->audio, streamtypeAUDIO, 0) != AVIERR_OK || !h->audio) {
@@ -645,6 +676,9 @@ void OpenAudio(AviFileRec* h) {
       return;
     }
     st.pcmTotal = static_cast<int32_t>(out / st.dstFormat.blockAlign);
+    // The size estimate only bounds MPEG audio, whose frames are counted.
+    const int64_t exact = MpegAudioLength(h, src.formatTag);
+    if (exact >= 0) st.pcmTotal = static_cast<int32_t>(std::min<int64_t>(exact, st.pcmTotal));
   }
   st.samplesPerBlock = static_cast<double>(st.pcmTotal) / st.blockCount;
   if (st.samplesPerBlock == 0) st.samplesPerBlock = 1.0;
@@ -702,6 +736,7 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
       AVIFILEINFO fi;
       AVIFileInfo(h->file, &fi, sizeof fi);
       h->maxDataRate = ClampInt(fi.dwMaxBytesPerSec);
+      h->cut = (fi.dwFlags & AVIFILEINFO_CUT) != 0;
       if (AVIFileGetStream(h->file, &h->video, streamtypeVIDEO, 0) == AVIERR_OK && h->video) {
         hr = AVIStreamInfo(h->video, &h->videoHeader, sizeof h->videoHeader);
         if (hr != AVIERR_OK) {
@@ -764,6 +799,7 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
     }
     if (h->bitsPerPixel == 16) h->bitsPerPixel = 15;
     h->bytesPerPixel = (h->bitsPerPixel + 7) / 8;
+    if (h->cut) WarnCut();
   });
 }
 
@@ -1245,7 +1281,9 @@ void AviInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
       s.hasSound = h.snd.pcmTotal > 0;
       s.soundReadable = s.hasSound && h.audio != nullptr;
     }
+    const bool cut = h.cut;
     AviClose(&h);
+    if (cut) WarnCut();
   });
 }
 

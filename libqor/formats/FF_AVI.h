@@ -102,6 +102,7 @@ void AviSetVC(int32_t width, int32_t height, int32_t bits);
 struct AviFileRec {
   bool directFrames = false;
   bool directFramesUsable = false;
+  bool cut = false;  // the file ends inside its data
   Tessa::Handle direct = 0;
   AviFile::PAVIFILE file = nullptr;
   AviFile::PAVISTREAM video = nullptr;     // read: video; write: compressed

@@ -166,6 +166,25 @@ void ReadAt(FlcFile* flc, int64_t pos, void* data, int64_t bytes) {
                     __LINE__);
 }
 
+// The frame chunks that lie wholly in the file, up to the count the
+// header gives: a file cut short holds fewer.
+int32_t WholeFrames(FlcFile* flc) {
+  int32_t frames = 0;
+  int64_t pos = kHeaderSize;
+  while (frames < flc->header.frames && pos + 6 <= flc->fileSize) {
+    uint8_t head[6];
+    ReadAt(flc, pos, head, 6);
+    const int64_t size = Get32L(head);
+    if (size < 6 || pos + size > flc->fileSize) break;
+    if (Get16L(head + 4) == kFrameChunk) frames++;
+    pos += size;
+  }
+  return frames;
+}
+
+// The file ends before the frames its header announces.
+void WarnCut() { Errors::WarnSet(Errors::kClsFlic, 1, __LINE__); }
+
 // Reads the next frame chunk and applies it to the canvas.
 void ReadFrame(FlcFile* flc) {
   const int32_t w = flc->header.width, h = flc->header.height;
@@ -318,9 +337,13 @@ void FLCOpen(FlcFile* flc, const std::string& fileName) {
     }
     flc->fps = FLCSpeedToFps(hd.speed, fileName);
     flc->position = kHeaderSize;
+    const int32_t whole = WholeFrames(flc);
+    flc->cut = whole < hd.frames;
+    hd.frames = static_cast<uint16_t>(whole);
     if (FFBasic::FFCapImage(hd.width, hd.height, 8, 2, __LINE__) < 0) return;
     Basic::MemAlloc(flc->canvas, int64_t{hd.width} * hd.height, __LINE__,
                     Basic::kMemPlain, "FF_FLC.FLCOpen.canvas");
+    if (flc->cut) WarnCut();
   });
 }
 
@@ -677,7 +700,9 @@ void FLCInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
                          width > 0, width > 0);
     info->picture.frameCount = flc.header.frames;
     info->picture.fps = flc.fps;
+    const bool cut = flc.cut;
     FLCClose(&flc);
+    if (cut) WarnCut();
   });
 }
 

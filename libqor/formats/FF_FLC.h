@@ -50,6 +50,7 @@ struct FlcFile {
   bool headerWritten = false;
   bool open = false;
   int64_t position = 0;        // reader: next chunk
+  bool cut = false;            // reader: the file ends before its last frame
   uint8_t* canvas = nullptr;   // reader: the last decoded frame (tracked)
   uint8_t canvasPalette[768] = {};
   uint8_t* prevFrame = nullptr;   // writer (tracked)

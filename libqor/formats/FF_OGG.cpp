@@ -162,8 +162,13 @@ int32_t OggQuality(int32_t value) {
 void OggSndFormat(const SndBasic::WaveFormatEx& source, SndBasic::WaveFormatEx* format) {
   Errors::TraceScope t("FF_OGG.OggSndFormat");
   *format = source;
+  format->formatTag = Acm::kTagPcm;
   format->bitsPerSample = 16;
   format->samplesPerSec = std::clamp<uint32_t>(source.samplesPerSec, 8000, 48000);
+  format->extraSize = 0;
+  // Block alignment and byte rate follow the new width and rate, or the
+  // writer refuses the blocks made in this format.
+  SndBasic::WaveFormatValidate(*format);
 }
 
 }  // namespace FF_OGG

@@ -85,6 +85,9 @@ bool RepairFormat_(uint8_t* fmt) {
   return true;
 }
 
+// The sample data ends before the size the file gives for it.
+void WarnCut_() { Errors::WarnSet(Errors::kClsWav, 3, __LINE__); }
+
 WaveFormatEx SourceHeader_(const WavFileRec* wav) {
   WaveFormatEx f;
   if (wav->load.srcFormat != nullptr)
@@ -170,7 +173,7 @@ uint32_t FindChunkAndKeepExtras_(MmIo::HMMIO file, MMCKINFO* info,
   }
   for (;;) {
     MMCKINFO ck;
-    const uint32_t r = MmIo::mmioDescend(file, &ck, parent, 0);
+    const uint32_t r = MmIo::mmioDescend(file, &ck, parent, flags & MmIo::MMIO_ALLOWCUT);
     if (r != 0) return (flags == 0 && r == MmIo::MMIOERR_CHUNKNOTFOUND) ? 0 : r;
     const bool match = wantId == 0 || (ck.ckid == wantId && (wantType == 0 || ck.fccType == wantType));
     if (match) {
@@ -191,8 +194,10 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     wav->file = MmIo::mmioOpenA(fileName.c_str(), MmIo::MMIO_READ);
     if (wav->file == nullptr) ErrSet(Errors::kClsWav, 1, __LINE__);
 
+    // A file cut short, or written to a pipe, has sizes running past its
+    // end: what it holds is read, with a warning.
     MMCKINFO riff;
-    if (FindChunkAndKeepExtras_(wav->file, &riff, nullptr, 0) != 0 ||
+    if (FindChunkAndKeepExtras_(wav->file, &riff, nullptr, MmIo::MMIO_ALLOWCUT) != 0 ||
         riff.ckid != MmIo::FOURCC_RIFF || riff.fccType != kWave)
       WAVAbort_(wav);
 
@@ -227,8 +232,10 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     if (MmIo::mmioAscend(wav->file, &fmt, 0) != 0) WAVAbort_(wav);
 
     wav->data.ckid = kData;
-    if (FindChunkAndKeepExtras_(wav->file, &wav->data, &riff, MmIo::MMIO_FINDCHUNK) != 0)
+    if (FindChunkAndKeepExtras_(wav->file, &wav->data, &riff,
+                                MmIo::MMIO_FINDCHUNK | MmIo::MMIO_ALLOWCUT) != 0)
       WAVAbort_(wav);
+    wav->cut = ((riff.dwFlags | wav->data.dwFlags) & MmIo::MMIO_CUT) != 0;
     if (MmIo::mmioAscend(wav->file, &wav->data, 0) != 0) WAVAbort_(wav);
 
     WaveFormatEx src = SourceHeader_(wav);
@@ -274,6 +281,7 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     wav->readable = true;
     if (MmIo::mmioSeek(wav->file, wav->data.dwDataOffset, SEEK_SET) != wav->data.dwDataOffset)
       ErrSet(Errors::kClsWav, 5, __LINE__);
+    if (wav->cut) WarnCut_();
   });
 }
 
@@ -436,7 +444,9 @@ void WAVInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
     s.sampleFrames = wav.load.pcmTotal;
     s.audioCompression = AudioTagName(SourceHeader_(&wav).formatTag);
     s.soundReadable = wav.readable;
+    const bool cut = wav.cut;
     WAVClose(&wav);
+    if (cut) WarnCut_();
   });
 }
 

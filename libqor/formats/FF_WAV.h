@@ -32,6 +32,7 @@ struct WavFileRec {
   bool convClosed = true;
   bool readable = false;     // the delivered format is valid
   uint16_t fileTag = 0;      // the format tag as the file gives it
+  bool cut = false;          // the file ends before the sizes it gives
   SndBasic::WaveFormatEx written{};  // writer: the format of the first block
 };
 

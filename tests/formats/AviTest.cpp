@@ -2,6 +2,8 @@
 // ffmpeg, random access, sound positions, the INFO texts and damaged files.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -498,6 +500,132 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AviPeer,
                       PeerCase{"bgra", "-c:v rawvideo -pix_fmt bgra", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+namespace {
+
+// Every picture ffmpeg decodes from a file, in its order, R, G, B, with the
+// colour conversion rounded as ours is.
+std::vector<Rgb> FfmpegFrames(const std::string& file, int32_t w, int32_t h) {
+  const std::string raw = Path("ff_all.rgb");
+  std::vector<Rgb> out;
+  if (fmttest::Shell("ffmpeg -v error -y -i '" + file +
+                     "' -vsync passthrough -sws_flags bicubic+accurate_rnd -f rawvideo -pix_fmt rgb24 '" + raw + "'") != 0)
+    return out;
+  const Bytes b = fmttest::ReadFile(raw);
+  const size_t n = static_cast<size_t>(w) * h * 3;
+  for (size_t at = 0; at + n <= b.size(); at += n) {
+    Rgb p;
+    p.width = w;
+    p.height = h;
+    p.rgb.assign(b.begin() + static_cast<ptrdiff_t>(at), b.begin() + static_cast<ptrdiff_t>(at + n));
+    out.push_back(p);
+  }
+  return out;
+}
+
+// A test pattern movie made by ffmpeg with the given video options; false
+// when this ffmpeg cannot encode it.
+bool PeerMovie(const std::string& file, int32_t frames, const std::string& videoArgs) {
+  return fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
+                        std::to_string(frames) + " " + videoArgs + " '" + file + "'") == 0;
+}
+
+}  // namespace
+
+// Codecs whose set-up data follows the bitmap header in the stream format:
+// the lossless ones decode exactly as ffmpeg decodes them.
+TEST(AviPeerCodecs, SetUpDataReachesTheDecoder) {
+  REQUIRE_TOOL("ffmpeg");
+  const struct {
+    const char* name;
+    const char* args;
+    bool lossless;
+  } cases[] = {{"huffyuv", "-c:v huffyuv", true},
+               {"ffvhuff", "-c:v ffvhuff", true},
+               {"utvideo", "-c:v utvideo", true},
+               {"wmv2", "-c:v wmv2 -q:v 3", false}};
+  for (const auto& c : cases) {
+    const std::string file = Path(std::string("setup_") + c.name + ".avi");
+    if (!PeerMovie(file, 8, c.args)) continue;  // no such encoder here
+    const std::vector<Rgb> theirs = FfmpegFrames(file, 64, 48);
+    ASSERT_EQ(8u, theirs.size()) << c.name;
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_EQ(8, h.frameCount) << c.name;
+    for (int32_t i = 0; i < 8; i++) {
+      const Rgb ours = LoadFrame(&h, 0);
+      if (c.lossless)
+        EXPECT_EQ(theirs[static_cast<size_t>(i)], ours) << c.name << " frame " << i;
+      else
+        EXPECT_GE(Psnr(theirs[static_cast<size_t>(i)], ours), 40.0) << c.name << " frame " << i;
+    }
+    AviClose(&h);
+  }
+}
+
+// MPEG-4 with B-frames, as ffmpeg writes it (DivX style) and as XviD packs
+// it (a P- and a B-frame in one chunk), and H.264 with B-frames: frame n is
+// ffmpeg's n-th picture, in order and at random; frames after ffmpeg's last
+// picture repeat it.
+TEST(AviPeerCodecs, BFramesComeInPresentationOrder) {
+  REQUIRE_TOOL("ffmpeg");
+  const struct {
+    const char* name;
+    const char* args;
+  } cases[] = {{"divx", "-c:v mpeg4 -bf 2 -g 12 -q:v 2 -vtag DX50"},
+               {"xvid", "-c:v libxvid -bf 2 -g 12 -q:v 2 -vtag XVID"},
+               {"h264", "-c:v libx264 -bf 2 -g 12 -crf 12 -pix_fmt yuv420p"}};
+  const int32_t frames = 40;
+  for (const auto& c : cases) {
+    const std::string file = Path(std::string("bframes_") + c.name + ".avi");
+    if (!PeerMovie(file, frames, c.args)) continue;  // no such encoder here
+    const std::vector<Rgb> theirs = FfmpegFrames(file, 64, 48);
+    ASSERT_GE(theirs.size(), size_t{frames - 2}) << c.name;
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_EQ(frames, h.frameCount) << c.name;
+    auto expected = [&](int32_t n) -> const Rgb& {
+      return theirs[std::min<size_t>(static_cast<size_t>(n - 1), theirs.size() - 1)];
+    };
+    for (int32_t n = 1; n <= frames; n++)
+      EXPECT_GE(Psnr(expected(n), LoadFrame(&h, 0)), 40.0) << c.name << " frame " << n;
+    for (int32_t n : {frames, 17, 3, 30, 1, 13, 12, 26, frames - 1})
+      EXPECT_GE(Psnr(expected(n), LoadFrame(&h, n)), 40.0) << c.name << " frame " << n;
+    AviClose(&h);
+  }
+}
+
+// Half a file (its index lost, its last chunk cut): the whole frames and
+// the samples it holds, as ffmpeg decodes them, with a warning.
+TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string whole = Path("whole.avi"), half = Path("half.avi");
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
+                              "-i 'sine=frequency=440:sample_rate=22050' -t 4 -c:v mjpeg -q:v 2 "
+                              "-c:a pcm_s16le '" + whole + "'"));
+  const Bytes b = fmttest::ReadFile(whole);
+  fmttest::WriteFile(half, Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(b.size() / 2)));
+  const std::vector<Rgb> theirs = FfmpegFrames(half, 64, 48);
+  ASSERT_GT(theirs.size(), 5u);
+  ASSERT_LT(theirs.size(), 40u);
+  const std::string raw = Path("half.raw");
+  fmttest::Shell("ffmpeg -v error -y -i '" + half + "' -f s16le '" + raw + "'");
+  const Bytes samples = fmttest::ReadFile(raw);
+  AviFileRec h;
+  AviOpen(&h, half);
+  EXPECT_EQ(Errors::kClsAvi, Errors::WarnClass());
+  EXPECT_EQ(1, Errors::WarnCode());
+  ASSERT_EQ(static_cast<int32_t>(theirs.size()), h.frameCount);
+  for (size_t i = 0; i < theirs.size(); i++)
+    EXPECT_GE(Psnr(theirs[i], LoadFrame(&h, 0)), 40.0) << "frame " << i;
+  EXPECT_EQ(static_cast<int32_t>(samples.size() / 2), h.snd.pcmTotal);
+  EXPECT_EQ(samples, LoadAllSound(&h, 3000));
+  AviClose(&h);
+  ConForm::FFInfoRec info;
+  AviInfo(half, &info);
+  EXPECT_EQ(static_cast<int32_t>(theirs.size()), info.picture.frameCount);
+  EXPECT_EQ(1, Errors::WarnCode());
+}
+
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("peer_pcm.avi");
@@ -536,6 +664,32 @@ TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
     std::memcpy(samples.data(), got.data(), samples.size() * 2);
     EXPECT_NEAR(440.0, MediaTools::ZeroCrossingFrequency(samples, 1, 22050), 5.0) << codec;
     AviClose(&a);
+  }
+}
+
+// MPEG audio in an AVI reports the sample frames it decodes to, as many as
+// ffmpeg decodes, at either MPEG version's frame size.
+TEST(AviPeerSound, MpegAudioLengthIsTheDecodedCount) {
+  REQUIRE_TOOL("ffmpeg");
+  for (const char* audio : {"-ar 22050 -ac 1 -c:a libmp3lame", "-ar 44100 -ac 2 -c:a libmp3lame -b:a 192k",
+                            "-ar 48000 -ac 2 -c:a mp2"}) {
+    const std::string file = Path("mpa.avi");
+    if (fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
+                       "'sine=frequency=440:sample_rate=44100' -t 3 -c:v cinepak " +
+                       std::string(audio) + " '" + file + "'") != 0)
+      continue;  // no such encoder here
+    const std::string raw = Path("mpa.raw");
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+    AviFileRec h;
+    AviOpen(&h, file);
+    ASSERT_NE(nullptr, h.audio) << audio;
+    const int64_t frameBytes = h.snd.dstFormat.blockAlign;
+    EXPECT_EQ(static_cast<int64_t>(fmttest::ReadFile(raw).size()) / frameBytes, h.snd.pcmTotal)
+        << audio;
+    EXPECT_EQ(int64_t{h.snd.pcmTotal} * frameBytes,
+              static_cast<int64_t>(LoadAllSound(&h, 5000).size()))
+        << audio;
+    AviClose(&h);
   }
 }
 
@@ -739,6 +893,43 @@ TEST(AviDamaged, MalformedInfoListIsReadSafely) {
   EXPECT_EQ("", text);  // the walk stops at the end of the data
   AviClose(&h);
   UseCodec("cvid");
+}
+
+// A codec that refuses its set-up data: FFmpeg's own lines go into the trace
+// file and nowhere else, and the caller gets the library's error pair.
+TEST(AviDamaged, CodecMessagesGoToTheTraceOnly) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string file = Path("badsetup.avi");
+  if (!PeerMovie(file, 3, "-c:v utvideo")) GTEST_SKIP() << "no Ut Video encoder";
+  Bytes b = fmttest::ReadFile(file);
+  const std::string all(b.begin(), b.end());
+  const size_t setup = all.find("strf") + 8 + Gdi::kBitmapInfoHeaderSize;
+  for (size_t i = setup; i < setup + 16; i++) b[i] = 0xFF;
+  fmttest::WriteFile(file, b);
+  const std::string trace = Path("trace.txt"), errors = Path("stderr.txt");
+  Errors::TraceSetFile(trace);
+  Errors::TraceStart("QOR 2.8.0");
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* sink = std::fopen(errors.c_str(), "w");
+  ASSERT_NE(nullptr, sink);
+  dup2(fileno(sink), 2);
+  AviFileRec h;
+  AviOpen(&h, file);
+  ImgBasic::Qimg img;
+  EXPECT_THROW(AviImgLoad(&h, &img, 1, 0), Errors::EMon);
+  EXPECT_EQ(Errors::kClsAvi, Errors::ErrClass());
+  EXPECT_EQ(1, Errors::ErrCode());
+  ImgBasic::ImgFree(&img);
+  AviClose(&h);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(sink);
+  Errors::TraceStop();
+  EXPECT_EQ("", TestUtil::ReadText(errors));
+  EXPECT_NE(std::string::npos, TestUtil::ReadText(trace).find("FFmpeg: [utvideo @ "));
+  Errors::ErrClear();
 }
 
 TEST(AviDamaged, EmptyAudioStreamIsDroppedWithAWarning) {

@@ -250,6 +250,53 @@ TEST(FlcPeer, FfmpegDecodesOurFilesIdentically) {
 }
 
 
+// Part of a file: the whole frames it holds, as many as ffmpeg decodes and
+// the same pictures, with a warning; frames beyond them are out of range.
+TEST(FlcPeer, ACutFileGivesTheFramesFfmpegDecodes) {
+  if (!TestUtil::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  TestUtil::TempDir dir;
+  const std::string whole = dir.File("whole.flc"), half = dir.File("half.flc");
+  const int32_t w = 64, h = 40;
+  WriteFlc(whole, w, h, 30);
+  const std::string bytes = TestUtil::ReadText(whole);
+  // The first frame holds most of the bytes: three quarters cut into the
+  // later ones.
+  TestUtil::WriteText(half, bytes.substr(0, bytes.size() * 3 / 4));
+  const std::string rgb = dir.File("out.rgb");
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + half + " -f rawvideo -pix_fmt rgb24 " + rgb +
+                         " 2>/dev/null").c_str()),
+            0);
+  const std::string out = TestUtil::ReadText(rgb);
+  const size_t frameBytes = static_cast<size_t>(w) * h * 3;
+  const int32_t theirs = static_cast<int32_t>(out.size() / frameBytes);
+  ASSERT_GT(theirs, 2);
+  ASSERT_LT(theirs, 30);
+  FlcFile flc;
+  FLCOpen(&flc, half);
+  EXPECT_EQ(Errors::WarnClass(), Errors::kClsFlic);
+  EXPECT_EQ(Errors::WarnCode(), 1);
+  EXPECT_EQ(flc.header.frames, theirs);
+  Qimg img;
+  for (int32_t f = 0; f < theirs; f++) {
+    FLCLoad(&flc, &img, f + 1, 0);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; i++) {
+      const uint8_t idx = img.data[i];
+      const uint8_t* px = reinterpret_cast<const uint8_t*>(out.data()) + f * frameBytes + i * 3;
+      ASSERT_EQ(px[0], img.palette[idx * 3 + 2]) << "frame " << f << " pixel " << i;
+      ASSERT_EQ(px[1], img.palette[idx * 3 + 1]);
+      ASSERT_EQ(px[2], img.palette[idx * 3]);
+    }
+  }
+  EXPECT_THROW(FLCLoad(&flc, &img, theirs + 1, 0), Errors::EMon);
+  ImgBasic::ImgFree(&img);
+  FLCClose(&flc);
+  ConForm::FFInfoRec info;
+  FLCInfo(half, &info);
+  EXPECT_EQ(info.picture.frameCount, theirs);
+  EXPECT_EQ(Errors::WarnCode(), 1);
+  Errors::ErrClear();
+}
+
 TEST(FlcInfo, DescribesFramesRateAndCoding) {
   TestUtil::TempDir dir;
   const std::string flcName = dir.File("x.flc");

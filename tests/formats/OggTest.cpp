@@ -96,6 +96,43 @@ TEST(Ogg, QualityAndFormatRules) {
   EXPECT_EQ(out.channels, 6);
 }
 
+// The format rule gives whole, consistent PCM formats: an 8-bit mono, a
+// 96 kHz stereo and a 24-bit source each become 16-bit blocks the writer
+// takes, and the peers read the rate and channels back.
+TEST(Ogg, FormatRuleGivesAFormatTheWriterTakes) {
+  TestUtil::TempDir dir;
+  const struct {
+    uint32_t rate;
+    uint16_t channels, bits;
+    uint32_t rateOut;
+  } cases[] = {{22050, 1, 8, 22050}, {96000, 2, 16, 48000}, {44100, 2, 24, 44100}};
+  for (const auto& c : cases) {
+    SndBasic::SndRec src, conv;
+    SndBasic::SndMakeSilence(src, int32_t(c.rate / 2), c.rate, c.bits, c.channels);
+    for (int64_t i = 0; i < int64_t{src.frames} * src.format.blockAlign; i++)
+      src.data[i] = uint8_t(128 + 100 * std::sin(i * 0.01));
+    SndBasic::WaveFormatEx out;
+    OggSndFormat(src.format, &out);
+    EXPECT_EQ(out.formatTag, 1);
+    EXPECT_EQ(out.bitsPerSample, 16);
+    EXPECT_EQ(out.samplesPerSec, c.rateOut);
+    EXPECT_EQ(out.blockAlign, 2 * c.channels);
+    EXPECT_EQ(out.avgBytesPerSec, c.rateOut * 2 * c.channels);
+    SndBasic::SndConvert(src, conv, out);
+    const std::string name = dir.File("rule.ogg");
+    OggFileRec ogg;
+    OggCreate(&ogg, name);
+    EXPECT_NO_THROW(OggSave(&ogg, &conv)) << c.rate << " " << c.bits;
+    OggClose(&ogg);
+    SndBasic::SndFree(src);
+    SndBasic::SndFree(conv);
+    if (!TestUtil::HaveTool("ffprobe")) continue;
+    EXPECT_EQ(MT::Probe(name, "a:0", "sample_rate"), std::to_string(c.rateOut));
+    EXPECT_EQ(MT::Probe(name, "a:0", "channels"), std::to_string(c.channels));
+  }
+  Errors::ErrClear();
+}
+
 TEST(Ogg, WeWritePeersRead) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
@@ -210,6 +247,53 @@ TEST(Ogg, ALaterStreamOfAnotherFormatEndsTheSound) {
   EXPECT_EQ(info.sound.sampleFrames, 10000);
   EXPECT_EQ(info.sound.wave.channels, 1);
   EXPECT_EQ(ReadAll(name).size(), 10000u);
+}
+
+// Chained streams of one format are one sound: two files oggenc wrote (each
+// its own serial number) as many samples as oggdec decodes, and a file
+// joined to itself (the same serial number twice) exactly twice its own
+// samples, the second half equal to the first.
+TEST(Ogg, ChainedStreamsOfOneFormatAreReadWhole) {
+  NEED_TOOL("oggenc");
+  NEED_TOOL("oggdec");
+  NEED_TOOL("sox");
+  TestUtil::TempDir dir;
+  const std::string w1 = dir.File("1.wav"), w2 = dir.File("2.wav");
+  // oggdec counts chains of links shorter than two seconds wrongly.
+  ASSERT_TRUE(MT::Run("sox -n -r 44100 -c 2 -b 16 " + Q(w1) + " synth 3 sine 440"));
+  ASSERT_TRUE(MT::Run("sox -n -r 44100 -c 2 -b 16 " + Q(w2) + " synth 2.503 sine 660"));
+  const std::string o1 = dir.File("1.ogg"), o2 = dir.File("2.ogg");
+  ASSERT_TRUE(MT::Run("oggenc -Q " + Q(w1) + " -o " + Q(o1)));
+  ASSERT_TRUE(MT::Run("oggenc -Q " + Q(w2) + " -o " + Q(o2)));
+  const std::string chain = dir.File("chain.ogg"), twice = dir.File("twice.ogg");
+  ASSERT_TRUE(MT::Run("cat " + Q(o1) + " " + Q(o2) + " > " + Q(chain)));
+  ASSERT_TRUE(MT::Run("cat " + Q(o1) + " " + Q(o1) + " > " + Q(twice)));
+  auto oggdecFrames = [&](const std::string& name) {
+    const std::string wav = dir.File("dec.wav");
+    EXPECT_TRUE(MT::Run("oggdec -Q " + Q(name) + " -o " + Q(wav)));
+    return std::atoll(MT::Capture("soxi -s " + Q(wav)).c_str());
+  };
+  ConForm::FFInfoRec info;
+  OggInfo(chain, &info);
+  EXPECT_EQ(info.sound.sampleFrames, oggdecFrames(chain));
+  EXPECT_EQ(int64_t(ReadAll(chain).size()), 2 * oggdecFrames(chain));
+
+  const int64_t single = oggdecFrames(o1);
+  OggInfo(twice, &info);
+  EXPECT_EQ(info.sound.sampleFrames, 2 * single);
+  const std::vector<int16_t> all = ReadAll(twice), one = ReadAll(o1);
+  ASSERT_EQ(int64_t(all.size()), 4 * single);
+  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin()));
+  EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + int64_t(one.size())));
+  // A seek into the second link lands on the sample a sequential read gives.
+  OggFileRec ogg;
+  OggOpen(&ogg, twice);
+  SndBasic::SndRec s;
+  OggLoad(&ogg, &s, int32_t(single + 1000), 0, 500);
+  ASSERT_EQ(s.frames, 500);
+  EXPECT_EQ(0, std::memcmp(s.data, one.data() + 2000, 500 * 4));
+  SndBasic::SndFree(s);
+  OggClose(&ogg);
 }
 
 TEST(Ogg, RefusedBlocksAndFiles) {

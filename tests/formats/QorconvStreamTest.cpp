@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
+#include "platform/MediaTools.h"
 #include "support/TestUtil.h"
 
 namespace {
@@ -36,6 +38,18 @@ std::string Probe(const std::string& file, const std::string& entries) {
   return text;
 }
 
+// What a shell command prints, without the line end.
+std::string Capture(const std::string& cmd) {
+  std::string text;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) text += buf;
+    pclose(p);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
   const std::string tool = Tool();
   if (tool.empty() || !TestUtil::HaveTool("sox") || !TestUtil::HaveTool("ffprobe"))
@@ -55,6 +69,35 @@ TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
   EXPECT_EQ(Probe(dir.File("o.ogg"), "codec_name,sample_rate,channels"), "vorbis,22050,2");
   ASSERT_EQ(Shell(tool + " " + tone + " " + dir.File("o.mp2")), 0);
   EXPECT_EQ(Probe(dir.File("o.mp2"), "codec_name,channels"), "mp2,2");
+}
+
+// 24- and 32-bit integer PCM as sox writes it (an extensible header) goes to
+// MPEG audio and Ogg Vorbis; the peers read back the length and the tone.
+TEST(QorconvStreams, WideIntegerPcmToLayerTwoAndOgg) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("sox") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv, sox or ffprobe missing";
+  TestUtil::TempDir dir;
+  for (const char* bits : {"24", "32"}) {
+    const std::string in = dir.File(std::string("w") + bits + ".wav");
+    ASSERT_EQ(Shell("sox -n -r 44100 -c 2 -b " + std::string(bits) + " " + in +
+                    " synth 1.5 sine 440"), 0);
+    const std::string ogg = dir.File("w.ogg"), mp2 = dir.File("w.mp2");
+    ASSERT_EQ(Shell(tool + " " + in + " " + ogg), 0) << bits;
+    EXPECT_EQ(Probe(ogg, "codec_name,sample_rate,channels"), "vorbis,44100,2") << bits;
+    EXPECT_EQ(Capture("soxi -s " + ogg), "66150") << bits;
+    ASSERT_EQ(Shell(tool + " " + in + " " + mp2), 0) << bits;
+    EXPECT_EQ(Probe(mp2, "codec_name,sample_rate,channels"), "mp2,44100,2") << bits;
+    // Layer II frames hold 1152 sample frames: the last one is filled up.
+    const std::string raw = dir.File("w.raw");
+    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + mp2 + " -f s16le -ac 1 " + raw), 0);
+    const int64_t frames = static_cast<int64_t>(TestUtil::ReadText(raw).size()) / 2;
+    EXPECT_GE(frames, 66150) << bits;
+    EXPECT_LT(frames, 66150 + 2 * 1152) << bits;
+    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + ogg + " -f s16le -ac 1 " + raw), 0);
+    EXPECT_NEAR(MediaTools::ZeroCrossingFrequency(MediaTools::ReadS16(raw), 1, 44100), 440.0, 3.0)
+        << bits;
+  }
 }
 
 TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
@@ -97,6 +140,78 @@ TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
   const std::string probe = Probe(dir.File("o.avi"), "codec_name,width,height,nb_read_frames");
   EXPECT_EQ(probe.substr(0, probe.find('\n')), "cinepak,64,48,10");
   EXPECT_NE(probe.find("\npcm_s16le"), std::string::npos) << probe;
+}
+
+// Movies with B-frames, DivX style and packed XviD style, convert whole:
+// every frame the source has goes out.
+TEST(QorconvStreams, BFrameMoviesConvertWhole) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  for (const char* args : {"-c:v mpeg4 -bf 2 -vtag DX50", "-c:v libxvid -bf 2 -vtag XVID"}) {
+    const std::string in = dir.File("b.avi"), out = dir.File("o.avi");
+    if (Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 30 " +
+              std::string(args) + " " + in) != 0)
+      continue;  // no such encoder here
+    ASSERT_EQ(Shell(tool + " " + in + " " + out), 0) << args;
+    EXPECT_EQ(Probe(out, "nb_read_frames"), "30") << args;
+  }
+}
+
+// Runs a command; its exit code, and what it wrote on standard error.
+int RunWithErrors(const std::string& cmd, std::string* errors) {
+  const std::string file = "/tmp/qorconv_stderr_" + std::to_string(getpid());
+  const int status = std::system((cmd + " >/dev/null 2>" + file).c_str());
+  *errors = TestUtil::ReadText(file);
+  std::remove(file.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Movies and sound cut short, as an interrupted recording leaves them, and a
+// WAV written to a pipe convert whole, with no text of FFmpeg's on standard
+// error; a conversion that cannot be done exits 1 with the library's text.
+TEST(QorconvStreams, CutFilesConvertAndFailuresSayWhy) {
+  const std::string tool = Tool();
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
+    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  TestUtil::TempDir dir;
+  const std::string movie = dir.File("m.avi"), cut = dir.File("cut.avi");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+                  "sine=sample_rate=11025 -t 3 -c:v mjpeg -c:a pcm_s16le " + movie), 0);
+  const std::string bytes = TestUtil::ReadText(movie);
+  TestUtil::WriteText(cut, bytes.substr(0, bytes.size() / 2));
+  std::string errors;
+  EXPECT_EQ(RunWithErrors(tool + " " + movie + " " + dir.File("whole.avi"), &errors), 0);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(RunWithErrors(tool + " " + cut + " " + dir.File("o.avi"), &errors), 0) << errors;
+  EXPECT_EQ(errors, "");
+  auto videoFrames = [](const std::string& probe) { return probe.substr(0, probe.find('\n')); };
+  const std::string theirs = videoFrames(Probe(cut, "nb_read_frames"));
+  EXPECT_EQ(videoFrames(Probe(dir.File("o.avi"), "nb_read_frames")), theirs);
+  EXPECT_LT(std::atoi(theirs.c_str()), 30);
+  EXPECT_GT(std::atoi(theirs.c_str()), 5);
+  // Its sound, and a WAV whose sizes a pipe left unwritten.
+  EXPECT_EQ(RunWithErrors(tool + " " + cut + " " + dir.File("o.wav"), &errors), 0) << errors;
+  const std::string piped = dir.File("piped.wav");
+  ASSERT_EQ(Shell("(ffmpeg -v error -f lavfi -i sine=sample_rate=8000:duration=1 -f wav - | cat > " +
+                  piped + ")"), 0);
+  EXPECT_EQ(RunWithErrors(tool + " " + piped + " " + dir.File("p.wav"), &errors), 0) << errors;
+  EXPECT_EQ(Probe(dir.File("p.wav"), "duration_ts"), "8000");
+
+  // No sound to convert: the source layer's text, and nothing left behind.
+  const std::string still = dir.File("still.bmp");
+  ASSERT_EQ(Shell(tool + " " + movie + " " + still + " 2"), 0);
+  EXPECT_EQ(RunWithErrors(tool + " " + still + " " + dir.File("s.wav"), &errors), 1);
+  EXPECT_EQ(errors, "Movie format not supported.\n");
+  EXPECT_FALSE(access(dir.File("s.wav").c_str(), F_OK) == 0);
+  TestUtil::WriteText(dir.File("junk.wav"), "not a sound");
+  EXPECT_EQ(RunWithErrors(tool + " " + dir.File("junk.wav") + " " + dir.File("j.ogg"), &errors), 1);
+  EXPECT_EQ(errors, "Cannot open WAV file.\n");
+  EXPECT_FALSE(access(dir.File("j.ogg").c_str(), F_OK) == 0);
+  // A still has one frame.
+  EXPECT_EQ(RunWithErrors(tool + " " + still + " " + dir.File("s2.png") + " 2", &errors), 1);
+  EXPECT_EQ(errors, "Out of range.\n");
 }
 
 }  // namespace

@@ -471,6 +471,50 @@ TEST(WavPeer, WeWritePeersRead) {
   }
 }
 
+// A recording cut short (inside a sample frame) and files written to a pipe
+// by ffmpeg and sox (sizes never filled in): the sample frames the file
+// holds, as ffmpeg decodes them; a cut file is reported with a warning.
+TEST(WavPeer, CutAndPipedFilesGiveWhatTheyHold) {
+  NEED_TOOL("ffmpeg");
+  NEED_TOOL("sox");
+  TestUtil::TempDir dir;
+  const std::string whole = dir.File("whole.wav"), cut = dir.File("cut.wav");
+  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
+                      "-ac 2 -c:a pcm_s24le " + Q(whole)));
+  Bytes b = MT::ReadBytes(whole);
+  b.resize(b.size() / 2 + 1);
+  MT::WriteBytes(cut, b);
+  const std::string piped = dir.File("piped.wav"), soxPiped = dir.File("soxpiped.wav");
+  ASSERT_TRUE(MT::Run("ffmpeg -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
+                      "-f wav - | cat > " + Q(piped)));
+  ASSERT_TRUE(MT::Run("sox -n -b 16 -t wav - synth 0.7 sine 300 | cat > " + Q(soxPiped)));
+  for (const std::string& name : {cut, piped, soxPiped}) {
+    const std::string raw = dir.File("peer.raw");
+    // ffmpeg reports the broken last frame of the cut file, and decodes the rest.
+    MT::Run("ffmpeg -y -i " + Q(name) + " -f s24le " + Q(raw));
+    const Bytes theirs24 = MT::ReadBytes(raw);
+    WavFileRec wav;
+    WAVOpen(&wav, name);
+    EXPECT_EQ(Errors::WarnClass(), Errors::kClsWav) << name;
+    EXPECT_EQ(Errors::WarnCode(), 3) << name;
+    const SndBasic::WaveFormatEx f = wav.load.dstFormat;
+    const int64_t frames = int64_t(theirs24.size()) / (3 * f.channels);
+    EXPECT_EQ(wav.load.pcmTotal, frames) << name;
+    WAVClose(&wav);
+    ConForm::FFInfoRec info;
+    WAVInfo(name, &info);
+    EXPECT_EQ(info.sound.sampleFrames, frames) << name;
+    EXPECT_EQ(Errors::WarnCode(), 3) << name;
+    // The same samples: ours at the file's width, theirs widened to 24 bits.
+    const Bytes ours = ReadAll(name);
+    const size_t width = f.bitsPerSample / 8;
+    ASSERT_EQ(ours.size(), size_t(frames) * f.channels * width) << name;
+    for (size_t i = 0; i < ours.size() / width; i++)
+      ASSERT_EQ(0, std::memcmp(&ours[i * width], &theirs24[i * 3 + 3 - width], width))
+          << name << " sample " << i;
+  }
+}
+
 TEST(WavRobust, TruncatedAndBitFlippedFiles) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;

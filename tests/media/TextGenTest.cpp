@@ -459,3 +459,43 @@ TEST(TextGen, AllocImgPtrGivesAZeroedTrackedRecord) {
   Basic::MemFree(p);
   EXPECT_EQ(p, nullptr);
 }
+
+// Text from a host is UTF-8: "äöü ß" is five glyphs, measured as the five
+// measured one by one, and drawn as the same five given in the requested
+// character set's code page (Windows-1252 by default, Windows-1251 for the
+// Cyrillic set), which is what bytes that are not UTF-8 are read in.
+TEST(TextGen, Utf8TextIsDecodedAndOtherTextByTheCharacterSet) {
+  TextAttrRec a = Attr();
+  a.transparent = 0;
+  int32_t w = 0, h = 0, sum = 0;
+  for (const char* glyph : {"\xC3\xA4", "\xC3\xB6", "\xC3\xBC", " ", "\xC3\x9F"}) {
+    TextGen::Text_GetExtent(glyph, &a, w, h);
+    ASSERT_GT(w, 0) << glyph;
+    sum += w;
+  }
+  const char* utf8 = "\xC3\xA4\xC3\xB6\xC3\xBC \xC3\x9F";
+  const char* cp1252 = "\xE4\xF6\xFC \xDF";
+  TextGen::Text_GetExtent(utf8, &a, w, h);
+  EXPECT_EQ(w, sum);
+  Qimg fromUtf8 = Glyph(utf8, a), fromCodePage = Glyph(cp1252, a);
+  ASSERT_GT(Count(fromUtf8, 1), 0);
+  EXPECT_EQ(fromUtf8.width, fromCodePage.width);
+  ASSERT_EQ(fromUtf8.height, fromCodePage.height);
+  EXPECT_EQ(0, std::memcmp(fromUtf8.data, fromCodePage.data,
+                           size_t(fromUtf8.width) * fromUtf8.height));
+  ImgBasic::ImgFree(&fromUtf8);
+  ImgBasic::ImgFree(&fromCodePage);
+
+  a.charset = 204;  // Cyrillic
+  const char* cyrillicUtf8 = "\xD0\x9C\xD0\xB8\xD1\x80";  // "Мир"
+  const char* cp1251 = "\xCC\xE8\xF0";
+  Qimg a1 = Glyph(cyrillicUtf8, a), a2 = Glyph(cp1251, a);
+  TextGen::Text_GetExtent(cp1251, &a, w, h);
+  int32_t w8 = 0;
+  TextGen::Text_GetExtent(cyrillicUtf8, &a, w8, h);
+  EXPECT_EQ(w, w8);
+  ASSERT_EQ(a1.width * a1.height, a2.width * a2.height);
+  EXPECT_EQ(0, std::memcmp(a1.data, a2.data, size_t(a1.width) * a1.height));
+  ImgBasic::ImgFree(&a1);
+  ImgBasic::ImgFree(&a2);
+}

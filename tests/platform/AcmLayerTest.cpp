@@ -224,3 +224,47 @@ TEST(AcmLayer, SuggestRespectsRequestedFieldsAndCapacity) {
             acmFormatSuggest(nullptr, src.data(), 18, small.data(), 18, kSuggestTag));
   EXPECT_EQ(kErrInvalidFlag, acmFormatSuggest(nullptr, src.data(), 18, dst.data(), 18, 1));
 }
+
+// 24- and 32-bit integer PCM: narrowing keeps each sample's 16 most
+// significant bits, widening puts 16 bits there, so 16 -> wide -> 16 gives
+// back every sample; a wide source is suggested PCM of its own width.
+TEST(AcmLayer, WideIntegerPcmKeepsTheHighBits) {
+  const auto s16 = PcmBytes(22050, 2, 16);
+  const std::vector<uint8_t> sine = Sine16(1000, 0.05);
+  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+    const auto wide = PcmBytes(22050, 2, bits);
+    const size_t width = bits / 8;
+    HACMSTREAM up = Open(s16, wide);
+    ASSERT_NE(nullptr, up);
+    std::vector<uint8_t> w(sine.size() / 2 * width);
+    uint32_t written = 0;
+    ASSERT_EQ(kOk, Convert(up, sine.data(), static_cast<uint32_t>(sine.size()), w.data(),
+                           static_cast<uint32_t>(w.size()), kConvertStart | kConvertEnd, written));
+    ASSERT_EQ(w.size(), written);
+    acmStreamClose(up, 0);
+    for (size_t i = 0; i < sine.size() / 2; i++) {
+      EXPECT_EQ(0, w[i * width]) << bits;  // the low bytes are zero
+      EXPECT_EQ(sine[2 * i], w[i * width + width - 2]) << bits;
+      EXPECT_EQ(sine[2 * i + 1], w[i * width + width - 1]) << bits;
+    }
+    // Low bytes that carry something are dropped, not rounded into the rest.
+    for (size_t i = 0; i < w.size(); i += width) w[i] = 0xFF;
+    HACMSTREAM down = Open(wide, s16);
+    ASSERT_NE(nullptr, down);
+    std::vector<uint8_t> back(sine.size());
+    ASSERT_EQ(kOk, Convert(down, w.data(), static_cast<uint32_t>(w.size()), back.data(),
+                           static_cast<uint32_t>(back.size()), kConvertStart | kConvertEnd,
+                           written));
+    EXPECT_EQ(sine, back) << bits;
+    acmStreamClose(down, 0);
+    uint8_t suggest[kWaveFormatSize] = {};
+    WaveFormatEx want;
+    want.formatTag = kTagPcm;
+    WaveFormatWrite(want, suggest);
+    ASSERT_EQ(kOk, acmFormatSuggest(nullptr, wide.data(), 18, suggest, sizeof suggest, kSuggestTag));
+    WaveFormatEx got;
+    WaveFormatRead(suggest, sizeof suggest, got);
+    EXPECT_EQ(bits, got.bitsPerSample);
+    EXPECT_EQ(2 * width, got.blockAlign);
+  }
+}

@@ -167,6 +167,32 @@ TEST(MmIoChunks, HostileSizesAreRefused) {
   }
 }
 
+// Asked to, the walk takes a chunk that runs past the end with what
+// remains, marked as cut: a recording cut short, or sizes a writer to a pipe
+// left at 0xFFFFFFFF. A chunk that fits is not marked.
+TEST(MmIoChunks, CutChunksAreTakenWhenAsked) {
+  std::string bytes = SampleWave();
+  bytes.resize(bytes.size() - 4);
+  bytes.replace(4, 4, U32(0xFFFFFFFFu));
+  Walk w(bytes);
+  MMCKINFO riff, ck;
+  ASSERT_EQ(mmioDescend(w.h, &riff, nullptr, MMIO_ALLOWCUT), 0u);
+  EXPECT_EQ(riff.cksize, bytes.size() - 8);
+  EXPECT_EQ(riff.dwFlags, MMIO_CUT);
+  ck.ckid = mmioFOURCC('f', 'm', 't', ' ');
+  ASSERT_EQ(mmioDescend(w.h, &ck, &riff, MMIO_FINDCHUNK | MMIO_ALLOWCUT), 0u);
+  EXPECT_EQ(ck.cksize, 16u);
+  EXPECT_EQ(ck.dwFlags, 0u);
+  ASSERT_EQ(mmioAscend(w.h, &ck, 0), 0u);
+  ck.ckid = mmioFOURCC('d', 'a', 't', 'a');
+  ASSERT_EQ(mmioDescend(w.h, &ck, &riff, MMIO_FINDCHUNK | MMIO_ALLOWCUT), 0u);
+  EXPECT_EQ(ck.cksize, 6u);  // "012345" of the ten bytes announced
+  EXPECT_EQ(ck.dwFlags, MMIO_CUT);
+  EXPECT_EQ(static_cast<int64_t>(ck.dwDataOffset) + ck.cksize, static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(mmioAscend(w.h, &ck, 0), 0u);
+  EXPECT_EQ(mmioDescend(w.h, &ck, &riff, MMIO_ALLOWCUT), MMIOERR_CHUNKNOTFOUND);
+}
+
 TEST(MmIoChunks, EveryTruncationEndsTheWalkCleanly) {
   const std::string full = SampleWave();
   for (size_t len = 0; len < full.size(); len++) {

@@ -200,12 +200,22 @@ void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
     const bool takesSound =
         !pictures || (whole && (id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
                                 id == ConForm::kFmtAVI));
+    // A sound output of a source without sound is a failure, which the
+    // source layer names.
+    if (!pictures && !(info.sound.soundReadable && info.sound.sampleFrames > 0)) {
+      SndBasic::SndRec none;
+      ConForm::UniSndLoad(uni, &none, 0, 1, 0);
+      SndBasic::SndFree(none);
+      Errors::ErrSet(Errors::kClsMovie, 5, __LINE__);
+    }
     if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
       WriteSound(uni, info, &out, id);
   } catch (const Errors::EMon&) {
-    ImgBasic::ImgFree(&image);
-    // Close what was written, remove it, and keep the failure for the caller.
+    // Keep the failure for the caller (freeing and closing pass through
+    // monitor frames, which clear it), then close what was written and
+    // remove it.
     const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
+    ImgBasic::ImgFree(&image);
     try {
       ConForm::MviClose(&out);
     } catch (const Errors::EMon&) {
@@ -223,7 +233,7 @@ int Convert(const std::string& input, const std::string& output, long frame,
   ConForm::UniInfoRec info;
   std::string error;
   if (!Describe(input, &info, &error)) {
-    if (frame != 1) return Fail(error);
+    if (frame != 1 || IsSoundOutput(output)) return Fail(error);
     // Not recognised as a source: let the still reader say why.
     info = ConForm::UniInfoRec{};
     info.kind = ConForm::kKindImage;
@@ -234,8 +244,7 @@ int Convert(const std::string& input, const std::string& output, long frame,
   // A still the description found unreadable is still handed to its
   // reader, which says why it cannot read it.
   if (info.kind == ConForm::kKindImage) info.picture.picturesReadable = true;
-  if (info.kind != ConForm::kKindImage && !IsSoundOutput(output) &&
-      frame > info.picture.frameCount)
+  if (!IsSoundOutput(output) && frame > std::max(1, info.picture.frameCount))
     return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
   ConForm::UniFile uni;
   ImgBasic::Qimg image;
