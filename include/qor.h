@@ -357,10 +357,113 @@ QOR_API void QOR_CALL QorFileSetAudioParams(QorHandle mFile, int32_t sampleRate,
 QOR_API void QOR_CALL QorFileClose(QorHandle mFile);
 
 /* ---- images --------------------------------------------------------------- */
+/* An image handle (mImg) holds one picture: rows top-down and packed; 8 bits
+ * a palette index, 15 bits 5-5-5, 16 bits 5-6-5, 24 bits B,G,R, 32 bits
+ * B,G,R,x. Its palette is 256 entries of B,G,R. Colours passed in are Windows
+ * colour values (red in the low byte). */
+
+/* A drawing surface the host owns, passed where a device context is drawn
+ * into: 32-bit pixels stored B,G,R and a fourth byte the library leaves
+ * alone, rows top-down bytesPerRow bytes apart (at least width x 4). */
+typedef struct QorSurface {
+  uint8_t* pixels;
+  int32_t width;
+  int32_t height;
+  int32_t bytesPerRow;
+} QorSurface;
+
+QOR_API QorHandle QOR_CALL QorImgAlloc(void);
+QOR_API void QOR_CALL QorImgFree(QorHandle mImg);
+/* Through a frame-access file: QorImgLoad reads frame frameNum + 1 (frames
+ * counted from 0 here); a nil handle reads nothing and returns 0. */
+QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
+                                    int32_t frameNum);
+QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
+                                         int32_t frameNum);
+/* Appends a frame, converting mImg in place to the file's depth. */
+QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile);
+/* Frames counted from 1; 0 and negative numbers read the first, numbers
+ * beyond the count the last. */
+QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
+                                          int32_t frameNum);
+/* codec K_AUTO: the format's default; for JPEG the quality, else the codec. */
+QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
+                                          int32_t codec);
+QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc);
+/* K_AUTO keeps a value; pixel contents are undefined afterwards. */
+QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
+                                  int32_t bpp);
+/* color in the image's own depth: 8 bits an index, 15/16 bits the pixel
+ * word, 24 bits a Windows colour value, 32 bits the pixel's four bytes. */
+QOR_API void QOR_CALL QorImgClear(QorHandle mImg, int32_t color);
+QOR_API void QOR_CALL QorClearCanvas(QorSurface* dc, int32_t x, int32_t y,
+                                     int32_t w, int32_t h, int32_t color);
+QOR_API void QOR_CALL QorImgShow(QorHandle mImg, QorSurface* dc, int32_t x,
+                                 int32_t y);
+/* Centred in the w by h box; shrunk to fit keeping its proportions, and
+ * enlarged to fit only when enlarge is true. */
+QOR_API void QOR_CALL QorImgShowInRect(QorHandle mImg, QorSurface* dc,
+                                       int32_t x, int32_t y, int32_t w,
+                                       int32_t h, QorBool enlarge);
+/* pixPtr and palPtr receive the image's own blocks, valid until the image
+ * is changed or freed. */
+QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
+                                    int32_t* resY, int32_t* bpp,
+                                    int32_t* totalBytes, void** pixPtr,
+                                    void** palPtr);
+QOR_API void QOR_CALL QorImgGetPixels(QorHandle mImg, void* pixPtr,
+                                      void* palPtr);
+/* pixPtr nil: the pixels stay undefined; palPtr nil at 8 bits: grey ramp. */
+QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
+                                      int32_t resY, int32_t bpp,
+                                      const void* pixPtr, const void* palPtr);
+/* -1 in all three outside the image. */
+QOR_API void QOR_CALL QorImgGetPixelRGB(QorHandle mImg, int32_t x, int32_t y,
+                                        int32_t* r, int32_t* g, int32_t* b);
+/* A 24-bit DIB section. The handle is the address of a packed DIB the host
+ * may read: the 40-byte header, then the rows bottom-up, each padded to a
+ * multiple of 4 bytes. */
+QOR_API QorHandle QOR_CALL QorImgToDIB(QorHandle mImg);
+QOR_API int32_t QOR_CALL QorReleaseDIB(QorHandle DIBhandle);
+/* A packed DIB in a global block whose handle is its address: the 40-byte
+ * header, for 8 bits 256 RGBQUADs, then the rows bottom-up, each padded to a
+ * multiple of 4 bytes; 15-bit images are written as 16-bit (5-5-5) DIBs. */
+QOR_API QorHandle QOR_CALL QorImgToDIBWin3(QorHandle mImg);
+QOR_API QorBool QOR_CALL QorReleaseDIBWin3(QorHandle DIBhandle);
+QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle);
+/* colorType 0..3 the colours of a 2 x 2 cell (B G/G R, G R/B G, R G/G B,
+ * G B/R G), 4 monochrome; pixelOrder non-zero: the samples are stored in
+ * plain rows, 0: by 2 x 2 cells. Sizes are even. */
+QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
+                                      int32_t resX, int32_t resY,
+                                      int32_t colorType, int32_t pixelOrder);
+QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
+                                    int32_t resX, int32_t resY,
+                                    int32_t colorType, int32_t pixelOrder);
 
 /* ---- image processing ----------------------------------------------------- */
 
 /* ---- text sprites --------------------------------------------------------- */
+/* A text handle (mText) holds font, colours and effect. Fresh: "Arial" 16,
+ * black text on a transparent background, no effect. */
+QOR_API QorHandle QOR_CALL QorTextAlloc(void);
+QOR_API void QOR_CALL QorTextFree(QorHandle mText);
+/* style bits: 1 bold, 2 italic, 4 underline, 8 strikeout. */
+QOR_API void QOR_CALL QorTextSetFont(QorHandle mText, const char* fontName,
+                                     int32_t height, int32_t style);
+/* transp non-zero: the text is pasted without its background. */
+QOR_API void QOR_CALL QorTextSetColor(QorHandle mText, int32_t foreColor,
+                                      int32_t shadowColor, int32_t backColor,
+                                      QorBool transp);
+/* shadowMode 0 none, 1 drop shadow by the offsets, 2 border of that
+ * thickness; another mode keeps the effect but still sets the offsets. */
+QOR_API void QOR_CALL QorTextShadow(QorHandle mText, int32_t shadowMode,
+                                    int32_t Xoffset, int32_t Yoffset);
+QOR_API void QOR_CALL QorTextGetExtents(QorHandle mText, const char* textStr,
+                                        int32_t* resX, int32_t* resY);
+/* The image becomes 24-bit when it has another depth. */
+QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
+                                 int32_t y, const char* textStr);
 
 /* ---- sound ---------------------------------------------------------------- */
 

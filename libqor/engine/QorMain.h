@@ -139,4 +139,20 @@ bool _QorListGetName(const QorFileList* list, int32_t fileIndex,
                      std::string* name);
 double QorListGetFrameRate(const QorFileList* list);
 
+// ---- images and text sprites ---------------------------------------------------
+// The inner bodies of exports that other exports reuse, so an inner call
+// never overwrites the outer call's last-error record.
+
+// Palette (on palette devices) and the whole image with its top-left corner
+// at (x, y).
+void ImgShowAt(ImgBasic::Qimg* img, Gdi::HDC dc, int32_t x, int32_t y);
+// Frame frameNum of a file, counted from 1 (0 and below the first, beyond
+// the count the last).
+void ImgLoadSingle(ImgBasic::Qimg* img, const std::string& fileName,
+                   int32_t frameNum);
+// The image as the file's only frame, in the format its extension names;
+// codec K_AUTO for the format's default, else the JPEG quality or the codec.
+void ImgSaveSingle(ImgBasic::Qimg* img, const std::string& fileName,
+                   int32_t codec);
+
 }  // namespace QorMain
