@@ -442,6 +442,66 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
                                     int32_t colorType, int32_t pixelOrder);
 
 /* ---- image processing ----------------------------------------------------- */
+/* Each applies one effect or geometric operation to an image in place; the
+ * handle stays the same, its size, depth and palette may change (many
+ * operations leave 24 bits). A failure shows in QorGetLastError. */
+/* Tone curves per channel: gamma factors, brightness and contrast in
+ * percent (-100..100). */
+QOR_API void QOR_CALL QorImgGamma(QorHandle mImg, double R, double G, double B);
+QOR_API void QOR_CALL QorImgBrightness(QorHandle mImg, int32_t R, int32_t G,
+                                       int32_t B);
+QOR_API void QOR_CALL QorImgContrast(QorHandle mImg, int32_t R, int32_t G,
+                                     int32_t B);
+/* -100..100. */
+QOR_API void QOR_CALL QorImgSaturation(QorHandle mImg, int32_t pct);
+/* The reference colour (0..255 per channel) becomes neutral. */
+QOR_API void QOR_CALL QorImgWhiteBalance(QorHandle mImg, int32_t R, int32_t G,
+                                         int32_t B);
+QOR_API void QOR_CALL QorImgSoften(QorHandle mImg);
+QOR_API void QOR_CALL QorImgSharpen(QorHandle mImg);
+QOR_API void QOR_CALL QorImgFindEdges(QorHandle mImg);
+QOR_API void QOR_CALL QorImgEdgeEnhance(QorHandle mImg);
+/* Nearest-pixel scaling; nothing happens at the image's own size. */
+QOR_API void QOR_CALL QorImgResize(QorHandle mImg, int32_t resX, int32_t resY);
+/* Smooth scaling; nothing happens at the image's own size. */
+QOR_API void QOR_CALL QorImgResample(QorHandle mImg, int32_t resX,
+                                     int32_t resY);
+/* Borders of 0..16000 pixels in the colour color (red in the low byte); any
+ * border leaves 24 bits, none leaves the image alone. */
+QOR_API void QOR_CALL QorImgBorder(QorHandle mImg, int32_t left, int32_t top,
+                                   int32_t right, int32_t bottom,
+                                   int32_t color);
+/* Three tables of 256 bytes; a null table does nothing. */
+QOR_API void QOR_CALL QorImgRemap(QorHandle mImg, const uint8_t* redP,
+                                  const uint8_t* greenP, const uint8_t* blueP);
+QOR_API void QOR_CALL QorImgCrop(QorHandle mImg, int32_t newX, int32_t newY,
+                                 int32_t resX, int32_t resY);
+/* 1 a quarter turn clockwise, 2 a half turn, 3 a quarter turn
+ * anticlockwise. */
+QOR_API void QOR_CALL QorImgRotate(QorHandle mImg, int32_t direction);
+QOR_API void QOR_CALL QorImgFlipVertical(QorHandle mImg);
+QOR_API void QOR_CALL QorImgFlipHorizontal(QorHandle mImg);
+/* Pastes mImgSrc into mImgDest with its top-left corner at (destX, destY). */
+QOR_API void QOR_CALL QorImgInsert(QorHandle mImgDest, QorHandle mImgSrc,
+                                   int32_t destX, int32_t destY);
+/* A running average of frames of one size: clear, add frames, get it. */
+QOR_API void QOR_CALL QorImgAverageClear(void);
+QOR_API void QOR_CALL QorImgAverageAdd(QorHandle mImg);
+QOR_API void QOR_CALL QorImgAverageGet(QorHandle mImg);
+/* Rebuilds one field. keepEven counts rows from 1: true keeps rows 1, 3, 5
+ * (counted from 0), false rows 0, 2, 4; a true interpolate averages the
+ * kept rows around each rebuilt one, false repeats the row above. */
+QOR_API void QOR_CALL QorImgDeinterlace(QorHandle mImg, QorBool keepEven,
+                                        QorBool interpolate);
+/* Maps the image onto the first numColors entries (1..256; more are taken
+ * as 256) of a 768-byte palette of blue, green, red triples, leaving an
+ * 8-bit image with that palette. */
+QOR_API void QOR_CALL QorImgRemapToCustomPalette(QorHandle mImg,
+                                                 const uint8_t* palPtr,
+                                                 int32_t numColors);
+/* Frees the pixels: the image becomes empty (an empty frame handed back
+ * from a frame callback drops that frame). */
+QOR_API void QOR_CALL QorImgSkip(QorHandle mImg);
 
 /* ---- text sprites --------------------------------------------------------- */
 /* A text handle (mText) holds font, colours and effect. Fresh: "Arial" 16,
@@ -466,7 +526,63 @@ QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
                                  int32_t y, const char* textStr);
 
 /* ---- sound ---------------------------------------------------------------- */
+/* Counts are sample frames (one sample for each channel); bytes = frames x
+ * channels x bytes per sample. */
+/* A new empty sound, or null on failure. */
+QOR_API QorHandle QOR_CALL QorSndAlloc(void);
+QOR_API void QOR_CALL QorSndFree(QorHandle mSnd);
+/* Reads numSamples frames from startSample of a file opened with
+ * QorFileOpen, in the file's delivered PCM format; fewer at the end.
+ * Returns the call status (a null handle reads nothing and returns 0). */
+QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
+                                    int32_t startSample, int32_t numSamples);
+/* Appends the sound to a file made with QorFileCreate, converted to the
+ * file's sound format. Returns the call status (a null handle writes
+ * nothing and returns 0). */
+QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile);
+QOR_API void QOR_CALL QorSndCopy(QorHandle mSndDest, QorHandle mSndSrc);
+/* Converts the sound in place to PCM of the given rate, channels, bits. */
+QOR_API void QOR_CALL QorSndResample(QorHandle mSnd, int32_t sampleRate,
+                                     int32_t channels, int32_t bits);
+/* totalBytes is the size of the sound's sample block; sndPtr receives its
+ * address, valid until the sound is changed or freed. */
+QOR_API void QOR_CALL QorSndGetInfo(QorHandle mSnd, int32_t* sampleRate,
+                                    int32_t* channels, int32_t* bits,
+                                    int32_t* totalBytes, void** sndPtr);
+/* Copies frames x block alignment bytes; the buffer must hold them. */
+QOR_API void QOR_CALL QorSndGetSamples(QorHandle mSnd, void* sndPtr);
+/* Makes the sound numSamples frames of PCM in the given format, copying
+ * numSamples x channels x ((bits + 7) / 8) bytes from sndPtr. */
+QOR_API void QOR_CALL QorSndSetSamples(QorHandle mSnd, int32_t numSamples,
+                                       int32_t sampleRate, int32_t channels,
+                                       int32_t bits, const void* sndPtr);
 
 /* ---- format services ------------------------------------------------------ */
+/* The bytes of one tag of a TIFF file's first directory, at most
+ * bufferSize of them; a null bufferPtr asks for the count only. */
+QOR_API int32_t QOR_CALL QorTiffGetTag(const char* filename, int32_t tagID,
+                                       void* bufferPtr, int32_t bufferSize);
+/* The 16-bit grey values that map onto 0 and 255 when 16-bit grey TIFF
+ * images are read as 8 bits (K_AUTO: each file's own lowest and highest). */
+QOR_API void QOR_CALL QorTiffSet16to8bitGrayRange(int32_t minValue,
+                                                  int32_t maxValue);
+/* Copies at most bufferSize bytes of a Bayer raw file's header; returns the
+ * bytes copied. */
+QOR_API int32_t QOR_CALL QorBayerGetHdr(const char* filename, void* bufferPtr,
+                                        int32_t bufferSize);
+/* The information text stored under the four-character tagID ("INAM") of an
+ * AVI file. Returns the text's full length; when strPtr is not null, copies
+ * at most strSize characters and a terminating zero (strSize counts the
+ * characters without the zero: the buffer holds strSize + 1 bytes). */
+QOR_API int32_t QOR_CALL QorAviGetCustomInfo(const char* filename,
+                                             const char* tagID, char* strPtr,
+                                             int32_t strSize);
+/* Joins an MPEG video stream and an audio stream into one system stream of
+ * the given mode, keeping the stream files. Returns 0 on any failure; it
+ * does not set the last-error record. */
+QOR_API int32_t QOR_CALL QorMpgMultiplex(const char* output,
+                                         const char* firstStream,
+                                         const char* secondStream,
+                                         int32_t mode);
 
 #endif /* QOR_H */
