@@ -37,7 +37,7 @@ std::vector<QorFile*>& LiveFiles() {
 }
 
 // A zeroed record in one tracked block under the given label; on failure
-// the frame frees the block and nil is answered.
+// the frame frees the block and the failure passes on.
 QorFile* NewFile(const char* label) {
   void* block = nullptr;
   QorFile* file = nullptr;
@@ -79,16 +79,17 @@ QorFile* OpenDescribed(const ConForm::UniInfoRec& info) {
   return file;
 }
 
-QorFile* NewOutputFile(const std::string& name) {
-  QorFile* file = NewFile(kCreateLabel);
+// The defaults of a new file: its format's pictures at 320 x 240, 24 bits,
+// 30 frames per second, its sound at 44100 Hz, 2 channels, 16 bits. A file
+// that takes no pictures (or no sound) keeps that side without a format, so
+// its parameters never give the output a format of nothing.
+void SetOutputDefaults(QorFile* file, const std::string& name) {
   file->created = true;
   file->name = name;
   const int32_t format = _QorGetFileSaveID(name);
   const int32_t flags = ConForm::GetFmtFlags(format, ConForm::kSaveTable);
-  // A file that takes no pictures (or no sound) keeps that side without a
-  // format, so its parameters never give the output a format of nothing.
-  file->videoFormat = K_AUTO;
-  file->audioFormat = K_AUTO;
+  file->videoFormat = Basic::K_AUTO;
+  file->audioFormat = Basic::K_AUTO;
   ConForm::FFSaveInit(&file->videoSave, ConForm::kSaveVideo);
   if ((flags & ConForm::kFlagPictures) != 0) {
     file->videoFormat = format;
@@ -104,6 +105,17 @@ QorFile* NewOutputFile(const std::string& name) {
     ConForm::FFSaveSetFmt(&file->audioSave, format);
     SndBasic::WaveFormatSetPCM(file->wave, 44100, 2, 16);
   }
+}
+
+QorFile* NewOutputFile(const std::string& name) {
+  QorFile* file = NewFile(kCreateLabel);
+  Errors::Monitored("QorMain.QorFileCreate.defaults", [&] {
+    Errors::MonSetCleanup([&] {
+      ReleaseFile(file);
+      file = nullptr;
+    });
+    SetOutputDefaults(file, name);
+  });
   return file;
 }
 
