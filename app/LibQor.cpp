@@ -23,6 +23,18 @@ enum ExportId {
   kQorImgLoadSingle,
   kQorImgSaveSingle,
   kQorImgGetInfo,
+  // image processing
+  kQorImgGamma,
+  kQorImgBrightness,
+  kQorImgContrast,
+  kQorImgSaturation,
+  kQorImgSoften,
+  kQorImgSharpen,
+  kQorImgFindEdges,
+  kQorImgEdgeEnhance,
+  kQorImgRotate,
+  kQorImgFlipVertical,
+  kQorImgFlipHorizontal,
   kExportCount
 };
 
@@ -39,6 +51,13 @@ Slot g_table[kExportCount] = {
     {"QorGetLastError", nullptr},  {"QorImgAlloc", nullptr},
     {"QorImgFree", nullptr},       {"QorImgLoadSingle", nullptr},
     {"QorImgSaveSingle", nullptr}, {"QorImgGetInfo", nullptr},
+    // image processing
+    {"QorImgGamma", nullptr},      {"QorImgBrightness", nullptr},
+    {"QorImgContrast", nullptr},   {"QorImgSaturation", nullptr},
+    {"QorImgSoften", nullptr},     {"QorImgSharpen", nullptr},
+    {"QorImgFindEdges", nullptr},  {"QorImgEdgeEnhance", nullptr},
+    {"QorImgRotate", nullptr},     {"QorImgFlipVertical", nullptr},
+    {"QorImgFlipHorizontal", nullptr},
 };
 
 void* g_library = nullptr;
@@ -138,6 +157,36 @@ void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
                    int32_t* totalBytes, void** pixPtr, void** palPtr) {
   BOUND(QorImgGetInfo)(mImg, resX, resY, bpp, totalBytes, pixPtr, palPtr);
 }
+
+// ---- image processing
+
+void QorImgGamma(QorHandle mImg, double R, double G, double B) {
+  BOUND(QorImgGamma)(mImg, R, G, B);
+}
+
+void QorImgBrightness(QorHandle mImg, int32_t R, int32_t G, int32_t B) {
+  BOUND(QorImgBrightness)(mImg, R, G, B);
+}
+
+void QorImgContrast(QorHandle mImg, int32_t R, int32_t G, int32_t B) {
+  BOUND(QorImgContrast)(mImg, R, G, B);
+}
+
+void QorImgSaturation(QorHandle mImg, int32_t pct) { BOUND(QorImgSaturation)(mImg, pct); }
+
+void QorImgSoften(QorHandle mImg) { BOUND(QorImgSoften)(mImg); }
+
+void QorImgSharpen(QorHandle mImg) { BOUND(QorImgSharpen)(mImg); }
+
+void QorImgFindEdges(QorHandle mImg) { BOUND(QorImgFindEdges)(mImg); }
+
+void QorImgEdgeEnhance(QorHandle mImg) { BOUND(QorImgEdgeEnhance)(mImg); }
+
+void QorImgRotate(QorHandle mImg, int32_t direction) { BOUND(QorImgRotate)(mImg, direction); }
+
+void QorImgFlipVertical(QorHandle mImg) { BOUND(QorImgFlipVertical)(mImg); }
+
+void QorImgFlipHorizontal(QorHandle mImg) { BOUND(QorImgFlipHorizontal)(mImg); }
 
 ScopedImage::~ScopedImage() {
   if (!img_) return;

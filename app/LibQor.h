@@ -44,6 +44,19 @@ int32_t QorImgSaveSingle(QorHandle mImg, const char* fileName, int32_t codec);
 void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
                    int32_t* totalBytes, void** pixPtr, void** palPtr);
 
+// ---- image processing (the adjustment window's effects)
+void QorImgGamma(QorHandle mImg, double R, double G, double B);
+void QorImgBrightness(QorHandle mImg, int32_t R, int32_t G, int32_t B);
+void QorImgContrast(QorHandle mImg, int32_t R, int32_t G, int32_t B);
+void QorImgSaturation(QorHandle mImg, int32_t pct);
+void QorImgSoften(QorHandle mImg);
+void QorImgSharpen(QorHandle mImg);
+void QorImgFindEdges(QorHandle mImg);
+void QorImgEdgeEnhance(QorHandle mImg);
+void QorImgRotate(QorHandle mImg, int32_t direction);
+void QorImgFlipVertical(QorHandle mImg);
+void QorImgFlipHorizontal(QorHandle mImg);
+
 // One library image for the length of one operation; freed on every way out.
 class ScopedImage {
  public:

@@ -29,6 +29,7 @@
 #include "HelpWindow.h"
 #include "UpDown.h"
 #include "frmAbout.h"
+#include "frmPreview.h"
 #include "modMain.h"
 
 namespace frmImage {
@@ -177,6 +178,7 @@ Form::Form() {
   BuildProperties();
   BuildOutputSide();
   BuildMenus();
+  ConnectEditor();
   Form_Load();
 }
 
@@ -654,6 +656,58 @@ void Form::mnuContents_Click() { HelpWindow::Show(this, HelpWindow::ContentsPage
 void Form::mnuAbout_Click() {
   auto* about = new frmAbout::Form(this);
   about->exec();
+}
+
+// ---- the adjustment window (frmPreview) and the edit mark it sets
+
+void Form::ConnectEditor() {
+  connect(c_.mnuEdit, &QAction::triggered, this, [this] { mnuEdit_Click(); });
+  connect(c_.mnuUndo, &QAction::triggered, this, [this] { mnuUndo_Click(); });
+  constexpr int kToolbar1Edit = 7, kToolbar2Edit = 2;
+  for (QAction* button : {c_.Toolbar1->actions().at(kToolbar1Edit - 1),
+                          c_.Toolbar2->actions().at(kToolbar2Edit - 1)})
+    connect(button, &QAction::triggered, this, [this] { EditFromToolbar(); });
+}
+
+void Form::EditImage() {
+  const QString source = c_.txtSource->text();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) return;
+  frmPreview::Form editor(this);
+  editor.SetWorkingPicture(PreviewPicture());
+  QCoreApplication::processEvents();
+  editor.SetPreview();
+  editor.setWindowTitle(source);
+  QCoreApplication::processEvents();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    editor.move(area.width() / 2 - editor.width() / 2, area.height() / 2 - editor.height() / 2);
+  }
+  editor.exec();
+}
+
+QPixmap Form::PreviewPicture() const { return c_.imgPreview->pixmap(); }
+
+void Form::TakeEditedImage(const QString& path) {
+  QImage picture;
+  if (picture.load(path)) c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+  modMain::ImageEdited = true;
+  modMain::EditedImagePath = path;
+  c_.mnuUndo->setEnabled(true);
+}
+
+void Form::mnuEdit_Click() {
+  ClearEditMark();
+  EditImage();
+}
+
+void Form::mnuUndo_Click() {
+  modMain::Guarded(this, [this] { ShowPreview(c_.txtSource->text()); });
+  ClearEditMark();
+}
+
+void Form::EditFromToolbar() {
+  c_.mnuUndo->setEnabled(false);
+  EditImage();
 }
 
 }  // namespace frmImage

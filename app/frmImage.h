@@ -156,6 +156,21 @@ class Form : public QWidget {
   void mnuContents_Click();
   void mnuAbout_Click();
 
+  // ---- the adjustment window (frmPreview) and the edit mark it sets
+  // Opens the adjustment window over this one on the preview's picture;
+  // nothing happens without an existing source file.
+  void EditImage();
+  // The preview's picture at its natural size.
+  QPixmap PreviewPicture() const;
+  // The adjustment window's "Apply": the edited picture file is shown in the
+  // preview and marked as the picture the next single-frame conversion takes.
+  void TakeEditedImage(const QString& path);
+  void mnuEdit_Click();  // "Edit Image": the mark goes first
+  void mnuUndo_Click();  // "Undo Editing": the source again, the mark goes
+  // The toolbars' edit buttons: "Undo Editing" is disabled, the mark stays.
+  void EditFromToolbar();
+  // ---- end of the adjustment window
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -165,6 +180,7 @@ class Form : public QWidget {
   void BuildProperties();
   void BuildOutputSide();
   void BuildMenus();
+  void ConnectEditor();  // the adjustment window's menus and buttons
   void Form_Load();
 
   void txtSource_Change();

@@ -5,6 +5,7 @@
 // so a BMP source comes back as a real picture. Built a second time without
 // QorGetFileInfo to show a missing export.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -118,3 +119,39 @@ STUB_EXPORT void QorImgGetInfo(void*, int32_t* resX, int32_t* resY, int32_t* bpp
   *resX = *resY = *bpp = *totalBytes = 0;
   *pixPtr = *palPtr = nullptr;
 }
+
+// ---- image processing: recorded with their arguments; the picture stays as
+// it was loaded.
+namespace {
+
+std::string Real(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string Ints(std::initializer_list<int32_t> values) {
+  std::string text;
+  for (int32_t value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
+  return text;
+}
+
+}  // namespace
+
+STUB_EXPORT void QorImgGamma(void*, double R, double G, double B) {
+  Log("QorImgGamma(" + Real(R) + "," + Real(G) + "," + Real(B) + ")");
+}
+STUB_EXPORT void QorImgBrightness(void*, int32_t R, int32_t G, int32_t B) {
+  Log("QorImgBrightness(" + Ints({R, G, B}) + ")");
+}
+STUB_EXPORT void QorImgContrast(void*, int32_t R, int32_t G, int32_t B) {
+  Log("QorImgContrast(" + Ints({R, G, B}) + ")");
+}
+STUB_EXPORT void QorImgSaturation(void*, int32_t pct) { Log("QorImgSaturation(" + Ints({pct}) + ")"); }
+STUB_EXPORT void QorImgSoften(void*) { Log("QorImgSoften()"); }
+STUB_EXPORT void QorImgSharpen(void*) { Log("QorImgSharpen()"); }
+STUB_EXPORT void QorImgFindEdges(void*) { Log("QorImgFindEdges()"); }
+STUB_EXPORT void QorImgEdgeEnhance(void*) { Log("QorImgEdgeEnhance()"); }
+STUB_EXPORT void QorImgRotate(void*, int32_t direction) { Log("QorImgRotate(" + Ints({direction}) + ")"); }
+STUB_EXPORT void QorImgFlipVertical(void*) { Log("QorImgFlipVertical()"); }
+STUB_EXPORT void QorImgFlipHorizontal(void*) { Log("QorImgFlipHorizontal()"); }
