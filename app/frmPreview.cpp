@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
+#include <QLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -95,12 +96,28 @@ QToolBar* Toolbar(QWidget* parent, const std::array<QString, 3>& captions,
   auto* toolbar = new QToolBar(parent);
   toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   toolbar->setIconSize(QSize(16, 16));
+  // Three buttons in a small panel: no handle, no room lost around them.
+  toolbar->setMovable(false);
+  toolbar->setContentsMargins(0, 0, 0, 0);
+  toolbar->layout()->setContentsMargins(0, 0, 0, 0);
+  toolbar->layout()->setSpacing(0);
+  QFont small = toolbar->font();
+  small.setPointSizeF(small.pointSizeF() * 0.8);
+  toolbar->setFont(small);
   for (int i = 0; i < 3; ++i) {
     QAction* button = toolbar->addAction(pictures[i], captions[i]);
     const int index = i + 1;
     QObject::connect(button, &QAction::triggered, toolbar, [click, index] { click(index); });
   }
   return toolbar;
+}
+
+// The three buttons share the toolbar's width equally, so that all of them
+// show in the small panels.
+void PlaceToolbar(QToolBar* toolbar, int left, int top, int width, int height) {
+  Place(toolbar, left, top, width, height);
+  for (QAction* button : toolbar->actions())
+    toolbar->widgetForAction(button)->setFixedWidth(toolbar->width() / 3);
 }
 
 QAction* Button(QToolBar* toolbar, int index) { return toolbar->actions().at(index - 1); }
@@ -250,6 +267,9 @@ void Form::BuildChannelPanel(ChannelPanel& panel, QWidget* area, const ChannelLa
   const int tops[] = {360, 720, 1110};
   for (int i = 0; i < 3; ++i) {
     auto* label = new QLabel(channels[i].first, frame);
+    QFont small = label->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);  // "Green" fits beside its slider
+    label->setFont(small);
     QPalette colour = label->palette();
     colour.setColor(QPalette::WindowText, channels[i].second);
     label->setPalette(colour);
@@ -267,7 +287,7 @@ void Form::BuildChannelPanel(ChannelPanel& panel, QWidget* area, const ChannelLa
                            StandardPicture(this, QStyle::SP_ArrowBack)},
                           [this, click](int index) { (this->*click)(index); });
   Button(panel.toolbar, 1)->setCheckable(true);
-  Place(panel.toolbar, 435, 1680, 1770, 840);
+  PlaceToolbar(panel.toolbar, 435, 1680, 1770, 840);
   c_.*layout.toolbar = panel.toolbar;
 }
 
@@ -282,7 +302,7 @@ void Form::BuildSaturationPanel(QWidget* area) {
                              StandardPicture(this, QStyle::SP_ArrowBack)},
                             [this](int index) { tbSaturation_ButtonClick(index); });
   c_.tbSaturation->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  Place(c_.tbSaturation, 255, 1080, 1590, 390);
+  PlaceToolbar(c_.tbSaturation, 255, 1080, 1590, 390);
 }
 
 void Form::BuildMainPanel(QWidget* area) {
@@ -293,7 +313,7 @@ void Form::BuildMainPanel(QWidget* area) {
                        StandardPicture(this, QStyle::SP_DialogApplyButton),
                        StandardPicture(this, QStyle::SP_BrowserReload)},
                       [this](int index) { tbMain_ButtonClick(index); });
-  Place(c_.tbMain, 120, 105, 1800, 840);
+  PlaceToolbar(c_.tbMain, 120, 105, 1800, 840);
 }
 
 void Form::BuildHiddenControls(QWidget* area) {

@@ -3,12 +3,14 @@
 // QUILLON_UPDATE_SCREENS=1 to write the kept images anew.
 #include <QDir>
 #include <QGuiApplication>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
 #include "AppTestSupport.h"
 #include "frmAbout.h"
 #include "frmImage.h"
+#include "frmPreview.h"
 #include "frmSplash.h"
 
 namespace {
@@ -63,6 +65,23 @@ TEST_F(Screenshots, SplashAboutBoxAndMainWindowWithAPicture) {
   dialogs.fileAnswers.push_back(picture);
   form.mnuOpen_Click();
   Check(&form, "main");
+}
+
+TEST_F(Screenshots, AdjustWindowWithAPicture) {
+  apptest::Stub stub;
+  const QString picture = QDir::tempPath() + "/quillon-screens/harbour.bmp";
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(400, 300), picture));
+  stub.SetFileInfo(apptest::StillInfo(400, 300, 24));
+  frmImage::Form form;
+  dialogs.fileAnswers.push_back(picture);
+  form.mnuOpen_Click();
+  frmPreview::Form editor(&form);
+  editor.SetWorkingPicture(form.PreviewPicture());
+  editor.SetPreview();
+  editor.setWindowTitle(picture);
+  editor.controls().sliBrightnessR->setValue(40);  // locked: all three move
+  editor.controls().sliGammaG->setValue(-20);
+  Check(&editor, "adjust");
 }
 
 }  // namespace
