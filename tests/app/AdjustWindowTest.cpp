@@ -241,8 +241,10 @@ TEST_F(AdjustWindowTest, LockedSlidersMoveTogetherZeroMovesThemBackAndAppliesNot
   // Dragging a locked brightness slider's handle moves all three; the
   // release applies the three.
   editor->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(editor.get()));
+  editor->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
   QSlider* green = c->sliBrightnessG;
+  green->setFocus();
   const QPoint middle = green->rect().center();
   QTest::mousePress(green, Qt::LeftButton, {}, middle);
   QTest::mouseMove(green, middle + QPoint(green->width() / 4, 0));
@@ -253,6 +255,8 @@ TEST_F(AdjustWindowTest, LockedSlidersMoveTogetherZeroMovesThemBackAndAppliesNot
   EXPECT_EQ(c->sliBrightnessB->value(), dragged);
   EXPECT_EQ(stub->Calls(),
             Cycle(QString("QorImgBrightness(%1,%1,%1)").arg(dragged)));
+  // The keyboard goes to the window, so arrow keys no longer move the slider.
+  EXPECT_EQ(QApplication::focusWidget(), editor.get());
 
   // Gamma starts unlocked: its sliders move alone until its lock is pressed.
   c->sliGammaR->setValue(7);
@@ -428,6 +432,18 @@ TEST_F(AdjustWindowTest, AFileThatCannotBeWrittenLeavesThePictureAndTheUndoLevel
   QFile undo(AppDir() + "/preview_undo.bmp");
   ASSERT_TRUE(undo.open(QIODevice::ReadOnly));
   EXPECT_EQ(undo.readAll(), undoBefore);
+  undo.close();
+
+  // An undo file that cannot be read keeps the picture and the level.
+  ASSERT_TRUE(undo.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  undo.write("not a picture");
+  undo.close();
+  dialogs.messages.clear();
+  c->mnuUndo->trigger();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_TRUE(dialogs.messages[0].text.contains("preview_undo.bmp"));
+  EXPECT_EQ(editor->WorkingPicture().toImage(), pictureBefore);
+  EXPECT_TRUE(c->mnuUndo->isEnabled());
 
   // "Apply" that cannot write its file hands nothing back.
   ASSERT_TRUE(QDir().mkdir(AppDir() + "/modifiedimage.bmp"));
