@@ -544,7 +544,10 @@ bool _QorPrepareOutput(QorRec* rec) {
   if (!audio) rec->audioName.clear();
   ConForm::ConSetTruncateAudio(On(rec->truncateAudio));
   auto prepare = [&] {
-    ConForm::FFSavePrepare(&rec->videoSave, rec->width, rec->height, rec->wave,
+    // The wave format goes in as a copy: preparing reads it while it
+    // writes the adapted one.
+    const ConForm::WaveFormat wave = rec->wave;
+    ConForm::FFSavePrepare(&rec->videoSave, rec->width, rec->height, wave,
                            &rec->wave, &rec->audioSave, rec->bpp);
   };
   auto refused = [&] {

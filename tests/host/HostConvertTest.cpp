@@ -67,6 +67,7 @@ struct Scenario {
   double sourceFps = 10.0;
   std::vector<std::string> videoFiles;  // file blocks after the pixel blocks
   int fileStart = -1, fileLength = -1, fileDirection = 1;
+  std::vector<std::string> audioFiles;  // file blocks instead of samples
   int audioBlocks = 0;     // sample blocks before the audio stream finishes
   int samplesPerBlock = 0;
   int sampleRate = 22050;
@@ -121,6 +122,11 @@ void QOR_CALL VideoSource(QorHandle h, int32_t blockNum) {
 }
 
 void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
+  if (!S->audioFiles.empty()) {
+    if (static_cast<size_t>(blockNum) < S->audioFiles.size())
+      QOR_GET(QorSrcSetFile)(h, S->audioFiles[static_cast<size_t>(blockNum)].c_str());
+    return;
+  }
   int32_t block = blockNum;
   if (S->silenceBlock) {
     if (block == 0) {
@@ -516,4 +522,136 @@ TEST(HostConvert, CallbacksCallingExports) {
   EXPECT_EQ(Last().code, 1000);
   QOR_GET(QorSrcSetPixels)(c.h(), nullptr, nullptr, 4, 4, 12);
   EXPECT_EQ(Last().code, 1000);
+}
+
+// ---- real movies, checked by programs we did not write ----------------------
+
+namespace {
+
+bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, pipe)) text += buf;
+    pclose(pipe);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// ffprobe's value of one stream entry ("v:0", "a:0").
+std::string Probe(const std::string& file, const std::string& stream,
+                  const std::string& entry, bool countFrames = false) {
+  return Output("ffprobe -v error " + std::string(countFrames ? "-count_frames " : "") +
+                "-select_streams " + stream + " -show_entries stream=" + entry +
+                " -of default=nw=1:nk=1 '" + file + "'");
+}
+
+double ProbeDuration(const std::string& file, const std::string& stream) {
+  const std::string text = Probe(file, stream, "duration");
+  return text.empty() || text == "N/A" ? -1.0 : std::stod(text);
+}
+
+// Two seconds of 320 x 240 test pattern at 25 frames per second with a
+// stereo tone, uncompressed.
+std::string MakeSourceMovie(const Scratch& dir) {
+  const std::string name = dir.File("source.avi");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
+               "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+               "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 '" + name + "'").c_str());
+  return name;
+}
+
+int32_t ConvertMovie(const std::string& source, const std::string& video,
+                     const std::string& audio, double fps,
+                     void (*settings)(QorHandle h) = nullptr) {
+  Scenario s;
+  s.videoFiles = {source};
+  s.audioFiles = {source};
+  Conversion c(&s);
+  c.Video().Audio().Output(video, audio, fps);
+  QOR_GET(QorSetAudioFormat)(c.h(), 44100, 2, 16);
+  if (settings) settings(c.h());
+  return c.Run();
+}
+
+}  // namespace
+
+TEST(HostConvertPeers, MovieWithSoundToVcd) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string source = MakeSourceMovie(dir);
+  const std::string out = dir.File("vcd.mpg");
+  ASSERT_EQ(ConvertMovie(source, out, out, 25.0, [](QorHandle h) {
+              QOR_GET(QorSetCodec)(h, 11, 1);
+              QOR_GET(QorSetResolution)(h, 352, 288);
+            }), 0);
+  EXPECT_EQ(Probe(out, "v:0", "codec_name"), "mpeg1video");
+  EXPECT_EQ(Probe(out, "v:0", "width"), "352");
+  EXPECT_EQ(Probe(out, "v:0", "height"), "288");
+  EXPECT_EQ(Probe(out, "v:0", "nb_read_frames", true), "50");
+  EXPECT_EQ(Probe(out, "a:0", "codec_name"), "mp2");
+  EXPECT_EQ(Probe(out, "a:0", "sample_rate"), "44100");
+  const std::string audioFrames = Probe(out, "a:0", "nb_read_frames", true);
+  ASSERT_FALSE(audioFrames.empty());
+  // Layer II frames hold 1152 samples each: two seconds are 77 frames.
+  EXPECT_NEAR(std::stoi(audioFrames) * 1152 / 44100.0, 2.0, 0.05);
+}
+
+TEST(HostConvertPeers, MovieWithSoundToKwbAndToPicturesAndWav) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string source = MakeSourceMovie(dir);
+  const std::string kwb = dir.File("movie.kwb");
+  ASSERT_EQ(ConvertMovie(source, kwb, kwb, 25.0), 0);
+  const QorFileInfo info = Info(kwb);
+  EXPECT_EQ(info.frameCount, 50);
+  EXPECT_NEAR(info.fps, 25.0, 1e-6);
+  EXPECT_EQ(info.sampleFrames, 88200);
+  EXPECT_EQ(info.channels, 2);
+
+  ASSERT_EQ(ConvertMovie(source, dir.File("shot000.tga"), dir.File("track.wav"), 25.0), 0);
+  EXPECT_TRUE(fs::exists(dir.File("shot049.tga")));
+  EXPECT_FALSE(fs::exists(dir.File("shot050.tga")));
+  EXPECT_EQ(Probe(dir.File("shot049.tga"), "v:0", "width"), "320");
+  if (Have("sox")) {
+    EXPECT_EQ(Output("sox --i -s '" + dir.File("track.wav") + "'"), "88200");
+    EXPECT_EQ(Output("sox --i -c '" + dir.File("track.wav") + "'"), "2");
+  }
+  EXPECT_NEAR(ProbeDuration(dir.File("track.wav"), "a:0"), 2.0, 1e-3);
+  // The last picture is the source's last frame, pixel for pixel.
+  const std::string ref = dir.File("ref.ppm");
+  const std::string got = dir.File("got.ppm");
+  std::system(("ffmpeg -v error -y -i '" + source + "' -vf 'select=eq(n\\,49)' -vframes 1 '" +
+               ref + "'").c_str());
+  std::system(("ffmpeg -v error -y -i '" + dir.File("shot049.tga") + "' '" + got + "'").c_str());
+  const std::vector<uint8_t> a = ReadAll(ref), b = ReadAll(got);
+  ASSERT_FALSE(a.empty());
+  EXPECT_TRUE(a == b);
+}
+
+// A GIF animation at 10 frames per second written as a Cinepak AVI at 25,
+// keeping its duration: 20 frames become 50.
+TEST(HostConvertPeers, GifAnimationToCinepakAvi) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string gif = dir.File("anim.gif");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=2 '" +
+               gif + "'").c_str());
+  Scenario s;
+  s.videoFiles = {gif};
+  Conversion c(&s);
+  const std::string avi = dir.File("anim.avi");
+  c.Video().Output(avi, "", 25.0);
+  QOR_GET(QorSetKeepDuration)(c.h(), -1);
+  QOR_GET(QorSetCodec)(c.h(), 6, QOR_GET(QorMakeFourCC)("cvid"));
+  ASSERT_EQ(c.Run(), 0);
+  EXPECT_EQ(Probe(avi, "v:0", "codec_name"), "cinepak");
+  EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames", true), "50");
+  EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "25/1");
+  EXPECT_EQ(Probe(avi, "v:0", "width"), "160");
 }
