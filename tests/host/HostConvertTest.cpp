@@ -655,3 +655,57 @@ TEST(HostConvertPeers, GifAnimationToCinepakAvi) {
   EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "25/1");
   EXPECT_EQ(Probe(avi, "v:0", "width"), "160");
 }
+
+// ---- one-call conversion ----------------------------------------------------------
+
+TEST(HostQuickConvert, NothingToConvertIsThree) {
+  Scratch dir;
+  const std::string out = dir.File("none.avi");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), dir.File("*.gif").c_str(), "",
+                                     K_AUTO, K_AUTO, K_AUTO),
+            3);
+  EXPECT_EQ(Last().code, 3);
+  EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(HostQuickConvert, GifToAviAndWavToOgg) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string gif = dir.File("anim.gif");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=150x100:rate=10:duration=2 '" +
+               gif + "'").c_str());
+  const std::string avi = dir.File("anim.avi");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(avi.c_str(), gif.c_str(), "", K_AUTO, K_AUTO,
+                                     static_cast<double>(K_AUTO)),
+            0);
+  EXPECT_EQ(Last().code, 0);
+  EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames", true), "20");
+  EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "10/1");
+  // The list's size brought to multiples of 16.
+  EXPECT_EQ(Probe(avi, "v:0", "width"), "144");
+  EXPECT_EQ(Probe(avi, "v:0", "height"), "96");
+
+  const std::string wav = dir.File("tone.wav");
+  std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=300:sample_rate=22050:duration=1.5 "
+               "-c:a pcm_s16le '" + wav + "'").c_str());
+  const std::string ogg = dir.File("tone.ogg");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(ogg.c_str(), "", wav.c_str(), K_AUTO, K_AUTO, 25.0), 0);
+  EXPECT_EQ(Probe(ogg, "a:0", "codec_name"), "vorbis");
+  EXPECT_EQ(Probe(ogg, "a:0", "sample_rate"), "22050");
+  EXPECT_NEAR(std::stod(Output("ffprobe -v error -show_entries format=duration "
+                               "-of default=nw=1:nk=1 '" + ogg + "'")),
+              1.5, 0.02);
+}
+
+// A source that turns unreadable mid-way: the output is kept, the result
+// is 3 and the last-error record says the same.
+TEST(HostQuickConvert, UnreadableSourceKeepsOutputAndGivesThree) {
+  Scratch dir;
+  { std::ofstream(dir.File("a1.ppm"), std::ios::binary) << "P6\n16 16\n255\n" << std::string(768, 'x'); }
+  WriteTruncatedPicture(dir);  // cut.ppm, read after a1.ppm
+  const std::string out = dir.File("quick.kwb");
+  const std::string spec = dir.File("a1.ppm") + ";" + dir.File("cut.ppm");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), spec.c_str(), "", K_AUTO, K_AUTO, 10.0), 3);
+  EXPECT_EQ(Last().code, 3);
+  EXPECT_EQ(Info(out).frameCount, 1);
+}
