@@ -210,7 +210,8 @@ bool DescribeVideoBlock(VideoCursor& v) {
     fileRate = g.videoInfo.picture.fps;
   } else if (b.kind == kBlockMemory) {
     g.videoInfo = UniInfoRec{};
-    frameCount = b.data ? 1 : 0;
+    const auto* image = static_cast<const Qimg*>(b.data);
+    frameCount = image && image->data && image->size > 0 ? 1 : 0;
   } else {
     return false;
   }

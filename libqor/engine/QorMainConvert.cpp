@@ -399,6 +399,16 @@ void SetSamples(QorSrcBlock* block, const void* sndPtr, int32_t numOfSamples,
   block->kind = ConForm::kBlockMemory;
 }
 
+// Pictures belong in video blocks and sounds in audio blocks: the engine
+// reads a block's data as what its stream carries.
+bool StreamTakes(QorHandle mData, int32_t stream) {
+  if (CurrentStream(mData) == stream) return true;
+  Errors::Monitored("QorMain.SourceStream", [] {
+    Errors::ErrSet(Errors::kClsGeneral, 2, __LINE__);
+  });
+  return false;
+}
+
 bool KnownDepth(int32_t bpp) {
   return bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32;
 }
@@ -676,7 +686,7 @@ QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorHandle mImg) {
   SourceExport("QorMain.QorSrcSetImg", mData, [&](QorSrcBlock* block) {
     LogValue("mImg", Common::ImgToStrLog(static_cast<const Qimg*>(mImg)));
     const auto* image = Common::Require(static_cast<const Qimg*>(mImg), "mImg");
-    if (!block) return;
+    if (!block || !StreamTakes(mData, kStreamVideo)) return;
     ImgBasic::ImgCopy(image, &SourceImage());
     block->data = &SourceImage();
     block->kind = ConForm::kBlockMemory;
@@ -686,7 +696,7 @@ QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorHandle mImg) {
 QOR_API void QOR_CALL QorSrcSetDIB(QorHandle mData, QorHandle hDib) {
   SourceExport("QorMain.QorSrcSetDIB", mData, [&](QorSrcBlock* block) {
     LogValue("hDib", PtrToStrLog(hDib));
-    if (!block) return;
+    if (!block || !StreamTakes(mData, kStreamVideo)) return;
     if (!ImgBasic::HBitmapToQimg(static_cast<Gdi::HBITMAP>(hDib), &SourceImage()))
       return;
     block->data = &SourceImage();
@@ -704,7 +714,8 @@ QOR_API void QOR_CALL QorSrcSetPixels(QorHandle mData, const void* pixPtr,
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
     CheckPixels(resX, resY, bpp);
-    if (block) SetPixels(block, pixPtr, palPtr, resX, resY, bpp);
+    if (block && StreamTakes(mData, kStreamVideo))
+      SetPixels(block, pixPtr, palPtr, resX, resY, bpp);
   });
 }
 
@@ -718,7 +729,7 @@ QOR_API void QOR_CALL QorSrcSetSamples(QorHandle mData, const void* sndPtr,
     LogValue("channels", IntToStrAuto(channels));
     LogValue("bits", IntToStrAuto(bits));
     CheckSamples(sndPtr, numOfSamples, sampleRate, channels, bits);
-    if (!block) return;
+    if (!block || !StreamTakes(mData, kStreamAudio)) return;
     if (sndPtr) {
       SetSamples(block, sndPtr, numOfSamples, sampleRate, channels, bits);
       return;

@@ -78,6 +78,7 @@ struct Scenario {
   bool convertFromProgress = false;
   bool blockCallsFromProgress = false;
   bool badPixelsInCallback = false;
+  bool pixelsInAudioBlock = false;
   // seen
   std::vector<int> videoBlocksAsked;
   std::vector<int> frameStatuses;
@@ -85,6 +86,7 @@ struct Scenario {
   std::vector<std::string> errorPaths;
   int nestedConvertResult = -1;
   QorLastError badPixelsError{};
+  QorLastError wrongStreamError{};
 };
 Scenario* S = nullptr;
 
@@ -128,6 +130,11 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
     return;
   }
   int32_t block = blockNum;
+  if (S->pixelsInAudioBlock && blockNum == 0) {
+    const uint8_t pixel[3] = {1, 2, 3};
+    QOR_GET(QorSrcSetPixels)(h, pixel, nullptr, 1, 1, 24);
+    QOR_GET(QorGetLastError)(&S->wrongStreamError);
+  }
   if (S->silenceBlock) {
     if (block == 0) {
       QOR_GET(QorSrcSetSamples)(h, nullptr, 11025, 22050, 1, 16);
@@ -327,6 +334,7 @@ TEST(HostConvert, AudioOnlyWithSilence) {
   s.audioBlocks = 3;
   s.samplesPerBlock = 5000;
   s.silenceBlock = true;
+  s.pixelsInAudioBlock = true;
   Conversion c(&s);
   c.Audio().Watch().Output("", dir.File("sound.wav"), 30.0);
   QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
@@ -341,6 +349,9 @@ TEST(HostConvert, AudioOnlyWithSilence) {
     ASSERT_EQ(wav.samples[11025 + static_cast<size_t>(i)], SampleAt(i)) << i;
   EXPECT_EQ(s.progressStatuses.front(), 1);
   EXPECT_EQ(s.progressStatuses.back(), 0);
+  // A picture offered as a sound block is refused.
+  EXPECT_EQ(s.wrongStreamError.code, 1000);
+  EXPECT_EQ(s.wrongStreamError.errClass, 4);
 }
 
 // Equal video and audio names make one movie holding both streams.
