@@ -720,3 +720,36 @@ TEST(HostQuickConvert, UnreadableSourceKeepsOutputAndGivesThree) {
   EXPECT_EQ(Last().code, 3);
   EXPECT_EQ(Info(out).frameCount, 1);
 }
+
+// Under forced compatibility a codec that cannot take the output gives way
+// to Cinepak; the call log tells the conversion's road.
+TEST(HostConvertPeers, RefusedCodecFallsBackToCinepakAndIsLogged) {
+  if (!Have("ffprobe")) GTEST_SKIP() << "ffprobe absent";
+  Scratch dir;
+  const std::string log = dir.File("calls.log");
+  QOR_GET(QorLogStart)(log.c_str());
+  QOR_GET(QorLogExtra)(-1);
+  Scenario s;
+  s.frames = 3;
+  {
+    Conversion c(&s);
+    c.Video().Watch().Output(dir.File("fallback.avi"), "", 10.0);
+    QOR_GET(QorSetCodec)(c.h(), 6, QOR_GET(QorMakeFourCC)("ZZZZ"));
+    QOR_GET(QorForceCompatibility)(c.h(), -1);
+    EXPECT_EQ(c.Run(), 0);
+  }
+  QOR_GET(QorLogStop)();
+  EXPECT_EQ(Probe(dir.File("fallback.avi"), "v:0", "codec_name"), "cinepak");
+  EXPECT_EQ(Probe(dir.File("fallback.avi"), "v:0", "nb_read_frames", true), "3");
+  std::ifstream in(log);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  size_t at = 0;
+  for (const char* line :
+       {"===== QorConvert - Init =====", "  _QorPrepareOutput", "  writing to file",
+        "  _QorVideoSourceCallback", "    blockNum=0", "  _QorVideoFuncCallback",
+        "    curFrame=0", "  _QorCallUserProgress", "===== QorConvert: Done ====="}) {
+    const size_t found = text.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line;
+    at = found;
+  }
+}
