@@ -23,14 +23,13 @@ double Predict_GetRemainingEx(PredictRec* rec, int32_t current, int32_t total,
     const int64_t progress = int64_t{current} - rec->lastProgress;
     const double elapsed = now - rec->lastTime;
     const int32_t slot = rec->index;
-    rec->progressSum = static_cast<int32_t>(
-        int64_t{rec->progressSum} + progress - rec->progressDelta[slot]);
+    rec->progressSum += progress - rec->progressDelta[slot];
     rec->timeSum += elapsed - rec->timeDelta[slot];
-    rec->progressDelta[slot] = static_cast<int32_t>(progress);
+    rec->progressDelta[slot] = progress;
     rec->timeDelta[slot] = elapsed;
     rec->index = PredictWrap(slot + 1);
     if (rec->progressSum > 0)
-      result = rec->timeSum / rec->progressSum *
+      result = rec->timeSum / static_cast<double>(rec->progressSum) *
                (static_cast<double>(total) - current);
     if (!(result > 0.0)) result = 0.0;  // negative or not a number
   }

@@ -12,9 +12,10 @@ constexpr int32_t kRingSize = 50;
 
 struct PredictRec {
   int32_t index = 0;
-  int32_t progressDelta[kRingSize] = {};
+  // 64-bit: the sum of 50 reports of any size stays exact.
+  int64_t progressDelta[kRingSize] = {};
   double timeDelta[kRingSize] = {};
-  int32_t progressSum = 0;
+  int64_t progressSum = 0;
   double timeSum = 0.0;
   int32_t lastProgress = 0;
   double lastTime = 0.0;

@@ -170,12 +170,13 @@ std::vector<std::string> FindFiles(const std::string& spec) {
   while (const dirent* entry = ::readdir(dir)) {
     if (!WildMatch(pattern.c_str(), entry->d_name)) continue;
     const std::string name = folder + entry->d_name;
-    if (!IsRegularFile(name)) continue;
+    // Checked first: the system cannot even look at a longer name.
     if (name.size() + 1 > kMaxListName) {
       Errors::WarnSetText(Errors::kClsText, "File name too long, skipped: " + name,
                           __LINE__);
       continue;
     }
+    if (!IsRegularFile(name)) continue;
     found.push_back(name);
   }
   ::closedir(dir);
