@@ -387,6 +387,35 @@ QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
                                          int32_t resY, double fps);
 
 /* ---- frame-access files -------------------------------------------------- */
+/* A file read or written frame by frame and sample by sample; the image and
+ * sound exports (QorImgLoad, QorImgSave, QorSndLoad, QorSndSave) go through
+ * the handle. */
+/* Describes the file as QorGetFileInfo does into *info and opens it for
+ * reading. Nil when it cannot be described (status 1000), and when it has
+ * neither readable pictures nor readable sound (status 0). */
+QOR_API QorHandle QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
+                                       QorFileInfo* info,
+                                       QorInfoProgressProc progress,
+                                       void* progressData);
+/* A new file to write, in the format of the name's extension; until the
+ * first frame or sound it takes 320 x 240, 24 bits, 30 frames per second
+ * and 44100 Hz, 2 channels, 16 bits, changed by the two calls below. Nil on
+ * failure. */
+QOR_API QorHandle QOR_CALL QorFileCreate(const char* filename);
+/* Before the first write only; K_AUTO (as a real for frameRate) keeps a
+ * value. byteRate is in kilobytes per second. */
+QOR_API void QOR_CALL QorFileSetVideoParams(QorHandle mFile, int32_t resX,
+                                            int32_t resY, int32_t bpp,
+                                            double frameRate, int32_t codec,
+                                            int32_t quality, int32_t byteRate);
+/* Before the first write only; K_AUTO keeps a value. A rate, channel count
+ * or depth that is not positive is refused (status 1000). */
+QOR_API void QOR_CALL QorFileSetAudioParams(QorHandle mFile, int32_t sampleRate,
+                                            int32_t channels, int32_t bits,
+                                            int32_t byteRate);
+/* Finishes a written file and frees the handle. A created file that has
+ * received nothing yet is left open and stays valid. */
+QOR_API void QOR_CALL QorFileClose(QorHandle mFile);
 
 /* ---- images --------------------------------------------------------------- */
 

@@ -300,6 +300,12 @@ void UniImgSave(UniOutput* out, const Qimg& image) {
 
 void UniSndSave(UniOutput* out, const SndBasic::SndRec& sound) {
   Errors::Monitored("ConForm.UniSndSave", [&] {
+    // A sound without a usable format would fix the output's at nothing.
+    SndBasic::WaveFormatEx format = sound.format;
+    if (!SndBasic::WaveFormatValidate(format)) {
+      ErrSet(Errors::kClsAudio, 4, __LINE__);
+      return;
+    }
     CloseStreamOnFailure(out);
     UniSetSndFormat(out, sound);
     if (!out->created) Classify(out);

@@ -43,6 +43,10 @@ struct QorFile {
 // Prepares a created file's output before its first frame or sound; does
 // nothing for nil or a prepared file.
 void _QorFileCheckCreate(QorFile* file);
+// The record behind a host's frame-access handle; nil, and a pointer that is
+// not a live record of QorFileOpen or QorFileCreate, end the export as an
+// unexpected failure (999).
+QorFile* _QorFileOf(QorHandle mFile);
 
 // ---- conversion handle and file information ------------------------------
 // The inner work of QorAlloc and QorFree, for exports that need a handle of

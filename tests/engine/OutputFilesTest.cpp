@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "engine/ConFormOut.h"
+#include "engine/QorMain.h"
 #include "formats/FormatTestUtil.h"
 #include "formats/SoundTestUtil.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "qor.h"
 
 using namespace ConForm;
 using ImgBasic::Qimg;
@@ -311,6 +313,12 @@ TEST_F(OutputFiles, WritesTheOutputCannotHoldAreRefused) {
   EXPECT_EQ(Outcome([&] { UniImgSave(&bmp, Qimg{}); }), std::make_pair(7, 9));
   EXPECT_FALSE(bmp.pictureFormatTaken);
   UniClose(&bmp);
+  // Nor is a sound without a wave format a sound.
+  UniOutput silent;
+  Create(&silent, dir_.File("z.wav"));
+  EXPECT_EQ(Outcome([&] { UniSndSave(&silent, SndBasic::SndRec{}); }), std::make_pair(8, 4));
+  EXPECT_FALSE(silent.soundFormatTaken);
+  UniClose(&silent);
   ImgBasic::ImgFree(&frame);
   SndBasic::SndFree(sound);
 }
@@ -382,6 +390,173 @@ TEST(OutputFormatFlags, FromEitherTable) {
   EXPECT_EQ(GetFmtFlags(kFmtGIF, kSaveTable), Basic::K_AUTO);
   EXPECT_EQ(GetFmtFlags(kFmtGIF, kLoadTable), 11);
   EXPECT_EQ(GetFmtFlags(Basic::K_AUTO, kLoadTable), Basic::K_AUTO);
+}
+
+// ---- frame-access files ----------------------------------------------------
+
+QorLastError Last() {
+  QorLastError r{-5, -5, -5};
+  QorGetLastError(&r);
+  return r;
+}
+
+// One frame or sound into a created file, as the image and sound exports
+// write it: the output is prepared before the first write.
+void WriteFrame(QorHandle h, const Qimg& image) {
+  QorMain::QorFile* file = QorMain::_QorFileOf(h);
+  QorMain::_QorFileCheckCreate(file);
+  UniImgSave(&file->output, image);
+}
+
+void WriteSound(QorHandle h, const SndBasic::SndRec& sound) {
+  QorMain::QorFile* file = QorMain::_QorFileOf(h);
+  QorMain::_QorFileCheckCreate(file);
+  UniSndSave(&file->output, sound);
+}
+
+class FrameAccessFiles : public OutputFiles {};
+
+TEST_F(FrameAccessFiles, CreatedKwbIsReadBackFrameByFrameAndSampleBySample) {
+  const std::string name = dir_.File("r.kwb");
+  QorHandle h = QorFileCreate(name.c_str());
+  ASSERT_NE(h, nullptr);
+  QorFileSetVideoParams(h, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO, 12.5, Basic::K_AUTO,
+                        Basic::K_AUTO, Basic::K_AUTO);
+  QorFileSetAudioParams(h, 22050, 1, 16, Basic::K_AUTO);
+  EXPECT_EQ(Last().code, 0);
+  std::vector<Rgb> frames;
+  Qimg img;
+  for (int i = 0; i < 5; i++) {
+    frames.push_back(fmttest::TestPicture(40, 30, 20 + i));
+    fmttest::ToQimg(frames.back(), 24, &img);
+    WriteFrame(h, img);
+    ImgBasic::ImgFree(&img);
+  }
+  SndBasic::SndRec sound;
+  MakeSound(&sound, 3000, 16, 22050);
+  WriteSound(h, sound);
+  QorFileClose(h);
+  ASSERT_EQ(Last().code, 0);
+
+  QorFileInfo info;
+  QorHandle in = QorFileOpen(name.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(info.frameCount, 5);
+  EXPECT_EQ(info.width, 40);
+  EXPECT_EQ(info.height, 30);
+  EXPECT_DOUBLE_EQ(info.fps, 12.5);
+  EXPECT_EQ(info.picturesReadable, -1);
+  EXPECT_EQ(info.sampleFrames, 3000);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ(info.bitsPerSample, 16);
+  EXPECT_DOUBLE_EQ(info.sampleRate, 22050);
+  QorMain::QorFile* file = QorMain::_QorFileOf(in);
+  for (int i = 0; i < 5; i++) {
+    UniImgLoad(&file->source, &file->image, i + 1, 1);
+    EXPECT_EQ(fmttest::FromQimg(file->image), frames[static_cast<size_t>(i)]) << "frame " << i;
+  }
+  SndBasic::SndRec back;
+  UniSndLoad(&file->source, &back, 0, 3000, 0);
+  ASSERT_EQ(back.frames, 3000);
+  EXPECT_EQ(std::memcmp(back.data, sound.data, 6000), 0);
+  QorFileClose(in);
+  EXPECT_EQ(Last().code, 0);
+  SndBasic::SndFree(sound);
+  SndBasic::SndFree(back);
+}
+
+TEST_F(FrameAccessFiles, AviWithoutParametersIsPreparedOnTheFirstFrameAndThenFixed) {
+  const std::string log = dir_.File("log.txt");
+  QorLogStart(log.c_str());
+  QorLogExtra(1);
+  const std::string name = dir_.File("d.avi");
+  QorHandle h = QorFileCreate(name.c_str());
+  ASSERT_NE(h, nullptr);
+  QorMain::QorFile* file = QorMain::_QorFileOf(h);
+  // Only the width changes when every other argument is K_AUTO.
+  QorFileSetVideoParams(h, 64, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO,
+                        Basic::K_AUTO, Basic::K_AUTO);
+  EXPECT_EQ(file->width, 64);
+  EXPECT_EQ(file->height, 240);
+  EXPECT_EQ(file->bpp, 24);
+  EXPECT_DOUBLE_EQ(file->frameRate, 30.0);
+  QorFileSetVideoParams(h, 320, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO,
+                        Basic::K_AUTO, Basic::K_AUTO);
+  // Closing a file that received nothing leaves it open and usable.
+  QorFileClose(h);
+  EXPECT_TRUE(Common::IsTrackedAs(h, "QorMain.QorFileCreate.fileP"));
+  Qimg img;
+  fmttest::ToQimg(fmttest::TestPicture(320, 240, 5), 24, &img);
+  WriteFrame(h, img);
+  EXPECT_TRUE(file->mode);
+  EXPECT_EQ(file->width, 320);
+  EXPECT_EQ(file->height, 240);
+  // Too late now: nothing changes.
+  QorFileSetVideoParams(h, 100, 100, 8, 5.0, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO);
+  EXPECT_EQ(Last().code, 0);
+  EXPECT_EQ(file->width, 320);
+  EXPECT_EQ(file->bpp, 24);
+  EXPECT_DOUBLE_EQ(file->frameRate, 30.0);
+  WriteFrame(h, img);
+  WriteFrame(h, img);
+  QorFileClose(h);
+  QorLogStop();
+  ImgBasic::ImgFree(&img);
+  const std::string text = TestUtil::ReadText(log);
+  EXPECT_NE(text.find("#  _QorFileCheckCreate\r\n"), std::string::npos);
+  EXPECT_NE(text.find("#  ERROR: file is already open\r\n"), std::string::npos);
+
+  if (!TestUtil::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+  const std::string probe = dir_.File("probe.txt");
+  fmttest::Shell("ffprobe -v error -count_frames -show_entries "
+                 "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+                 name + "' > '" + probe + "'");
+  EXPECT_EQ(TestUtil::ReadText(probe), "cinepak,320,240,30/1,3\n");
+}
+
+TEST_F(FrameAccessFiles, OpenAnswersNilForWhatCannotBeRead) {
+  QorFileInfo info;
+  std::memset(&info, 0x5A, sizeof info);
+  const std::string junk = dir_.File("junk.bin");
+  TestUtil::WriteText(junk, "not a picture, not a sound");
+  // (Before any library error is pending, which would make it 1000.)
+  EXPECT_EQ(QorFileOpen(junk.c_str(), 0, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(Last().code, 999);
+  EXPECT_EQ(QorFileOpen(junk.c_str(), 0, &info, nullptr, nullptr), nullptr);
+  EXPECT_EQ(Last().code, 1000);
+  EXPECT_EQ(reinterpret_cast<uint8_t*>(&info)[0], 0x5A) << "record touched";
+
+  // A WAV opens for its sound; it holds no pictures.
+  SndBasic::SndRec sound;
+  MakeSound(&sound, 500, 8, 8000);
+  const std::string wav = dir_.File("s.wav");
+  QorHandle out = QorFileCreate(wav.c_str());
+  // The sound side refuses a format it cannot hold and keeps its own.
+  QorFileSetAudioParams(out, 8000, -2, 8, Basic::K_AUTO);
+  EXPECT_EQ(Last().code, 1000);
+  QorFileSetAudioParams(out, 8000, 1, 8, Basic::K_AUTO);
+  // Video parameters do not take the sound file's format away.
+  QorFileSetVideoParams(out, 10, 10, 24, 25.0, Basic::K_AUTO, Basic::K_AUTO, Basic::K_AUTO);
+  WriteSound(out, sound);
+  QorFileClose(out);
+  EXPECT_EQ(Last().code, 0);
+  QorHandle in = QorFileOpen(wav.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(info.hasPictures, 0);
+  EXPECT_EQ(info.soundReadable, -1);
+  EXPECT_EQ(info.sampleFrames, 500);
+  EXPECT_EQ(info.bitsPerSample, 8);
+  QorFileClose(in);
+
+  // Handles that are none of ours.
+  QorFileSetVideoParams(nullptr, 1, 1, 24, 1.0, 0, 0, 0);
+  EXPECT_EQ(Last().code, 0);
+  QorFileClose(nullptr);
+  EXPECT_EQ(Last().code, 0);
+  int notAFile = 0;
+  QorFileClose(&notAFile);
+  EXPECT_EQ(Last().code, 999);
+  SndBasic::SndFree(sound);
 }
 
 }  // namespace
