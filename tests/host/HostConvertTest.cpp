@@ -85,6 +85,7 @@ struct Scenario {
   std::vector<int> progressStatuses;
   std::vector<std::string> errorPaths;
   int nestedConvertResult = -1;
+  int nestedQuickResult = -1;
   QorLastError badPixelsError{};
   QorLastError wrongStreamError{};
 };
@@ -156,8 +157,11 @@ void QOR_CALL VideoFunc(QorHandle h, QorHandle, int32_t) {
 void QOR_CALL Progress(QorHandle h, int32_t status, int32_t, int32_t) {
   S->progressStatuses.push_back(status);
   if (S->abortInPalettePass && status == 2) QOR_GET(QorAbort)(h);
-  if (S->convertFromProgress && status == 3 && S->nestedConvertResult < 0)
+  if (S->convertFromProgress && status == 3 && S->nestedConvertResult < 0) {
     S->nestedConvertResult = QOR_GET(QorConvert)(h);
+    S->nestedQuickResult = QOR_GET(QorQuickConvert)("/tmp/qor_never.avi", "/tmp/*.gif", "",
+                                                     K_AUTO, K_AUTO, 10.0);
+  }
   if (S->blockCallsFromProgress) {
     // No source callback runs: these change nothing.
     QOR_GET(QorSrcSetFrameRate)(h, 1.0);
@@ -422,6 +426,34 @@ TEST(HostConvert, NoOutputFormatIsResultOne) {
   EXPECT_TRUE(s.videoBlocksAsked.empty());
 }
 
+// A library error inside a pass (the output cannot be created) ends the
+// conversion with the error; the clean-up still runs, and the next
+// conversion starts from a clean state.
+TEST(HostConvert, FailedPassCleansUp) {
+  Scratch dir;
+  Scenario s;
+  s.frames = 3;
+  s.audioBlocks = 2;
+  s.samplesPerBlock = 1000;
+  {
+    Conversion c(&s);
+    const std::string bad = dir.File("missing/folder/out.kwb");
+    c.Video().Audio().Watch().Output(bad, bad, 10.0);
+    EXPECT_EQ(c.Run(), 1000);
+    const QorLastError last = Last();
+    EXPECT_EQ(last.code, 1000);
+    EXPECT_NE(last.errClass, 0);
+    EXPECT_EQ(QOR_GET(QorGetStatus)(c.h()), 0);
+    EXPECT_EQ(s.progressStatuses.back(), 0);
+  }
+  Scenario again;
+  again.frames = 2;
+  Conversion c(&again);
+  c.Video().Output(dir.File("after000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(SequenceReds(dir, "after"), (std::vector<int>{0, 8}));
+}
+
 namespace {
 
 // A picture file whose header describes it but whose pixels are cut short:
@@ -515,6 +547,7 @@ TEST(HostConvert, CallbacksCallingExports) {
   c.Video().Watch().Output(dir.File("nest000.ppm"), "", 10.0);
   EXPECT_EQ(c.Run(), 0);
   EXPECT_EQ(s.nestedConvertResult, 999);
+  EXPECT_EQ(s.nestedQuickResult, 999);
   EXPECT_EQ(SequenceReds(dir, "nest"), (std::vector<int>{0, 8, 16, 24}));
   EXPECT_EQ(s.badPixelsError.code, 1000);
   EXPECT_EQ(s.badPixelsError.errClass, 7);
