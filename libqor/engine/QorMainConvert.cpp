@@ -554,10 +554,7 @@ bool _QorPrepareOutput(QorRec* rec) {
   if (!audio) rec->audioName.clear();
   ConForm::ConSetTruncateAudio(On(rec->truncateAudio));
   auto prepare = [&] {
-    // The wave format goes in as a copy: preparing reads it while it
-    // writes the adapted one.
-    const ConForm::WaveFormat wave = rec->wave;
-    ConForm::FFSavePrepare(&rec->videoSave, rec->width, rec->height, wave,
+    ConForm::FFSavePrepare(&rec->videoSave, rec->width, rec->height, rec->wave,
                            &rec->wave, &rec->audioSave, rec->bpp);
   };
   auto refused = [&] {
