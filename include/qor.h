@@ -418,13 +418,232 @@ QOR_API void QOR_CALL QorFileSetAudioParams(QorHandle mFile, int32_t sampleRate,
 QOR_API void QOR_CALL QorFileClose(QorHandle mFile);
 
 /* ---- images --------------------------------------------------------------- */
+/* An image handle (mImg) holds one picture: rows top-down and packed; 8 bits
+ * a palette index, 15 bits 5-5-5, 16 bits 5-6-5, 24 bits B,G,R, 32 bits
+ * B,G,R,x. Its palette is 256 entries of B,G,R. Colours passed in are Windows
+ * colour values (red in the low byte). */
+
+/* A drawing surface the host owns, passed where a device context is drawn
+ * into: 32-bit pixels stored B,G,R and a fourth byte the library leaves
+ * alone, rows top-down bytesPerRow bytes apart (at least width x 4). */
+typedef struct QorSurface {
+  uint8_t* pixels;
+  int32_t width;
+  int32_t height;
+  int32_t bytesPerRow;
+} QorSurface;
+
+QOR_API QorHandle QOR_CALL QorImgAlloc(void);
+QOR_API void QOR_CALL QorImgFree(QorHandle mImg);
+/* Through a frame-access file: QorImgLoad reads frame frameNum + 1 (frames
+ * counted from 0 here); a nil handle reads nothing and returns 0. */
+QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
+                                    int32_t frameNum);
+QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
+                                         int32_t frameNum);
+/* Appends a frame, converting mImg in place to the file's depth. */
+QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile);
+/* Frames counted from 1; 0 and negative numbers read the first, numbers
+ * beyond the count the last. */
+QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
+                                          int32_t frameNum);
+/* codec K_AUTO: the format's default; for JPEG the quality, else the codec. */
+QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
+                                          int32_t codec);
+QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc);
+/* K_AUTO keeps a value; pixel contents are undefined afterwards. */
+QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
+                                  int32_t bpp);
+/* color in the image's own depth: 8 bits an index, 15/16 bits the pixel
+ * word, 24 bits a Windows colour value, 32 bits the pixel's four bytes. */
+QOR_API void QOR_CALL QorImgClear(QorHandle mImg, int32_t color);
+QOR_API void QOR_CALL QorClearCanvas(QorSurface* dc, int32_t x, int32_t y,
+                                     int32_t w, int32_t h, int32_t color);
+QOR_API void QOR_CALL QorImgShow(QorHandle mImg, QorSurface* dc, int32_t x,
+                                 int32_t y);
+/* Centred in the w by h box; shrunk to fit keeping its proportions, and
+ * enlarged to fit only when enlarge is true. */
+QOR_API void QOR_CALL QorImgShowInRect(QorHandle mImg, QorSurface* dc,
+                                       int32_t x, int32_t y, int32_t w,
+                                       int32_t h, QorBool enlarge);
+/* pixPtr and palPtr receive the image's own blocks, valid until the image
+ * is changed or freed. */
+QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
+                                    int32_t* resY, int32_t* bpp,
+                                    int32_t* totalBytes, void** pixPtr,
+                                    void** palPtr);
+QOR_API void QOR_CALL QorImgGetPixels(QorHandle mImg, void* pixPtr,
+                                      void* palPtr);
+/* pixPtr nil: the pixels stay undefined; palPtr nil at 8 bits: grey ramp. */
+QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
+                                      int32_t resY, int32_t bpp,
+                                      const void* pixPtr, const void* palPtr);
+/* -1 in all three outside the image. */
+QOR_API void QOR_CALL QorImgGetPixelRGB(QorHandle mImg, int32_t x, int32_t y,
+                                        int32_t* r, int32_t* g, int32_t* b);
+/* A 24-bit DIB section. The handle is the address of a packed DIB the host
+ * may read: the 40-byte header, then the rows bottom-up, each padded to a
+ * multiple of 4 bytes. */
+QOR_API QorHandle QOR_CALL QorImgToDIB(QorHandle mImg);
+QOR_API int32_t QOR_CALL QorReleaseDIB(QorHandle DIBhandle);
+/* A packed DIB in a global block whose handle is its address: the 40-byte
+ * header, for 8 bits 256 RGBQUADs, then the rows bottom-up, each padded to a
+ * multiple of 4 bytes; 15-bit images are written as 16-bit (5-5-5) DIBs. */
+QOR_API QorHandle QOR_CALL QorImgToDIBWin3(QorHandle mImg);
+QOR_API QorBool QOR_CALL QorReleaseDIBWin3(QorHandle DIBhandle);
+QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle);
+/* colorType 0..3 the colours of a 2 x 2 cell (B G/G R, G R/B G, R G/G B,
+ * G B/R G), 4 monochrome; pixelOrder non-zero: the samples are stored in
+ * plain rows, 0: by 2 x 2 cells. Sizes are even. */
+QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
+                                      int32_t resX, int32_t resY,
+                                      int32_t colorType, int32_t pixelOrder);
+QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
+                                    int32_t resX, int32_t resY,
+                                    int32_t colorType, int32_t pixelOrder);
 
 /* ---- image processing ----------------------------------------------------- */
+/* Each applies one effect or geometric operation to an image in place; the
+ * handle stays the same, its size, depth and palette may change (many
+ * operations leave 24 bits). A failure shows in QorGetLastError. */
+/* Tone curves per channel: gamma factors, brightness and contrast in
+ * percent (-100..100). */
+QOR_API void QOR_CALL QorImgGamma(QorHandle mImg, double R, double G, double B);
+QOR_API void QOR_CALL QorImgBrightness(QorHandle mImg, int32_t R, int32_t G,
+                                       int32_t B);
+QOR_API void QOR_CALL QorImgContrast(QorHandle mImg, int32_t R, int32_t G,
+                                     int32_t B);
+/* -100..100. */
+QOR_API void QOR_CALL QorImgSaturation(QorHandle mImg, int32_t pct);
+/* The reference colour (0..255 per channel) becomes neutral. */
+QOR_API void QOR_CALL QorImgWhiteBalance(QorHandle mImg, int32_t R, int32_t G,
+                                         int32_t B);
+QOR_API void QOR_CALL QorImgSoften(QorHandle mImg);
+QOR_API void QOR_CALL QorImgSharpen(QorHandle mImg);
+QOR_API void QOR_CALL QorImgFindEdges(QorHandle mImg);
+QOR_API void QOR_CALL QorImgEdgeEnhance(QorHandle mImg);
+/* Nearest-pixel scaling; nothing happens at the image's own size. */
+QOR_API void QOR_CALL QorImgResize(QorHandle mImg, int32_t resX, int32_t resY);
+/* Smooth scaling; nothing happens at the image's own size. */
+QOR_API void QOR_CALL QorImgResample(QorHandle mImg, int32_t resX,
+                                     int32_t resY);
+/* Borders of 0..16000 pixels in the colour color (red in the low byte); any
+ * border leaves 24 bits, none leaves the image alone. */
+QOR_API void QOR_CALL QorImgBorder(QorHandle mImg, int32_t left, int32_t top,
+                                   int32_t right, int32_t bottom,
+                                   int32_t color);
+/* Three tables of 256 bytes; a null table does nothing. */
+QOR_API void QOR_CALL QorImgRemap(QorHandle mImg, const uint8_t* redP,
+                                  const uint8_t* greenP, const uint8_t* blueP);
+QOR_API void QOR_CALL QorImgCrop(QorHandle mImg, int32_t newX, int32_t newY,
+                                 int32_t resX, int32_t resY);
+/* 1 a quarter turn clockwise, 2 a half turn, 3 a quarter turn
+ * anticlockwise. */
+QOR_API void QOR_CALL QorImgRotate(QorHandle mImg, int32_t direction);
+QOR_API void QOR_CALL QorImgFlipVertical(QorHandle mImg);
+QOR_API void QOR_CALL QorImgFlipHorizontal(QorHandle mImg);
+/* Pastes mImgSrc into mImgDest with its top-left corner at (destX, destY). */
+QOR_API void QOR_CALL QorImgInsert(QorHandle mImgDest, QorHandle mImgSrc,
+                                   int32_t destX, int32_t destY);
+/* A running average of frames of one size: clear, add frames, get it. */
+QOR_API void QOR_CALL QorImgAverageClear(void);
+QOR_API void QOR_CALL QorImgAverageAdd(QorHandle mImg);
+QOR_API void QOR_CALL QorImgAverageGet(QorHandle mImg);
+/* Rebuilds one field. keepEven counts rows from 1: true keeps rows 1, 3, 5
+ * (counted from 0), false rows 0, 2, 4; a true interpolate averages the
+ * kept rows around each rebuilt one, false repeats the row above. */
+QOR_API void QOR_CALL QorImgDeinterlace(QorHandle mImg, QorBool keepEven,
+                                        QorBool interpolate);
+/* Maps the image onto the first numColors entries (1..256; more are taken
+ * as 256) of a 768-byte palette of blue, green, red triples, leaving an
+ * 8-bit image with that palette. */
+QOR_API void QOR_CALL QorImgRemapToCustomPalette(QorHandle mImg,
+                                                 const uint8_t* palPtr,
+                                                 int32_t numColors);
+/* Frees the pixels: the image becomes empty (an empty frame handed back
+ * from a frame callback drops that frame). */
+QOR_API void QOR_CALL QorImgSkip(QorHandle mImg);
 
 /* ---- text sprites --------------------------------------------------------- */
+/* A text handle (mText) holds font, colours and effect. Fresh: "Arial" 16,
+ * black text on a transparent background, no effect. */
+QOR_API QorHandle QOR_CALL QorTextAlloc(void);
+QOR_API void QOR_CALL QorTextFree(QorHandle mText);
+/* style bits: 1 bold, 2 italic, 4 underline, 8 strikeout. */
+QOR_API void QOR_CALL QorTextSetFont(QorHandle mText, const char* fontName,
+                                     int32_t height, int32_t style);
+/* transp non-zero: the text is pasted without its background. */
+QOR_API void QOR_CALL QorTextSetColor(QorHandle mText, int32_t foreColor,
+                                      int32_t shadowColor, int32_t backColor,
+                                      QorBool transp);
+/* shadowMode 0 none, 1 drop shadow by the offsets, 2 border of that
+ * thickness; another mode keeps the effect but still sets the offsets. */
+QOR_API void QOR_CALL QorTextShadow(QorHandle mText, int32_t shadowMode,
+                                    int32_t Xoffset, int32_t Yoffset);
+QOR_API void QOR_CALL QorTextGetExtents(QorHandle mText, const char* textStr,
+                                        int32_t* resX, int32_t* resY);
+/* The image becomes 24-bit when it has another depth. */
+QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
+                                 int32_t y, const char* textStr);
 
 /* ---- sound ---------------------------------------------------------------- */
+/* Counts are sample frames (one sample for each channel); bytes = frames x
+ * channels x bytes per sample. */
+/* A new empty sound, or null on failure. */
+QOR_API QorHandle QOR_CALL QorSndAlloc(void);
+QOR_API void QOR_CALL QorSndFree(QorHandle mSnd);
+/* Reads numSamples frames from startSample of a file opened with
+ * QorFileOpen, in the file's delivered PCM format; fewer at the end.
+ * Returns the call status (a null handle reads nothing and returns 0). */
+QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
+                                    int32_t startSample, int32_t numSamples);
+/* Appends the sound to a file made with QorFileCreate, converted to the
+ * file's sound format. Returns the call status (a null handle writes
+ * nothing and returns 0). */
+QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile);
+QOR_API void QOR_CALL QorSndCopy(QorHandle mSndDest, QorHandle mSndSrc);
+/* Converts the sound in place to PCM of the given rate, channels, bits. */
+QOR_API void QOR_CALL QorSndResample(QorHandle mSnd, int32_t sampleRate,
+                                     int32_t channels, int32_t bits);
+/* totalBytes is the size of the sound's sample block; sndPtr receives its
+ * address, valid until the sound is changed or freed. */
+QOR_API void QOR_CALL QorSndGetInfo(QorHandle mSnd, int32_t* sampleRate,
+                                    int32_t* channels, int32_t* bits,
+                                    int32_t* totalBytes, void** sndPtr);
+/* Copies frames x block alignment bytes; the buffer must hold them. */
+QOR_API void QOR_CALL QorSndGetSamples(QorHandle mSnd, void* sndPtr);
+/* Makes the sound numSamples frames of PCM in the given format, copying
+ * numSamples x channels x ((bits + 7) / 8) bytes from sndPtr. */
+QOR_API void QOR_CALL QorSndSetSamples(QorHandle mSnd, int32_t numSamples,
+                                       int32_t sampleRate, int32_t channels,
+                                       int32_t bits, const void* sndPtr);
 
 /* ---- format services ------------------------------------------------------ */
+/* The bytes of one tag of a TIFF file's first directory, at most
+ * bufferSize of them; a null bufferPtr asks for the count only. */
+QOR_API int32_t QOR_CALL QorTiffGetTag(const char* filename, int32_t tagID,
+                                       void* bufferPtr, int32_t bufferSize);
+/* The 16-bit grey values that map onto 0 and 255 when 16-bit grey TIFF
+ * images are read as 8 bits (K_AUTO: each file's own lowest and highest). */
+QOR_API void QOR_CALL QorTiffSet16to8bitGrayRange(int32_t minValue,
+                                                  int32_t maxValue);
+/* Copies at most bufferSize bytes of a Bayer raw file's header; returns the
+ * bytes copied. */
+QOR_API int32_t QOR_CALL QorBayerGetHdr(const char* filename, void* bufferPtr,
+                                        int32_t bufferSize);
+/* The information text stored under the four-character tagID ("INAM") of an
+ * AVI file. Returns the text's full length; when strPtr is not null, copies
+ * at most strSize characters and a terminating zero (strSize counts the
+ * characters without the zero: the buffer holds strSize + 1 bytes). */
+QOR_API int32_t QOR_CALL QorAviGetCustomInfo(const char* filename,
+                                             const char* tagID, char* strPtr,
+                                             int32_t strSize);
+/* Joins an MPEG video stream and an audio stream into one system stream of
+ * the given mode, keeping the stream files. Returns 0 on any failure; it
+ * does not set the last-error record. */
+QOR_API int32_t QOR_CALL QorMpgMultiplex(const char* output,
+                                         const char* firstStream,
+                                         const char* secondStream,
+                                         int32_t mode);
 
 #endif /* QOR_H */

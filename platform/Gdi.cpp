@@ -21,10 +21,18 @@ class Registry {
  public:
   explicit Registry(uintptr_t base) : next_(base) {}
   uintptr_t Add(std::unique_ptr<T> object) {
+    while (map_.count(next_)) next_ += 4;
     const uintptr_t h = next_;
     next_ += 4;
     map_[h] = std::move(object);
     return h;
+  }
+  // Under a key the caller chooses: the address of the object's own storage,
+  // for handles a host reads through (fixed global blocks, DIB sections).
+  uintptr_t AddAt(uintptr_t key, std::unique_ptr<T> object) {
+    if (key == 0 || map_.count(key)) return 0;
+    map_[key] = std::move(object);
+    return key;
   }
   T* Find(uintptr_t h) const {
     auto it = map_.find(h);
@@ -65,7 +73,13 @@ struct PixelFormat {
 struct BitmapObject {
   PixelFormat format;
   bool dibSection = false;
+  // A DIB section is stored as a packed DIB (header, colour table or masks,
+  // rows), its handle being the storage's address; the rows start at
+  // bitsOffset. Device-dependent bitmaps hold their rows alone.
   std::vector<uint8_t> pixels;
+  int64_t bitsOffset = 0;
+  uint8_t* Bits() { return pixels.data() + bitsOffset; }
+  const uint8_t* Bits() const { return pixels.data() + bitsOffset; }
 };
 
 struct PaletteObject {
@@ -285,7 +299,7 @@ const PixelFormat* SelectedFormat(const DeviceContext* dc,
                                   const uint8_t** bits) {
   const BitmapObject* bm = dc ? FindBitmap(dc->bitmap) : nullptr;
   if (!bm) return nullptr;
-  *bits = bm->pixels.data();
+  *bits = bm->Bits();
   return &bm->format;
 }
 
@@ -305,7 +319,7 @@ void BitmapDC::SetPixel(int32_t x, int32_t y, uint32_t colour) {
   BitmapObject* bm = FindBitmap(bitmap);
   if (!bm || x < 0 || y < 0 || x >= bm->format.width || y >= bm->format.height)
     return;
-  bm->format.Store(bm->pixels.data(), x, y, colour);
+  bm->format.Store(bm->Bits(), x, y, colour);
 }
 
 uint32_t BitmapDC::GetPixel(int32_t x, int32_t y) const {
@@ -528,15 +542,37 @@ HBITMAP CreateDIBSection(HDC dc, const uint8_t* bitmapInfo, uint32_t usage,
   if (bits) *bits = nullptr;
   if (InjectFault(S().faults.failCreateDIBSection)) return nullptr;
   BitmapObject bm;
-  if (!ParseBitmapInfo(bitmapInfo, usage, DCFromHandle(dc), bm.format))
-    return nullptr;
+  PixelFormat& f = bm.format;
+  if (!ParseBitmapInfo(bitmapInfo, usage, DCFromHandle(dc), f)) return nullptr;
   bm.dibSection = true;
-  bm.pixels.assign(static_cast<size_t>(bm.format.stride * bm.format.height), 0);
+  // Packed: the header as given, the colours as RGBQUADs (palette indices
+  // resolved) or the three masks, then the rows.
+  const int64_t table = f.bitCount == 8 ? int64_t{f.colourCount} * kRgbQuadSize
+                        : f.compression == BI_BITFIELDS ? 12
+                                                        : 0;
+  bm.bitsOffset = kBitmapInfoHeaderSize + table;
+  bm.pixels.assign(static_cast<size_t>(bm.bitsOffset + f.stride * f.height), 0);
+  BITMAPINFOHEADER h = ReadBitmapInfoHeader(bitmapInfo);
+  h.biSize = kBitmapInfoHeaderSize;
+  h.biSizeImage = static_cast<uint32_t>(f.stride * f.height);
+  WriteBitmapInfoHeader(bm.pixels.data(), h);
+  uint8_t* t = bm.pixels.data() + kBitmapInfoHeaderSize;
+  for (int32_t i = 0; i < f.colourCount && f.bitCount == 8; i++) {
+    RGBQUAD q;
+    q.rgbRed = RedOf(f.colours[i]);
+    q.rgbGreen = GreenOf(f.colours[i]);
+    q.rgbBlue = BlueOf(f.colours[i]);
+    WriteRgbQuad(t + i * kRgbQuadSize, q);
+  }
+  if (table == 12)
+    for (int i = 0; i < 3; i++) WriteDword(t + i * 4, f.masks[i]);
   auto object = std::make_unique<GdiObject>(std::move(bm));
-  void* pixels = std::get<BitmapObject>(*object).pixels.data();
-  HBITMAP h = reinterpret_cast<HBITMAP>(S().objects.Add(std::move(object)));
-  if (bits) *bits = pixels;
-  return h;
+  BitmapObject& stored = std::get<BitmapObject>(*object);
+  const uintptr_t key = reinterpret_cast<uintptr_t>(stored.pixels.data());
+  void* pixels = stored.Bits();
+  HBITMAP h2 = reinterpret_cast<HBITMAP>(S().objects.AddAt(key, std::move(object)));
+  if (h2 && bits) *bits = pixels;
+  return h2;
 }
 
 HBITMAP CreateBitmap(int32_t width, int32_t height, uint32_t planes,
@@ -573,7 +609,7 @@ bool GetObject(HGDIOBJ object, BITMAP* out) {
   out->bmWidthBytes = static_cast<int32_t>(f.stride);
   out->bmPlanes = 1;
   out->bmBitsPixel = static_cast<uint16_t>(f.bitCount);
-  out->bmBits = bm->dibSection ? bm->pixels.data() : nullptr;
+  out->bmBits = bm->dibSection ? bm->Bits() : nullptr;
   return true;
 }
 
@@ -589,7 +625,7 @@ int32_t GetBitmapBits(HBITMAP bitmap, int32_t bytes, void* bits) {
   int64_t done = 0;
   for (int64_t y = 0; y < f.height && done < bytes; y++) {
     const int64_t n = std::min<int64_t>(stride, bytes - done);
-    const uint8_t* row = f.Row(bm->pixels.data(), y);
+    const uint8_t* row = f.Row(bm->Bits(), y);
     const int64_t copy = std::min(n, rowLen);
     std::memcpy(out + done, row, static_cast<size_t>(copy));
     if (n > copy) std::memset(out + done + copy, 0, static_cast<size_t>(n - copy));
@@ -626,12 +662,12 @@ int32_t GetDIBits(HDC dc, HBITMAP bitmap, uint32_t start, uint32_t lines,
   for (uint32_t scan = start; scan < start + lines && scan < uint32_t(rows); scan++) {
     const int64_t y = rows - 1 - static_cast<int64_t>(scan);
     uint8_t* dst = out.Row(o, y);
-    const uint8_t* from = src.Row(bm->pixels.data(), y);
+    const uint8_t* from = src.Row(bm->Bits(), y);
     if (out.bitCount == src.bitCount) {
       std::memcpy(dst, from, static_cast<size_t>(rowLen));
     } else {
       for (int64_t x = 0; x < out.width; x++)
-        out.Store(o, x, y, src.ColourAt(bm->pixels.data(), x, y));
+        out.Store(o, x, y, src.ColourAt(bm->Bits(), x, y));
     }
     done++;
   }
@@ -759,7 +795,9 @@ HGLOBAL GlobalAlloc(uint32_t /*flags*/, uint64_t bytes) {
   if (InjectFault(S().faults.failGlobalAlloc)) return nullptr;
   auto block = std::make_unique<GlobalBlock>();
   block->bytes.assign(static_cast<size_t>(bytes), 0);
-  return reinterpret_cast<HGLOBAL>(S().globals.Add(std::move(block)));
+  // Blocks never move, so, as with a fixed block, the handle is the address.
+  const uintptr_t key = reinterpret_cast<uintptr_t>(block->bytes.data());
+  return reinterpret_cast<HGLOBAL>(S().globals.AddAt(key, std::move(block)));
 }
 
 void* GlobalLock(HGLOBAL h) {

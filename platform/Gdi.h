@@ -1,6 +1,6 @@
 // The graphics device layer the image units draw through and exchange
 // bitmaps with: handle registries for bitmaps (device-dependent ones and DIB
-// sections), palettes, device contexts and movable global memory blocks,
+// sections), palettes, device contexts and global memory blocks,
 // with the call names and results the image units expect of a Windows GDI.
 //
 // Structures that cross this layer as bytes (BITMAPINFOHEADER, RGBQUAD,
@@ -177,6 +177,9 @@ uint32_t GetPaletteEntries(HPALETTE palette, uint32_t start, uint32_t count,
 // bitmapInfo: a serialised header, then (for 8 bits or less) the colour table
 // of RGBQUADs (DIB_RGB_COLORS) or 16-bit palette indices (DIB_PAL_COLORS, taken
 // through the palette selected into dc), or (BI_BITFIELDS) three 32-bit masks.
+// The section is kept as a packed DIB whose address is the handle: the
+// 40-byte header, for 8 bits the colour table as RGBQUADs, for BI_BITFIELDS
+// the three masks, then the rows (bits points at them).
 HBITMAP CreateDIBSection(HDC dc, const uint8_t* bitmapInfo, uint32_t usage,
                          void** bits, void* section, uint32_t offset);
 // A device-dependent bitmap: rows top-down, each padded to 2 bytes; 16 bits
@@ -217,6 +220,8 @@ bool StretchBlt(HDC dest, int32_t x, int32_t y, int32_t width, int32_t height,
                 int32_t srcHeight, uint32_t rop);
 
 // ---- global memory -----------------------------------------------------------------
+// Blocks never move: the handle is the block's address, as with a fixed
+// block, so a host can read a block it is handed.
 HGLOBAL GlobalAlloc(uint32_t flags, uint64_t bytes);
 void* GlobalLock(HGLOBAL block);
 bool GlobalUnlock(HGLOBAL block);

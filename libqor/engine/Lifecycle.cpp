@@ -12,6 +12,10 @@
 namespace Lifecycle {
 
 void LibraryStart() {
+  // The memory tracker's table is made now, before the library's own
+  // load-time object is complete, so that it is destroyed after the stop
+  // has reported and freed the blocks still in it.
+  Basic::MemMark();
   Errors::ErrClear();
   Errors::WarnClear();
   Translator::TranInit();

@@ -45,7 +45,10 @@ void QorMainInit() {
   g_sourceSound = SndBasic::SndRec{};
 }
 
-void QorMainDone() { ReleaseSourceBuffers(); }
+void QorMainDone() {
+  _QorFilesRelease();
+  ReleaseSourceBuffers();
+}
 
 namespace {
 

@@ -47,6 +47,9 @@ void _QorFileCheckCreate(QorFile* file);
 // not a live record of QorFileOpen or QorFileCreate, end the export as an
 // unexpected failure (999).
 QorFile* _QorFileOf(QorHandle mFile);
+// At library stop: releases every frame-access record still held (a created
+// file that received nothing cannot be closed by its host).
+void _QorFilesRelease();
 
 // ---- conversion handle and file information ------------------------------
 // The inner work of QorAlloc and QorFree, for exports that need a handle of
@@ -135,6 +138,22 @@ int32_t _QorListAdd(QorFileList* list, const std::string& fileSpec,
 bool _QorListGetName(const QorFileList* list, int32_t fileIndex,
                      std::string* name);
 double QorListGetFrameRate(const QorFileList* list);
+
+// ---- images and text sprites ---------------------------------------------------
+// The inner bodies of exports that other exports reuse, so an inner call
+// never overwrites the outer call's last-error record.
+
+// Palette (on palette devices) and the whole image with its top-left corner
+// at (x, y).
+void ImgShowAt(ImgBasic::Qimg* img, Gdi::HDC dc, int32_t x, int32_t y);
+// Frame frameNum of a file, counted from 1 (0 and below the first, beyond
+// the count the last).
+void ImgLoadSingle(ImgBasic::Qimg* img, const std::string& fileName,
+                   int32_t frameNum);
+// The image as the file's only frame, in the format its extension names;
+// codec K_AUTO for the format's default, else the JPEG quality or the codec.
+void ImgSaveSingle(ImgBasic::Qimg* img, const std::string& fileName,
+                   int32_t codec);
 
 // ---- conversion ----------------------------------------------------------------
 // Brings the record's output settings into shape for a conversion: formats,

@@ -1,9 +1,11 @@
 // Frame-access files: a host reads any supported file frame by frame and
 // sample by sample, or writes a new one frame by frame, through one handle.
 // The image and sound exports read and write through the same record.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "engine/Common.h"
 #include "engine/QorMain.h"
@@ -26,8 +28,16 @@ std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 // A frame rate of K_AUTO arrives as a real.
 bool IsAutoRate(double fps) { return std::fabs(fps - Basic::K_AUTO) < 0.0001; }
 
+// Every record handed out and not yet released. A created file that never
+// received anything cannot be closed by its host, so the library's stop
+// releases what is left here, contents and all.
+std::vector<QorFile*>& LiveFiles() {
+  static std::vector<QorFile*>* const live = new std::vector<QorFile*>();
+  return *live;
+}
+
 // A zeroed record in one tracked block under the given label; on failure
-// the frame frees the block and nil is answered.
+// the frame frees the block and the failure passes on.
 QorFile* NewFile(const char* label) {
   void* block = nullptr;
   QorFile* file = nullptr;
@@ -39,11 +49,14 @@ QorFile* NewFile(const char* label) {
     Basic::MemAlloc(block, static_cast<int64_t>(sizeof(QorFile)), __LINE__, Basic::kMemNew,
                     label);
     file = new (block) QorFile();
+    LiveFiles().push_back(file);
   });
   return file;
 }
 
 void ReleaseFile(QorFile* file) {
+  auto& live = LiveFiles();
+  live.erase(std::remove(live.begin(), live.end(), file), live.end());
   ImgBasic::ImgFree(&file->image);
   file->~QorFile();
   void* block = file;
@@ -66,16 +79,17 @@ QorFile* OpenDescribed(const ConForm::UniInfoRec& info) {
   return file;
 }
 
-QorFile* NewOutputFile(const std::string& name) {
-  QorFile* file = NewFile(kCreateLabel);
+// The defaults of a new file: its format's pictures at 320 x 240, 24 bits,
+// 30 frames per second, its sound at 44100 Hz, 2 channels, 16 bits. A file
+// that takes no pictures (or no sound) keeps that side without a format, so
+// its parameters never give the output a format of nothing.
+void SetOutputDefaults(QorFile* file, const std::string& name) {
   file->created = true;
   file->name = name;
   const int32_t format = _QorGetFileSaveID(name);
   const int32_t flags = ConForm::GetFmtFlags(format, ConForm::kSaveTable);
-  // A file that takes no pictures (or no sound) keeps that side without a
-  // format, so its parameters never give the output a format of nothing.
-  file->videoFormat = K_AUTO;
-  file->audioFormat = K_AUTO;
+  file->videoFormat = Basic::K_AUTO;
+  file->audioFormat = Basic::K_AUTO;
   ConForm::FFSaveInit(&file->videoSave, ConForm::kSaveVideo);
   if ((flags & ConForm::kFlagPictures) != 0) {
     file->videoFormat = format;
@@ -91,6 +105,17 @@ QorFile* NewOutputFile(const std::string& name) {
     ConForm::FFSaveSetFmt(&file->audioSave, format);
     SndBasic::WaveFormatSetPCM(file->wave, 44100, 2, 16);
   }
+}
+
+QorFile* NewOutputFile(const std::string& name) {
+  QorFile* file = NewFile(kCreateLabel);
+  Errors::Monitored("QorMain.QorFileCreate.defaults", [&] {
+    Errors::MonSetCleanup([&] {
+      ReleaseFile(file);
+      file = nullptr;
+    });
+    SetOutputDefaults(file, name);
+  });
   return file;
 }
 
@@ -122,6 +147,14 @@ void SetWave(QorFile* file, int32_t rate, int32_t channels, int32_t bits) {
   });
 }
 
+// Closes the universal handle: a written stream is finished.
+void CloseHandle(QorFile* file) {
+  if (file->created)
+    ConForm::UniClose(&file->output);
+  else
+    ConForm::UniClose(&file->source);
+}
+
 void CloseFile(QorFile* file) {
   Errors::Monitored("QorMain.QorFileClose.close", [&] {
     // Whatever finishing the file reports, the record goes (once).
@@ -129,10 +162,7 @@ void CloseFile(QorFile* file) {
     Errors::MonSetCleanup([file, &released] {
       if (!released) ReleaseFile(file);
     });
-    if (file->created)
-      ConForm::UniClose(&file->output);
-    else
-      ConForm::UniClose(&file->source);
+    CloseHandle(file);
     released = true;
     ReleaseFile(file);
   });
@@ -145,6 +175,16 @@ QorFile* _QorFileOf(QorHandle mFile) {
   if (!Common::IsTrackedAs(mFile, kOpenLabel) && !Common::IsTrackedAs(mFile, kCreateLabel))
     throw Common::EBadHandle("mFile");
   return static_cast<QorFile*>(mFile);
+}
+
+void _QorFilesRelease() {
+  while (!LiveFiles().empty()) {
+    QorFile* file = LiveFiles().back();
+    // What the host left open is closed as QorFileClose would; a failure
+    // there stops nothing at unload.
+    Errors::MonitoredQuiet("QorMain._QorFilesRelease", [&] { CloseHandle(file); });
+    ReleaseFile(file);
+  }
 }
 
 void _QorFileCheckCreate(QorFile* file) {

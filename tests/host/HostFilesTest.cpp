@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "host/HostLibrary.h"
@@ -70,6 +72,10 @@ TEST_F(FilesHost, OpensWhatThePeersWroteAndDescribesIt) {
   EXPECT_EQ(info.bitsPerSample, 16);
   close_(h);
   EXPECT_EQ(LastCode(), 0);
+  // Handles the host never gives back are the library's to release when it
+  // is unloaded, without harm.
+  ASSERT_NE(open_(wav.c_str(), 0, &info, nullptr, nullptr), nullptr);
+  ASSERT_NE(QOR_GET(QorAlloc)(), nullptr);
 
   const std::string avi = File("clip.avi");
   ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
@@ -86,6 +92,84 @@ TEST_F(FilesHost, OpensWhatThePeersWroteAndDescribesIt) {
   EXPECT_EQ(info.bitsPerSample, 8);
   close_(h);
   EXPECT_EQ(LastCode(), 0);
+}
+
+// What a command writes on its standard output, each line's last comma
+// field only (a hash without its time stamps, for ffmpeg's hash formats).
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+      const std::string l = line;
+      if (l[0] == '#') continue;
+      text += l.find(',') == std::string::npos || l.rfind("video", 0) == 0 ||
+                      l.rfind("audio", 0) == 0
+                  ? l
+                  : l.substr(l.rfind(',') + 1);
+    }
+    pclose(pipe);
+  }
+  return text;
+}
+
+// ffmpeg's hashes of one stream's decoded frames or samples.
+std::string Hashes(const std::string& file, const std::string& stream,
+                   const std::string& format) {
+  return "ffmpeg -v error -i '" + file + "' -map 0:" + stream + " -pix_fmt rgb24 -f " + format +
+         " -";
+}
+
+TEST_F(FilesHost, MovieCopiedFrameByFrameMatchesItsSourceInThePeersDecode) {
+  auto imgAlloc = QOR_GET(QorImgAlloc);
+  auto imgFree = QOR_GET(QorImgFree);
+  auto imgLoad = QOR_GET(QorImgLoad);
+  auto imgSave = QOR_GET(QorImgSave);
+  auto sndAlloc = QOR_GET(QorSndAlloc);
+  auto sndFree = QOR_GET(QorSndFree);
+  auto sndLoad = QOR_GET(QorSndLoad);
+  auto sndSave = QOR_GET(QorSndSave);
+  auto fourcc = QOR_GET(QorMakeFourCC);
+  ASSERT_TRUE(open_ && create_ && video_ && audio_ && close_ && imgAlloc && imgFree && imgLoad &&
+              imgSave && sndAlloc && sndFree && sndLoad && sndSave && fourcc);
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
+  const std::string src = File("src.avi"), dst = File("dst.avi");
+  ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+                "sine=sample_rate=11025 -t 1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le '" +
+                src + "'"),
+            0);
+  QorFileInfo info;
+  QorHandle in = open_(src.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  QorHandle out = create_(dst.c_str());
+  ASSERT_NE(out, nullptr);
+  // Uncompressed, so the frames must come out as they went in.
+  video_(out, 64, 48, 24, 10.0, fourcc("DIB "), K_AUTO, K_AUTO);
+  audio_(out, 11025, 1, 16, K_AUTO);
+  QorHandle img = imgAlloc();
+  for (int32_t i = 0; i < info.frameCount; i++) {
+    EXPECT_EQ(imgLoad(img, in, i), 0);
+    EXPECT_EQ(imgSave(img, out), 0);
+  }
+  QorHandle snd = sndAlloc();
+  sndLoad(snd, in, 0, info.sampleFrames);
+  EXPECT_EQ(sndSave(snd, out), 0);
+  close_(out);
+  EXPECT_EQ(LastCode(), 0);
+  close_(in);
+  imgFree(img);
+  sndFree(snd);
+
+  // Ten frames and a sound stream (its packets are the writer's own).
+  EXPECT_EQ(Output("ffprobe -v error -count_frames -show_entries "
+                   "stream=codec_type,nb_read_frames -of csv=p=0 '" + dst + "'")
+                .rfind("video,10\naudio,", 0),
+            0u);
+  // Every frame and the whole sound decode as the source's did.
+  const std::string frames = Output(Hashes(src, "v", "framemd5"));
+  EXPECT_EQ(std::count(frames.begin(), frames.end(), '\n'), 10);
+  EXPECT_EQ(Output(Hashes(dst, "v", "framemd5")), frames);
+  EXPECT_EQ(Output(Hashes(dst, "a", "md5")), Output(Hashes(src, "a", "md5")));
 }
 
 TEST_F(FilesHost, UnreadableFilesAndForeignHandlesAreRefused) {
