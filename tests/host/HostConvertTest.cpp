@@ -79,6 +79,9 @@ struct Scenario {
   bool blockCallsFromProgress = false;
   bool badPixelsInCallback = false;
   bool pixelsInAudioBlock = false;
+  bool dropOddFrames = false;   // the frame callback empties them
+  bool refuseSounds = false;    // the audio callback empties every sound
+  int imageBlocks = 0;          // blocks given as images and bitmaps
   // seen
   std::vector<int> videoBlocksAsked;
   std::vector<int> frameStatuses;
@@ -150,8 +153,33 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
   QOR_GET(QorSrcSetSamples)(h, samples.data(), S->samplesPerBlock, S->sampleRate, 1, 16);
 }
 
-void QOR_CALL VideoFunc(QorHandle h, QorHandle, int32_t) {
+void QOR_CALL VideoFunc(QorHandle h, QorHandle mImg, int32_t curFrame) {
   S->frameStatuses.push_back(QOR_GET(QorGetStatus)(h));
+  if (S->dropOddFrames && curFrame % 2 == 1) QOR_GET(QorImgFree)(mImg);
+}
+
+void QOR_CALL AudioFunc(QorHandle, QorHandle mSnd, int32_t) {
+  if (S->refuseSounds) QOR_GET(QorSndFree)(mSnd);
+}
+
+// Block n as an image (even n) or as a bitmap made from one (odd n), red n.
+void QOR_CALL ImageSource(QorHandle h, int32_t blockNum) {
+  if (blockNum >= S->imageBlocks) {
+    QOR_GET(QorSrcFinished)(h);
+    return;
+  }
+  std::vector<uint8_t> pixels(kSide * kSide * 3, 0);
+  for (size_t i = 0; i < pixels.size(); i += 3) pixels[i + 2] = static_cast<uint8_t>(blockNum * 8);
+  QorHandle image = QOR_GET(QorImgAlloc)();
+  QOR_GET(QorImgSetPixels)(image, kSide, kSide, 24, pixels.data(), nullptr);
+  if (blockNum % 2 == 0) {
+    QOR_GET(QorSrcSetImg)(h, image);
+  } else {
+    QorHandle dib = QOR_GET(QorImgToDIB)(image);
+    QOR_GET(QorSrcSetDIB)(h, dib);
+    QOR_GET(QorReleaseDIB)(dib);
+  }
+  QOR_GET(QorImgFree)(image);
 }
 
 void QOR_CALL Progress(QorHandle h, int32_t status, int32_t, int32_t) {
@@ -200,6 +228,7 @@ class Conversion {
   }
   Conversion& Audio() {
     QOR_GET(QorAssignAudioSource)(h_, AudioSource);
+    QOR_GET(QorAssignAudioFunc)(h_, AudioFunc);
     return *this;
   }
   Conversion& Watch() {
@@ -424,6 +453,38 @@ TEST(HostConvert, NoOutputFormatIsResultOne) {
   EXPECT_EQ(Last().code, 1);
   EXPECT_EQ(s.progressStatuses, (std::vector<int>{1, 0}));
   EXPECT_TRUE(s.videoBlocksAsked.empty());
+}
+
+// A host empties frames to drop them and sounds to refuse them; once the
+// pictures are done a refused sound counts as taken, so the conversion ends.
+TEST(HostConvert, HostEmptiesFramesAndSounds) {
+  Scratch dir;
+  const std::string movie = dir.File("sparse.kwb");
+  Scenario s;
+  s.frames = 10;
+  s.dropOddFrames = true;
+  s.refuseSounds = true;
+  s.audioBlocks = 1;
+  s.samplesPerBlock = 66150;  // three seconds
+  Conversion c(&s);
+  c.Video().Audio().Output(movie, movie, 10.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const QorFileInfo info = Info(movie);
+  EXPECT_EQ(info.frameCount, 5);
+  EXPECT_EQ(info.sampleFrames, 0);
+}
+
+// Images and bitmaps made by the image exports serve as blocks.
+TEST(HostConvert, ImagesAndBitmapsAsBlocks) {
+  Scratch dir;
+  Scenario s;
+  s.imageBlocks = 4;
+  Conversion c(&s);
+  QOR_GET(QorAssignVideoSource)(c.h(), ImageSource);
+  c.Output(dir.File("img000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(SequenceReds(dir, "img"), (std::vector<int>{0, 8, 16, 24}));
 }
 
 // A library error inside a pass (the output cannot be created) ends the
