@@ -15,6 +15,7 @@
 #include "dialogs/CtlPreview.h"
 #include "dialogs/CtlSlider.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Basic.h"
 #include "support/ImgFixtures.h"
 
@@ -208,7 +209,7 @@ TEST_F(ControlsTest, PopupReturnsTheChosenValueOrAuto) {
 }
 
 TEST_F(ControlsTest, BaseFormAppliesOnlyTheLimitsThatAreSet) {
-  wFormBasic::TFormDialog form;
+  wFormDialog::TFormDialog form;
   form.resize(300, 200);
   form.Loaded();
   EXPECT_EQ(form.DesignClientWidth(), 300);
