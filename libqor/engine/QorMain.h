@@ -97,6 +97,10 @@ int32_t _QorGetFileSaveID(const std::string& name);
 // Adapts the record's output wave format to its audio output format: MPEG
 // (stereo kept), MPEG audio, Ogg Vorbis; other formats keep it.
 void SetAudioCodecDefaults(Common::QorRec* rec);
+// The save options a format-taking setter or dialog works on: the audio
+// output's for a sound-only format (and for one that is not in the save
+// table), else the video output's; the format is stored in them first.
+ConForm::FFSaveRec* _QorTargetOptions(Common::QorRec* rec, int32_t format);
 // The inner work of the settings exports of the same names.
 void _QorSetOutputFile(Common::QorRec* rec, const std::string& vid,
                        const std::string& aud);

@@ -30,17 +30,6 @@ bool RequireWidgets() {
   return false;
 }
 
-// The save options a format's dialog works on: the audio output's for a
-// sound-only format (and for one that is not in the save table), else the
-// video output's; the format is stored first.
-ConForm::FFSaveRec* DialogOptions(Common::QorRec* rec, int32_t format) {
-  const bool soundOnly =
-      (ConForm::GetFmtFlags(format, ConForm::kSaveTable) & ConForm::kFlagSoundOnly) != 0;
-  ConForm::FFSaveRec* options = soundOnly ? &rec->audioSave : &rec->videoSave;
-  ConForm::FFSaveSetFmt(options, format);
-  return options;
-}
-
 int32_t LogResult(int32_t result) {
   LogValue("result", IntToStrAuto(result));
   return result;
@@ -73,7 +62,7 @@ QOR_API QorBool QOR_CALL QorCodecDlg(QorHandle mData, int32_t fileFmtID,
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
     Common::QorRec* rec = _QorRecOf(mData);
-    ConForm::FFSaveRec* options = DialogOptions(rec, fileFmtID);
+    ConForm::FFSaveRec* options = _QorTargetOptions(rec, fileFmtID);
     // A format without a dialog shows nothing and needs no application.
     if (options->hasDialog && !RequireWidgets()) return 0;
     const int32_t result =
@@ -87,7 +76,7 @@ QOR_API QorBool QOR_CALL QorHasCodecDlg(QorHandle mData, int32_t fileFmtID) {
   return Common::ExportFrame<QorBool>("QorMain.QorHasCodecDlg", 0, [&]() -> QorBool {
     LogValue("mData", PtrToStrLog(mData));
     LogValue("fileFmtID", IntToStrAuto(fileFmtID));
-    const bool has = DialogOptions(_QorRecOf(mData), fileFmtID)->hasDialog;
+    const bool has = _QorTargetOptions(_QorRecOf(mData), fileFmtID)->hasDialog;
     return LogResult(has ? kTrue : 0);
   });
 }
