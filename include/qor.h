@@ -279,6 +279,25 @@ QOR_API void QOR_CALL QorGetVideoFormat(QorHandle mData, int32_t fileFmtID,
                                         int32_t* byteRate,
                                         int32_t* keyFrameRate);
 
+/* The library's own dialogs need the host's Qt Widgets application; without
+ * one they fail with the error pair (4, 2) and return 0. Each returns -1 when
+ * the user confirmed. */
+/* The output-settings dialog on a copy of the handle's settings, with a
+ * preview of the list's files; the copy replaces the settings on OK only.
+ * With enableChanges 0 the settings are shown but cannot be changed. */
+QOR_API QorBool QOR_CALL QorOutputDlg(QorHandle mData, QorHandle mList,
+                                      const char* title, QorBool enableChanges);
+/* The format's option dialog on the handle's options for it; -1 as well
+ * when the format has no dialog. */
+QOR_API QorBool QOR_CALL QorCodecDlg(QorHandle mData, int32_t fileFmtID,
+                                     int32_t resX, int32_t resY, int32_t bpp);
+/* Whether the format has an option dialog (the format is stored in the
+ * handle's options for it). */
+QOR_API QorBool QOR_CALL QorHasCodecDlg(QorHandle mData, int32_t fileFmtID);
+/* The configuration dialog of the handle's AVI video codec; 0 when the codec
+ * has none or it was cancelled. */
+QOR_API QorBool QOR_CALL QorAviCodecConfigureDlg(QorHandle mData);
+
 /* ---- file lists ---------------------------------------------------------- */
 /* A list of source files collected from wildcard specifications, with the
  * totals of what they hold. */
