@@ -202,9 +202,9 @@ void SetCaptionFrom(const frmImage::Form& main) { g_caption = main.controls().tx
 // names its source, output and frames.
 std::vector<QWidget*> RangeLockedControls(const frmImage::Controls& c) {
   std::vector<QWidget*> controls = {
-      c.Toolbar1,    c.Toolbar2,    c.optPreview[0], c.optPreview[1], c.optMovie[0],
-      c.optMovie[1], c.imgPreview,  c.txtStart,      c.txtEnd,        c.udStart,
-      c.udEnd,       c.tbOpen,      c.txtSource,     c.tbSave,        c.txtOutput};
+      c.Toolbar1,   c.Toolbar2,  c.optPreview[0], c.optPreview[1], c.optMovie[0],
+      c.optMovie[1], c.txtStart, c.txtEnd,        c.udStart,       c.udEnd,
+      c.tbOpen,     c.txtSource, c.tbSave,        c.txtOutput};
   for (QRadioButton* option : c.optFormat)
     if (option) controls.push_back(option);
   return controls;
@@ -213,6 +213,9 @@ std::vector<QWidget*> RangeLockedControls(const frmImage::Controls& c) {
 void LockForRange(frmImage::Form& main, bool locked) {
   const frmImage::Controls& c = main.controls();
   for (QWidget* control : RangeLockedControls(c)) control->setEnabled(!locked);
+  // The preview keeps showing each frame in its colours; it only stops
+  // taking the mouse (no full-screen view, no popup menu meanwhile).
+  c.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
   c.mnuHiddenFile->setEnabled(!locked);
   c.mnuHiddenHelp->setEnabled(!locked);
 }
