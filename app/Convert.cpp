@@ -127,15 +127,18 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
   const QString source = c.txtSource->text();
   if (Val(c.lblFrameCount->text()) <= 1) return source;
   const QString extracted = modMain::AppDir() + "/temp_2.bmp";
+  bool extractedOk = true;
   QString failure;
   {
     LibQor::ScopedImage image;
     if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
                                  c.Slider1->value()) != 0 ||
-        LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0)
+        LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0) {
+      extractedOk = false;
       failure = FailureText();
+    }
   }
-  if (failure.isNull()) return extracted;
+  if (extractedOk) return extracted;
   ShowError(owner, failure.isEmpty() ? QString("The frame cannot be extracted.") : failure);
   return std::nullopt;
 }
