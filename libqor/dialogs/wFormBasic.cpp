@@ -1,6 +1,5 @@
 #include "dialogs/wFormBasic.h"
 
-#include <QFont>
 #include <QWidget>
 
 #include "foundation/Errors.h"
@@ -38,15 +37,6 @@ void TFormBasic::ApplyTrackLimits() {
   setMinimumSize(LimitOr(minTrackWidth, 0), LimitOr(minTrackHeight, 0));
   setMaximumSize(LimitOr(maxTrackWidth, QWIDGETSIZE_MAX),
                  LimitOr(maxTrackHeight, QWIDGETSIZE_MAX));
-}
-
-TFormDialog::TFormDialog(QWidget* parent) : TFormBasic(parent) {
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
-  QFont font("MS Sans Serif");
-  font.setPixelSize(14);
-  setFont(font);
 }
 
 int32_t ShowModal(QDialog* form) {

@@ -33,13 +33,6 @@ class TFormBasic : public QDialog {
   int32_t designClientHeight_ = 0;
 };
 
-// The look every choice dialog shares: a fixed dialog border with the
-// system-menu and minimise buttons, and the dialogs' font.
-class TFormDialog : public TFormBasic {
- public:
-  explicit TFormDialog(QWidget* parent = nullptr);
-};
-
 // Shows a form modally and returns its result (QDialog::Accepted for OK).
 // Every library dialog goes through here, so a test can stand in for the
 // user: the hook receives the form instead of the modal loop, works its
