@@ -16,6 +16,7 @@
 
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "formats/FFBasic.h"
 #include "formats/FF_AVI.h"
 #include "foundation/Errors.h"
@@ -46,7 +47,7 @@ struct DlgData {
   std::string texts[kAuthorTextCount];
 };
 
-class TfrmDlgAVI : public wFormBasic::TFormDialog {
+class TfrmDlgAVI : public wFormDialog::TFormDialog {
  public:
   TfrmDlgAVI();
 
@@ -463,7 +464,7 @@ void TfrmDlgAVI::EnsureFilled() {
 }
 
 void TfrmDlgAVI::showEvent(QShowEvent* event) {
-  wFormBasic::TFormDialog::showEvent(event);
+  wFormDialog::TFormDialog::showEvent(event);
   // Filled once the window is on screen, so its waiting line can be seen.
   if (!filled) QMetaObject::invokeMethod(this, [this] { EnsureFilled(); }, Qt::QueuedConnection);
 }

@@ -8,6 +8,7 @@
 #include "dialogs/CtlPopup.h"
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
@@ -27,7 +28,7 @@ const RatePreset kPresets[kPresetCount] = {
 
 namespace {
 
-class TfrmDlgBit : public wFormBasic::TFormDialog {
+class TfrmDlgBit : public wFormDialog::TFormDialog {
  public:
   TfrmDlgBit() {
     setObjectName("frmDlgBit");
@@ -48,7 +49,7 @@ class TfrmDlgBit : public wFormBasic::TFormDialog {
 
  protected:
   void showEvent(QShowEvent* event) override {
-    wFormBasic::TFormDialog::showEvent(event);
+    wFormDialog::TFormDialog::showEvent(event);
     edBits->setFocus();
   }
 };

@@ -10,6 +10,7 @@
 
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
 
@@ -24,7 +25,7 @@ constexpr int kTextSpare = 50;
 constexpr int kRowHeight = 20;
 constexpr int kGroupChrome = 26;
 
-class TfrmDlgSelect : public wFormBasic::TFormDialog {
+class TfrmDlgSelect : public wFormDialog::TFormDialog {
  public:
   TfrmDlgSelect() {
     setObjectName("frmDlgSelect");

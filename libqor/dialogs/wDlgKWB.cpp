@@ -8,6 +8,7 @@
 
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
 #include "foundation/VCLUtils.h"
@@ -18,7 +19,7 @@ using Errors::TraceScope;
 namespace wDlgKWB {
 namespace {
 
-class TfrmDlgKWB : public wFormBasic::TFormDialog {
+class TfrmDlgKWB : public wFormDialog::TFormDialog {
  public:
   TfrmDlgKWB() {
     setObjectName("frmDlgKWB");

@@ -11,6 +11,7 @@
 #include "dialogs/CtlPopup.h"
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
@@ -50,7 +51,7 @@ constexpr FormatName kFormats[] = {
     {"MPEG-1", 0}, {"VCD", 1}, {"MPEG-2", 2}, {"SVCD", 3}, {"DVD", 4}};
 constexpr int32_t kFormatCount = 5;
 
-class TfrmDlgMPG : public wFormBasic::TFormDialog {
+class TfrmDlgMPG : public wFormDialog::TFormDialog {
  public:
   TfrmDlgMPG() {
     setObjectName("frmDlgMPG");

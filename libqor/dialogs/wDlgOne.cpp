@@ -8,6 +8,7 @@
 #include "dialogs/CtlSlider.h"
 #include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
+#include "dialogs/wFormDialog.h"
 #include "foundation/Errors.h"
 #include "foundation/Translator.h"
 
@@ -17,7 +18,7 @@ using Errors::TraceScope;
 namespace wDlgOne {
 namespace {
 
-class TfrmDlgOne : public wFormBasic::TFormDialog {
+class TfrmDlgOne : public wFormDialog::TFormDialog {
  public:
   TfrmDlgOne() {
     setObjectName("frmDlgOne");
