@@ -118,12 +118,12 @@ TfrmDlgAVI::TfrmDlgAVI() {
   DlgForm::AddLabel(boxCodecInfo, "labFCCTitle", "FourCC:", 10, 20);
   labFCC = InfoLabel(boxCodecInfo, "labFCC", 70, 20);
   DlgForm::AddLabel(boxCodecInfo, "labEncodeTitle", "Encoder:", 240, 20);
-  labEncode = InfoLabel(boxCodecInfo, "labEncode", 300, 20);
+  labEncode = InfoLabel(boxCodecInfo, "labEncode", 306, 20);
   DlgForm::AddLabel(boxCodecInfo, "labResTitle", "Image Resolution:", 10, 44);
-  DlgForm::AddLabel(boxCodecInfo, "labBefore", "Before:", 130, 38);
-  labInRes = InfoLabel(boxCodecInfo, "labInRes", 180, 38);
-  DlgForm::AddLabel(boxCodecInfo, "labAfter", "After:", 130, 52);
-  labOutRes = InfoLabel(boxCodecInfo, "labOutRes", 180, 52);
+  DlgForm::AddLabel(boxCodecInfo, "labBefore", "Before:", 150, 38);
+  labInRes = InfoLabel(boxCodecInfo, "labInRes", 206, 38);
+  DlgForm::AddLabel(boxCodecInfo, "labAfter", "After:", 150, 52);
+  labOutRes = InfoLabel(boxCodecInfo, "labOutRes", 206, 52);
 
   labQualTitle = DlgForm::AddLabel(p, "labQualTitle", "Compression &Quality:", 8, 220);
   barQuality = Place<QScrollBar>(p, "barQuality", 8, 238, 340, 17);
@@ -132,18 +132,18 @@ TfrmDlgAVI::TfrmDlgAVI() {
   labQuality = Place<QLabel>(p, "labQuality", 356, 238, 58, 17);
   labQuality->setText("0");
 
-  chkKFM = Place<QCheckBox>(p, "chkKFM", 8, 266, 130, 20);
+  chkKFM = Place<QCheckBox>(p, "chkKFM", 8, 266, 146, 20);
   chkKFM->setText("&Key Frame Every");
-  edKFM = Place<QLineEdit>(p, "edKFM", 140, 265, 50, 21);
-  labKFM = DlgForm::AddLabel(p, "labKFM", "frames", 196, 268);
-  chkDataRate = Place<QCheckBox>(p, "chkDataRate", 8, 292, 130, 20);
+  edKFM = Place<QLineEdit>(p, "edKFM", 156, 265, 44, 21);
+  labKFM = DlgForm::AddLabel(p, "labKFM", "frames", 205, 268);
+  chkDataRate = Place<QCheckBox>(p, "chkDataRate", 8, 292, 146, 20);
   chkDataRate->setText("&Data Rate");
-  edDataRate = Place<QLineEdit>(p, "edDataRate", 140, 291, 50, 21);
-  labDataRate = DlgForm::AddLabel(p, "labDataRate", "kilobytes/s", 196, 294);
+  edDataRate = Place<QLineEdit>(p, "edDataRate", 156, 291, 44, 21);
+  labDataRate = DlgForm::AddLabel(p, "labDataRate", "kilobytes/s", 205, 294);
 
-  btnConfig = DlgForm::AddButton(p, "btnConfig", "Con&figure...", 296, 262, 118, 24);
-  btnAbout = DlgForm::AddButton(p, "btnAbout", "&About...", 296, 288, 118, 24);
-  Button1 = DlgForm::AddButton(p, "Button1", "System Defaults...", 296, 314, 118, 24);
+  btnConfig = DlgForm::AddButton(p, "btnConfig", "Con&figure...", 284, 262, 130, 24);
+  btnAbout = DlgForm::AddButton(p, "btnAbout", "&About...", 284, 288, 130, 24);
+  Button1 = DlgForm::AddButton(p, "Button1", "System Defaults...", 284, 314, 130, 24);
 
   for (int i = 0; i < kAuthorTextCount; i++) {
     DlgForm::AddLabel(pageAuthor, kAuthorLabels[i], kAuthorLabels[i], 12, 16 + 40 * i);

@@ -36,10 +36,10 @@ class TfrmDlgBit : public wFormDialog::TFormDialog {
     boxDataRate = Place<QGroupBox>(this, "boxDataRate", 8, 8, 247, 92);
     boxDataRate->setTitle("Data Rate");
     DlgForm::AddLabel(boxDataRate, "labBits", "Bit Rate", 12, 28);
-    edBits = Place<QLineEdit>(boxDataRate, "edBits", 80, 24, 65, 21);
-    DlgForm::AddLabel(boxDataRate, "labBitsUnit", "kilobits/s", 151, 28);
+    edBits = Place<QLineEdit>(boxDataRate, "edBits", 92, 24, 56, 21);
+    DlgForm::AddLabel(boxDataRate, "labBitsUnit", "kilobits/s", 153, 28);
     btnDataRates =
-        DlgForm::AddButton(boxDataRate, "btnDataRates", "Select...", 80, 56, 84, 25);
+        DlgForm::AddButton(boxDataRate, "btnDataRates", "Select...", 92, 56, 84, 25);
     DlgForm::AddOkCancel(this, 40, 112, 136, 112, 84, 28);
     Loaded();
   }

@@ -62,13 +62,13 @@ class TfrmDlgMPG : public wFormDialog::TFormDialog {
     boxDataRate = Place<QGroupBox>(this, "boxDataRate", 8, 74, 247, 122);
     boxDataRate->setTitle("Data Rate");
     DlgForm::AddLabel(boxDataRate, "labBits", "Bit Rate", 12, 28);
-    edBits = Place<QLineEdit>(boxDataRate, "edBits", 80, 24, 65, 21);
-    DlgForm::AddLabel(boxDataRate, "labBitsUnit", "kilobits/sec", 151, 28);
+    edBits = Place<QLineEdit>(boxDataRate, "edBits", 92, 24, 56, 21);
+    DlgForm::AddLabel(boxDataRate, "labBitsUnit", "kilobits/sec", 153, 28);
     DlgForm::AddLabel(boxDataRate, "labBytes", "Byte Rate", 12, 58);
-    edBytes = Place<QLineEdit>(boxDataRate, "edBytes", 80, 54, 65, 21);
-    DlgForm::AddLabel(boxDataRate, "labBytesUnit", "kilobytes/sec", 151, 58);
+    edBytes = Place<QLineEdit>(boxDataRate, "edBytes", 92, 54, 56, 21);
+    DlgForm::AddLabel(boxDataRate, "labBytesUnit", "kilobytes/sec", 153, 58);
     btnDataRates =
-        DlgForm::AddButton(boxDataRate, "btnDataRates", "Select...", 80, 86, 84, 25);
+        DlgForm::AddButton(boxDataRate, "btnDataRates", "Select...", 92, 86, 84, 25);
     DlgForm::AddOkCancel(this, 40, 206, 136, 206, 84, 28);
     Loaded();
   }
