@@ -31,11 +31,10 @@ namespace {
 constexpr uint32_t kMJPG = 0x47504A4D;  // "MJPG"
 constexpr uint32_t kCvid = 0x64697663;  // "cvid"
 
-class AviDialog : public DialogTest::WithApp {
+class AviDialog : public WithLibrary {
  protected:
   void SetUp() override {
-    Lifecycle::LibraryStart();
-    DialogTest::WithApp::SetUp();
+    WithLibrary::SetUp();
     ConForm::FFSaveInit(&rec, ConForm::kSaveVideo);
     ConForm::FFSaveSetFmt(&rec, ConForm::kFmtAVI);
     mark = Basic::MemMark();
@@ -43,8 +42,7 @@ class AviDialog : public DialogTest::WithApp {
   void TearDown() override {
     EXPECT_EQ(Basic::MemMark(), mark) << "the dialog left tracked blocks behind";
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
-    DialogTest::WithApp::TearDown();
-    Lifecycle::LibraryStop();
+    WithLibrary::TearDown();
   }
   uint32_t Current() {
     FF_AVI::AviCodecRec cur;

@@ -20,18 +20,16 @@ using namespace UserActions;
 
 namespace {
 
-class FormatDialogs : public DialogTest::WithApp {
+class FormatDialogs : public WithLibrary {
  protected:
   void SetUp() override {
-    Lifecycle::LibraryStart();
-    DialogTest::WithApp::SetUp();
+    WithLibrary::SetUp();
     mark = Basic::MemMark();
   }
   void TearDown() override {
     EXPECT_EQ(Basic::MemMark(), mark) << "a dialog left tracked blocks behind";
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
-    DialogTest::WithApp::TearDown();
-    Lifecycle::LibraryStop();
+    WithLibrary::TearDown();
   }
   int32_t mark = 0;
 };

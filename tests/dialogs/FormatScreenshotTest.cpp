@@ -37,17 +37,8 @@ Difference Compare(const QImage& a, const QImage& b) {
   return {double(total) / (3 * pixels), double(far) / pixels};
 }
 
-class FormatScreenshot : public DialogTest::WithApp {
+class FormatScreenshot : public UserActions::WithLibrary {
  protected:
-  void SetUp() override {
-    Lifecycle::LibraryStart();
-    DialogTest::WithApp::SetUp();
-  }
-  void TearDown() override {
-    DialogTest::WithApp::TearDown();
-    Lifecycle::LibraryStop();
-  }
-
   // Shows the dialog that open() brings up, grabs its window and compares
   // it with the kept picture of that name.
   void Check(const char* picture, QSize size, const std::function<void()>& open) {

@@ -16,10 +16,24 @@
 #include "DialogTestSupport.h"
 #include "dialogs/CtlPopup.h"
 #include "dialogs/wFormBasic.h"
+#include "engine/Lifecycle.h"
 
 namespace UserActions {
 
 using Act = std::function<void(QDialog*)>;
+
+// A dialog test with the library started around the application.
+class WithLibrary : public DialogTest::WithApp {
+ protected:
+  void SetUp() override {
+    Lifecycle::LibraryStart();
+    DialogTest::WithApp::SetUp();
+  }
+  void TearDown() override {
+    DialogTest::WithApp::TearDown();
+    Lifecycle::LibraryStop();
+  }
+};
 
 template <class W>
 W* Find(QDialog* form, const char* name) {
