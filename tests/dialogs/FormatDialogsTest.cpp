@@ -11,10 +11,12 @@
 #include "UserActions.h"
 #include "dialogs/FFDlg.h"
 #include "dialogs/wDlgChoose.h"
+#include "engine/Common.h"
 #include "engine/ConFormSave.h"
 #include "engine/Lifecycle.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "qor.h"
 
 using namespace UserActions;
 
@@ -324,4 +326,29 @@ TEST_F(FormatDialogs, WithoutAnApplicationADialogFailsCleanly) {
   ASSERT_FALSE(headless.shown.empty());
   EXPECT_EQ(headless.shown.back().text, "Not supported.");
   app = std::make_unique<QApplication>(argc, argv);
+}
+
+TEST_F(FormatDialogs, OutputSettingsCodecButtonOpensTheFormatsDialog) {
+  QorHandle handle = QorAlloc();
+  QorHandle list = QorListAlloc();
+  QorSetOutputFile(handle, "/tmp/qor_never_written.jpg", "");
+  QString codecLine;
+  wFormBasic::SetModalHook([&](QDialog* form) {
+    form->show();
+    QApplication::processEvents();
+    if (form->objectName() == "frmDlgOne") {  // the JPEG quality, opened from below
+      Slide(form, 50);
+      Click(form, "btnOK");
+    } else {
+      Click(form, "btnCodec");
+      codecLine = Text(form, "edCodec");
+      Click(form, "btnOK");
+    }
+    return int32_t(form->result());
+  });
+  EXPECT_NE(QorOutputDlg(handle, list, "Output File Settings", -1), 0);
+  EXPECT_EQ(codecLine, "JPEG quality: 50%");
+  EXPECT_EQ(static_cast<Common::QorRec*>(handle)->videoSave.jpegQuality, 50);
+  QorListFree(list);
+  QorFree(handle);
 }
