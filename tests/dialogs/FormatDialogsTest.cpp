@@ -16,6 +16,7 @@
 #include "engine/Lifecycle.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "foundation/Translator.h"
 #include "qor.h"
 
 using namespace UserActions;
@@ -88,11 +89,16 @@ TEST_F(FormatDialogs, ChoiceDialogsHandBackTheChosenRowOnlyOnOk) {
   EXPECT_EQ(group.height(), 186);
   EXPECT_EQ(form.height(), 91 + 186 - 66);
 
+  // The texts pass through the translator.
+  Translator::TranSet("PNM Format", "PNM-Format");
+  Translator::TranSet("ASCII Encoded", "ASCII-Text");
   int32_t pnm = 1;
-  Answer([&](QDialog* f) { rows = Rows(f); Choose(f, "Binary Encoded"); }, true);
+  QString title;
+  Answer([&](QDialog* f) { rows = Rows(f); Choose(f, "Binary Encoded"); }, true, &title);
   EXPECT_TRUE(FFDlg::FFDlgPNM(pnm));
   EXPECT_EQ(pnm, 0);
-  EXPECT_EQ(rows, (QStringList{"Binary Encoded", "ASCII Encoded"}));
+  EXPECT_EQ(title, "PNM-Format");
+  EXPECT_EQ(rows, (QStringList{"Binary Encoded", "ASCII-Text"}));
   int32_t sgi = 1, ras = 0;
   Answer([](QDialog* f) { Choose(f, "Uncompressed"); }, true);
   EXPECT_TRUE(FFDlg::FFDlgSGI(sgi));
