@@ -191,7 +191,7 @@ TEST_F(AviDialog, ControlsAreFilledOnceHoweverOftenTheFormIsActivated) {
 
 TEST_F(AviDialog, CodecCapabilitiesShapeTheControlsAndFilters) {
   QString before, after;
-  bool afterBold = false, qualityUsable = true, keyTicked = false;
+  bool afterBold = false, qualityUsable = true, keyTicked = false, ownDialogs = true;
   QString key;
   QStringList encoders, all;
   Answer([&](QDialog* f) {
@@ -205,6 +205,8 @@ TEST_F(AviDialog, CodecCapabilitiesShapeTheControlsAndFilters) {
     after = Label(f, "labOutRes");
     afterBold = Find<QLabel>(f, "labOutRes")->font().bold();
     qualityUsable = Quality(f)->isEnabled();
+    ownDialogs = Find<QPushButton>(f, "btnConfig")->isEnabled() ||
+                 Find<QPushButton>(f, "btnAbout")->isEnabled();
     keyTicked = Find<QCheckBox>(f, "chkKFM")->isChecked();
     key = Text(f, "edKFM");
     QTest::mouseClick(Find<QCheckBox>(f, "chkKFM"), Qt::LeftButton);
@@ -214,6 +216,7 @@ TEST_F(AviDialog, CodecCapabilitiesShapeTheControlsAndFilters) {
   EXPECT_EQ(after, "324x244, 24-bit") << "Cinepak works in blocks of 4 pixels";
   EXPECT_TRUE(afterBold);
   EXPECT_FALSE(qualityUsable);
+  EXPECT_FALSE(ownDialogs) << "the codecs here have no configure or about box";
   EXPECT_TRUE(keyTicked);
   EXPECT_EQ(key, "15");
   EXPECT_EQ(rec.avi.fourCC, kCvid);
