@@ -368,7 +368,12 @@ TEST_F(SettingsDlgTest, CodecExportsWithTheApplication) {
   EXPECT_EQ(QorAviCodecConfigureDlg(handle), 0);
   EXPECT_EQ(Last().code, 0);
   EXPECT_EQ(rec->videoSave.avi.state, state);
-  // A format with a dialog now has the application it needs.
+  // A format with a dialog now has the application it needs; the user
+  // confirms each dialog as it comes.
+  wFormBasic::SetModalHook([](QDialog* form) {
+    form->accept();
+    return int32_t(form->result());
+  });
   EXPECT_NE(QorCodecDlg(handle, 8, 320, 240, 24), 0);
   EXPECT_EQ(Last().code, 0);
   EXPECT_EQ(rec->videoSave.format, 8);
