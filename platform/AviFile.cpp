@@ -1195,6 +1195,8 @@ HRESULT Finish(AviFileObj* f) {
 // Sends one frame (or null to drain) and appends the packets it gives.
 HRESULT Encode(AviStreamObj* cs, AVFrame* frame) {
   AviStreamObj* target = cs->compressedOver;
+  // A fixed quality scale is read from each frame, not from the encoder.
+  if (frame && (cs->enc->flags & AV_CODEC_FLAG_QSCALE)) frame->quality = cs->enc->global_quality;
   if (avcodec_send_frame(cs->enc, frame) < 0) return AVIERR_COMPRESSOR;
   for (;;) {
     const int r = avcodec_receive_packet(cs->enc, cs->pkt);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "dialogs/FFDlg.h"
 #include "formats/FFBasic.h"
 #include "formats/FF_MPG.h"
 #include "formats/FF_OGG.h"
@@ -28,6 +29,13 @@ uint32_t FourCC(const char* text) {
 }
 
 bool IsAudioKind(const FFSaveRec* rec) { return rec->kind == kSaveAudio; }
+
+// The limits the option dialogs offer: MPEG audio bit rates in kilobits per
+// second, Ogg Vorbis quality steps.
+constexpr int32_t kMpaMinRate = 32;
+constexpr int32_t kMpaMaxRate = 384;
+constexpr int32_t kOggMinQuality = 0;
+constexpr int32_t kOggMaxQuality = 10;
 
 }  // namespace
 
@@ -209,16 +217,60 @@ void FFSaveMergeCustomInfo(FFSaveRec* rec) {
   }
 }
 
+namespace {
+
+// The AVI codec dialog on the record's settings and author texts. The
+// texts go back into the record's entries also after a cancel (they are
+// then the ones split out before); the settings only on confirmation.
+bool AviSaveDlg(FFSaveRec* rec, int32_t width, int32_t height, int32_t bits) {
+  FF_AVI::AviSetCurCodec(&rec->avi);
+  FFSaveSplitCustomInfo(rec);
+  const bool confirmed = FF_AVI::AviSelectVC(width, height, bits, rec->infoTexts);
+  FFSaveMergeCustomInfo(rec);
+  if (confirmed) FF_AVI::AviGetCurCodec(&rec->avi);
+  return confirmed;
+}
+
+// The dialog's answer, or -1 for a format and kind without a dialog here.
+int32_t FormatDlg(FFSaveRec* rec, int32_t width, int32_t height, int32_t bits) {
+  const bool audio = IsAudioKind(rec);
+  switch (rec->format) {
+    case kFmtTGA:
+      return FFDlg::FFDlgTGA(rec->tgaCodec);
+    case kFmtAVI:
+      return audio ? -1 : AviSaveDlg(rec, width, height, bits);
+    case kFmtKWB:
+      return audio ? -1 : FFDlg::FFDlgKWB(rec->kwbCodec, rec->kwbKeyFrameRate);
+    case kFmtJPEG:
+      return FFDlg::FFDlgJPG(rec->jpegQuality);
+    case kFmtPNG:
+      return FFDlg::FFDlgPNG(rec->pngLevel);
+    case kFmtTIFF:
+      return FFDlg::FFDlgTIF(rec->tiffCompression);
+    case kFmtMPEG:
+    case kFmtMPA:
+      return audio ? FFDlg::FFDlgMPA(rec->mpegAudioBitRate, kMpaMinRate, kMpaMaxRate)
+                   : FFDlg::FFDlgMPG(rec->mpegCodec, rec->mpegVideoBitRate);
+    case kFmtSGI:
+      return FFDlg::FFDlgSGI(rec->sgiCodec);
+    case kFmtRAS:
+      return FFDlg::FFDlgRAS(rec->rasCodec);
+    case kFmtPNM:
+      return FFDlg::FFDlgPNM(rec->pnmCodec);
+    case kFmtOGG:
+      return FFDlg::FFDlgOGG(rec->oggQuality, kOggMinQuality, kOggMaxQuality);
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
 int32_t FFSaveDlg(FFSaveRec* rec, int32_t width, int32_t height, int32_t bits) {
   int32_t result = -1;
   Errors::Monitored("ConForm.FFSaveDlg", [&] {
-    (void)width;
-    (void)height;
-    (void)bits;
     if (!rec->hasDialog) Errors::MonAbort();
-    // The option dialogs are shown by the library's dialog unit; until a
-    // format has one here, the call answers as for a format without one.
-    result = -1;
+    result = FormatDlg(rec, width, height, bits);
   });
   return result;
 }
@@ -308,8 +360,11 @@ void FFSaveCodecName(const FFSaveRec* rec, std::string* text) {
   }
 }
 
-void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFormat& inWave,
+void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFormat& inWaveRef,
                    WaveFormat* outWave, const FFSaveRec* audio, int32_t bits) {
+  // Callers adapt their wave format in place (in and out the same record):
+  // the adapters below must read the format as it came in.
+  const WaveFormat inWave = inWaveRef;
   Errors::Monitored("ConForm.FFSavePrepare", [&] {
     if (video->format == K_AUTO) video->format = audio->format;
     video->preparedWidth = width;

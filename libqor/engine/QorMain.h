@@ -97,6 +97,10 @@ int32_t _QorGetFileSaveID(const std::string& name);
 // Adapts the record's output wave format to its audio output format: MPEG
 // (stereo kept), MPEG audio, Ogg Vorbis; other formats keep it.
 void SetAudioCodecDefaults(Common::QorRec* rec);
+// The save options a format-taking setter or dialog works on: the audio
+// output's for a sound-only format (and for one that is not in the save
+// table), else the video output's; the format is stored in them first.
+ConForm::FFSaveRec* _QorTargetOptions(Common::QorRec* rec, int32_t format);
 // The inner work of the settings exports of the same names.
 void _QorSetOutputFile(Common::QorRec* rec, const std::string& vid,
                        const std::string& aud);
@@ -154,5 +158,15 @@ void ImgLoadSingle(ImgBasic::Qimg* img, const std::string& fileName,
 // codec K_AUTO for the format's default, else the JPEG quality or the codec.
 void ImgSaveSingle(ImgBasic::Qimg* img, const std::string& fileName,
                    int32_t codec);
+
+// ---- conversion ----------------------------------------------------------------
+// Brings the record's output settings into shape for a conversion: formats,
+// compatible size, audio format, prepared save options, the "cvid" fallback
+// under forced compatibility, the palette flag. False when no output can
+// be written (the call status is then 1).
+bool _QorPrepareOutput(Common::QorRec* rec);
+// The whole conversion of a record; returns the call status and leaves it
+// in the last-error record.
+int32_t _QorConvert(Common::QorRec* rec);
 
 }  // namespace QorMain

@@ -62,17 +62,6 @@ void HostProgressAdapter(ConForm::InfoProgressRec* rec) {
   if (pub.stop) rec->stop = true;
 }
 
-// The save options a format-taking setter works on: the audio output's for
-// a sound-only format, else the video output's; the format is stored first.
-ConForm::FFSaveRec* TargetOptions(Common::QorRec* rec, int32_t format) {
-  // A format outside the save table gives K_AUTO, whose bits say "sound
-  // only" as well.
-  const bool soundOnly =
-      (ConForm::GetFmtFlags(format, ConForm::kSaveTable) & ConForm::kFlagSoundOnly) != 0;
-  ConForm::FFSaveRec* target = soundOnly ? &rec->audioSave : &rec->videoSave;
-  ConForm::FFSaveSetFmt(target, format);
-  return target;
-}
 
 std::string LowerExtension(const std::string& name) {
   const size_t slash = name.find_last_of('/');
@@ -469,8 +458,18 @@ void _QorSetAudioFormat(Common::QorRec* rec, int32_t sampleRate, int32_t channel
   });
 }
 
+ConForm::FFSaveRec* _QorTargetOptions(Common::QorRec* rec, int32_t format) {
+  // A format outside the save table gives K_AUTO, whose bits say "sound
+  // only" as well.
+  const bool soundOnly =
+      (ConForm::GetFmtFlags(format, ConForm::kSaveTable) & ConForm::kFlagSoundOnly) != 0;
+  ConForm::FFSaveRec* target = soundOnly ? &rec->audioSave : &rec->videoSave;
+  ConForm::FFSaveSetFmt(target, format);
+  return target;
+}
+
 void _QorSetCodec(Common::QorRec* rec, int32_t fileFmtID, int32_t codec) {
-  ConForm::FFSaveSetCodec(TargetOptions(rec, fileFmtID), codec);
+  ConForm::FFSaveSetCodec(_QorTargetOptions(rec, fileFmtID), codec);
 }
 
 }  // namespace QorMain
@@ -661,14 +660,14 @@ QOR_API void QOR_CALL QorSetCodec(QorHandle mData, int32_t fileFmtID, int32_t co
 QOR_API void QOR_CALL QorSetQuality(QorHandle mData, int32_t fileFmtID, int32_t value) {
   FormatSetter("QorMain.QorSetQuality", mData, fileFmtID, "value", value,
                [](Common::QorRec* rec, int32_t format, int32_t v) {
-                 ConForm::FFSaveSetQuality(TargetOptions(rec, format), v);
+                 ConForm::FFSaveSetQuality(_QorTargetOptions(rec, format), v);
                });
 }
 
 QOR_API void QOR_CALL QorSetBitRate(QorHandle mData, int32_t fileFmtID, int32_t kbps) {
   FormatSetter("QorMain.QorSetBitRate", mData, fileFmtID, "kbps", kbps,
                [](Common::QorRec* rec, int32_t format, int32_t v) {
-                 ConForm::FFSaveSetBitRate(TargetOptions(rec, format), v);
+                 ConForm::FFSaveSetBitRate(_QorTargetOptions(rec, format), v);
                });
 }
 
@@ -676,7 +675,7 @@ QOR_API void QOR_CALL QorSetByteRate(QorHandle mData, int32_t fileFmtID, int32_t
   // x 8 in 64 bits, kept within the field's range.
   FormatSetter("QorMain.QorSetByteRate", mData, fileFmtID, "byteRate", byteRate,
                [](Common::QorRec* rec, int32_t format, int32_t v) {
-                 ConForm::FFSaveSetByteRate(TargetOptions(rec, format), v);
+                 ConForm::FFSaveSetByteRate(_QorTargetOptions(rec, format), v);
                });
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dialogs/wDlgAVI.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -475,6 +476,11 @@ void AviMakeCmpsOptions_() {
 const AVICOMPRESSOPTIONS& AviCmpsOptions() { return R().options; }
 
 int32_t AviGetCmpsBitCount() { return R().current.outBits; }
+
+bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]) {
+  Errors::TraceScope t("FF_AVI.AviSelectVC");
+  return wDlgAVI::DlgAVI(width, height, bits, texts);
+}
 
 void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
   Errors::Monitored("FF_AVI.AviSetVC_", [&] {

@@ -92,6 +92,12 @@ void AviMakeCmpsOptions_();
 const AviFile::AVICOMPRESSOPTIONS& AviCmpsOptions();
 int32_t AviGetCmpsBitCount();
 
+// The codec dialog for frames of that size and depth, with the seven
+// author texts (Artist, Comment, Copyright, Engineer, Name, Product,
+// Subject) in and out; true when the user confirmed, and the chosen codec
+// settings are then the current ones.
+bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]);
+
 void AviSetVC_(int32_t width, int32_t height, int32_t bits);
 // Chooses the codec for a frame size: the current one, else "cvid" at 24
 // bits, else uncompressed frames; the error is raised only when all fail.
