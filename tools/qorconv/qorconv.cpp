@@ -151,11 +151,14 @@ int32_t StillCodec(int32_t format, const Options& o) {
   return value >= 0 ? static_cast<int32_t>(value) : K_AUTO;
 }
 
-// The writer options of a conversion's handle.
-void SetWriterOptions(QorHandle conv, const Options& o) {
-  if (o.quality >= 0) QorSetQuality(conv, kFmtJPEG, static_cast<int32_t>(o.quality));
-  if (o.level >= 0) QorSetCodec(conv, kFmtPNG, static_cast<int32_t>(o.level));
-  if (o.compression >= 0) QorSetCodec(conv, kFmtTIFF, static_cast<int32_t>(o.compression));
+// The same value set on a conversion's handle for its output format.
+void SetWriterOptions(QorHandle conv, int32_t format, const Options& o) {
+  const int32_t value = StillCodec(format, o);
+  if (value == K_AUTO) return;
+  if (format == kFmtJPEG)
+    QorSetQuality(conv, format, value);
+  else
+    QorSetCodec(conv, format, value);
 }
 
 // ---- conversions -------------------------------------------------------------
@@ -212,7 +215,7 @@ int RunConversion(const std::string& output, const Streams& streams, const Optio
   // interface does not take is ignored and leaves the default.
   QorSetBpp(conv, o.bits > 0 ? static_cast<int32_t>(o.bits) : info.bitsPerPixel);
   QorSetDithering(conv, static_cast<int32_t>(o.dither));
-  SetWriterOptions(conv, o);
+  SetWriterOptions(conv, FormatOf(output), o);
   // The sound keeps its layout; the writers of MPEG and Ogg take their own.
   if (info.sampleRate > 0 && info.channels > 0 && info.bitsPerSample > 0)
     QorSetAudioFormat(conv, static_cast<int32_t>(info.sampleRate), info.channels,
