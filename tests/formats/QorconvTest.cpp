@@ -47,6 +47,28 @@ Result Qorconv(const std::string& tool, const std::string& args) {
 
 }  // namespace
 
+// The tool is a host like any other: it needs the shared library, holds
+// none of the library's own code and calls only its exports.
+TEST(Qorconv, UsesTheSharedLibraryOnly) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("readelf");
+  REQUIRE_TOOL("nm");
+  auto output = [](const std::string& command) {
+    const std::string file = Path("listing.txt");
+    Shell(command + " > " + file);
+    const Bytes b = ReadFile(file);
+    return std::string(b.begin(), b.end());
+  };
+  EXPECT_NE(output("readelf -d " + tool).find("[libqor-2.8.0.so]"), std::string::npos);
+  const std::string defined = output("nm -C --defined-only " + tool);
+  for (const char* unit : {"ConForm::", "ImgBasic::", "Errors::", "QorMain::", "Basic::"})
+    EXPECT_EQ(defined.find(unit), std::string::npos) << unit;
+  const std::string imported = output("nm -D --undefined-only " + tool);
+  for (const char* name : {"QorGetFileInfo", "QorImgLoadSingle", "QorImgSaveSingle",
+                           "QorConvert", "QorMakeErrorStr"})
+    EXPECT_NE(imported.find(name), std::string::npos) << name;
+}
+
 TEST(Qorconv, InfoListsTheRecord) {
   REQUIRE_QORCONV();
   ImgBasic::Qimg image;
@@ -69,17 +91,20 @@ TEST(Qorconv, InfoOfBadFileFails) {
   Result r = Qorconv(tool, "--info " + Path("odd.pcx"));
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("readable=0\n"), std::string::npos) << r.out;
+  // Loading a frame of it: the source layer has no readable pictures.
   r = Qorconv(tool, Path("odd.pcx") + " " + Path("odd.bmp"));
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "Image format not supported.\n");
-  // Bytes no reader accepts: the reader of the extension says why.
+  EXPECT_EQ(r.err, "Movie format not supported.\n");
+  EXPECT_FALSE(Basic::FileExists(Path("odd.bmp")));
+  // Bytes no reader accepts, and a missing file: the one error the
+  // interface gives for a file it cannot describe.
   WriteFile(Path("bad.pcx"), Bytes(200, 0x55));
-  r = Qorconv(tool, "--info " + Path("bad.pcx"));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "Invalid image format.\n");
-  r = Qorconv(tool, "--info " + Path("missing.bmp"));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("Cannot open file: "), std::string::npos) << r.err;
+  for (const char* name : {"bad.pcx", "missing.bmp"}) {
+    r = Qorconv(tool, "--info " + Path(name));
+    EXPECT_EQ(r.code, 1) << name;
+    EXPECT_EQ(r.err, "File not exist.\n") << name;
+    EXPECT_EQ(r.out, "") << name;
+  }
 }
 
 TEST(Qorconv, ConvertsBetweenEveryStillFormat) {
@@ -171,9 +196,11 @@ TEST(Qorconv, OptionErrors) {
   EXPECT_EQ(Qorconv(tool, "--dither 3 " + Path("o.ppm") + " " + Path("o.bmp")).code, 1);
   EXPECT_EQ(Qorconv(tool, "--size 4by3 " + Path("o.ppm") + " " + Path("o.bmp")).code, 1);
   EXPECT_EQ(Qorconv(tool, Path("o.ppm") + " " + Path("o.bmp") + " 0").code, 1);
+  // No writer takes the extension: the output is of no kind the library
+  // writes.
   const Result r = Qorconv(tool, Path("o.ppm") + " " + Path("o.gif"));
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "Invalid image format.\n");
+  EXPECT_EQ(r.err, "UNI protocol fault.\n");
   EXPECT_FALSE(Basic::FileExists(Path("o.gif")));
 }
 

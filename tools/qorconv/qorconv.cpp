@@ -1,5 +1,6 @@
-// qorconv: converts one frame of a file through the library's format layer,
-// or prints what the layer knows about a file. A test tool, not a product.
+// qorconv: converts a file, or one frame of it, or prints what the library
+// knows about a file. A test tool, not a product: it goes through the shared
+// library's C interface only, so what it shows is what a host gets.
 //
 //   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
 //           [--quality 0..100] [--level 0..9] [--compression TAG]
@@ -14,20 +15,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "engine/Lifecycle.h"
-#include "formats/ConForm.h"
-#include "formats/FF_JPG.h"
-#include "formats/FF_MPG.h"
-#include "formats/FF_OGG.h"
-#include "formats/FF_PNG.h"
-#include "formats/FF_TIF.h"
-#include "foundation/Basic.h"
-#include "foundation/Errors.h"
-#include "media/ImgBasic.h"
-#include "media/SndBasic.h"
+#include "qor.h"
 
 namespace {
+
+// The interface's format numbers (QorGetFileFmtID, QorSetCodec).
+enum : int32_t {
+  kFmtGIF = 4,
+  kFmtFLC = 5,
+  kFmtAVI = 6,
+  kFmtKWB = 7,
+  kFmtJPEG = 8,
+  kFmtPNG = 9,
+  kFmtTIFF = 10,
+  kFmtMPEG = 11,
+  kFmtWAV = 12,
+  kFmtMPA = 18,
+  kFmtOGG = 19,
+};
+
+// What a file is: one picture, a numbered sequence of them, or a stream.
+enum : int32_t { kKindNone = 0, kKindImage = 1, kKindSequence = 2, kKindStream = 3 };
+
+// Library error pairs the tool reports itself, in the library's words: a
+// frame number outside the file, and a stream the file does not hold.
+constexpr QorLastError kOutOfRange{1000, 4, 1};
+constexpr QorLastError kNothingReadable{1000, 12, 5};
 
 int Usage() {
   std::fprintf(stderr,
@@ -39,17 +54,28 @@ int Usage() {
   return 1;
 }
 
+std::string ErrorText(const QorLastError& rec) {
+  // The interface copies the whole text: room for any message a codec
+  // library may have given.
+  std::vector<char> text(65536, '\0');
+  QorMakeErrorStr(&rec, text.data());
+  return text.data();
+}
+
+QorLastError LastError() {
+  QorLastError rec{};
+  QorGetLastError(&rec);
+  return rec;
+}
+
+bool LastCallFailed() { return LastError().code != 0; }
+
 int Fail(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   return 1;
 }
 
-// The library's text for the pending error, or for the given pair.
-std::string LibraryError() {
-  if (!Errors::ErrNone()) return Errors::ErrLastText();
-  if (!Errors::WarnNone()) return Errors::WarnText();
-  return "Unknown error.";
-}
+int FailWithLastError() { return Fail(ErrorText(LastError())); }
 
 bool ParseInt(const char* text, long low, long high, long* out) {
   char* end = nullptr;
@@ -59,227 +85,242 @@ bool ParseInt(const char* text, long low, long high, long* out) {
   return true;
 }
 
-// Describes a file; false (with the library's error text in *error) when no
-// reader accepts it.
-bool Describe(const std::string& name, ConForm::UniInfoRec* info,
-              std::string* error) {
-  if (ConForm::UniInfo(name, info, INT32_MAX, nullptr, nullptr, false))
-    return true;
-  // The source layer keeps only a warning; ask the extension's reader again
-  // for the reason.
-  ConForm::FFInfoRec fi;
-  try {
-    ConForm::FFInfo(name, Basic::K_AUTO, &fi, nullptr, nullptr);
-  } catch (const Errors::EMon&) {
+int32_t FormatOf(const std::string& name) { return QorGetFileFmtID(name.c_str()); }
+
+// The kind the library gives a format holding that many frames.
+int32_t KindOf(int32_t format, int32_t frames) {
+  switch (format) {
+    case kFmtFLC: case kFmtAVI: case kFmtKWB: case kFmtMPEG:
+    case kFmtWAV: case kFmtMPA: case kFmtOGG:
+      return kKindStream;
+    case kFmtGIF:
+      return frames >= 2 ? kKindStream : kKindImage;
+    default:
+      if (format < 1) return kKindNone;
+      return frames >= 2 ? kKindSequence : kKindImage;
   }
-  *error = LibraryError();
-  return false;
+}
+
+// A file, or the numbered sequence it starts; false with the library's
+// error pending when no reader accepts it.
+bool Describe(const std::string& name, QorFileInfo* info) {
+  QorGetFileInfo(name.c_str(), 1, info, nullptr, nullptr);
+  return !LastCallFailed();
 }
 
 int Info(const std::string& name) {
-  ConForm::UniInfoRec info;
-  std::string error;
-  if (!Describe(name, &info, &error)) return Fail(error);
-  std::printf("format=%d\n", info.format);
-  std::printf("kind=%d\n", info.kind);
+  QorFileInfo info{};
+  if (!Describe(name, &info)) return FailWithLastError();
+  const int32_t format = FormatOf(name);
+  auto on = [](QorBool b) { return b != 0 ? 1 : 0; };
+  std::printf("format=%d\n", format);
+  std::printf("kind=%d\n", KindOf(format, info.frameCount));
   std::printf("file_size=%.0f\n", info.totalSize);
-  std::printf("width=%d\n", info.picture.width);
-  std::printf("height=%d\n", info.picture.height);
-  std::printf("bits=%d\n", info.picture.bitsPerPixel);
-  std::printf("frames=%d\n", info.picture.frameCount);
-  std::printf("fps=%g\n", info.picture.fps);
-  std::printf("compression=%s\n", info.picture.videoCompression.c_str());
-  std::printf("readable=%d\n", info.picture.picturesReadable ? 1 : 0);
-  std::printf("samples=%d\n", info.sound.sampleFrames);
-  std::printf("rate=%g\n", info.sound.sampleRate);
-  std::printf("channels=%d\n", info.sound.channels);
-  std::printf("sample_bits=%d\n", info.sound.bitsPerSample);
+  std::printf("width=%d\n", info.width);
+  std::printf("height=%d\n", info.height);
+  std::printf("bits=%d\n", info.bitsPerPixel);
+  std::printf("frames=%d\n", info.frameCount);
+  std::printf("fps=%g\n", info.fps);
+  std::printf("compression=%s\n", info.videoCompression);
+  std::printf("readable=%d\n", on(info.picturesReadable));
+  std::printf("samples=%d\n", info.sampleFrames);
+  std::printf("rate=%g\n", info.sampleRate);
+  std::printf("channels=%d\n", info.channels);
+  std::printf("sample_bits=%d\n", info.bitsPerSample);
   return 0;
 }
 
-// Size and depth changes asked for on the command line, applied per frame.
-struct FrameOptions {
+// What the command line asks of a conversion.
+struct Options {
   long width = 0, height = 0, bits = 0, dither = 0;
+  long quality = -1, level = -1, compression = -1;
 };
 
-void Prepare(ImgBasic::Qimg* image, const FrameOptions& o) {
-  if (o.width > 0)
-    ImgBasic::ImgResize(image, image, static_cast<int32_t>(o.width),
-                        static_cast<int32_t>(o.height));
-  if (o.bits > 0 && o.bits != image->bitsPerPixel) {
-    const int32_t mode = o.dither == 1   ? ImgBasic::kConvPaletteLight
-                         : o.dither == 2 ? ImgBasic::kConvPaletteHeavy
-                                         : ImgBasic::kConvPalette;
-    ImgBasic::ImgConvBppEx(image, image, static_cast<int32_t>(o.bits), mode);
+bool IsMovieFormat(int32_t id) {
+  return id == kFmtFLC || id == kFmtKWB || id == kFmtMPEG || id == kFmtAVI;
+}
+
+bool IsSoundFormat(int32_t id) { return id == kFmtWAV || id == kFmtMPA || id == kFmtOGG; }
+
+// The one codec value a still writer takes from QorImgSaveSingle.
+int32_t StillCodec(int32_t format, const Options& o) {
+  const long value = format == kFmtJPEG ? o.quality
+                     : format == kFmtPNG ? o.level
+                     : format == kFmtTIFF ? o.compression
+                                          : -1;
+  return value >= 0 ? static_cast<int32_t>(value) : K_AUTO;
+}
+
+// The same value set on a conversion's handle for its output format.
+void SetWriterOptions(QorHandle conv, int32_t format, const Options& o) {
+  const int32_t value = StillCodec(format, o);
+  if (value == K_AUTO) return;
+  if (format == kFmtJPEG)
+    QorSetQuality(conv, format, value);
+  else
+    QorSetCodec(conv, format, value);
+}
+
+// ---- conversions -------------------------------------------------------------
+
+// What the source callbacks hand the running conversion: a file (all of it,
+// or a run of its frames), or an image already in memory.
+struct Source {
+  std::string file;
+  int32_t firstFrame = 1;  // counted from 1
+  int32_t frameCount = 0;  // 0: every frame
+  QorHandle image = nullptr;
+  long width = 0, height = 0;
+};
+
+Source g_source;
+
+void QOR_CALL VideoSource(QorHandle conv, int32_t blockNum) {
+  if (blockNum > 0) return;  // one block: the stream then ends
+  if (g_source.image) {
+    QorSrcSetImg(conv, g_source.image);
+    return;
+  }
+  QorSrcSetFile(conv, g_source.file.c_str());
+  if (g_source.frameCount > 0) {
+    QorSrcSetStart(conv, g_source.firstFrame - 1);
+    QorSrcSetLen(conv, g_source.frameCount);
   }
 }
 
-int32_t OutputFormat(const std::string& output) {
-  return ConForm::GetFmtByExt(output, ConForm::kSaveTable);
+void QOR_CALL AudioSource(QorHandle conv, int32_t blockNum) {
+  if (blockNum == 0) QorSrcSetFile(conv, g_source.file.c_str());
 }
 
-bool IsMovieOutput(const std::string& output) {
-  const int32_t id = OutputFormat(output);
-  return id == ConForm::kFmtFLC || id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
-         id == ConForm::kFmtAVI;
+// Sizes each frame as --size asks: nearest pixels, as for a single frame.
+void QOR_CALL ResizeFrame(QorHandle, QorHandle image, int32_t) {
+  QorImgResize(image, static_cast<int32_t>(g_source.width),
+               static_cast<int32_t>(g_source.height));
 }
 
-bool IsSoundOutput(const std::string& output) {
-  const int32_t id = OutputFormat(output);
-  return id == ConForm::kFmtWAV || id == ConForm::kFmtMPA || id == ConForm::kFmtOGG;
-}
+struct Streams {
+  bool pictures = false, sound = false;
+};
 
-// The sound format an output takes: MPEG and Ogg want their own PCM
-// layouts, the others take the source's.
-bool SoundFormatFor(int32_t id, const SndBasic::WaveFormatEx& source,
-                    SndBasic::WaveFormatEx* format) {
-  *format = source;
-  if (id == ConForm::kFmtMPEG || id == ConForm::kFmtMPA)
-    return FF_MPG::MpgSndFormat(source, format, id == ConForm::kFmtMPEG);
-  if (id == ConForm::kFmtOGG) {
-    FF_OGG::OggSndFormat(source, format);
-    return SndBasic::WaveFormatValidate(*format);
-  }
-  return true;
-}
-
-// Copies the whole sound of the source into an output, block by block,
-// converting each block to the output's format.
-void WriteSound(ConForm::UniFile* uni, const ConForm::UniInfoRec& info, ConForm::MviFile* out,
-                int32_t id) {
-  constexpr int32_t kBlock = 32768;
-  SndBasic::SndRec block, converted;
-  try {
-    for (int32_t start = 0; start < info.sound.sampleFrames; start += kBlock) {
-      ConForm::UniSndLoad(uni, &block, start, kBlock, start > 0 ? 1 : 0);
-      if (block.frames <= 0) break;
-      SndBasic::WaveFormatEx format;
-      if (!SoundFormatFor(id, block.format, &format)) {
-        Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
-        break;
-      }
-      if (SndBasic::WaveFormatDiffers(block.format, format)) {
-        SndBasic::SndConvert(block, converted, format);
-        ConForm::MviSndSave(out, &converted);
-      } else {
-        ConForm::MviSndSave(out, &block);
-      }
-    }
-  } catch (const Errors::EMon&) {
-    SndBasic::SndFree(block);
-    SndBasic::SndFree(converted);
-    throw;
-  }
-  SndBasic::SndFree(block);
-  SndBasic::SndFree(converted);
+// Runs one conversion into output; the outputs of a failed one are removed
+// by the library. Returns the exit code.
+int RunConversion(const std::string& output, const Streams& streams, const Options& o,
+                  const QorFileInfo& info) {
+  QorHandle conv = QorAlloc();
+  if (!conv) return FailWithLastError();
+  const char* name = output.c_str();
+  QorSetOutputFile(conv, streams.pictures ? name : "", streams.sound ? name : "");
+  QorSetFrameRate(conv, info.fps > 0 ? info.fps : 25.0);
+  // Frames keep their depth unless --bits asks for another; a depth the
+  // interface does not take is ignored and leaves the default.
+  QorSetBpp(conv, o.bits > 0 ? static_cast<int32_t>(o.bits) : info.bitsPerPixel);
+  QorSetDithering(conv, static_cast<int32_t>(o.dither));
+  SetWriterOptions(conv, FormatOf(output), o);
+  // The sound keeps its layout; the writers of MPEG and Ogg take their own.
+  if (info.sampleRate > 0 && info.channels > 0 && info.bitsPerSample > 0)
+    QorSetAudioFormat(conv, static_cast<int32_t>(info.sampleRate), info.channels,
+                      info.bitsPerSample);
+  if (streams.pictures) QorAssignVideoSource(conv, VideoSource);
+  if (streams.sound) QorAssignAudioSource(conv, AudioSource);
+  if (streams.pictures && o.width > 0) QorAssignVideoFunc(conv, ResizeFrame);
+  const int32_t status = QorConvert(conv);
+  const QorLastError outcome = LastError();
+  QorFree(conv);
+  return status == 0 ? 0 : Fail(ErrorText(outcome));
 }
 
 // Every frame of the source into a movie or animation file (FLIC, KWB,
 // MPEG, AVI with the current codec), and the sound too where the output
-// holds it; or only the sound into a sound file.
-void WriteStream(ConForm::UniFile* uni, const ConForm::UniInfoRec& info,
-                 const std::string& output, const FrameOptions& o, int32_t first,
-                 int32_t last) {
-  const int32_t id = OutputFormat(output);
-  const bool pictures = !IsSoundOutput(output);
-  ConForm::MviFile out;
-  double fps = info.picture.fps > 0 ? info.picture.fps : 25.0;
-  if (id == ConForm::kFmtMPEG) fps = FF_MPG::MpgStdFrameRate(fps);
-  ImgBasic::Qimg image;
-  try {
-    ConForm::MviCreate(&out, output, fps, 1, pictures ? last - first + 1 : 0);
-    if (pictures) {
-      for (int32_t n = first; n <= last; n++) {
-        ConForm::UniImgLoad(uni, &image, n, n > first ? 1 : 0);
-        Prepare(&image, o);
-        ConForm::MviImgSave(&out, &image);
-      }
-    }
-    // The sound goes along when the whole source is written.
-    const bool whole = first == 1 && last == std::max(1, info.picture.frameCount);
-    const bool takesSound =
-        !pictures || (whole && (id == ConForm::kFmtKWB || id == ConForm::kFmtMPEG ||
-                                id == ConForm::kFmtAVI));
-    // A sound output of a source without sound is a failure, which the
-    // source layer names.
-    if (!pictures && !(info.sound.soundReadable && info.sound.sampleFrames > 0)) {
-      SndBasic::SndRec none;
-      ConForm::UniSndLoad(uni, &none, 0, 1, 0);
-      SndBasic::SndFree(none);
-      Errors::ErrSet(Errors::kClsMovie, 5, __LINE__);
-    }
-    if (takesSound && info.sound.soundReadable && info.sound.sampleFrames > 0)
-      WriteSound(uni, info, &out, id);
-  } catch (const Errors::EMon&) {
-    // Keep the failure for the caller (freeing and closing pass through
-    // monitor frames, which clear it), then close what was written and
-    // remove it.
-    const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
-    ImgBasic::ImgFree(&image);
-    try {
-      ConForm::MviClose(&out);
-    } catch (const Errors::EMon&) {
-    }
-    Basic::FDelete(output);
-    Errors::ErrSet(cls, code, __LINE__);
-    throw;
+// holds it and the whole source goes; or only the sound into a sound file.
+int ConvertStream(const std::string& input, const std::string& output, const Options& o,
+                  const QorFileInfo& info, long frame, bool frameGiven) {
+  const int32_t format = FormatOf(output);
+  Streams streams;
+  streams.pictures = !IsSoundFormat(format);
+  const bool hasSound = info.soundReadable != 0 && info.sampleFrames > 0;
+  const bool whole = !frameGiven || (frame == 1 && info.frameCount <= 1);
+  streams.sound = !streams.pictures || (whole && format != kFmtFLC && hasSound);
+  g_source = Source{};
+  g_source.file = input;
+  if (frameGiven) {
+    g_source.firstFrame = static_cast<int32_t>(frame);
+    g_source.frameCount = 1;
   }
-  ImgBasic::ImgFree(&image);
-  ConForm::MviClose(&out);
+  g_source.width = o.width;
+  g_source.height = o.height;
+  return RunConversion(output, streams, o, info);
+}
+
+// One frame of the input into image; the frame-access file reaches the
+// frames of a numbered sequence, which a single file's load does not look
+// for. Returns the outcome of the load.
+QorLastError LoadFrame(QorHandle image, const std::string& input, int32_t kind, long frame) {
+  const int32_t n = static_cast<int32_t>(frame);
+  if (kind != kKindSequence) {
+    QorImgLoadSingle(image, input.c_str(), n);
+    return LastError();
+  }
+  QorFileInfo info{};
+  QorHandle file = QorFileOpen(input.c_str(), 1, &info, nullptr, nullptr);
+  if (!file) return LastError();
+  QorImgLoad(image, file, n - 1);
+  // Taken before the close, which leaves its own outcome.
+  const QorLastError outcome = LastError();
+  QorFileClose(file);
+  return outcome;
+}
+
+// A new depth goes through a one-frame conversion: its depth setting is the
+// interface's way to an optimised palette with dithering.
+int SaveWithDepth(QorHandle image, const std::string& output, const Options& o) {
+  g_source = Source{};
+  g_source.image = image;
+  Streams streams;
+  streams.pictures = true;
+  Options depth = o;
+  depth.width = 0;  // already sized
+  return RunConversion(output, streams, depth, QorFileInfo{});
+}
+
+// Loads, sizes and saves one frame.
+int ConvertStill(const std::string& input, const std::string& output, const Options& o,
+                 int32_t kind, long frame) {
+  QorHandle image = QorImgAlloc();
+  if (!image) return FailWithLastError();
+  QorLastError outcome = LoadFrame(image, input, kind, frame);
+  if (outcome.code == 0 && o.width > 0) {
+    QorImgResize(image, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height));
+    outcome = LastError();
+  }
+  int code = 0;
+  if (outcome.code != 0) {
+    code = Fail(ErrorText(outcome));
+  } else if (o.bits > 0) {
+    code = SaveWithDepth(image, output, o);
+  } else if (QorImgSaveSingle(image, output.c_str(), StillCodec(FormatOf(output), o)) != 0) {
+    code = FailWithLastError();
+  }
+  QorImgFree(image);
+  return code;
 }
 
 int Convert(const std::string& input, const std::string& output, long frame,
-            bool frameGiven, const FrameOptions& options) {
-  ConForm::UniInfoRec info;
-  std::string error;
-  if (!Describe(input, &info, &error)) {
-    if (frame != 1 || IsSoundOutput(output)) return Fail(error);
-    // Not recognised as a source: let the still reader say why.
-    info = ConForm::UniInfoRec{};
-    info.kind = ConForm::kKindImage;
-    info.format = Basic::K_AUTO;
-    info.name = input;
-    info.picture.picturesReadable = true;
-  }
-  // A still the description found unreadable is still handed to its
-  // reader, which says why it cannot read it.
-  if (info.kind == ConForm::kKindImage) info.picture.picturesReadable = true;
-  if (!IsSoundOutput(output) && frame > std::max(1, info.picture.frameCount))
-    return Fail(Errors::ErrText(Errors::kClsGeneral, 1));
-  ConForm::UniFile uni;
-  ImgBasic::Qimg image;
-  try {
-    ConForm::UniOpen(&uni, &info);
-    if (IsSoundOutput(output) || IsMovieOutput(output)) {
-      // Without a frame number every frame goes; with one, that frame alone.
-      const int32_t all = std::max(1, info.picture.frameCount);
-      const int32_t n = static_cast<int32_t>(frame);
-      WriteStream(&uni, info, output, options, frameGiven ? n : 1, frameGiven ? n : all);
-    } else {
-      ConForm::UniImgLoad(&uni, &image, static_cast<int32_t>(frame), 0);
-      Prepare(&image, options);
-      ConForm::ImgSave(output, &image, Basic::K_AUTO);
-    }
-    ConForm::UniClose(&uni);
-  } catch (const Errors::EMon&) {
-    const std::string text = LibraryError();
-    try {
-      ConForm::UniClose(&uni);
-    } catch (const Errors::EMon&) {
-    }
-    ImgBasic::ImgFree(&image);
-    return Fail(text);
-  }
-  ImgBasic::ImgFree(&image);
-  return 0;
+            bool frameGiven, const Options& o) {
+  QorFileInfo info{};
+  if (!Describe(input, &info)) return FailWithLastError();
+  const int32_t format = FormatOf(output);
+  const bool stream = IsMovieFormat(format) || IsSoundFormat(format);
+  if (!IsSoundFormat(format) && frame > std::max(1, info.frameCount))
+    return Fail(ErrorText(kOutOfRange));
+  // A conversion finds no sound in such a source and writes nothing.
+  if (IsSoundFormat(format) && !(info.soundReadable != 0 && info.sampleFrames > 0))
+    return Fail(ErrorText(kNothingReadable));
+  if (stream) return ConvertStream(input, output, o, info, frame, frameGiven);
+  return ConvertStill(input, output, o, KindOf(FormatOf(input), info.frameCount), frame);
 }
 
 int Run(int argc, char** argv) {
-  FrameOptions o;
-  long& width = o.width;
-  long& height = o.height;
-  long& bits = o.bits;
-  long& dither = o.dither;
+  Options o;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
     const std::string opt = argv[i];
@@ -293,27 +334,21 @@ int Run(int argc, char** argv) {
       const char* x = std::strchr(value, 'x');
       if (!x) return Usage();
       const std::string w(value, x);
-      if (!ParseInt(w.c_str(), 1, INT32_MAX, &width) ||
-          !ParseInt(x + 1, 1, INT32_MAX, &height))
+      if (!ParseInt(w.c_str(), 1, INT32_MAX, &o.width) ||
+          !ParseInt(x + 1, 1, INT32_MAX, &o.height))
         return Usage();
     } else if (opt == "--bits") {
-      if (!ParseInt(value, 8, 32, &bits) ||
-          (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32))
+      if (!ParseInt(value, 8, 32, &o.bits) ||
+          (o.bits != 8 && o.bits != 15 && o.bits != 16 && o.bits != 24 && o.bits != 32))
         return Usage();
     } else if (opt == "--dither") {
-      if (!ParseInt(value, 0, 2, &dither)) return Usage();
+      if (!ParseInt(value, 0, 2, &o.dither)) return Usage();
     } else if (opt == "--quality") {
-      long q = 0;
-      if (!ParseInt(value, 0, 100, &q)) return Usage();
-      FF_JPG::JPGQuality(static_cast<int32_t>(q));
+      if (!ParseInt(value, 0, 100, &o.quality)) return Usage();
     } else if (opt == "--level") {
-      long l = 0;
-      if (!ParseInt(value, 0, 9, &l)) return Usage();
-      FF_PNG::PNGLevel(static_cast<int32_t>(l));
+      if (!ParseInt(value, 0, 9, &o.level)) return Usage();
     } else if (opt == "--compression") {
-      long c = 0;
-      if (!ParseInt(value, 1, 65535, &c)) return Usage();
-      FF_TIF::TIFSetCompression(static_cast<int32_t>(c));
+      if (!ParseInt(value, 1, 65535, &o.compression)) return Usage();
     } else {
       return Usage();
     }
@@ -327,9 +362,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Lifecycle::LibraryStart();
-  const int rc = Run(argc, argv);
-  Lifecycle::LibraryStop();
-  return rc;
-}
+int main(int argc, char** argv) { return Run(argc, argv); }
