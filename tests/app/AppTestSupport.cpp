@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPrinter>
 #include <QProcess>
 #include <QSettings>
 #include <cstdlib>
@@ -42,6 +43,17 @@ QString ScriptedDialogs::Folder(QWidget*, const QString& title) {
 }
 
 void ScriptedDialogs::OpenUrl(const QUrl& url) { urls.push_back(url); }
+
+bool ScriptedDialogs::Printer(QWidget*, QPrinter& printer) {
+  printPresets.push_back(printer.pageLayout().orientation());
+  if (printAnswers.empty()) return false;
+  const PrintAnswer answer = printAnswers.front();
+  printAnswers.pop_front();
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(answer.pdfFile);
+  if (answer.orientation) printer.setPageOrientation(*answer.orientation);
+  return true;
+}
 
 void AppTest::SetUp() {
   ASSERT_TRUE(tmp_.isValid());

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPageLayout>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "AppDialogs.h"
@@ -30,6 +32,16 @@ class ScriptedDialogs : public AppDialogs::Port {
   QString SaveFile(QWidget*, const AppDialogs::FileRequest& request) override;
   QString Folder(QWidget*, const QString& title) override;
   void OpenUrl(const QUrl& url) override;
+  bool Printer(QWidget*, QPrinter& printer) override;
+
+  // The printer dialog prints into a PDF file, in the orientation the user
+  // chose (none: as preset); no answer left is Cancel.
+  struct PrintAnswer {
+    QString pdfFile;
+    std::optional<QPageLayout::Orientation> orientation;
+  };
+  std::deque<PrintAnswer> printAnswers;
+  std::vector<QPageLayout::Orientation> printPresets;
 
   std::vector<Shown> messages;
   std::vector<AppDialogs::FileRequest> fileRequests;
