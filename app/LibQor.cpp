@@ -23,6 +23,41 @@ enum ExportId {
   kQorImgLoadSingle,
   kQorImgSaveSingle,
   kQorImgGetInfo,
+  // conversion
+  kQorMakeErrorStr,
+  kQorRGB,
+  kQorListAlloc,
+  kQorListFree,
+  kQorListAdd,
+  kQorListGetName,
+  kQorListGetFrameCount,
+  kQorListGetSampleCount,
+  kQorSetOutputFile,
+  kQorSetFrameRate,
+  kQorSetKeepDuration,
+  kQorSetResolution,
+  kQorSetBpp,
+  kQorSetDithering,
+  kQorForceCompatibility,
+  kQorSetAudioFormat,
+  kQorSetCodec,
+  kQorSetBitRate,
+  kQorOutputDlg,
+  kQorConvert,
+  kQorAssignVideoSource,
+  kQorAssignVideoFunc,
+  kQorAssignAudioSource,
+  kQorAssignAudioFunc,
+  kQorAssignProgress,
+  kQorAssignError,
+  kQorSrcSetFile,
+  kQorSrcFinished,
+  kQorTextAlloc,
+  kQorTextFree,
+  kQorTextSetFont,
+  kQorTextSetColor,
+  kQorTextShadow,
+  kQorTextOut,
   kExportCount
 };
 
@@ -39,6 +74,41 @@ Slot g_table[kExportCount] = {
     {"QorGetLastError", nullptr},  {"QorImgAlloc", nullptr},
     {"QorImgFree", nullptr},       {"QorImgLoadSingle", nullptr},
     {"QorImgSaveSingle", nullptr}, {"QorImgGetInfo", nullptr},
+    // conversion
+    {"QorMakeErrorStr", nullptr},
+    {"QorRGB", nullptr},
+    {"QorListAlloc", nullptr},
+    {"QorListFree", nullptr},
+    {"QorListAdd", nullptr},
+    {"QorListGetName", nullptr},
+    {"QorListGetFrameCount", nullptr},
+    {"QorListGetSampleCount", nullptr},
+    {"QorSetOutputFile", nullptr},
+    {"QorSetFrameRate", nullptr},
+    {"QorSetKeepDuration", nullptr},
+    {"QorSetResolution", nullptr},
+    {"QorSetBpp", nullptr},
+    {"QorSetDithering", nullptr},
+    {"QorForceCompatibility", nullptr},
+    {"QorSetAudioFormat", nullptr},
+    {"QorSetCodec", nullptr},
+    {"QorSetBitRate", nullptr},
+    {"QorOutputDlg", nullptr},
+    {"QorConvert", nullptr},
+    {"QorAssignVideoSource", nullptr},
+    {"QorAssignVideoFunc", nullptr},
+    {"QorAssignAudioSource", nullptr},
+    {"QorAssignAudioFunc", nullptr},
+    {"QorAssignProgress", nullptr},
+    {"QorAssignError", nullptr},
+    {"QorSrcSetFile", nullptr},
+    {"QorSrcFinished", nullptr},
+    {"QorTextAlloc", nullptr},
+    {"QorTextFree", nullptr},
+    {"QorTextSetFont", nullptr},
+    {"QorTextSetColor", nullptr},
+    {"QorTextShadow", nullptr},
+    {"QorTextOut", nullptr},
 };
 
 void* g_library = nullptr;
@@ -137,6 +207,92 @@ int32_t QorImgSaveSingle(QorHandle mImg, const char* fileName, int32_t codec) {
 void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
                    int32_t* totalBytes, void** pixPtr, void** palPtr) {
   BOUND(QorImgGetInfo)(mImg, resX, resY, bpp, totalBytes, pixPtr, palPtr);
+}
+
+// ---- conversion
+
+void QorMakeErrorStr(const QorLastError* rec, char* errStr) {
+  BOUND(QorMakeErrorStr)(rec, errStr);
+}
+int32_t QorRGB(int32_t r, int32_t g, int32_t b) { return BOUND(QorRGB)(r, g, b); }
+QorHandle QorListAlloc() { return BOUND(QorListAlloc)(); }
+void QorListFree(QorHandle mList) { BOUND(QorListFree)(mList); }
+int32_t QorListAdd(QorHandle mList, const char* fileSpec, int32_t fileType,
+                   InfoProgressFn progress, void* progressData) {
+  return BOUND(QorListAdd)(mList, fileSpec, fileType, progress, progressData);
+}
+QorBool QorListGetName(QorHandle mList, int32_t fileIndex, char* filename) {
+  return BOUND(QorListGetName)(mList, fileIndex, filename);
+}
+int32_t QorListGetFrameCount(QorHandle mList) { return BOUND(QorListGetFrameCount)(mList); }
+int32_t QorListGetSampleCount(QorHandle mList) { return BOUND(QorListGetSampleCount)(mList); }
+void QorSetOutputFile(QorHandle mData, const char* vid, const char* aud) {
+  BOUND(QorSetOutputFile)(mData, vid, aud);
+}
+void QorSetFrameRate(QorHandle mData, double fps) { BOUND(QorSetFrameRate)(mData, fps); }
+void QorSetKeepDuration(QorHandle mData, QorBool keepDuration) {
+  BOUND(QorSetKeepDuration)(mData, keepDuration);
+}
+void QorSetResolution(QorHandle mData, int32_t resX, int32_t resY) {
+  BOUND(QorSetResolution)(mData, resX, resY);
+}
+void QorSetBpp(QorHandle mData, int32_t bpp) { BOUND(QorSetBpp)(mData, bpp); }
+void QorSetDithering(QorHandle mData, int32_t ditheringType) {
+  BOUND(QorSetDithering)(mData, ditheringType);
+}
+void QorForceCompatibility(QorHandle mData, QorBool turnOn) {
+  BOUND(QorForceCompatibility)(mData, turnOn);
+}
+void QorSetAudioFormat(QorHandle mData, int32_t sampleRate, int32_t channels, int32_t bits) {
+  BOUND(QorSetAudioFormat)(mData, sampleRate, channels, bits);
+}
+void QorSetCodec(QorHandle mData, int32_t fileFmtID, int32_t codec) {
+  BOUND(QorSetCodec)(mData, fileFmtID, codec);
+}
+void QorSetBitRate(QorHandle mData, int32_t fileFmtID, int32_t kbps) {
+  BOUND(QorSetBitRate)(mData, fileFmtID, kbps);
+}
+QorBool QorOutputDlg(QorHandle mData, QorHandle mList, const char* title,
+                     QorBool enableChanges) {
+  return BOUND(QorOutputDlg)(mData, mList, title, enableChanges);
+}
+int32_t QorConvert(QorHandle mData) { return BOUND(QorConvert)(mData); }
+void QorAssignVideoSource(QorHandle mData, QorSourceProc procedure) {
+  BOUND(QorAssignVideoSource)(mData, procedure);
+}
+void QorAssignVideoFunc(QorHandle mData, QorVideoFuncProc procedure) {
+  BOUND(QorAssignVideoFunc)(mData, procedure);
+}
+void QorAssignAudioSource(QorHandle mData, QorSourceProc procedure) {
+  BOUND(QorAssignAudioSource)(mData, procedure);
+}
+void QorAssignAudioFunc(QorHandle mData, QorAudioFuncProc procedure) {
+  BOUND(QorAssignAudioFunc)(mData, procedure);
+}
+void QorAssignProgress(QorHandle mData, QorProgressProc procedure) {
+  BOUND(QorAssignProgress)(mData, procedure);
+}
+void QorAssignError(QorHandle mData, QorErrorProc procedure) {
+  BOUND(QorAssignError)(mData, procedure);
+}
+void QorSrcSetFile(QorHandle mData, const char* filename) {
+  BOUND(QorSrcSetFile)(mData, filename);
+}
+void QorSrcFinished(QorHandle mData) { BOUND(QorSrcFinished)(mData); }
+QorHandle QorTextAlloc() { return BOUND(QorTextAlloc)(); }
+void QorTextFree(QorHandle mText) { BOUND(QorTextFree)(mText); }
+void QorTextSetFont(QorHandle mText, const char* fontName, int32_t height, int32_t style) {
+  BOUND(QorTextSetFont)(mText, fontName, height, style);
+}
+void QorTextSetColor(QorHandle mText, int32_t foreColor, int32_t shadowColor,
+                     int32_t backColor, QorBool transp) {
+  BOUND(QorTextSetColor)(mText, foreColor, shadowColor, backColor, transp);
+}
+void QorTextShadow(QorHandle mText, int32_t shadowMode, int32_t xOffset, int32_t yOffset) {
+  BOUND(QorTextShadow)(mText, shadowMode, xOffset, yOffset);
+}
+void QorTextOut(QorHandle mImg, QorHandle mText, int32_t x, int32_t y, const char* textStr) {
+  BOUND(QorTextOut)(mImg, mText, x, y, textStr);
 }
 
 ScopedImage::~ScopedImage() {

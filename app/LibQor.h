@@ -57,6 +57,49 @@ class ScopedImage {
   QorHandle img_;
 };
 
+// ---- conversion: error text, lists, output settings, the output-settings
+// dialog, the conversion with its callbacks and source blocks, text sprites
+void QorMakeErrorStr(const QorLastError* rec, char* errStr);
+int32_t QorRGB(int32_t r, int32_t g, int32_t b);
+QorHandle QorListAlloc();
+void QorListFree(QorHandle mList);
+int32_t QorListAdd(QorHandle mList, const char* fileSpec, int32_t fileType,
+                   InfoProgressFn progress, void* progressData);
+QorBool QorListGetName(QorHandle mList, int32_t fileIndex, char* filename);
+int32_t QorListGetFrameCount(QorHandle mList);
+int32_t QorListGetSampleCount(QorHandle mList);
+void QorSetOutputFile(QorHandle mData, const char* vid, const char* aud);
+void QorSetFrameRate(QorHandle mData, double fps);
+void QorSetKeepDuration(QorHandle mData, QorBool keepDuration);
+void QorSetResolution(QorHandle mData, int32_t resX, int32_t resY);
+void QorSetBpp(QorHandle mData, int32_t bpp);
+void QorSetDithering(QorHandle mData, int32_t ditheringType);
+void QorForceCompatibility(QorHandle mData, QorBool turnOn);
+void QorSetAudioFormat(QorHandle mData, int32_t sampleRate, int32_t channels, int32_t bits);
+void QorSetCodec(QorHandle mData, int32_t fileFmtID, int32_t codec);
+void QorSetBitRate(QorHandle mData, int32_t fileFmtID, int32_t kbps);
+QorBool QorOutputDlg(QorHandle mData, QorHandle mList, const char* title,
+                     QorBool enableChanges);
+int32_t QorConvert(QorHandle mData);
+void QorAssignVideoSource(QorHandle mData, QorSourceProc procedure);
+void QorAssignVideoFunc(QorHandle mData, QorVideoFuncProc procedure);
+void QorAssignAudioSource(QorHandle mData, QorSourceProc procedure);
+void QorAssignAudioFunc(QorHandle mData, QorAudioFuncProc procedure);
+void QorAssignProgress(QorHandle mData, QorProgressProc procedure);
+void QorAssignError(QorHandle mData, QorErrorProc procedure);
+void QorSrcSetFile(QorHandle mData, const char* filename);
+void QorSrcFinished(QorHandle mData);
+QorHandle QorTextAlloc();
+void QorTextFree(QorHandle mText);
+void QorTextSetFont(QorHandle mText, const char* fontName, int32_t height, int32_t style);
+void QorTextSetColor(QorHandle mText, int32_t foreColor, int32_t shadowColor,
+                     int32_t backColor, QorBool transp);
+void QorTextShadow(QorHandle mText, int32_t shadowMode, int32_t xOffset, int32_t yOffset);
+void QorTextOut(QorHandle mImg, QorHandle mText, int32_t x, int32_t y, const char* textStr);
+
+// The library's name buffers hold at most this many bytes with the zero.
+constexpr int kNameBufferSize = 4096;
+
 // The file the library was loaded from; empty while it is not loaded.
 std::string LoadedFrom();
 // Forgets the library and every export looked up; the next call loads again.

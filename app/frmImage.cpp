@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,8 +25,10 @@
 #include <QToolBar>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "AppDialogs.h"
+#include "Convert.h"
 #include "HelpWindow.h"
 #include "UpDown.h"
 #include "frmAbout.h"
@@ -177,6 +180,7 @@ Form::Form() {
   BuildProperties();
   BuildOutputSide();
   BuildMenus();
+  ConnectOutputCommands();
   Form_Load();
 }
 
@@ -440,6 +444,8 @@ void Form::mnuOpen_Click() {
     repaint();
     ClearEditMark();
     ShowPreview(name);
+    bInit = false;
+    c_.txtOutput->setText(ConvertInputName(modMain::DefaultPath));
   });
 }
 
@@ -448,6 +454,7 @@ void Form::tbOpen_ButtonClick() {
   c_.optPreview[0]->setChecked(true);
   optPreview_Click(0);
   c_.optMovie[0]->setChecked(true);
+  optMovie_Click(0);
   mnuOpen_Click();
 }
 
@@ -534,6 +541,7 @@ void Form::lblFrameCount_Change() {
   } else {
     const int frames = static_cast<int>(std::min<double>(count, std::numeric_limits<int>::max()));
     c_.optMovie[0]->setChecked(true);
+    optMovie_Click(0);
     c_.txtEnd->setText(QString::number(frames));
     c_.txtStart->setText("1");
     c_.udStart->setRange(1, frames);
@@ -641,6 +649,22 @@ void Form::Toolbar1_ButtonClick(int index) {
     case 3:
       mnuOpen_Click();
       break;
+    case 4:
+      mnuSetTarget_Click();
+      break;
+    case 5:
+      OpenWindow(Window::ImageViewer);
+      break;
+    case 6:
+      CreateThumbnail();
+      break;
+    case 7:
+      c_.mnuUndo->setEnabled(false);
+      EditImage();
+      break;
+    case 8:
+      RunConversion();
+      break;
     case 9:
       c_.mnuHiddenHelp->popup(belowToolbar);
       break;
@@ -655,5 +679,231 @@ void Form::mnuAbout_Click() {
   auto* about = new frmAbout::Form(this);
   about->exec();
 }
+
+// ---- output side and commands (conversion) ----
+
+namespace {
+
+// Format options by the extension that chooses them.
+struct Ending {
+  const char* extension;
+  int format;
+};
+constexpr Ending kEndings[] = {
+    {"bmp", 1},   {"dib", 2},   {"rle", 3},   {"kwb", 4},  {"jpg", 5},  {"jpe", 6},
+    {"jpeg", 7},  {"jif", 8},   {"jfif", 9},  {"pcx", 10}, {"png", 11}, {"pnm", 12},
+    {"ppm", 13},  {"pgm", 14},  {"ras", 15},  {"rgb", 17}, {"rgba", 18}, {"bw", 19},
+    {"sgi", 20},  {"tga", 21},  {"tif", 22},  {"tiff", 23}, {"xpm", 24}};
+
+std::map<Form::Window, Form::WindowOpener>& Openers() {
+  static std::map<Form::Window, Form::WindowOpener> openers;
+  return openers;
+}
+
+}  // namespace
+
+int FormatForName(const QString& name) {
+  const QString lower = name.toLower();
+  // The "." belongs to the ending, so a name that merely ends in letters
+  // such as "stiff" is not given an extension while it is typed.
+  for (const Ending& ending : kEndings)
+    if (lower.endsWith(QString(".") + ending.extension)) return ending.format;
+  return 0;
+}
+
+QStringList SaveFilters(int format) {
+  const QString first = format == 2   ? "Windows Bitmap (*.dib)"
+                        : format == 3 ? "Windows Bitmap (*.rle)"
+                                      : "Windows Bitmap (*.bmp)";
+  return {first, "Windows Bitmaps (*.bmp *.dib *.rle)"};
+}
+
+QString ProposedExtension(int format) {
+  return format == 2 ? "dib" : format == 3 ? "rle" : "bmp";
+}
+
+void Form::SetWindowOpener(Window window, WindowOpener opener) {
+  Openers()[window] = std::move(opener);
+}
+
+void Form::OpenWindow(Window window) {
+  const auto opener = Openers().find(window);
+  if (opener != Openers().end() && opener->second) opener->second(this);
+}
+
+void Form::ConnectOutputCommands() {
+  connect(c_.mnuSetTarget, &QAction::triggered, this, [this] { mnuSetTarget_Click(); });
+  connect(c_.tbSave, &QPushButton::clicked, this, [this] { mnuSetTarget_Click(); });
+  connect(c_.mnuViewThumbs, &QAction::triggered, this, [this] { OpenWindow(Window::ImageViewer); });
+  connect(c_.mnuThumbnail, &QAction::triggered, this, [this] { CreateThumbnail(); });
+  connect(c_.mnuEdit, &QAction::triggered, this, [this] { mnuEdit_Click(); });
+  connect(c_.mnuUndo, &QAction::triggered, this, [this] { mnuUndo_Click(); });
+  connect(c_.mnuConvert, &QAction::triggered, this, [this] { RunConversion(); });
+  const QList<QAction*> buttons = c_.Toolbar2->actions();
+  for (int i = 0; i < buttons.size(); ++i)
+    connect(buttons[i], &QAction::triggered, this, [this, i] { Toolbar2_ButtonClick(i + 1); });
+  connect(c_.cmdCancelSequence, &QPushButton::clicked, this, [this] { cmdCancelSequence_Click(); });
+  connect(formatGroup_, &QButtonGroup::idClicked, this, [this](int index) { optFormat_Click(index); });
+  connect(movieGroup_, &QButtonGroup::idClicked, this, [this](int index) { optMovie_Click(index); });
+  connect(c_.txtOutput, &QLineEdit::textChanged, this, [this] { txtOutput_Change(); });
+  connect(c_.cboDepth, &QComboBox::activated, this, [this] { cboDepth_Change(); });
+  // Only the arrow keys move through the depth list; any other key (a
+  // letter's search, Home, End, page keys) leaves the text as it is.
+  c_.cboDepth->installEventFilter(new EventHook(this, [](QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    return key != Qt::Key_Up && key != Qt::Key_Down;
+  }));
+}
+
+void Form::optFormat_Click(int index) {
+  const QString changed =
+      modMain::ChangeExtension(c_.txtOutput->text(), c_.optFormat[index]->text());
+  if (changed != c_.txtOutput->text()) c_.txtOutput->setText(changed);
+}
+
+void Form::txtOutput_Change() {
+  const int format = FormatForName(c_.txtOutput->text());
+  if (format == 0) return;
+  c_.optFormat[format]->setChecked(true);
+  optFormat_Click(format);
+}
+
+QString Form::ConvertInputName(const QString& folder) const {
+  const QString source = c_.txtSource->text();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) return QString();
+  const QString extension = ProposedExtension(formatGroup_->checkedId());
+  const QString fileName = QFileInfo(source.trimmed()).fileName();
+  const qsizetype dot = fileName.lastIndexOf('.');
+  // A name without an extension is its own base.
+  const QString base = dot > 0 ? fileName.left(dot) : fileName;
+  for (long long n = 1;; ++n) {
+    const QString candidate =
+        folder + "/" + base + "(" + QString::number(n) + ")." + extension;
+    if (!QFileInfo::exists(candidate)) return candidate;
+  }
+}
+
+QString Form::GetSaveFileName() {
+  const QString name = AppDialogs::SaveFile(
+      this, {"Set Target File", QString(), SaveFilters(formatGroup_->checkedId())});
+  if (name.isEmpty()) return QString();
+  lblWidth_Change();
+  lblHeight_Change();
+  return name;
+}
+
+void Form::mnuSetTarget_Click() { c_.txtOutput->setText(GetSaveFileName()); }
+
+void Form::cmdCancelSequence_Click() { modMain::CancelSequence = true; }
+
+void Form::optMovie_Click(int index) {
+  c_.cmdCancelSequence->hide();
+  const bool frame = index == 0;
+  if (!frame) {
+    lblHeight_Change();
+    lblWidth_Change();
+  }
+  for (QWidget* control : {static_cast<QWidget*>(c_.txtOutWidth),
+                           static_cast<QWidget*>(c_.txtOutHeight),
+                           static_cast<QWidget*>(c_.chkRatio),
+                           static_cast<QWidget*>(c_.txtCaption),
+                           static_cast<QWidget*>(c_.cboDepth)})
+    control->setEnabled(frame);
+  if (frame)
+    cboDepth_Change();
+  else
+    for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
+  c_.Slider1->setVisible(frame);
+  c_.picFrames->setVisible(!frame);
+}
+
+void Form::Refuse(const QString& text, QWidget* box) {
+  AppDialogs::Message(this, text, modMain::kAppTitle);
+  box->setFocus();
+}
+
+bool Form::SourceIsValid() {
+  if (c_.txtSource->text().isEmpty()) {
+    Refuse("Please select your source file.", c_.txtSource);
+    return false;
+  }
+  if (!QFileInfo(c_.txtSource->text()).isFile()) {
+    Refuse("Your source file is invalid.", c_.txtSource);
+    return false;
+  }
+  return true;
+}
+
+bool Form::RangeIsValid() {
+  const QString start = c_.txtStart->text(), end = c_.txtEnd->text();
+  if (!IsNumeric(start) || !IsNumeric(end)) {
+    Refuse("Please enter numeric values for start and end frames.", c_.txtStart);
+    return false;
+  }
+  if (Val(end) < Val(start)) {
+    Refuse("The ending frame must be higher than the start frame.", c_.txtStart);
+    return false;
+  }
+  const QString outside = "Please enter a number between 1 and " + c_.lblFrameCount->text() + ",";
+  if (Val(start) < 1) {
+    Refuse(outside, c_.txtStart);
+    return false;
+  }
+  if (Val(c_.lblFrameCount->text()) < Val(end)) {
+    Refuse(outside, c_.txtEnd);
+    return false;
+  }
+  return true;
+}
+
+void Form::RunConversion() {
+  modMain::Guarded(this, [this] {
+    if (!SourceIsValid()) return;
+    if (c_.txtOutput->text().isEmpty()) {
+      Refuse("Please set your target file name and path.", c_.txtOutput);
+      return;
+    }
+    const QString count = c_.lblFrameCount->text();
+    if (c_.optMovie[1]->isChecked() && IsNumeric(count) && Val(count) >= 2) {
+      if (RangeIsValid()) Convert::ConvertSequence(*this);
+      return;
+    }
+    if (modMain::ImageEdited)
+      Convert::ConvertFile(*this, modMain::EditedImagePath);
+    else
+      Convert::ConvertFrame(*this);
+  });
+}
+
+void Form::CreateThumbnail() {
+  if (!SourceIsValid()) return;
+  c_.txtThumbPath->setText(ConvertInputName(modMain::ThumbDir));
+  QCoreApplication::processEvents();
+  OpenWindow(Window::ThumbnailSaver);
+}
+
+void Form::EditImage() {
+  const QString source = c_.txtSource->text();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) return;
+  OpenWindow(Window::Editor);
+}
+
+void Form::mnuEdit_Click() {
+  ClearEditMark();
+  EditImage();
+}
+
+void Form::mnuUndo_Click() {
+  modMain::Guarded(this, [this] { ShowPreview(c_.txtSource->text()); });
+  ClearEditMark();
+}
+
+// The second toolbar repeats the first one's Thumbnail, Edit and Convert.
+void Form::Toolbar2_ButtonClick(int index) {
+  if (index >= 1 && index <= 3) Toolbar1_ButtonClick(index + 5);
+}
+
+// ---- end of output side and commands ----
 
 }  // namespace frmImage

@@ -69,6 +69,15 @@ Box FitBox(double w, double h, double backWidth, double backHeight);
 std::optional<QString> CoupledSide(const QString& typed, const QString& numerator,
                                    const QString& denominator);
 
+// ---- output rules (conversion)
+
+// The format option an output name's ending chooses; 0 for none.
+int FormatForName(const QString& name);
+// The save dialog's filters for the chosen format option.
+QStringList SaveFilters(int format);
+// The extension of a proposed output name for the chosen format option.
+QString ProposedExtension(int format);
+
 // ---- the window
 
 struct Controls {
@@ -156,6 +165,29 @@ class Form : public QWidget {
   void mnuContents_Click();
   void mnuAbout_Click();
 
+  // ---- output side and commands (conversion) ----
+  // A proposed output path in folder: the source's base name with the first
+  // free counter, "(n)"; empty without a valid source.
+  QString ConvertInputName(const QString& folder) const;
+  // The chosen output path, or empty when the user cancelled.
+  QString GetSaveFileName();
+  void RunConversion();
+  void CreateThumbnail();
+  void EditImage();
+  void Toolbar2_ButtonClick(int index);
+  void mnuSetTarget_Click();
+  void mnuEdit_Click();
+  void mnuUndo_Click();
+  void cmdCancelSequence_Click();
+  void optFormat_Click(int index);
+  void optMovie_Click(int index);
+  // The windows the commands open (editor, thumbnail saver, image viewer)
+  // arrive with their own modules, which register how they are opened.
+  enum class Window { Editor, ThumbnailSaver, ImageViewer };
+  using WindowOpener = std::function<void(Form* owner)>;
+  static void SetWindowOpener(Window window, WindowOpener opener);
+  // ---- end of output side and commands ----
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -190,6 +222,16 @@ class Form : public QWidget {
   void RemovePicture();
   void ResetBox();
   void ClearEditMark();
+
+  // ---- output side and commands (conversion) ----
+  void ConnectOutputCommands();
+  void txtOutput_Change();
+  // Shows text with an OK button and puts the focus into box.
+  void Refuse(const QString& text, QWidget* box);
+  bool SourceIsValid();
+  bool RangeIsValid();
+  void OpenWindow(Window window);
+  // ---- end of output side and commands ----
 
   Controls c_;
   bool writingHeight_ = false;  // the width box's handler writes the height box

@@ -21,6 +21,7 @@ QString DefaultPath;
 QString ThumbDir;
 bool ImageEdited = false;
 QString EditedImagePath;
+bool CancelSequence = false;
 
 namespace {
 
@@ -74,6 +75,15 @@ void LoadStartupSettings() {
     ThumbDir = dir + "/thumbs";
     SaveSetting("ThumbDir", ThumbDir);
   }
+}
+
+QString ChangeExtension(const QString& path, const QString& ext) {
+  QString lower = ext.contains('.') ? ext.mid(1) : ext;
+  lower = lower.toLower();
+  // Only the file name's own "." counts: a folder's dot is no extension.
+  const qsizetype dot = path.lastIndexOf('.');
+  if (dot < 0 || dot < path.lastIndexOf('/')) return path + "." + lower;
+  return path.left(dot + 1) + lower;
 }
 
 QString VersionText(int major, int minor, int revision) {

@@ -35,6 +35,11 @@ extern QString DefaultPath;      // folder of the proposed output name
 extern QString ThumbDir;         // thumbnail folder
 extern bool ImageEdited;         // the adjustment window handed back a picture
 extern QString EditedImagePath;  // that picture's file while ImageEdited holds
+extern bool CancelSequence;      // the cancel button's request to a frame range
+
+// path with its extension replaced by ext (a leading "." of ext dropped,
+// lowercased); a file name without "." gets "." + ext appended.
+QString ChangeExtension(const QString& path, const QString& ext);
 
 // The folder of the intermediate files, "thumbs" and "images" (no trailing
 // separator).

@@ -5,6 +5,7 @@
 //
 //   qor_bench gen W H OUT.ppm                 synthetic picture
 //   qor_bench frames IN.ppm DIR N W H         N sliding crops DIR/fNNN.ppm
+//   qor_bench movie IN.avi OUT.mpg            QorConvert of a movie to VCD
 //   qor_bench OP IN OUT [ARGS]                one operation (see Run below)
 //
 // Inputs and outputs go through the library's readers and writers by
@@ -31,6 +32,7 @@
 #include "media/ImgBasic.h"
 #include "media/Impress.h"
 #include "media/PalOpt.h"
+#include "qor.h"
 
 using ImgBasic::Qimg;
 
@@ -249,10 +251,38 @@ int PalFrames(const std::string& dir, int n, const std::string& mode,
   return 0;
 }
 
+// A movie with sound converted to MPEG-1 VCD through the exported
+// interface, as a host runs it: the file named as the only video and audio
+// block, one output holding both streams.
+std::string g_movieSource;
+
+void QOR_CALL MovieSource(QorHandle mData, int32_t blockNum) {
+  if (blockNum == 0) QorSrcSetFile(mData, g_movieSource.c_str());
+}
+
+int Movie(const std::string& in, const std::string& out) {
+  g_movieSource = in;
+  QorHandle h = QorAlloc();
+  QorAssignVideoSource(h, MovieSource);
+  QorAssignAudioSource(h, MovieSource);
+  QorSetOutputFile(h, out.c_str(), out.c_str());
+  QorSetFrameRate(h, 25.0);
+  QorSetResolution(h, 352, 288);
+  QorSetCodec(h, 11, 1);
+  QorSetBitRate(h, 11, 1150);
+  QorSetAudioFormat(h, 44100, 2, 16);
+  int32_t result = -1;
+  Timed([&] { result = QorConvert(h); });
+  QorFree(h);
+  if (result != 0) Die("QorConvert returned " + std::to_string(result));
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: qor_bench gen W H OUT | frames IN DIR N W H |\n"
                "       qor_bench palframes DIR N none|light|heavy OUTDIR |\n"
+               "       qor_bench movie IN.avi OUT.mpg |\n"
                "       qor_bench OP IN OUT [ARGS]\n"
                "OP: copy conv BITS | resize W H | resample W H |\n"
                "    pal none|light|heavy | soften | sharpen | edges | enhance |\n"
@@ -272,6 +302,7 @@ int Run(int argc, char** argv) {
   if (cmd == "gen") return Generate(num(2), num(3), arg(4));
   if (cmd == "frames") return Frames(arg(2), arg(3), num(4), num(5), num(6));
   if (cmd == "palframes") return PalFrames(arg(2), num(3), arg(4), arg(5));
+  if (cmd == "movie") return Movie(arg(2), arg(3));
 
   const std::string in = arg(2);
   Qimg img, out;

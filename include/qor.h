@@ -279,6 +279,25 @@ QOR_API void QOR_CALL QorGetVideoFormat(QorHandle mData, int32_t fileFmtID,
                                         int32_t* byteRate,
                                         int32_t* keyFrameRate);
 
+/* The library's own dialogs need the host's Qt Widgets application; without
+ * one they fail with the error pair (4, 2) and return 0. Each returns -1 when
+ * the user confirmed. */
+/* The output-settings dialog on a copy of the handle's settings, with a
+ * preview of the list's files; the copy replaces the settings on OK only.
+ * With enableChanges 0 the settings are shown but cannot be changed. */
+QOR_API QorBool QOR_CALL QorOutputDlg(QorHandle mData, QorHandle mList,
+                                      const char* title, QorBool enableChanges);
+/* The format's option dialog on the handle's options for it; -1 as well
+ * when the format has no dialog. */
+QOR_API QorBool QOR_CALL QorCodecDlg(QorHandle mData, int32_t fileFmtID,
+                                     int32_t resX, int32_t resY, int32_t bpp);
+/* Whether the format has an option dialog (the format is stored in the
+ * handle's options for it). */
+QOR_API QorBool QOR_CALL QorHasCodecDlg(QorHandle mData, int32_t fileFmtID);
+/* The configuration dialog of the handle's AVI video codec; 0 when the codec
+ * has none or it was cancelled. */
+QOR_API QorBool QOR_CALL QorAviCodecConfigureDlg(QorHandle mData);
+
 /* ---- file lists ---------------------------------------------------------- */
 /* A list of source files collected from wildcard specifications, with the
  * totals of what they hold. */
@@ -324,6 +343,67 @@ QOR_API double QOR_CALL QorGetRemainingTime(QorHandle mData,
 QOR_API void QOR_CALL QorMakeTimeStr(double sec, char* timeStr);
 
 /* ---- conversion, callbacks and source blocks ---------------------------- */
+/* Runs the conversion the handle describes, asking its callbacks for the
+ * sources. Result: 0 success, 1 invalid output file, 2 aborted, 999 (also
+ * when a conversion is running already), 1000 a library error. */
+QOR_API int32_t QOR_CALL QorConvert(QorHandle mData);
+/* From a callback: the conversion stops at its next step, keeping what it
+ * wrote; QorConvert then returns 2. */
+QOR_API void QOR_CALL QorAbort(QorHandle mData);
+/* End the sound with the pictures. */
+QOR_API void QOR_CALL QorTruncateAudioToVideo(QorHandle mData,
+                                              QorBool truncateAudio);
+QOR_API void QOR_CALL QorAssignVideoSource(QorHandle mData,
+                                           QorSourceProc procedure);
+QOR_API void QOR_CALL QorAssignVideoFunc(QorHandle mData,
+                                         QorVideoFuncProc procedure);
+QOR_API void QOR_CALL QorAssignAudioSource(QorHandle mData,
+                                           QorSourceProc procedure);
+QOR_API void QOR_CALL QorAssignAudioFunc(QorHandle mData,
+                                         QorAudioFuncProc procedure);
+QOR_API void QOR_CALL QorAssignProgress(QorHandle mData,
+                                        QorProgressProc procedure);
+QOR_API void QOR_CALL QorAssignError(QorHandle mData, QorErrorProc procedure);
+
+/* The source exports describe the block of the source callback that is
+ * running; called at any other time they change nothing. */
+/* A file (or numbered sequence) by name. */
+QOR_API void QOR_CALL QorSrcSetFile(QorHandle mData, const char* filename);
+/* A copy of an image made by the image exports. */
+QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorHandle mImg);
+/* A copy of a bitmap made by the bitmap exports. */
+QOR_API void QOR_CALL QorSrcSetDIB(QorHandle mData, QorHandle hDib);
+/* Packed top-down pixels of bpp 8, 15, 16, 24 or 32 (palPtr: 768 bytes
+ * B,G,R or NULL); without pixels a black image of that size. */
+QOR_API void QOR_CALL QorSrcSetPixels(QorHandle mData, const void* pixPtr,
+                                      const void* palPtr, int32_t resX,
+                                      int32_t resY, int32_t bpp);
+/* numOfSamples sample frames of PCM; without samples a silence of
+ * numOfSamples / sampleRate seconds (one second when sampleRate <= 0). */
+QOR_API void QOR_CALL QorSrcSetSamples(QorHandle mData, const void* sndPtr,
+                                       int32_t numOfSamples,
+                                       int32_t sampleRate, int32_t channels,
+                                       int32_t bits);
+QOR_API void QOR_CALL QorSrcSetFrameRate(QorHandle mData, double fps);
+/* 1 forward, -1 backward. */
+QOR_API void QOR_CALL QorSrcSetDirection(QorHandle mData, int32_t direction);
+/* First frame or sample, counted from 0. */
+QOR_API void QOR_CALL QorSrcSetStart(QorHandle mData, int32_t quant);
+QOR_API void QOR_CALL QorSrcSetLen(QorHandle mData, int32_t quants);
+QOR_API void QOR_CALL QorSrcSetStartTime(QorHandle mData, double sec);
+QOR_API void QOR_CALL QorSrcSetLenTime(QorHandle mData, double sec);
+/* No block now: the same block number is asked again later. */
+QOR_API void QOR_CALL QorSrcSkip(QorHandle mData);
+/* No more blocks in this stream. */
+QOR_API void QOR_CALL QorSrcFinished(QorHandle mData);
+
+/* Converts the files that the specifications vid and aud name (as
+ * QorListAdd takes them) into out in one call. resX, resY and fps may be
+ * K_AUTO (fps as a real). Result as QorConvert's, or 3 when no usable
+ * source exists or one became unreadable. */
+QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
+                                         const char* aud, int32_t resX,
+                                         int32_t resY, double fps);
 
 /* ---- frame-access files -------------------------------------------------- */
 /* A file read or written frame by frame and sample by sample; the image and

@@ -17,7 +17,7 @@
 # (a smoke check of the script, not a measurement).
 # Environment: QOR_BENCH_REPS (best of N for every process, default 1);
 # QOR_BENCH_ONLY (space-separated sections to run: depth resize palette
-# filters codecs pipeline; default all).
+# filters codecs pipeline movie; default all).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -373,6 +373,26 @@ for name in photo "syn${SYNTH[-1]}"; do
   read -r W H < <(head -c 64 "$DATA/$name.ppm" | sed -n 2p)
   printf '%s\tdecoded\t\t%s\t\t\n' "$row" $((W * H * 3 / 1024)) >>"$RESULTS"
 done
+fi
+
+# ---- movie conversion ------------------------------------------------------------
+
+if section movie && have ffmpeg; then
+
+echo "movie conversion" >&2
+# 640x480 at 25 frames per second for 10 s with a stereo tone, Motion JPEG.
+MOVIE="$DATA/movie.avi"
+MSEC=10
+[ "$QUICK" = 1 ] && MSEC=2
+if [ ! -f "$MOVIE" ] || [ "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$MOVIE" | cut -d. -f1)" != "$MSEC" ]; then
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=640x480:rate=25:duration=$MSEC" \
+    -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$MSEC" \
+    -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$MOVIE"
+fi
+row="movie 640x480 25fps ${MSEC}s AVI+sound -> MPEG-1 VCD"
+run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -i "$MOVIE" -threads 1 \
+  -target pal-vcd "$OUT/movie-ff.mpg"
 fi
 
 python3 "$ROOT/bench/table.py" "$RESULTS"

@@ -28,6 +28,8 @@ PACKAGES=(
   lomiri-wallpapers-16.04
   # the X colour names that XPM files use
   x11-common
+  # a virtual X display for the dialog screenshot test
+  xvfb xauth
 )
 
 missing=()

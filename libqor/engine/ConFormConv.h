@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "engine/ConFormSave.h"
 #include "foundation/Basic.h"
+#include "media/ImgBasic.h"
+#include "media/SndBasic.h"
 
 namespace ConForm {
 
@@ -36,5 +40,84 @@ struct QorSrcBlock {
   int32_t minusAllowed = 0;
   int32_t finished = 0;
 };
+
+// Stop request values.
+enum : int32_t {
+  kStopNone = 0,
+  kStopDelete = 1,  // stop and delete the outputs
+  kStopKeep = 2,    // stop and keep them
+};
+
+// What the error hook answers; any other value goes on with what was read.
+enum : int32_t {
+  kActionDelete = 1,
+  kActionKeep = 2,
+  kActionRetry = 3,
+  kActionDropBlock = 4,
+};
+
+// Handed to the video frame hook: imageIn is a copy of the decoded frame,
+// spare a second work image; the hook sets imageOut to the image to write,
+// or to nullptr to drop the frame.
+struct ConFrameRec {
+  int32_t frameCounter = 0;  // frames passed to the hook so far
+  ImgBasic::Qimg* imageIn = nullptr;
+  ImgBasic::Qimg* spare = nullptr;
+  ImgBasic::Qimg* imageOut = nullptr;
+};
+
+// Handed to the audio block hook, in the same way as ConFrameRec.
+struct ConSndRec {
+  SndBasic::SndRec* soundIn = nullptr;
+  SndBasic::SndRec* spare = nullptr;
+  SndBasic::SndRec* soundOut = nullptr;
+};
+
+struct ConProgressRec {
+  int32_t framesDone = 0;
+  double videoSeconds = 0.0;
+  int32_t samplesDone = 0;
+  double audioSeconds = 0.0;
+};
+
+// What one pass wrote.
+struct ConResultRec {
+  int32_t framesWritten = 0;
+  int32_t samplesWritten = 0;
+  std::string videoName;  // for a numbered sequence, its first file
+  std::string audioName;
+};
+
+using ConSourceHook = void (*)(QorSrcBlock* block);
+using ConFrameHook = void (*)(ConFrameRec* rec);
+using ConSndHook = void (*)(ConSndRec* rec);
+using ConProgressHook = void (*)(ConProgressRec* rec);
+// Gets the name of the source that could not be read and an action preset
+// by the caller; the loop acts on the value the hook leaves in it.
+using ConErrorHook = void (*)(const std::string& sourceName, int32_t* action);
+
+void ConSetVideoSource(ConSourceHook hook);
+void ConSetAudioSource(ConSourceHook hook);
+void ConSetVideoFunc(ConFrameHook hook);
+void ConSetAudioFunc(ConSndHook hook);
+void ConSetCallbacks(ConProgressHook progress, ConErrorHook error);
+void ConSetFrameCount(int32_t frames);
+void ConSetFrameRate(bool keepDuration, double fps);
+void ConSetTruncateAudio(bool truncate);
+void ConSetStop(int32_t value);
+int32_t ConGetStop();
+
+// Runs one pass: empty names mean no output of that kind (a pass without
+// outputs reads everything and writes nothing).
+void ConStart(const std::string& videoName, const std::string& audioName,
+              const FFSaveRec& save, ConResultRec* result);
+// The audio half of a turn: false when the pass must end.
+bool ConSnd_();
+// Closes the open sources and the outputs and frees the work images and
+// sounds.
+void ConCloseAll();
+// Clears the whole loop state and the stop request.
+void ConDone();
+void ConAbortDone();
 
 }  // namespace ConForm

@@ -308,8 +308,11 @@ void FFSaveCodecName(const FFSaveRec* rec, std::string* text) {
   }
 }
 
-void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFormat& inWave,
+void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFormat& inWaveRef,
                    WaveFormat* outWave, const FFSaveRec* audio, int32_t bits) {
+  // Callers adapt their wave format in place (in and out the same record):
+  // the adapters below must read the format as it came in.
+  const WaveFormat inWave = inWaveRef;
   Errors::Monitored("ConForm.FFSavePrepare", [&] {
     if (video->format == K_AUTO) video->format = audio->format;
     video->preparedWidth = width;

@@ -155,4 +155,14 @@ void ImgLoadSingle(ImgBasic::Qimg* img, const std::string& fileName,
 void ImgSaveSingle(ImgBasic::Qimg* img, const std::string& fileName,
                    int32_t codec);
 
+// ---- conversion ----------------------------------------------------------------
+// Brings the record's output settings into shape for a conversion: formats,
+// compatible size, audio format, prepared save options, the "cvid" fallback
+// under forced compatibility, the palette flag. False when no output can
+// be written (the call status is then 1).
+bool _QorPrepareOutput(Common::QorRec* rec);
+// The whole conversion of a record; returns the call status and leaves it
+// in the last-error record.
+int32_t _QorConvert(Common::QorRec* rec);
+
 }  // namespace QorMain

@@ -104,6 +104,18 @@ void Stub::SetUnreadable(const QString& path) const {
   if (auto* set = Get<void(const char*)>("StubSetUnreadable")) set(path.toLocal8Bit().constData());
 }
 
+void Stub::SetListCounts(int frames, int samples) const {
+  if (auto* set = Get<void(int32_t, int32_t)>("StubSetListCounts")) set(frames, samples);
+}
+
+void Stub::SetDialogAnswer(int answer) const {
+  if (auto* set = Get<void(int32_t)>("StubSetDialogAnswer")) set(answer);
+}
+
+void Stub::SetConvertResult(int status, bool sourceError) const {
+  if (auto* set = Get<void(int32_t, int32_t)>("StubSetConvertResult")) set(status, sourceError);
+}
+
 LibQor::FileInfo StillInfo(int width, int height, int bits) {
   LibQor::FileInfo info{};
   std::strcpy(info.filter, "Windows Bitmap (*.bmp)");

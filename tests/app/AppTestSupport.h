@@ -74,6 +74,12 @@ class Stub {
   void Reset() const;
   void SetFileInfo(const LibQor::FileInfo& info) const;
   void SetUnreadable(const QString& path) const;
+  // Conversion scripting: frames and samples each readable listed file adds,
+  // the output-settings dialog's answer, QorConvert's status and whether its
+  // first source fails to read.
+  void SetListCounts(int frames, int samples) const;
+  void SetDialogAnswer(int answer) const;
+  void SetConvertResult(int status, bool sourceError = false) const;
   QString Path() const { return path_; }
 
  private:

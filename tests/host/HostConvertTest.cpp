@@ -1,0 +1,849 @@
+// Conversions driven the way a host drives them: a handle, its callbacks as
+// plain C functions, sources handed over block by block through the source
+// exports (synthetic pixels and samples), outputs read back from disk.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/HostLibrary.h"
+#include "qor.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSide = 16;
+
+// A scratch folder removed with its contents.
+class Scratch {
+ public:
+  Scratch() {
+    char pattern[] = "/tmp/qor_hostconv_XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~Scratch() { fs::remove_all(path_); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The red value of the first pixel of each file of a numbered P6 sequence
+// (base000.ppm, base001.ppm ...), in order, until the first missing file.
+std::vector<int> SequenceReds(const Scratch& dir, const std::string& base) {
+  std::vector<int> reds;
+  for (int i = 0;; i++) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%03d.ppm", base.c_str(), i);
+    const std::vector<uint8_t> bytes = ReadAll(dir.File(name));
+    if (bytes.empty()) break;
+    // "P6\n16 16\n255\n" then R,G,B.
+    int newlines = 0;
+    size_t pos = 0;
+    while (pos < bytes.size() && newlines < 3)
+      if (bytes[pos++] == '\n') newlines++;
+    reds.push_back(pos < bytes.size() ? bytes[pos] : -1);
+  }
+  return reds;
+}
+
+// What a host scenario's callbacks do; one per test process.
+struct Scenario {
+  int frames = 0;          // pixel blocks before the video stream finishes
+  double sourceFps = 10.0;
+  std::vector<std::string> videoFiles;  // file blocks after the pixel blocks
+  int fileStart = -1, fileLength = -1, fileDirection = 1;
+  std::vector<std::string> audioFiles;  // file blocks instead of samples
+  int audioBlocks = 0;     // sample blocks before the audio stream finishes
+  int samplesPerBlock = 0;
+  int sampleRate = 22050;
+  bool silenceBlock = false;  // one half-second silence block first
+  int errorAnswer = 1;
+  int secondErrorAnswer = -1;  // the answer after the first
+  bool abortInPalettePass = false;
+  bool convertFromProgress = false;
+  bool blockCallsFromProgress = false;
+  bool badPixelsInCallback = false;
+  bool pixelsInAudioBlock = false;
+  bool dropOddFrames = false;   // the frame callback empties them
+  bool refuseSounds = false;    // the audio callback empties every sound
+  int imageBlocks = 0;          // blocks given as images and bitmaps
+  // seen
+  std::vector<int> videoBlocksAsked;
+  std::vector<int> frameStatuses;
+  std::vector<int> progressStatuses;
+  std::vector<std::string> errorPaths;
+  int nestedConvertResult = -1;
+  int nestedQuickResult = -1;
+  QorLastError badPixelsError{};
+  QorLastError wrongStreamError{};
+};
+Scenario* S = nullptr;
+
+int16_t SampleAt(int i) {
+  return static_cast<int16_t>(8000.0 * std::sin(i * 2.0 * M_PI * 441.0 / 22050.0));
+}
+
+void QOR_CALL VideoSource(QorHandle h, int32_t blockNum) {
+  S->videoBlocksAsked.push_back(blockNum);
+  if (blockNum < S->frames) {
+    // Each frame's red value tells which source frame it is.
+    std::vector<uint8_t> pixels(kSide * kSide * 3);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+      pixels[i] = 40;                                      // blue
+      pixels[i + 1] = static_cast<uint8_t>(i % 200);       // green
+      pixels[i + 2] = static_cast<uint8_t>(blockNum * 8);  // red
+    }
+    if (S->badPixelsInCallback && blockNum == 0) {
+      QOR_GET(QorSrcSetPixels)(h, pixels.data(), nullptr, -kSide, kSide, 24);
+      QOR_GET(QorGetLastError)(&S->badPixelsError);
+    }
+    QOR_GET(QorSrcSetPixels)(h, pixels.data(), nullptr, kSide, kSide, 24);
+    QOR_GET(QorSrcSetFrameRate)(h, S->sourceFps);
+    return;
+  }
+  const size_t file = static_cast<size_t>(blockNum - S->frames);
+  if (file < S->videoFiles.size()) {
+    QOR_GET(QorSrcSetFile)(h, S->videoFiles[file].c_str());
+    if (S->fileStart >= 0) QOR_GET(QorSrcSetStart)(h, S->fileStart);
+    if (S->fileLength >= 0) QOR_GET(QorSrcSetLen)(h, S->fileLength);
+    QOR_GET(QorSrcSetDirection)(h, S->fileDirection);
+    return;
+  }
+  QOR_GET(QorSrcFinished)(h);
+}
+
+void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
+  if (!S->audioFiles.empty()) {
+    if (static_cast<size_t>(blockNum) < S->audioFiles.size())
+      QOR_GET(QorSrcSetFile)(h, S->audioFiles[static_cast<size_t>(blockNum)].c_str());
+    return;
+  }
+  int32_t block = blockNum;
+  if (S->pixelsInAudioBlock && blockNum == 0) {
+    const uint8_t pixel[3] = {1, 2, 3};
+    QOR_GET(QorSrcSetPixels)(h, pixel, nullptr, 1, 1, 24);
+    QOR_GET(QorGetLastError)(&S->wrongStreamError);
+  }
+  if (S->silenceBlock) {
+    if (block == 0) {
+      QOR_GET(QorSrcSetSamples)(h, nullptr, 11025, 22050, 1, 16);
+      return;
+    }
+    block--;
+  }
+  if (block >= S->audioBlocks) return;  // nothing given: the stream ends
+  std::vector<int16_t> samples(static_cast<size_t>(S->samplesPerBlock));
+  for (int i = 0; i < S->samplesPerBlock; i++)
+    samples[static_cast<size_t>(i)] = SampleAt(block * S->samplesPerBlock + i);
+  QOR_GET(QorSrcSetSamples)(h, samples.data(), S->samplesPerBlock, S->sampleRate, 1, 16);
+}
+
+void QOR_CALL VideoFunc(QorHandle h, QorHandle mImg, int32_t curFrame) {
+  S->frameStatuses.push_back(QOR_GET(QorGetStatus)(h));
+  if (S->dropOddFrames && curFrame % 2 == 1) QOR_GET(QorImgFree)(mImg);
+}
+
+void QOR_CALL AudioFunc(QorHandle, QorHandle mSnd, int32_t) {
+  if (S->refuseSounds) QOR_GET(QorSndFree)(mSnd);
+}
+
+// Block n as an image (even n) or as a bitmap made from one (odd n), red n.
+void QOR_CALL ImageSource(QorHandle h, int32_t blockNum) {
+  if (blockNum >= S->imageBlocks) {
+    QOR_GET(QorSrcFinished)(h);
+    return;
+  }
+  std::vector<uint8_t> pixels(kSide * kSide * 3, 0);
+  for (size_t i = 0; i < pixels.size(); i += 3) pixels[i + 2] = static_cast<uint8_t>(blockNum * 8);
+  QorHandle image = QOR_GET(QorImgAlloc)();
+  QOR_GET(QorImgSetPixels)(image, kSide, kSide, 24, pixels.data(), nullptr);
+  if (blockNum % 2 == 0) {
+    QOR_GET(QorSrcSetImg)(h, image);
+  } else {
+    QorHandle dib = QOR_GET(QorImgToDIB)(image);
+    QOR_GET(QorSrcSetDIB)(h, dib);
+    QOR_GET(QorReleaseDIB)(dib);
+  }
+  QOR_GET(QorImgFree)(image);
+}
+
+void QOR_CALL Progress(QorHandle h, int32_t status, int32_t, int32_t) {
+  S->progressStatuses.push_back(status);
+  if (S->abortInPalettePass && status == 2) QOR_GET(QorAbort)(h);
+  if (S->convertFromProgress && status == 3 && S->nestedConvertResult < 0) {
+    S->nestedConvertResult = QOR_GET(QorConvert)(h);
+    S->nestedQuickResult = QOR_GET(QorQuickConvert)("/tmp/qor_never.avi", "/tmp/*.gif", "",
+                                                     K_AUTO, K_AUTO, 10.0);
+  }
+  if (S->blockCallsFromProgress) {
+    // No source callback runs: these change nothing.
+    QOR_GET(QorSrcSetFrameRate)(h, 1.0);
+    QOR_GET(QorSrcSetLen)(h, 0);
+    QOR_GET(QorSrcFinished)(h);
+  }
+}
+
+void QOR_CALL ErrorAnswer(QorHandle, const char* path, int32_t* action) {
+  QorLastError rec{};
+  QOR_GET(QorGetLastError)(&rec);
+  EXPECT_EQ(rec.code, 1000);
+  EXPECT_EQ(*action, 1);
+  S->errorPaths.push_back(path);
+  *action = (S->errorPaths.size() > 1 && S->secondErrorAnswer >= 0)
+                ? S->secondErrorAnswer
+                : S->errorAnswer;
+}
+
+// A conversion handle with the scenario's callbacks.
+class Conversion {
+ public:
+  explicit Conversion(Scenario* scenario) {
+    S = scenario;
+    h_ = QOR_GET(QorAlloc)();
+  }
+  ~Conversion() {
+    QOR_GET(QorFree)(h_);
+    S = nullptr;
+  }
+  QorHandle h() const { return h_; }
+  Conversion& Video() {
+    QOR_GET(QorAssignVideoSource)(h_, VideoSource);
+    QOR_GET(QorAssignVideoFunc)(h_, VideoFunc);
+    return *this;
+  }
+  Conversion& Audio() {
+    QOR_GET(QorAssignAudioSource)(h_, AudioSource);
+    QOR_GET(QorAssignAudioFunc)(h_, AudioFunc);
+    return *this;
+  }
+  Conversion& Watch() {
+    QOR_GET(QorAssignProgress)(h_, Progress);
+    return *this;
+  }
+  Conversion& Errors() {
+    QOR_GET(QorAssignError)(h_, ErrorAnswer);
+    return *this;
+  }
+  Conversion& Output(const std::string& vid, const std::string& aud, double fps) {
+    QOR_GET(QorSetOutputFile)(h_, vid.c_str(), aud.c_str());
+    QOR_GET(QorSetFrameRate)(h_, fps);
+    return *this;
+  }
+  int32_t Run() { return QOR_GET(QorConvert)(h_); }
+
+ private:
+  QorHandle h_ = nullptr;
+};
+
+QorLastError Last() {
+  QorLastError rec{-1, -1, -1};
+  QOR_GET(QorGetLastError)(&rec);
+  return rec;
+}
+
+QorFileInfo Info(const std::string& name) {
+  QorFileInfo info{};
+  QOR_GET(QorGetFileInfo)(name.c_str(), 0, &info, nullptr, nullptr);
+  return info;
+}
+
+// The samples of a 16-bit PCM WAV file and its format.
+struct Wav {
+  int rate = 0, channels = 0, bits = 0;
+  std::vector<int16_t> samples;
+};
+
+Wav ReadWav(const std::string& path) {
+  const std::vector<uint8_t> b = ReadAll(path);
+  Wav wav;
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+  };
+  for (size_t at = 12; at + 8 <= b.size();) {
+    const uint32_t size = u32(at + 4);
+    if (std::memcmp(&b[at], "fmt ", 4) == 0) {
+      wav.channels = b[at + 10] | b[at + 11] << 8;
+      wav.rate = static_cast<int>(u32(at + 12));
+      wav.bits = b[at + 22] | b[at + 23] << 8;
+    } else if (std::memcmp(&b[at], "data", 4) == 0 && wav.bits == 16) {
+      const size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
+      wav.samples.resize(n);
+      std::memcpy(wav.samples.data(), &b[at + 8], n * 2);
+    }
+    at += 8 + size + (size & 1);
+  }
+  return wav;
+}
+
+}  // namespace
+
+// Frame-rate conversion: keep duration repeats or skips source frames by
+// the rate ratio; without it every source frame is written once.
+TEST(HostConvert, FrameRateSteps) {
+  Scratch dir;
+  {
+    Scenario s;
+    s.frames = 6;
+    Conversion c(&s);
+    c.Video().Output(dir.File("up000.ppm"), "", 30.0);
+    EXPECT_EQ(c.Run(), 0);
+  }
+  EXPECT_EQ(SequenceReds(dir, "up"), (std::vector<int>{0, 8, 16, 24, 32, 40}));
+  {
+    Scenario s;
+    s.frames = 4;
+    Conversion c(&s);
+    c.Video().Output(dir.File("keep000.ppm"), "", 30.0);
+    QOR_GET(QorSetKeepDuration)(c.h(), -1);
+    EXPECT_EQ(c.Run(), 0);
+  }
+  EXPECT_EQ(SequenceReds(dir, "keep"),
+            (std::vector<int>{0, 0, 0, 8, 8, 8, 16, 16, 16, 24, 24, 24}));
+  {
+    Scenario s;
+    s.frames = 12;
+    s.sourceFps = 40.0;
+    Conversion c(&s);
+    c.Video().Output(dir.File("down000.ppm"), "", 10.0);
+    QOR_GET(QorSetKeepDuration)(c.h(), -1);
+    EXPECT_EQ(c.Run(), 0);
+  }
+  // Source frames 1, 5 and 9.
+  EXPECT_EQ(SequenceReds(dir, "down"), (std::vector<int>{0, 32, 64}));
+}
+
+// A 20-frame movie made from pixels is read back as a file block: start 5
+// length 100 takes frames 5 to 20, direction -1 the same frames backwards.
+TEST(HostConvert, FileBlockRangeAndDirection) {
+  Scratch dir;
+  const std::string movie = dir.File("twenty.kwb");
+  {
+    Scenario s;
+    s.frames = 20;
+    Conversion c(&s);
+    c.Video().Output(movie, "", 10.0);
+    ASSERT_EQ(c.Run(), 0);
+  }
+  const QorFileInfo info = Info(movie);
+  EXPECT_EQ(info.frameCount, 20);
+  EXPECT_NEAR(info.fps, 10.0, 1e-6);
+  std::vector<int> forward, backward;
+  for (int frame = 5; frame <= 20; frame++) forward.push_back((frame - 1) * 8);
+  backward.assign(forward.rbegin(), forward.rend());
+  for (int direction : {1, -1}) {
+    Scenario s;
+    s.videoFiles = {movie};
+    s.fileStart = 4;  // the fifth frame
+    s.fileLength = 100;
+    s.fileDirection = direction;
+    Conversion c(&s);
+    const std::string base = direction == 1 ? "fwd" : "back";
+    c.Video().Output(dir.File(base + "000.ppm"), "", 10.0);
+    EXPECT_EQ(c.Run(), 0);
+    EXPECT_EQ(SequenceReds(dir, base), direction == 1 ? forward : backward);
+  }
+}
+
+// Sound only: sample blocks after a half-second silence block, written in
+// the output's own format; the silence leaves that format alone.
+TEST(HostConvert, AudioOnlyWithSilence) {
+  Scratch dir;
+  Scenario s;
+  s.audioBlocks = 3;
+  s.samplesPerBlock = 5000;
+  s.silenceBlock = true;
+  s.pixelsInAudioBlock = true;
+  Conversion c(&s);
+  c.Audio().Watch().Output("", dir.File("sound.wav"), 30.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const Wav wav = ReadWav(dir.File("sound.wav"));
+  EXPECT_EQ(wav.rate, 22050);
+  EXPECT_EQ(wav.channels, 1);
+  EXPECT_EQ(wav.bits, 16);
+  ASSERT_EQ(wav.samples.size(), 11025u + 15000u);
+  for (size_t i = 0; i < 11025; i++) ASSERT_EQ(wav.samples[i], 0) << i;
+  for (int i = 0; i < 15000; i++)
+    ASSERT_EQ(wav.samples[11025 + static_cast<size_t>(i)], SampleAt(i)) << i;
+  EXPECT_EQ(s.progressStatuses.front(), 1);
+  EXPECT_EQ(s.progressStatuses.back(), 0);
+  // A picture offered as a sound block is refused.
+  EXPECT_EQ(s.wrongStreamError.code, 1000);
+  EXPECT_EQ(s.wrongStreamError.errClass, 4);
+}
+
+// Equal video and audio names make one movie holding both streams.
+TEST(HostConvert, InterleavedIntoOneMovie) {
+  Scratch dir;
+  const std::string movie = dir.File("both.kwb");
+  Scenario s;
+  s.frames = 20;
+  s.audioBlocks = 4;
+  s.samplesPerBlock = 11025;  // two seconds at 22050 Hz
+  Conversion c(&s);
+  c.Video().Audio().Output(movie, movie, 10.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const QorFileInfo info = Info(movie);
+  EXPECT_EQ(info.frameCount, 20);
+  EXPECT_EQ(info.sampleFrames, 44100);
+  EXPECT_NEAR(info.sampleRate, 22050.0, 1e-6);
+  EXPECT_FALSE(fs::exists(dir.File("both.wav")));
+}
+
+// An 8-bit output runs a palette pass that writes nothing, then the
+// writing pass; both ask for the blocks from 0 and see every frame.
+TEST(HostConvert, EightBitOutputTwoPasses) {
+  Scratch dir;
+  const std::string movie = dir.File("pal.kwb");
+  Scenario s;
+  s.frames = 5;
+  Conversion c(&s);
+  c.Video().Watch().Output(movie, "", 10.0);
+  QOR_GET(QorSetBpp)(c.h(), 8);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(std::count(s.videoBlocksAsked.begin(), s.videoBlocksAsked.end(), 0), 2);
+  EXPECT_EQ(s.frameStatuses, (std::vector<int>{2, 2, 2, 2, 2, 3, 3, 3, 3, 3}));
+  EXPECT_EQ(s.progressStatuses.front(), 1);
+  EXPECT_NE(std::find(s.progressStatuses.begin(), s.progressStatuses.end(), 2),
+            s.progressStatuses.end());
+  EXPECT_EQ(s.progressStatuses.back(), 0);
+  const QorFileInfo info = Info(movie);
+  EXPECT_EQ(info.frameCount, 5);
+  EXPECT_EQ(info.bitsPerPixel, 8);
+  EXPECT_EQ(QOR_GET(QorGetStatus)(c.h()), 0);
+}
+
+TEST(HostConvert, AbortDuringPalettePassWritesNothing) {
+  Scratch dir;
+  Scenario s;
+  s.frames = 5;
+  s.abortInPalettePass = true;
+  Conversion c(&s);
+  c.Video().Watch().Output(dir.File("never.kwb"), "", 10.0);
+  QOR_GET(QorSetBpp)(c.h(), 8);
+  EXPECT_EQ(c.Run(), 2);
+  EXPECT_EQ(Last().code, 2);
+  EXPECT_FALSE(fs::exists(dir.File("never.kwb")));
+  EXPECT_EQ(std::count(s.frameStatuses.begin(), s.frameStatuses.end(), 3), 0);
+  EXPECT_EQ(s.progressStatuses.back(), 0);
+}
+
+TEST(HostConvert, NoOutputFormatIsResultOne) {
+  Scenario s;
+  s.frames = 2;
+  Conversion c(&s);
+  c.Video().Watch();
+  EXPECT_EQ(c.Run(), 1);
+  EXPECT_EQ(Last().code, 1);
+  EXPECT_EQ(s.progressStatuses, (std::vector<int>{1, 0}));
+  EXPECT_TRUE(s.videoBlocksAsked.empty());
+}
+
+// A host empties frames to drop them and sounds to refuse them; once the
+// pictures are done a refused sound counts as taken, so the conversion ends.
+TEST(HostConvert, HostEmptiesFramesAndSounds) {
+  Scratch dir;
+  const std::string movie = dir.File("sparse.kwb");
+  Scenario s;
+  s.frames = 10;
+  s.dropOddFrames = true;
+  s.refuseSounds = true;
+  s.audioBlocks = 1;
+  s.samplesPerBlock = 66150;  // three seconds
+  Conversion c(&s);
+  c.Video().Audio().Output(movie, movie, 10.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const QorFileInfo info = Info(movie);
+  EXPECT_EQ(info.frameCount, 5);
+  EXPECT_EQ(info.sampleFrames, 0);
+}
+
+// Images and bitmaps made by the image exports serve as blocks.
+TEST(HostConvert, ImagesAndBitmapsAsBlocks) {
+  Scratch dir;
+  Scenario s;
+  s.imageBlocks = 4;
+  Conversion c(&s);
+  QOR_GET(QorAssignVideoSource)(c.h(), ImageSource);
+  c.Output(dir.File("img000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(SequenceReds(dir, "img"), (std::vector<int>{0, 8, 16, 24}));
+}
+
+// A library error inside a pass (the output cannot be created) ends the
+// conversion with the error; the clean-up still runs, and the next
+// conversion starts from a clean state.
+TEST(HostConvert, FailedPassCleansUp) {
+  Scratch dir;
+  Scenario s;
+  s.frames = 3;
+  s.audioBlocks = 2;
+  s.samplesPerBlock = 1000;
+  {
+    Conversion c(&s);
+    const std::string bad = dir.File("missing/folder/out.kwb");
+    c.Video().Audio().Watch().Output(bad, bad, 10.0);
+    EXPECT_EQ(c.Run(), 1000);
+    const QorLastError last = Last();
+    EXPECT_EQ(last.code, 1000);
+    EXPECT_NE(last.errClass, 0);
+    EXPECT_EQ(QOR_GET(QorGetStatus)(c.h()), 0);
+    EXPECT_EQ(s.progressStatuses.back(), 0);
+  }
+  Scenario again;
+  again.frames = 2;
+  Conversion c(&again);
+  c.Video().Output(dir.File("after000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(SequenceReds(dir, "after"), (std::vector<int>{0, 8}));
+}
+
+namespace {
+
+// A picture file whose header describes it but whose pixels are cut short:
+// described fine, unreadable when its frame is loaded.
+std::string WriteTruncatedPicture(const Scratch& dir) {
+  const std::string name = dir.File("cut.ppm");
+  std::ofstream out(name, std::ios::binary);
+  out << "P6\n" << kSide << " " << kSide << "\n255\n";
+  out << std::string(kSide * 3, '\x20');
+  return name;
+}
+
+struct ErrorRun {
+  int32_t result = -1;
+  QorLastError last{};
+  std::vector<int> reds;
+  std::vector<std::string> errorPaths;
+};
+
+// Pixel block 0, the unreadable file, pixel blocks 1 and 2 (kept as block
+// numbers 0, 3, 4: the file sits between them).
+ErrorRun RunWithBadFile(const Scratch& dir, const std::string& base,
+                        bool withCallback, int answer, int secondAnswer = -1) {
+  Scenario s;
+  s.frames = 1;
+  s.videoFiles = {WriteTruncatedPicture(dir)};
+  s.errorAnswer = answer;
+  s.secondErrorAnswer = secondAnswer;
+  ErrorRun run;
+  {
+    Conversion c(&s);
+    c.Video().Output(dir.File(base + "000.ppm"), "", 10.0);
+    if (withCallback) c.Errors();
+    run.result = c.Run();
+    run.last = Last();
+  }
+  run.reds = SequenceReds(dir, base);
+  run.errorPaths = s.errorPaths;
+  return run;
+}
+
+}  // namespace
+
+TEST(HostConvert, ErrorAnswers) {
+  Scratch dir;
+  // A file that was there before the conversion is never deleted.
+  { std::ofstream(dir.File("stop005.ppm")) << "user data"; }
+  const ErrorRun stopDelete = RunWithBadFile(dir, "stop", true, 1);
+  EXPECT_EQ(stopDelete.result, 0);
+  EXPECT_TRUE(stopDelete.reds.empty());
+  EXPECT_TRUE(fs::exists(dir.File("stop005.ppm")));
+  ASSERT_EQ(stopDelete.errorPaths.size(), 1u);
+  EXPECT_EQ(stopDelete.errorPaths[0], dir.File("cut.ppm"));
+
+  const ErrorRun stopKeep = RunWithBadFile(dir, "keep", true, 2);
+  EXPECT_EQ(stopKeep.result, 0);
+  EXPECT_EQ(stopKeep.reds, (std::vector<int>{0}));
+
+  // Retry reads the same frame again; the second answer drops the block.
+  const ErrorRun retry = RunWithBadFile(dir, "retry", true, 3, 4);
+  EXPECT_EQ(retry.result, 0);
+  EXPECT_EQ(retry.errorPaths.size(), 2u);
+  EXPECT_EQ(retry.reds, (std::vector<int>{0}));
+
+  const ErrorRun drop = RunWithBadFile(dir, "drop", true, 4);
+  EXPECT_EQ(drop.result, 0);
+  EXPECT_EQ(drop.reds, (std::vector<int>{0}));
+  EXPECT_EQ(drop.last.code, 0);
+
+  // Without an error callback the read error stops the conversion, the
+  // outputs are deleted and the error is the result.
+  const ErrorRun unanswered = RunWithBadFile(dir, "none", false, 0);
+  EXPECT_EQ(unanswered.result, 1000);
+  EXPECT_EQ(unanswered.last.code, 1000);
+  EXPECT_NE(unanswered.last.errClass, 0);
+  EXPECT_NE(unanswered.last.errNum, 0);
+  EXPECT_TRUE(unanswered.reds.empty());
+}
+
+// Callbacks may call other exports: a nested conversion is refused with
+// 999 and the running one goes on; source exports outside a source
+// callback change nothing; bad pixel arguments are an error pair.
+TEST(HostConvert, CallbacksCallingExports) {
+  Scratch dir;
+  Scenario s;
+  s.frames = 4;
+  s.convertFromProgress = true;
+  s.blockCallsFromProgress = true;
+  s.badPixelsInCallback = true;
+  Conversion c(&s);
+  c.Video().Watch().Output(dir.File("nest000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  EXPECT_EQ(s.nestedConvertResult, 999);
+  EXPECT_EQ(s.nestedQuickResult, 999);
+  EXPECT_EQ(SequenceReds(dir, "nest"), (std::vector<int>{0, 8, 16, 24}));
+  EXPECT_EQ(s.badPixelsError.code, 1000);
+  EXPECT_EQ(s.badPixelsError.errClass, 7);
+
+  EXPECT_EQ(QOR_GET(QorConvert)(nullptr), 999);
+  // After the conversion, and with samples nobody could hold.
+  QOR_GET(QorSrcSetLen)(c.h(), 3);
+  EXPECT_EQ(Last().code, 0);
+  const int16_t one = 0;
+  QOR_GET(QorSrcSetSamples)(c.h(), &one, -1, 22050, 1, 16);
+  EXPECT_EQ(Last().code, 1000);
+  QOR_GET(QorSrcSetSamples)(c.h(), &one, 1, 22050, 0, 16);
+  EXPECT_EQ(Last().code, 1000);
+  EXPECT_EQ(Last().errClass, 8);
+  QOR_GET(QorSrcSetPixels)(c.h(), nullptr, nullptr, 65536, 65536, 32);
+  EXPECT_EQ(Last().code, 1000);
+  QOR_GET(QorSrcSetPixels)(c.h(), nullptr, nullptr, 4, 4, 12);
+  EXPECT_EQ(Last().code, 1000);
+}
+
+// ---- real movies, checked by programs we did not write ----------------------
+
+namespace {
+
+bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, pipe)) text += buf;
+    pclose(pipe);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// ffprobe's value of one stream entry ("v:0", "a:0").
+std::string Probe(const std::string& file, const std::string& stream,
+                  const std::string& entry, bool countFrames = false) {
+  return Output("ffprobe -v error " + std::string(countFrames ? "-count_frames " : "") +
+                "-select_streams " + stream + " -show_entries stream=" + entry +
+                " -of default=nw=1:nk=1 '" + file + "'");
+}
+
+double ProbeDuration(const std::string& file, const std::string& stream) {
+  const std::string text = Probe(file, stream, "duration");
+  return text.empty() || text == "N/A" ? -1.0 : std::stod(text);
+}
+
+// Two seconds of 320 x 240 test pattern at 25 frames per second with a
+// stereo tone, uncompressed.
+std::string MakeSourceMovie(const Scratch& dir) {
+  const std::string name = dir.File("source.avi");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
+               "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+               "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 '" + name + "'").c_str());
+  return name;
+}
+
+int32_t ConvertMovie(const std::string& source, const std::string& video,
+                     const std::string& audio, double fps,
+                     void (*settings)(QorHandle h) = nullptr) {
+  Scenario s;
+  s.videoFiles = {source};
+  s.audioFiles = {source};
+  Conversion c(&s);
+  c.Video().Audio().Output(video, audio, fps);
+  QOR_GET(QorSetAudioFormat)(c.h(), 44100, 2, 16);
+  if (settings) settings(c.h());
+  return c.Run();
+}
+
+}  // namespace
+
+TEST(HostConvertPeers, MovieWithSoundToVcd) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string source = MakeSourceMovie(dir);
+  const std::string out = dir.File("vcd.mpg");
+  ASSERT_EQ(ConvertMovie(source, out, out, 25.0, [](QorHandle h) {
+              QOR_GET(QorSetCodec)(h, 11, 1);
+              QOR_GET(QorSetResolution)(h, 352, 288);
+            }), 0);
+  EXPECT_EQ(Probe(out, "v:0", "codec_name"), "mpeg1video");
+  EXPECT_EQ(Probe(out, "v:0", "width"), "352");
+  EXPECT_EQ(Probe(out, "v:0", "height"), "288");
+  EXPECT_EQ(Probe(out, "v:0", "nb_read_frames", true), "50");
+  EXPECT_EQ(Probe(out, "a:0", "codec_name"), "mp2");
+  EXPECT_EQ(Probe(out, "a:0", "sample_rate"), "44100");
+  const std::string audioFrames = Probe(out, "a:0", "nb_read_frames", true);
+  ASSERT_FALSE(audioFrames.empty());
+  // Layer II frames hold 1152 samples each: two seconds are 77 frames.
+  EXPECT_NEAR(std::stoi(audioFrames) * 1152 / 44100.0, 2.0, 0.05);
+}
+
+TEST(HostConvertPeers, MovieWithSoundToKwbAndToPicturesAndWav) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string source = MakeSourceMovie(dir);
+  const std::string kwb = dir.File("movie.kwb");
+  ASSERT_EQ(ConvertMovie(source, kwb, kwb, 25.0), 0);
+  const QorFileInfo info = Info(kwb);
+  EXPECT_EQ(info.frameCount, 50);
+  EXPECT_NEAR(info.fps, 25.0, 1e-6);
+  EXPECT_EQ(info.sampleFrames, 88200);
+  EXPECT_EQ(info.channels, 2);
+
+  ASSERT_EQ(ConvertMovie(source, dir.File("shot000.tga"), dir.File("track.wav"), 25.0), 0);
+  EXPECT_TRUE(fs::exists(dir.File("shot049.tga")));
+  EXPECT_FALSE(fs::exists(dir.File("shot050.tga")));
+  EXPECT_EQ(Probe(dir.File("shot049.tga"), "v:0", "width"), "320");
+  if (Have("sox")) {
+    EXPECT_EQ(Output("sox --i -s '" + dir.File("track.wav") + "'"), "88200");
+    EXPECT_EQ(Output("sox --i -c '" + dir.File("track.wav") + "'"), "2");
+  }
+  EXPECT_NEAR(ProbeDuration(dir.File("track.wav"), "a:0"), 2.0, 1e-3);
+  // The last picture is the source's last frame, pixel for pixel.
+  const std::string ref = dir.File("ref.ppm");
+  const std::string got = dir.File("got.ppm");
+  std::system(("ffmpeg -v error -y -i '" + source + "' -vf 'select=eq(n\\,49)' -vframes 1 '" +
+               ref + "'").c_str());
+  std::system(("ffmpeg -v error -y -i '" + dir.File("shot049.tga") + "' '" + got + "'").c_str());
+  const std::vector<uint8_t> a = ReadAll(ref), b = ReadAll(got);
+  ASSERT_FALSE(a.empty());
+  EXPECT_TRUE(a == b);
+}
+
+// A GIF animation at 10 frames per second written as a Cinepak AVI at 25,
+// keeping its duration: 20 frames become 50.
+TEST(HostConvertPeers, GifAnimationToCinepakAvi) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string gif = dir.File("anim.gif");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=2 '" +
+               gif + "'").c_str());
+  Scenario s;
+  s.videoFiles = {gif};
+  Conversion c(&s);
+  const std::string avi = dir.File("anim.avi");
+  c.Video().Output(avi, "", 25.0);
+  QOR_GET(QorSetKeepDuration)(c.h(), -1);
+  QOR_GET(QorSetCodec)(c.h(), 6, QOR_GET(QorMakeFourCC)("cvid"));
+  ASSERT_EQ(c.Run(), 0);
+  EXPECT_EQ(Probe(avi, "v:0", "codec_name"), "cinepak");
+  EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames", true), "50");
+  EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "25/1");
+  EXPECT_EQ(Probe(avi, "v:0", "width"), "160");
+}
+
+// ---- one-call conversion ----------------------------------------------------------
+
+TEST(HostQuickConvert, NothingToConvertIsThree) {
+  Scratch dir;
+  const std::string out = dir.File("none.avi");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), dir.File("*.gif").c_str(), "",
+                                     K_AUTO, K_AUTO, K_AUTO),
+            3);
+  EXPECT_EQ(Last().code, 3);
+  EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(HostQuickConvert, GifToAviAndWavToOgg) {
+  if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
+  Scratch dir;
+  const std::string gif = dir.File("anim.gif");
+  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=150x100:rate=10:duration=2 '" +
+               gif + "'").c_str());
+  const std::string avi = dir.File("anim.avi");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(avi.c_str(), gif.c_str(), "", K_AUTO, K_AUTO,
+                                     static_cast<double>(K_AUTO)),
+            0);
+  EXPECT_EQ(Last().code, 0);
+  EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames", true), "20");
+  EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "10/1");
+  // The list's size brought to multiples of 16.
+  EXPECT_EQ(Probe(avi, "v:0", "width"), "144");
+  EXPECT_EQ(Probe(avi, "v:0", "height"), "96");
+
+  const std::string wav = dir.File("tone.wav");
+  std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=300:sample_rate=22050:duration=1.5 "
+               "-c:a pcm_s16le '" + wav + "'").c_str());
+  const std::string ogg = dir.File("tone.ogg");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(ogg.c_str(), "", wav.c_str(), K_AUTO, K_AUTO, 25.0), 0);
+  EXPECT_EQ(Probe(ogg, "a:0", "codec_name"), "vorbis");
+  EXPECT_EQ(Probe(ogg, "a:0", "sample_rate"), "22050");
+  EXPECT_NEAR(std::stod(Output("ffprobe -v error -show_entries format=duration "
+                               "-of default=nw=1:nk=1 '" + ogg + "'")),
+              1.5, 0.02);
+}
+
+// A source that turns unreadable mid-way: the output is kept, the result
+// is 3 and the last-error record says the same.
+TEST(HostQuickConvert, UnreadableSourceKeepsOutputAndGivesThree) {
+  Scratch dir;
+  { std::ofstream(dir.File("a1.ppm"), std::ios::binary) << "P6\n16 16\n255\n" << std::string(768, 'x'); }
+  WriteTruncatedPicture(dir);  // cut.ppm, read after a1.ppm
+  const std::string out = dir.File("quick.kwb");
+  const std::string spec = dir.File("a1.ppm") + ";" + dir.File("cut.ppm");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), spec.c_str(), "", K_AUTO, K_AUTO, 10.0), 3);
+  EXPECT_EQ(Last().code, 3);
+  EXPECT_EQ(Info(out).frameCount, 1);
+}
+
+// Under forced compatibility a codec that cannot take the output gives way
+// to Cinepak; the call log tells the conversion's road.
+TEST(HostConvertPeers, RefusedCodecFallsBackToCinepakAndIsLogged) {
+  if (!Have("ffprobe")) GTEST_SKIP() << "ffprobe absent";
+  Scratch dir;
+  const std::string log = dir.File("calls.log");
+  QOR_GET(QorLogStart)(log.c_str());
+  QOR_GET(QorLogExtra)(-1);
+  Scenario s;
+  s.frames = 3;
+  {
+    Conversion c(&s);
+    c.Video().Watch().Output(dir.File("fallback.avi"), "", 10.0);
+    QOR_GET(QorSetCodec)(c.h(), 6, QOR_GET(QorMakeFourCC)("ZZZZ"));
+    QOR_GET(QorForceCompatibility)(c.h(), -1);
+    EXPECT_EQ(c.Run(), 0);
+  }
+  QOR_GET(QorLogStop)();
+  EXPECT_EQ(Probe(dir.File("fallback.avi"), "v:0", "codec_name"), "cinepak");
+  EXPECT_EQ(Probe(dir.File("fallback.avi"), "v:0", "nb_read_frames", true), "3");
+  std::ifstream in(log);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  size_t at = 0;
+  for (const char* line :
+       {"===== QorConvert - Init =====", "  _QorPrepareOutput", "  writing to file",
+        "  _QorVideoSourceCallback", "    blockNum=0", "  _QorVideoFuncCallback",
+        "    curFrame=0", "  _QorCallUserProgress", "===== QorConvert: Done ====="}) {
+    const size_t found = text.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line;
+    at = found;
+  }
+}
