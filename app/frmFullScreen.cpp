@@ -295,6 +295,8 @@ void Form::LoadIntoMainWindow() {
     c.mnuUndo->setEnabled(false);
     main->ShowPreview(path);
     main->bInit = false;
+    // Proposed in the default output folder, as the open command does.
+    c.txtOutput->setText(main->ConvertInputName(modMain::DefaultPath));
   });
   main->bInit = false;
   QPointer<QWidget> imageViewer = ImageViewer;

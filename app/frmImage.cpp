@@ -32,6 +32,9 @@
 #include "HelpWindow.h"
 #include "UpDown.h"
 #include "frmAbout.h"
+#include "frmFullScreen.h"
+#include "frmSetThumbs.h"
+#include "frmThumbs.h"
 #include "modMain.h"
 
 namespace frmImage {
@@ -181,6 +184,7 @@ Form::Form() {
   BuildOutputSide();
   BuildMenus();
   ConnectOutputCommands();
+  ConnectViewerWindows();
   Form_Load();
 }
 
@@ -905,5 +909,22 @@ void Form::Toolbar2_ButtonClick(int index) {
 }
 
 // ---- end of output side and commands ----
+
+// ---- image viewer and thumbnails ----
+
+// The preview's double click, "Image Viewer" and the thumbnail command open
+// the viewer windows; an opener already in place (a test's) is kept.
+void Form::ConnectViewerWindows() {
+  if (!FullScreen())
+    SetFullScreenOpener([](Form* owner, const QPixmap& picture) {
+      frmFullScreen::Show(owner, owner, picture.toImage(), QString());
+    });
+  if (!Openers()[Window::ImageViewer])
+    SetWindowOpener(Window::ImageViewer, [](Form* owner) { frmThumbs::Show(owner); });
+  if (!Openers()[Window::ThumbnailSaver])
+    SetWindowOpener(Window::ThumbnailSaver, [](Form* owner) { frmSetThumbs::Show(owner); });
+}
+
+// ---- end of image viewer and thumbnails ----
 
 }  // namespace frmImage
