@@ -280,6 +280,8 @@ void Form::LoadThumbnails() {
 
   File1.Refresh();
   AutoPic::Control* first = AutoPic1[0];
+  // Shown empty until its picture (if any) is loaded.
+  first->Load(QString());
   first->show();
   SetHeight(first, modMain::Val(txtHeight->text()) * kTpp);
   SetWidth(first, modMain::Val(txtWidth->text()) * kTpp);
