@@ -8,6 +8,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 
@@ -174,6 +175,20 @@ ImageDifference Compare(const QImage& a, const QImage& b, int tolerance) {
   }
   diff.shareOver = double(over) / (double(x.width()) * x.height());
   return diff;
+}
+
+void WithViewer(const std::function<void(frmFullScreen::Form*)>& check) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, check] {
+    frmFullScreen::Form* viewer = frmFullScreen::Current();
+    if (!viewer || !viewer->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    check(viewer);
+    if (frmFullScreen::Current()) frmFullScreen::Current()->close();
+  });
+  poll->start();
 }
 
 bool RunPeer(const QString& program, const QStringList& args) {

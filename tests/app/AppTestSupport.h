@@ -11,10 +11,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "AppDialogs.h"
+#include "frmFullScreen.h"
 #include "LibQor.h"
 
 namespace apptest {
@@ -103,6 +105,10 @@ struct ImageDifference {
   double shareOver = 1.0;
 };
 ImageDifference Compare(const QImage& a, const QImage& b, int tolerance);
+
+// Runs check once the full-screen viewer is on show inside its modal loop,
+// then closes it (unless check did).
+void WithViewer(const std::function<void(frmFullScreen::Form*)>& check);
 
 // Runs a program; false when it cannot start or fails.
 bool RunPeer(const QString& program, const QStringList& args);

@@ -160,19 +160,12 @@ TEST_F(RealLibrary, GridOfFortyPicturesInEightFormatsAndATgaFullScreen) {
   // A TGA opens full screen through the library, and its list entry is
   // selected.
   bool shown = false;
-  auto* poll = new QTimer(&viewer);
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [&] {
-    frmFullScreen::Form* full = frmFullScreen::Current();
-    if (!full || !full->isVisible()) return;
-    poll->stop();
+  apptest::WithViewer([&](frmFullScreen::Form* full) {
     shown = true;
     EXPECT_EQ(full->txtImagePath->text(), folder + "/pic01.tga");
     EXPECT_EQ(apptest::Compare(full->Picture1->pixmap().toImage(), references[1], 0).maxChannel, 0);
     EXPECT_EQ(viewer.ListView1->currentRow(), 1);
-    full->close();
   });
-  poll->start();
   QTest::mouseClick(viewer.AutoPic1[1]->Image1(), Qt::LeftButton);
   EXPECT_TRUE(shown);
 
@@ -209,16 +202,10 @@ TEST_F(RealLibrary, CancelClosingAndAnEmptyFolder) {
   main.controls().mnuUndo->setEnabled(true);
   fromMain.ListView1->setCurrentRow(4);
   bool loaded = false;
-  auto* poll = new QTimer(&fromMain);
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [&] {
-    frmFullScreen::Form* full = frmFullScreen::Current();
-    if (!full || !full->isVisible()) return;
-    poll->stop();
+  apptest::WithViewer([&](frmFullScreen::Form* full) {
     loaded = true;
     full->tbTop_ButtonClick(4);
   });
-  poll->start();
   fromMain.Toolbar1_ButtonClick(1);
   ASSERT_TRUE(loaded);
   const frmImage::Controls& c = main.controls();

@@ -32,22 +32,6 @@ constexpr double kTpp = modMain::kTwipsPerPixel;
 
 bool HasPeer(const char* program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
 
-// Runs check once the viewer is on show inside its modal loop, then closes
-// it; fails when no viewer comes up.
-void WithViewer(const std::function<void(frmFullScreen::Form*)>& check) {
-  auto* poll = new QTimer;
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, check] {
-    frmFullScreen::Form* viewer = frmFullScreen::Current();
-    if (!viewer || !viewer->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    check(viewer);
-    if (frmFullScreen::Current()) frmFullScreen::Current()->close();
-  });
-  poll->start();
-}
-
 // ---- the picture control
 
 TEST(PictureControlRules, TheLongerSideFillsTheFrameAndAnEmptyPictureLeavesItEmpty) {
@@ -216,7 +200,7 @@ class FullScreenTest : public AppTest {};
 TEST_F(FullScreenTest, NaturalAndFittedViewsOfA5000By4000Picture) {
   const QImage picture = apptest::RampPicture(5000, 4000);
   bool ran = false;
-  WithViewer([&](frmFullScreen::Form* v) {
+  apptest::WithViewer([&](frmFullScreen::Form* v) {
     ran = true;
     EXPECT_EQ(v->geometry().topLeft(), QPoint(0, 0));
     EXPECT_TRUE(v->Button(1)->isChecked());
@@ -255,7 +239,7 @@ TEST_F(FullScreenTest, NaturalAndFittedViewsOfA5000By4000Picture) {
 }
 
 TEST_F(FullScreenTest, ASmallPictureIsCentredWithoutBarsAndAClickCloses) {
-  WithViewer([&](frmFullScreen::Form* v) {
+  apptest::WithViewer([&](frmFullScreen::Form* v) {
     EXPECT_FALSE(v->HScroll1->isVisible());
     EXPECT_FALSE(v->VScroll1->isVisible());
     EXPECT_EQ(v->Picture1->x(), v->width() / 2 - 60);
@@ -301,7 +285,7 @@ TEST_F(FullScreenTest, PrintingPutsThePictureCentredOnThePageInThePresetOrientat
   const QString portraitPdf = TempPath("portrait.pdf");
   dialogs.printAnswers.push_back({landscapePdf, std::nullopt});
   dialogs.printAnswers.push_back({portraitPdf, QPageLayout::Portrait});
-  WithViewer([&](frmFullScreen::Form* v) {
+  apptest::WithViewer([&](frmFullScreen::Form* v) {
     v->tbTop_ButtonClick(5);
     v->tbTop_ButtonClick(5);
     v->tbTop_ButtonClick(5);  // no answer left: cancelled, nothing printed
