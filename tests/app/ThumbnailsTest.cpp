@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -385,6 +386,58 @@ TEST_F(RealLibrary, ATypedFolderThatDoesNotExistIsReplacedInTheSettingsOnClose) 
   window.close();
   EXPECT_EQ(modMain::GetSetting("ThumbDir", ""), AppDir() + "/thumbs");
   EXPECT_EQ(modMain::ThumbDir, before);
+}
+
+// The thumbnail command through the main window, over the recording
+// stand-in: the window opens with the preview, the proposed name and the
+// stored size, and "Convert" hands its own settings to the driver.
+class ThumbnailCommandTest : public AppTest {};
+
+TEST_F(ThumbnailCommandTest, TheCommandProposesTheStoredSizeAndConvertUsesTheWindowsSettings) {
+  apptest::Stub stub;
+  frmImage::Form main;
+  const QString source = TempPath("in/sunset.bmp");
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(64, 48), source));
+  stub.SetFileInfo(apptest::StillInfo(64, 48, 24));
+  dialogs.fileAnswers.push_back(source);
+  main.mnuOpen_Click();
+  modMain::SaveSetting("ThumbWidth", "90");
+  modMain::SaveSetting("ThumbHeight", "60.4");
+  const QString expectedName = modMain::ThumbDir + "/sunset(1).bmp";
+
+  bool checked = false;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* window = dynamic_cast<frmSetThumbs::Form*>(QApplication::activeModalWidget());
+    if (!window) return;
+    poll.stop();
+    checked = true;
+    EXPECT_EQ(window->txtOutput->text(), expectedName);
+    EXPECT_EQ(window->txtOutWidth->text(), "90");
+    EXPECT_EQ(window->txtOutHeight->text(), "60");  // as a whole number
+    EXPECT_EQ(window->Image1->pixmap().size(), QSize(64, 48));
+    EXPECT_EQ(window->Image1->size(), QSize(90, 60));
+    window->cboDepth->setCurrentText("8-bit (256 colors)");
+    window->optDithering[1]->setChecked(true);
+    const QString thumb = TempPath("thumbs/small.png");
+    window->txtOutput->setText(thumb);
+    stub.Reset();
+    window->tbMain_ButtonClick(2);
+    const QStringList calls = stub.Calls();
+    EXPECT_TRUE(calls.contains("QorSetOutputFile(" + thumb + ",)"));
+    EXPECT_TRUE(calls.contains("QorSetResolution(90,60)"));
+    EXPECT_TRUE(calls.contains("QorSetBpp(8)"));
+    EXPECT_TRUE(calls.contains("QorSetDithering(1)"));
+    EXPECT_TRUE(calls.contains("QorConvert()"));
+    EXPECT_EQ(main.controls().txtThumbPath->text(), thumb);
+    EXPECT_TRUE(window->isVisible());  // stays open for the next one
+    window->tbMain_ButtonClick(1);
+  });
+  poll.start();
+  main.Toolbar2_ButtonClick(1);  // "Thumbnail"
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(main.controls().txtThumbPath->text().isEmpty());
 }
 
 }  // namespace
