@@ -123,6 +123,10 @@ Form::Form(frmImage::Form* mainWindow, QWidget* parent)
   SetTop(ExplorerTree, kCaptionStripHeight);
   connect(ExplorerTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { ExplorerTree_Change(); });
+  // The model reads folders in the background: the chosen folder comes into
+  // view once its parents are read.
+  connect(folders_, &QFileSystemModel::directoryLoaded, this,
+          [this] { ExplorerTree->scrollTo(ExplorerTree->currentIndex()); });
 
   picDiv = new QFrame(this);
   picDiv->setFrameShape(QFrame::StyledPanel);
@@ -256,6 +260,7 @@ void Form::File1_PathChange() {
 
 void Form::Timer1_Timer() {
   Timer1->stop();
+  ExplorerTree->scrollTo(ExplorerTree->currentIndex());
   LoadThumbnails();
 }
 
@@ -484,14 +489,14 @@ void Form::LayOutLeftPane() {
   // The status line and the toolbar live in the room kept below the list.
   const double below = Top(ListView1) + Height(ListView1);
   Place(lblImages, 60, below + 45, Width(ExplorerTree) - 60, 240);
-  Place(Toolbar1, 0, below + 330, Width(ExplorerTree) * 0.6, 420);
-  Place(Image1, Width(ExplorerTree) * 0.6, below + 330, Width(ExplorerTree) * 0.4 - 30, 390);
+  Place(Image1, Width(ExplorerTree) * 0.55, below + 15, Width(ExplorerTree) * 0.45 - 30, 300);
+  Place(Toolbar1, 0, below + 360, Width(ExplorerTree), 420);
   SetWidth(picTop, Width(ExplorerTree));
   SetWidth(picDiv, Width(picTop));
   for (QWidget* pane : {static_cast<QWidget*>(picTop), static_cast<QWidget*>(ExplorerTree),
                         static_cast<QWidget*>(picDiv), static_cast<QWidget*>(ListView1),
                         static_cast<QWidget*>(lblImages), static_cast<QWidget*>(Toolbar1),
-                        static_cast<QWidget*>(Image1)})
+                        static_cast<QWidget*>(Image1)})  // the button over the status line
     pane->raise();
   picSplitter->raise();
   imgSplitter->raise();
