@@ -18,7 +18,6 @@ class QLabel;
 
 namespace AutoPic {
 
-inline constexpr const char* kClassId = "QuillonCfg.AutoPic";
 // The frame keeps this width whatever the control's width.
 inline constexpr double kBackWidthTwips = 1995;
 

@@ -296,6 +296,30 @@ TEST_F(RealLibrary, SplitterKeepsItsLimitsAndAWiderWindowGetsMoreColumns) {
   viewer.close();
 }
 
+TEST_F(RealLibrary, ThePreviewsDoubleClickShowsItFullScreenAndLoadThereChangesNothing) {
+  frmImage::Form main;
+  const QString source = TempPath("in/sunset.bmp");
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(96, 64), source));
+  dialogs.fileAnswers.push_back(source);
+  main.mnuOpen_Click();
+  const frmImage::Controls& c = main.controls();
+  const QString output = c.txtOutput->text();
+  bool shown = false;
+  apptest::WithViewer([&](frmFullScreen::Form* full) {
+    shown = true;
+    EXPECT_TRUE(full->txtImagePath->text().isEmpty());
+    EXPECT_EQ(apptest::Compare(full->Picture1->pixmap().toImage(), apptest::RampPicture(96, 64), 0)
+                  .maxChannel, 0);
+    full->tbTop_ButtonClick(4);  // "Load" without a file only closes
+    EXPECT_FALSE(full->isVisible());
+  });
+  main.show();
+  QTest::mouseDClick(c.imgPreview, Qt::LeftButton);
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(c.txtSource->text(), source);
+  EXPECT_EQ(c.txtOutput->text(), output);
+}
+
 // ---- the thumbnail-saving window
 
 TEST_F(RealLibrary, ThumbnailWindowSizesDepthFormatDefaultsAndFolder) {
