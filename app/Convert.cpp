@@ -127,15 +127,18 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
   const QString source = c.txtSource->text();
   if (Val(c.lblFrameCount->text()) <= 1) return source;
   const QString extracted = modMain::AppDir() + "/temp_2.bmp";
+  bool extractedOk = true;
   QString failure;
   {
     LibQor::ScopedImage image;
     if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
                                  c.Slider1->value()) != 0 ||
-        LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0)
+        LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0) {
+      extractedOk = false;
       failure = FailureText();
+    }
   }
-  if (failure.isNull()) return extracted;
+  if (extractedOk) return extracted;
   ShowError(owner, failure.isEmpty() ? QString("The frame cannot be extracted.") : failure);
   return std::nullopt;
 }
@@ -202,9 +205,9 @@ void SetCaptionFrom(const frmImage::Form& main) { g_caption = main.controls().tx
 // names its source, output and frames.
 std::vector<QWidget*> RangeLockedControls(const frmImage::Controls& c) {
   std::vector<QWidget*> controls = {
-      c.Toolbar1,    c.Toolbar2,    c.optPreview[0], c.optPreview[1], c.optMovie[0],
-      c.optMovie[1], c.imgPreview,  c.txtStart,      c.txtEnd,        c.udStart,
-      c.udEnd,       c.tbOpen,      c.txtSource,     c.tbSave,        c.txtOutput};
+      c.Toolbar1,   c.Toolbar2,  c.optPreview[0], c.optPreview[1], c.optMovie[0],
+      c.optMovie[1], c.txtStart, c.txtEnd,        c.udStart,       c.udEnd,
+      c.tbOpen,     c.txtSource, c.tbSave,        c.txtOutput};
   for (QRadioButton* option : c.optFormat)
     if (option) controls.push_back(option);
   return controls;
@@ -213,6 +216,9 @@ std::vector<QWidget*> RangeLockedControls(const frmImage::Controls& c) {
 void LockForRange(frmImage::Form& main, bool locked) {
   const frmImage::Controls& c = main.controls();
   for (QWidget* control : RangeLockedControls(c)) control->setEnabled(!locked);
+  // The preview keeps showing each frame in its colours; it only stops
+  // taking the mouse (no full-screen view, no popup menu meanwhile).
+  c.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
   c.mnuHiddenFile->setEnabled(!locked);
   c.mnuHiddenHelp->setEnabled(!locked);
 }

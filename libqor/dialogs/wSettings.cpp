@@ -346,13 +346,13 @@ void MakePreview() {
   ImgBasic::ImgFree(&temp);
 }
 
+// Traced by its monitor frame.
 void EvFrameChanged() {
-  TraceScope t("wsettings.EvFrameChanged");
   TfrmSet& f = F();
   if (f.updating || f.busy) return;
   f.busy = true;
   try {
-    Errors::MonitoredQuiet("wsettings.EvFrameChanged.load", [&] {
+    Errors::MonitoredQuiet("wsettings.EvFrameChanged", [&] {
       if (FileCount() == 0) return;
       const int32_t n = f.frameBar ? f.frameBar->value() : 0;
       VCLUtils::CursorWait();

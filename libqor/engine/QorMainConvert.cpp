@@ -59,18 +59,6 @@ bool On(int32_t flag) { return flag != 0; }
 // callback filled there included; a buffer whose block went that way is
 // forgotten, never used or freed again. The block lent to the engine stops
 // pointing at a forgotten name.
-void ForgetFreedSourceBuffers(QorSrcBlock* block) {
-  for (char** name : {&VideoSourceName(), &AudioSourceName()}) {
-    if (!*name || Basic::MemIsTracked(*name)) continue;
-    if (block && block->data == *name) block->data = nullptr;
-    *name = nullptr;
-  }
-  Qimg& image = SourceImage();
-  if (image.data && !Basic::MemIsTracked(image.data)) ImgBasic::ImgClear(&image);
-  SndRec& sound = SourceSound();
-  if (sound.data && !Basic::MemIsTracked(sound.data)) SndBasic::SndClear(sound);
-}
-
 void ForgetFreedImage(Qimg* image) {
   if (image && image->data && !Basic::MemIsTracked(image->data))
     ImgBasic::ImgClear(image);
@@ -79,6 +67,16 @@ void ForgetFreedImage(Qimg* image) {
 void ForgetFreedSound(SndRec* sound) {
   if (sound && sound->data && !Basic::MemIsTracked(sound->data))
     SndBasic::SndClear(*sound);
+}
+
+void ForgetFreedSourceBuffers(QorSrcBlock* block) {
+  for (char** name : {&VideoSourceName(), &AudioSourceName()}) {
+    if (!*name || Basic::MemIsTracked(*name)) continue;
+    if (block && block->data == *name) block->data = nullptr;
+    *name = nullptr;
+  }
+  ForgetFreedImage(&SourceImage());
+  ForgetFreedSound(&SourceSound());
 }
 
 // ---- calling the host ------------------------------------------------------------

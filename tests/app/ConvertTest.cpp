@@ -201,6 +201,23 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   EXPECT_FALSE(calls.contains("QorConvert()"));
   EXPECT_EQ(calls.mid(calls.size() - 3), Freed());
   EXPECT_TRUE(dialogs.messages.empty());
+
+  // The thumbnail driver: the same frame rule and the main window's caption,
+  // the thumbnail window's name, size, depth and dithering.
+  stub->Reset();
+  c->txtCaption->setText("Tag");
+  QWidget thumbWindow;
+  Convert::ConvertThumbnail(*form, &thumbWindow,
+                            {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1});
+  EXPECT_EQ(stub->Calls().join("\n").toStdString(),
+            (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
+                          "QorImgSaveSingle(" + temp + ",1)", "QorImgFree()"}) +
+             Configure(temp, TempPath("thumb.bmp"), 171, 128, 15, 1) +
+             QStringList({"QorOutputDlg(list,Output File Settings,1)",
+                          "QorForceCompatibility(1)", "QorConvert()"}) +
+             Pass(temp, Caption(temp, "Tag")) + QStringList({"QorGetLastError()"}) + Freed())
+                .join("\n")
+                .toStdString());
 }
 
 TEST_F(ConvertTest, FailuresAreShownAndConvertNothingOrKeepWhatWasWritten) {

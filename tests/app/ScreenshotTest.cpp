@@ -11,6 +11,10 @@
 #include "frmImage.h"
 #include "frmSplash.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
 namespace {
 
 using apptest::AppTest;
@@ -27,7 +31,10 @@ class Screenshots : public AppTest {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     QTest::qWait(100);
-    const QImage shot = window->grab().toImage();
+    CheckShot(window->grab().toImage(), name);
+  }
+
+  void CheckShot(const QImage& shot, const QString& name) {
     const QString kept = QString(QOR_SOURCE_DIR) + "/tests/app/screens/" + name + ".png";
     if (qEnvironmentVariableIsSet("QUILLON_UPDATE_SCREENS")) {
       QDir().mkpath(QFileInfo(kept).path());
@@ -63,6 +70,35 @@ TEST_F(Screenshots, SplashAboutBoxAndMainWindowWithAPicture) {
   dialogs.fileAnswers.push_back(picture);
   form.mnuOpen_Click();
   Check(&form, "main");
+}
+
+TEST_F(Screenshots, MainWindowDuringARangeConversion) {
+  apptest::Stub stub;
+  // The stand-in "decodes" any frame as the picture the source file holds.
+  const QString folder = QDir::tempPath() + "/quillon-screens";
+  QDir(folder + "/range").removeRecursively();
+  QDir().mkpath(folder + "/range");
+  const QString movie = folder + "/clip.avi";
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(160, 120), movie));
+  stub.SetFileInfo(apptest::MovieInfo(160, 120, 24, 5));
+  frmImage::Form form;
+  const frmImage::Controls& c = form.controls();
+  dialogs.fileAnswers.push_back(movie);
+  form.mnuOpen_Click();
+  c.txtOutput->setText(folder + "/range/clip.bmp");
+  c.optMovie[1]->click();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QImage shot;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (shot.isNull() && c.Label3->text() == "Frame 3 of 5") shot = form.grab().toImage();
+  });
+  watcher.start(0);
+  form.RunConversion();
+  watcher.stop();
+  ASSERT_FALSE(shot.isNull());
+  CheckShot(shot, "range");
 }
 
 }  // namespace

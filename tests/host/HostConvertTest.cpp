@@ -82,6 +82,8 @@ struct Scenario {
   bool dropOddFrames = false;   // the frame callback empties them
   bool refuseSounds = false;    // the audio callback empties every sound
   int imageBlocks = 0;          // blocks given as images and bitmaps
+  int skips = 0;                // image block 2 is skipped this often first
+  int audioStart = -1, audioLength = -1;  // range of each sample block
   // seen
   std::vector<int> videoBlocksAsked;
   std::vector<int> frameStatuses;
@@ -151,6 +153,8 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
   for (int i = 0; i < S->samplesPerBlock; i++)
     samples[static_cast<size_t>(i)] = SampleAt(block * S->samplesPerBlock + i);
   QOR_GET(QorSrcSetSamples)(h, samples.data(), S->samplesPerBlock, S->sampleRate, 1, 16);
+  if (S->audioStart >= 0) QOR_GET(QorSrcSetStart)(h, S->audioStart);
+  if (S->audioLength >= 0) QOR_GET(QorSrcSetLen)(h, S->audioLength);
 }
 
 void QOR_CALL VideoFunc(QorHandle h, QorHandle mImg, int32_t curFrame) {
@@ -164,8 +168,14 @@ void QOR_CALL AudioFunc(QorHandle, QorHandle mSnd, int32_t) {
 
 // Block n as an image (even n) or as a bitmap made from one (odd n), red n.
 void QOR_CALL ImageSource(QorHandle h, int32_t blockNum) {
+  S->videoBlocksAsked.push_back(blockNum);
   if (blockNum >= S->imageBlocks) {
     QOR_GET(QorSrcFinished)(h);
+    return;
+  }
+  if (blockNum == 2 && S->skips > 0) {
+    S->skips--;
+    QOR_GET(QorSrcSkip)(h);
     return;
   }
   std::vector<uint8_t> pixels(kSide * kSide * 3, 0);
@@ -480,11 +490,33 @@ TEST(HostConvert, ImagesAndBitmapsAsBlocks) {
   Scratch dir;
   Scenario s;
   s.imageBlocks = 4;
+  s.skips = 2;
   Conversion c(&s);
   QOR_GET(QorAssignVideoSource)(c.h(), ImageSource);
   c.Output(dir.File("img000.ppm"), "", 10.0);
   EXPECT_EQ(c.Run(), 0);
   EXPECT_EQ(SequenceReds(dir, "img"), (std::vector<int>{0, 8, 16, 24}));
+  // A skipped block number is asked again.
+  EXPECT_EQ(s.videoBlocksAsked, (std::vector<int>{0, 1, 2, 2, 2, 3, 4}));
+}
+
+// Sample blocks count their start from 0: start 4 is the fifth sample.
+TEST(HostConvert, SampleBlockRange) {
+  Scratch dir;
+  Scenario s;
+  s.audioBlocks = 2;
+  s.samplesPerBlock = 100;
+  s.audioStart = 4;
+  s.audioLength = 10;
+  Conversion c(&s);
+  c.Audio().Output("", dir.File("range.wav"), 30.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const Wav wav = ReadWav(dir.File("range.wav"));
+  ASSERT_EQ(wav.samples.size(), 20u);
+  for (int block = 0; block < 2; block++)
+    for (int i = 0; i < 10; i++)
+      EXPECT_EQ(wav.samples[static_cast<size_t>(block * 10 + i)], SampleAt(block * 100 + 4 + i));
 }
 
 // A library error inside a pass (the output cannot be created) ends the

@@ -1,0 +1,303 @@
+// The conversion road end to end: the real main window drives the real
+// library, the library's output-settings dialog is answered as a user would
+// (its OK button pressed), and what was written is decoded by ffmpeg,
+// ffprobe and ImageMagick. Skipped while an export is missing.
+#include <dlfcn.h>
+
+#include <cmath>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include "AppTestSupport.h"
+#include "Convert.h"
+#include "frmImage.h"
+#include "modMain.h"
+
+namespace {
+
+using apptest::AppTest;
+
+constexpr const char* kExports[] = {
+    "QorAlloc", "QorFree", "QorGetFileInfo", "QorGetLastError", "QorMakeErrorStr", "QorRGB",
+    "QorImgAlloc", "QorImgFree", "QorImgLoadSingle", "QorImgSaveSingle", "QorListAlloc",
+    "QorListFree", "QorListAdd", "QorListGetName", "QorListGetFrameCount",
+    "QorListGetSampleCount", "QorSetOutputFile", "QorSetFrameRate", "QorSetKeepDuration",
+    "QorSetResolution", "QorSetBpp", "QorSetDithering", "QorForceCompatibility",
+    "QorSetAudioFormat", "QorSetCodec", "QorSetBitRate", "QorOutputDlg", "QorConvert",
+    "QorAssignVideoSource", "QorAssignVideoFunc", "QorAssignAudioSource", "QorAssignAudioFunc",
+    "QorAssignProgress", "QorAssignError", "QorSrcSetFile", "QorSrcFinished", "QorTextAlloc",
+    "QorTextFree", "QorTextSetFont", "QorTextSetColor", "QorTextShadow", "QorTextOut"};
+
+// How ImageMagick is told each output's format (its own guess by extension
+// differs for .rle, .dib, .ras and the SGI names).
+QString MagickPrefix(const QString& ext) {
+  if (ext == "bmp" || ext == "dib" || ext == "rle") return "bmp";
+  if (ext == "jpg" || ext == "jpe" || ext == "jpeg" || ext == "jif" || ext == "jfif") return "jpeg";
+  if (ext == "rgb" || ext == "rgba" || ext == "bw" || ext == "sgi") return "sgi";
+  if (ext == "ras") return "sun";
+  if (ext == "pnm" || ext == "ppm" || ext == "pgm") return "pnm";
+  return ext;
+}
+
+QString Output(const QString& program, const QStringList& args) {
+  QProcess process;
+  process.start(program, args);
+  process.waitForFinished(-1);
+  return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// Peak signal-to-noise ratio of two pictures of one size, in dB.
+double Psnr(const QImage& a, const QImage& b) {
+  const QImage x = a.convertToFormat(QImage::Format_RGB32);
+  const QImage y = b.convertToFormat(QImage::Format_RGB32);
+  double sum = 0;
+  for (int row = 0; row < x.height(); ++row)
+    for (int col = 0; col < x.width(); ++col) {
+      const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+      for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) sum += d * d;
+    }
+  const double mse = sum / (3.0 * x.width() * x.height());
+  return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+class ConvertRealTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    for (const char* name : kExports)
+      if (!dlsym(lib, name)) GTEST_SKIP() << "the library does not export " << name << " yet";
+    for (const char* peer : {"ffmpeg", "ffprobe", "convert"})
+      if (QStandardPaths::findExecutable(peer).isEmpty()) GTEST_SKIP() << "no " << peer;
+    LibQor::Unload();
+    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+    form = std::make_unique<frmImage::Form>();
+    c = &form->controls();
+    // The user presses OK in the library's output-settings dialog.
+    connect = QObject::connect(&answer, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || modal->objectName() != "frmSet") return;
+      dialogTitles << modal->windowTitle();
+      if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
+    });
+    answer.start(5);
+  }
+  void TearDown() override {
+    answer.stop();
+    form.reset();
+    AppTest::TearDown();
+  }
+  void Open(const QString& path) {
+    dialogs.fileAnswers.push_back(path);
+    form->mnuOpen_Click();
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  }
+  // A 30-frame, 25 fps AVI of 64 x 48 pictures with a stereo tone.
+  QString MakeMovie() {
+    const QString movie = TempPath("clip.avi");
+    EXPECT_TRUE(apptest::RunPeer(
+        "ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f",
+                   "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-frames:v", "30",
+                   "-t", "1.2", "-ac", "2", "-c:v", "rawvideo", "-pix_fmt", "bgr24", "-c:a",
+                   "pcm_s16le", movie}));
+    return movie;
+  }
+  // Frame n (1-based) of a movie as ffmpeg decodes it.
+  QImage PeerFrame(const QString& movie, int n) {
+    const QString file = TempPath(QString("peer%1.bmp").arg(n));
+    EXPECT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-y", "-i", movie, "-vf",
+                                            QString("select=eq(n\\,%1)").arg(n - 1), "-frames:v",
+                                            "1", file}));
+    return QImage(file);
+  }
+  // A written picture as a peer decodes it: ffmpeg for TGA and Sun raster
+  // (this ImageMagick decodes run-length pictures of both differently from
+  // ffmpeg and the library, which agree), ImageMagick for the rest.
+  QImage PeerDecode(const QString& path) {
+    const QString ext = QFileInfo(path).suffix().toLower();
+    const QString decoded = path + ".decoded.png";
+    const bool ok =
+        ext == "tga" || ext == "ras"
+            ? apptest::RunPeer("ffmpeg", {"-v", "error", "-y", "-i", path, "-pix_fmt", "rgb24",
+                                          decoded})
+            : apptest::RunPeer("convert", {MagickPrefix(ext) + ":" + path, "-alpha", "off",
+                                           "png24:" + decoded});
+    return ok ? QImage(decoded) : QImage();
+  }
+  void Convert() {
+    dialogs.messages.clear();
+    form->RunConversion();
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  }
+
+  std::unique_ptr<frmImage::Form> form;
+  const frmImage::Controls* c = nullptr;
+  QTimer answer;
+  QMetaObject::Connection connect;
+  QStringList dialogTitles;
+};
+
+TEST_F(ConvertRealTest, AMovieFrameBecomesAPictureWithItsPixelsAndTheCaptionIsDrawnOnIt) {
+  const QString movie = MakeMovie();
+  Open(movie);
+  ASSERT_EQ(c->Label3->text(), "30 Frame Movie");
+  c->Slider1->setValue(12);
+  form->Slider1_MouseUp();
+  c->txtOutput->setText(TempPath("frame12.png"));
+  Convert();
+  EXPECT_EQ(dialogTitles, QStringList({"Output File Settings"}));
+  const QImage frame12(TempPath("frame12.png"));
+  const QImage expected = PeerFrame(movie, 12);
+  ASSERT_EQ(frame12.size(), QSize(64, 48));
+  EXPECT_EQ(apptest::Compare(frame12, expected, 0).maxChannel, 0);
+  // The conversion read the extracted frame.
+  EXPECT_EQ(apptest::Compare(QImage(AppDir() + "/temp_2.bmp"), expected, 0).maxChannel, 0);
+
+  c->txtCaption->setText("Hi");
+  c->txtOutput->setText(TempPath("caption.png"));
+  Convert();
+  const QImage captioned(TempPath("caption.png"));
+  ASSERT_EQ(captioned.size(), QSize(64, 48));
+  int changedNearText = 0, changedElsewhere = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const bool changed = captioned.pixel(x, y) != frame12.pixel(x, y);
+      const bool nearText = x >= 8 && x < 40 && y >= 6 && y < 34;
+      (nearText ? changedNearText : changedElsewhere) += changed;
+    }
+  EXPECT_GT(changedNearText, 40);
+  EXPECT_EQ(changedElsewhere, 0);
+  // Light grey glyphs with a dark grey outline.
+  bool light = false, dark = false;
+  for (int y = 6; y < 34; ++y)
+    for (int x = 8; x < 40; ++x) {
+      light = light || captioned.pixel(x, y) == qRgb(192, 192, 192);
+      dark = dark || captioned.pixel(x, y) == qRgb(96, 96, 96);
+    }
+  EXPECT_TRUE(light);
+  EXPECT_TRUE(dark);
+}
+
+TEST_F(ConvertRealTest, AStillAndAMovieFrameConvertToEveryOutputOption) {
+  const QStringList kUnwritable = {"rle", "jpe", "jif", "jfif", "pgm", "rgba", "bw"};
+  const QString still = TempPath("ramp.bmp");
+  // Sides of multiples of 16 are kept by the forced compatibility.
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(64, 48), still));
+  const QString movie = MakeMovie();
+  for (const QString& source : {still, movie}) {
+    Open(source);
+    const bool isMovie = source == movie;
+    if (isMovie) c->Slider1->setValue(7);
+    const QImage expected = isMovie ? PeerFrame(movie, 7) : QImage(still);
+    QDir().mkpath(TempPath(isMovie ? "movie" : "still"));
+    c->txtOutput->setText(TempPath(isMovie ? "movie/out.bmp" : "still/out.bmp"));
+    for (int format = 1; format < 25; ++format) {
+      if (!c->optFormat[format]) continue;
+      QTest::mouseClick(c->optFormat[format], Qt::LeftButton);
+      const QString output = c->txtOutput->text();
+      const QString ext = c->optFormat[format]->text().toLower();
+      ASSERT_TRUE(output.endsWith("." + ext)) << output.toStdString();
+      if (kUnwritable.contains(ext)) {
+        // The options offer names that no writer of the library takes: the
+        // conversion ends as an invalid output, and the window says so.
+        dialogs.messages.clear();
+        form->RunConversion();
+        ASSERT_EQ(dialogs.messages.size(), 1u) << ext.toStdString();
+        EXPECT_EQ(dialogs.messages[0].text, "Invalid output file.");
+        EXPECT_FALSE(QFileInfo::exists(output));
+        continue;
+      }
+      Convert();
+      ASSERT_TRUE(QFileInfo::exists(output)) << output.toStdString();
+      QImage decoded;
+      if (ext == "kwb") {
+        // No peer reads the library's own movie format: read it back here.
+        LibQor::ScopedImage image;
+        ASSERT_EQ(LibQor::QorImgLoadSingle(image.get(), output.toLocal8Bit().constData(), 1), 0);
+        const QString bmp = output + ".bmp";
+        ASSERT_EQ(LibQor::QorImgSaveSingle(image.get(), bmp.toLocal8Bit().constData(), 1), 0);
+        decoded = QImage(bmp);
+      } else {
+        decoded = PeerDecode(output);
+      }
+      ASSERT_EQ(decoded.size(), expected.size()) << ext.toStdString();
+      const bool grey = ext == "pgm" || ext == "bw";
+      const bool lossy = ext.startsWith("jp") || ext.startsWith("jf") || ext == "jif";
+      const QImage reference =
+          grey ? expected.convertToFormat(QImage::Format_Grayscale8) : expected;
+      const char* what = isMovie ? " of the movie frame" : " of the still";
+      if (lossy) {
+        // As close to the source as ImageMagick's own JPEG at the quality
+        // the file says it was written with.
+        const QString quality = Output("identify", {"-format", "%Q", output});
+        const QString peerJpeg = output + ".peer.jpg";
+        const QString sourceBmp = output + ".source.bmp";
+        ASSERT_TRUE(expected.save(sourceBmp));
+        ASSERT_TRUE(apptest::RunPeer("convert", {sourceBmp, "-quality", quality, peerJpeg}));
+        EXPECT_GE(Psnr(decoded, reference), Psnr(QImage(peerJpeg), reference) - 1.0)
+            << ext.toStdString() << what << " at quality " << quality.toStdString();
+        continue;
+      }
+      const apptest::ImageDifference diff = apptest::Compare(
+          grey ? decoded.convertToFormat(QImage::Format_Grayscale8) : decoded, reference, 0);
+      EXPECT_EQ(diff.maxChannel, 0) << ext.toStdString() << what;
+    }
+  }
+}
+
+TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeToNumberedTga) {
+  const QString movie = MakeMovie();
+  Open(movie);
+  c->txtOutput->setText(TempPath("whole.mpg"));
+  Convert::ConvertFile(*form, movie);
+  ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  EXPECT_EQ(dialogTitles, QStringList({"Output File Settings"}));
+  const QString video = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_frames",
+                                           "-show_entries",
+                                           "stream=codec_name,width,height,nb_read_frames,bit_rate,r_frame_rate",
+                                           "-of", "default=nw=1", TempPath("whole.mpg")});
+  EXPECT_TRUE(video.contains("codec_name=mpeg1video")) << video.toStdString();
+  EXPECT_TRUE(video.contains("r_frame_rate=30000/1001")) << video.toStdString();
+  EXPECT_TRUE(video.contains("bit_rate=1150000")) << video.toStdString();
+  EXPECT_TRUE(video.contains("width=64")) << video.toStdString();
+  EXPECT_TRUE(video.contains("height=48")) << video.toStdString();
+  // 30 frames at 25 per second last 1.2 s, 35.96 frames at 29.97.
+  EXPECT_TRUE(video.contains("nb_read_frames=35") || video.contains("nb_read_frames=36"))
+      << video.toStdString();
+  // The drivers give the library an empty sound list: pictures only.
+  const QString audio = Output("ffprobe", {"-v", "error", "-select_streams", "a", "-show_entries",
+                                           "stream=codec_name", "-of", "default=nw=1",
+                                           TempPath("whole.mpg")});
+  EXPECT_TRUE(audio.isEmpty()) << audio.toStdString();
+
+  // Frames 3..7 as numbered TGA files, each the source frame's pixels.
+  dialogTitles.clear();
+  c->txtOutput->setText(TempPath("seq/clip.bmp"));
+  QDir().mkpath(TempPath("seq"));
+  QTest::mouseClick(c->optFormat[21], Qt::LeftButton);
+  QTest::mouseClick(c->optMovie[1], Qt::LeftButton);
+  c->txtStart->setText("3");
+  c->txtEnd->setText("7");
+  Convert();
+  EXPECT_TRUE(dialogTitles.isEmpty());  // a range has no output-settings dialog
+  EXPECT_EQ(QDir(TempPath("seq")).entryList(QDir::Files).size(), 5);
+  for (int f = 3; f <= 7; ++f) {
+    const QString name = TempPath(QString("seq/clip_%1.tga").arg(f));
+    const QImage decoded = PeerDecode(name);
+    ASSERT_EQ(decoded.size(), QSize(64, 48)) << f;
+    EXPECT_EQ(apptest::Compare(decoded, PeerFrame(movie, f), 0).maxChannel, 0) << f;
+  }
+}
+
+}  // namespace
