@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
 
 namespace AppDialogs {
 namespace {
@@ -53,6 +54,11 @@ class QtPort : public Port {
   }
 
   void OpenUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+
+  bool Printer(QWidget* owner, QPrinter& printer) override {
+    QPrintDialog dialog(&printer, owner);
+    return dialog.exec() == QDialog::Accepted;
+  }
 };
 
 QtPort g_qtPort;
@@ -82,5 +88,9 @@ QString Folder(QWidget* owner, const QString& title) {
 }
 
 void OpenUrl(const QUrl& url) { Current().OpenUrl(url); }
+
+bool Printer(QWidget* owner, QPrinter& printer) {
+  return Current().Printer(owner, printer);
+}
 
 }  // namespace AppDialogs

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 
+class QPrinter;
 class QWidget;
 
 namespace AppDialogs {
@@ -31,6 +32,9 @@ class Port {
   virtual QString SaveFile(QWidget* owner, const FileRequest& request) = 0;
   virtual QString Folder(QWidget* owner, const QString& title) = 0;
   virtual void OpenUrl(const QUrl& url) = 0;
+  // The printer dialog over a printer whose orientation is preset; the
+  // user's choices go into the printer. False on Cancel.
+  virtual bool Printer(QWidget* owner, QPrinter& printer) = 0;
 };
 
 // The port in use; real dialogs unless a test installed its own.
@@ -44,5 +48,6 @@ QString OpenFile(QWidget* owner, const FileRequest& request);
 QString SaveFile(QWidget* owner, const FileRequest& request);
 QString Folder(QWidget* owner, const QString& title);
 void OpenUrl(const QUrl& url);
+bool Printer(QWidget* owner, QPrinter& printer);
 
 }  // namespace AppDialogs

@@ -33,6 +33,9 @@
 #include "UpDown.h"
 #include "frmAbout.h"
 #include "frmPreview.h"
+#include "frmFullScreen.h"
+#include "frmSetThumbs.h"
+#include "frmThumbs.h"
 #include "modMain.h"
 
 namespace frmImage {
@@ -183,6 +186,7 @@ Form::Form() {
   BuildMenus();
   ConnectOutputCommands();
   ConnectEditor();
+  ConnectViewerWindows();
   Form_Load();
 }
 
@@ -947,5 +951,21 @@ void Form::TakeEditedImage(const QString& path) {
 }
 
 // ---- end of the adjustment window
+// ---- image viewer and thumbnails ----
+
+// The preview's double click, "Image Viewer" and the thumbnail command open
+// the viewer windows; an opener already in place (a test's) is kept.
+void Form::ConnectViewerWindows() {
+  if (!FullScreen())
+    SetFullScreenOpener([](Form* owner, const QPixmap& picture) {
+      frmFullScreen::Show(owner, owner, picture.toImage(), QString());
+    });
+  if (!Openers()[Window::ImageViewer])
+    SetWindowOpener(Window::ImageViewer, [](Form* owner) { frmThumbs::Show(owner); });
+  if (!Openers()[Window::ThumbnailSaver])
+    SetWindowOpener(Window::ThumbnailSaver, [](Form* owner) { frmSetThumbs::Show(owner); });
+}
+
+// ---- end of image viewer and thumbnails ----
 
 }  // namespace frmImage

@@ -243,6 +243,10 @@ class Form : public QWidget {
   void OpenWindow(Window window);
   // ---- end of output side and commands ----
 
+  // ---- image viewer and thumbnails ----
+  void ConnectViewerWindows();
+  // ---- end of image viewer and thumbnails ----
+
   Controls c_;
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QWidget>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -36,6 +38,10 @@ std::unique_ptr<QSettings> OpenSettings() {
 }  // namespace
 
 int Px(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+
+void Place(QWidget* widget, double left, double top, double width, double height) {
+  widget->setGeometry(Px(left), Px(top), std::max(0, Px(width)), std::max(0, Px(height)));
+}
 
 QString AppDir() {
   const QString forced = qEnvironmentVariable(kAppDirEnv);

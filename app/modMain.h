@@ -19,6 +19,8 @@ namespace modMain {
 // Window geometry is laid out in twips at a fixed 15 twips per pixel.
 constexpr int kTwipsPerPixel = 15;
 int Px(double twips);
+// Places a widget by a layout written in twips; negative sizes become empty.
+void Place(QWidget* widget, double left, double top, double width, double height);
 
 inline constexpr const char* kAppTitle = "QuillonStudio";
 inline constexpr const char* kProductName = "Quillon Studio";

@@ -30,6 +30,9 @@ PACKAGES=(
   x11-common
   # a virtual X display for the dialog screenshot test
   xvfb xauth
+  # printed pages read back as pictures, and the application driven as a user
+  # would under the virtual display
+  poppler-utils xdotool
 )
 
 missing=()

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPrinter>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +44,17 @@ QString ScriptedDialogs::Folder(QWidget*, const QString& title) {
 }
 
 void ScriptedDialogs::OpenUrl(const QUrl& url) { urls.push_back(url); }
+
+bool ScriptedDialogs::Printer(QWidget*, QPrinter& printer) {
+  printPresets.push_back(printer.pageLayout().orientation());
+  if (printAnswers.empty()) return false;
+  const PrintAnswer answer = printAnswers.front();
+  printAnswers.pop_front();
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(answer.pdfFile);
+  if (answer.orientation) printer.setPageOrientation(*answer.orientation);
+  return true;
+}
 
 void AppTest::SetUp() {
   ASSERT_TRUE(tmp_.isValid());
@@ -162,6 +175,20 @@ ImageDifference Compare(const QImage& a, const QImage& b, int tolerance) {
   }
   diff.shareOver = double(over) / (double(x.width()) * x.height());
   return diff;
+}
+
+void WithViewer(const std::function<void(frmFullScreen::Form*)>& check) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, check] {
+    frmFullScreen::Form* viewer = frmFullScreen::Current();
+    if (!viewer || !viewer->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    check(viewer);
+    if (frmFullScreen::Current()) frmFullScreen::Current()->close();
+  });
+  poll->start();
 }
 
 bool RunPeer(const QString& program, const QStringList& args) {

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPageLayout>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "AppDialogs.h"
+#include "frmFullScreen.h"
 #include "LibQor.h"
 
 namespace apptest {
@@ -30,6 +34,16 @@ class ScriptedDialogs : public AppDialogs::Port {
   QString SaveFile(QWidget*, const AppDialogs::FileRequest& request) override;
   QString Folder(QWidget*, const QString& title) override;
   void OpenUrl(const QUrl& url) override;
+  bool Printer(QWidget*, QPrinter& printer) override;
+
+  // The printer dialog prints into a PDF file, in the orientation the user
+  // chose (none: as preset); no answer left is Cancel.
+  struct PrintAnswer {
+    QString pdfFile;
+    std::optional<QPageLayout::Orientation> orientation;
+  };
+  std::deque<PrintAnswer> printAnswers;
+  std::vector<QPageLayout::Orientation> printPresets;
 
   std::vector<Shown> messages;
   std::vector<AppDialogs::FileRequest> fileRequests;
@@ -91,6 +105,10 @@ struct ImageDifference {
   double shareOver = 1.0;
 };
 ImageDifference Compare(const QImage& a, const QImage& b, int tolerance);
+
+// Runs check once the full-screen viewer is on show inside its modal loop,
+// then closes it (unless check did).
+void WithViewer(const std::function<void(frmFullScreen::Form*)>& check);
 
 // Runs a program; false when it cannot start or fails.
 bool RunPeer(const QString& program, const QStringList& args);

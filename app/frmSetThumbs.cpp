@@ -1,0 +1,241 @@
+#include "frmSetThumbs.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QToolBar>
+#include <cmath>
+
+#include "AppDialogs.h"
+#include "Convert.h"
+#include "UpDown.h"
+#include "frmImage.h"
+#include "modMain.h"
+
+namespace frmSetThumbs {
+namespace {
+
+using modMain::Px;
+constexpr double kTpp = modMain::kTwipsPerPixel;
+constexpr int kWidthTwips = 8760;
+constexpr int kHeightTwips = 6945;
+
+using modMain::Place;
+
+QLabel* Caption(const QString& text, QWidget* parent, int left, int top, int width) {
+  auto* label = new QLabel(text, parent);
+  Place(label, left, top, width, 240);
+  return label;
+}
+
+QString DefaultThumbDir() { return modMain::AppDir() + "/thumbs"; }
+
+// A stored size as a whole number.
+QString WholeSetting(const QString& key, const QString& fallback) {
+  return QString::number(std::llround(modMain::Val(modMain::GetSetting(key, fallback))));
+}
+
+}  // namespace
+
+QStringList FormatCaptions() {
+  return {"JPEG", "JIF", "JFIF", "PCX", "PNG", "PNM", "PPM", "PGM", "RAS", "BMP", "DIB", "RLE",
+          "KWB",  "JPG", "JPE",  "RGB", "RGBA", "BW", "SGI", "TGA", "TIF", "TIFF", "XPM"};
+}
+
+Form::Form(frmImage::Form* mainWindow, QWidget* parent)
+    : QDialog(parent), mainWindow_(mainWindow) {
+  setWindowTitle("Save Thumbnail");
+
+  tbMain = new QToolBar(this);
+  tbMain->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  const QStringList buttons = {"Cancel", "Convert"};
+  for (int i = 0; i < buttons.size(); ++i) {
+    const int index = i + 1;
+    connect(tbMain->addAction(buttons[i]), &QAction::triggered, this,
+            [this, index] { tbMain_ButtonClick(index); });
+  }
+  Place(tbMain, 0, 0, kWidthTwips, 420);
+
+  Caption("Thumbnail Width and Height", this, 120, 540, 4000);
+  Caption("Width", this, 120, 870, 600);
+  txtOutWidth = new QLineEdit("171", this);
+  Place(txtOutWidth, 720, 840, 900, 330);
+  udWidth = new UpDown(txtOutWidth, this);
+  udWidth->setRange(1, kMaxThumbnailSide);
+  Place(udWidth, 1620, 840, 255, 330);
+  Caption("Height", this, 2040, 870, 660);
+  txtOutHeight = new QLineEdit("128", this);
+  Place(txtOutHeight, 2700, 840, 900, 330);
+  udHeight = new UpDown(txtOutHeight, this);
+  udHeight->setRange(1, kMaxThumbnailSide);
+  Place(udHeight, 3600, 840, 255, 330);
+  cmdDefault = new QPushButton("Set Default", this);
+  Place(cmdDefault, 4080, 810, 1335, 375);
+  connect(cmdDefault, &QPushButton::clicked, this, [this] { cmdDefault_Click(); });
+
+  Picture3 = new QFrame(this);
+  Picture3->setFrameShape(QFrame::StyledPanel);
+  Place(Picture3, 120, 1320, 5295, 2610);
+  Image1 = new QLabel(Picture3);
+  Image1->setScaledContents(true);
+
+  Caption("Color Depth (Bits per Pixel)", this, 120, 4110, 2500);
+  cboDepth = new QComboBox(this);
+  Place(cboDepth, 2700, 4050, 2715, 330);
+  cboDepth->installEventFilter(this);
+  const char* dithering[] = {"No Dithering", "Light Dithering", "Heavy Dithering"};
+  for (int i = 0; i < 3; ++i) {
+    optDithering[i] = new QRadioButton(dithering[i], this);
+    Place(optDithering[i], 120 + i * 1780, 4470, 1780, 285);
+  }
+  optDithering[0]->setChecked(true);
+  Caption("(Dithering only applies to 8 bit images.)", this, 120, 4800, 5295);
+
+  Caption("Target File Format:", this, 5640, 540, 3000);
+  const QStringList formats = FormatCaptions();
+  for (int i = 0; i < formats.size(); ++i) {
+    auto* option = new QRadioButton(formats[i], this);
+    Place(option, 5640 + (i / 8) * 1020, 840 + (i % 8) * 300, 1020, 285);
+    connect(option, &QRadioButton::clicked, this, [this, i] { optFormat_Click(i); });
+    optFormat.push_back(option);
+  }
+
+  txtOutput = new QLineEdit(this);
+  Place(txtOutput, 120, 5220, 8400, 330);
+  Caption("Default Thumbnail Path", this, 120, 5760, 4000);
+  txtThumbPath = new QLineEdit(this);
+  Place(txtThumbPath, 120, 6030, 7800, 330);
+  Command2 = new QPushButton("...", this);
+  Place(Command2, 8040, 6030, 480, 330);
+  connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+
+  connect(txtOutWidth, &QLineEdit::textChanged, this, [this] { txtOutWidth_Change(); });
+  connect(txtOutHeight, &QLineEdit::textChanged, this, [this] { txtOutHeight_Change(); });
+  connect(cboDepth, &QComboBox::currentIndexChanged, this, [this] { cboDepth_Change(); });
+
+  Form_Load();
+}
+
+void Form::Form_Load() {
+  modMain::ThumbDir = modMain::GetSetting("ThumbDir", DefaultThumbDir());
+  txtThumbPath->setText(modMain::ThumbDir);
+  setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+  }
+  cboDepth->addItems(frmImage::DepthItems());
+  for (QRadioButton* option : optDithering) option->setEnabled(false);
+  cboDepth->setCurrentIndex(0);
+  CentrePicture();
+}
+
+void Form::closeEvent(QCloseEvent* event) {
+  const QString folder = txtThumbPath->text();
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+    modMain::ThumbDir = folder;
+    modMain::SaveSetting("ThumbDir", folder);
+  } else {
+    modMain::SaveSetting("ThumbDir", DefaultThumbDir());
+  }
+  QDialog::closeEvent(event);
+}
+
+void Form::cboDepth_Change() {
+  const bool palette = cboDepth->currentText() == frmImage::DepthItems().last();
+  if (!palette) optDithering[0]->setChecked(true);
+  for (QRadioButton* option : optDithering) option->setEnabled(palette);
+}
+
+// Only the arrow keys (and the list) change the depth: typing is swallowed.
+bool Form::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cboDepth && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down) return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+bool Form::CheckSize(QLineEdit* box, const UpDown* limit) {
+  const QString text = box->text();
+  QString corrected;
+  if (!modMain::IsNumeric(text) || modMain::Val(text) > limit->maximum())
+    corrected = QString::number(limit->maximum());
+  else if (modMain::Val(text) < limit->minimum())
+    corrected = QString::number(limit->minimum());
+  if (corrected.isEmpty()) return true;
+  box->setText(corrected);  // runs the box's handler again with the new text
+  return false;
+}
+
+void Form::txtOutWidth_Change() {
+  if (CheckSize(txtOutWidth, udWidth)) CentrePicture();
+}
+
+void Form::txtOutHeight_Change() {
+  if (CheckSize(txtOutHeight, udHeight)) CentrePicture();
+}
+
+void Form::CentrePicture() {
+  const double w = modMain::Val(txtOutWidth->text()) * kTpp;
+  const double h = modMain::Val(txtOutHeight->text()) * kTpp;
+  const double backWidth = Picture3->width() * kTpp, backHeight = Picture3->height() * kTpp;
+  Image1->setGeometry(Px(backWidth / 2 - w / 2), Px(backHeight / 2 - h / 2), Px(w), Px(h));
+}
+
+void Form::optFormat_Click(int index) {
+  txtOutput->setText(modMain::ChangeExtension(txtOutput->text(), optFormat[index]->text()));
+}
+
+void Form::Command2_Click() {
+  const QString folder = modMain::BrowseForFolder(this, "Default Thumbnail Folder");
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) txtThumbPath->setText(folder);
+}
+
+void Form::cmdDefault_Click() {
+  modMain::SaveSetting("ThumbHeight", txtOutHeight->text());
+  modMain::SaveSetting("ThumbWidth", txtOutWidth->text());
+}
+
+void Form::tbMain_ButtonClick(int index) {
+  if (!mainWindow_) return;
+  QLineEdit* mainThumbPath = mainWindow_->controls().txtThumbPath;
+  if (index == 1) {
+    mainThumbPath->clear();
+    close();
+    return;
+  }
+  if (txtOutput->text().isEmpty()) {
+    AppDialogs::Message(this, "Please set your target file name and path.",
+                        modMain::kAppTitle);
+    txtOutput->setFocus();
+    return;
+  }
+  mainThumbPath->setText(txtOutput->text());
+  modMain::Guarded(this, [this] {
+    Convert::ConvertThumbnail(*mainWindow_, this,
+                              Convert::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth,
+                                                optDithering));
+  });
+}
+
+void Show(frmImage::Form* mainWindow) {
+  auto* window = new Form(mainWindow, mainWindow);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  const frmImage::Controls& c = mainWindow->controls();
+  window->Image1->setPixmap(c.imgPreview->pixmap());
+  window->txtOutput->setText(c.txtThumbPath->text());
+  window->txtOutWidth->setText(WholeSetting("ThumbWidth", "171"));
+  window->txtOutHeight->setText(WholeSetting("ThumbHeight", "128"));
+  window->exec();
+}
+
+}  // namespace frmSetThumbs

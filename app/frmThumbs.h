@@ -1,0 +1,124 @@
+// The image viewer: a folder tree and the list of the folder's pictures on
+// the left, a scrollable grid of scaled pictures on the right, each decoded
+// through the library; a picture opens full screen.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "LibQor.h"
+
+class QFileSystemModel;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+class QToolBar;
+class QTreeView;
+
+namespace AutoPic {
+class Control;
+}
+namespace frmImage {
+class Form;
+}
+
+namespace frmThumbs {
+
+// The picture files the viewer shows, by extension, matched without regard
+// to case.
+inline constexpr const char* kSupportedPattern =
+    "*.bay;*.bmp;*.dib;*.rle;*.flc;*.gif;*.giff;*.kwb;*.jpg;*.jpe;*.jpeg;*.jif;*.jfif;"
+    "*.pcx;*.png;*.pnm;*.ppm;*.pgm;*.ras;*.sun;*.rgb;*.rgba;*.bw;*.sgi;*.tga;*.tif;"
+    "*.tiff;*.xpm";
+
+// The files of a folder that match a ";"-separated pattern, by name.
+struct FileList {
+  QString Path;
+  QString Pattern;
+  QStringList Files;
+  void Refresh();
+};
+
+// Reads the first frame of path through the library into image and writes
+// it as the Windows bitmap tempFile; false when the library cannot do either.
+bool DecodeToBitmap(QorHandle image, const QString& path, const QString& tempFile);
+// The same into a picture, with an image of its own; null on failure.
+QImage DecodePicture(const QString& path);
+
+class Form : public QDialog {
+ public:
+  explicit Form(frmImage::Form* mainWindow, QWidget* parent = nullptr);
+
+  void SizeControls(double& x);
+  void LoadThumbnails();
+  void HideThumbnails();
+
+  // Handlers the user reaches through the controls.
+  void AutoPic1_Click(int index);
+  void ListView1_Click();
+  void Toolbar1_ButtonClick(int index);
+  void Image1_Click();
+  void SetCurrentFolder(const QString& folder);
+  QString CurrentFolder() const;
+
+  bool LoadingThumbs = false;
+  bool CancelLoad = false;
+  bool SplitterDragging = false;
+  double PaneReserve = 885;
+
+  QTreeView* ExplorerTree = nullptr;
+  QFrame* picTop = nullptr;
+  QFrame* picDiv = nullptr;
+  QListWidget* ListView1 = nullptr;
+  FileList File1;
+  QLabel* lblImages = nullptr;
+  QToolBar* Toolbar1 = nullptr;
+  QPushButton* Image1 = nullptr;
+  QWidget* picBack = nullptr;
+  std::vector<AutoPic::Control*> AutoPic1;
+  QScrollBar* HScroll1 = nullptr;
+  QScrollBar* VScroll1 = nullptr;
+  QFrame* imgSplitter = nullptr;
+  QFrame* picSplitter = nullptr;
+  QLineEdit* txtThumbPath = nullptr;
+  QLineEdit* txtHeight = nullptr;
+  QLineEdit* txtWidth = nullptr;
+  QTimer* Timer1 = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Form_Load();
+  void Form_Resize();
+  void ExplorerTree_Change();
+  void File1_PathChange();
+  void Timer1_Timer();
+  void HScroll1_Change();
+  void VScroll1_Change();
+  void PlaceScrollBars();
+  void LayOutLeftPane();
+  AutoPic::Control* NewPicture();
+  void PlaceInGrid(AutoPic::Control* picture, int index, double& rowTop);
+  void LoadGridPicture(AutoPic::Control* picture, bool readable, const QString& temp,
+                       const QString& path);
+  void LetEventsRun();
+
+  QPointer<frmImage::Form> mainWindow_;
+  QFileSystemModel* folders_ = nullptr;
+};
+
+// The main window's "Image Viewer" command: shows the viewer modally.
+void Show(frmImage::Form* mainWindow);
+
+}  // namespace frmThumbs

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Tries QuillonStudio as a new user would, on a virtual X display: opens a
+# picture, converts it, browses a folder of pictures in the image viewer and
+# saves a thumbnail, then checks the files and settings that leaves behind.
+#   tests/app/try-as-user.sh [program]
+# Without a program it starts the application with scripts/run.sh. Exits 77
+# when a tool it needs is missing.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+for tool in xvfb-run xdotool convert identify; do
+  command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
+done
+if [ -z "${QUILLON_ON_XVFB:-}" ]; then
+  export QUILLON_ON_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+export QT_QPA_PLATFORM=xcb
+
+work=$(mktemp -d)
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A user of our own: data folder, settings, and a folder of pictures that the
+# image viewer showed last time.
+export QUILLON_APPDIR="$work/appdata" XDG_CONFIG_HOME="$work/config" QUILLON_SPLASH_MS=100
+mkdir -p "$work/pics" "$XDG_CONFIG_HOME"
+convert -size 160x96 gradient:orange-navy "$work/pics/sunset.png"
+convert -size 120x90 gradient:green-white -type TrueColor "$work/pics/meadow.tga"
+convert -size 90x120 gradient:red-yellow "$work/pics/tulip.PCX"
+printf '[Init]\nPicDir=%s\n' "$work/pics" > "$XDG_CONFIG_HOME/QuillonCfg.ini"
+
+fail() { echo "FAILED: $*"; exit 1; }
+wait_for() {  # seconds, description, test command...
+  local seconds=$1 what=$2; shift 2
+  for _ in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
+  fail "$what"
+}
+window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+has_window() { [ -n "$(window_of "$1")" ]; }
+setting() { sed -n "s/^$1=//p" "$XDG_CONFIG_HOME/QuillonCfg.ini"; }
+size_of() { identify -format '%wx%h' "$1"; }
+
+if [ $# -gt 0 ]; then "$@" & else bash scripts/run.sh & fi
+app_pid=$!
+wait_for 600 "the main window shows" has_window "Quillon Studio"
+main=$(window_of "Quillon Studio")
+sleep 0.5
+
+# Every command is on the popup menu of the preview (a right click).
+menu() {
+  xdotool mousemove --window "$main" 100 140 click 3
+  sleep 0.4
+  for _ in $(seq "$1"); do xdotool key Down; done
+  xdotool key Return
+}
+
+# Open a picture through the file dialog.
+menu 1
+wait_for 10 "the open dialog shows" has_window "Open"
+sleep 0.3
+xdotool type --delay 20 "$work/pics/sunset.png"
+xdotool key Return
+sleep 1
+
+# Convert it; the output settings dialog is confirmed as it stands.
+menu 6
+converted="$QUILLON_APPDIR/images/sunset(1).bmp"
+wait_for 10 "the output settings dialog shows" has_window "Output File Settings"
+sleep 0.3
+xdotool key Return
+wait_for 20 "the picture is converted" test -s "$converted"
+[ "$(size_of "$converted")" = 160x96 ] || fail "converted size $(size_of "$converted")"
+
+# Browse the folder of pictures in the image viewer, then close it.
+menu 3
+wait_for 10 "the image viewer shows" has_window "Thumbnails:"
+sleep 2
+xdotool key Escape
+wait_for 10 "the image viewer closes" bash -c "! xdotool search --onlyvisible --name 'Thumbnails:' >/dev/null"
+[ "$(setting PicDir)" = "$work/pics" ] || fail "PicDir is '$(setting PicDir)'"
+
+# Save a thumbnail with the proposed name and size, then close the window.
+menu 4
+wait_for 10 "the thumbnail window shows" has_window "Save Thumbnail"
+thumbs=$(window_of "Save Thumbnail")
+sleep 0.5
+xdotool mousemove --window "$thumbs" 93 13 click 1   # "Convert"
+wait_for 10 "the output settings dialog shows" has_window "Output File Settings"
+sleep 0.3
+xdotool key Return
+thumbnail="$QUILLON_APPDIR/thumbs/sunset(1).bmp"
+wait_for 20 "the thumbnail is written" test -s "$thumbnail"
+height=$(identify -format '%h' "$thumbnail")
+[ "$height" = 128 ] || fail "thumbnail height $height"
+xdotool mousemove --window "$thumbs" 31 13 click 1   # "Cancel"
+wait_for 10 "the thumbnail window closes" bash -c "! xdotool search --onlyvisible --name 'Save Thumbnail' >/dev/null"
+[ "$(setting ThumbDir)" = "$QUILLON_APPDIR/thumbs" ] || fail "ThumbDir is '$(setting ThumbDir)'"
+
+kill -0 "$app_pid" 2>/dev/null || fail "the application ended"
+echo "tried as a user: opened, converted, browsed, saved a thumbnail"
