@@ -403,7 +403,7 @@ void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFo
           FF_AVI::AviSetCurCodec(&video->avi);
           FFSaveSplitCustomInfo(video);
           Errors::MonTryNext();
-          FF_AVI::AviSetVC(width, height, video->preparedBits);
+          FF_AVI::AviSetVC(width, height, video->preparedBits, false, &video->infoTexts);
           FFSaveMergeCustomInfo(video);
           if (Errors::ErrNone()) {
             video->preparedBits = FF_AVI::AviGetCmpsBitCount();

@@ -504,9 +504,25 @@ void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
   });
 }
 
-void AviSetVC(int32_t width, int32_t height, int32_t bits) {
+void AviSetVC(int32_t width, int32_t height, int32_t bits, bool allowDialog,
+              std::string (*texts)[7]) {
   Errors::TraceScope t("FF_AVI.AviSetVC");
   Errors::MonitoredQuiet("FF_AVI.AviSetVC.try", [&] { AviSetVC_(width, height, bits); });
+  if (!Errors::ErrNone() && allowDialog) {
+    // The user's pick counts only when the dialog itself ended without an
+    // error; it is then fitted to the size like any current codec, so a
+    // confirmed choice that still refuses the frames falls back below.
+    std::string none[7];
+    bool confirmed = false;
+    Errors::MonitoredQuiet("FF_AVI.AviSetVC.dialog", [&] {
+      confirmed = AviSelectVC(width, height, bits, texts ? *texts : none);
+    });
+    if (confirmed && Errors::ErrNone())
+      Errors::MonitoredQuiet("FF_AVI.AviSetVC.chosen", [&] { AviSetVC_(width, height, bits); });
+    else if (Errors::ErrNone())
+      Errors::MonitoredQuiet("FF_AVI.AviSetVC.cancelled",
+                             [&] { ErrSet(Errors::kClsAvi, 7, __LINE__); });
+  }
   if (!Errors::ErrNone()) {
     Errors::MonitoredQuiet("FF_AVI.AviSetVC.cvid", [&] {
       AviCodecRec r;

@@ -99,9 +99,12 @@ int32_t AviGetCmpsBitCount();
 bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]);
 
 void AviSetVC_(int32_t width, int32_t height, int32_t bits);
-// Chooses the codec for a frame size: the current one, else "cvid" at 24
-// bits, else uncompressed frames; the error is raised only when all fail.
-void AviSetVC(int32_t width, int32_t height, int32_t bits);
+// Chooses the codec for a frame size: the current one; else, when a dialog
+// is allowed, the one the user picks in the codec dialog (with the author
+// texts, when given); else "cvid" at 24 bits, else uncompressed frames. The
+// error is raised only when all fail.
+void AviSetVC(int32_t width, int32_t height, int32_t bits, bool allowDialog = false,
+              std::string (*texts)[7] = nullptr);
 
 // ---- files --------------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 #include "engine/ConFormSave.h"
 #include "engine/Lifecycle.h"
 #include "formats/FF_AVI.h"
+#include "foundation/Errors.h"
 #include "foundation/Basic.h"
 #include "qor.h"
 #include "support/TestUtil.h"
@@ -117,6 +118,45 @@ TEST_F(AviDialog, ChosenCodecQualityAndTextsBecomeTheSettingsOnOk) {
   EXPECT_EQ(Custom(rec, "ICMT"), "made in a test");
   EXPECT_EQ(Custom(rec, "IART"), "Ann");
   EXPECT_EQ(Custom(rec, "XTRA"), "kept");
+}
+
+// A current codec that refuses the frames: with a dialog allowed the user's
+// pick is fitted to the size; a cancelled dialog leads to the fallbacks, and
+// without a dialog none is shown.
+TEST_F(AviDialog, ChoosingACodecForFramesTheCurrentOneRefuses) {
+  auto useDv = [] {
+    FF_AVI::AviCodecRec dv;
+    FF_AVI::AviCodecRecByFCC(&dv, 0x64737664);  // "dvsd": its own sizes only
+    FF_AVI::AviSetCurCodec(&dv);
+  };
+  int shown = 0;
+  std::string texts[7] = {"Ann"};
+  QString artist;
+  Answer([&](QDialog* f) {
+    shown++;
+    Find<QTabWidget>(f, "PageControl1")->setCurrentIndex(1);
+    artist = Text(f, "edArtist");
+    Find<QTabWidget>(f, "PageControl1")->setCurrentIndex(0);
+    Select(f, "Motion JPEG (MJPG)");
+  }, true);
+  useDv();
+  FF_AVI::AviSetVC(320, 240, 24, true, &texts);
+  EXPECT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(artist, "Ann");
+  EXPECT_EQ(Current(), kMJPG);
+
+  Answer(nullptr, false);
+  useDv();
+  FF_AVI::AviSetVC(320, 240, 24, true, &texts);
+  EXPECT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(Current(), kCvid) << "a cancelled dialog falls back to Cinepak";
+
+  Answer([&](QDialog*) { shown++; }, true);
+  useDv();
+  FF_AVI::AviSetVC(320, 240, 24);
+  EXPECT_EQ(shown, 1) << "no dialog unless it is allowed";
+  EXPECT_EQ(Current(), kCvid);
 }
 
 TEST_F(AviDialog, CancelKeepsSettingsAndTextsEvenAfterSystemDefaults) {
