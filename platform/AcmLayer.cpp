@@ -1,4 +1,5 @@
 #include "platform/AcmLayer.h"
+#include "platform/Gdi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,56 +15,6 @@ extern "C" {
 }
 
 namespace Acm {
-
-// ---- wave format byte image -------------------------------------------------
-
-namespace {
-
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
-
-void WaveFormatWrite(const WaveFormatEx& f, uint8_t* out) {
-  Put16(out + 0, f.formatTag);
-  Put16(out + 2, f.channels);
-  Put32(out + 4, f.samplesPerSec);
-  Put32(out + 8, f.avgBytesPerSec);
-  Put16(out + 12, f.blockAlign);
-  Put16(out + 14, f.bitsPerSample);
-  Put16(out + 16, f.extraSize);
-}
-
-bool WaveFormatRead(const uint8_t* in, int64_t size, WaveFormatEx& f) {
-  if (in == nullptr || size < kWaveFormatSize) return false;
-  f.formatTag = Get16(in + 0);
-  f.channels = Get16(in + 2);
-  f.samplesPerSec = Get32(in + 4);
-  f.avgBytesPerSec = Get32(in + 8);
-  f.blockAlign = Get16(in + 12);
-  f.bitsPerSample = Get16(in + 14);
-  f.extraSize = Get16(in + 16);
-  return true;
-}
-
-std::vector<uint8_t> WaveFormatBytes(const WaveFormatEx& format) {
-  std::vector<uint8_t> bytes(kWaveFormatSize);
-  WaveFormatWrite(format, bytes.data());
-  return bytes;
-}
 
 // ---- formats and codecs -------------------------------------------------------
 
@@ -188,7 +139,7 @@ void PcmToS16(const uint8_t* in, int64_t frames, const WaveFormatEx& f,
       o[i] = static_cast<int16_t>((static_cast<int>(in[i]) - 128) * 256);
   } else {
     for (int64_t i = 0; i < n; i++)
-      o[i] = static_cast<int16_t>(Get16(in + width * i + width - 2));
+      o[i] = static_cast<int16_t>(Gdi::ReadWord(in + width * i + width - 2));
   }
 }
 
@@ -202,7 +153,7 @@ void S16ToPcm(const std::vector<int16_t>& in, const WaveFormatEx& f,
       out[base + i] = static_cast<uint8_t>((in[i] >> 8) + 128);
   } else {
     for (size_t i = 0; i < in.size(); i++)
-      Put16(out.data() + base + width * i + width - 2, static_cast<uint16_t>(in[i]));
+      Gdi::WriteWord(out.data() + base + width * i + width - 2, static_cast<uint16_t>(in[i]));
   }
 }
 
@@ -831,7 +782,7 @@ MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
         extra.assign(c->extradata, c->extradata + c->extradata_size);
       } else {
         extra.resize(2);
-        Put16(extra.data(), static_cast<uint16_t>(perBlock));
+        Gdi::WriteWord(extra.data(), static_cast<uint16_t>(perBlock));
       }
       avcodec_free_context(&c);
     } else if (id == AV_CODEC_ID_GSM_MS) {
@@ -843,7 +794,7 @@ MMRESULT acmFormatSuggest(void* driver, const uint8_t* src, int64_t srcSize,
           static_cast<int64_t>(rate) * c->block_align /
           std::max(1, c->frame_size));
       extra.resize(2);
-      Put16(extra.data(), static_cast<uint16_t>(c->frame_size));
+      Gdi::WriteWord(extra.data(), static_cast<uint16_t>(c->frame_size));
       avcodec_free_context(&c);
     } else if (id == AV_CODEC_ID_PCM_ALAW || id == AV_CODEC_ID_PCM_MULAW) {
       if (avcodec_find_encoder(id) == nullptr) return kErrNotPossible;

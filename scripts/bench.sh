@@ -31,8 +31,9 @@ QUICK=0
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_TESTS=OFF \
   -DQOR_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j4 --target qor_bench >/dev/null
+cmake --build "$BUILD" -j4 --target qor_bench qor_still >/dev/null
 QB="$BUILD/bin/qor_bench"
+QS="$BUILD/bin/qor_still"
 
 have() { command -v "$1" >/dev/null 2>&1; }
 section() {
@@ -151,6 +152,20 @@ run "process floor (1x1 picture)" ours "$QB" decode "$DATA/tiny.ppm"
 peer_im "process floor (1x1 picture)" "$DATA/tiny.ppm" null:
 peer_vips "process floor (1x1 picture)" avg "$DATA/tiny.ppm"
 peer_ff "process floor (1x1 picture)" "$DATA/tiny.ppm" -f null -
+
+# Start-up of a host converting one small still through the shared library
+# (qor_still links it as any host would; the movie, sound and window back
+# ends stay unloaded). Each row is a whole process, read to write.
+convert -size 1x1 xc:gray "$DATA/tiny.png"
+convert -size 64x64 gradient:red-blue "$DATA/small.tga"
+row="start-up 1x1 PNG -> BMP"
+run "$row" ours "$QS" "$DATA/tiny.png" "$OUT/tiny.bmp"
+peer_im "$row" "$DATA/tiny.png" "$OUT/tiny-im.bmp"
+peer_vips "$row" copy "$DATA/tiny.png" "$OUT/tiny-vips.bmp"
+row="start-up 64x64 TGA -> PNG"
+run "$row" ours "$QS" "$DATA/small.tga" "$OUT/small.png"
+peer_im "$row" "$DATA/small.tga" "$OUT/small-im.png"
+peer_vips "$row" copy "$DATA/small.tga" "$OUT/small-vips.png"
 
 # ---- depth conversions -------------------------------------------------------
 

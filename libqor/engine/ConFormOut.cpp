@@ -82,7 +82,7 @@ void HandOptionsToWriter(const FFSaveRec& s) {
       if (given(s.codec)) TGASetCompression(s.codec);
       break;
     case kFmtAVI: {
-      FF_AVI::AviCodecRec codec = s.avi;
+      FF_AVI::AviCodecRec codec = FFSaveAviOf(s);
       FF_AVI::AviSetCurCodec(&codec);
       break;
     }

@@ -50,7 +50,7 @@ void FFSaveInit(FFSaveRec* rec, int32_t kind) {
     rec->preparedWidth = rec->preparedHeight = rec->preparedBits = K_AUTO;
     rec->tgaCodec = rec->tiffCompression = rec->sgiCodec = rec->rasCodec = 1;
     rec->pnmCodec = 0;
-    FF_AVI::AviCodecRecByFCC(&rec->avi, FourCC("cvid"));
+    rec->avi.fourCC = FourCC("cvid");
     rec->kwbCodec = 1;
     rec->kwbKeyFrameRate = 25;
     rec->jpegQuality = 85;
@@ -61,6 +61,21 @@ void FFSaveInit(FFSaveRec* rec, int32_t kind) {
     rec->oggQuality = 4;
     FFSaveClearCustomInfo(rec);
   });
+}
+
+FF_AVI::AviCodecRec FFSaveAviOf(const FFSaveRec& rec) {
+  if (rec.aviDescribed) return rec.avi;
+  FF_AVI::AviCodecRec described;
+  FF_AVI::AviCodecRecByFCC(&described, rec.avi.fourCC);
+  return described;
+}
+
+FF_AVI::AviCodecRec& FFSaveAvi(FFSaveRec* rec) {
+  if (!rec->aviDescribed) {
+    rec->avi = FFSaveAviOf(*rec);
+    rec->aviDescribed = true;
+  }
+  return rec->avi;
 }
 
 void FFSaveSetFmt(FFSaveRec* rec, int32_t format) {
@@ -118,14 +133,14 @@ void FFSaveSetCodec(FFSaveRec* rec, int32_t codec) {
     case kFmtAVI: {
       // A codec change keeps the user's key-frame rate, quality and data
       // rate; a failure is recorded, not raised.
-      const int32_t key = rec->avi.keyFrameRate;
-      const int32_t quality = rec->avi.quality;
-      const int32_t rate = rec->avi.dataRate;
+      const int32_t key = FFSaveAvi(rec).keyFrameRate;
+      const int32_t quality = FFSaveAvi(rec).quality;
+      const int32_t rate = FFSaveAvi(rec).dataRate;
       Errors::MonitoredQuiet("ConForm.FFSaveSetCodec.avi", [&] {
-        FF_AVI::AviCodecRecByFCC(&rec->avi, static_cast<uint32_t>(codec));
-        FF_AVI::AviCodecSetKeyFrameRate(&rec->avi, key);
-        FF_AVI::AviCodecSetQuality(&rec->avi, quality);
-        FF_AVI::AviCodecSetDataRate(&rec->avi, rate);
+        FF_AVI::AviCodecRecByFCC(&FFSaveAvi(rec), static_cast<uint32_t>(codec));
+        FF_AVI::AviCodecSetKeyFrameRate(&FFSaveAvi(rec), key);
+        FF_AVI::AviCodecSetQuality(&FFSaveAvi(rec), quality);
+        FF_AVI::AviCodecSetDataRate(&FFSaveAvi(rec), rate);
       });
       break;
     }
@@ -138,7 +153,7 @@ void FFSaveSetQuality(FFSaveRec* rec, int32_t value) {
   Errors::TraceScope trace("ConForm.FFSaveSetQuality");
   switch (rec->format) {
     case kFmtAVI:
-      FF_AVI::AviCodecSetQuality(&rec->avi, value);
+      FF_AVI::AviCodecSetQuality(&FFSaveAvi(rec), value);
       break;
     case kFmtJPEG:
       rec->jpegQuality = value;
@@ -153,7 +168,7 @@ void FFSaveSetQuality(FFSaveRec* rec, int32_t value) {
 
 void FFSaveSetKeyFrameRate(FFSaveRec* rec, int32_t value) {
   Errors::TraceScope trace("ConForm.FFSaveSetKeyFrameRate");
-  if (rec->format == kFmtAVI) FF_AVI::AviCodecSetKeyFrameRate(&rec->avi, value);
+  if (rec->format == kFmtAVI) FF_AVI::AviCodecSetKeyFrameRate(&FFSaveAvi(rec), value);
   if (rec->format == kFmtKWB) rec->kwbKeyFrameRate = value;
 }
 
@@ -161,7 +176,7 @@ void FFSaveSetBitRate(FFSaveRec* rec, int32_t kilobits) {
   Errors::TraceScope trace("ConForm.FFSaveSetBitRate");
   switch (rec->format) {
     case kFmtAVI:
-      FF_AVI::AviCodecSetDataRate(&rec->avi, kilobits / 8);
+      FF_AVI::AviCodecSetDataRate(&FFSaveAvi(rec), kilobits / 8);
       break;
     case kFmtMPEG:
     case kFmtMPA:
@@ -223,11 +238,11 @@ namespace {
 // texts go back into the record's entries also after a cancel (they are
 // then the ones split out before); the settings only on confirmation.
 bool AviSaveDlg(FFSaveRec* rec, int32_t width, int32_t height, int32_t bits) {
-  FF_AVI::AviSetCurCodec(&rec->avi);
+  FF_AVI::AviSetCurCodec(&FFSaveAvi(rec));
   FFSaveSplitCustomInfo(rec);
   const bool confirmed = FF_AVI::AviSelectVC(width, height, bits, rec->infoTexts);
   FFSaveMergeCustomInfo(rec);
-  if (confirmed) FF_AVI::AviGetCurCodec(&rec->avi);
+  if (confirmed) FF_AVI::AviGetCurCodec(&FFSaveAvi(rec));
   return confirmed;
 }
 
@@ -400,20 +415,20 @@ void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFo
           video->quality = video->jpegQuality;
           break;
         case kFmtAVI: {
-          FF_AVI::AviSetCurCodec(&video->avi);
+          FF_AVI::AviSetCurCodec(&FFSaveAvi(video));
           FFSaveSplitCustomInfo(video);
           Errors::MonTryNext();
           FF_AVI::AviSetVC(width, height, video->preparedBits, false, &video->infoTexts);
           FFSaveMergeCustomInfo(video);
           if (Errors::ErrNone()) {
             video->preparedBits = FF_AVI::AviGetCmpsBitCount();
-            FF_AVI::AviGetCurCodec(&video->avi);
-            video->codec = static_cast<int32_t>(video->avi.fourCC);
-            video->quality = video->avi.quality;
-            video->keyFrameRate = video->avi.keyFrameRate;
-            video->bitRate = video->avi.dataRate * 8;
-            if (video->avi.outWidth > 0) video->preparedWidth = video->avi.outWidth;
-            if (video->avi.outHeight > 0) video->preparedHeight = video->avi.outHeight;
+            FF_AVI::AviGetCurCodec(&FFSaveAvi(video));
+            video->codec = static_cast<int32_t>(FFSaveAvi(video).fourCC);
+            video->quality = FFSaveAvi(video).quality;
+            video->keyFrameRate = FFSaveAvi(video).keyFrameRate;
+            video->bitRate = FFSaveAvi(video).dataRate * 8;
+            if (FFSaveAvi(video).outWidth > 0) video->preparedWidth = FFSaveAvi(video).outWidth;
+            if (FFSaveAvi(video).outHeight > 0) video->preparedHeight = FFSaveAvi(video).outHeight;
           } else {
             // The codec refuses this output; the conversion falls back.
             video->preparedBits = K_AUTO;

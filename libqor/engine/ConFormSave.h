@@ -46,7 +46,9 @@ struct FFSaveRec {
   int32_t kwbCodec = 0;
   int32_t pngLevel = 0;
   int32_t mpegCodec = 0;
+  // Read through FFSaveAvi: described by the movie back end on first use.
   FF_AVI::AviCodecRec avi;
+  bool aviDescribed = false;
   int32_t jpegQuality = 0;
   int32_t kwbKeyFrameRate = 0;
   int32_t mpegVideoBitRate = 0;
@@ -62,6 +64,12 @@ struct FFSaveRec {
 };
 
 void FFSaveInit(FFSaveRec* rec, int32_t kind);
+// The record's AVI codec settings. A new record names its codec only; the
+// movie back end describes it the first time the settings are used, so that
+// making a conversion handle loads nothing.
+FF_AVI::AviCodecRec& FFSaveAvi(FFSaveRec* rec);
+// The same as a described copy, leaving the record as it is.
+FF_AVI::AviCodecRec FFSaveAviOf(const FFSaveRec& rec);
 void FFSaveSetFmt(FFSaveRec* rec, int32_t format);
 void FFSaveSetCodec(FFSaveRec* rec, int32_t codec);
 void FFSaveSetQuality(FFSaveRec* rec, int32_t value);

@@ -8,6 +8,7 @@
 #include "formats/FF_MPG.h"
 #include "foundation/Translator.h"
 #include "platform/GdiText.h"
+#include "platform/Modules.h"
 
 namespace Lifecycle {
 
@@ -34,6 +35,9 @@ void LibraryStop() {
   FF_GIF::GIFCacheClear();
   // The text sprites' font layer (no tracked memory) before the foundation.
   GdiText::FontsRelease();
+  // The modules stay mapped, but must no longer call into a core that may be
+  // unloaded before them.
+  Modules::DetachAll();
   Translator::TranFree();
   // The memory tracker reports and frees what is left, then the error unit
   // reports frames still open.

@@ -88,7 +88,7 @@ QOR_API QorBool QOR_CALL QorAviCodecConfigureDlg(QorHandle mData) {
     Common::QorRec* rec = _QorRecOf(mData);
     if (!RequireWidgets()) return 0;
     // The codec keeps its new state in the record's AVI settings.
-    const bool confirmed = FF_AVI::AviCodecConfigure(&rec->videoSave.avi);
+    const bool confirmed = FF_AVI::AviCodecConfigure(&ConForm::FFSaveAvi(&rec->videoSave));
     return LogResult(confirmed ? kTrue : 0);
   });
 }

@@ -82,9 +82,7 @@ void LogSurface(const QorSurface* dc) { LogValue("dc", PtrToStrLog(dc)); }
 // The error pair the source layer left as a warning when it recognised
 // nothing, raised as the call's error.
 void RaiseNotRecognised(int32_t line) {
-  const int32_t cls = Errors::WarnNone() ? Errors::kClsFile : Errors::WarnClass();
-  const int32_t code = Errors::WarnNone() ? 9 : Errors::WarnCode();
-  Errors::ErrSet(cls, code, line);
+  Errors::ErrSetFromWarning(Errors::kClsFile, 9, line);
 }
 
 // Every pixel of the image set from one value written in its own depth.

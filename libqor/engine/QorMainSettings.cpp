@@ -390,8 +390,7 @@ void _QorDescribeFile(const std::string& name, int32_t seqDetect,
     // The format layer leaves its failure as a warning; the host's call
     // must end with it as an error.
     if (!_QorDescribeQuietly(name, seqDetect, progress, progressData, info))
-      Errors::ErrSet(Errors::WarnNone() ? Errors::kClsFile : Errors::WarnClass(),
-                     Errors::WarnNone() ? 9 : Errors::WarnCode(), __LINE__);
+      Errors::ErrSetFromWarning(Errors::kClsFile, 9, __LINE__);
   });
 }
 

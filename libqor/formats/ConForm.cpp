@@ -24,6 +24,7 @@
 #include "formats/FF_XPM.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "platform/Modules.h"
 
 using Basic::K_AUTO;
 using Errors::ErrSet;
@@ -758,6 +759,7 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
     info->progressData = progressData;
     FFInfoRec fi;
     bool aborted = false;
+    const uint32_t moduleFailures = Modules::FailureCount();
     // Describes the file with one reader, keeping its error as state.
     auto describe = [&](int32_t id) {
       Errors::MonTryNext();
@@ -851,7 +853,12 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
       result = true;
     } else {
       Errors::ErrClear();
-      Errors::WarnSet(Errors::kClsFile, 9, __LINE__);
+      // A reader whose back end could not be loaded says so; any other
+      // failure reads as a missing file.
+      if (Modules::FailureCount() != moduleFailures)
+        Errors::WarnSetText(Errors::kClsText, Modules::LastFailure(), __LINE__);
+      else
+        Errors::WarnSet(Errors::kClsFile, 9, __LINE__);
       result = false;
     }
   });

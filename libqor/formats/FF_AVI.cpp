@@ -53,6 +53,19 @@ uint32_t Fcc(const char* s) {
                              static_cast<uint8_t>(s[2]), static_cast<uint8_t>(s[3]));
 }
 
+// The current codec starts as Cinepak as the movie back end describes it. It
+// is described when first used rather than at the library's start, so that a
+// host converting stills never loads the back end.
+bool currentDescribed = false;
+AviCodecRec& Current() {
+  if (!currentDescribed) {
+    currentDescribed = true;
+    AviCodecRecByFCC(&R().current, Fcc("cvid"));
+    R().current.outBits = 24;
+  }
+  return R().current;
+}
+
 uint32_t UpperFcc(uint32_t f) {
   uint32_t r = 0;
   for (int i = 0; i < 4; i++) {
@@ -397,14 +410,15 @@ int32_t AviCodecIndex(uint32_t fourCC) {
   return -1;
 }
 
-void AviGetCurCodec(AviCodecRec* settings) { *settings = R().current; }
+void AviGetCurCodec(AviCodecRec* settings) { *settings = Current(); }
 
 void AviSetCurCodec(AviCodecRec* settings) {
   Errors::TraceScope t("FF_AVI.AviSetCurCodec");
   const int32_t i = AviCodecIndex(settings->fourCC);
   if (i >= 0) *settings = R().codecs[static_cast<size_t>(i)];
   R().current = *settings;
-  currentUncompressed = AVIChk4FullFrames_(R().current.fourCC);
+  currentDescribed = true;
+  currentUncompressed = AVIChk4FullFrames_(Current().fourCC);
 }
 
 void AviCodecRecByFCC(AviCodecRec* settings, uint32_t fourCC) {
@@ -448,34 +462,34 @@ void AviMakeCmpsOptions_() {
   R().optionParams.clear();
   R().options = AVICOMPRESSOPTIONS{};
   R().options.fccType = streamtypeVIDEO;
-  R().options.fccHandler = R().current.fourCC;
-  R().options.dwKeyFrameEvery = static_cast<uint32_t>(std::max(R().current.keyFrameRate, 0));
-  R().options.dwQuality = static_cast<uint32_t>(std::clamp(R().current.quality, 0, 100) * 100);
+  R().options.fccHandler = Current().fourCC;
+  R().options.dwKeyFrameEvery = static_cast<uint32_t>(std::max(Current().keyFrameRate, 0));
+  R().options.dwQuality = static_cast<uint32_t>(std::clamp(Current().quality, 0, 100) * 100);
   R().options.dwBytesPerSecond = static_cast<uint32_t>(
-      std::clamp<int64_t>(int64_t{R().current.dataRate} * 1024, 0, UINT32_MAX));
+      std::clamp<int64_t>(int64_t{Current().dataRate} * 1024, 0, UINT32_MAX));
   R().options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
   if (!currentUncompressed) {
-    if (R().current.stateSize > 0 &&
-        R().current.state.size() >= static_cast<size_t>(R().current.stateSize)) {
-      R().optionParams.assign(R().current.state.begin(),
-                              R().current.state.begin() + R().current.stateSize);
+    if (Current().stateSize > 0 &&
+        Current().state.size() >= static_cast<size_t>(Current().stateSize)) {
+      R().optionParams.assign(Current().state.begin(),
+                              Current().state.begin() + Current().stateSize);
     } else {
-      const int32_t n = ICGetStateSize_(R().current.fourCC);
+      const int32_t n = ICGetStateSize_(Current().fourCC);
       if (n > 0) {
         R().optionParams.resize(static_cast<size_t>(n));
-        ICGetState_(R().current.fourCC, R().optionParams.data(), n);
+        ICGetState_(Current().fourCC, R().optionParams.data(), n);
       }
     }
   }
   R().options.lpParms = R().optionParams.empty() ? nullptr : R().optionParams.data();
   R().options.cbParms = static_cast<uint32_t>(R().optionParams.size());
-  if (R().options.dwBytesPerSecond > 0 && !AVIChk4MRLE_(R().current.fourCC))
+  if (R().options.dwBytesPerSecond > 0 && !AVIChk4MRLE_(Current().fourCC))
     R().options.dwFlags |= AVICOMPRESSF_DATARATE;
 }
 
 const AVICOMPRESSOPTIONS& AviCmpsOptions() { return R().options; }
 
-int32_t AviGetCmpsBitCount() { return R().current.outBits; }
+int32_t AviGetCmpsBitCount() { return Current().outBits; }
 
 bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]) {
   Errors::TraceScope t("FF_AVI.AviSelectVC");
@@ -485,20 +499,20 @@ bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&text
 void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
   Errors::Monitored("FF_AVI.AviSetVC_", [&] {
     if (currentUncompressed) {
-      R().current.outBits = bits;
-      R().current.outWidth = width;
-      R().current.outHeight = height;
+      Current().outBits = bits;
+      Current().outWidth = width;
+      Current().outHeight = height;
     } else {
       int32_t ob = 0, oh = 0, ow = 0;
-      if (!AviCodecCheck_(R().current.fourCC, width, height, &ob, &oh, &ow,
+      if (!AviCodecCheck_(Current().fourCC, width, height, &ob, &oh, &ow,
                           AviDepthToCodec(bits)) ||
-          !AviCodecCanEncodeEx_(R().current.fourCC, ow, oh, AviDepthToCodec(ob))) {
+          !AviCodecCanEncodeEx_(Current().fourCC, ow, oh, AviDepthToCodec(ob))) {
         ErrSet(Errors::kClsAvi, 7, __LINE__);
         return;
       }
-      R().current.outWidth = ow;
-      R().current.outHeight = oh;
-      R().current.outBits = AviDepthFromCodec(ob);
+      Current().outWidth = ow;
+      Current().outHeight = oh;
+      Current().outBits = AviDepthFromCodec(ob);
     }
     AviMakeCmpsOptions_();
   });
@@ -1316,8 +1330,10 @@ void AviUnitInit() {
   if (unitUsers++ > 0) return;
   AVIFileInit();
   fileLayerInit = true;
-  AviCodecRecByFCC(&R().current, Fcc("cvid"));
-  R().current.outBits = 24;
+  // The registry is made now, before the library's own load-time object is
+  // complete, so that it is destroyed after the stop has used it.
+  (void)R();
+  currentDescribed = false;
   currentUncompressed = false;
 }
 

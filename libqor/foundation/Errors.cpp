@@ -286,6 +286,15 @@ std::string WarnText() {
   return PairText(S().warning.cls, S().warning.code, S().warning.text);
 }
 
+void ErrSetFromWarning(int32_t cls, int32_t code, int32_t sourceLine) {
+  const Pair warning = S().warning;
+  if (warning.cls == 0 && warning.code == 0)
+    ErrSetImpl(cls, code, std::string(), sourceLine);
+  else
+    ErrSetImpl(warning.cls, warning.code,
+               warning.code == kTextCode ? warning.text : std::string(), sourceLine);
+}
+
 // ---- monitor frames -------------------------------------------------------
 
 void MonEnter() { EnterFrame(false); }

@@ -70,6 +70,10 @@ bool WarnNone();
 int32_t WarnClass();
 int32_t WarnCode();
 std::string WarnText();
+// Raises the warning pair as the error, its text included (a layer that
+// recognised nothing leaves its reason as a warning); with no warning, the
+// pair given.
+void ErrSetFromWarning(int32_t cls, int32_t code, int32_t sourceLine);
 
 // ---- monitor frames -------------------------------------------------------
 using CleanupRoutine = std::function<void()>;

@@ -271,10 +271,11 @@ struct Case {
 
 // The per-format choices as one comparable list.
 std::vector<int32_t> Choices(const ConForm::FFSaveRec& r) {
+  const FF_AVI::AviCodecRec avi = ConForm::FFSaveAviOf(r);
   return {r.tgaCodec, r.tiffCompression, r.sgiCodec, r.rasCodec, r.pnmCodec,
           r.kwbCodec, r.kwbKeyFrameRate, r.pngLevel, r.mpegCodec, r.mpegVideoBitRate,
-          r.mpegAudioBitRate, r.jpegQuality, r.oggQuality, int32_t(r.avi.fourCC),
-          r.avi.quality, r.avi.keyFrameRate, r.avi.dataRate};
+          r.mpegAudioBitRate, r.jpegQuality, r.oggQuality, int32_t(avi.fourCC),
+          avi.quality, avi.keyFrameRate, avi.dataRate};
 }
 
 }  // namespace

@@ -8,15 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "host/HostScratch.h"
+
 namespace {
 
 inline void PutLE(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; i++) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // An uncompressed Windows bitmap of 24 or 32 bits with a gradient.

@@ -1,0 +1,108 @@
+#include "platform/Modules.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "foundation/Errors.h"
+
+namespace Modules {
+
+namespace {
+
+struct Loaded {
+  const Spec* spec = nullptr;
+  EntryFunc entry = nullptr;
+  const void* table = nullptr;
+};
+
+constexpr int kModules = 2;
+Loaded g_loaded[kModules];
+uint32_t g_failures = 0;
+std::string g_lastFailure;
+std::mutex g_lock;
+
+void TraceFromModule(const char* text) { Errors::TraceWriteLine(text); }
+
+const Host kHost{TraceFromModule};
+
+Loaded* SlotOf(const Spec& spec) {
+  for (Loaded& slot : g_loaded)
+    if (slot.spec == nullptr || std::strcmp(slot.spec->entry, spec.entry) == 0) return &slot;
+  return nullptr;
+}
+
+// Opens the module and fetches its table; on failure returns the reason.
+std::string Open(const Spec& spec, Loaded& slot) {
+  const std::string path = Folder() + "/" + spec.file;
+  // The module's names stay its own; it resolves nothing against the host.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    return why != nullptr ? why : path + ": cannot be opened";
+  }
+  auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
+  const void* table = entry != nullptr ? entry(&kHost) : nullptr;
+  if (table == nullptr) {
+    dlclose(handle);
+    return path + ": no entry " + spec.entry;
+  }
+  // The handle stays open for the life of the process: what the module made
+  // (streams, encoders) may outlive any one call.
+  slot.spec = &spec;
+  slot.entry = entry;
+  slot.table = table;
+  return std::string();
+}
+
+}  // namespace
+
+std::string Folder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<const void*>(&Folder), &info) == 0 || info.dli_fname == nullptr)
+    return ".";
+  const std::string self = info.dli_fname;
+  const size_t slash = self.rfind('/');
+  return slash == std::string::npos ? "." : self.substr(0, slash);
+}
+
+const void* Require(const Spec& spec) {
+  std::string why;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Loaded* slot = SlotOf(spec);
+    if (slot != nullptr && slot->table != nullptr) return slot->table;
+    why = slot != nullptr ? Open(spec, *slot) : std::string("too many modules");
+    if (why.empty()) return slot->table;
+    g_failures++;
+    g_lastFailure = std::string("The module ") + spec.file + " could not be loaded: " + why;
+    why = g_lastFailure;
+  }
+  Errors::ErrSetText(Errors::kClsText, why, __LINE__);
+  return nullptr;
+}
+
+const void* IfLoaded(const Spec& spec) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  const Loaded* slot = SlotOf(spec);
+  return slot != nullptr ? slot->table : nullptr;
+}
+
+uint32_t FailureCount() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  return g_failures;
+}
+
+std::string LastFailure() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  return g_lastFailure;
+}
+
+void DetachAll() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  for (Loaded& slot : g_loaded)
+    if (slot.entry != nullptr) slot.entry(nullptr);
+}
+
+}  // namespace Modules

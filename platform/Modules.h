@@ -1,0 +1,57 @@
+// The heavy back ends (the FFmpeg layers, the Vorbis layer) live in modules
+// of their own beside the library and are loaded the first time a movie,
+// sound or conversion needs them, so that a host converting stills never
+// pays for mapping and binding them.
+//
+// Each module exports exactly one entry: a C function that takes what the
+// core lends it (Host) and returns its table of functions. The core's gate
+// units (platform/modules/*Gate.cpp) define the platform layers' functions
+// in terms of that table, so the units above the layers do not change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Modules {
+
+// What the core lends a module: the trace file, so that a back end's own
+// warnings land beside the library's lines.
+struct Host {
+  void (*traceWriteLine)(const char* text) = nullptr;
+};
+
+// A module's entry: with a host, attaches it and returns the table; with
+// null, detaches (the core is stopping and may be unloaded before the module).
+using EntryFunc = const void* (*)(const Host* host);
+
+struct Spec {
+  const char* file;   // file name beside the library
+  const char* entry;  // its one exported symbol
+};
+
+inline constexpr Spec kMovie{"libqor-movie-2.8.0.so", "qor_module_movie_v1"};
+inline constexpr Spec kSound{"libqor-sound-2.8.0.so", "qor_module_sound_v1"};
+
+// The module's table, loading the module on first use. When it cannot be
+// loaded, sets the error pair (class 1, naming the module and the loader's
+// reason; inside a monitor frame this raises) and returns null.
+const void* Require(const Spec& spec);
+
+// The table only if the module is already loaded: for handing back what the
+// module made, which never needs a load and must not fail.
+const void* IfLoaded(const Spec& spec);
+
+// The folder the modules are looked for in: the one holding the code of the
+// library itself.
+std::string Folder();
+
+// How many loads have failed so far, and the last failure's text: lets a
+// layer that tries several readers in turn tell a missing back end from an
+// unreadable file.
+uint32_t FailureCount();
+std::string LastFailure();
+
+// Library stop: every loaded module lets go of the core's host functions.
+void DetachAll();
+
+}  // namespace Modules
