@@ -1,9 +1,13 @@
+// The headless back end and the choice of back end. The host application's
+// side (HostHasWidgets, ActiveWindow, HostAppTitle, HostBackend) is Qt's and
+// lives in UiQt.cpp, which the shared library loads as part of its ui module.
 #include "platform/UiLayer.h"
 
 #include <cstdio>
 
 namespace Ui {
 namespace {
+
 Backend* g_override = nullptr;
 
 }  // namespace

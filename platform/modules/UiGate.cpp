@@ -26,24 +26,23 @@ const UiModule::Table* Loud() {
 }
 
 const UiModule::Table* Quiet() {
-  return static_cast<const UiModule::Table*>(
-      Modules::RequireQuietly(Modules::kUi, &kCoreCalls));
+  return static_cast<const UiModule::Table*>(Modules::RequireQuietly(Modules::kUi, &kCoreCalls));
 }
 
 bool Refused(const char* frame) {
-  Errors::MonitoredQuiet(
-      frame, [] { Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__); });
+  Errors::MonitoredQuiet(frame,
+                         [] { Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__); });
   return false;
 }
 
 }  // namespace
 
 // A dialog the module cannot be loaded for fails with the module's error.
-#define QOR_UI_DIALOG(NS, NAME, PARAMS, ARGS, FRAME)                  \
-  bool NS::NAME PARAMS {                                              \
-    if (!Modules::HostHoldsWidgets()) return Refused(FRAME);          \
-    const UiModule::Table* t = Loud();                                \
-    return t != nullptr && t->NS##_##NAME ARGS;                       \
+#define QOR_UI_DIALOG(NS, NAME, PARAMS, ARGS, FRAME)         \
+  bool NS::NAME PARAMS {                                     \
+    if (!Modules::HostHoldsWidgets()) return Refused(FRAME); \
+    const UiModule::Table* t = Loud();                       \
+    return t != nullptr && t->NS##_##NAME ARGS;              \
   }
 QOR_UI_DIALOGS(QOR_UI_DIALOG)
 
