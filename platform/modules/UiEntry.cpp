@@ -22,8 +22,12 @@ const UiModule::Table kTable = MakeTable();
 
 }  // namespace
 
-#define QOR_UI_FORWARD_AS(NS, NAME, TYPE, PARAMS, ARGS) \
-  auto NS::NAME PARAMS->UiModule::ResultOf<TYPE> { return g_core->NS##_##NAME ARGS; }
+// Each core function the module's units call, defined by its row as a call
+// into the core that loaded the module.
+#define QOR_UI_FORWARD_AS(NS, NAME, TYPE, PARAMS, ARGS)                       \
+  auto NS::NAME PARAMS -> UiModule::ResultOf<TYPE> {                          \
+    return g_core->NS##_##NAME ARGS;                                          \
+  }
 #define QOR_UI_FORWARD(NS, NAME, PARAMS, ARGS) \
   QOR_UI_FORWARD_AS(NS, NAME, decltype(&NS::NAME), PARAMS, ARGS)
 QOR_UI_CORE_CALLS(QOR_UI_FORWARD, QOR_UI_FORWARD_AS)
