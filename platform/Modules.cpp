@@ -17,15 +17,13 @@ struct Loaded {
   const void* table = nullptr;
 };
 
-constexpr int kModules = 2;
+constexpr int kModules = 3;
 Loaded g_loaded[kModules];
 uint32_t g_failures = 0;
 std::string g_lastFailure;
 std::mutex g_lock;
 
 void TraceFromModule(const char* text) { Errors::TraceWriteLine(text); }
-
-const Host kHost{TraceFromModule};
 
 Loaded* SlotOf(const Spec& spec) {
   for (Loaded& slot : g_loaded)
@@ -34,7 +32,7 @@ Loaded* SlotOf(const Spec& spec) {
 }
 
 // Opens the module and fetches its table; on failure returns the reason.
-std::string Open(const Spec& spec, Loaded& slot) {
+std::string Open(const Spec& spec, const void* core, Loaded& slot) {
   const std::string path = Folder() + "/" + spec.file;
   // The module's names stay its own; it resolves nothing against the host.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -43,7 +41,8 @@ std::string Open(const Spec& spec, Loaded& slot) {
     return why != nullptr ? why : path + ": cannot be opened";
   }
   auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
-  const void* table = entry != nullptr ? entry(&kHost) : nullptr;
+  const Host host{TraceFromModule, core};
+  const void* table = entry != nullptr ? entry(&host) : nullptr;
   if (table == nullptr) {
     dlclose(handle);
     return path + ": no entry " + spec.entry;
@@ -67,20 +66,30 @@ std::string Folder() {
   return slash == std::string::npos ? "." : self.substr(0, slash);
 }
 
-const void* Require(const Spec& spec) {
-  std::string why;
-  {
-    std::lock_guard<std::mutex> hold(g_lock);
-    Loaded* slot = SlotOf(spec);
-    if (slot != nullptr && slot->table != nullptr) return slot->table;
-    why = slot != nullptr ? Open(spec, *slot) : std::string("too many modules");
-    if (why.empty()) return slot->table;
-    g_failures++;
-    g_lastFailure = std::string("The module ") + spec.file + " could not be loaded: " + why;
-    why = g_lastFailure;
-  }
-  Errors::ErrSetText(Errors::kClsText, why, __LINE__);
+const void* RequireQuietly(const Spec& spec, const void* core) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  Loaded* slot = SlotOf(spec);
+  if (slot != nullptr && slot->table != nullptr) return slot->table;
+  const std::string why = slot != nullptr ? Open(spec, core, *slot) : "too many modules";
+  if (why.empty()) return slot->table;
+  g_failures++;
+  g_lastFailure = std::string("The module ") + spec.file + " could not be loaded: " + why;
   return nullptr;
+}
+
+const void* Require(const Spec& spec, const void* core) {
+  const void* table = RequireQuietly(spec, core);
+  if (table == nullptr) Errors::ErrSetText(Errors::kClsText, LastFailure(), __LINE__);
+  return table;
+}
+
+bool HostHoldsWidgets() {
+  // RTLD_NOLOAD only finds what is already mapped, and the reference it
+  // takes is given back at once.
+  void* widgets = dlopen("libQt6Widgets.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (widgets == nullptr) return false;
+  dlclose(widgets);
+  return true;
 }
 
 const void* IfLoaded(const Spec& spec) {

@@ -1,7 +1,7 @@
-// The heavy back ends (the FFmpeg layers, the Vorbis layer) live in modules
-// of their own beside the library and are loaded the first time a movie,
-// sound or conversion needs them, so that a host converting stills never
-// pays for mapping and binding them.
+// The heavy back ends (the FFmpeg layers, the Vorbis layer, the Qt windows)
+// live in modules of their own beside the library and are loaded the first
+// time a movie, sound, conversion or window needs them, so that a host
+// converting stills never pays for mapping and binding them.
 //
 // Each module exports exactly one entry: a C function that takes what the
 // core lends it (Host) and returns its table of functions. The core's gate
@@ -15,9 +15,12 @@
 namespace Modules {
 
 // What the core lends a module: the trace file, so that a back end's own
-// warnings land beside the library's lines.
+// warnings land beside the library's lines, and for a module built over the
+// core's units (the ui module) the table of the core functions it calls, so
+// that it shares the core's one error state, trace and settings.
 struct Host {
   void (*traceWriteLine)(const char* text) = nullptr;
+  const void* core = nullptr;
 };
 
 // A module's entry: with a host, attaches it and returns the table; with
@@ -31,11 +34,22 @@ struct Spec {
 
 inline constexpr Spec kMovie{"libqor-movie-2.8.0.so", "qor_module_movie_v1"};
 inline constexpr Spec kSound{"libqor-sound-2.8.0.so", "qor_module_sound_v1"};
+inline constexpr Spec kUi{"libqor-ui-2.8.0.so", "qor_module_ui_v1"};
 
 // The module's table, loading the module on first use. When it cannot be
 // loaded, sets the error pair (class 1, naming the module and the loader's
 // reason; inside a monitor frame this raises) and returns null.
-const void* Require(const Spec& spec);
+// core: what a module built over the core's units calls back (Host::core).
+const void* Require(const Spec& spec, const void* core = nullptr);
+
+// As Require, for callers that fall back to something else: a failure is
+// counted and remembered but sets no error pair.
+const void* RequireQuietly(const Spec& spec, const void* core = nullptr);
+
+// True when the process already holds Qt Widgets (a host with a Qt
+// application): asked without loading anything, so that a host without Qt
+// never maps it.
+bool HostHoldsWidgets();
 
 // The table only if the module is already loaded: for handing back what the
 // module made, which never needs a load and must not fail.

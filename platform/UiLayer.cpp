@@ -1,66 +1,12 @@
+// The headless back end and the choice of back end. The host application's
+// side (HostHasWidgets, ActiveWindow, HostAppTitle, HostBackend) is Qt's and
+// lives in UiQt.cpp, which the shared library loads as part of its ui module.
 #include "platform/UiLayer.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QWidget>
 #include <cstdio>
 
 namespace Ui {
 namespace {
-
-QMessageBox::Icon QtIcon(Icon icon) {
-  switch (icon) {
-    case kIconError:
-      return QMessageBox::Critical;
-    case kIconQuestion:
-      return QMessageBox::Question;
-    case kIconWarning:
-      return QMessageBox::Warning;
-    case kIconInfo:
-      return QMessageBox::Information;
-    default:
-      return QMessageBox::NoIcon;
-  }
-}
-
-// Real dialogs over the host's own Qt application.
-class QtBackend : public Backend {
- public:
-  void MessageBox(const std::string& text, const std::string& caption,
-                  Icon icon, QWidget* owner) override {
-    QMessageBox box(QtIcon(icon), QString::fromLocal8Bit(caption.c_str()),
-                    QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok,
-                    owner ? owner : ActiveWindow());
-    box.exec();
-  }
-
-  bool YesNo(const std::string& text, const std::string& caption,
-             bool defaultYes) override {
-    QMessageBox box(QMessageBox::Question,
-                    QString::fromLocal8Bit(caption.c_str()),
-                    QString::fromLocal8Bit(text.c_str()),
-                    QMessageBox::Yes | QMessageBox::No, ActiveWindow());
-    box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-  }
-
-  void SetWaitCursor(bool wait) override {
-    // One override cursor at most, so a normal cursor after several waits
-    // really restores the host's cursor.
-    if (wait && !waiting_) {
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-      waiting_ = true;
-    } else if (!wait && waiting_) {
-      QApplication::restoreOverrideCursor();
-      waiting_ = false;
-    }
-  }
-
-  void ProcessMessages() override { QCoreApplication::processEvents(); }
-
- private:
-  bool waiting_ = false;
-};
 
 Backend* g_override = nullptr;
 
@@ -90,20 +36,9 @@ bool HeadlessBackend::YesNo(const std::string& text, const std::string& caption,
 void HeadlessBackend::SetWaitCursor(bool wait) { waitCursor = wait; }
 void HeadlessBackend::ProcessMessages() { processCalls++; }
 
-bool HostHasWidgets() {
-  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-}
-
-QWidget* ActiveWindow() {
-  return HostHasWidgets() ? QApplication::activeWindow() : nullptr;
-}
-
 Backend& CurrentBackend() {
   if (g_override) return *g_override;
-  if (HostHasWidgets()) {
-    static QtBackend qt;
-    return qt;
-  }
+  if (Backend* qt = HostBackend()) return *qt;
   static HeadlessBackend headless;
   return headless;
 }

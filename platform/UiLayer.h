@@ -65,6 +65,10 @@ void ProcessMessages();
 bool HostHasWidgets();
 // The active window of the host's application, nullptr when there is none.
 QWidget* ActiveWindow();
+// The host application's display name, empty without one.
+std::string HostAppTitle();
+// Real message boxes over the host's application; nullptr without one.
+Backend* HostBackend();
 
 // Replaces the back end chosen automatically (nullptr restores it); tests use
 // it to script answers and record what was shown.

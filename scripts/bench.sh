@@ -146,7 +146,8 @@ for mp in "${SYNTH[@]}"; do
 done
 
 # What an empty run costs: start-up time and the memory the process has
-# before it holds any picture (the library links Qt; the peers their own).
+# before it holds any picture (the static driver links everything, Qt
+# included; the peers their own).
 convert -size 1x1 xc:gray "$DATA/tiny.ppm"
 run "process floor (1x1 picture)" ours "$QB" decode "$DATA/tiny.ppm"
 peer_im "process floor (1x1 picture)" "$DATA/tiny.ppm" null:

@@ -1,13 +1,13 @@
 // The dialogs a host opens through the exported interface: the output
 // settings of a conversion, a format's option dialog, whether a format has
 // one, and the AVI codec's own configuration.
-#include "dialogs/wFormBasic.h"
 #include "dialogs/wSettings.h"
 #include "engine/Common.h"
 #include "engine/ConFormOut.h"
 #include "engine/QorMain.h"
 #include "formats/FF_AVI.h"
 #include "foundation/Errors.h"
+#include "platform/UiLayer.h"
 
 using Common::BoolToStrLog;
 using Common::IntToStrAuto;
@@ -25,8 +25,9 @@ constexpr int32_t kNoWidgetsCode = 2;
 // A dialog needs the host's application object; the library never makes
 // one, so without it the call fails with the error pair set.
 bool RequireWidgets() {
-  if (wFormBasic::CanShowDialogs()) return true;
-  Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__);
+  if (Ui::HostHasWidgets()) return true;
+  // A Qt host whose ui module cannot be loaded has been told why already.
+  if (Errors::ErrNone()) Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__);
   return false;
 }
 

@@ -1,6 +1,7 @@
 // The heavy back ends as a host meets them: a still conversion maps none of
-// the modules, the first AVI read maps the movie module, a library whose
-// movie module is missing names it in a clear error and still converts
+// the modules (nor FFmpeg, libvorbis or Qt), the first AVI read maps the
+// movie module, a dialog in a Qt host maps the ui module, a library whose
+// movie or ui module is missing names it in a clear error and still converts
 // stills, and each file exports only what it should.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "host/HostMaps.h"
 #include "host/HostMediaFiles.h"
 
 namespace {
@@ -19,15 +21,7 @@ namespace fs = std::filesystem;
 
 const char* const kMovieFile = "libqor-movie-2.8.0.so";
 const char* const kSoundFile = "libqor-sound-2.8.0.so";
-
-// Whether a file whose name contains `part` is mapped into this process.
-bool Mapped(const std::string& part) {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line))
-    if (line.find(part) != std::string::npos) return true;
-  return false;
-}
+const char* const kUiFile = "libqor-ui-2.8.0.so";
 
 // The exports a whole-process conversion needs, taken from one library file.
 struct Api {
@@ -93,6 +87,8 @@ TEST(HostModules, StillsMapNoModuleAndTheFirstAviReadMapsTheMovieModule) {
   EXPECT_FALSE(Mapped(kSoundFile));
   EXPECT_FALSE(Mapped("libavcodec"));
   EXPECT_FALSE(Mapped("libvorbis"));
+  EXPECT_FALSE(Mapped(kUiFile));
+  EXPECT_FALSE(Mapped("libQt6"));
 
   const std::string avi = PeerAvi(dir);
   QorFileInfo info{};
@@ -104,6 +100,60 @@ TEST(HostModules, StillsMapNoModuleAndTheFirstAviReadMapsTheMovieModule) {
   EXPECT_TRUE(Mapped("libavcodec"));
   // The sound module is the Vorbis layer's alone.
   EXPECT_FALSE(Mapped(kSoundFile));
+  EXPECT_FALSE(Mapped("libQt6"));
+}
+
+// The built library, or a copy of it in scratch without the module `hidden`.
+fs::path LibraryWithout(const ScratchDir& dir, const char* hidden) {
+  const fs::path built = fs::path(QOR_LIBRARY_FILE).parent_path();
+  if (hidden == nullptr) return QOR_LIBRARY_FILE;
+  const fs::path copy = dir.File("lib");
+  fs::create_directory(copy);
+  for (const char* name : {"libqor-2.8.0.so", kMovieFile, kSoundFile, kUiFile})
+    if (std::strcmp(name, hidden) != 0) fs::copy_file(built / name, copy / name);
+  EXPECT_TRUE(fs::exists(built / hidden));
+  return copy / "libqor-2.8.0.so";
+}
+
+// What the Qt host printed, as "key rest-of-line" pairs.
+std::string Fact(const std::string& report, const std::string& key) {
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+  return "(missing " + key + ")";
+}
+
+std::string RunQtHost(const ScratchDir& dir, const fs::path& library) {
+  WriteBmp(dir.File("q.bmp"), 8, 8);
+  return Capture("QT_QPA_PLATFORM=offscreen '" QOR_QT_DIALOG_HOST "' '" + library.string() +
+                 "' '" + dir.File("") + "' 2>/dev/null");
+}
+
+// A Qt host's option dialog loads the ui module on first use and really
+// runs (OK pressed); without the module the dialog fails with the clear
+// error and stills still convert.
+TEST(HostModules, ADialogInAQtHostLoadsTheUiModuleAndFailsClearlyWithoutIt) {
+  {
+    ScratchDir dir;
+    const std::string report = RunQtHost(dir, LibraryWithout(dir, nullptr));
+    EXPECT_EQ(Fact(report, "ui-before"), "0") << report;
+    EXPECT_EQ(Fact(report, "dialog"), "-1 class 0 code 0") << report;
+    EXPECT_EQ(Fact(report, "ui-after"), "1") << report;
+    EXPECT_EQ(Fact(report, "still"), "0") << report;
+  }
+  {
+    ScratchDir dir;
+    const fs::path library = LibraryWithout(dir, kUiFile);
+    const std::string report = RunQtHost(dir, library);
+    EXPECT_EQ(Fact(report, "dialog"), "0 class 1 code 1000") << report;
+    EXPECT_NE(Fact(report, "text").find(std::string("The module ") + kUiFile +
+                                        " could not be loaded"),
+              std::string::npos) << report;
+    EXPECT_NE(Fact(report, "text").find((library.parent_path() / kUiFile).string()),
+              std::string::npos) << report;
+    EXPECT_EQ(Fact(report, "ui-after"), "0") << report;
+    EXPECT_EQ(Fact(report, "still"), "0") << report;
+  }
 }
 
 // The library and its sound module copied to a folder of their own, without
@@ -160,6 +210,9 @@ TEST(HostModules, EachFileExportsOnlyItsOwnNames) {
   EXPECT_EQ(count, 147);
   EXPECT_EQ(exported(built / kMovieFile), "qor_module_movie_v1\n");
   EXPECT_EQ(exported(built / kSoundFile), "qor_module_sound_v1\n");
+  EXPECT_EQ(exported(built / kUiFile), "qor_module_ui_v1\n");
+  // Nothing of Qt is needed to load the core.
+  EXPECT_EQ(Capture("ldd '" + std::string(QOR_LIBRARY_FILE) + "' | grep -c libQt6"), "0\n");
 }
 
 }  // namespace

@@ -1,0 +1,171 @@
+// The ui module's interface, both ways. The core calls the dialogs and the
+// host application's side of the desktop layer through Table; the module's
+// units call the core's through CoreCalls, which the core lends at load
+// (Modules::Host::core), so that both sides share one error state, one trace,
+// one memory tracker and one set of conversion settings.
+//
+// A row names a function by its unit and name; the slot's type is the
+// function's own, so a row cannot drift from its declaration.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "dialogs/FFDlg.h"
+#include "dialogs/wDlgAVI.h"
+#include "dialogs/wSettings.h"
+#include "engine/Common.h"
+#include "engine/ConFormSave.h"
+#include "engine/QorMain.h"
+#include "formats/ConForm.h"
+#include "formats/FFBasic.h"
+#include "formats/FF_AVI.h"
+#include "foundation/Basic.h"
+#include "foundation/Errors.h"
+#include "foundation/MiscProcs.h"
+#include "foundation/Translator.h"
+#include "foundation/VCLUtils.h"
+#include "foundation/ValueList.h"
+#include "media/ImgBasic.h"
+#include "platform/Gdi.h"
+#include "platform/Modules.h"
+#include "platform/UiLayer.h"
+
+// The dialogs the core opens. FRAME: the monitor frame the dialog itself runs
+// in, where a host without Qt has the refusal recorded as the dialog would.
+#define QOR_UI_DIALOGS(DIALOG)                                                                    \
+  DIALOG(FFDlg, FFDlgTGA, (int32_t & codec), (codec), "FFDlg.FFDlgTGA")                           \
+  DIALOG(FFDlg, FFDlgTIF, (int32_t & compression), (compression), "FFDlg.FFDlgTIF")               \
+  DIALOG(FFDlg, FFDlgSGI, (int32_t & codec), (codec), "FFDlg.FFDlgSGI")                           \
+  DIALOG(FFDlg, FFDlgRAS, (int32_t & codec), (codec), "FFDlg.FFDlgRAS")                           \
+  DIALOG(FFDlg, FFDlgPNM, (int32_t & codec), (codec), "FFDlg.FFDlgPNM")                           \
+  DIALOG(FFDlg, FFDlgJPG, (int32_t & quality), (quality), "FFDlg.FFDlgJPG")                       \
+  DIALOG(FFDlg, FFDlgPNG, (int32_t & level), (level), "FFDlg.FFDlgPNG")                           \
+  DIALOG(FFDlg, FFDlgOGG, (int32_t & quality, int32_t min, int32_t max), (quality, min, max),     \
+         "FFDlg.FFDlgOGG")                                                                        \
+  DIALOG(FFDlg, FFDlgKWB, (int32_t & codec, int32_t & keyFrameRate), (codec, keyFrameRate),       \
+         "FFDlg.FFDlgKWB")                                                                        \
+  DIALOG(FFDlg, FFDlgMPG, (int32_t & type, int32_t & bitRate), (type, bitRate), "FFDlg.FFDlgMPG") \
+  DIALOG(FFDlg, FFDlgMPA, (int32_t & bitRate, int32_t min, int32_t max), (bitRate, min, max),     \
+         "FFDlg.FFDlgMPA")                                                                        \
+  DIALOG(wSettings, DlgSettings,                                                                  \
+         (Common::QorRec * rec, QorMain::QorFileList * fileList, const std::string& title,        \
+          bool enableChanges),                                                                    \
+         (rec, fileList, title, enableChanges), "wsettings.DlgSettings")                          \
+  DIALOG(wDlgAVI, DlgAVI,                                                                         \
+         (int32_t width, int32_t height, int32_t bits, wDlgAVI::AuthorTexts & texts),             \
+         (width, height, bits, texts), "wDlgAVI.DlgAVI")
+
+// The host application's side of the desktop layer.
+#define QOR_UI_HOST(ASK)  \
+  ASK(Ui, HostHasWidgets) \
+  ASK(Ui, ActiveWindow)   \
+  ASK(Ui, HostAppTitle)   \
+  ASK(Ui, HostBackend)
+
+// The core functions the module's units call; CALL_AS names the overload.
+#define QOR_UI_CORE_CALLS(CALL, CALL_AS)                                                           \
+  CALL_AS(Basic, MemFree, void (*)(void**), (void** a0), (a0))                                     \
+  CALL(Basic, _memalloc_, (void** a0, int64_t a1, int32_t a2, int32_t a3, const char* a4),         \
+       (a0, a1, a2, a3, a4))                                                                       \
+  CALL(Common, MakeCompatibleRes, (int32_t * a0, int32_t * a1), (a0, a1))                          \
+  CALL(Common, StatusBegin, (), ())                                                                \
+  CALL(Common, StatusEnd, (), ())                                                                  \
+  CALL(Common, StatusException, (), ())                                                            \
+  CALL(ConForm, FFSaveCodecName, (const ConForm::FFSaveRec* a0, std::string* a1), (a0, a1))        \
+  CALL(ConForm, FFSaveDlg, (ConForm::FFSaveRec * a0, int32_t a1, int32_t a2, int32_t a3),          \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ConForm, FFSaveSetFmt, (ConForm::FFSaveRec * a0, int32_t a1), (a0, a1))                     \
+  CALL_AS(ConForm, UniClose, void (*)(ConForm::UniFile*), (ConForm::UniFile * a0), (a0))           \
+  CALL(ConForm, UniImgLoad, (ConForm::UniFile * a0, ImgBasic::Qimg * a1, int32_t a2, int32_t a3),  \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ConForm, UniOpen, (ConForm::UniFile * a0, const ConForm::UniInfoRec* a1), (a0, a1))         \
+  CALL(Errors, ErrClear, (), ())                                                                   \
+  CALL(Errors, ErrLastText, (), ())                                                                \
+  CALL(Errors, ErrNone, (), ())                                                                    \
+  CALL(Errors, ErrSet, (int32_t a0, int32_t a1, int32_t a2), (a0, a1, a2))                         \
+  CALL(Errors, MonEnter, (), ())                                                                   \
+  CALL(Errors, MonEnterQuiet, (), ())                                                              \
+  CALL(Errors, MonLeave, (), ())                                                                   \
+  CALL(Errors, MonOnException, (), ())                                                             \
+  CALL(Errors, TracePop, (), ())                                                                   \
+  CALL(Errors, TracePush, (const char* a0), (a0))                                                  \
+  CALL(FFBasic, FFGetSaveBpp, (int32_t a0, int32_t a1), (a0, a1))                                  \
+  CALL(FFBasic, FourCCToStr, (uint32_t a0), (a0))                                                  \
+  CALL(FF_AVI, AviCodecAbout, (uint32_t a0), (a0))                                                 \
+  CALL(FF_AVI, AviCodecConfigure, (FF_AVI::AviCodecRec * a0), (a0))                                \
+  CALL(FF_AVI, AviCodecSetDataRate, (FF_AVI::AviCodecRec * a0, int32_t a1), (a0, a1))              \
+  CALL(FF_AVI, AviCodecSetKeyFrameRate, (FF_AVI::AviCodecRec * a0, int32_t a1), (a0, a1))          \
+  CALL(FF_AVI, AviCodecSetQuality, (FF_AVI::AviCodecRec * a0, int32_t a1), (a0, a1))               \
+  CALL(FF_AVI, AviCodecsInit, (), ())                                                              \
+  CALL(FF_AVI, AviCodecsList,                                                                      \
+       (const FF_AVI::AviCodecRec** a0, int32_t a1, int32_t a2, int32_t a3), (a0, a1, a2, a3))     \
+  CALL(FF_AVI, AviGetCurCodec, (FF_AVI::AviCodecRec * a0), (a0))                                   \
+  CALL(FF_AVI, AviSetCurCodec, (FF_AVI::AviCodecRec * a0), (a0))                                   \
+  CALL(Gdi, DeleteDC, (Gdi::HDC a0), (a0))                                                         \
+  CALL(Gdi, RegisterDC, (std::unique_ptr<Gdi::DeviceContext> a0), (std::move(a0)))                 \
+  CALL(ImgBasic, ImgCopy, (const ImgBasic::Qimg* a0, ImgBasic::Qimg* a1), (a0, a1))                \
+  CALL(ImgBasic, ImgFree, (ImgBasic::Qimg * a0), (a0))                                             \
+  CALL(ImgBasic, ImgPut, (ImgBasic::Qimg * a0, Gdi::HDC a1, int32_t a2, int32_t a3),               \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ImgBasic, ImgResize, (ImgBasic::Qimg * a0, ImgBasic::Qimg * a1, int32_t a2, int32_t a3),    \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ImgBasic, PalPut, (const uint8_t* a0, Gdi::HDC a1), (a0, a1))                               \
+  CALL(MiscProcs, CalcBoxResize,                                                                   \
+       (int32_t a0, int32_t a1, int32_t a2, int32_t a3, bool a4, int32_t& a5, int32_t& a6,         \
+        int32_t& a7, int32_t& a8),                                                                 \
+       (a0, a1, a2, a3, a4, a5, a6, a7, a8))                                                       \
+  CALL(QorMain, _QorDescribeFile,                                                                  \
+       (const std::string& a0, int32_t a1, void (*a2)(QorInfoProgress*), void* a3,                 \
+        ConForm::UniInfoRec* a4),                                                                  \
+       (a0, a1, a2, a3, a4))                                                                       \
+  CALL(QorMain, _QorListGetName, (const QorMain::QorFileList* a0, int32_t a1, std::string* a2),    \
+       (a0, a1, a2))                                                                               \
+  CALL(Translator, TranGet, (const std::string& a0), (a0))                                         \
+  CALL(VCLUtils, CursorNormal, (), ())                                                             \
+  CALL(VCLUtils, CursorWait, (), ())                                                               \
+  CALL(VCLUtils, GetExceptionText, (), ())                                                         \
+  CALL(VCLUtils, ProcessMessages, (), ())                                                          \
+  CALL(VCLUtils, ShowErrorBox, (const std::string& a0), (a0))                                      \
+  CALL(VCLUtils, YesNo, (const std::string& a0, int32_t a1), (a0, a1))                             \
+  CALL(ValueList, VList_Add2, (ValueList::VList & a0, const std::string& a1, int32_t a2),          \
+       (a0, a1, a2))                                                                               \
+  CALL(ValueList, VList_FindInt, (const ValueList::VList& a0, int32_t a1, int32_t a2, int32_t a3), \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ValueList, VList_Free, (ValueList::VList & a0), (a0))                                       \
+  CALL(ValueList, VList_GetCount, (const ValueList::VList& a0), (a0))                              \
+  CALL(ValueList, VList_GetInt, (const ValueList::VList& a0, int32_t a1, int32_t a2, int32_t a3),  \
+       (a0, a1, a2, a3))                                                                           \
+  CALL(ValueList, VList_GetStr,                                                                    \
+       (const ValueList::VList& a0, int32_t a1, int32_t a2, std::string& a3,                       \
+        const std::string& a4),                                                                    \
+       (a0, a1, a2, a3, a4))                                                                       \
+  CALL(ValueList, VList_Prepare2, (ValueList::VList & a0), (a0))
+
+namespace UiModule {
+
+#define QOR_UI_SLOT(NS, NAME, ...) decltype(&NS::NAME) NS##_##NAME;
+#define QOR_UI_SLOT_AS(NS, NAME, TYPE, ...) std::type_identity_t<TYPE> NS##_##NAME;
+
+struct Table {
+  QOR_UI_DIALOGS(QOR_UI_SLOT)
+  QOR_UI_HOST(QOR_UI_SLOT)
+};
+
+struct CoreCalls {
+  QOR_UI_CORE_CALLS(QOR_UI_SLOT, QOR_UI_SLOT_AS)
+};
+
+// The result type of a function pointer, for defining a function by its row.
+template <class F>
+struct Result;
+template <class R, class... Args>
+struct Result<R (*)(Args...)> {
+  using type = R;
+};
+template <class F>
+using ResultOf = typename Result<F>::type;
+
+}  // namespace UiModule
