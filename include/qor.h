@@ -299,12 +299,12 @@ QOR_API QorBool QOR_CALL QorHasCodecDlg(QorHandle mData, int32_t fileFmtID);
 QOR_API QorBool QOR_CALL QorAviCodecConfigureDlg(QorHandle mData);
 
 /* ---- file lists ---------------------------------------------------------- */
-/* A list of source files collected from wildcard specifications, with the
+/* A list of source files collected from wildcard patterns, with the
  * totals of what they hold. */
 QOR_API QorHandle QOR_CALL QorListAlloc(void);
 QOR_API void QOR_CALL QorListFree(QorHandle mList);
-/* fileSpec: one or more specifications separated by ";" ("*" and "?" match
- * any case); each one's files are added sorted, the specifications in their
+/* fileSpec: one or more wildcard patterns separated by ";" ("*" and "?" match
+ * any case); each one's files are added sorted, the patterns in their
  * order. Only regular files are taken. fileType: 8 files with pictures, 16
  * files with sound, 0 every readable file, 2147483647 every file unread;
  * with any of the bits 0x70000000 the extension alone decides. Returns the
@@ -397,7 +397,7 @@ QOR_API void QOR_CALL QorSrcSkip(QorHandle mData);
 /* No more blocks in this stream. */
 QOR_API void QOR_CALL QorSrcFinished(QorHandle mData);
 
-/* Converts the files that the specifications vid and aud name (as
+/* Converts the files that the patterns vid and aud name (as
  * QorListAdd takes them) into out in one call. resX, resY and fps may be
  * K_AUTO (fps as a real). Result as QorConvert's, or 3 when no usable
  * source exists or one became unreadable. */

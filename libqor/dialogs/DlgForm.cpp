@@ -4,12 +4,6 @@
 #include "foundation/Errors.h"
 
 namespace DlgForm {
-namespace {
-
-// "Not supported.": a dialog asked for in a host without a Qt application.
-constexpr int32_t kNoWidgetsCode = 2;
-
-}  // namespace
 
 QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int x, int y) {
   auto* label = new QLabel(text, parent);
@@ -40,7 +34,7 @@ bool RunDialog(const char* frameName, const std::function<bool()>& body) {
   bool ok = false;
   Errors::MonitoredQuiet(frameName, [&] {
     if (!wFormBasic::CanShowDialogs()) {
-      Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__);
+      Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeNotSupported, __LINE__);
       return;
     }
     ok = body();

@@ -17,6 +17,7 @@
 
 #include "dialogs/CtlEx.h"
 #include "dialogs/CtlPreview.h"
+#include "dialogs/DlgForm.h"
 #include "dialogs/wFormBasic.h"
 #include "formats/ConForm.h"
 #include "formats/FFBasic.h"
@@ -87,28 +88,13 @@ int32_t LastFramePos = kNone;
 
 TfrmSet& F() { return *g_form; }
 
-template <class W>
-W* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
-  auto* widget = new W(parent);
-  widget->setObjectName(name);
-  widget->setGeometry(x, y, w, h);
-  return widget;
-}
+using DlgForm::AddLabel;
+using DlgForm::Place;
 
-QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int x, int y) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  label->move(x, y);
-  label->adjustSize();
-  return label;
-}
-
+// The dialog's buttons share one size.
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x,
                        int y) {
-  auto* button = Place<QPushButton>(parent, name, x, y, 82, 28);
-  button->setText(text);
-  button->setAutoDefault(false);
-  return button;
+  return DlgForm::AddButton(parent, name, text, x, y, 82, 28);
 }
 
 // A status or name line: read-only, button-face colour, out of the tab order.

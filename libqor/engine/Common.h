@@ -40,6 +40,10 @@ int32_t StatusEnd();
 // The text of a record's call status, as QorMakeErrorStr gives it.
 std::string StatusText(const QorLastError& rec);
 
+// The library's 32-bit Boolean: -1 for true.
+constexpr int32_t kTrue = -1;
+inline int32_t Bool32(bool value) { return value ? kTrue : 0; }
+
 // ---- call log -------------------------------------------------------------
 bool CallLogOn();
 void SetCallLog(bool on);

@@ -115,7 +115,7 @@ void _QorSetAudioFormat(Common::QorRec* rec, int32_t sampleRate,
 void _QorSetCodec(Common::QorRec* rec, int32_t fileFmtID, int32_t codec);
 
 // ---- file lists --------------------------------------------------------------
-// Source files collected from wildcard specifications, with the totals of
+// Source files collected from wildcard patterns, with the totals of
 // what the accepted files hold.
 struct QorFileList {
   std::vector<std::string> names;  // full names, in the order added

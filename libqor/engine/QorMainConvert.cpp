@@ -33,7 +33,7 @@ namespace QorMain {
 namespace {
 
 constexpr const char* kNameLabel = "QorMain.QorSrcSetFile.destStrP";
-constexpr int32_t kTrue = -1;
+using Common::kTrue;
 constexpr int32_t kStreamVideo = 1;
 constexpr int32_t kStreamAudio = 2;
 

@@ -17,17 +17,14 @@ using namespace QorMain;
 
 namespace {
 
-constexpr int32_t kTrue = -1;
-// The error pair of a dialog asked for in a host without a Qt application:
-// "Not supported."
-constexpr int32_t kNoWidgetsCode = 2;
+using Common::kTrue;
 
 // A dialog needs the host's application object; the library never makes
 // one, so without it the call fails with the error pair set.
 bool RequireWidgets() {
   if (Ui::HostHasWidgets()) return true;
   // A Qt host whose ui module cannot be loaded has been told why already.
-  if (Errors::ErrNone()) Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__);
+  if (Errors::ErrNone()) Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeNotSupported, __LINE__);
   return false;
 }
 

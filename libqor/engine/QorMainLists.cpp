@@ -1,5 +1,5 @@
 // File lists: the source files of a conversion collected from wildcard
-// specifications, with what they hold added up before the conversion starts.
+// patterns, with what they hold added up before the conversion starts.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -73,12 +73,12 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return a < b;  // names differing only in case keep a fixed order
 }
 
-// The folder of a specification, absolute with a trailing separator, and
-// its name pattern.
-void SplitSpec(const std::string& spec, std::string* folder, std::string* pattern) {
-  const size_t slash = spec.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? std::string(".") : spec.substr(0, slash + 1);
-  *pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+// The folder of a pattern, absolute with a trailing separator, and
+// the name pattern inside it.
+void SplitPattern(const std::string& filePattern, std::string* folder, std::string* pattern) {
+  const size_t slash = filePattern.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : filePattern.substr(0, slash + 1);
+  *pattern = slash == std::string::npos ? filePattern : filePattern.substr(slash + 1);
   std::error_code ec;
   std::string full = std::filesystem::absolute(dir, ec).lexically_normal().string();
   if (ec) full = dir;
@@ -152,11 +152,11 @@ bool Accept(QorFileList* list, const std::string& name, int32_t mask,
   return true;
 }
 
-// The names one specification matches: regular files of its folder whose
+// The names one pattern matches: regular files of its folder whose
 // full names fit a host's buffer, sorted without regard to case.
-std::vector<std::string> FindFiles(const std::string& spec) {
+std::vector<std::string> FindFiles(const std::string& filePattern) {
   std::string folder, pattern;
-  SplitSpec(spec, &folder, &pattern);
+  SplitPattern(filePattern, &folder, &pattern);
   std::vector<std::string> found;
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return found;
@@ -177,10 +177,10 @@ std::vector<std::string> FindFiles(const std::string& spec) {
   return found;
 }
 
-int32_t _QorFilesAddBlock(QorFileList* list, const std::string& spec, int32_t mask,
+int32_t _QorFilesAddBlock(QorFileList* list, const std::string& filePattern, int32_t mask,
                           QorInfoProgressProc progress, void* progressData) {
   int32_t added = 0;
-  for (const std::string& name : FindFiles(spec)) {
+  for (const std::string& name : FindFiles(filePattern)) {
     if (!Accept(list, name, mask, progress, progressData)) continue;
     Common::LogLine("  " + name);
     list->names.push_back(name);

@@ -26,11 +26,11 @@ namespace QorMain {
 namespace {
 
 constexpr const char* kRecLabel = "QorMain.QorAlloc.dataP";
-constexpr int32_t kTrue = -1;
+using Common::kTrue;
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
-int32_t Bool32(bool value) { return value ? kTrue : 0; }
+using Common::Bool32;
 
 // Copies text into a fixed array, cut so that its zero stays inside.
 void CopyText(char* dest, size_t size, const std::string& text) {

@@ -15,6 +15,10 @@ namespace Errors {
 
 // Code used by the text-carrying setters.
 constexpr int32_t kTextCode = 2147483647;
+// Codes of the general class: "Out of range." and "Not supported." (such as
+// a dialog asked for in a host without a Qt application).
+constexpr int32_t kCodeOutOfRange = 1;
+constexpr int32_t kCodeNotSupported = 2;
 // Depth of the monitor-frame stack and of the call-trace stack.
 constexpr int kMaxFrames = 256;
 constexpr int kMaxTraceNames = 256;

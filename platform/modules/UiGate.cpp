@@ -7,10 +7,6 @@
 
 namespace {
 
-// The error pair of a dialog asked for without a Qt application: "Not
-// supported."
-constexpr int32_t kNoWidgetsCode = 2;
-
 const UiModule::CoreCalls kCoreCalls = [] {
   UiModule::CoreCalls c{};
 #define QOR_UI_LEND(NS, NAME, ...) c.NS##_##NAME = &NS::NAME;
@@ -31,7 +27,7 @@ const UiModule::Table* Quiet() {
 
 bool Refused(const char* frame) {
   Errors::MonitoredQuiet(frame,
-                         [] { Errors::ErrSet(Errors::kClsGeneral, kNoWidgetsCode, __LINE__); });
+                         [] { Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeNotSupported, __LINE__); });
   return false;
 }
 

@@ -2,7 +2,6 @@
 // export each control calls, locks, undo states, the hand-back to the main
 // window) and over the real library (the pictures the effects, undo, revert
 // and apply leave behind).
-#include <dlfcn.h>
 
 #include <QAction>
 #include <QApplication>
@@ -342,12 +341,8 @@ class AdjustRealLibraryTest : public EditorTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name : {"QorGetFileInfo", "QorImgBrightness", "QorOutputDlg", "QorConvert"})
-      if (!dlsym(lib, name)) GTEST_SKIP() << "the library does not export " << name << " yet";
-    LibQor::Unload();
-    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+    const std::string missing = BindRealLibrary({"QorGetFileInfo", "QorImgBrightness", "QorOutputDlg", "QorConvert"});
+    if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
   }
 };
 

@@ -117,6 +117,40 @@ void Stub::SetConvertResult(int status, bool sourceError) const {
   if (auto* set = Get<void(int32_t, int32_t)>("StubSetConvertResult")) set(status, sourceError);
 }
 
+std::string AppTest::BindRealLibrary(const std::vector<const char*>& exports) {
+  void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (!lib) {
+    ADD_FAILURE() << dlerror();
+    return QOR_LIBRARY_FILE;
+  }
+  for (const char* name : exports)
+    if (!dlsym(lib, name)) return name;
+  LibQor::Unload();
+  qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+  return {};
+}
+
+void WithStubWindow::SetUp() {
+  AppTest::SetUp();
+  stub = std::make_unique<Stub>();
+  form = std::make_unique<frmImage::Form>();
+  c = &form->controls();
+}
+
+void WithStubWindow::TearDown() {
+  form.reset();
+  AppTest::TearDown();
+}
+
+QString WithStubWindow::Open(const QString& name, const LibQor::FileInfo& info, QSize size) {
+  const QString path = TempPath(name);
+  EXPECT_TRUE(SaveBmp(RampPicture(size.width(), size.height()), path));
+  stub->SetFileInfo(info);
+  dialogs.fileAnswers.push_back(path);
+  form->mnuOpen_Click();
+  return path;
+}
+
 LibQor::FileInfo StillInfo(int width, int height, int bits) {
   LibQor::FileInfo info{};
   std::strcpy(info.filter, "Windows Bitmap (*.bmp)");

@@ -12,11 +12,14 @@
 #include <QTemporaryDir>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "AppDialogs.h"
 #include "frmFullScreen.h"
+#include "frmImage.h"
 #include "LibQor.h"
 
 namespace apptest {
@@ -60,6 +63,10 @@ class AppTest : public ::testing::Test {
   QString AppDir() const { return tmp_.path() + "/appdata"; }
   QString TempPath(const QString& name) const { return tmp_.path() + "/" + name; }
   QString SettingsFile() const;
+  // Binds the windows to the real library. Gives the first of the exports
+  // named that it lacks (the test then skips), or an empty text; a library
+  // that cannot be loaded fails the test.
+  std::string BindRealLibrary(const std::vector<const char*>& exports);
 
   ScriptedDialogs dialogs;
 
@@ -89,6 +96,19 @@ class Stub {
   F* Get(const char* name) const;
   QString path_;
   void* handle_ = nullptr;
+};
+
+// The main window over the recording stand-in.
+class WithStubWindow : public AppTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Opens a ramp picture through the menu with the stand-in describing it.
+  QString Open(const QString& name, const LibQor::FileInfo& info, QSize size = {64, 48});
+
+  std::unique_ptr<Stub> stub;
+  std::unique_ptr<frmImage::Form> form;
+  const frmImage::Controls* c = nullptr;
 };
 
 LibQor::FileInfo StillInfo(int width, int height, int bits);

@@ -1,6 +1,5 @@
 // The run-time binding: against the recording stand-in, and end to end
 // against the real library (skipped while an export it needs is missing).
-#include <dlfcn.h>
 
 #include <filesystem>
 
@@ -107,13 +106,9 @@ class RealLibraryTest : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name : {"QorGetFileInfo", "QorImgAlloc", "QorImgFree",
-                             "QorImgLoadSingle", "QorImgSaveSingle"})
-      if (!dlsym(lib, name)) GTEST_SKIP() << "the library does not export " << name << " yet";
-    LibQor::Unload();
-    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+    const std::string missing = BindRealLibrary({"QorGetFileInfo", "QorImgAlloc", "QorImgFree",
+                             "QorImgLoadSingle", "QorImgSaveSingle"});
+    if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
     form = std::make_unique<frmImage::Form>();
   }
   void TearDown() override {

@@ -2,7 +2,6 @@
 // library, the library's output-settings dialog is answered as a user would
 // (its OK button pressed), and what was written is decoded by ffmpeg,
 // ffprobe and ImageMagick. Skipped while an export is missing.
-#include <dlfcn.h>
 
 #include <cmath>
 
@@ -74,14 +73,10 @@ class ConvertRealTest : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name : kExports)
-      if (!dlsym(lib, name)) GTEST_SKIP() << "the library does not export " << name << " yet";
+    const std::string missing = BindRealLibrary({std::begin(kExports), std::end(kExports)});
+    if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
     for (const char* peer : {"ffmpeg", "ffprobe", "convert"})
       if (QStandardPaths::findExecutable(peer).isEmpty()) GTEST_SKIP() << "no " << peer;
-    LibQor::Unload();
-    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
     form = std::make_unique<frmImage::Form>();
     c = &form->controls();
     // The user presses OK in the library's output-settings dialog.

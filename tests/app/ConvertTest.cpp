@@ -68,26 +68,16 @@ TEST(ConvertRules, ExtensionsNamesAndDepths) {
 
 // ---- the window over the stand-in
 
-class ConvertTest : public AppTest {
+class ConvertTest : public apptest::WithStubWindow {
  protected:
   void SetUp() override {
-    AppTest::SetUp();
-    stub = std::make_unique<Stub>();
-    form = std::make_unique<frmImage::Form>();
-    c = &form->controls();
+    WithStubWindow::SetUp();
     modMain::ImageEdited = false;
     modMain::EditedImagePath.clear();
   }
-  void TearDown() override {
-    form.reset();
-    AppTest::TearDown();
-  }
+  // Opened, then the stand-in's record of calls starts afresh.
   QString Open(const QString& name, const LibQor::FileInfo& info, QSize size = {64, 48}) {
-    const QString path = TempPath(name);
-    EXPECT_TRUE(apptest::SaveBmp(apptest::RampPicture(size.width(), size.height()), path));
-    stub->SetFileInfo(info);
-    dialogs.fileAnswers.push_back(path);
-    form->mnuOpen_Click();
+    const QString path = WithStubWindow::Open(name, info, size);
     stub->Reset();
     return path;
   }
@@ -143,9 +133,6 @@ class ConvertTest : public AppTest {
   }
   static QStringList Freed() { return {"QorListFree()", "QorListFree()", "QorFree()"}; }
 
-  std::unique_ptr<Stub> stub;
-  std::unique_ptr<frmImage::Form> form;
-  const frmImage::Controls* c = nullptr;
 };
 
 TEST_F(ConvertTest, AStillConvertsWithEverySettingInOrderAndTheCaptionOnEveryPass) {

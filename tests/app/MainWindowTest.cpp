@@ -108,32 +108,7 @@ TEST(MainWindowRules, DepthFrameAndPropertyTexts) {
 
 // ---- the window
 
-class MainWindowTest : public AppTest {
- protected:
-  void SetUp() override {
-    AppTest::SetUp();
-    stub = std::make_unique<Stub>();
-    form = std::make_unique<frmImage::Form>();
-    c = &form->controls();
-  }
-  void TearDown() override {
-    form.reset();
-    AppTest::TearDown();
-  }
-  // Opens a picture through the menu with the stand-in describing it.
-  QString Open(const QString& name, const LibQor::FileInfo& info, QSize size = {64, 48}) {
-    const QString path = TempPath(name);
-    EXPECT_TRUE(apptest::SaveBmp(apptest::RampPicture(size.width(), size.height()), path));
-    stub->SetFileInfo(info);
-    dialogs.fileAnswers.push_back(path);
-    form->mnuOpen_Click();
-    return path;
-  }
-
-  std::unique_ptr<Stub> stub;
-  std::unique_ptr<frmImage::Form> form;
-  const frmImage::Controls* c = nullptr;
-};
+using MainWindowTest = apptest::WithStubWindow;
 
 TEST_F(MainWindowTest, LoadLaysOutTheWindowAtFifteenTwipsPerPixel) {
   EXPECT_EQ(form->size(), QSize(640, 480));

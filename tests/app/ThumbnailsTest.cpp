@@ -1,7 +1,6 @@
 // The image viewer's grid of a folder and the thumbnail-saving window,
 // through the real windows and the real library; ImageMagick makes the
 // pictures and reads them back as the reference.
-#include <dlfcn.h>
 
 #include <QAction>
 #include <QApplication>
@@ -38,12 +37,8 @@ class RealLibrary : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name : {"QorImgAlloc", "QorImgFree", "QorImgLoadSingle", "QorImgSaveSingle"})
-      if (!dlsym(lib, name)) GTEST_SKIP() << "the library does not export " << name << " yet";
-    LibQor::Unload();
-    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+    const std::string missing = BindRealLibrary({"QorImgAlloc", "QorImgFree", "QorImgLoadSingle", "QorImgSaveSingle"});
+    if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
     QDir().mkpath(AppDir() + "/thumbs");
   }
 

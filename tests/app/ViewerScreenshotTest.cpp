@@ -2,7 +2,6 @@
 // X server (xvfb-run), compared with kept images within a tolerance. The
 // folder tree shows the machine's own folders, so only the grid and the list
 // are kept. QUILLON_UPDATE_SCREENS=1 writes the kept images anew.
-#include <dlfcn.h>
 
 #include <QDir>
 #include <QGuiApplication>
@@ -24,10 +23,7 @@ class ViewerScreenshots : public apptest::AppTest {
     if (QGuiApplication::platformName() != "xcb")
       GTEST_SKIP() << "window pictures are taken under xvfb-run only";
     AppTest::SetUp();
-    void* lib = dlopen(QOR_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (!lib || !dlsym(lib, "QorImgSaveSingle")) GTEST_SKIP() << "no image exports yet";
-    LibQor::Unload();
-    qputenv("QUILLON_LIBQOR", QOR_LIBRARY_FILE);
+    if (!BindRealLibrary({"QorImgSaveSingle"}).empty()) GTEST_SKIP() << "no image exports yet";
     QDir().mkpath(AppDir());  // the temporary bitmaps live there
   }
 

@@ -1,7 +1,6 @@
 // The picture control, the full-screen viewer with its printing and the image
 // viewer's grid, through the real windows and the real library; pictures are
 // made and read back by peers (ImageMagick, pdftoppm) where one is at hand.
-#include <dlfcn.h>
 
 #include <QCheckBox>
 #include <QDir>

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "DialogTestSupport.h"
+#include "UserActions.h"
 #include "engine/Lifecycle.h"
 #include "foundation/Basic.h"
 #include "qor.h"
@@ -49,17 +50,7 @@ double DifferingShare(const QImage& a, const QImage& b) {
   return double(differing) / (double(a.width()) * a.height());
 }
 
-class SettingsScreenshot : public DialogTest::WithApp {
- protected:
-  void SetUp() override {
-    Lifecycle::LibraryStart();
-    DialogTest::WithApp::SetUp();
-  }
-  void TearDown() override {
-    DialogTest::WithApp::TearDown();
-    Lifecycle::LibraryStop();
-  }
-};
+using SettingsScreenshot = UserActions::WithLibrary;
 
 }  // namespace
 

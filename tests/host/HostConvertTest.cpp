@@ -841,8 +841,8 @@ TEST(HostQuickConvert, UnreadableSourceKeepsOutputAndGivesThree) {
   { std::ofstream(dir.File("a1.ppm"), std::ios::binary) << "P6\n16 16\n255\n" << std::string(768, 'x'); }
   WriteTruncatedPicture(dir);  // cut.ppm, read after a1.ppm
   const std::string out = dir.File("quick.kwb");
-  const std::string spec = dir.File("a1.ppm") + ";" + dir.File("cut.ppm");
-  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), spec.c_str(), "", K_AUTO, K_AUTO, 10.0), 3);
+  const std::string filePattern = dir.File("a1.ppm") + ";" + dir.File("cut.ppm");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), filePattern.c_str(), "", K_AUTO, K_AUTO, 10.0), 3);
   EXPECT_EQ(Last().code, 3);
   EXPECT_EQ(Info(out).frameCount, 1);
 }

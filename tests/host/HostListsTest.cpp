@@ -37,8 +37,8 @@ class ListTest : public ::testing::Test {
     std::system(("rm -rf '" + dir + "'").c_str());
   }
   std::string File(const std::string& name) const { return dir + "/" + name; }
-  int32_t Add(const std::string& spec, int32_t mask) {
-    return QOR_GET(QorListAdd)(list, spec.c_str(), mask, nullptr, nullptr);
+  int32_t Add(const std::string& filePattern, int32_t mask) {
+    return QOR_GET(QorListAdd)(list, filePattern.c_str(), mask, nullptr, nullptr);
   }
   std::vector<std::string> Listed() const {
     std::vector<std::string> names;
@@ -68,12 +68,12 @@ using NameList = std::vector<std::string>;
 
 }  // namespace
 
-TEST_F(ListTest, SpecificationsKeepTheirOrderAndEachIsSortedInAnyCase) {
+TEST_F(ListTest, PatternsKeepTheirOrderAndEachIsSortedInAnyCase) {
   for (const char* name : {"b2.BMP", "B1.bmp", "a1.bmp", "A2.Bmp", "c.txt", "b1x.bmp"})
     WriteBytes(File(name), {1, 2, 3});
   std::filesystem::create_directory(File("b0.bmp"));  // a folder is never taken
-  const std::string spec = "  " + File("b?.bmp") + " ; " + File("A*.BMP") + " ;; ";
-  EXPECT_EQ(Add(spec, kEveryFile), 4);
+  const std::string filePattern = "  " + File("b?.bmp") + " ; " + File("A*.BMP") + " ;; ";
+  EXPECT_EQ(Add(filePattern, kEveryFile), 4);
   EXPECT_EQ(Listed(), (NameList{"B1.bmp", "b2.BMP", "a1.bmp", "A2.Bmp"}));
   char buf[16] = "junk";
   for (int32_t index : {-1, 4}) {
@@ -94,7 +94,7 @@ TEST_F(ListTest, SpecificationsKeepTheirOrderAndEachIsSortedInAnyCase) {
   EXPECT_EQ(Status(), 0);
 }
 
-TEST_F(ListTest, RelativeSpecificationsUseTheCurrentFolder) {
+TEST_F(ListTest, RelativePatternsUseTheCurrentFolder) {
   WriteBytes(File("rel.tga"), {0});
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
@@ -186,7 +186,7 @@ TEST_F(ListTest, NamesThatDoNotFitAHostBufferAreSkipped) {
   EXPECT_EQ(Status(), 0);
 }
 
-TEST_F(ListTest, NilArgumentsAndEmptySpecifications) {
+TEST_F(ListTest, NilArgumentsAndEmptyPatterns) {
   EXPECT_EQ(Add("", 8), 0);
   EXPECT_EQ(Add("  ;  ", 8), 0);
   EXPECT_EQ(QOR_GET(QorListAdd)(list, nullptr, 8, nullptr, nullptr), 0);

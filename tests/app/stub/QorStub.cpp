@@ -214,13 +214,13 @@ STUB_EXPORT void QorListFree(void* mList) {
   Log("QorListFree()");
   delete static_cast<StubList*>(mList);
 }
-STUB_EXPORT int32_t QorListAdd(void* mList, const char* spec, int32_t type, void* progress,
+STUB_EXPORT int32_t QorListAdd(void* mList, const char* filePattern, int32_t type, void* progress,
                                void* data) {
-  Log("QorListAdd(" + Text(spec) + "," + Int(type) + "," + (progress ? "progress" : "0") + "," +
+  Log("QorListAdd(" + Text(filePattern) + "," + Int(type) + "," + (progress ? "progress" : "0") + "," +
       (data ? "data" : "0") + ")");
   auto* list = static_cast<StubList*>(mList);
-  if (!Readable(spec)) return 0;
-  list->names.push_back(spec);
+  if (!Readable(filePattern)) return 0;
+  list->names.push_back(filePattern);
   if (type == 8) list->frames += g_framesPerFile;
   if (type == 16) list->samples += g_samplesPerFile;
   return 1;
