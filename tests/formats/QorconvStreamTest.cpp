@@ -219,6 +219,44 @@ int RunWithErrors(const std::string& cmd, std::string* errors) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// What no writer writes: GIF, Bayer raw and MPEG audio other than Layer II
+// are refused (nothing is left behind); an MPEG picture is padded with black
+// to whole 16 x 16 blocks.
+TEST(QorconvStreams, WhatTheWritersDoNotWrite) {
+  REQUIRE_QORCONV_AND_FFMPEG();
+  TestUtil::TempDir dir;
+  const std::string still = dir.File("still.ppm"), tone = dir.File("tone.wav");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i color=c=white:size=100x50 -frames:v 1 " + still),
+            0);
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i sine=sample_rate=22050:duration=1 " + tone), 0);
+  std::string errors;
+  // A still goes to the image writers, which know no such format; a sound
+  // output needs a name the conversion can write.
+  const struct {
+    const char* name;
+    const std::string& source;
+    const char* error;
+  } refused[] = {{"o.gif", still, "UNI protocol fault.\n"},
+                 {"o.bay", still, "UNI protocol fault.\n"},
+                 {"o.mp3", tone, "Invalid output file.\n"},
+                 {"o.mpa", tone, "Invalid output file.\n"}};
+  for (const auto& r : refused) {
+    const std::string out = dir.File(r.name);
+    EXPECT_EQ(RunWithErrors(tool + " " + r.source + " " + out, &errors), 1) << r.name;
+    EXPECT_EQ(errors, r.error) << r.name;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << r.name;
+  }
+  const std::string movie = dir.File("o.mpg"), frame = dir.File("frame.gray");
+  ASSERT_EQ(Shell(tool + " " + still + " " + movie), 0);
+  EXPECT_EQ(Probe(movie, "width,height"), "112,64");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -i " + movie + " -frames:v 1 -f rawvideo -pix_fmt gray " +
+                  frame), 0);
+  const std::string grey = TestUtil::ReadText(frame);
+  ASSERT_EQ(grey.size(), 112u * 64u);
+  EXPECT_GT(static_cast<uint8_t>(grey[25 * 112 + 50]), 200);  // the picture
+  EXPECT_LT(static_cast<uint8_t>(grey[60 * 112 + 108]), 40);  // the padding
+}
+
 // Movies and sound cut short, as an interrupted recording leaves them, and a
 // WAV written to a pipe convert whole, with no text of FFmpeg's on standard
 // error; a conversion that cannot be done exits 1 with the library's text.

@@ -488,6 +488,29 @@ TEST(QorconvCodecs, XpmNamedColoursNoneAndManyColours) {
   }
 }
 
+// A picture with alpha keeps it as TGA; XPM, whose writer takes 24 bits,
+// drops it: the see-through half comes out opaque.
+TEST(QorconvCodecs, XpmDropsAlpha) {
+  REQUIRE_QORCONV();
+  REQUIRE_TOOL("convert");
+  const std::string png = Path("half.png");
+  ASSERT_EQ(Shell("convert -size 8x6 xc:red -alpha set -channel A -fx 'i<4?0:1' +channel "
+                  "-define png:color-type=6 " + png), 0);
+  EXPECT_NE(Qorconv(tool, "--info " + png).out.find("bits=32\n"), std::string::npos);
+  auto opaque = [](const std::string& file) {
+    const std::string text = Path("opaque.txt");
+    Shell("convert " + file + " -format '%[opaque]' info: > " + text);
+    const Bytes b = ReadFile(text);
+    return std::string(b.begin(), b.end());
+  };
+  ASSERT_EQ(opaque(png), "false");
+  for (const char* ext : {"tga", "xpm"}) {
+    const std::string out = Path(std::string("half.") + ext);
+    ASSERT_EQ(Qorconv(tool, png + " " + out).code, 0) << ext;
+    EXPECT_EQ(opaque(out), ext[0] == 't' ? "false" : "true") << ext;
+  }
+}
+
 // A GIF as a still is its first frame; its other frames come through the
 // multi-frame layer.
 TEST(QorconvCodecs, GifFirstFrame) {
