@@ -296,6 +296,11 @@ Qimg* ReadVideoFrame(VideoCursor& v, bool* endBlock) {
   }
 }
 
+// The rate step (2.4 from 10 to 24 frames a second) is held only nearly by a
+// double: summed frame after frame it falls a hair short of a whole count,
+// and a plain truncation would drop a frame the duration needs.
+constexpr double kStepSlack = 1e-9;
+
 struct PassState {
   bool firstFrame = true;
   double accumulator = 0.0;
@@ -314,7 +319,7 @@ bool WriteFrame(const VideoCursor& v, const Qimg* frame, PassState& p,
     int64_t times = 1;
     if (g.keepDuration) {
       if (p.firstFrame && p.accumulator < 1.0) p.accumulator = 1.0;
-      times = TruncCount(p.accumulator);
+      times = TruncCount(p.accumulator + kStepSlack);
       p.accumulator -= static_cast<double>(times);
     }
     for (int64_t t = 0; t < times; t++) {

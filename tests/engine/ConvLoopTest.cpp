@@ -1,6 +1,7 @@
 // The conversion loop driven through its hooks alone, for what a host
 // cannot reach: a hook that refuses every sound, output frame rates of 0,
-// sound cut to the pictures, silence in a pass without outputs.
+// sound cut to the pictures, silence in a pass without outputs, the
+// duration kept across rates whose ratio no double holds exactly.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -187,4 +188,15 @@ TEST_F(ConvLoop, StopRequestDeletesOnlyWhatThePassWrote) {
   EXPECT_FALSE(Basic::FileExists(dir.File("del000.ppm")));
   EXPECT_FALSE(Basic::FileExists(dir.File("del002.ppm")));
   EXPECT_TRUE(Basic::FileExists(dir.File("del007.ppm")));
+}
+
+// 30 frames at 10 a second kept at 24 a second last 72 frames: the step of
+// 2.4 summed thirty times must not come out a hair below 72.
+TEST_F(ConvLoop, KeptDurationAtAnInexactRateStep) {
+  scenario.frames = 30;
+  ConSetVideoSource(VideoBlock);
+  ConSetFrameRate(true, 24.0);
+  FFSaveSetFmt(&save, kFmtKWB);
+  ASSERT_TRUE(Run(dir.File("kept.kwb"), ""));
+  EXPECT_EQ(result.framesWritten, 72);
 }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -49,6 +50,18 @@ std::string Capture(const std::string& cmd) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
+
+// A 64x48 AVI at 10 frames a second with a tone of as many seconds.
+bool MakeTenFpsClip(const std::string& file, int seconds, const std::string& codec) {
+  return Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+               "sine=sample_rate=11025 -t " + std::to_string(seconds) + " -c:v " + codec +
+               " -c:a pcm_s16le " + file) == 0;
+}
+
+#define REQUIRE_QORCONV_AND_FFMPEG()                                                     \
+  const std::string tool = Tool();                                                       \
+  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe")) \
+  GTEST_SKIP() << "qorconv or ffmpeg missing"
 
 TEST(QorconvStreams, SoundToWavOggAndLayerTwo) {
   const std::string tool = Tool();
@@ -101,9 +114,7 @@ TEST(QorconvStreams, WideIntegerPcmToLayerTwoAndOgg) {
 }
 
 TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
-  const std::string tool = Tool();
-  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
-    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   const std::string clip = dir.File("clip.mpg");
   ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 "
@@ -125,13 +136,10 @@ TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
 }
 
 TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
-  const std::string tool = Tool();
-  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
-    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   const std::string clip = dir.File("clip.avi");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
-                  "sine=sample_rate=11025 -t 1 -c:v msvideo1 -c:a pcm_s16le " + clip), 0);
+  ASSERT_TRUE(MakeTenFpsClip(clip, 1, "msvideo1"));
   // One frame of it as a still, and every frame (and the sound) into an AVI
   // with the current codec (Cinepak at start).
   ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("third.bmp") + " 3"), 0);
@@ -145,9 +153,7 @@ TEST(QorconvStreams, AviFramesInAndEveryFrameOut) {
 // Movies with B-frames, DivX style and packed XviD style, convert whole:
 // every frame the source has goes out.
 TEST(QorconvStreams, BFrameMoviesConvertWhole) {
-  const std::string tool = Tool();
-  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
-    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   for (const char* args : {"-c:v mpeg4 -bf 2 -vtag DX50", "-c:v libxvid -bf 2 -vtag XVID"}) {
     const std::string in = dir.File("b.avi"), out = dir.File("o.avi");
@@ -159,6 +165,51 @@ TEST(QorconvStreams, BFrameMoviesConvertWhole) {
   }
 }
 
+// A 10 frames-a-second AVI with 3 s of sound into MPEG, whose nearest
+// standard rate is 24: by default each frame is repeated to fill the rate,
+// so pictures and sound last as long as the source's, within a frame;
+// --keep-frames writes each frame once, 30 frames that last 1.25 s.
+TEST(QorconvStreams, MovieKeepsItsDurationUnlessAskedToKeepFrames) {
+  REQUIRE_QORCONV_AND_FFMPEG();
+  TestUtil::TempDir dir;
+  const std::string clip = dir.File("clip.avi");
+  ASSERT_TRUE(MakeTenFpsClip(clip, 3, "msvideo1"));
+  auto seconds = [](const std::string& file, const std::string& stream) {
+    return std::atof(MediaTools::Probe(file, stream, "duration").c_str());
+  };
+  // Picture time as a player counts it: frames over the frame rate.
+  auto pictureSeconds = [](const std::string& file) {
+    const std::string rate = MediaTools::Probe(file, "v:0", "r_frame_rate");
+    const double fps = std::atof(rate.c_str()) /
+                       std::max(1.0, std::atof(rate.substr(rate.find('/') + 1).c_str()));
+    return static_cast<double>(MediaTools::ProbeFrameCount(file, "v:0")) / fps;
+  };
+  // The AVI's sound has no duration entry: its count of PCM samples.
+  const double sourcePictures = pictureSeconds(clip);
+  const double sourceSound = std::atof(MediaTools::Probe(clip, "a:0", "nb_frames").c_str()) /
+                             std::atof(MediaTools::Probe(clip, "a:0", "sample_rate").c_str());
+  ASSERT_NEAR(sourcePictures, 3.0, 0.01);
+  ASSERT_NEAR(sourceSound, 3.0, 0.01);
+
+  const std::string kept = dir.File("kept.mpg");
+  ASSERT_EQ(Shell(tool + " " + clip + " " + kept), 0);
+  EXPECT_EQ(MediaTools::Probe(kept, "v:0", "r_frame_rate"), "24/1");
+  const double oneFrame = 1.0 / 24;
+  const double pictures = pictureSeconds(kept), sound = seconds(kept, "a:0");
+  EXPECT_NEAR(pictures, sound, oneFrame);
+  EXPECT_NEAR(pictures, sourcePictures, oneFrame);
+  EXPECT_NEAR(sound, sourceSound, oneFrame);
+
+  const std::string once = dir.File("once.mpg");
+  ASSERT_EQ(Shell(tool + " --keep-frames " + clip + " " + once), 0);
+  EXPECT_EQ(MediaTools::ProbeFrameCount(once, "v:0"), 30);
+  EXPECT_NEAR(seconds(once, "a:0"), sound, 0.001);
+
+  const std::string help = Capture(tool + " --help");
+  for (const char* option : {"--keep-frames", "--nearest"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
 // Runs a command; its exit code, and what it wrote on standard error.
 int RunWithErrors(const std::string& cmd, std::string* errors) {
   const std::string file = "/tmp/qorconv_stderr_" + std::to_string(getpid());
@@ -168,17 +219,52 @@ int RunWithErrors(const std::string& cmd, std::string* errors) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// What no writer writes: GIF, Bayer raw and MPEG audio other than Layer II
+// are refused (nothing is left behind); an MPEG picture is padded with black
+// to whole 16 x 16 blocks.
+TEST(QorconvStreams, WhatTheWritersDoNotWrite) {
+  REQUIRE_QORCONV_AND_FFMPEG();
+  TestUtil::TempDir dir;
+  const std::string still = dir.File("still.ppm"), tone = dir.File("tone.wav");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i color=c=white:size=100x50 -frames:v 1 " + still),
+            0);
+  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i sine=sample_rate=22050:duration=1 " + tone), 0);
+  std::string errors;
+  // A still goes to the image writers, which know no such format; a sound
+  // output needs a name the conversion can write.
+  const struct {
+    const char* name;
+    const std::string& source;
+    const char* error;
+  } refused[] = {{"o.gif", still, "UNI protocol fault.\n"},
+                 {"o.bay", still, "UNI protocol fault.\n"},
+                 {"o.mp3", tone, "Invalid output file.\n"},
+                 {"o.mpa", tone, "Invalid output file.\n"}};
+  for (const auto& r : refused) {
+    const std::string out = dir.File(r.name);
+    EXPECT_EQ(RunWithErrors(tool + " " + r.source + " " + out, &errors), 1) << r.name;
+    EXPECT_EQ(errors, r.error) << r.name;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << r.name;
+  }
+  const std::string movie = dir.File("o.mpg"), frame = dir.File("frame.gray");
+  ASSERT_EQ(Shell(tool + " " + still + " " + movie), 0);
+  EXPECT_EQ(Probe(movie, "width,height"), "112,64");
+  ASSERT_EQ(Shell("ffmpeg -v error -y -i " + movie + " -frames:v 1 -f rawvideo -pix_fmt gray " +
+                  frame), 0);
+  const std::string grey = TestUtil::ReadText(frame);
+  ASSERT_EQ(grey.size(), 112u * 64u);
+  EXPECT_GT(static_cast<uint8_t>(grey[25 * 112 + 50]), 200);  // the picture
+  EXPECT_LT(static_cast<uint8_t>(grey[60 * 112 + 108]), 40);  // the padding
+}
+
 // Movies and sound cut short, as an interrupted recording leaves them, and a
 // WAV written to a pipe convert whole, with no text of FFmpeg's on standard
 // error; a conversion that cannot be done exits 1 with the library's text.
 TEST(QorconvStreams, CutFilesConvertAndFailuresSayWhy) {
-  const std::string tool = Tool();
-  if (tool.empty() || !TestUtil::HaveTool("ffmpeg") || !TestUtil::HaveTool("ffprobe"))
-    GTEST_SKIP() << "qorconv or ffmpeg missing";
+  REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   const std::string movie = dir.File("m.avi"), cut = dir.File("cut.avi");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
-                  "sine=sample_rate=11025 -t 3 -c:v mjpeg -c:a pcm_s16le " + movie), 0);
+  ASSERT_TRUE(MakeTenFpsClip(movie, 3, "mjpeg"));
   const std::string bytes = TestUtil::ReadText(movie);
   TestUtil::WriteText(cut, bytes.substr(0, bytes.size() / 2));
   std::string errors;

@@ -2,13 +2,11 @@
 // knows about a file. A test tool, not a product: it goes through the shared
 // library's C interface only, so what it shows is what a host gets.
 //
-//   qorconv [--size WxH] [--bits 8|15|16|24|32] [--dither 0|1|2]
+//   qorconv [--size WxH] [--nearest] [--bits 8|15|16|24|32] [--dither 0|1|2]
 //           [--quality 0..100] [--level 0..9] [--compression TAG]
-//           INPUT OUTPUT [FRAME]
+//           [--keep-frames] INPUT OUTPUT [FRAME]
 //   qorconv --info INPUT
-//
-// --quality, --level and --compression set the JPEG quality, the PNG
-// compression level and the TIFF compression tag of the writers.
+//   qorconv --help
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -44,14 +42,40 @@ enum : int32_t { kKindNone = 0, kKindImage = 1, kKindSequence = 2, kKindStream =
 constexpr QorLastError kOutOfRange{1000, 4, 1};
 constexpr QorLastError kNothingReadable{1000, 12, 5};
 
+constexpr const char* kUsage =
+    "usage: qorconv [--size WxH] [--nearest] [--bits 8|15|16|24|32] [--dither 0|1|2]\n"
+    "               [--quality 0..100] [--level 0..9] [--compression TAG]\n"
+    "               [--keep-frames] INPUT OUTPUT [FRAME]\n"
+    "       qorconv --info INPUT\n"
+    "       qorconv --help\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Converts INPUT into OUTPUT, whose extension names the format; with FRAME\n"
+    "(counted from 1) only that frame. A movie or animation output takes every\n"
+    "frame, and the sound where the output holds it; a sound output the sound.\n"
+    "\n"
+    "  --size WxH        resize, smoothly (averaging or interpolating pixels)\n"
+    "  --nearest         resize to the nearest pixels instead\n"
+    "  --bits N          output depth; 8 makes an optimised palette\n"
+    "  --dither 0|1|2    dithering of an 8-bit output: none, light, heavy\n"
+    "  --quality 0..100  JPEG quality\n"
+    "  --level 0..9      PNG compression level\n"
+    "  --compression TAG TIFF compression tag\n"
+    "  --keep-frames     write each source frame once; by default a movie keeps\n"
+    "                    its duration: frames are repeated or dropped to fill the\n"
+    "                    output's frame rate, so sound and pictures stay in step\n"
+    "  --info INPUT      print what the library knows about INPUT\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: qorconv [--size WxH] [--bits 8|15|16|24|32] "
-               "[--dither 0|1|2]\n"
-               "               [--quality 0..100] [--level 0..9] "
-               "[--compression TAG] INPUT OUTPUT [FRAME]\n"
-               "       qorconv --info INPUT\n");
+  std::fputs(kUsage, stderr);
   return 1;
+}
+
+int Help() {
+  std::fputs(kUsage, stdout);
+  std::fputs(kHelp, stdout);
+  return 0;
 }
 
 std::string ErrorText(const QorLastError& rec) {
@@ -134,6 +158,8 @@ int Info(const std::string& name) {
 struct Options {
   long width = 0, height = 0, bits = 0, dither = 0;
   long quality = -1, level = -1, compression = -1;
+  bool nearest = false;     // nearest pixels instead of smooth resampling
+  bool keepFrames = false;  // each frame once, not the source's duration
 };
 
 bool IsMovieFormat(int32_t id) {
@@ -170,7 +196,7 @@ struct Source {
   int32_t firstFrame = 1;  // counted from 1
   int32_t frameCount = 0;  // 0: every frame
   QorHandle image = nullptr;
-  long width = 0, height = 0;
+  long width = 0, height = 0;  // of --nearest's resizing
 };
 
 Source g_source;
@@ -192,7 +218,7 @@ void QOR_CALL AudioSource(QorHandle conv, int32_t blockNum) {
   if (blockNum == 0) QorSrcSetFile(conv, g_source.file.c_str());
 }
 
-// Sizes each frame as --size asks: nearest pixels, as for a single frame.
+// Sizes each frame to the nearest pixels, as --nearest asks.
 void QOR_CALL ResizeFrame(QorHandle, QorHandle image, int32_t) {
   QorImgResize(image, static_cast<int32_t>(g_source.width),
                static_cast<int32_t>(g_source.height));
@@ -211,6 +237,10 @@ int RunConversion(const std::string& output, const Streams& streams, const Optio
   const char* name = output.c_str();
   QorSetOutputFile(conv, streams.pictures ? name : "", streams.sound ? name : "");
   QorSetFrameRate(conv, info.fps > 0 ? info.fps : 25.0);
+  // The library fills an output whose rate differs from the source's (MPEG
+  // has only standard rates) by repeating or dropping frames; without that
+  // the pictures would run short or long of the sound.
+  QorSetKeepDuration(conv, o.keepFrames ? 0 : 1);
   // Frames keep their depth unless --bits asks for another; a depth the
   // interface does not take is ignored and leaves the default.
   QorSetBpp(conv, o.bits > 0 ? static_cast<int32_t>(o.bits) : info.bitsPerPixel);
@@ -222,7 +252,12 @@ int RunConversion(const std::string& output, const Streams& streams, const Optio
                       info.bitsPerSample);
   if (streams.pictures) QorAssignVideoSource(conv, VideoSource);
   if (streams.sound) QorAssignAudioSource(conv, AudioSource);
-  if (streams.pictures && o.width > 0) QorAssignVideoFunc(conv, ResizeFrame);
+  if (streams.pictures && o.width > 0) {
+    if (o.nearest)
+      QorAssignVideoFunc(conv, ResizeFrame);
+    else
+      QorSetResolution(conv, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height));
+  }
   const int32_t status = QorConvert(conv);
   const QorLastError outcome = LastError();
   QorFree(conv);
@@ -289,7 +324,8 @@ int ConvertStill(const std::string& input, const std::string& output, const Opti
   if (!image) return FailWithLastError();
   QorLastError outcome = LoadFrame(image, input, kind, frame);
   if (outcome.code == 0 && o.width > 0) {
-    QorImgResize(image, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height));
+    const auto resize = o.nearest ? QorImgResize : QorImgResample;
+    resize(image, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height));
     outcome = LastError();
   }
   int code = 0;
@@ -324,6 +360,11 @@ int Run(int argc, char** argv) {
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
     const std::string opt = argv[i];
+    if (opt == "--help") return Help();
+    if (opt == "--nearest" || opt == "--keep-frames") {
+      (opt == "--nearest" ? o.nearest : o.keepFrames) = true;
+      continue;
+    }
     if (opt == "--info") {
       if (i + 2 != argc) return Usage();
       return Info(argv[i + 1]);
