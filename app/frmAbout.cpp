@@ -101,10 +101,7 @@ Form::Form(QWidget* owner) : QDialog(owner) {
   cmdSysInfo_->setGeometry(Px(2820), Px(3180), Px(1560), Px(375));
   connect(cmdSysInfo_, &QPushButton::clicked, this, [this] { StartSysInfo(this); });
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-  }
+  modMain::CentreOn(this, modMain::ScreenOf(this));
 
   timer1_ = new QTimer(this);
   timer1_->setInterval(kScrollIntervalMs);

@@ -465,8 +465,10 @@ void InitControls() {
   CtlPreview::Preview_Init(f.preview, f.panView, 1);
   f.hasFrames = FileCount() > 0;
   if (f.dataP->forceCompat) Common::MakeCompatibleRes(&f.dataP->width, &f.dataP->height);
-  *f.backupP = *f.dataP;
   ConForm::FFSaveSetFmt(&f.dataP->videoSave, f.dataP->videoFormat);
+  // Taken once the save options hold the output's format, so that "Undo..."
+  // returns to the codec text the dialog opened with.
+  *f.backupP = *f.dataP;
   FillDepthList();
   f.frameBar = CtlEx::CloneTrackBar2(f.barFrame, true,
                                      [] { Handler(barFrameChange); });
