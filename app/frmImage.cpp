@@ -29,7 +29,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
-#include "Elided.h"
+#include "FitTexts.h"
 #include "HelpWindow.h"
 #include "UpDown.h"
 #include "frmAbout.h"
@@ -230,7 +230,7 @@ void Form::BuildSourceSide() {
   c_.tbOpen = new QPushButton("Source File", this);
   Place(c_.tbOpen, 120, 510, 1260, 360);
   connect(c_.tbOpen, &QPushButton::clicked, this, [this] { tbOpen_ButtonClick(); });
-  c_.txtSource = new ElidedLineEdit(this);
+  c_.txtSource = new FitTexts::ElidedLineEdit(this);
   Place(c_.txtSource, 1440, 525, 8040, 330);
   connect(c_.txtSource, &QLineEdit::textChanged, this, [this] { txtSource_Change(); });
 
@@ -363,7 +363,7 @@ void Form::BuildOutputSide() {
 
   c_.tbSave = new QPushButton("Target File", this);
   Place(c_.tbSave, left, 4140, 1260, 360);
-  c_.txtOutput = new ElidedLineEdit(this);
+  c_.txtOutput = new FitTexts::ElidedLineEdit(this);
   Place(c_.txtOutput, left + 1320, 4155, 3960, 330);
 
   Caption("Color Depth (Bits per Pixel)", this, left, 4590, 2880, 300);
@@ -445,6 +445,7 @@ void Form::Form_Load() {
   ResetBox();
   ShowSingleFrameSlider();
   SetSizeControlsEnabled(false);
+  FitTexts::Fit(this);
   modMain::CentreOn(this, modMain::ScreenOf(this));
   modMain::LoadStartupSettings();
 }
@@ -519,7 +520,7 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   const SourceTexts texts = DescribeSource(info);
   c_.lblSize->setText(texts.size);
   c_.lblColorDepth->setText(texts.colorDepth);
-  SetElidedText(c_.lblFormat, texts.format);
+  FitTexts::SetElidedText(c_.lblFormat, texts.format);
   c_.lblFrameCount->setText(texts.frameCount);
   lblFrameCount_Change();
   c_.lblRunTime->setText(texts.runTime);

@@ -16,7 +16,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
-#include "Elided.h"
+#include "FitTexts.h"
 #include "UpDown.h"
 #include "frmImage.h"
 #include "modMain.h"
@@ -109,10 +109,10 @@ Form::Form(frmImage::Form* mainWindow, QWidget* parent)
     optFormat.push_back(option);
   }
 
-  txtOutput = new ElidedLineEdit(this);
+  txtOutput = new FitTexts::ElidedLineEdit(this);
   Place(txtOutput, 120, 5220, 8400, 330);
   Caption("Default Thumbnail Path", this, 120, 5760, 4000);
-  txtThumbPath = new ElidedLineEdit(this);
+  txtThumbPath = new FitTexts::ElidedLineEdit(this);
   Place(txtThumbPath, 120, 6030, 7800, 330);
   Command2 = new QPushButton("...", this);
   Place(Command2, 8040, 6030, 480, 330);
@@ -133,10 +133,11 @@ void Form::Form_Load() {
   modMain::ThumbDir = modMain::GetSetting("ThumbDir", DefaultThumbDir());
   txtThumbPath->setText(modMain::ThumbDir);
   setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
-  modMain::CentreOn(this, modMain::ScreenOf(this));
   cboDepth->addItems(frmImage::DepthItems());
   for (QRadioButton* option : optDithering) option->setEnabled(false);
   cboDepth->setCurrentIndex(0);
+  FitTexts::Fit(this);
+  modMain::CentreOn(this, modMain::ScreenOf(this));
   CentrePicture();
 }
 
