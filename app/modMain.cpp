@@ -129,8 +129,15 @@ bool LocksDepthText(const QKeyEvent& key) {
 }
 
 QScreen* ScreenOf(const QWidget* window) {
+  if (!window) return QGuiApplication::primaryScreen();
   const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : window;
-  if (QScreen* screen = owner->screen()) return screen;
+  // Where the owner stands decides, also before the window system has
+  // told it which screen it moved to.
+  if (owner->isVisible())
+    if (QScreen* screen = QGuiApplication::screenAt(owner->geometry().center())) return screen;
+  // A window of its own that is not on show yet opens on the main screen.
+  if (owner != window)
+    if (QScreen* screen = owner->screen()) return screen;
   return QGuiApplication::primaryScreen();
 }
 

@@ -74,7 +74,7 @@ double Val(const QString& text);
 bool LocksDepthText(const QKeyEvent& key);
 
 // The screen a window belongs to: its owner's when it has one, else the
-// one it stands on, else the main screen.
+// one it stands on, else (also for no window) the main screen.
 QScreen* ScreenOf(const QWidget* window);
 // Moves window to the middle of screen (its position on the desktop
 // counts, so a screen beside the main one is not mistaken for it).

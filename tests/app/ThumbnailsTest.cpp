@@ -158,6 +158,8 @@ TEST_F(RealLibrary, GridOfFortyPicturesInEightFormatsAndATgaFullScreen) {
   bool shown = false;
   apptest::WithViewer([&](frmFullScreen::Form* full) {
     shown = true;
+    // In front of the image viewer, with the keyboard.
+    EXPECT_TRUE(QTest::qWaitFor([full] { return QApplication::activeWindow() == full; }, 2000));
     EXPECT_EQ(full->txtImagePath->text(), folder + "/pic01.tga");
     EXPECT_EQ(apptest::Compare(full->Picture1->pixmap().toImage(), references[1], 0).maxChannel, 0);
     EXPECT_EQ(viewer.ListView1->currentRow(), 1);
