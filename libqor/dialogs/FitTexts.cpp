@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStyleOptionFrame>
 #include <QProgressBar>
@@ -45,7 +46,7 @@ bool IsComposite(const QWidget* w) {
          qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
          qobject_cast<const QAbstractSlider*>(w) || qobject_cast<const QProgressBar*>(w) ||
          qobject_cast<const QToolBar*>(w) || qobject_cast<const QTabBar*>(w) ||
-         qobject_cast<const QAbstractButton*>(w);
+         qobject_cast<const QMenuBar*>(w) || qobject_cast<const QAbstractButton*>(w);
 }
 
 QList<QWidget*> Children(const QWidget* box) {
@@ -209,20 +210,24 @@ void AlignColumns(const std::vector<QWidget*>& kids, const std::vector<QRect>& d
 // The size box needs to hold its children once each holds its caption.
 QSize FitBox(QWidget* box) {
   if (box->layout()) return box->size();
-  const QList<QWidget*> list = Children(box);
-  if (list.isEmpty()) return box->size();
-  const std::vector<QWidget*> kids(list.begin(), list.end());
-  std::vector<QRect> rows, columns;  // what each claims at design
+  const QList<QWidget*> all = Children(box);
+  // A control kept hidden (shown in another mode, or parked outside the
+  // window) fits its own caption but neither moves others nor is held.
+  std::vector<QWidget*> kids;
+  for (QWidget* w : all) {
+    w->resize(w->size().expandedTo(w->isHidden() ? Needed(w) : QSize()));
+    if (!w->isHidden()) kids.push_back(w);
+  }
+  if (kids.empty()) return box->size();
+  std::vector<QRect> design, rows, columns;  // where each stood, what it claimed
   int designRight = 0, designBottom = 0;
   for (QWidget* w : kids) {
+    design.push_back(w->geometry());
     rows.push_back(Extent(w));
     columns.push_back(Extent(w, true));
-    const QRect& reach = rows.back();
-    designRight = std::max(designRight, reach.x() + reach.width());
+    designRight = std::max(designRight, rows.back().x() + rows.back().width());
     designBottom = std::max(designBottom, w->y() + w->height());
   }
-  std::vector<QRect> design;
-  for (QWidget* w : kids) design.push_back(w->geometry());
   for (QWidget* w : kids) w->resize(w->size().expandedTo(Target(w)));
   AlignColumns(kids, design);
   Spread(kids, rows, true);
@@ -304,6 +309,9 @@ void SetElidedText(QLabel* label, const QString& text) {
                                                : 0;
   const int room = label->contentsRect().width() - 2 * label->margin() - indent;
   label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(room, 0)));
+  // The label's own measure has the last word on what still cuts.
+  for (int less = room - 1; less > 0 && label->sizeHint().width() > label->width(); --less)
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, less));
   label->setToolTip(text);
 }
 

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -79,7 +80,7 @@ inline bool IsComposite(const QWidget* w) {
          qobject_cast<const QToolBar*>(w) || qobject_cast<const QTabBar*>(w) ||
          qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
          qobject_cast<const QSlider*>(w) || qobject_cast<const QScrollBar*>(w) ||
-         qobject_cast<const QProgressBar*>(w);
+         qobject_cast<const QProgressBar*>(w) || qobject_cast<const QMenuBar*>(w);
 }
 
 // The room a control's caption needs; an empty size for none.
