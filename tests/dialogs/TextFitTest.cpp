@@ -3,11 +3,14 @@
 // it is looked at, and each caption that its control, its parent's edge or
 // a neighbour cuts is named. The checker is first shown to catch a label
 // made too narrow on purpose.
+#include <QDir>
+#include <QImage>
 #include <QListWidget>
 #include <QTabWidget>
 
 #include "UserActions.h"
 #include "dialogs/FFDlg.h"
+#include "dialogs/FitTexts.h"
 #include "engine/ConFormSave.h"
 #include "qor.h"
 #include "support/TestUtil.h"
@@ -86,6 +89,40 @@ TEST_F(DialogTextFit, OutputSettingsDialogForEveryDepthList) {
               });
     EXPECT_TRUE(misfits.isEmpty()) << name << "\n" << misfits.join("\n").toStdString();
   }
+  QorListFree(list);
+  QorFree(handle);
+}
+
+TEST_F(DialogTextFit, OutputSettingsElideLongFileNamesInTheMiddle) {
+  TestUtil::TempDir dir;
+  const QString folder = QString::fromStdString(dir.path()) + "/" +
+                         QString("a-folder-with-a-rather-long-name/").repeated(3);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString source = folder + "holiday-at-the-sea.bmp";
+  QImage picture(32, 24, QImage::Format_RGB888);
+  picture.fill(Qt::blue);
+  ASSERT_TRUE(picture.save(source, "BMP"));
+  const QString output = folder + "holiday-at-the-sea-converted.kwb";
+  QorHandle handle = QorAlloc();
+  QorHandle list = QorListAlloc();
+  QorSetOutputFile(handle, output.toLocal8Bit().constData(), "");
+  ASSERT_EQ(QorListAdd(list, source.toLocal8Bit().constData(), 8, nullptr, nullptr), 1);
+  const QStringList misfits = Check(
+      [&] { QorOutputDlg(handle, list, "Output File Settings", -1); },
+      [&](QDialog* form) {
+        for (const auto& [name, whole] : {std::pair{"edFilename", source}, {"edName", output}}) {
+          auto* edit = dynamic_cast<FitTexts::ElidedLineEdit*>(form->findChild<QLineEdit*>(name));
+          ASSERT_NE(edit, nullptr) << name;
+          const QString shown = edit->ShownText();
+          EXPECT_EQ(edit->text(), whole);
+          EXPECT_EQ(edit->toolTip(), whole);
+          EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+          EXPECT_TRUE(shown.startsWith(whole.left(4))) << shown.toStdString();
+          EXPECT_TRUE(shown.endsWith(whole.right(8))) << shown.toStdString();
+          EXPECT_LE(edit->fontMetrics().horizontalAdvance(shown), edit->width());
+        }
+      });
+  EXPECT_TRUE(misfits.isEmpty()) << misfits.join("\n").toStdString();
   QorListFree(list);
   QorFree(handle);
 }
