@@ -355,7 +355,8 @@ void Form::BuildOutputSide() {
     c_.optFormat[index] = option;
     if (!LibraryWrites(index)) {
       option->setEnabled(false);
-      option->setToolTip(QString("The library writes no .%1 files.").arg(QString(kFormats[index]).toLower()));
+      option->setToolTip(
+          QString("The library writes no .%1 files.").arg(QString(kFormats[index]).toLower()));
     }
     ++slot;
   }
@@ -775,8 +776,8 @@ void Form::ConnectOutputCommands() {
   connect(movieGroup_, &QButtonGroup::idClicked, this, [this](int index) { optMovie_Click(index); });
   connect(c_.txtOutput, &QLineEdit::textChanged, this, [this] { txtOutput_Change(); });
   connect(c_.cboDepth, &QComboBox::activated, this, [this] { cboDepth_Change(); });
-  // Only the arrow keys move through the depth list; any other key (a
-  // letter's search, Home, End, page keys) leaves the text as it is.
+  // Only the arrow keys move through the depth list; a letter's search,
+  // Home, End and the page keys leave the text as it is.
   c_.cboDepth->installEventFilter(new EventHook(this, [](QEvent* event) {
     return event->type() == QEvent::KeyPress &&
            modMain::LocksDepthText(*static_cast<QKeyEvent*>(event));

@@ -120,10 +120,10 @@ QSize Label(const QLabel* label) {
   return label->sizeHint();
 }
 
-// Where a control's caption reaches: a label or a check box without a
-// background of its own may be drawn wider than its caption.
-// An empty one keeps its design room for the text it will show: it claims
-// that room in its column but none of it in its row.
+// What a control claims of its place: a label or a check box without a
+// background of its own only as far as its caption reaches. An empty label
+// keeps its design room for the text it will show: it claims that room in
+// its column but none of it in its row.
 QRect Extent(const QWidget* w, bool inColumn = false) {
   QRect r = w->geometry();
   const bool bare = (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w) ||
@@ -137,8 +137,12 @@ QRect Extent(const QWidget* w, bool inColumn = false) {
   return r;
 }
 
-bool RowsMeet(const QRect& a, const QRect& b) { return a.top() <= b.bottom() && b.top() <= a.bottom(); }
-bool ColumnsMeet(const QRect& a, const QRect& b) { return a.left() <= b.right() && b.left() <= a.right(); }
+bool RowsMeet(const QRect& a, const QRect& b) {
+  return a.top() <= b.bottom() && b.top() <= a.bottom();
+}
+bool ColumnsMeet(const QRect& a, const QRect& b) {
+  return a.left() <= b.right() && b.left() <= a.right();
+}
 
 QSize FitBox(QWidget* box);
 

@@ -79,7 +79,8 @@ class Desktop : public WithStubWindow {
 
 TEST_F(Desktop, TheDepthBoxesKeepTheirTextButLetFocusKeysAndEscapeThrough) {
   const auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    return QKeyEvent(QEvent::KeyPress, code, modifiers, code < 0x80 ? QString(QChar(code)) : QString());
+    const QString text = code < 0x80 ? QString(QChar(code)) : QString();
+    return QKeyEvent(QEvent::KeyPress, code, modifiers, text);
   };
   for (int code : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Escape})
     EXPECT_FALSE(modMain::LocksDepthText(key(code))) << code;
@@ -151,7 +152,8 @@ TEST_F(Desktop, OnTwoScreensEachWindowKeepsToTheScreenOfItsOwner) {
   ASSERT_NE(main->geometry().topLeft(), QPoint(0, 0))
       << "the main screen must not be at the origin: " << main->name().toStdString() << " at "
       << main->geometry().x() << "," << main->geometry().y() << ", the other "
-      << other->name().toStdString() << " at " << other->geometry().x() << "," << other->geometry().y();
+      << other->name().toStdString() << " at " << other->geometry().x() << ","
+      << other->geometry().y();
 
   // A new main window opens in the middle of the main screen.
   frmImage::Form fresh;
@@ -162,7 +164,9 @@ TEST_F(Desktop, OnTwoScreensEachWindowKeepsToTheScreenOfItsOwner) {
   ShowMain();
   EXPECT_EQ(modMain::ScreenOf(form.get()), other);
   EXPECT_TRUE(WhenShown<frmAbout::Form>([this] { form->mnuAbout_Click(); },
-                                        [&](frmAbout::Form* about) { ExpectCentredOn(about, other); }));
+                                        [&](frmAbout::Form* about) {
+                                          ExpectCentredOn(about, other);
+                                        }));
   EXPECT_TRUE(WhenShown<frmSetThumbs::Form>([this] { form->CreateThumbnail(); },
                                             [&](frmSetThumbs::Form* window) {
                                               ExpectCentredOn(window, other);
@@ -221,7 +225,8 @@ TEST_F(Desktop, LongPathsAndFormatNamesAreElidedInTheMiddleWithTheWholeAsToolTip
   EXPECT_TRUE(c->lblFormat->text().endsWith("long name"));
   EXPECT_TRUE(c->lblFormat->text().contains(QChar(0x2026)));
 
-  const QString path = "/home/someone/" + QString("a-folder-with-a-long-name/").repeated(4) + "holiday(1).bmp";
+  const QString path =
+      "/home/someone/" + QString("a-folder-with-a-long-name/").repeated(4) + "holiday(1).bmp";
   c->txtOutput->setText(path);
   auto* output = dynamic_cast<FitTexts::ElidedLineEdit*>(c->txtOutput);
   ASSERT_NE(output, nullptr);

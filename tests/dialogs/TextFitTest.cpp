@@ -65,8 +65,10 @@ TEST_F(DialogTextFit, APlantedNarrowLabelIsNamed) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   const QStringList misfits = TextFit::Misfits(&form);
   ASSERT_EQ(misfits.size(), 2) << misfits.join("\n").toStdString();
-  EXPECT_TRUE(misfits[0].startsWith("QLabel labPlanted \"Key frame every\"")) << misfits[0].toStdString();
-  EXPECT_TRUE(misfits[1].contains("\"Covered\" of window \"Planted\" is covered by QPushButton \"On top\""))
+  EXPECT_TRUE(misfits[0].startsWith("QLabel labPlanted \"Key frame every\""))
+      << misfits[0].toStdString();
+  EXPECT_TRUE(misfits[1].contains(
+      "\"Covered\" of window \"Planted\" is covered by QPushButton \"On top\""))
       << misfits[1].toStdString();
 }
 
