@@ -36,10 +36,13 @@ Form* Show(QWidget* owner, const QString& page) {
                         AppDialogs::Icon::Warning);
     return nullptr;
   }
-  if (!g_window) g_window = new Form();
+  if (!g_window) {
+    g_window = new Form();
+    modMain::CentreOn(g_window, modMain::ScreenOf(owner ? owner : g_window.data()));
+  }
   g_window->browser()->setSource(QUrl::fromLocalFile(page));
   g_window->show();
-  g_window->raise();
+  modMain::BringToFront(g_window);
   return g_window;
 }
 

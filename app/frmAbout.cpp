@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "AppDialogs.h"
+#include "FitTexts.h"
 #include "frmSplash.h"
 #include "modMain.h"
 
@@ -80,31 +81,37 @@ Form::Form(QWidget* owner) : QDialog(owner) {
   lblDescription->setAlignment(Qt::AlignTop | Qt::AlignLeft);
   lblDescription->setGeometry(Px(1200), Px(1080), Px(4800), Px(900));
 
+  // The copyright warning stands whole; only the picture beneath it moves,
+  // so no word of it is ever cut by the strip's edges.
+  lblWarning_ = new QLabel(kWarningText, this);
+  lblWarning_->setWordWrap(true);
+  lblWarning_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  lblWarning_->setGeometry(Px(240), Px(2040), Px(5820), Px(540));
+
   picture1_ = new QFrame(this);
   picture1_->setFrameShape(QFrame::StyledPanel);
-  picture1_->setGeometry(Px(240), Px(2040), Px(5820), Px(420));
-  imageWarning_ = new QLabel(kWarningText, picture1_);
+  picture1_->setGeometry(Px(240), Px(2640), Px(5820), Px(300));
+  imageWarning_ = new QLabel(picture1_);
+  imageWarning_->setPixmap(frmSplash::DrawQuill(picture1_->height() - 4));
   imageWarning_->adjustSize();
   imageWarning_->move(0, (picture1_->height() - imageWarning_->height()) / 2);
 
   label4_ = new QLabel(QString("<a href='%1'>%1</a>").arg(kServiceUrl), this);
   label4_->setCursor(Qt::PointingHandCursor);
-  label4_->setGeometry(Px(240), Px(2640), Px(5820), Px(300));
+  label4_->setGeometry(Px(240), Px(3000), Px(5820), Px(300));
   label4_->installEventFilter(new ClickHook(this, [this] { Label4_Click(); }));
 
   cmdOK_ = new QPushButton("OK", this);
   cmdOK_->setDefault(true);
-  cmdOK_->setGeometry(Px(4500), Px(3180), Px(1560), Px(375));
+  cmdOK_->setGeometry(Px(4500), Px(3480), Px(1560), Px(375));
   connect(cmdOK_, &QPushButton::clicked, this, [this] { close(); });
 
   cmdSysInfo_ = new QPushButton("&System Info...", this);
-  cmdSysInfo_->setGeometry(Px(2820), Px(3180), Px(1560), Px(375));
+  cmdSysInfo_->setGeometry(Px(2820), Px(3480), Px(1560), Px(375));
   connect(cmdSysInfo_, &QPushButton::clicked, this, [this] { StartSysInfo(this); });
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-  }
+  FitTexts::Fit(this);
+  modMain::CentreOn(this, modMain::ScreenOf(this));
 
   timer1_ = new QTimer(this);
   timer1_->setInterval(kScrollIntervalMs);

@@ -1,5 +1,5 @@
-// The about box: version, a scrolling warning, the system-information
-// launcher and the link to the maker's service page.
+// The about box: version, the copyright warning over a scrolling picture,
+// the system-information launcher and the link to the maker's service page.
 #pragma once
 
 #include <QDialog>
@@ -31,6 +31,7 @@ class Form : public QDialog {
   explicit Form(QWidget* owner);
 
   QLabel* lblVersion() const { return lblVersion_; }
+  QLabel* lblWarning() const { return lblWarning_; }
   QLabel* ImageWarning() const { return imageWarning_; }
   QFrame* Picture1() const { return picture1_; }
   QLabel* Label4() const { return label4_; }
@@ -43,6 +44,7 @@ class Form : public QDialog {
   void Label4_Click();
 
   QLabel* lblVersion_;
+  QLabel* lblWarning_;
   QFrame* picture1_;
   QLabel* imageWarning_;
   QLabel* label4_;

@@ -343,11 +343,12 @@ void Show(QWidget* owner, frmImage::Form* mainWindow, const QImage& picture,
   Instance() = viewer;
   viewer->MainWindow = mainWindow;
   if (owner != mainWindow) viewer->ImageViewer = owner;
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    viewer->setGeometry(0, 0, screen->geometry().width(), screen->geometry().height());
+  // The viewer covers the screen the main window is on.
+  if (const QScreen* screen = modMain::ScreenOf(mainWindow ? mainWindow : owner))
+    viewer->setGeometry(screen->geometry());
   viewer->SetPicture(picture);
   viewer->txtImagePath->setText(path);
-  viewer->exec();
+  modMain::ExecInFront(viewer);
 }
 
 }  // namespace frmFullScreen

@@ -29,6 +29,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "FitTexts.h"
 #include "HelpWindow.h"
 #include "UpDown.h"
 #include "frmAbout.h"
@@ -83,6 +84,18 @@ class EventHook : public QObject {
  private:
   Handler handler_;
 };
+
+// The extensions of format options that no writer of the library takes.
+bool LibraryWrites(int format) {
+  return format != 3 && format != 6 && format != 8 && format != 9 && format != 14 &&
+         format != 18 && format != 19;
+}
+
+// Just below a toolbar button, on the desktop.
+QPoint UnderButton(const QToolBar* bar, QAction* action) {
+  const QWidget* button = bar->widgetForAction(action);
+  return button->mapToGlobal(QPoint(0, button->height()));
+}
 
 Form::FullScreenOpener& FullScreen() {
   static Form::FullScreenOpener opener;
@@ -197,9 +210,13 @@ void Form::BuildToolbars() {
                                 "Thumbnail", "Edit", "Convert", "Help..."};
   for (int i = 0; i < captions.size(); ++i) {
     QAction* button = c_.Toolbar1->addAction(captions[i]);
+    // A tool button drops a trailing "..." unless told its caption.
+    button->setIconText(captions[i]);
     const int index = i + 1;
     connect(button, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
   }
+  // "Options" has no command of its own.
+  c_.Toolbar1->actions().at(1)->setEnabled(false);
   Place(c_.Toolbar1, 0, 0, kWidthTwips, 420);
 
   c_.Toolbar2 = new QToolBar(this);
@@ -213,7 +230,7 @@ void Form::BuildSourceSide() {
   c_.tbOpen = new QPushButton("Source File", this);
   Place(c_.tbOpen, 120, 510, 1260, 360);
   connect(c_.tbOpen, &QPushButton::clicked, this, [this] { tbOpen_ButtonClick(); });
-  c_.txtSource = new QLineEdit(this);
+  c_.txtSource = new FitTexts::ElidedLineEdit(this);
   Place(c_.txtSource, 1440, 525, 8040, 330);
   connect(c_.txtSource, &QLineEdit::textChanged, this, [this] { txtSource_Change(); });
 
@@ -336,13 +353,18 @@ void Form::BuildOutputSide() {
     Place(option, left + (slot % 6) * 880, 3030 + (slot / 6) * 270, 880, 270);
     formatGroup_->addButton(option, index);
     c_.optFormat[index] = option;
+    if (!LibraryWrites(index)) {
+      option->setEnabled(false);
+      option->setToolTip(
+          QString("The library writes no .%1 files.").arg(QString(kFormats[index]).toLower()));
+    }
     ++slot;
   }
   c_.optFormat[1]->setChecked(true);
 
   c_.tbSave = new QPushButton("Target File", this);
   Place(c_.tbSave, left, 4140, 1260, 360);
-  c_.txtOutput = new QLineEdit(this);
+  c_.txtOutput = new FitTexts::ElidedLineEdit(this);
   Place(c_.txtOutput, left + 1320, 4155, 3960, 330);
 
   Caption("Color Depth (Bits per Pixel)", this, left, 4590, 2880, 300);
@@ -409,6 +431,10 @@ void Form::BuildMenus() {
 
 void Form::Form_Load() {
   setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
+  // A window of fixed size offers no maximize button.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   c_.cboDepth->addItems(DepthItems());
   c_.cboDepth->setCurrentIndex(0);
   for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
@@ -420,10 +446,8 @@ void Form::Form_Load() {
   ResetBox();
   ShowSingleFrameSlider();
   SetSizeControlsEnabled(false);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-  }
+  FitTexts::Fit(this);
+  modMain::CentreOn(this, modMain::ScreenOf(this));
   modMain::LoadStartupSettings();
 }
 
@@ -497,7 +521,7 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   const SourceTexts texts = DescribeSource(info);
   c_.lblSize->setText(texts.size);
   c_.lblColorDepth->setText(texts.colorDepth);
-  c_.lblFormat->setText(texts.format);
+  FitTexts::SetElidedText(c_.lblFormat, texts.format);
   c_.lblFrameCount->setText(texts.frameCount);
   lblFrameCount_Change();
   c_.lblRunTime->setText(texts.runTime);
@@ -672,7 +696,7 @@ void Form::Toolbar1_ButtonClick(int index) {
       RunConversion();
       break;
     case 9:
-      c_.mnuHiddenHelp->popup(belowToolbar);
+      c_.mnuHiddenHelp->popup(UnderButton(c_.Toolbar1, c_.Toolbar1->actions().at(8)));
       break;
     default:
       break;
@@ -682,8 +706,7 @@ void Form::Toolbar1_ButtonClick(int index) {
 void Form::mnuContents_Click() { HelpWindow::Show(this, HelpWindow::ContentsPage()); }
 
 void Form::mnuAbout_Click() {
-  auto* about = new frmAbout::Form(this);
-  about->exec();
+  modMain::ExecInFront(new frmAbout::Form(this));
 }
 
 // ---- output side and commands (conversion) ----
@@ -753,12 +776,11 @@ void Form::ConnectOutputCommands() {
   connect(movieGroup_, &QButtonGroup::idClicked, this, [this](int index) { optMovie_Click(index); });
   connect(c_.txtOutput, &QLineEdit::textChanged, this, [this] { txtOutput_Change(); });
   connect(c_.cboDepth, &QComboBox::activated, this, [this] { cboDepth_Change(); });
-  // Only the arrow keys move through the depth list; any other key (a
-  // letter's search, Home, End, page keys) leaves the text as it is.
+  // Only the arrow keys move through the depth list; a letter's search,
+  // Home, End and the page keys leave the text as it is.
   c_.cboDepth->installEventFilter(new EventHook(this, [](QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return false;
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    return key != Qt::Key_Up && key != Qt::Key_Down;
+    return event->type() == QEvent::KeyPress &&
+           modMain::LocksDepthText(*static_cast<QKeyEvent*>(event));
   }));
 }
 
@@ -925,11 +947,8 @@ void ShowEditor(Form* owner) {
   editor.SetPreview();
   editor.setWindowTitle(owner->controls().txtSource->text());
   QCoreApplication::processEvents();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    editor.move(area.width() / 2 - editor.width() / 2, area.height() / 2 - editor.height() / 2);
-  }
-  editor.exec();
+  modMain::CentreOn(&editor, modMain::ScreenOf(&editor));
+  modMain::ExecInFront(&editor);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "AppDialogs.h"
+#include "FitTexts.h"
 #include "frmImage.h"
 #include "modMain.h"
 
@@ -360,6 +361,7 @@ void Form::Form_Load() {
     Lock_ButtonClick(*panel);
   }
   Lock_ButtonClick(gamma_);  // released: open padlock, sliders alone
+  FitTexts::Fit(this);
 }
 
 // ---- the working picture

@@ -16,6 +16,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "FitTexts.h"
 #include "UpDown.h"
 #include "frmImage.h"
 #include "modMain.h"
@@ -108,17 +109,21 @@ Form::Form(frmImage::Form* mainWindow, QWidget* parent)
     optFormat.push_back(option);
   }
 
-  txtOutput = new QLineEdit(this);
+  txtOutput = new FitTexts::ElidedLineEdit(this);
   Place(txtOutput, 120, 5220, 8400, 330);
   Caption("Default Thumbnail Path", this, 120, 5760, 4000);
-  txtThumbPath = new QLineEdit(this);
+  txtThumbPath = new FitTexts::ElidedLineEdit(this);
   Place(txtThumbPath, 120, 6030, 7800, 330);
   Command2 = new QPushButton("...", this);
   Place(Command2, 8040, 6030, 480, 330);
   connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
 
-  connect(txtOutWidth, &QLineEdit::textChanged, this, [this] { txtOutWidth_Change(); });
-  connect(txtOutHeight, &QLineEdit::textChanged, this, [this] { txtOutHeight_Change(); });
+  // The picture follows every keystroke; a box is corrected only when its
+  // editing ends, so it can be cleared and typed anew.
+  connect(txtOutWidth, &QLineEdit::textChanged, this, [this] { CentrePicture(); });
+  connect(txtOutHeight, &QLineEdit::textChanged, this, [this] { CentrePicture(); });
+  connect(txtOutWidth, &QLineEdit::editingFinished, this, [this] { txtOutWidth_Change(); });
+  connect(txtOutHeight, &QLineEdit::editingFinished, this, [this] { txtOutHeight_Change(); });
   connect(cboDepth, &QComboBox::currentIndexChanged, this, [this] { cboDepth_Change(); });
 
   Form_Load();
@@ -128,13 +133,11 @@ void Form::Form_Load() {
   modMain::ThumbDir = modMain::GetSetting("ThumbDir", DefaultThumbDir());
   txtThumbPath->setText(modMain::ThumbDir);
   setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-  }
   cboDepth->addItems(frmImage::DepthItems());
   for (QRadioButton* option : optDithering) option->setEnabled(false);
   cboDepth->setCurrentIndex(0);
+  FitTexts::Fit(this);
+  modMain::CentreOn(this, modMain::ScreenOf(this));
   CentrePicture();
 }
 
@@ -157,32 +160,23 @@ void Form::cboDepth_Change() {
 
 // Only the arrow keys (and the list) change the depth: typing is swallowed.
 bool Form::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == cboDepth && event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key != Qt::Key_Up && key != Qt::Key_Down) return true;
-  }
+  if (watched == cboDepth && event->type() == QEvent::KeyPress &&
+      modMain::LocksDepthText(*static_cast<QKeyEvent*>(event)))
+    return true;
   return QDialog::eventFilter(watched, event);
 }
 
-bool Form::CheckSize(QLineEdit* box, const UpDown* limit) {
+void Form::CorrectSize(QLineEdit* box, const UpDown* limit) {
   const QString text = box->text();
-  QString corrected;
   if (!modMain::IsNumeric(text) || modMain::Val(text) > limit->maximum())
-    corrected = QString::number(limit->maximum());
+    box->setText(QString::number(limit->maximum()));
   else if (modMain::Val(text) < limit->minimum())
-    corrected = QString::number(limit->minimum());
-  if (corrected.isEmpty()) return true;
-  box->setText(corrected);  // runs the box's handler again with the new text
-  return false;
+    box->setText(QString::number(limit->minimum()));
 }
 
-void Form::txtOutWidth_Change() {
-  if (CheckSize(txtOutWidth, udWidth)) CentrePicture();
-}
+void Form::txtOutWidth_Change() { CorrectSize(txtOutWidth, udWidth); }
 
-void Form::txtOutHeight_Change() {
-  if (CheckSize(txtOutHeight, udHeight)) CentrePicture();
-}
+void Form::txtOutHeight_Change() { CorrectSize(txtOutHeight, udHeight); }
 
 void Form::CentrePicture() {
   const double w = modMain::Val(txtOutWidth->text()) * kTpp;
@@ -220,6 +214,9 @@ void Form::tbMain_ButtonClick(int index) {
     return;
   }
   mainThumbPath->setText(txtOutput->text());
+  // A size box still being edited counts as its editing ended.
+  txtOutWidth_Change();
+  txtOutHeight_Change();
   modMain::Guarded(this, [this] {
     Convert::ConvertThumbnail(*mainWindow_, this,
                               Convert::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth,
@@ -235,7 +232,9 @@ void Show(frmImage::Form* mainWindow) {
   window->txtOutput->setText(c.txtThumbPath->text());
   window->txtOutWidth->setText(WholeSetting("ThumbWidth", "171"));
   window->txtOutHeight->setText(WholeSetting("ThumbHeight", "128"));
-  window->exec();
+  window->txtOutWidth_Change();
+  window->txtOutHeight_Change();
+  modMain::ExecInFront(window);
 }
 
 }  // namespace frmSetThumbs

@@ -38,6 +38,10 @@ class Form : public QDialog {
   void Command2_Click();
   void cmdDefault_Click();
   void tbMain_ButtonClick(int index);
+  // A size box whose editing ended: text that is not a number or beyond
+  // the up-down limit becomes the limit.
+  void txtOutWidth_Change();
+  void txtOutHeight_Change();
 
   QLineEdit* txtOutWidth = nullptr;
   UpDown* udWidth = nullptr;
@@ -60,11 +64,8 @@ class Form : public QDialog {
 
  private:
   void Form_Load();
-  void txtOutWidth_Change();
-  void txtOutHeight_Change();
-  // A size box's text kept within 1 .. limit; the picture takes that size,
-  // centred.
-  bool CheckSize(QLineEdit* box, const UpDown* limit);
+  void CorrectSize(QLineEdit* box, const UpDown* limit);
+  // The picture takes the size the boxes hold, centred.
   void CentrePicture();
 
   QPointer<frmImage::Form> mainWindow_;

@@ -18,14 +18,6 @@ namespace {
 constexpr int kWidthTwips = 7200;
 constexpr int kHeightTwips = 4200;
 
-void CentreOnScreen(QWidget* window) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect area = screen->geometry();
-  window->move(area.width() / 2 - window->width() / 2,
-               area.height() / 2 - window->height() / 2);
-}
-
 }  // namespace
 
 QPixmap DrawQuill(int size) {
@@ -105,7 +97,7 @@ Form::Form(std::function<void()> onUnload)
   lblVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lblVersion_->setGeometry(frame1_->width() - Px(3240), Px(3480), Px(3000), Px(360));
 
-  CentreOnScreen(this);
+  modMain::CentreOn(this, QGuiApplication::primaryScreen());
 
   timer1_ = new QTimer(this);
   timer1_->setSingleShot(true);

@@ -200,10 +200,7 @@ void Form::Form_Load() {
   SetWidth(picBack, Width(this) - (Width(VScroll1) + Left(picBack)));
   resize(width(), Px(kFormHeight));
   SetHeight(picBack, 120);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-  }
+  modMain::CentreOn(this, modMain::ScreenOf(this));
 
   const QString thumbs = modMain::AppDir() + "/thumbs";
   txtThumbPath->setText(modMain::GetSetting("ThumbDir", thumbs));
@@ -564,7 +561,7 @@ void Form::closeEvent(QCloseEvent* event) {
 void Show(frmImage::Form* mainWindow) {
   auto* viewer = new Form(mainWindow, mainWindow);
   viewer->setAttribute(Qt::WA_DeleteOnClose);
-  viewer->exec();
+  modMain::ExecInFront(viewer);
 }
 
 }  // namespace frmThumbs

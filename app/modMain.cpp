@@ -1,8 +1,12 @@
 #include "modMain.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
 #include <QSettings>
 #include <QWidget>
 #include <QStandardPaths>
@@ -109,6 +113,51 @@ bool IsNumeric(const QString& text) {
 
 double Val(const QString& text) {
   return IsNumeric(text) ? text.trimmed().toDouble() : 0.0;
+}
+
+bool LocksDepthText(const QKeyEvent& key) {
+  switch (key.key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+      return false;
+    default:
+      return !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  }
+}
+
+QScreen* ScreenOf(const QWidget* window) {
+  if (!window) return QGuiApplication::primaryScreen();
+  const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : window;
+  // Where the owner stands decides, also before the window system has
+  // told it which screen it moved to.
+  if (owner->isVisible())
+    if (QScreen* screen = QGuiApplication::screenAt(owner->geometry().center())) return screen;
+  // A window of its own that is not on show yet opens on the main screen.
+  if (owner != window)
+    if (QScreen* screen = owner->screen()) return screen;
+  return QGuiApplication::primaryScreen();
+}
+
+void CentreOn(QWidget* window, const QScreen* screen) {
+  if (!screen) return;
+  const QRect area = screen->geometry();
+  window->move(area.x() + area.width() / 2 - window->width() / 2,
+               area.y() + area.height() / 2 - window->height() / 2);
+}
+
+void BringToFront(QWidget* window) {
+  window->raise();
+  window->activateWindow();
+}
+
+int ExecInFront(QDialog* dialog) {
+  // Once the modal loop has shown the dialog: before that a window manager
+  // may still stack it under its owner.
+  QTimer::singleShot(0, dialog, [dialog] { BringToFront(dialog); });
+  return dialog->exec();
 }
 
 QString BrowseForFolder(QWidget* owner, const QString& title) {

@@ -5,6 +5,9 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
+class QKeyEvent;
+class QScreen;
 class QWidget;
 
 namespace frmImage {
@@ -64,6 +67,23 @@ int SplashMilliseconds();
 bool IsNumeric(const QString& text);
 // Value of a numeric text, 0 for any other.
 double Val(const QString& text);
+
+// The depth boxes keep their text: a key that would type or jump in the
+// list is swallowed, while the arrows, the focus keys, Escape and keys
+// held with Ctrl, Alt or Meta go through.
+bool LocksDepthText(const QKeyEvent& key);
+
+// The screen a window belongs to: its owner's when it has one, else the
+// one it stands on, else (also for no window) the main screen.
+QScreen* ScreenOf(const QWidget* window);
+// Moves window to the middle of screen (its position on the desktop
+// counts, so a screen beside the main one is not mistaken for it).
+void CentreOn(QWidget* window, const QScreen* screen);
+// A window a command opens comes to the front with the keyboard, over
+// whatever window was in front before.
+void BringToFront(QWidget* window);
+// Shows dialog modally and brings it to the front once it is on screen.
+int ExecInFront(QDialog* dialog);
 
 // The folder picker; empty when the user cancels.
 QString BrowseForFolder(QWidget* owner, const QString& title);

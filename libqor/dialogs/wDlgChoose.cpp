@@ -67,11 +67,15 @@ void FitToRows(TfrmDlgSelect& f, const ChoiceRec& rec) {
     auto* button = f.findChild<QWidget*>(name);
     button->move(button->x() + growX, button->y());
   }
-  int growY = 0;
-  if (rec.count > 2) {
-    growY = rec.count * kRowHeight + kGroupChrome - f.radOpt->height();
-    f.radOpt->resize(f.radOpt->width(), f.radOpt->height() + growY);
-  }
+  // Each row at least as high as a line of the font, whatever the rule of
+  // 20 pixels a row gives.
+  const QLayout* layout = f.radOpt->layout();
+  const QMargins inner = f.radOpt->contentsMargins() + layout->contentsMargins();
+  const int lines = inner.top() + inner.bottom() + rec.count * metrics.height() +
+                    (rec.count - 1) * std::max(layout->spacing(), 0);
+  const int rows = rec.count > 2 ? rec.count * kRowHeight + kGroupChrome : f.radOpt->height();
+  const int growY = std::max(rows, lines) - f.radOpt->height();
+  f.radOpt->resize(f.radOpt->width(), f.radOpt->height() + growY);
   f.setFixedSize(f.width() + growX, f.height() + growY);
 }
 

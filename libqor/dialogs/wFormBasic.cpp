@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "dialogs/FitTexts.h"
+
 #include "foundation/Errors.h"
 #include "platform/UiLayer.h"
 
@@ -41,6 +43,8 @@ void TFormBasic::ApplyTrackLimits() {
 
 int32_t ShowModal(QDialog* form) {
   TraceScope t("wFormBasic.ShowModal");
+  // Designed for one font, shown in whatever font the platform has.
+  FitTexts::Fit(form);
   if (Hook()) return Hook()(form);
   return form->exec();
 }

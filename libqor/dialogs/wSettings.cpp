@@ -18,6 +18,7 @@
 #include "dialogs/CtlEx.h"
 #include "dialogs/CtlPreview.h"
 #include "dialogs/DlgForm.h"
+#include "dialogs/FitTexts.h"
 #include "dialogs/wFormBasic.h"
 #include "formats/ConForm.h"
 #include "formats/FFBasic.h"
@@ -97,9 +98,10 @@ QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int 
   return DlgForm::AddButton(parent, name, text, x, y, 82, 28);
 }
 
-// A status or name line: read-only, button-face colour, out of the tab order.
+// A status or name line: read-only, button-face colour, out of the tab
+// order; a file name too long for it is shown elided in the middle.
 QLineEdit* AddReadOnlyEdit(QWidget* parent, const char* name, int x, int y, int w) {
-  auto* edit = Place<QLineEdit>(parent, name, x, y, w, 21);
+  auto* edit = Place<FitTexts::ElidedLineEdit>(parent, name, x, y, w, 21);
   edit->setReadOnly(true);
   edit->setFocusPolicy(Qt::NoFocus);
   QPalette p = edit->palette();
@@ -465,8 +467,10 @@ void InitControls() {
   CtlPreview::Preview_Init(f.preview, f.panView, 1);
   f.hasFrames = FileCount() > 0;
   if (f.dataP->forceCompat) Common::MakeCompatibleRes(&f.dataP->width, &f.dataP->height);
-  *f.backupP = *f.dataP;
   ConForm::FFSaveSetFmt(&f.dataP->videoSave, f.dataP->videoFormat);
+  // Taken once the save options hold the output's format, so that "Undo..."
+  // returns to the codec text the dialog opened with.
+  *f.backupP = *f.dataP;
   FillDepthList();
   f.frameBar = CtlEx::CloneTrackBar2(f.barFrame, true,
                                      [] { Handler(barFrameChange); });

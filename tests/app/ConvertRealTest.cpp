@@ -199,13 +199,23 @@ TEST_F(ConvertRealTest, AStillAndAMovieFrameConvertToEveryOutputOption) {
     c->txtOutput->setText(TempPath(isMovie ? "movie/out.bmp" : "still/out.bmp"));
     for (int format = 1; format < 25; ++format) {
       if (!c->optFormat[format]) continue;
-      QTest::mouseClick(c->optFormat[format], Qt::LeftButton);
-      const QString output = c->txtOutput->text();
       const QString ext = c->optFormat[format]->text().toLower();
+      const bool unwritable = kUnwritable.contains(ext);
+      // The options for names that no writer of the library takes are
+      // offered disabled, saying why.
+      EXPECT_EQ(c->optFormat[format]->isEnabled(), !unwritable) << ext.toStdString();
+      EXPECT_EQ(c->optFormat[format]->toolTip(),
+                unwritable ? "The library writes no ." + ext + " files." : QString());
+      if (unwritable)
+        c->txtOutput->setText(modMain::ChangeExtension(c->txtOutput->text(), ext));
+      else
+        QTest::mouseClick(c->optFormat[format], Qt::LeftButton);
+      const QString output = c->txtOutput->text();
       ASSERT_TRUE(output.endsWith("." + ext)) << output.toStdString();
-      if (kUnwritable.contains(ext)) {
-        // The options offer names that no writer of the library takes: the
-        // conversion ends as an invalid output, and the window says so.
+      if (unwritable) {
+        // Typed, such a name still ends as an invalid output, and the
+        // window says so.
+        EXPECT_TRUE(c->optFormat[format]->isChecked());
         dialogs.messages.clear();
         form->RunConversion();
         ASSERT_EQ(dialogs.messages.size(), 1u) << ext.toStdString();

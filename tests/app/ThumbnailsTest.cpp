@@ -158,6 +158,8 @@ TEST_F(RealLibrary, GridOfFortyPicturesInEightFormatsAndATgaFullScreen) {
   bool shown = false;
   apptest::WithViewer([&](frmFullScreen::Form* full) {
     shown = true;
+    // In front of the image viewer, with the keyboard.
+    EXPECT_TRUE(QTest::qWaitFor([full] { return QApplication::activeWindow() == full; }, 2000));
     EXPECT_EQ(full->txtImagePath->text(), folder + "/pic01.tga");
     EXPECT_EQ(apptest::Compare(full->Picture1->pixmap().toImage(), references[1], 0).maxChannel, 0);
     EXPECT_EQ(viewer.ListView1->currentRow(), 1);
@@ -332,14 +334,22 @@ TEST_F(RealLibrary, ThumbnailWindowSizesDepthFormatDefaultsAndFolder) {
   EXPECT_EQ(window.cboDepth->currentText(), "32-bit (16M + alpha)");
   for (QRadioButton* option : window.optDithering) EXPECT_FALSE(option->isEnabled());
 
-  // Sizes: anything not a number or above the limit becomes the limit, below
-  // one pixel becomes one; the picture takes the size, centred.
+  // Sizes: a box can be cleared and typed anew; when its editing ends,
+  // anything not a number or above the limit becomes the limit, below one
+  // pixel one; the picture takes the size, centred.
   const QString limit = QString::number(frmSetThumbs::kMaxThumbnailSide);
   for (const auto& [typed, kept] : std::vector<std::pair<QString, QString>>{
            {"abc", limit}, {"99999", limit}, {"0", "1"}, {"-5", "1"}, {"", limit}, {"64", "64"}}) {
-    window.txtOutWidth->setText(typed);
+    window.txtOutWidth->selectAll();
+    QTest::keyClick(window.txtOutWidth, Qt::Key_Backspace);
+    EXPECT_EQ(window.txtOutWidth->text(), "");
+    QTest::keyClicks(window.txtOutWidth, typed);
+    EXPECT_EQ(window.txtOutWidth->text(), typed) << "corrected while typed";
+    QTest::keyClick(window.txtOutWidth, Qt::Key_Return);
     EXPECT_EQ(window.txtOutWidth->text(), kept) << typed.toStdString();
   }
+  window.txtOutHeight->setText("99999");  // set, not typed: stands until editing ends
+  EXPECT_EQ(window.txtOutHeight->text(), "99999");
   window.txtOutHeight->setText("48");
   EXPECT_EQ(window.Image1->size(), QSize(64, 48));
   EXPECT_NEAR(window.Image1->geometry().center().x(), window.Picture3->width() / 2.0, 1);

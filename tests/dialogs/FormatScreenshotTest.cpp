@@ -74,7 +74,7 @@ class FormatScreenshot : public UserActions::WithLibrary {
 }  // namespace
 
 TEST_F(FormatScreenshot, AviCodecDialogMatchesTheKeptPicture) {
-  Check("avi_codec_dialog.png", QSize(450, 412), [] {
+  Check("avi_codec_dialog.png", QSize(456, 427), [] {
     ConForm::FFSaveRec rec;
     ConForm::FFSaveInit(&rec, ConForm::kSaveVideo);
     ConForm::FFSaveSetFmt(&rec, ConForm::kFmtAVI);
@@ -90,7 +90,7 @@ TEST_F(FormatScreenshot, MpegDialogMatchesTheKeptPicture) {
 }
 
 TEST_F(FormatScreenshot, TiffChoiceDialogMatchesTheKeptPicture) {
-  Check("tiff_dialog.png", QSize(379, 211), [] {
+  Check("tiff_dialog.png", QSize(379, 222), [] {
     int32_t compression = 5;
     EXPECT_FALSE(FFDlg::FFDlgTIF(compression));
   });

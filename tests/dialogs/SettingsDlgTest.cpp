@@ -15,6 +15,7 @@
 #include "DialogTestSupport.h"
 #include "dialogs/wSettings.h"
 #include "engine/Common.h"
+#include "formats/ConForm.h"
 #include "engine/Lifecycle.h"
 #include "foundation/Basic.h"
 #include "foundation/Translator.h"
@@ -254,6 +255,30 @@ TEST_F(SettingsDlgTest, UndoReturnsToTheOpeningStateWithItsCompatibleSize) {
   EXPECT_EQ(rec->width, 336);
   EXPECT_EQ(rec->height, 256);
   EXPECT_EQ(rec->videoSave.jpegQuality, 50);
+}
+
+TEST_F(SettingsDlgTest, UndoShowsTheCodecTextOfTheFormatTheDialogHolds) {
+  // As the application does: MPEG's codec and rate set after the output
+  // file, so the save options hold MPEG's settings; the dialog shows the
+  // output's own codec text, before and after "Undo...".
+  for (const char* name : {"out.bmp", "out.jpg", "out.kwb"}) {
+    QorSetOutputFile(handle, dir.File(name).c_str(), "");
+    QorSetCodec(handle, ConForm::kFmtMPEG, 1);
+    QorSetBitRate(handle, ConForm::kFmtMPEG, 1150);
+    headless.answers = {true};
+    QString opened, undone;
+    EXPECT_EQ(Run([&](QDialog* form) {
+                opened = Find<QLineEdit>(form, "edCodec")->text();
+                SetEdit(form, "edResX", "400");
+                Click(form, "btnUndo");
+                undone = Find<QLineEdit>(form, "edCodec")->text();
+                EXPECT_EQ(Find<QLineEdit>(form, "edResX")->text(), "320");
+                Click(form, "btnOK");
+              }),
+              -1);
+    EXPECT_EQ(undone, opened) << name;
+    EXPECT_FALSE(undone.contains("MPEG")) << name << ": " << undone.toStdString();
+  }
 }
 
 TEST_F(SettingsDlgTest, SliderFollowsTheDragAndLoadsOnceOnRelease) {
