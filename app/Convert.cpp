@@ -143,6 +143,22 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
   return std::nullopt;
 }
 
+// Why a source whose list holds neither frames nor samples converts nothing:
+// the library's reason when it could not read the file.
+QString NothingToConvert(const QString& listFailure) {
+  if (!listFailure.isEmpty()) return listFailure;
+  return "The source file holds no pictures to convert.";
+}
+
+// An existing output is replaced only when the user says so.
+bool MayWrite(QWidget* window, const QString& output) {
+  if (!QFileInfo::exists(output)) return true;
+  const QString question = "A file named " + output + " already exists.\n" +
+                           "Do you want to replace it?";
+  return AppDialogs::Message(window, question, modMain::kAppTitle, AppDialogs::Buttons::YesNo,
+                             AppDialogs::Icon::Question) == AppDialogs::Answer::Yes;
+}
+
 // Configure, confirm and convert, on one handle with its two lists.
 void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   const auto width = SizeValue(target.width), height = SizeValue(target.height);
@@ -170,6 +186,8 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   Finally arrow([window] { window->unsetCursor(); });
   int16_t result = 0;
   LibQor::QorListAdd(VideoList, LibraryName(source).constData(), kVideoFileType, nullptr, &result);
+  // Read before the next call replaces the outcome.
+  const QString listFailure = FailureText();
   result = 0;
   LibQor::QorListAdd(AudioList, "", kAudioFileType, nullptr, &result);
   TotalFrames = LibQor::QorListGetFrameCount(VideoList);
@@ -184,13 +202,23 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   LibQor::QorSetBitRate(h, kFormatMpegAudio, 224);
   LibQor::QorSetBpp(h, DepthBits(target.depth));
   if (target.dithering >= 0) LibQor::QorSetDithering(h, target.dithering);
-  LibQor::QorForceCompatibility(h, 1);
+  // Sides of multiples of 16 serve the movie codecs; a still keeps the size
+  // the user asked for.
+  const QorBool compatible = IsMovieOutput(target.output) ? 1 : 0;
+  LibQor::QorForceCompatibility(h, compatible);
   window->unsetCursor();
 
-  const bool goOn = TotalFrames > 0 ? LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1) != 0
-                                    : TotalSamples > 0;
-  if (!goOn) return;
-  LibQor::QorForceCompatibility(h, 1);
+  if (TotalFrames <= 0 && TotalSamples <= 0) {
+    ShowError(window, NothingToConvert(listFailure));
+    return;
+  }
+  if (TotalFrames > 0 && !LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1)) {
+    // Cancel leaves no error behind; a dialog that failed does.
+    if (const QString failure = FailureText(); !failure.isEmpty()) ShowError(window, failure);
+    return;
+  }
+  if (!MayWrite(window, target.output)) return;
+  LibQor::QorForceCompatibility(h, compatible);
   g_callbackFailure.clear();
   LibQor::QorConvert(h);
   // The convert result says no more than the last-error record read here.
@@ -250,6 +278,11 @@ int32_t DepthBits(const QString& depthText) {
   constexpr int32_t kBits[] = {32, 24, 15, 8};
   const qsizetype index = items.indexOf(depthText);
   return index >= 0 && index < 4 ? kBits[index] : 24;
+}
+
+bool IsMovieOutput(const QString& output) {
+  const QString extension = QFileInfo(output).suffix().toLower();
+  return extension == "avi" || extension == "mpg" || extension == "mpe" || extension == "mpeg";
 }
 
 QString MakeSequenceName(const QString& name, int n) {

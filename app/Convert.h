@@ -68,6 +68,9 @@ void ConvertSequence(frmImage::Form& main);
 // name + "_" + n before the file name's extension; a file name without one
 // gets "_" + n appended.
 QString MakeSequenceName(const QString& name, int n);
+// True for the movie outputs (AVI, MPEG), whose codecs take sides of
+// multiples of 16.
+bool IsMovieOutput(const QString& output);
 // Bits per pixel of a depth list text; 24 for any other text.
 int32_t DepthBits(const QString& depthText);
 

@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -451,7 +452,7 @@ void Form::mnuOpen_Click() {
     ClearEditMark();
     ShowPreview(name);
     bInit = false;
-    c_.txtOutput->setText(ConvertInputName(modMain::DefaultPath));
+    ProposeOutput(modMain::DefaultPath);
   });
 }
 
@@ -501,14 +502,24 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   c_.lblFrameCount->setText(texts.frameCount);
   lblFrameCount_Change();
   c_.lblRunTime->setText(texts.runTime);
-  c_.lblHeight->setText(texts.height);
-  lblHeight_Change();
-  c_.lblWidth->setText(texts.width);
-  lblWidth_Change();
+  sourceWidth_ = texts.width;
+  sourceHeight_ = texts.height;
+  ShowPictureSize(texts.width, texts.height);
   const DepthTexts depth = DepthFor(Val(texts.colorDepth));
   SetDepthText(depth.depth);
   c_.lblBPPDesc->setText(depth.description);
   SetSizeControlsEnabled(info.frameCount != 0);
+}
+
+void Form::ShowPictureSize(const QString& width, const QString& height) {
+  // Both labels first: a size box must not be coupled to half a new size.
+  const bool wasInit = bInit;
+  bInit = true;
+  c_.lblHeight->setText(height);
+  c_.lblWidth->setText(width);
+  lblHeight_Change();
+  lblWidth_Change();
+  bInit = wasInit;
 }
 
 void Form::SetDepthText(const QString& depth) {
@@ -530,6 +541,8 @@ bool Form::HasPicture() const {
 void Form::RemovePicture() { c_.imgPreview->setPixmap(QPixmap()); }
 
 void Form::ClearEditMark() {
+  // The source's own size comes back with the source.
+  if (modMain::ImageEdited) ShowPictureSize(sourceWidth_, sourceHeight_);
   modMain::ImageEdited = false;
   modMain::EditedImagePath.clear();
   c_.mnuUndo->setEnabled(false);
@@ -763,9 +776,21 @@ void Form::ConnectOutputCommands() {
 }
 
 void Form::optFormat_Click(int index) {
-  const QString changed =
-      modMain::ChangeExtension(c_.txtOutput->text(), c_.optFormat[index]->text());
-  if (changed != c_.txtOutput->text()) c_.txtOutput->setText(changed);
+  const QString current = c_.txtOutput->text();
+  QString changed = modMain::ChangeExtension(current, c_.optFormat[index]->text());
+  // A proposal keeps pointing at a free name: its counter would otherwise
+  // name the previous output of that format.
+  if (!current.isEmpty() && current == proposedOutput_) {
+    if (const auto renumbered = RenumberedProposal(current, c_.optFormat[index]->text()))
+      changed = *renumbered;
+    proposedOutput_ = changed;
+  }
+  if (changed != current) c_.txtOutput->setText(changed);
+}
+
+void Form::ProposeOutput(const QString& folder) {
+  proposedOutput_ = ConvertInputName(folder);
+  c_.txtOutput->setText(proposedOutput_);
 }
 
 void Form::txtOutput_Change() {
@@ -773,6 +798,28 @@ void Form::txtOutput_Change() {
   if (format == 0) return;
   c_.optFormat[format]->setChecked(true);
   optFormat_Click(format);
+}
+
+namespace {
+
+// folder/base(n).extension with the first n that names no file.
+QString FirstFreeProposal(const QString& folder, const QString& base, const QString& extension) {
+  for (long long n = 1;; ++n) {
+    const QString candidate =
+        folder + "/" + base + "(" + QString::number(n) + ")." + extension;
+    if (!QFileInfo::exists(candidate)) return candidate;
+  }
+}
+
+}  // namespace
+
+std::optional<QString> RenumberedProposal(const QString& proposal, const QString& extension) {
+  static const QRegularExpression kProposal(R"(^(.*)\(\d+\)\.[^./]*$)");
+  const QFileInfo file(proposal);
+  const QRegularExpressionMatch match = kProposal.match(file.fileName());
+  if (!match.hasMatch()) return std::nullopt;
+  QString ext = extension.startsWith('.') ? extension.mid(1) : extension;
+  return FirstFreeProposal(file.path(), match.captured(1), ext.toLower());
 }
 
 QString Form::ConvertInputName(const QString& folder) const {
@@ -783,11 +830,7 @@ QString Form::ConvertInputName(const QString& folder) const {
   const qsizetype dot = fileName.lastIndexOf('.');
   // A name without an extension is its own base.
   const QString base = dot > 0 ? fileName.left(dot) : fileName;
-  for (long long n = 1;; ++n) {
-    const QString candidate =
-        folder + "/" + base + "(" + QString::number(n) + ")." + extension;
-    if (!QFileInfo::exists(candidate)) return candidate;
-  }
+  return FirstFreeProposal(folder, base, extension);
 }
 
 QString Form::GetSaveFileName() {
@@ -944,7 +987,11 @@ QPixmap Form::PreviewPicture() const { return c_.imgPreview->pixmap(); }
 
 void Form::TakeEditedImage(const QString& path) {
   QImage picture;
-  if (picture.load(path)) c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+  if (picture.load(path)) {
+    c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+    // A turned picture swaps its sides: the output keeps its proportions.
+    ShowPictureSize(QString::number(picture.width()), QString::number(picture.height()));
+  }
   modMain::ImageEdited = true;
   modMain::EditedImagePath = path;
   c_.mnuUndo->setEnabled(true);

@@ -78,6 +78,11 @@ QStringList SaveFilters(int format);
 // The extension of a proposed output name for the chosen format option.
 QString ProposedExtension(int format);
 
+// A proposed output name ("folder/base(n).ext") for another extension: the
+// first free counter for that extension; none for a name that is not of
+// that form.
+std::optional<QString> RenumberedProposal(const QString& proposal, const QString& extension);
+
 // ---- the window
 
 struct Controls {
@@ -169,6 +174,9 @@ class Form : public QWidget {
   // A proposed output path in folder: the source's base name with the first
   // free counter, "(n)"; empty without a valid source.
   QString ConvertInputName(const QString& folder) const;
+  // Puts the proposed output name for folder into txtOutput; while the name
+  // stays as proposed, a format change renumbers it to a free name.
+  void ProposeOutput(const QString& folder);
   // The chosen output path, or empty when the user cancelled.
   QString GetSaveFileName();
   void RunConversion();
@@ -224,6 +232,8 @@ class Form : public QWidget {
                        QLabel* denominator, bool& ownFlag, bool otherFlag);
 
   void ShowProperties(const LibQor::FileInfo& info);
+  // The width and height labels and, following them, the size boxes.
+  void ShowPictureSize(const QString& width, const QString& height);
   void SetDepthText(const QString& depth);
   void SetSizeControlsEnabled(bool enabled);
   // Loads frame of path into the preview through "temp_p.bmp"; a frame the
@@ -248,6 +258,8 @@ class Form : public QWidget {
   // ---- end of image viewer and thumbnails ----
 
   Controls c_;
+  QString proposedOutput_;
+  QString sourceWidth_, sourceHeight_;  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box
   QButtonGroup* previewGroup_ = nullptr;

@@ -19,8 +19,11 @@ AppDialogs::Answer ScriptedDialogs::Message(QWidget*, const QString& text,
                                             AppDialogs::Buttons buttons,
                                             AppDialogs::Icon icon) {
   messages.push_back({text, caption, icon});
-  return buttons == AppDialogs::Buttons::YesNo ? AppDialogs::Answer::Yes
-                                               : AppDialogs::Answer::Ok;
+  if (buttons != AppDialogs::Buttons::YesNo) return AppDialogs::Answer::Ok;
+  if (questionAnswers.empty()) return AppDialogs::Answer::Yes;
+  const AppDialogs::Answer answer = questionAnswers.front();
+  questionAnswers.pop_front();
+  return answer;
 }
 
 QString ScriptedDialogs::OpenFile(QWidget*, const AppDialogs::FileRequest& request) {

@@ -49,6 +49,8 @@ class ScriptedDialogs : public AppDialogs::Port {
   std::vector<QPageLayout::Orientation> printPresets;
 
   std::vector<Shown> messages;
+  // Answers to Yes/No questions, in order; none left: Yes.
+  std::deque<AppDialogs::Answer> questionAnswers;
   std::vector<AppDialogs::FileRequest> fileRequests;
   std::deque<QString> fileAnswers;  // empty answer: Cancel
   std::vector<QUrl> urls;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -293,6 +294,115 @@ TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeT
     ASSERT_EQ(decoded.size(), QSize(64, 48)) << f;
     EXPECT_EQ(apptest::Compare(decoded, PeerFrame(movie, f), 0).maxChannel, 0) << f;
   }
+}
+
+// A still of w x h with many colours, as a 24-bit BMP.
+QString MakePhoto(const QString& path, int w, int h) {
+  EXPECT_TRUE(apptest::SaveBmp(apptest::RampPicture(w, h), path));
+  return path;
+}
+
+QString Identify(const QString& format, const QString& path) {
+  return Output("identify", {"-format", format, path});
+}
+
+TEST_F(ConvertRealTest, StillsKeepTheAskedSizeAndTheirWritersDepthWhileMoviesGetSidesOfSixteen) {
+  Open(MakePhoto(TempPath("photo.bmp"), 800, 600));
+  c->txtOutput->setText(TempPath("photo.jpg"));
+  Convert();
+  EXPECT_EQ(Identify("%wx%h", TempPath("photo.jpg")), "800x600");
+
+  // Typed into the size boxes: the height follows the source's proportions.
+  c->txtOutWidth->setText("333");
+  ASSERT_EQ(c->txtOutHeight->text(), "250");
+  c->txtOutput->setText(TempPath("small.png"));
+  Convert();
+  EXPECT_EQ(Identify("%wx%h", TempPath("small.png")), "333x250");
+
+  QWidget thumbWindow;
+  Convert::ConvertThumbnail(*form, &thumbWindow,
+                            {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1});
+  EXPECT_EQ(Identify("%wx%h", TempPath("thumb.bmp")), "171x128");
+
+  // 8 bits asked of writers without palettes (the output-settings dialog
+  // offers them none) give what they write at full depth, as when every
+  // output was forced compatible; a writer with palettes writes one.
+  for (const QString& ext : {"ppm", "sgi", "png"}) {
+    for (const QString& depth : {"24-bit (16M colors)", "8-bit (256 colors)"}) {
+      c->cboDepth->setCurrentText(depth);
+      c->txtOutput->setText(TempPath("depth" + depth.section('-', 0, 0) + "." + ext));
+      Convert();
+    }
+    const QString full = TempPath("depth24." + ext), eight = TempPath("depth8." + ext);
+    const QString peerName = MagickPrefix(ext) + ":" + eight;
+    EXPECT_EQ(Identify("%wx%h", peerName), "333x250") << ext.toStdString();
+    QFile file(eight);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray head = file.read(108);
+    if (ext == "png") {
+      EXPECT_EQ(Identify("%r", peerName).section(' ', 0, 0), "PseudoClass");
+      EXPECT_LE(Identify("%k", peerName).toInt(), 256);
+      continue;
+    }
+    if (ext == "ppm") EXPECT_TRUE(head.startsWith("P6"));
+    if (ext == "sgi") EXPECT_EQ(head.mid(104, 4), QByteArray(4, '\0')) << "a colour map";
+    EXPECT_EQ(apptest::Compare(PeerDecode(eight), PeerDecode(full), 0).maxChannel, 0)
+        << ext.toStdString();
+    EXPECT_GT(Identify("%k", peerName).toInt(), 256) << ext.toStdString();
+  }
+
+  // A movie output keeps the sides its codecs take.
+  c->cboDepth->setCurrentText("24-bit (16M colors)");
+  c->txtOutput->setText(TempPath("clip.avi"));
+  Convert();
+  const QString video = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                           "stream=width,height", "-of", "csv=p=0",
+                                           TempPath("clip.avi")});
+  EXPECT_EQ(video, "336,256");
+}
+
+TEST_F(ConvertRealTest, AnExistingOutputIsReplacedOnlyOnYesAndAProposalMovesToAFreeName) {
+  Open(MakePhoto(TempPath("photo.bmp"), 96, 64));
+  const QString kept = TempPath("out.png");
+  {
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("an earlier output");
+  }
+  c->txtOutput->setText(kept);
+  dialogs.questionAnswers = {AppDialogs::Answer::No};
+  form->RunConversion();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "A file named " + kept +
+                                          " already exists.\nDo you want to replace it?");
+  QFile file(kept);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "an earlier output");
+  file.close();
+
+  dialogs.messages.clear();
+  dialogs.questionAnswers = {AppDialogs::Answer::Yes};
+  form->RunConversion();
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(Identify("%m %wx%h", kept), "PNG 96x64");
+
+  // The proposal: converted once, then another format takes its own first
+  // free counter, and back to BMP the next free one.
+  c->cboDepth->setCurrentText("24-bit (16M colors)");
+  dialogs.fileAnswers.push_back(TempPath("photo.bmp"));
+  form->mnuOpen_Click();
+  const QString first = modMain::DefaultPath + "/photo(1).bmp";
+  ASSERT_EQ(c->txtOutput->text(), first);
+  Convert();
+  ASSERT_TRUE(QFileInfo::exists(first));
+  QTest::mouseClick(c->optFormat[11], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(1).png");
+  QTest::mouseClick(c->optFormat[1], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(2).bmp");
+  // A name the user typed only changes its extension.
+  c->txtOutput->setText(first);
+  QTest::mouseClick(c->optFormat[13], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(1).ppm");
 }
 
 }  // namespace
