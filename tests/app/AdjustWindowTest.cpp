@@ -344,6 +344,18 @@ class AdjustRealLibraryTest : public EditorTest {
     const std::string missing = BindRealLibrary({"QorGetFileInfo", "QorImgBrightness", "QorOutputDlg", "QorConvert"});
     if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
   }
+  // From now on the user presses OK in the library's output-settings dialog.
+  void PressOkInOutputDialogs() {
+    QObject::connect(&answer_, &QTimer::timeout, [] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && modal->objectName() == "frmSet")
+        if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
+    });
+    answer_.start(5);
+  }
+
+ private:
+  QTimer answer_;
 };
 
 TEST_F(AdjustRealLibraryTest, BrightnessPlusThirtyOnGreyAddsSeventySixAtEachRelease) {
@@ -455,13 +467,7 @@ TEST_F(AdjustRealLibraryTest, UndoRestoresTheBytesRevertTheMainPictureApplyTheEd
   ASSERT_TRUE(modMain::ImageEdited);
   EXPECT_EQ(Rgb(modMain::EditedImagePath), edited);
   EXPECT_EQ(main->PreviewPicture().toImage().convertToFormat(QImage::Format_RGB888), edited);
-  QTimer answer;  // the user presses OK in the library's output-settings dialog
-  QObject::connect(&answer, &QTimer::timeout, [] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == "frmSet")
-      if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
-  });
-  answer.start(5);
+  PressOkInOutputDialogs();
   for (const auto& [name, expected] : {std::pair(QString("edited.bmp"), edited),
                                        std::pair(QString("source.bmp"), ramp)}) {
     main->controls().txtOutput->setText(TempPath("out-" + name));
@@ -487,13 +493,7 @@ TEST_F(AdjustRealLibraryTest, ATurnedEditConvertsUprightAtItsOwnSizeUntilTheEdit
   EXPECT_EQ(m.txtOutHeight->text(), "40");
   m.txtOutWidth->setText("60");
 
-  QTimer answer;  // the user presses OK in the library's output-settings dialog
-  QObject::connect(&answer, &QTimer::timeout, [] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == "frmSet")
-      if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
-  });
-  answer.start(5);
+  PressOkInOutputDialogs();
   m.txtOutput->setText(TempPath("upright.png"));
   main->RunConversion();
   EXPECT_EQ(Rgb(TempPath("upright.png")), turned);
