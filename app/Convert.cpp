@@ -58,16 +58,6 @@ void ShowError(QWidget* owner, const QString& text) {
                       AppDialogs::Icon::Critical);
 }
 
-// The text of the last call's outcome when it failed: an invalid output
-// (status 1), an unexpected failure (999) or a library error (1000).
-QString FailureText() {
-  QorLastError rec{};
-  LibQor::QorGetLastError(&rec);
-  if (rec.code == 0 || rec.code == 2) return QString();
-  std::vector<char> text(kErrorTextSize, '\0');
-  LibQor::QorMakeErrorStr(&rec, text.data());
-  return QString::fromLocal8Bit(text.data());
-}
 
 // A size box's text as the 32-bit integer the library takes (halves to even,
 // as the window's other conversions); none for any other text.
@@ -135,7 +125,7 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
                                  c.Slider1->value()) != 0 ||
         LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0) {
       extractedOk = false;
-      failure = FailureText();
+      failure = LastFailureText();
     }
   }
   if (extractedOk) return extracted;
@@ -147,7 +137,7 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
 // the library's reason when it could not read the file.
 QString NothingToConvert(const QString& listFailure) {
   if (!listFailure.isEmpty()) return listFailure;
-  return "The source file holds no pictures to convert.";
+  return kNoPictures;
 }
 
 // An existing output is replaced only when the user says so.
@@ -187,7 +177,7 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   int16_t result = 0;
   LibQor::QorListAdd(VideoList, LibraryName(source).constData(), kVideoFileType, nullptr, &result);
   // Read before the next call replaces the outcome.
-  const QString listFailure = FailureText();
+  const QString listFailure = LastFailureText();
   result = 0;
   LibQor::QorListAdd(AudioList, "", kAudioFileType, nullptr, &result);
   TotalFrames = LibQor::QorListGetFrameCount(VideoList);
@@ -214,7 +204,7 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   }
   if (TotalFrames > 0 && !LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1)) {
     // Cancel leaves no error behind; a dialog that failed does.
-    if (const QString failure = FailureText(); !failure.isEmpty()) ShowError(window, failure);
+    if (const QString failure = LastFailureText(); !failure.isEmpty()) ShowError(window, failure);
     return;
   }
   if (!MayWrite(window, target.output)) return;
@@ -222,7 +212,7 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   g_callbackFailure.clear();
   LibQor::QorConvert(h);
   // The convert result says no more than the last-error record read here.
-  const QString failure = FailureText();
+  const QString failure = LastFailureText();
   if (!g_callbackFailure.empty()) throw LibQor::BindError(g_callbackFailure);
   if (!failure.isEmpty()) ShowError(window, failure);
 }
@@ -261,6 +251,15 @@ std::optional<QString> FirstExisting(const QString& output, long long start, lon
 }
 
 }  // namespace
+
+QString LastFailureText() {
+  QorLastError rec{};
+  LibQor::QorGetLastError(&rec);
+  if (rec.code == 0 || rec.code == 2) return QString();
+  std::vector<char> text(kErrorTextSize, '\0');
+  LibQor::QorMakeErrorStr(&rec, text.data());
+  return QString::fromLocal8Bit(text.data());
+}
 
 Target TargetOf(const QLineEdit* output, const QLineEdit* width, const QLineEdit* height,
                 const QComboBox* depth, const std::array<QRadioButton*, 3>& dithering) {
@@ -360,7 +359,7 @@ void ConvertSequence(frmImage::Form& main) {
       if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
                                    static_cast<int32_t>(f)) != 0 ||
           LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
-        lastFailure = FailureText();
+        lastFailure = LastFailureText();
     }
     c.pbRange->setValue(static_cast<int>(std::nearbyint(double(done) / double(count) * 100)));
     c.pbRange->setVisible(true);

@@ -68,6 +68,11 @@ void ConvertSequence(frmImage::Form& main);
 // name + "_" + n before the file name's extension; a file name without one
 // gets "_" + n appended.
 QString MakeSequenceName(const QString& name, int n);
+// The text of the last library call's outcome when it failed: an invalid
+// output (status 1), an unexpected failure (999) or a library error (1000);
+// empty otherwise.
+QString LastFailureText();
+inline constexpr const char* kNoPictures = "The source file holds no pictures to convert.";
 // True for the movie outputs (AVI, MPEG), whose codecs take sides of
 // multiples of 16.
 bool IsMovieOutput(const QString& output);

@@ -470,16 +470,33 @@ void Form::ShowPreview(const QString& path) {
     RemovePicture();
     return;
   }
-  LoadPreviewFrame(path, 1);
+  const QString frameFailure = LoadPreviewFrame(path, 1);
   LibQor::FileInfo info{};
   LibQor::QorGetFileInfo(LibraryName(path).constData(), 0, &info, nullptr, nullptr);
+  const QString infoFailure = Convert::LastFailureText();
   ShowProperties(info);
+  // A file described without frames has nothing to show or convert.
+  if (infoFailure.isEmpty() && info.frameCount == 0)
+    sourceFailure_ = Convert::kNoPictures;
+  else if (HasPicture())
+    sourceFailure_.clear();
+  else
+    sourceFailure_ = QString("The source file cannot be read.") +
+                     (!infoFailure.isEmpty()    ? "\n" + infoFailure
+                      : !frameFailure.isEmpty() ? "\n" + frameFailure
+                                                : QString());
+  if (sourceFailure_.isEmpty()) return;
+  // Not a "Single Frame Image": the user is told what is wrong instead.
+  c_.Label3->clear();
+  AppDialogs::Message(this, sourceFailure_, modMain::kAppTitle, AppDialogs::Buttons::Ok,
+                      AppDialogs::Icon::Critical);
 }
 
-void Form::LoadPreviewFrame(const QString& path, int frame) {
+QString Form::LoadPreviewFrame(const QString& path, int frame) {
   const QString previewFile = modMain::AppDir() + "/temp_p.bmp";
   LibQor::ScopedImage image;
   QImage picture;
+  QString failure;
   // An unreadable source must not leave the previous file's picture on show:
   // later commands work on what the preview shows.
   if (image.get() &&
@@ -488,10 +505,13 @@ void Form::LoadPreviewFrame(const QString& path, int frame) {
     // Read afresh: the pixmap cache would give back the previous frame when
     // the file was rewritten within the same second at the same size.
     picture.load(previewFile);
+  else
+    failure = Convert::LastFailureText();
   if (picture.isNull())
     RemovePicture();
   else
     c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+  return failure;
 }
 
 void Form::ShowProperties(const LibQor::FileInfo& info) {
@@ -506,7 +526,9 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   sourceHeight_ = texts.height;
   ShowPictureSize(texts.width, texts.height);
   const DepthTexts depth = DepthFor(Val(texts.colorDepth));
-  SetDepthText(depth.depth);
+  // A source without frames leaves the depth list as it is: an empty one
+  // would convert the next source at 24 bits unasked.
+  if (info.frameCount != 0) SetDepthText(depth.depth);
   c_.lblBPPDesc->setText(depth.description);
   SetSizeControlsEnabled(info.frameCount != 0);
 }
@@ -911,6 +933,10 @@ void Form::RunConversion() {
     if (!SourceIsValid()) return;
     if (c_.txtOutput->text().isEmpty()) {
       Refuse("Please set your target file name and path.", c_.txtOutput);
+      return;
+    }
+    if (!sourceFailure_.isEmpty()) {
+      Refuse(sourceFailure_, c_.txtSource);
       return;
     }
     const QString count = c_.lblFrameCount->text();

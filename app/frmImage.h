@@ -237,8 +237,9 @@ class Form : public QWidget {
   void SetDepthText(const QString& depth);
   void SetSizeControlsEnabled(bool enabled);
   // Loads frame of path into the preview through "temp_p.bmp"; a frame the
-  // library cannot load or save leaves the preview empty.
-  void LoadPreviewFrame(const QString& path, int frame);
+  // library cannot load or save leaves the preview empty and gives the
+  // library's error text.
+  QString LoadPreviewFrame(const QString& path, int frame);
   void RemovePicture();
   void ResetBox();
   void ClearEditMark();
@@ -259,7 +260,8 @@ class Form : public QWidget {
 
   Controls c_;
   QString proposedOutput_;
-  QString sourceWidth_, sourceHeight_;  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
+  QString sourceWidth_, sourceHeight_;
+  QString sourceFailure_;  // why the source cannot be converted; empty when it can  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box
   QButtonGroup* previewGroup_ = nullptr;

@@ -116,6 +116,10 @@ void Stub::SetDialogAnswer(int answer) const {
   if (auto* set = Get<void(int32_t)>("StubSetDialogAnswer")) set(answer);
 }
 
+void Stub::SetDialogFailure(int status) const {
+  if (auto* set = Get<void(int32_t)>("StubSetDialogFailure")) set(status);
+}
+
 void Stub::SetConvertResult(int status, bool sourceError) const {
   if (auto* set = Get<void(int32_t, int32_t)>("StubSetConvertResult")) set(status, sourceError);
 }

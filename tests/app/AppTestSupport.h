@@ -90,6 +90,8 @@ class Stub {
   // first source fails to read.
   void SetListCounts(int frames, int samples) const;
   void SetDialogAnswer(int answer) const;
+  // The output-settings dialog fails with this status (999, 1000).
+  void SetDialogFailure(int status) const;
   void SetConvertResult(int status, bool sourceError = false) const;
   QString Path() const { return path_; }
 

@@ -405,4 +405,59 @@ TEST_F(ConvertRealTest, AnExistingOutputIsReplacedOnlyOnYesAndAProposalMovesToAF
   EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(1).ppm");
 }
 
+TEST_F(ConvertRealTest, SourcesThatCannotBeConvertedSayWhyWhenOpenedAndOnConvert) {
+  const QString png = TempPath("whole.png");
+  ASSERT_TRUE(apptest::RampPicture(64, 48).save(png));
+  QFile whole(png);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QByteArray bytes = whole.readAll();
+  whole.close();
+  const auto write = [this](const QString& name, const QByteArray& data) {
+    QFile file(TempPath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+    return TempPath(name);
+  };
+  QByteArray noise(4096, '\0');
+  for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) % 251);
+  const QString wav = TempPath("tone.wav");
+  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                                          "sine=frequency=440:duration=0.2", wav}));
+  const QString bitFields = TempPath("alpha.bmp");
+  ASSERT_TRUE(apptest::RunPeer("convert", {"-size", "64x48", "gradient:red-blue", "-alpha", "set",
+                                           "-channel", "A", "-evaluate", "set", "50%",
+                                           "BMP:" + bitFields}));
+  const QString sources[] = {write("cut.png", bytes.left(bytes.size() / 2)),
+                             write("noise.avi", noise), wav, bitFields};
+  c->cboDepth->setCurrentText("8-bit (256 colors)");
+  for (const QString& source : sources) {
+    SCOPED_TRACE(source.toStdString());
+    dialogs.messages.clear();
+    dialogs.fileAnswers.push_back(source);
+    form->mnuOpen_Click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const QString reason = dialogs.messages[0].text;
+    // The library's own reason follows on a second line.
+    if (source == wav)
+      EXPECT_EQ(reason, Convert::kNoPictures);
+    else
+      EXPECT_EQ(reason.section('\n', 0, 0), "The source file cannot be read.");
+    EXPECT_FALSE(reason.section('\n', 1).isEmpty() && source != wav);
+    EXPECT_NE(c->Label3->text(), frmImage::kSingleFrameText);
+    // Left as it was, or the depth a readable header gives; never blank.
+    EXPECT_FALSE(c->cboDepth->currentText().isEmpty());
+    EXPECT_FALSE(form->HasPicture());
+
+    const QString output = TempPath("out.png");
+    c->txtOutput->setText(output);
+    dialogs.messages.clear();
+    dialogTitles.clear();
+    form->RunConversion();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, reason);
+    EXPECT_TRUE(dialogTitles.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(output));
+  }
+}
+
 }  // namespace

@@ -239,6 +239,23 @@ TEST_F(ConvertTest, FailuresAreShownAndConvertNothingOrKeepWhatWasWritten) {
   EXPECT_TRUE(stub->Calls().contains("error answer 2"));
   EXPECT_TRUE(dialogs.messages.empty());
 
+  // A failed output-settings dialog is not a Cancel: its error is shown and
+  // nothing converts; a Cancel says nothing.
+  for (const int status : {999, 1000}) {
+    dialogs.messages.clear();
+    stub->Reset();
+    stub->SetDialogFailure(status);
+    form->RunConversion();
+    EXPECT_EQ(Texts(), QStringList({QString("Stub error %1.").arg(status)}));
+    EXPECT_FALSE(stub->Calls().contains("QorConvert()"));
+  }
+  dialogs.messages.clear();
+  stub->Reset();
+  stub->SetDialogAnswer(0);
+  form->RunConversion();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(stub->Calls().contains("QorConvert()"));
+
   // A width that is no number starts nothing.
   stub->Reset();
   c->chkRatio->setChecked(false);
@@ -480,6 +497,7 @@ TEST_F(ConvertTest, DepthRangeModeAndEditMarkControls) {
   modMain::ImageEdited = true;
   modMain::EditedImagePath = "edited";
   stub->Reset();
+  stub->SetFileInfo(apptest::MovieInfo(64, 48, 24, 3));
   c->mnuUndo->setEnabled(true);
   c->mnuUndo->trigger();
   EXPECT_FALSE(modMain::ImageEdited);
