@@ -45,6 +45,8 @@ using modMain::Val;
 constexpr size_t kErrorTextSize = 65536;
 constexpr int32_t kAnswerStopKeep = 2;
 
+// True while a frame range writes its files.
+bool g_rangeRunning = false;
 // The caption drawn on every frame of the running conversion.
 QString g_caption;
 // A missing export met inside a callback: the library's frames must not be
@@ -252,6 +254,8 @@ std::optional<QString> FirstExisting(const QString& output, long long start, lon
 
 }  // namespace
 
+bool SequenceRunning() { return g_rangeRunning; }
+
 QString LastFailureText() {
   QorLastError rec{};
   LibQor::QorGetLastError(&rec);
@@ -332,6 +336,7 @@ void ConvertSequence(frmImage::Form& main) {
   }
 
   modMain::CancelSequence = false;
+  g_rangeRunning = true;
   main.setCursor(Qt::BusyCursor);
   c.pbRange->setRange(1, 100);
   c.cmdCancelSequence->setVisible(true);
@@ -339,6 +344,7 @@ void ConvertSequence(frmImage::Form& main) {
   const QPixmap keptPicture = c.imgPreview->pixmap();
   QString lastFailure;
   Finally unlock([&] {
+    g_rangeRunning = false;
     c.pbRange->setValue(c.pbRange->minimum());
     main.unsetCursor();
     c.cmdCancelSequence->setVisible(false);

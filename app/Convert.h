@@ -64,6 +64,9 @@ void ConvertFile(frmImage::Form& main, const QString& source);
 void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumbnail);
 // Frames txtStart..txtEnd of the main window's source as numbered stills.
 void ConvertSequence(frmImage::Form& main);
+// True while ConvertSequence writes its files (it lets events run between
+// frames, so a close of the main window can arrive meanwhile).
+bool SequenceRunning();
 
 // name + "_" + n before the file name's extension; a file name without one
 // gets "_" + n appended.

@@ -429,6 +429,13 @@ void Form::Form_Load() {
 }
 
 void Form::closeEvent(QCloseEvent* event) {
+  if (Convert::SequenceRunning()) {
+    // The range stops after the frame in hand; the window closes then.
+    modMain::CancelSequence = true;
+    closeAfterRange_ = true;
+    event->ignore();
+    return;
+  }
   // Closing the main window ends the program with every other window.
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window != this && window->isVisible()) window->close();
@@ -942,6 +949,10 @@ void Form::RunConversion() {
     const QString count = c_.lblFrameCount->text();
     if (c_.optMovie[1]->isChecked() && IsNumeric(count) && Val(count) >= 2) {
       if (RangeIsValid()) Convert::ConvertSequence(*this);
+      if (closeAfterRange_) {
+        closeAfterRange_ = false;
+        close();
+      }
       return;
     }
     if (modMain::ImageEdited)

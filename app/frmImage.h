@@ -261,7 +261,8 @@ class Form : public QWidget {
   Controls c_;
   QString proposedOutput_;
   QString sourceWidth_, sourceHeight_;
-  QString sourceFailure_;  // why the source cannot be converted; empty when it can  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
+  QString sourceFailure_;
+  bool closeAfterRange_ = false;  // the window was closed while a range ran  // why the source cannot be converted; empty when it can  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box
   QButtonGroup* previewGroup_ = nullptr;

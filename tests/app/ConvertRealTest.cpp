@@ -460,4 +460,28 @@ TEST_F(ConvertRealTest, SourcesThatCannotBeConvertedSayWhyWhenOpenedAndOnConvert
   }
 }
 
+TEST_F(ConvertRealTest, ClosingTheWindowDuringARangeStopsAfterTheFrameInHandThenCloses) {
+  Open(MakeMovie());
+  form->show();
+  QDir().mkpath(TempPath("seq"));
+  c->txtOutput->setText(TempPath("seq/clip.bmp"));
+  QTest::mouseClick(c->optMovie[1], Qt::LeftButton);
+  bool visibleAtClose = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (c->Label3->text() != "Frame 2 of 30") return;
+    closer.stop();
+    form->close();
+    visibleAtClose = form->isVisible();  // the range is still writing
+  });
+  closer.start(0);
+  Convert();
+  EXPECT_TRUE(visibleAtClose);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(Convert::SequenceRunning());
+  const QStringList written = QDir(TempPath("seq")).entryList(QDir::Files);
+  EXPECT_EQ(written, QStringList({"clip_1.bmp", "clip_2.bmp"}));
+  EXPECT_EQ(QImage(TempPath("seq/clip_2.bmp")).size(), QSize(64, 48));
+}
+
 }  // namespace
