@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QToolBar>
 #include <cmath>
@@ -263,6 +264,13 @@ void Form::BuildSourceSide() {
     if (event->type() == QEvent::MouseButtonRelease) Slider1_MouseUp();
     return false;
   }));
+  // Keys, the wheel and clicks beside the handle settle on a frame at once;
+  // a drag settles when the mouse lets go (above).
+  connect(c_.Slider1, &QSlider::valueChanged, this, [this] {
+    ShowFrameNumber();
+    if (!c_.Slider1->isSliderDown()) Slider1_MouseUp();
+  });
+  c_.lblFrame = Caption(QString(), c_.picSlider, 0, 450, 3960, 270);
 
   c_.picFrames = new QWidget(c_.picSlider);
   Place(c_.picFrames, 0, 0, 3960, kSliderPanelTwips);
@@ -594,8 +602,7 @@ void Form::lblFrameCount_Change() {
     c_.txtStart->setText("1");
     c_.udStart->setRange(1, frames);
     c_.udEnd->setRange(1, frames);
-    c_.Slider1->setRange(1, frames);
-    c_.Slider1->setValue(1);
+    SetSliderQuietly(1, frames, 1);
     c_.Slider1->setEnabled(true);
     c_.picSlider->show();
   }
@@ -604,9 +611,22 @@ void Form::lblFrameCount_Change() {
 
 void Form::ShowSingleFrameSlider() {
   c_.Slider1->setEnabled(false);
-  c_.Slider1->setRange(1, 10);
-  c_.Slider1->setValue(1);
+  SetSliderQuietly(1, 10, 1);
   c_.picSlider->hide();
+}
+
+void Form::SetSliderQuietly(int minimum, int maximum, int value) {
+  {
+    const QSignalBlocker quiet(c_.Slider1);
+    c_.Slider1->setRange(minimum, maximum);
+    c_.Slider1->setValue(value);
+  }
+  ShowFrameNumber();
+}
+
+void Form::ShowFrameNumber() {
+  c_.lblFrame->setText("Frame " + QString::number(c_.Slider1->value()) + " of " +
+                       QString::number(c_.Slider1->maximum()));
 }
 
 void Form::lblWidth_Change() {

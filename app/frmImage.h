@@ -103,6 +103,7 @@ struct Controls {
   QLabel* Label3 = nullptr;
   QWidget* picSlider = nullptr;
   QSlider* Slider1 = nullptr;
+  QLabel* lblFrame = nullptr;  // the chosen frame's number, beside the slider
   QWidget* picFrames = nullptr;
   QLineEdit* txtStart = nullptr;
   QLineEdit* txtEnd = nullptr;
@@ -221,6 +222,9 @@ class Form : public QWidget {
   void lblFrameCount_Change();
   // The slider of a source with one frame or none: disabled and hidden.
   void ShowSingleFrameSlider();
+  // Range and value set by the window itself: no frame is loaded for them.
+  void SetSliderQuietly(int minimum, int maximum, int value);
+  void ShowFrameNumber();
   void lblWidth_Change();
   void lblHeight_Change();
   void txtOutWidth_Change();

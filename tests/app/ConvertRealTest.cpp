@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include "AppTestSupport.h"
 #include "Convert.h"
@@ -482,6 +483,39 @@ TEST_F(ConvertRealTest, ClosingTheWindowDuringARangeStopsAfterTheFrameInHandThen
   const QStringList written = QDir(TempPath("seq")).entryList(QDir::Files);
   EXPECT_EQ(written, QStringList({"clip_1.bmp", "clip_2.bmp"}));
   EXPECT_EQ(QImage(TempPath("seq/clip_2.bmp")).size(), QSize(64, 48));
+}
+
+TEST_F(ConvertRealTest, KeysAndTheWheelOnTheSliderShowAndConvertTheFrameTheyChoose) {
+  const QString movie = MakeMovie();
+  Open(movie);
+  form->show();
+  c->Slider1->setFocus();
+  const auto preview = [this] { return c->imgPreview->pixmap().toImage(); };
+  const auto check = [&](int frame, const QString& output) {
+    EXPECT_EQ(c->lblFrame->text(), QString("Frame %1 of 30").arg(frame));
+    const QImage expected = PeerFrame(movie, frame);
+    EXPECT_EQ(apptest::Compare(preview(), expected, 0).maxChannel, 0) << frame;
+    EXPECT_FALSE(modMain::ImageEdited) << frame;
+    c->txtOutput->setText(TempPath(output));
+    Convert();
+    EXPECT_EQ(apptest::Compare(QImage(TempPath(output)), expected, 0).maxChannel, 0) << frame;
+  };
+  EXPECT_EQ(c->lblFrame->text(), "Frame 1 of 30");
+
+  // An edit mark standing from the previous frame is dropped by the move.
+  modMain::ImageEdited = true;
+  modMain::EditedImagePath = AppDir() + "/temp_p.bmp";
+  QTest::keyClick(c->Slider1, Qt::Key_Right);
+  QTest::keyClick(c->Slider1, Qt::Key_Right);
+  check(3, "key.bmp");
+
+  modMain::ImageEdited = true;
+  const QPoint centre = c->Slider1->rect().center();
+  QWheelEvent wheel(centre, c->Slider1->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(c->Slider1, &wheel);
+  ASSERT_NE(c->Slider1->value(), 3);
+  check(c->Slider1->value(), "wheel.bmp");
 }
 
 }  // namespace

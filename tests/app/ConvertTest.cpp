@@ -167,6 +167,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/movie(1).bmp");
   c->txtOutput->setText(output);
   c->Slider1->setValue(3);
+  stub->Reset();  // the preview of frame 3 is loaded
   // No dithering option chosen: the handle keeps its own.
   c->optDithering[0]->group()->setExclusive(false);
   c->optDithering[0]->setChecked(false);

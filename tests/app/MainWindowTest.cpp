@@ -192,10 +192,13 @@ TEST_F(MainWindowTest, OpeningA250FrameMovieOffersItsFramesOnTheSlider) {
   EXPECT_EQ(c->cboDepth->currentText(), "8-bit (256 colors)");
   EXPECT_TRUE(c->optDithering[1]->isEnabled());
 
-  // Releasing the slider loads the chosen frame; the properties stay.
+  // Releasing the slider (after a drag) loads the chosen frame; the
+  // properties stay.
+  c->Slider1->setSliderDown(true);
+  c->Slider1->setValue(100);
   stub->Reset();
   modMain::ImageEdited = true;
-  c->Slider1->setValue(100);
+  c->Slider1->setSliderDown(false);
   QTest::mouseRelease(c->Slider1, Qt::LeftButton);
   EXPECT_EQ(stub->Calls(),
             QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + path + ",100)",
