@@ -60,7 +60,6 @@ void ShowError(QWidget* owner, const QString& text) {
                       AppDialogs::Icon::Critical);
 }
 
-
 // A size box's text as the 32-bit integer the library takes (halves to even,
 // as the window's other conversions); none for any other text.
 std::optional<int32_t> SizeValue(const QString& text) {

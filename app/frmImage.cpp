@@ -18,9 +18,9 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>

@@ -406,6 +406,16 @@ TEST_F(RealLibrary, ThumbnailWindowSizesDepthFormatDefaultsAndFolder) {
   QTest::keyClick(window.cboDepth, Qt::Key_8);
   EXPECT_EQ(window.cboDepth->currentText(), "24-bit (16M colors)");
 
+  // The proposed name takes a free counter for another format; a name the
+  // user typed only changes its extension.
+  QDir().mkpath(modMain::ThumbDir);
+  QFile taken(modMain::ThumbDir + "/sunset(1).png");
+  ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  taken.close();
+  window.ProposedOutput = modMain::ThumbDir + "/sunset(1).bmp";
+  window.txtOutput->setText(window.ProposedOutput);
+  window.optFormat[frmSetThumbs::FormatCaptions().indexOf("PNG")]->click();
+  EXPECT_EQ(window.txtOutput->text(), modMain::ThumbDir + "/sunset(2).png");
   window.txtOutput->setText("/out/pic(1).jpg");
   window.optFormat[frmSetThumbs::FormatCaptions().indexOf("TIFF")]->click();
   EXPECT_EQ(window.txtOutput->text(), "/out/pic(1).tiff");
