@@ -468,10 +468,13 @@ TEST_F(ConvertRealTest, ClosingTheWindowDuringARangeStopsAfterTheFrameInHandThen
   c->txtOutput->setText(TempPath("seq/clip.bmp"));
   QTest::mouseClick(c->optMovie[1], Qt::LeftButton);
   bool visibleAtClose = false;
+  int doneAtClose = 0;
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (c->Label3->text() != "Frame 2 of 30") return;
+    const QString label = c->Label3->text();
+    if (!label.startsWith("Frame ") || label.section(' ', 1, 1).toInt() < 2) return;
     closer.stop();
+    doneAtClose = label.section(' ', 1, 1).toInt();
     form->close();
     visibleAtClose = form->isVisible();  // the range is still writing
   });
@@ -480,8 +483,15 @@ TEST_F(ConvertRealTest, ClosingTheWindowDuringARangeStopsAfterTheFrameInHandThen
   EXPECT_TRUE(visibleAtClose);
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(Convert::SequenceRunning());
-  const QStringList written = QDir(TempPath("seq")).entryList(QDir::Files);
-  EXPECT_EQ(written, QStringList({"clip_1.bmp", "clip_2.bmp"}));
+  // The frames done when the window was closed, and no more.
+  ASSERT_GE(doneAtClose, 2);
+  ASSERT_LT(doneAtClose, 30);
+  QStringList expected;
+  for (int f = 1; f <= doneAtClose; ++f) expected << QString("clip_%1.bmp").arg(f);
+  QStringList written = QDir(TempPath("seq")).entryList(QDir::Files);
+  written.sort();
+  expected.sort();
+  EXPECT_EQ(written, expected);
   EXPECT_EQ(QImage(TempPath("seq/clip_2.bmp")).size(), QSize(64, 48));
 }
 
