@@ -45,6 +45,8 @@ using modMain::Val;
 constexpr size_t kErrorTextSize = 65536;
 constexpr int32_t kAnswerStopKeep = 2;
 
+// True while a frame range writes its files.
+bool g_rangeRunning = false;
 // The caption drawn on every frame of the running conversion.
 QString g_caption;
 // A missing export met inside a callback: the library's frames must not be
@@ -56,17 +58,6 @@ QByteArray LibraryName(const QString& path) { return QFile::encodeName(path); }
 void ShowError(QWidget* owner, const QString& text) {
   AppDialogs::Message(owner, text, modMain::kAppTitle, AppDialogs::Buttons::Ok,
                       AppDialogs::Icon::Critical);
-}
-
-// The text of the last call's outcome when it failed: an invalid output
-// (status 1), an unexpected failure (999) or a library error (1000).
-QString FailureText() {
-  QorLastError rec{};
-  LibQor::QorGetLastError(&rec);
-  if (rec.code == 0 || rec.code == 2) return QString();
-  std::vector<char> text(kErrorTextSize, '\0');
-  LibQor::QorMakeErrorStr(&rec, text.data());
-  return QString::fromLocal8Bit(text.data());
 }
 
 // A size box's text as the 32-bit integer the library takes (halves to even,
@@ -135,12 +126,28 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
                                  c.Slider1->value()) != 0 ||
         LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0) {
       extractedOk = false;
-      failure = FailureText();
+      failure = LastFailureText();
     }
   }
   if (extractedOk) return extracted;
   ShowError(owner, failure.isEmpty() ? QString("The frame cannot be extracted.") : failure);
   return std::nullopt;
+}
+
+// Why a source whose list holds neither frames nor samples converts nothing:
+// the library's reason when it could not read the file.
+QString NothingToConvert(const QString& listFailure) {
+  if (!listFailure.isEmpty()) return listFailure;
+  return kNoPictures;
+}
+
+// An existing output is replaced only when the user says so.
+bool MayWrite(QWidget* window, const QString& output) {
+  if (!QFileInfo::exists(output)) return true;
+  const QString question = "A file named " + output + " already exists.\n" +
+                           "Do you want to replace it?";
+  return AppDialogs::Message(window, question, modMain::kAppTitle, AppDialogs::Buttons::YesNo,
+                             AppDialogs::Icon::Question) == AppDialogs::Answer::Yes;
 }
 
 // Configure, confirm and convert, on one handle with its two lists.
@@ -170,6 +177,8 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   Finally arrow([window] { window->unsetCursor(); });
   int16_t result = 0;
   LibQor::QorListAdd(VideoList, LibraryName(source).constData(), kVideoFileType, nullptr, &result);
+  // Read before the next call replaces the outcome.
+  const QString listFailure = LastFailureText();
   result = 0;
   LibQor::QorListAdd(AudioList, "", kAudioFileType, nullptr, &result);
   TotalFrames = LibQor::QorListGetFrameCount(VideoList);
@@ -184,17 +193,27 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   LibQor::QorSetBitRate(h, kFormatMpegAudio, 224);
   LibQor::QorSetBpp(h, DepthBits(target.depth));
   if (target.dithering >= 0) LibQor::QorSetDithering(h, target.dithering);
-  LibQor::QorForceCompatibility(h, 1);
+  // Sides of multiples of 16 serve the movie codecs; a still keeps the size
+  // the user asked for.
+  const QorBool compatible = IsMovieOutput(target.output) ? 1 : 0;
+  LibQor::QorForceCompatibility(h, compatible);
   window->unsetCursor();
 
-  const bool goOn = TotalFrames > 0 ? LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1) != 0
-                                    : TotalSamples > 0;
-  if (!goOn) return;
-  LibQor::QorForceCompatibility(h, 1);
+  if (TotalFrames <= 0 && TotalSamples <= 0) {
+    ShowError(window, NothingToConvert(listFailure));
+    return;
+  }
+  if (TotalFrames > 0 && !LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1)) {
+    // Cancel leaves no error behind; a dialog that failed does.
+    if (const QString failure = LastFailureText(); !failure.isEmpty()) ShowError(window, failure);
+    return;
+  }
+  if (!MayWrite(window, target.output)) return;
+  LibQor::QorForceCompatibility(h, compatible);
   g_callbackFailure.clear();
   LibQor::QorConvert(h);
   // The convert result says no more than the last-error record read here.
-  const QString failure = FailureText();
+  const QString failure = LastFailureText();
   if (!g_callbackFailure.empty()) throw LibQor::BindError(g_callbackFailure);
   if (!failure.isEmpty()) ShowError(window, failure);
 }
@@ -234,6 +253,17 @@ std::optional<QString> FirstExisting(const QString& output, long long start, lon
 
 }  // namespace
 
+bool SequenceRunning() { return g_rangeRunning; }
+
+QString LastFailureText() {
+  QorLastError rec{};
+  LibQor::QorGetLastError(&rec);
+  if (rec.code == 0 || rec.code == 2) return QString();
+  std::vector<char> text(kErrorTextSize, '\0');
+  LibQor::QorMakeErrorStr(&rec, text.data());
+  return QString::fromLocal8Bit(text.data());
+}
+
 Target TargetOf(const QLineEdit* output, const QLineEdit* width, const QLineEdit* height,
                 const QComboBox* depth, const std::array<QRadioButton*, 3>& dithering) {
   Target target{output->text(), width->text(), height->text(), depth->currentText(), -1};
@@ -250,6 +280,11 @@ int32_t DepthBits(const QString& depthText) {
   constexpr int32_t kBits[] = {32, 24, 15, 8};
   const qsizetype index = items.indexOf(depthText);
   return index >= 0 && index < 4 ? kBits[index] : 24;
+}
+
+bool IsMovieOutput(const QString& output) {
+  const QString extension = QFileInfo(output).suffix().toLower();
+  return extension == "avi" || extension == "mpg" || extension == "mpe" || extension == "mpeg";
 }
 
 QString MakeSequenceName(const QString& name, int n) {
@@ -300,6 +335,7 @@ void ConvertSequence(frmImage::Form& main) {
   }
 
   modMain::CancelSequence = false;
+  g_rangeRunning = true;
   main.setCursor(Qt::BusyCursor);
   c.pbRange->setRange(1, 100);
   c.cmdCancelSequence->setVisible(true);
@@ -307,6 +343,7 @@ void ConvertSequence(frmImage::Form& main) {
   const QPixmap keptPicture = c.imgPreview->pixmap();
   QString lastFailure;
   Finally unlock([&] {
+    g_rangeRunning = false;
     c.pbRange->setValue(c.pbRange->minimum());
     main.unsetCursor();
     c.cmdCancelSequence->setVisible(false);
@@ -327,7 +364,7 @@ void ConvertSequence(frmImage::Form& main) {
       if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
                                    static_cast<int32_t>(f)) != 0 ||
           LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
-        lastFailure = FailureText();
+        lastFailure = LastFailureText();
     }
     c.pbRange->setValue(static_cast<int>(std::nearbyint(double(done) / double(count) * 100)));
     c.pbRange->setVisible(true);

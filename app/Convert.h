@@ -64,10 +64,21 @@ void ConvertFile(frmImage::Form& main, const QString& source);
 void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumbnail);
 // Frames txtStart..txtEnd of the main window's source as numbered stills.
 void ConvertSequence(frmImage::Form& main);
+// True while ConvertSequence writes its files (it lets events run between
+// frames, so a close of the main window can arrive meanwhile).
+bool SequenceRunning();
 
 // name + "_" + n before the file name's extension; a file name without one
 // gets "_" + n appended.
 QString MakeSequenceName(const QString& name, int n);
+// The text of the last library call's outcome when it failed: an invalid
+// output (status 1), an unexpected failure (999) or a library error (1000);
+// empty otherwise.
+QString LastFailureText();
+inline constexpr const char* kNoPictures = "The source file holds no pictures to convert.";
+// True for the movie outputs (AVI, MPEG), whose codecs take sides of
+// multiples of 16.
+bool IsMovieOutput(const QString& output);
 // Bits per pixel of a depth list text; 24 for any other text.
 int32_t DepthBits(const QString& depthText);
 

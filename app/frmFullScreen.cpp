@@ -296,7 +296,7 @@ void Form::LoadIntoMainWindow() {
     main->ShowPreview(path);
     main->bInit = false;
     // Proposed in the default output folder, as the open command does.
-    c.txtOutput->setText(main->ConvertInputName(modMain::DefaultPath));
+    main->ProposeOutput(modMain::DefaultPath);
   });
   main->bInit = false;
   QPointer<QWidget> imageViewer = ImageViewer;

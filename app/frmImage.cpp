@@ -20,7 +20,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QToolBar>
 #include <cmath>
@@ -279,6 +281,13 @@ void Form::BuildSourceSide() {
     if (event->type() == QEvent::MouseButtonRelease) Slider1_MouseUp();
     return false;
   }));
+  // Keys, the wheel and clicks beside the handle settle on a frame at once;
+  // a drag settles when the mouse lets go (above).
+  connect(c_.Slider1, &QSlider::valueChanged, this, [this] {
+    ShowFrameNumber();
+    if (!c_.Slider1->isSliderDown()) Slider1_MouseUp();
+  });
+  c_.lblFrame = Caption(QString(), c_.picSlider, 0, 450, 3960, 270);
 
   c_.picFrames = new QWidget(c_.picSlider);
   Place(c_.picFrames, 0, 0, 3960, kSliderPanelTwips);
@@ -452,6 +461,13 @@ void Form::Form_Load() {
 }
 
 void Form::closeEvent(QCloseEvent* event) {
+  if (Convert::SequenceRunning()) {
+    // The range stops after the frame in hand; the window closes then.
+    modMain::CancelSequence = true;
+    closeAfterRange_ = true;
+    event->ignore();
+    return;
+  }
   // Closing the main window ends the program with every other window.
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window != this && window->isVisible()) window->close();
@@ -475,7 +491,7 @@ void Form::mnuOpen_Click() {
     ClearEditMark();
     ShowPreview(name);
     bInit = false;
-    c_.txtOutput->setText(ConvertInputName(modMain::DefaultPath));
+    ProposeOutput(modMain::DefaultPath);
   });
 }
 
@@ -493,16 +509,33 @@ void Form::ShowPreview(const QString& path) {
     RemovePicture();
     return;
   }
-  LoadPreviewFrame(path, 1);
+  const QString frameFailure = LoadPreviewFrame(path, 1);
   LibQor::FileInfo info{};
   LibQor::QorGetFileInfo(LibraryName(path).constData(), 0, &info, nullptr, nullptr);
+  const QString infoFailure = Convert::LastFailureText();
   ShowProperties(info);
+  // A file described without frames has nothing to show or convert.
+  if (infoFailure.isEmpty() && info.frameCount == 0)
+    sourceFailure_ = Convert::kNoPictures;
+  else if (HasPicture())
+    sourceFailure_.clear();
+  else
+    sourceFailure_ = QString("The source file cannot be read.") +
+                     (!infoFailure.isEmpty()    ? "\n" + infoFailure
+                      : !frameFailure.isEmpty() ? "\n" + frameFailure
+                                                : QString());
+  if (sourceFailure_.isEmpty()) return;
+  // Not a "Single Frame Image": the user is told what is wrong instead.
+  c_.Label3->clear();
+  AppDialogs::Message(this, sourceFailure_, modMain::kAppTitle, AppDialogs::Buttons::Ok,
+                      AppDialogs::Icon::Critical);
 }
 
-void Form::LoadPreviewFrame(const QString& path, int frame) {
+QString Form::LoadPreviewFrame(const QString& path, int frame) {
   const QString previewFile = modMain::AppDir() + "/temp_p.bmp";
   LibQor::ScopedImage image;
   QImage picture;
+  QString failure;
   // An unreadable source must not leave the previous file's picture on show:
   // later commands work on what the preview shows.
   if (image.get() &&
@@ -511,10 +544,13 @@ void Form::LoadPreviewFrame(const QString& path, int frame) {
     // Read afresh: the pixmap cache would give back the previous frame when
     // the file was rewritten within the same second at the same size.
     picture.load(previewFile);
+  else
+    failure = Convert::LastFailureText();
   if (picture.isNull())
     RemovePicture();
   else
     c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+  return failure;
 }
 
 void Form::ShowProperties(const LibQor::FileInfo& info) {
@@ -525,14 +561,26 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   c_.lblFrameCount->setText(texts.frameCount);
   lblFrameCount_Change();
   c_.lblRunTime->setText(texts.runTime);
-  c_.lblHeight->setText(texts.height);
-  lblHeight_Change();
-  c_.lblWidth->setText(texts.width);
-  lblWidth_Change();
+  sourceWidth_ = texts.width;
+  sourceHeight_ = texts.height;
+  ShowPictureSize(texts.width, texts.height);
   const DepthTexts depth = DepthFor(Val(texts.colorDepth));
-  SetDepthText(depth.depth);
+  // A source without frames leaves the depth list as it is: an empty one
+  // would convert the next source at 24 bits unasked.
+  if (info.frameCount != 0) SetDepthText(depth.depth);
   c_.lblBPPDesc->setText(depth.description);
   SetSizeControlsEnabled(info.frameCount != 0);
+}
+
+void Form::ShowPictureSize(const QString& width, const QString& height) {
+  // Both labels first: a size box must not be coupled to half a new size.
+  const bool wasInit = bInit;
+  bInit = true;
+  c_.lblHeight->setText(height);
+  c_.lblWidth->setText(width);
+  lblHeight_Change();
+  lblWidth_Change();
+  bInit = wasInit;
 }
 
 void Form::SetDepthText(const QString& depth) {
@@ -554,6 +602,8 @@ bool Form::HasPicture() const {
 void Form::RemovePicture() { c_.imgPreview->setPixmap(QPixmap()); }
 
 void Form::ClearEditMark() {
+  // The source's own size comes back with the source.
+  if (modMain::ImageEdited) ShowPictureSize(sourceWidth_, sourceHeight_);
   modMain::ImageEdited = false;
   modMain::EditedImagePath.clear();
   c_.mnuUndo->setEnabled(false);
@@ -576,8 +626,7 @@ void Form::lblFrameCount_Change() {
     c_.txtStart->setText("1");
     c_.udStart->setRange(1, frames);
     c_.udEnd->setRange(1, frames);
-    c_.Slider1->setRange(1, frames);
-    c_.Slider1->setValue(1);
+    SetSliderQuietly(1, frames, 1);
     c_.Slider1->setEnabled(true);
     c_.picSlider->show();
   }
@@ -586,9 +635,22 @@ void Form::lblFrameCount_Change() {
 
 void Form::ShowSingleFrameSlider() {
   c_.Slider1->setEnabled(false);
-  c_.Slider1->setRange(1, 10);
-  c_.Slider1->setValue(1);
+  SetSliderQuietly(1, 10, 1);
   c_.picSlider->hide();
+}
+
+void Form::SetSliderQuietly(int minimum, int maximum, int value) {
+  {
+    const QSignalBlocker quiet(c_.Slider1);
+    c_.Slider1->setRange(minimum, maximum);
+    c_.Slider1->setValue(value);
+  }
+  ShowFrameNumber();
+}
+
+void Form::ShowFrameNumber() {
+  c_.lblFrame->setText("Frame " + QString::number(c_.Slider1->value()) + " of " +
+                       QString::number(c_.Slider1->maximum()));
 }
 
 void Form::lblWidth_Change() {
@@ -785,9 +847,21 @@ void Form::ConnectOutputCommands() {
 }
 
 void Form::optFormat_Click(int index) {
-  const QString changed =
-      modMain::ChangeExtension(c_.txtOutput->text(), c_.optFormat[index]->text());
-  if (changed != c_.txtOutput->text()) c_.txtOutput->setText(changed);
+  const QString current = c_.txtOutput->text();
+  QString changed = modMain::ChangeExtension(current, c_.optFormat[index]->text());
+  // A proposal keeps pointing at a free name: its counter would otherwise
+  // name the previous output of that format.
+  if (!current.isEmpty() && current == proposedOutput_) {
+    if (const auto renumbered = RenumberedProposal(current, c_.optFormat[index]->text()))
+      changed = *renumbered;
+    proposedOutput_ = changed;
+  }
+  if (changed != current) c_.txtOutput->setText(changed);
+}
+
+void Form::ProposeOutput(const QString& folder) {
+  proposedOutput_ = ConvertInputName(folder);
+  c_.txtOutput->setText(proposedOutput_);
 }
 
 void Form::txtOutput_Change() {
@@ -795,6 +869,28 @@ void Form::txtOutput_Change() {
   if (format == 0) return;
   c_.optFormat[format]->setChecked(true);
   optFormat_Click(format);
+}
+
+namespace {
+
+// folder/base(n).extension with the first n that names no file.
+QString FirstFreeProposal(const QString& folder, const QString& base, const QString& extension) {
+  for (long long n = 1;; ++n) {
+    const QString candidate =
+        folder + "/" + base + "(" + QString::number(n) + ")." + extension;
+    if (!QFileInfo::exists(candidate)) return candidate;
+  }
+}
+
+}  // namespace
+
+std::optional<QString> RenumberedProposal(const QString& proposal, const QString& extension) {
+  static const QRegularExpression kProposal(R"(^(.*)\(\d+\)\.[^./]*$)");
+  const QFileInfo file(proposal);
+  const QRegularExpressionMatch match = kProposal.match(file.fileName());
+  if (!match.hasMatch()) return std::nullopt;
+  QString ext = extension.startsWith('.') ? extension.mid(1) : extension;
+  return FirstFreeProposal(file.path(), match.captured(1), ext.toLower());
 }
 
 QString Form::ConvertInputName(const QString& folder) const {
@@ -805,11 +901,7 @@ QString Form::ConvertInputName(const QString& folder) const {
   const qsizetype dot = fileName.lastIndexOf('.');
   // A name without an extension is its own base.
   const QString base = dot > 0 ? fileName.left(dot) : fileName;
-  for (long long n = 1;; ++n) {
-    const QString candidate =
-        folder + "/" + base + "(" + QString::number(n) + ")." + extension;
-    if (!QFileInfo::exists(candidate)) return candidate;
-  }
+  return FirstFreeProposal(folder, base, extension);
 }
 
 QString Form::GetSaveFileName() {
@@ -892,9 +984,17 @@ void Form::RunConversion() {
       Refuse("Please set your target file name and path.", c_.txtOutput);
       return;
     }
+    if (!sourceFailure_.isEmpty()) {
+      Refuse(sourceFailure_, c_.txtSource);
+      return;
+    }
     const QString count = c_.lblFrameCount->text();
     if (c_.optMovie[1]->isChecked() && IsNumeric(count) && Val(count) >= 2) {
       if (RangeIsValid()) Convert::ConvertSequence(*this);
+      if (closeAfterRange_) {
+        closeAfterRange_ = false;
+        close();
+      }
       return;
     }
     if (modMain::ImageEdited)
@@ -963,7 +1063,11 @@ QPixmap Form::PreviewPicture() const { return c_.imgPreview->pixmap(); }
 
 void Form::TakeEditedImage(const QString& path) {
   QImage picture;
-  if (picture.load(path)) c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+  if (picture.load(path)) {
+    c_.imgPreview->setPixmap(QPixmap::fromImage(picture));
+    // A turned picture swaps its sides: the output keeps its proportions.
+    ShowPictureSize(QString::number(picture.width()), QString::number(picture.height()));
+  }
   modMain::ImageEdited = true;
   modMain::EditedImagePath = path;
   c_.mnuUndo->setEnabled(true);

@@ -78,6 +78,11 @@ QStringList SaveFilters(int format);
 // The extension of a proposed output name for the chosen format option.
 QString ProposedExtension(int format);
 
+// A proposed output name ("folder/base(n).ext") for another extension: the
+// first free counter for that extension; none for a name that is not of
+// that form.
+std::optional<QString> RenumberedProposal(const QString& proposal, const QString& extension);
+
 // ---- the window
 
 struct Controls {
@@ -98,6 +103,7 @@ struct Controls {
   QLabel* Label3 = nullptr;
   QWidget* picSlider = nullptr;
   QSlider* Slider1 = nullptr;
+  QLabel* lblFrame = nullptr;  // the chosen frame's number, beside the slider
   QWidget* picFrames = nullptr;
   QLineEdit* txtStart = nullptr;
   QLineEdit* txtEnd = nullptr;
@@ -169,6 +175,9 @@ class Form : public QWidget {
   // A proposed output path in folder: the source's base name with the first
   // free counter, "(n)"; empty without a valid source.
   QString ConvertInputName(const QString& folder) const;
+  // Puts the proposed output name for folder into txtOutput; while the name
+  // stays as proposed, a format change renumbers it to a free name.
+  void ProposeOutput(const QString& folder);
   // The chosen output path, or empty when the user cancelled.
   QString GetSaveFileName();
   void RunConversion();
@@ -213,6 +222,9 @@ class Form : public QWidget {
   void lblFrameCount_Change();
   // The slider of a source with one frame or none: disabled and hidden.
   void ShowSingleFrameSlider();
+  // Range and value set by the window itself: no frame is loaded for them.
+  void SetSliderQuietly(int minimum, int maximum, int value);
+  void ShowFrameNumber();
   void lblWidth_Change();
   void lblHeight_Change();
   void txtOutWidth_Change();
@@ -224,11 +236,14 @@ class Form : public QWidget {
                        QLabel* denominator, bool& ownFlag, bool otherFlag);
 
   void ShowProperties(const LibQor::FileInfo& info);
+  // The width and height labels and, following them, the size boxes.
+  void ShowPictureSize(const QString& width, const QString& height);
   void SetDepthText(const QString& depth);
   void SetSizeControlsEnabled(bool enabled);
   // Loads frame of path into the preview through "temp_p.bmp"; a frame the
-  // library cannot load or save leaves the preview empty.
-  void LoadPreviewFrame(const QString& path, int frame);
+  // library cannot load or save leaves the preview empty and gives the
+  // library's error text.
+  QString LoadPreviewFrame(const QString& path, int frame);
   void RemovePicture();
   void ResetBox();
   void ClearEditMark();
@@ -248,6 +263,10 @@ class Form : public QWidget {
   // ---- end of image viewer and thumbnails ----
 
   Controls c_;
+  QString proposedOutput_;
+  QString sourceWidth_, sourceHeight_;
+  QString sourceFailure_;
+  bool closeAfterRange_ = false;  // the window was closed while a range ran  // why the source cannot be converted; empty when it can  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box
   QButtonGroup* previewGroup_ = nullptr;

@@ -186,7 +186,15 @@ void Form::CentrePicture() {
 }
 
 void Form::optFormat_Click(int index) {
-  txtOutput->setText(modMain::ChangeExtension(txtOutput->text(), optFormat[index]->text()));
+  const QString current = txtOutput->text();
+  QString changed = modMain::ChangeExtension(current, optFormat[index]->text());
+  // The proposed name keeps pointing at a free name for the new format.
+  if (!current.isEmpty() && current == ProposedOutput) {
+    if (const auto renumbered = frmImage::RenumberedProposal(current, optFormat[index]->text()))
+      changed = *renumbered;
+    ProposedOutput = changed;
+  }
+  txtOutput->setText(changed);
 }
 
 void Form::Command2_Click() {
@@ -229,7 +237,8 @@ void Show(frmImage::Form* mainWindow) {
   window->setAttribute(Qt::WA_DeleteOnClose);
   const frmImage::Controls& c = mainWindow->controls();
   window->Image1->setPixmap(c.imgPreview->pixmap());
-  window->txtOutput->setText(c.txtThumbPath->text());
+  window->ProposedOutput = c.txtThumbPath->text();
+  window->txtOutput->setText(window->ProposedOutput);
   window->txtOutWidth->setText(WholeSetting("ThumbWidth", "171"));
   window->txtOutHeight->setText(WholeSetting("ThumbHeight", "128"));
   window->txtOutWidth_Change();

@@ -53,6 +53,8 @@ class Form : public QDialog {
   std::array<QRadioButton*, 3> optDithering{};
   std::vector<QRadioButton*> optFormat;
   QLineEdit* txtOutput = nullptr;
+  // txtOutput as the main window proposed it, until the user changes it.
+  QString ProposedOutput;
   QLineEdit* txtThumbPath = nullptr;
   QPushButton* Command2 = nullptr;
   QPushButton* cmdDefault = nullptr;

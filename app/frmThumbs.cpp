@@ -236,9 +236,14 @@ void Form::SetCurrentFolder(const QString& folder) {
 }
 
 void Form::ExplorerTree_Change() {
-  if (LoadingThumbs) return;
   const QString folder = CurrentFolder();
   if (folder.isEmpty()) return;
+  if (LoadingThumbs) {
+    // The load in hand stops; the chosen folder follows once it has.
+    folderPending_ = true;
+    CancelLoad = true;
+    return;
+  }
   File1.Path = folder;
   File1.Refresh();
   File1_PathChange();
@@ -246,6 +251,7 @@ void Form::ExplorerTree_Change() {
 }
 
 void Form::File1_PathChange() {
+  setWindowTitle("Thumbnails: " + File1.Path);
   ListView1->clear();
   lblImages->setText("No supported images");
   const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
@@ -281,6 +287,9 @@ void Form::LoadThumbnails() {
   QApplication::setOverrideCursor(Qt::BusyCursor);
 
   File1.Refresh();
+  // The list names the same files as the grid, also when the folder changed
+  // since it was last read.
+  File1_PathChange();
   AutoPic::Control* first = AutoPic1[0];
   // Shown empty until its picture (if any) is loaded.
   first->Load(QString());
@@ -336,6 +345,10 @@ void Form::LoadThumbnails() {
   Form_Resize();
   LoadingThumbs = false;
   Image1->hide();
+  if (folderPending_) {
+    folderPending_ = false;
+    if (CurrentFolder() != File1.Path) ExplorerTree_Change();
+  }
 }
 
 void Form::LoadGridPicture(AutoPic::Control* picture, bool readable, const QString& temp,
@@ -368,7 +381,10 @@ void Form::Image1_Click() {
 
 void Form::AutoPic1_Click(int index) {
   if (LoadingThumbs || index < 0 || index >= static_cast<int>(AutoPic1.size())) return;
-  const QString path = AutoPic1[index]->Tag;
+  ShowFullScreen(index, AutoPic1[index]->Tag);
+}
+
+void Form::ShowFullScreen(int index, const QString& path) {
   if (path.isEmpty()) return;
   modMain::Guarded(this, [&] {
     const QImage picture = DecodePicture(path);
@@ -386,16 +402,22 @@ void Form::AutoPic1_Click(int index) {
 
 void Form::ListView1_Click() {
   if (LoadingThumbs) return;
-  AutoPic1_Click(ListView1->currentRow());
+  ShowListEntry();
+}
+
+// The entry's own file, also when the grid holds fewer pictures (a
+// cancelled load).
+void Form::ShowListEntry() {
+  const QListWidgetItem* item = ListView1->currentItem();
+  if (!item || item->text().isEmpty()) return;
+  ShowFullScreen(ListView1->currentRow(), File1.Path + "/" + item->text());
 }
 
 void Form::Toolbar1_ButtonClick(int index) {
   switch (index) {
-    case 1: {
-      const QListWidgetItem* item = ListView1->currentItem();
-      if (item && !item->text().isEmpty()) AutoPic1_Click(ListView1->currentRow());
+    case 1:
+      if (!LoadingThumbs) ShowListEntry();
       break;
-    }
     case 2:
       LoadThumbnails();
       break;

@@ -113,9 +113,13 @@ class Form : public QDialog {
   void LoadGridPicture(AutoPic::Control* picture, bool readable, const QString& temp,
                        const QString& path);
   void LetEventsRun();
+  // The picture of path full screen, its list entry (index) selected.
+  void ShowFullScreen(int index, const QString& path);
+  void ShowListEntry();
 
   QPointer<frmImage::Form> mainWindow_;
   QFileSystemModel* folders_ = nullptr;
+  bool folderPending_ = false;  // a folder chosen in the tree while a load ran
 };
 
 // The main window's "Image Viewer" command: shows the viewer modally.

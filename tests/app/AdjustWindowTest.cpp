@@ -344,6 +344,18 @@ class AdjustRealLibraryTest : public EditorTest {
     const std::string missing = BindRealLibrary({"QorGetFileInfo", "QorImgBrightness", "QorOutputDlg", "QorConvert"});
     if (!missing.empty()) GTEST_SKIP() << "the library does not export " << missing;
   }
+  // From now on the user presses OK in the library's output-settings dialog.
+  void PressOkInOutputDialogs() {
+    QObject::connect(&answer_, &QTimer::timeout, [] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && modal->objectName() == "frmSet")
+        if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
+    });
+    answer_.start(5);
+  }
+
+ private:
+  QTimer answer_;
 };
 
 TEST_F(AdjustRealLibraryTest, BrightnessPlusThirtyOnGreyAddsSeventySixAtEachRelease) {
@@ -455,13 +467,7 @@ TEST_F(AdjustRealLibraryTest, UndoRestoresTheBytesRevertTheMainPictureApplyTheEd
   ASSERT_TRUE(modMain::ImageEdited);
   EXPECT_EQ(Rgb(modMain::EditedImagePath), edited);
   EXPECT_EQ(main->PreviewPicture().toImage().convertToFormat(QImage::Format_RGB888), edited);
-  QTimer answer;  // the user presses OK in the library's output-settings dialog
-  QObject::connect(&answer, &QTimer::timeout, [] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == "frmSet")
-      if (auto* ok = modal->findChild<QPushButton*>("btnOK")) ok->click();
-  });
-  answer.start(5);
+  PressOkInOutputDialogs();
   for (const auto& [name, expected] : {std::pair(QString("edited.bmp"), edited),
                                        std::pair(QString("source.bmp"), ramp)}) {
     main->controls().txtOutput->setText(TempPath("out-" + name));
@@ -469,6 +475,41 @@ TEST_F(AdjustRealLibraryTest, UndoRestoresTheBytesRevertTheMainPictureApplyTheEd
     EXPECT_EQ(Rgb(TempPath("out-" + name)), expected) << name.toStdString();
     main->controls().mnuUndo->trigger();
   }
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(AdjustRealLibraryTest, ATurnedEditConvertsUprightAtItsOwnSizeUntilTheEditIsDropped) {
+  const QImage ramp = apptest::RampPicture(80, 60).convertToFormat(QImage::Format_RGB888);
+  Edit(ramp);
+  c->mnuRight90->trigger();
+  const QImage turned = Working();
+  ASSERT_EQ(turned.size(), QSize(60, 80));
+  Button(c->tbMain, 2)->trigger();
+  const frmImage::Controls& m = main->controls();
+  EXPECT_EQ(m.lblWidth->text() + "x" + m.lblHeight->text(), "60x80");
+  EXPECT_EQ(m.txtOutWidth->text() + "x" + m.txtOutHeight->text(), "60x80");
+  // The size boxes keep the turned picture's proportions.
+  m.txtOutWidth->setText("30");
+  EXPECT_EQ(m.txtOutHeight->text(), "40");
+  m.txtOutWidth->setText("60");
+
+  PressOkInOutputDialogs();
+  m.txtOutput->setText(TempPath("upright.png"));
+  main->RunConversion();
+  EXPECT_EQ(Rgb(TempPath("upright.png")), turned);
+  if (!QStandardPaths::findExecutable("convert").isEmpty()) {
+    const QString peer = TempPath("peer.bmp");
+    ASSERT_TRUE(apptest::RunPeer("convert", {source, "-rotate", "90", "-type", "TrueColor", peer}));
+    EXPECT_EQ(apptest::Compare(Rgb(TempPath("upright.png")), QImage(peer), 0).maxChannel, 0);
+  }
+
+  // Dropping the edit brings the source's size back.
+  m.mnuUndo->trigger();
+  EXPECT_EQ(m.lblWidth->text() + "x" + m.lblHeight->text(), "80x60");
+  EXPECT_EQ(m.txtOutWidth->text() + "x" + m.txtOutHeight->text(), "80x60");
+  m.txtOutput->setText(TempPath("source.png"));
+  main->RunConversion();
+  EXPECT_EQ(Rgb(TempPath("source.png")), ramp);
   EXPECT_TRUE(dialogs.messages.empty());
 }
 

@@ -19,8 +19,11 @@ AppDialogs::Answer ScriptedDialogs::Message(QWidget*, const QString& text,
                                             AppDialogs::Buttons buttons,
                                             AppDialogs::Icon icon) {
   messages.push_back({text, caption, icon});
-  return buttons == AppDialogs::Buttons::YesNo ? AppDialogs::Answer::Yes
-                                               : AppDialogs::Answer::Ok;
+  if (buttons != AppDialogs::Buttons::YesNo) return AppDialogs::Answer::Ok;
+  if (questionAnswers.empty()) return AppDialogs::Answer::Yes;
+  const AppDialogs::Answer answer = questionAnswers.front();
+  questionAnswers.pop_front();
+  return answer;
 }
 
 QString ScriptedDialogs::OpenFile(QWidget*, const AppDialogs::FileRequest& request) {
@@ -111,6 +114,10 @@ void Stub::SetListCounts(int frames, int samples) const {
 
 void Stub::SetDialogAnswer(int answer) const {
   if (auto* set = Get<void(int32_t)>("StubSetDialogAnswer")) set(answer);
+}
+
+void Stub::SetDialogFailure(int status) const {
+  if (auto* set = Get<void(int32_t)>("StubSetDialogFailure")) set(status);
 }
 
 void Stub::SetConvertResult(int status, bool sourceError) const {

@@ -49,6 +49,8 @@ class ScriptedDialogs : public AppDialogs::Port {
   std::vector<QPageLayout::Orientation> printPresets;
 
   std::vector<Shown> messages;
+  // Answers to Yes/No questions, in order; none left: Yes.
+  std::deque<AppDialogs::Answer> questionAnswers;
   std::vector<AppDialogs::FileRequest> fileRequests;
   std::deque<QString> fileAnswers;  // empty answer: Cancel
   std::vector<QUrl> urls;
@@ -88,6 +90,8 @@ class Stub {
   // first source fails to read.
   void SetListCounts(int frames, int samples) const;
   void SetDialogAnswer(int answer) const;
+  // The output-settings dialog fails with this status (999, 1000).
+  void SetDialogFailure(int status) const;
   void SetConvertResult(int status, bool sourceError = false) const;
   QString Path() const { return path_; }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include "AppTestSupport.h"
 #include "Convert.h"
@@ -303,6 +305,237 @@ TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeT
     ASSERT_EQ(decoded.size(), QSize(64, 48)) << f;
     EXPECT_EQ(apptest::Compare(decoded, PeerFrame(movie, f), 0).maxChannel, 0) << f;
   }
+}
+
+// A still of w x h with many colours, as a 24-bit BMP.
+QString MakePhoto(const QString& path, int w, int h) {
+  EXPECT_TRUE(apptest::SaveBmp(apptest::RampPicture(w, h), path));
+  return path;
+}
+
+QString Identify(const QString& format, const QString& path) {
+  return Output("identify", {"-format", format, path});
+}
+
+TEST_F(ConvertRealTest, StillsKeepTheAskedSizeAndTheirWritersDepthWhileMoviesGetSidesOfSixteen) {
+  Open(MakePhoto(TempPath("photo.bmp"), 800, 600));
+  c->txtOutput->setText(TempPath("photo.jpg"));
+  Convert();
+  EXPECT_EQ(Identify("%wx%h", TempPath("photo.jpg")), "800x600");
+
+  // Typed into the size boxes: the height follows the source's proportions.
+  c->txtOutWidth->setText("333");
+  ASSERT_EQ(c->txtOutHeight->text(), "250");
+  c->txtOutput->setText(TempPath("small.png"));
+  Convert();
+  EXPECT_EQ(Identify("%wx%h", TempPath("small.png")), "333x250");
+
+  QWidget thumbWindow;
+  Convert::ConvertThumbnail(*form, &thumbWindow,
+                            {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1});
+  EXPECT_EQ(Identify("%wx%h", TempPath("thumb.bmp")), "171x128");
+
+  // 8 bits asked of writers without palettes (the output-settings dialog
+  // offers them none) give what they write at full depth, as when every
+  // output was forced compatible; a writer with palettes writes one.
+  for (const QString& ext : {"ppm", "sgi", "png"}) {
+    for (const QString& depth : {"24-bit (16M colors)", "8-bit (256 colors)"}) {
+      c->cboDepth->setCurrentText(depth);
+      c->txtOutput->setText(TempPath("depth" + depth.section('-', 0, 0) + "." + ext));
+      Convert();
+    }
+    const QString full = TempPath("depth24." + ext), eight = TempPath("depth8." + ext);
+    const QString peerName = MagickPrefix(ext) + ":" + eight;
+    EXPECT_EQ(Identify("%wx%h", peerName), "333x250") << ext.toStdString();
+    QFile file(eight);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray head = file.read(108);
+    if (ext == "png") {
+      EXPECT_EQ(Identify("%r", peerName).section(' ', 0, 0), "PseudoClass");
+      EXPECT_LE(Identify("%k", peerName).toInt(), 256);
+      continue;
+    }
+    if (ext == "ppm") EXPECT_TRUE(head.startsWith("P6"));
+    if (ext == "sgi") EXPECT_EQ(head.mid(104, 4), QByteArray(4, '\0')) << "a colour map";
+    EXPECT_EQ(apptest::Compare(PeerDecode(eight), PeerDecode(full), 0).maxChannel, 0)
+        << ext.toStdString();
+    EXPECT_GT(Identify("%k", peerName).toInt(), 256) << ext.toStdString();
+  }
+
+  // A movie output keeps the sides its codecs take.
+  c->cboDepth->setCurrentText("24-bit (16M colors)");
+  c->txtOutput->setText(TempPath("clip.avi"));
+  Convert();
+  const QString video = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                           "stream=width,height", "-of", "csv=p=0",
+                                           TempPath("clip.avi")});
+  EXPECT_EQ(video, "336,256");
+}
+
+TEST_F(ConvertRealTest, AnExistingOutputIsReplacedOnlyOnYesAndAProposalMovesToAFreeName) {
+  Open(MakePhoto(TempPath("photo.bmp"), 96, 64));
+  const QString kept = TempPath("out.png");
+  {
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("an earlier output");
+  }
+  c->txtOutput->setText(kept);
+  dialogs.questionAnswers = {AppDialogs::Answer::No};
+  form->RunConversion();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "A file named " + kept +
+                                          " already exists.\nDo you want to replace it?");
+  QFile file(kept);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "an earlier output");
+  file.close();
+
+  dialogs.messages.clear();
+  dialogs.questionAnswers = {AppDialogs::Answer::Yes};
+  form->RunConversion();
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(Identify("%m %wx%h", kept), "PNG 96x64");
+
+  // The proposal: converted once, then another format takes its own first
+  // free counter, and back to BMP the next free one.
+  c->cboDepth->setCurrentText("24-bit (16M colors)");
+  dialogs.fileAnswers.push_back(TempPath("photo.bmp"));
+  form->mnuOpen_Click();
+  const QString first = modMain::DefaultPath + "/photo(1).bmp";
+  ASSERT_EQ(c->txtOutput->text(), first);
+  Convert();
+  ASSERT_TRUE(QFileInfo::exists(first));
+  QTest::mouseClick(c->optFormat[11], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(1).png");
+  QTest::mouseClick(c->optFormat[1], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(2).bmp");
+  // A name the user typed only changes its extension.
+  c->txtOutput->setText(first);
+  QTest::mouseClick(c->optFormat[13], Qt::LeftButton);
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/photo(1).ppm");
+}
+
+TEST_F(ConvertRealTest, SourcesThatCannotBeConvertedSayWhyWhenOpenedAndOnConvert) {
+  const QString png = TempPath("whole.png");
+  ASSERT_TRUE(apptest::RampPicture(64, 48).save(png));
+  QFile whole(png);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QByteArray bytes = whole.readAll();
+  whole.close();
+  const auto write = [this](const QString& name, const QByteArray& data) {
+    QFile file(TempPath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+    return TempPath(name);
+  };
+  QByteArray noise(4096, '\0');
+  for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) % 251);
+  const QString wav = TempPath("tone.wav");
+  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                                          "sine=frequency=440:duration=0.2", wav}));
+  const QString bitFields = TempPath("alpha.bmp");
+  ASSERT_TRUE(apptest::RunPeer("convert", {"-size", "64x48", "gradient:red-blue", "-alpha", "set",
+                                           "-channel", "A", "-evaluate", "set", "50%",
+                                           "BMP:" + bitFields}));
+  const QString sources[] = {write("cut.png", bytes.left(bytes.size() / 2)),
+                             write("noise.avi", noise), wav, bitFields};
+  c->cboDepth->setCurrentText("8-bit (256 colors)");
+  for (const QString& source : sources) {
+    SCOPED_TRACE(source.toStdString());
+    dialogs.messages.clear();
+    dialogs.fileAnswers.push_back(source);
+    form->mnuOpen_Click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const QString reason = dialogs.messages[0].text;
+    // The library's own reason follows on a second line.
+    if (source == wav)
+      EXPECT_EQ(reason, Convert::kNoPictures);
+    else
+      EXPECT_EQ(reason.section('\n', 0, 0), "The source file cannot be read.");
+    EXPECT_FALSE(reason.section('\n', 1).isEmpty() && source != wav);
+    EXPECT_NE(c->Label3->text(), frmImage::kSingleFrameText);
+    // Left as it was, or the depth a readable header gives; never blank.
+    EXPECT_FALSE(c->cboDepth->currentText().isEmpty());
+    EXPECT_FALSE(form->HasPicture());
+
+    const QString output = TempPath("out.png");
+    c->txtOutput->setText(output);
+    dialogs.messages.clear();
+    dialogTitles.clear();
+    form->RunConversion();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, reason);
+    EXPECT_TRUE(dialogTitles.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(output));
+  }
+}
+
+TEST_F(ConvertRealTest, ClosingTheWindowDuringARangeStopsAfterTheFrameInHandThenCloses) {
+  Open(MakeMovie());
+  form->show();
+  QDir().mkpath(TempPath("seq"));
+  c->txtOutput->setText(TempPath("seq/clip.bmp"));
+  QTest::mouseClick(c->optMovie[1], Qt::LeftButton);
+  bool visibleAtClose = false;
+  int doneAtClose = 0;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    const QString label = c->Label3->text();
+    if (!label.startsWith("Frame ") || label.section(' ', 1, 1).toInt() < 2) return;
+    closer.stop();
+    doneAtClose = label.section(' ', 1, 1).toInt();
+    form->close();
+    visibleAtClose = form->isVisible();  // the range is still writing
+  });
+  closer.start(0);
+  Convert();
+  EXPECT_TRUE(visibleAtClose);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(Convert::SequenceRunning());
+  // The frames done when the window was closed, and no more.
+  ASSERT_GE(doneAtClose, 2);
+  ASSERT_LT(doneAtClose, 30);
+  QStringList expected;
+  for (int f = 1; f <= doneAtClose; ++f) expected << QString("clip_%1.bmp").arg(f);
+  QStringList written = QDir(TempPath("seq")).entryList(QDir::Files);
+  written.sort();
+  expected.sort();
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(QImage(TempPath("seq/clip_2.bmp")).size(), QSize(64, 48));
+}
+
+TEST_F(ConvertRealTest, KeysAndTheWheelOnTheSliderShowAndConvertTheFrameTheyChoose) {
+  const QString movie = MakeMovie();
+  Open(movie);
+  form->show();
+  c->Slider1->setFocus();
+  const auto preview = [this] { return c->imgPreview->pixmap().toImage(); };
+  const auto check = [&](int frame, const QString& output) {
+    EXPECT_EQ(c->lblFrame->text(), QString("Frame %1 of 30").arg(frame));
+    const QImage expected = PeerFrame(movie, frame);
+    EXPECT_EQ(apptest::Compare(preview(), expected, 0).maxChannel, 0) << frame;
+    EXPECT_FALSE(modMain::ImageEdited) << frame;
+    c->txtOutput->setText(TempPath(output));
+    Convert();
+    EXPECT_EQ(apptest::Compare(QImage(TempPath(output)), expected, 0).maxChannel, 0) << frame;
+  };
+  EXPECT_EQ(c->lblFrame->text(), "Frame 1 of 30");
+
+  // An edit mark standing from the previous frame is dropped by the move.
+  modMain::ImageEdited = true;
+  modMain::EditedImagePath = AppDir() + "/temp_p.bmp";
+  QTest::keyClick(c->Slider1, Qt::Key_Right);
+  QTest::keyClick(c->Slider1, Qt::Key_Right);
+  check(3, "key.bmp");
+
+  modMain::ImageEdited = true;
+  const QPoint centre = c->Slider1->rect().center();
+  QWheelEvent wheel(centre, c->Slider1->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(c->Slider1, &wheel);
+  ASSERT_NE(c->Slider1->value(), 3);
+  check(c->Slider1->value(), "wheel.bmp");
 }
 
 }  // namespace

@@ -99,6 +99,7 @@ class ConvertTest : public apptest::WithStubWindow {
                          "QorListAlloc()",
                          "QorListAlloc()",
                          "QorListAdd(" + source + ",8,0,data)",
+                         "QorGetLastError()",  // why the list may stay empty
                          "QorListAdd(,16,0,data)",
                          "QorListGetFrameCount()",
                          "QorListGetSampleCount()",
@@ -112,7 +113,8 @@ class ConvertTest : public apptest::WithStubWindow {
                          "QorSetBitRate(18,224)",
                          QString("QorSetBpp(%1)").arg(bpp)};
     if (dithering >= 0) calls << QString("QorSetDithering(%1)").arg(dithering);
-    calls << "QorForceCompatibility(1)";
+    // Sides of multiples of 16 only for the movie outputs.
+    calls << QString("QorForceCompatibility(%1)").arg(output.endsWith(".mpg") ? 1 : 0);
     return calls;
   }
   static QStringList Caption(const QString& block, const QString& text) {
@@ -152,7 +154,7 @@ TEST_F(ConvertTest, AStillConvertsWithEverySettingInOrderAndTheCaptionOnEveryPas
   const QStringList frame = Caption(still, "Hello");
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (Configure(still, output, 32, 24, 8, 2) +
-             QStringList({"QorOutputDlg(list,Output File Settings,1)", "QorForceCompatibility(1)",
+             QStringList({"QorOutputDlg(list,Output File Settings,1)", "QorForceCompatibility(0)",
                           "QorConvert()"}) +
              Pass(still, frame) + Pass(still, frame) + QStringList({"QorGetLastError()"}) + Freed())
                 .join("\n")
@@ -165,6 +167,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/movie(1).bmp");
   c->txtOutput->setText(output);
   c->Slider1->setValue(3);
+  stub->Reset();  // the preview of frame 3 is loaded
   // No dithering option chosen: the handle keeps its own.
   c->optDithering[0]->group()->setExclusive(false);
   c->optDithering[0]->setChecked(false);
@@ -175,11 +178,13 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
                           "QorImgSaveSingle(" + temp + ",1)", "QorImgFree()"}) +
              Configure(temp, output, 64, 48, 24, -1) +
-             QStringList({"QorOutputDlg(list,Output File Settings,1)"}) + Freed())
+             QStringList({"QorOutputDlg(list,Output File Settings,1)", "QorGetLastError()"}) +
+             Freed())
                 .join("\n")
                 .toStdString());
 
-  // Nothing to convert: no dialog, no conversion, everything freed.
+  // Nothing to convert: no dialog, no conversion, everything freed, and the
+  // user is told why.
   stub->Reset();
   stub->SetListCounts(0, 0);
   Convert::ConvertFrame(*form);
@@ -187,7 +192,9 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   EXPECT_FALSE(calls.contains("QorOutputDlg(list,Output File Settings,1)"));
   EXPECT_FALSE(calls.contains("QorConvert()"));
   EXPECT_EQ(calls.mid(calls.size() - 3), Freed());
-  EXPECT_TRUE(dialogs.messages.empty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "The source file holds no pictures to convert.");
+  dialogs.messages.clear();
 
   // The thumbnail driver: the same frame rule and the main window's caption,
   // the thumbnail window's name, size, depth and dithering.
@@ -201,7 +208,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
                           "QorImgSaveSingle(" + temp + ",1)", "QorImgFree()"}) +
              Configure(temp, TempPath("thumb.bmp"), 171, 128, 15, 1) +
              QStringList({"QorOutputDlg(list,Output File Settings,1)",
-                          "QorForceCompatibility(1)", "QorConvert()"}) +
+                          "QorForceCompatibility(0)", "QorConvert()"}) +
              Pass(temp, Caption(temp, "Tag")) + QStringList({"QorGetLastError()"}) + Freed())
                 .join("\n")
                 .toStdString());
@@ -232,6 +239,23 @@ TEST_F(ConvertTest, FailuresAreShownAndConvertNothingOrKeepWhatWasWritten) {
   form->RunConversion();
   EXPECT_TRUE(stub->Calls().contains("error answer 2"));
   EXPECT_TRUE(dialogs.messages.empty());
+
+  // A failed output-settings dialog is not a Cancel: its error is shown and
+  // nothing converts; a Cancel says nothing.
+  for (const int status : {999, 1000}) {
+    dialogs.messages.clear();
+    stub->Reset();
+    stub->SetDialogFailure(status);
+    form->RunConversion();
+    EXPECT_EQ(Texts(), QStringList({QString("Stub error %1.").arg(status)}));
+    EXPECT_FALSE(stub->Calls().contains("QorConvert()"));
+  }
+  dialogs.messages.clear();
+  stub->Reset();
+  stub->SetDialogAnswer(0);
+  form->RunConversion();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(stub->Calls().contains("QorConvert()"));
 
   // A width that is no number starts nothing.
   stub->Reset();
@@ -395,11 +419,13 @@ TEST_F(ConvertTest, OutputNamesFollowTheFormatOptionsAndTheSaveDialog) {
   taken.close();
   Open("clip.avi", apptest::MovieInfo(64, 48, 24, 3));
   EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/clip(2).bmp");
+  // While the name is the proposal, a format change takes the first free
+  // counter of the new extension.
   QTest::mouseClick(c->optFormat[2], Qt::LeftButton);
   EXPECT_EQ(form->ConvertInputName("/f"), "/f/clip(1).dib");
-  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/clip(2).dib");
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/clip(1).dib");
   QTest::mouseClick(c->optFormat[23], Qt::LeftButton);
-  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/clip(2).tiff");
+  EXPECT_EQ(c->txtOutput->text(), modMain::DefaultPath + "/clip(1).tiff");
   EXPECT_EQ(form->ConvertInputName("/f"), "/f/clip(1).bmp");
 
   c->txtOutput->setText("/out/pic.JPG");
@@ -472,6 +498,7 @@ TEST_F(ConvertTest, DepthRangeModeAndEditMarkControls) {
   modMain::ImageEdited = true;
   modMain::EditedImagePath = "edited";
   stub->Reset();
+  stub->SetFileInfo(apptest::MovieInfo(64, 48, 24, 3));
   c->mnuUndo->setEnabled(true);
   c->mnuUndo->trigger();
   EXPECT_FALSE(modMain::ImageEdited);

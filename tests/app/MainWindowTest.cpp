@@ -169,7 +169,7 @@ TEST_F(MainWindowTest, OpeningAStillShowsItsPropertiesAndPreview) {
   EXPECT_EQ(stub->Calls(),
             QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + path + ",1)",
                          "QorImgSaveSingle(" + preview + ",1)", "QorImgFree()",
-                         "QorGetFileInfo(" + path + ",0,0,0)"}));
+                         "QorGetFileInfo(" + path + ",0,0,0)", "QorGetLastError()"}));
   ASSERT_TRUE(form->HasPicture());
   const apptest::ImageDifference diff = apptest::Compare(
       c->imgPreview->pixmap().toImage(), apptest::RampPicture(64, 48), 0);
@@ -192,10 +192,13 @@ TEST_F(MainWindowTest, OpeningA250FrameMovieOffersItsFramesOnTheSlider) {
   EXPECT_EQ(c->cboDepth->currentText(), "8-bit (256 colors)");
   EXPECT_TRUE(c->optDithering[1]->isEnabled());
 
-  // Releasing the slider loads the chosen frame; the properties stay.
+  // Releasing the slider (after a drag) loads the chosen frame; the
+  // properties stay.
+  c->Slider1->setSliderDown(true);
+  c->Slider1->setValue(100);
   stub->Reset();
   modMain::ImageEdited = true;
-  c->Slider1->setValue(100);
+  c->Slider1->setSliderDown(false);
   QTest::mouseRelease(c->Slider1, Qt::LeftButton);
   EXPECT_EQ(stub->Calls(),
             QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + path + ",100)",
@@ -226,7 +229,12 @@ TEST_F(MainWindowTest, AnUnreadableSourceClearsThePreviewAndTheProperties) {
   EXPECT_FALSE(form->HasPicture());
   EXPECT_TRUE(c->lblWidth->text().isEmpty());
   EXPECT_TRUE(c->lblFormat->text().isEmpty());
-  EXPECT_EQ(c->Label3->text(), "Single Frame Image");
+  // The library's reason instead of "Single Frame Image"; the depth list
+  // keeps its choice.
+  EXPECT_TRUE(c->Label3->text().isEmpty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "The source file cannot be read.\nStub error 1000.");
+  EXPECT_EQ(c->cboDepth->currentText(), "24-bit (16M colors)");
   EXPECT_FALSE(c->txtOutWidth->isEnabled());
   EXPECT_FALSE(c->udWidth->isEnabled());
 

@@ -115,7 +115,8 @@ TEST_F(RealLibrary, GridOfFortyPicturesInEightFormatsAndATgaFullScreen) {
   frmThumbs::Form viewer(nullptr);
   viewer.show();
   ASSERT_TRUE(WaitForLoad(viewer));
-  EXPECT_EQ(viewer.windowTitle(), "Thumbnails: " + AppDir() + "/thumbs");
+  // The title names the folder on show.
+  EXPECT_EQ(viewer.windowTitle(), "Thumbnails: " + folder);
   EXPECT_EQ(viewer.lblImages->text(), "40 supported images");
   EXPECT_EQ(viewer.File1.Files, names);  // ".JPG" matches, the text file does not
   ASSERT_EQ(viewer.ListView1->count(), 40);
@@ -230,6 +231,55 @@ TEST_F(RealLibrary, CancelClosingAndAnEmptyFolder) {
   EXPECT_TRUE(viewer.AutoPic1[0]->picSource().isNull());
   viewer.close();
   EXPECT_EQ(modMain::GetSetting("PicDir", ""), empty);
+}
+
+TEST_F(RealLibrary, ListGridTreeAndTitleNameTheSameFolderAfterChangesAndDuringALoad) {
+  const QString ten = MakeFolderOfTen();
+  const QString other = TempPath("other");
+  QDir().mkpath(other);
+  for (int i = 0; i < 3; ++i)
+    apptest::SaveBmp(apptest::RampPicture(60 + i, 30), other + QString("/q%1.bmp").arg(i));
+  modMain::SaveSetting("PicDir", ten);
+  frmThumbs::Form viewer(nullptr);
+  viewer.show();
+  ASSERT_TRUE(WaitForLoad(viewer));
+  const auto agree = [&viewer](const QString& folder) {
+    EXPECT_EQ(viewer.CurrentFolder(), folder);
+    EXPECT_EQ(viewer.windowTitle(), "Thumbnails: " + folder);
+    ASSERT_EQ(viewer.ListView1->count(), static_cast<int>(viewer.AutoPic1.size()));
+    for (int i = 0; i < viewer.ListView1->count(); ++i)
+      EXPECT_EQ(viewer.AutoPic1[i]->Tag, folder + "/" + viewer.ListView1->item(i)->text()) << i;
+  };
+  // "Show" on a list entry opens that entry's own picture.
+  const auto shown = [&viewer](int row) {
+    QString path;
+    viewer.ListView1->setCurrentRow(row);
+    apptest::WithViewer([&](frmFullScreen::Form* full) { path = full->txtImagePath->text(); });
+    viewer.Toolbar1_ButtonClick(1);
+    return path;
+  };
+
+  // A file added before "Refresh", one removed before the window widens.
+  ASSERT_TRUE(apptest::SaveBmp(apptest::RampPicture(20, 20), ten + "/a-first.bmp"));
+  viewer.Toolbar1_ButtonClick(2);
+  agree(ten);
+  EXPECT_EQ(shown(3), ten + "/p2.bmp");
+  ASSERT_TRUE(QFile::remove(ten + "/p0.bmp"));
+  viewer.resize(viewer.width() + 600, viewer.height());
+  ASSERT_TRUE(WaitForLoad(viewer));
+  agree(ten);
+  EXPECT_EQ(shown(3), ten + "/p3.bmp");
+
+  // A folder chosen in the tree while a load runs stops the load and takes
+  // its place.
+  AtLoaded(viewer, 2, [&] { viewer.SetCurrentFolder(other); });
+  viewer.Toolbar1_ButtonClick(2);
+  ASSERT_TRUE(WaitForLoad(viewer));
+  agree(other);
+  EXPECT_EQ(viewer.lblImages->text(), "3 supported images");
+  EXPECT_EQ(shown(1), other + "/q1.bmp");
+  viewer.close();
+  EXPECT_EQ(modMain::GetSetting("PicDir", ""), other);
 }
 
 TEST_F(RealLibrary, AnUnreadablePictureShowsAnEmptyFrameAndAMessageInsteadOfTheViewer) {
@@ -366,6 +416,16 @@ TEST_F(RealLibrary, ThumbnailWindowSizesDepthFormatDefaultsAndFolder) {
   QTest::keyClick(window.cboDepth, Qt::Key_8);
   EXPECT_EQ(window.cboDepth->currentText(), "24-bit (16M colors)");
 
+  // The proposed name takes a free counter for another format; a name the
+  // user typed only changes its extension.
+  QDir().mkpath(modMain::ThumbDir);
+  QFile taken(modMain::ThumbDir + "/sunset(1).png");
+  ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  taken.close();
+  window.ProposedOutput = modMain::ThumbDir + "/sunset(1).bmp";
+  window.txtOutput->setText(window.ProposedOutput);
+  window.optFormat[frmSetThumbs::FormatCaptions().indexOf("PNG")]->click();
+  EXPECT_EQ(window.txtOutput->text(), modMain::ThumbDir + "/sunset(2).png");
   window.txtOutput->setText("/out/pic(1).jpg");
   window.optFormat[frmSetThumbs::FormatCaptions().indexOf("TIFF")]->click();
   EXPECT_EQ(window.txtOutput->text(), "/out/pic(1).tiff");

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Tries QuillonStudio as a new user would, on a virtual X display: opens a
 # picture, converts it, browses a folder of pictures in the image viewer and
-# saves a thumbnail, then checks the files and settings that leaves behind.
+# saves a thumbnail; then converts a photo at its own size and at a typed
+# one, keeps an existing output by answering No, and converts a picture
+# turned in the editor; it checks the files and settings that leaves behind.
 #   tests/app/try-as-user.sh [program]
 # Without a program it starts the application with scripts/run.sh. Exits 77
 # when a tool it needs is missing.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-for tool in xvfb-run xdotool convert identify; do
+for tool in xvfb-run xdotool convert identify compare md5sum; do
   command -v "$tool" >/dev/null || { echo "no $tool: skipped"; exit 77; }
 done
 if [ -z "${QUILLON_ON_XVFB:-}" ]; then
@@ -101,5 +103,74 @@ xdotool mousemove --window "$thumbs" 31 13 click 1   # "Cancel"
 wait_for 10 "the thumbnail window closes" bash -c "! xdotool search --onlyvisible --name 'Save Thumbnail' >/dev/null"
 [ "$(setting ThumbDir)" = "$QUILLON_APPDIR/thumbs" ] || fail "ThumbDir is '$(setting ThumbDir)'"
 
+# Places in the main window, from its layout in twips (15 to a pixel).
+click_at() { xdotool mousemove --window "$main" "$1" "$2" click 1; sleep 0.3; }
+width_box() { click_at 340 405; }
+format_option() {  # slot of the option in the grid of six columns
+  click_at $(( (4200 + ($1 % 6) * 880) / 15 + 12 )) $(( (3030 + ($1 / 6) * 270) / 15 + 9 ))
+}
+convert_confirmed() {
+  menu 6
+  wait_for 10 "the output settings dialog shows" has_window "Output File Settings"
+  sleep 0.3
+  xdotool key Return
+}
+
+# A photo of 800 x 600 converted as it is: the same size comes out.
+mkdir -p "$work/in"
+convert -size 800x600 gradient:orange-navy -type TrueColor -depth 8 "$work/in/photo.png"
+menu 1
+wait_for 10 "the open dialog shows" has_window "Open"
+sleep 0.3
+xdotool type --delay 20 "$work/in/photo.png"
+xdotool key Return
+sleep 1
+convert_confirmed
+photo="$QUILLON_APPDIR/images/photo(1).bmp"
+wait_for 20 "the photo is converted" test -s "$photo"
+[ "$(size_of "$photo")" = 800x600 ] || fail "photo size $(size_of "$photo")"
+before=$(md5sum < "$photo")
+
+# 333 typed as the width: the height follows, and a question comes before
+# the photo of the same name is replaced; No keeps it.
+width_box
+xdotool key ctrl+a
+xdotool type --delay 20 333
+sleep 0.3
+convert_confirmed
+sleep 1
+xdotool key Escape
+sleep 1
+[ "$(md5sum < "$photo")" = "$before" ] || fail "the photo was replaced after No"
+[ "$(size_of "$photo")" = 800x600 ] || fail "photo size after No $(size_of "$photo")"
+
+# PNG instead: the proposed name moves to a free one, written at 333 x 250.
+format_option 10
+small="$QUILLON_APPDIR/images/photo(1).png"
+convert_confirmed
+wait_for 20 "the small photo is converted" test -s "$small"
+[ "$(size_of "$small")" = 333x250 ] || fail "small photo size $(size_of "$small")"
+
+# Turned right in the editor and applied, it converts upright at 600 x 800.
+menu 5
+xdotool key Right Return
+wait_for 10 "the editor shows" has_window "photo.png"
+editor=$(window_of "photo.png")
+sleep 0.5
+xdotool mousemove --window "$editor" 169 10 click 1   # menu "Rotate"
+sleep 0.4
+xdotool key Down Down Down Return                      # "Right 90 degrees"
+sleep 1
+xdotool mousemove --window "$editor" 548 392 click 1   # "Apply" of the main toolbar
+wait_for 10 "the editor closes" bash -c "! xdotool search --onlyvisible --name 'photo.png' >/dev/null"
+format_option 0
+upright="$QUILLON_APPDIR/images/photo(2).bmp"
+convert_confirmed
+wait_for 20 "the turned photo is converted" test -s "$upright"
+[ "$(size_of "$upright")" = 600x800 ] || fail "turned photo size $(size_of "$upright")"
+convert "$work/in/photo.png" -rotate 90 "$work/in/peer.png"
+differing=$(compare -metric AE "$upright" "$work/in/peer.png" null: 2>&1 || true)
+[ "$differing" = 0 ] || fail "the turned photo differs from the peer's in $differing pixels"
+
 kill -0 "$app_pid" 2>/dev/null || fail "the application ended"
-echo "tried as a user: opened, converted, browsed, saved a thumbnail"
+echo "tried as a user: opened, converted, browsed, saved a thumbnail, kept a photo on No, converted it at 333 x 250 and turned upright"

@@ -53,6 +53,7 @@ struct StubList {
 int32_t g_framesPerFile = 1;
 int32_t g_samplesPerFile = 0;
 int32_t g_dialogAnswer = -1;
+int32_t g_dialogFailure = 0;
 int32_t g_convertResult = 0;
 bool g_sourceError = false;
 
@@ -87,6 +88,7 @@ STUB_EXPORT void StubReset() {
   g_framesPerFile = 1;
   g_samplesPerFile = 0;
   g_dialogAnswer = -1;
+  g_dialogFailure = kStatusOk;
   g_convertResult = kStatusOk;
   g_sourceError = false;
 }
@@ -96,6 +98,8 @@ STUB_EXPORT void StubSetListCounts(int32_t frames, int32_t samples) {
   g_samplesPerFile = samples;
 }
 STUB_EXPORT void StubSetDialogAnswer(int32_t answer) { g_dialogAnswer = answer; }
+// A dialog that fails: it returns 0 and leaves this status as the last error.
+STUB_EXPORT void StubSetDialogFailure(int32_t status) { g_dialogFailure = status; }
 // The status QorConvert ends with; with sourceError its first source cannot
 // be read and the error callback is asked.
 STUB_EXPORT void StubSetConvertResult(int32_t status, int32_t sourceError) {
@@ -270,6 +274,10 @@ STUB_EXPORT void QorSetBitRate(void*, int32_t fmt, int32_t kbps) {
 STUB_EXPORT int32_t QorOutputDlg(void*, void* list, const char* title, int32_t enable) {
   Log("QorOutputDlg(" + std::string(list ? "list" : "0") + "," + Text(title) + "," +
       Int(enable) + ")");
+  if (g_dialogFailure != kStatusOk) {
+    g_lastCode = g_dialogFailure;
+    return 0;
+  }
   return g_dialogAnswer;
 }
 
