@@ -396,6 +396,14 @@ TEST(HostileConvert, TimesAndRatesFromTheHost) {
       QOR_GET(QorFileClose)(f);
     }
   }
+  Img grey;
+  QOR_GET(QorImgRedim)(grey.h, 4, 4, 24);
+  QOR_GET(QorImgClear)(grey.h, 0x808080);
+  for (double gamma : {kInf, -kInf, kNaN, 1e300, 0.0}) {
+    QOR_GET(QorImgGamma)(grey.h, gamma, gamma, gamma);
+    const int32_t code = LastCode();
+    EXPECT_TRUE(code == 0 || code == 1000) << gamma << ": " << code;
+  }
   char text[64];
   for (double sec : {kInf, -kInf, kNaN, 1e300}) {
     QOR_GET(QorMakeTimeStr)(sec, text);
