@@ -622,3 +622,33 @@ TEST(HostileConvert, CustomInfoReachesTheAviThatFfprobeReads) {
                       "default=nw=1:nk=1 '" + out + "'"),
             "A hostile host's title");
 }
+
+// The one-call conversion with the tracked-block table nearly full: freed
+// one block at a time, every step of it meets the refusal in turn (the
+// lists, the descriptions, the conversion record, the pass). Each answer is
+// an error, "no usable source", or a conversion whose refused frames were
+// dropped, until there is room for the whole; never a crash, and what a
+// refused run made is freed again (else the room would never come).
+TEST(HostileConvert, QuickConversionAsTheLibraryRunsOutOfRoom) {
+  ScratchDir dir;
+  const std::string clip = MakeClip(dir, 2);
+  const std::string out = dir.File("q000.ppm");
+  std::vector<QorHandle> held;
+  for (QorHandle h; (h = QOR_GET(QorSndAlloc)()) != nullptr && held.size() < 100000;)
+    held.push_back(h);
+  int refusals = 0;
+  while (!held.empty() && SequenceReds(dir.File("q")).empty()) {
+    QOR_GET(QorSndFree)(held.back());
+    held.pop_back();
+    const int32_t result =
+        QOR_GET(QorQuickConvert)(out.c_str(), clip.c_str(), "", K_AUTO, K_AUTO, 10.0);
+    ASSERT_TRUE(result == 0 || result == 3 || result == 1000) << result;
+    if (result != 1000) continue;
+    refusals++;
+    EXPECT_EQ(Outcome().errClass, 5);
+  }
+  EXPECT_GT(refusals, 3);
+  EXPECT_GT(held.size(), 10000u);
+  EXPECT_EQ(SequenceReds(dir.File("q")), (std::vector<int>{20, 40}));
+  for (QorHandle h : held) QOR_GET(QorSndFree)(h);
+}
