@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace AvSupport {
@@ -71,16 +72,28 @@ ToBgr::~ToBgr() {
   av_frame_free(&tmp_);
 }
 
+int ToBgr::FlagsFor(AVPixelFormat format) const {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  const bool rowsShareChroma = d == nullptr || d->log2_chroma_h > 0;
+  return exactChroma_ && rowsShareChroma ? SWS_BICUBIC | SWS_ACCURATE_RND : SWS_BICUBIC;
+}
+
 bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
   const int w = src->width, h = src->height;
   if (w < 1 || h < 1) return false;
-  sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(src->format),
-                              w, h, AV_PIX_FMT_BGR24,
-                              SWS_BICUBIC, nullptr, nullptr,
-                              nullptr);
+  const auto format = static_cast<AVPixelFormat>(src->format);
+  sws_ = sws_getCachedContext(sws_, w, h, format, w, h, AV_PIX_FMT_BGR24, FlagsFor(format),
+                              nullptr, nullptr, nullptr);
   if (!sws_) return false;
-  // Convert into a padded picture of our own: the scaler may write past the
-  // last pixel of a row, which the caller's packed rows cannot take.
+  const int rowBytes = w * 3;
+  // The SIMD converters work in blocks of up to 16 pixels and may write past
+  // the last pixel of a row. Rows of whole blocks go straight into the
+  // caller's packed rows; others through a padded picture of our own.
+  if (w % 16 == 0) {
+    uint8_t* dst[4] = {dest, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {rowBytes, 0, 0, 0};
+    return sws_scale(sws_, src->data, src->linesize, 0, h, dst, dstStride) == h;
+  }
   if (!tmp_ || tmp_->width != w || tmp_->height != h) {
     av_frame_free(&tmp_);
     tmp_ = av_frame_alloc();
@@ -95,11 +108,52 @@ bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
   }
   if (sws_scale(sws_, src->data, src->linesize, 0, h, tmp_->data, tmp_->linesize) != h)
     return false;
-  const size_t rowBytes = static_cast<size_t>(w) * 3;
   for (int y = 0; y < h; y++)
-    std::memcpy(dest + rowBytes * static_cast<size_t>(y),
-                tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y, rowBytes);
+    std::memcpy(dest + static_cast<size_t>(rowBytes) * static_cast<size_t>(y),
+                tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y,
+                static_cast<size_t>(rowBytes));
   return true;
+}
+
+// Studio-range BT.601 in 16-bit fixed point, as the MPEG encoders expect:
+// Y = 16 + 219/255 (0.299 R + 0.587 G + 0.114 B), U and V the scaled blue
+// and red differences around 128.
+namespace {
+constexpr int32_t kYr = 16829, kYg = 33039, kYb = 6416;
+constexpr int32_t kUr = -9714, kUg = -19070, kUb = 28784;
+constexpr int32_t kVr = 28784, kVg = -24103, kVb = -4681;
+
+inline uint8_t LumaOf(const uint8_t* p) {
+  return static_cast<uint8_t>((kYr * p[2] + kYg * p[1] + kYb * p[0] + (16 << 16) + (1 << 15)) >> 16);
+}
+}  // namespace
+
+void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* const plane[],
+                 const int stride[]) {
+  const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(width) * 3;
+  for (int32_t y = 0; y + 1 < height; y += 2) {
+    const uint8_t* top = bgr + rowBytes * y;
+    const uint8_t* bottom = top + rowBytes;
+    uint8_t* y0 = plane[0] + static_cast<ptrdiff_t>(stride[0]) * y;
+    uint8_t* y1 = y0 + stride[0];
+    uint8_t* u = plane[1] + static_cast<ptrdiff_t>(stride[1]) * (y / 2);
+    uint8_t* v = plane[2] + static_cast<ptrdiff_t>(stride[2]) * (y / 2);
+    for (int32_t x = 0; x < width; x++) {
+      y0[x] = LumaOf(top + 3 * x);
+      y1[x] = LumaOf(bottom + 3 * x);
+    }
+    // Chroma of each 2 x 2 block from the sum of its four pixels: the
+    // sample sits between them, where MPEG-1 places it.
+    for (int32_t x = 0; x + 1 < width; x += 2) {
+      const uint8_t* a = top + 3 * x;
+      const uint8_t* b = bottom + 3 * x;
+      const int32_t sb = a[0] + a[3] + b[0] + b[3];
+      const int32_t sg = a[1] + a[4] + b[1] + b[4];
+      const int32_t sr = a[2] + a[5] + b[2] + b[5];
+      u[x / 2] = static_cast<uint8_t>((kUr * sr + kUg * sg + kUb * sb + (128 << 18) + (1 << 17)) >> 18);
+      v[x / 2] = static_cast<uint8_t>((kVr * sr + kVg * sg + kVb * sb + (128 << 18) + (1 << 17)) >> 18);
+    }
+  }
 }
 
 // ---- video elementary-stream encoder ---------------------------------------
@@ -109,7 +163,6 @@ VideoStreamEncoder::~VideoStreamEncoder() {
   avcodec_free_context(&ctx_);
   av_frame_free(&frame_);
   av_packet_free(&pkt_);
-  sws_freeContext(sws_);
 }
 
 std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) {
@@ -161,10 +214,6 @@ std::string VideoStreamEncoder::OpenCodec() {
   frame_->height = s.height;
   rc = av_frame_get_buffer(frame_, 0);
   if (rc < 0) return "out of memory";
-  sws_ = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height,
-                        AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
-                        nullptr, nullptr, nullptr);
-  if (!sws_) return "cannot convert pictures for the encoder";
   return "";
 }
 
@@ -189,9 +238,7 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
   }
   int rc = av_frame_make_writable(frame_);
   if (rc < 0) return "out of memory";
-  const uint8_t* srcData[4] = {bgr, nullptr, nullptr, nullptr};
-  const int srcStride[4] = {settings_.width * 3, 0, 0, 0};
-  sws_scale(sws_, srcData, srcStride, 0, settings_.height, frame_->data, frame_->linesize);
+  BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
   frame_->pts = frames_;
   rc = avcodec_send_frame(ctx_, frame_);
   if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);

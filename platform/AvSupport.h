@@ -30,16 +30,31 @@ AVRational RateOfCode(int32_t code);
 int32_t CodeOfRate(double rate);
 
 // Converts a decoded picture to packed B, G, R rows of width x 3 bytes.
+// Same-size conversion without accurate rounding goes through libswscale's
+// unscaled converters, several times faster. For pictures whose chroma
+// keeps every row (4:2:2, 4:4:4) they stay within 2 of the exact values;
+// for 4:2:0 they repeat each chroma row where the exact path interpolates,
+// so a caller that promises the exact picture asks for `exactChroma`.
 class ToBgr {
  public:
+  explicit ToBgr(bool exactChroma = false) : exactChroma_(exactChroma) {}
   ~ToBgr();
+  ToBgr(const ToBgr&) = delete;
+  ToBgr& operator=(const ToBgr&) = delete;
   bool Convert(const AVFrame* src, uint8_t* dest);
 
  private:
+  int FlagsFor(AVPixelFormat format) const;
+
+  bool exactChroma_;
   SwsContext* sws_ = nullptr;
-  std::vector<uint8_t> row_;
   AVFrame* tmp_ = nullptr;
 };
+
+// Packed B, G, R rows (even width and height) to the planes of studio-range
+// YUV 4:2:0, chroma from the mean of each 2 x 2 block.
+void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* const plane[],
+                 const int stride[]);
 
 // A video elementary stream written straight to a file. The codec opens on
 // the first frame, so the settings can change until then.
@@ -72,7 +87,6 @@ class VideoStreamEncoder {
   AVCodecContext* ctx_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* pkt_ = nullptr;
-  SwsContext* sws_ = nullptr;
   int64_t frames_ = 0;
 };
 

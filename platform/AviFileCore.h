@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/AviFile.h"
+#include "platform/AvSupport.h"
 #include "platform/MmIo.h"
 
 extern "C" {
@@ -114,6 +115,8 @@ class VideoDecoder {
  public:
   ~VideoDecoder();
   bool Open(const AviStreamObj* stream);
+  // Frame n, held by the decoder until the next call; null on failure.
+  const Frame* Decode(int32_t n);
   bool Decode(int32_t n, Frame& out);
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
@@ -127,8 +130,8 @@ class VideoDecoder {
   bool Send(AVPacket* pkt);
   bool Feed();
   int NextPicture();
-  bool TakeCurrent(Frame& out);
-  bool Fail();
+  const Frame* TakeCurrent();
+  const Frame* Fail();
 
   const AviStreamObj* s_ = nullptr;
   Gdi::BITMAPINFOHEADER bh_;
@@ -137,7 +140,7 @@ class VideoDecoder {
   int32_t naturalBits_ = 0;
   AVCodecContext* ctx_ = nullptr;
   AVBSFContext* unpack_ = nullptr;  // MPEG-4: packed B-frames to one per packet
-  SwsContext* sws_ = nullptr;
+  AvSupport::ToBgr toBgr_{true};
   AVPacket* pkt_ = nullptr;
   AVPacket* held_ = nullptr;        // a packet the decoder could not take yet
   bool holding_ = false;
@@ -147,7 +150,7 @@ class VideoDecoder {
   AVFrame* cur_ = nullptr;          // the current picture and its frame number
   int32_t curSlot_ = -1;
   bool curConverted_ = false;
-  Frame converted_;
+  Frame converted_;                 // the current picture as pixels, or a raw frame
   int32_t sendPos_ = 0;
   bool drained_ = false, ended_ = false;
   int32_t ordinal_ = -1;   // frame number of the last picture given out
