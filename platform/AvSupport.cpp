@@ -1,10 +1,15 @@
 #include "platform/AvSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "foundation/Errors.h"
+#include "platform/Modules.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -21,6 +26,50 @@ std::string ErrText(int averr) {
   return buf;
 }
 
+namespace {
+
+std::atomic<int32_t> g_codecThreads{Modules::CodecThreadsOf(std::getenv("QOR_THREADS"))};
+std::atomic<std::thread::id> g_callerThread{};
+std::mutex g_workerLock;
+std::vector<std::string> g_workerLines;  // from the codecs' threads, not yet written
+constexpr size_t kMostWorkerLines = 1000;
+
+bool OnCallerThread() {
+  const std::thread::id caller = g_callerThread.load();
+  return caller == std::thread::id() || caller == std::this_thread::get_id();
+}
+
+void TraceLine(std::string line) {
+  if (OnCallerThread()) {
+    FlushWorkerLines();
+    Errors::TraceWriteLine(line);
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(g_workerLock);
+  if (g_workerLines.size() < kMostWorkerLines) g_workerLines.push_back(std::move(line));
+}
+
+}  // namespace
+
+void SetCodecThreads(int32_t threads) { g_codecThreads.store(std::max(threads, 1)); }
+
+int32_t CodecThreads() { return g_codecThreads.load(); }
+
+void UseCodecThreads(AVCodecContext* ctx) {
+  g_callerThread.store(std::this_thread::get_id());
+  ctx->thread_count = CodecThreads();
+}
+
+void FlushWorkerLines() {
+  if (!OnCallerThread()) return;
+  std::vector<std::string> lines;
+  {
+    const std::lock_guard<std::mutex> lock(g_workerLock);
+    lines.swap(g_workerLines);
+  }
+  for (const std::string& line : lines) Errors::TraceWriteLine(line);
+}
+
 void LogToTrace(void* context, int level, const char* format, va_list args) {
   // Verbose and informational lines are FFmpeg's chatter, not findings.
   if (level > AV_LOG_WARNING) return;
@@ -35,7 +84,7 @@ void LogToTrace(void* context, int level, const char* format, va_list args) {
     if (*p != '\n' && used + 1 < sizeof line) line[used++] = *p;
     if (*p != '\n') continue;
     line[used] = 0;
-    Errors::TraceWriteLine(std::string("FFmpeg: ") + line);
+    TraceLine(std::string("FFmpeg: ") + line);
     used = 0;
   }
 }
@@ -70,6 +119,7 @@ int32_t CodeOfRate(double rate) {
 ToBgr::~ToBgr() {
   sws_freeContext(sws_);
   av_frame_free(&tmp_);
+  av_frame_free(&tall_);
 }
 
 int ToBgr::FlagsFor(AVPixelFormat format) const {
@@ -78,10 +128,76 @@ int ToBgr::FlagsFor(AVPixelFormat format) const {
   return exactChroma_ && rowsShareChroma ? SWS_BICUBIC | SWS_ACCURATE_RND : SWS_BICUBIC;
 }
 
+namespace {
+
+// Output row y of a chroma plane with half the rows sits a quarter of a
+// source row from row y / 2 (MPEG and JPEG centre their chroma). The taps
+// of libswscale's bicubic (a = -0.6) there, in 1/4096: for an odd row the
+// rows k-1 .. k+2 around k = y / 2, for an even row k-2 .. k+1.
+constexpr int32_t kOddTaps[4] = {-346, 3571, 986, -115};
+constexpr int32_t kEvenTaps[4] = {-115, 986, 3571, -346};
+
+__attribute__((target_clones("avx2", "default")))
+void InterpolateRow(const uint8_t* __restrict r0, const uint8_t* __restrict r1,
+                    const uint8_t* __restrict r2, const uint8_t* __restrict r3,
+                    const int32_t* taps, int32_t width, uint8_t* __restrict out) {
+  const int32_t t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
+  for (int32_t x = 0; x < width; x++) {
+    const int32_t v = (t0 * r0[x] + t1 * r1[x] + t2 * r2[x] + t3 * r3[x] + 2048) >> 12;
+    out[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+  }
+}
+
+void InterpolateRows(const uint8_t* src, int srcStride, int32_t width, int32_t rows,
+                     uint8_t* dest, int destStride, int32_t height) {
+  auto row = [&](int32_t r) {
+    return src + static_cast<ptrdiff_t>(srcStride) * std::clamp(r, 0, rows - 1);
+  };
+  for (int32_t y = 0; y < height; y++) {
+    const int32_t first = y / 2 - (y % 2 == 1 ? 1 : 2);
+    InterpolateRow(row(first), row(first + 1), row(first + 2), row(first + 3),
+                   y % 2 == 1 ? kOddTaps : kEvenTaps, width,
+                   dest + static_cast<ptrdiff_t>(destStride) * y);
+  }
+}
+
+}  // namespace
+
+bool ToBgr::WidenChroma(const AVFrame* src) {
+  const int w = src->width, h = src->height;
+  if (!tall_ || tall_->width != w || tall_->height != h) {
+    av_frame_free(&tall_);
+    tall_ = av_frame_alloc();
+    if (!tall_) return false;
+    tall_->format = AV_PIX_FMT_YUV422P;
+    tall_->width = w;
+    tall_->height = h;
+    if (av_frame_get_buffer(tall_, 64) < 0) {
+      av_frame_free(&tall_);
+      return false;
+    }
+  }
+  const int32_t chromaWidth = (w + 1) / 2, chromaRows = (h + 1) / 2;
+  for (int p = 1; p <= 2; p++)
+    InterpolateRows(src->data[p], src->linesize[p], chromaWidth, chromaRows, tall_->data[p],
+                    tall_->linesize[p], h);
+  return true;
+}
+
 bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
   const int w = src->width, h = src->height;
   if (w < 1 || h < 1) return false;
-  const auto format = static_cast<AVPixelFormat>(src->format);
+  auto format = static_cast<AVPixelFormat>(src->format);
+  const uint8_t* planes[4] = {src->data[0], src->data[1], src->data[2], src->data[3]};
+  int strides[4] = {src->linesize[0], src->linesize[1], src->linesize[2], src->linesize[3]};
+  if (exactChroma_ && (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P)) {
+    if (!WidenChroma(src)) return false;
+    format = format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUVJ422P : AV_PIX_FMT_YUV422P;
+    for (int p = 1; p <= 2; p++) {
+      planes[p] = tall_->data[p];
+      strides[p] = tall_->linesize[p];
+    }
+  }
   sws_ = sws_getCachedContext(sws_, w, h, format, w, h, AV_PIX_FMT_BGR24, FlagsFor(format),
                               nullptr, nullptr, nullptr);
   if (!sws_) return false;
@@ -92,7 +208,7 @@ bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
   if (w % 16 == 0) {
     uint8_t* dst[4] = {dest, nullptr, nullptr, nullptr};
     const int dstStride[4] = {rowBytes, 0, 0, 0};
-    return sws_scale(sws_, src->data, src->linesize, 0, h, dst, dstStride) == h;
+    return sws_scale(sws_, planes, strides, 0, h, dst, dstStride) == h;
   }
   if (!tmp_ || tmp_->width != w || tmp_->height != h) {
     av_frame_free(&tmp_);
@@ -106,7 +222,7 @@ bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
       return false;
     }
   }
-  if (sws_scale(sws_, src->data, src->linesize, 0, h, tmp_->data, tmp_->linesize) != h)
+  if (sws_scale(sws_, planes, strides, 0, h, tmp_->data, tmp_->linesize) != h)
     return false;
   for (int y = 0; y < h; y++)
     std::memcpy(dest + static_cast<size_t>(rowBytes) * static_cast<size_t>(y),
@@ -205,7 +321,7 @@ std::string VideoStreamEncoder::OpenCodec() {
   const bool pal = s.rateCode == 3 || s.rateCode == 6;
   ctx_->gop_size = pal ? 15 : 18;
   ctx_->max_b_frames = 2;
-  ctx_->thread_count = 1;
+  UseCodecThreads(ctx_);
   if (s.interlaced) ctx_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
   int rc = avcodec_open2(ctx_, codec, nullptr);
   if (rc < 0) return "cannot open the MPEG video encoder: " + ErrText(rc);
@@ -257,6 +373,7 @@ std::string VideoStreamEncoder::Close() {
   }
   if (file_ && fclose(file_) != 0 && err.empty()) err = "cannot write the video stream";
   file_ = nullptr;
+  FlushWorkerLines();
   return err;
 }
 

@@ -331,6 +331,7 @@ using namespace AviFile;
 
 VideoDecoder::~VideoDecoder() {
   avcodec_free_context(&ctx_);
+  AvSupport::FlushWorkerLines();
   av_bsf_free(&unpack_);
   av_frame_free(&pending_);
   av_frame_free(&cur_);
@@ -360,7 +361,7 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   ctx_->height = height_;
   ctx_->codec_tag = bh_.biCompression;
   ctx_->bits_per_coded_sample = bh_.biBitCount;
-  ctx_->thread_count = 1;
+  AvSupport::UseCodecThreads(ctx_);
   // The codec's set-up data follows the 40 bytes of the bitmap header (the
   // header's size often counts it in); for 8-bit video that is the palette.
   const int64_t extra = static_cast<int64_t>(s_->format.size()) - Gdi::kBitmapInfoHeaderSize;
