@@ -161,22 +161,25 @@ void InterpolateRows(const uint8_t* src, int srcStride, int32_t width, int32_t r
   }
 }
 
+// A work picture kept from frame to frame, made anew when the size changes.
+bool KeepFrame(AVFrame*& frame, AVPixelFormat format, int width, int height) {
+  if (frame && frame->width == width && frame->height == height) return true;
+  av_frame_free(&frame);
+  frame = av_frame_alloc();
+  if (!frame) return false;
+  frame->format = format;
+  frame->width = width;
+  frame->height = height;
+  if (av_frame_get_buffer(frame, 64) >= 0) return true;
+  av_frame_free(&frame);
+  return false;
+}
+
 }  // namespace
 
 bool ToBgr::WidenChroma(const AVFrame* src) {
   const int w = src->width, h = src->height;
-  if (!tall_ || tall_->width != w || tall_->height != h) {
-    av_frame_free(&tall_);
-    tall_ = av_frame_alloc();
-    if (!tall_) return false;
-    tall_->format = AV_PIX_FMT_YUV422P;
-    tall_->width = w;
-    tall_->height = h;
-    if (av_frame_get_buffer(tall_, 64) < 0) {
-      av_frame_free(&tall_);
-      return false;
-    }
-  }
+  if (!KeepFrame(tall_, AV_PIX_FMT_YUV422P, w, h)) return false;
   const int32_t chromaWidth = (w + 1) / 2, chromaRows = (h + 1) / 2;
   for (int p = 1; p <= 2; p++)
     InterpolateRows(src->data[p], src->linesize[p], chromaWidth, chromaRows, tall_->data[p],
@@ -210,18 +213,7 @@ bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
     const int dstStride[4] = {rowBytes, 0, 0, 0};
     return sws_scale(sws_, planes, strides, 0, h, dst, dstStride) == h;
   }
-  if (!tmp_ || tmp_->width != w || tmp_->height != h) {
-    av_frame_free(&tmp_);
-    tmp_ = av_frame_alloc();
-    if (!tmp_) return false;
-    tmp_->format = AV_PIX_FMT_BGR24;
-    tmp_->width = w;
-    tmp_->height = h;
-    if (av_frame_get_buffer(tmp_, 64) < 0) {
-      av_frame_free(&tmp_);
-      return false;
-    }
-  }
+  if (!KeepFrame(tmp_, AV_PIX_FMT_BGR24, w, h)) return false;
   if (sws_scale(sws_, planes, strides, 0, h, tmp_->data, tmp_->linesize) != h)
     return false;
   for (int y = 0; y < h; y++)
@@ -239,36 +231,54 @@ constexpr int32_t kYr = 16829, kYg = 33039, kYb = 6416;
 constexpr int32_t kUr = -9714, kUg = -19070, kUb = 28784;
 constexpr int32_t kVr = 28784, kVg = -24103, kVb = -4681;
 
-inline uint8_t LumaOf(const uint8_t* p) {
-  return static_cast<uint8_t>((kYr * p[2] + kYg * p[1] + kYb * p[0] + (16 << 16) + (1 << 15)) >> 16);
+// One pair of rows. The pixels are first split into planes of their own,
+// so that the arithmetic runs over whole vectors.
+__attribute__((target_clones("avx2", "default")))
+void YuvOfRowPair(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
+                  int32_t width, uint16_t* __restrict work, uint8_t* __restrict y0,
+                  uint8_t* __restrict y1, uint8_t* __restrict u, uint8_t* __restrict v) {
+  uint16_t* b0 = work;
+  uint16_t* g0 = b0 + width;
+  uint16_t* r0 = g0 + width;
+  uint16_t* b1 = r0 + width;
+  uint16_t* g1 = b1 + width;
+  uint16_t* r1 = g1 + width;
+  for (int32_t x = 0; x < width; x++) {
+    b0[x] = top[3 * x];
+    g0[x] = top[3 * x + 1];
+    r0[x] = top[3 * x + 2];
+    b1[x] = bottom[3 * x];
+    g1[x] = bottom[3 * x + 1];
+    r1[x] = bottom[3 * x + 2];
+  }
+  constexpr int32_t kLumaBias = (16 << 16) + (1 << 15);
+  for (int32_t x = 0; x < width; x++) {
+    y0[x] = static_cast<uint8_t>((kYr * r0[x] + kYg * g0[x] + kYb * b0[x] + kLumaBias) >> 16);
+    y1[x] = static_cast<uint8_t>((kYr * r1[x] + kYg * g1[x] + kYb * b1[x] + kLumaBias) >> 16);
+  }
+  // Chroma of each 2 x 2 block from the sum of its four pixels: the sample
+  // sits between them, where MPEG-1 places it.
+  constexpr int32_t kChromaBias = (128 << 18) + (1 << 17);
+  for (int32_t x = 0; x < width / 2; x++) {
+    const int32_t sb = b0[2 * x] + b0[2 * x + 1] + b1[2 * x] + b1[2 * x + 1];
+    const int32_t sg = g0[2 * x] + g0[2 * x + 1] + g1[2 * x] + g1[2 * x + 1];
+    const int32_t sr = r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1];
+    u[x] = static_cast<uint8_t>((kUr * sr + kUg * sg + kUb * sb + kChromaBias) >> 18);
+    v[x] = static_cast<uint8_t>((kVr * sr + kVg * sg + kVb * sb + kChromaBias) >> 18);
+  }
 }
 }  // namespace
 
 void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* const plane[],
                  const int stride[]) {
   const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(width) * 3;
+  std::vector<uint16_t> work(static_cast<size_t>(width) * 6);
   for (int32_t y = 0; y + 1 < height; y += 2) {
     const uint8_t* top = bgr + rowBytes * y;
-    const uint8_t* bottom = top + rowBytes;
-    uint8_t* y0 = plane[0] + static_cast<ptrdiff_t>(stride[0]) * y;
-    uint8_t* y1 = y0 + stride[0];
-    uint8_t* u = plane[1] + static_cast<ptrdiff_t>(stride[1]) * (y / 2);
-    uint8_t* v = plane[2] + static_cast<ptrdiff_t>(stride[2]) * (y / 2);
-    for (int32_t x = 0; x < width; x++) {
-      y0[x] = LumaOf(top + 3 * x);
-      y1[x] = LumaOf(bottom + 3 * x);
-    }
-    // Chroma of each 2 x 2 block from the sum of its four pixels: the
-    // sample sits between them, where MPEG-1 places it.
-    for (int32_t x = 0; x + 1 < width; x += 2) {
-      const uint8_t* a = top + 3 * x;
-      const uint8_t* b = bottom + 3 * x;
-      const int32_t sb = a[0] + a[3] + b[0] + b[3];
-      const int32_t sg = a[1] + a[4] + b[1] + b[4];
-      const int32_t sr = a[2] + a[5] + b[2] + b[5];
-      u[x / 2] = static_cast<uint8_t>((kUr * sr + kUg * sg + kUb * sb + (128 << 18) + (1 << 17)) >> 18);
-      v[x / 2] = static_cast<uint8_t>((kVr * sr + kVg * sg + kVb * sb + (128 << 18) + (1 << 17)) >> 18);
-    }
+    uint8_t* luma = plane[0] + static_cast<ptrdiff_t>(stride[0]) * y;
+    YuvOfRowPair(top, top + rowBytes, width, work.data(), luma, luma + stride[0],
+                 plane[1] + static_cast<ptrdiff_t>(stride[1]) * (y / 2),
+                 plane[2] + static_cast<ptrdiff_t>(stride[2]) * (y / 2));
   }
 }
 
