@@ -187,7 +187,7 @@ bool ToBgr::WidenChroma(const AVFrame* src) {
   return true;
 }
 
-bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
+bool ToBgr::Convert(const AVFrame* src, uint8_t* dest, ptrdiff_t destStride) {
   const int w = src->width, h = src->height;
   if (w < 1 || h < 1) return false;
   auto format = static_cast<AVPixelFormat>(src->format);
@@ -205,19 +205,20 @@ bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
                               nullptr, nullptr, nullptr);
   if (!sws_) return false;
   const int rowBytes = w * 3;
+  if (destStride == 0) destStride = rowBytes;
   // The SIMD converters work in blocks of up to 16 pixels and may write past
   // the last pixel of a row. Rows of whole blocks go straight into the
-  // caller's packed rows; others through a padded picture of our own.
+  // caller's rows; others through a padded picture of our own.
   if (w % 16 == 0) {
     uint8_t* dst[4] = {dest, nullptr, nullptr, nullptr};
-    const int dstStride[4] = {rowBytes, 0, 0, 0};
+    const int dstStride[4] = {static_cast<int>(destStride), 0, 0, 0};
     return sws_scale(sws_, planes, strides, 0, h, dst, dstStride) == h;
   }
   if (!KeepFrame(tmp_, AV_PIX_FMT_BGR24, w, h)) return false;
   if (sws_scale(sws_, planes, strides, 0, h, tmp_->data, tmp_->linesize) != h)
     return false;
   for (int y = 0; y < h; y++)
-    std::memcpy(dest + static_cast<size_t>(rowBytes) * static_cast<size_t>(y),
+    std::memcpy(dest + destStride * y,
                 tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y,
                 static_cast<size_t>(rowBytes));
   return true;

@@ -409,6 +409,7 @@ bool VideoDecoder::RawFrame(int32_t n, Frame& out) {
   out.width = width_;
   out.height = height_;
   out.bits = bits == 16 ? (is565 ? 24 : 15) : bits;
+  out.bitmap = false;
   const int32_t outBpp = (out.bits + 7) / 8;
   out.pixels.assign(static_cast<size_t>(width_) * height_ * outBpp, 0);
   const bool topDown = bh_.biHeight < 0;
@@ -450,9 +451,10 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
   }
   out.bits = bits;
   const int32_t bpp = (bits + 7) / 8;
-  // Every byte is written below: a frame of the same size keeps its block.
-  out.pixels.resize(static_cast<size_t>(width_) * height_ * bpp);
   const bool direct = (bits == 8) || (bits == 15 && fmt == AV_PIX_FMT_RGB555LE) || (bits == 32);
+  out.bitmap = bitmaps_ && !direct;
+  // Every byte is written below: a frame of the same size keeps its block.
+  if (!out.bitmap) out.pixels.resize(static_cast<size_t>(width_) * height_ * bpp);
   if (direct) {
     for (int32_t y = 0; y < height_; y++)
       std::memcpy(out.pixels.data() + static_cast<size_t>(y) * width_ * bpp,
@@ -472,7 +474,21 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
     }
     return true;
   }
-  return toBgr_.Convert(fr, out.pixels.data());
+  if (!out.bitmap) return toBgr_.Convert(fr, out.pixels.data());
+  const int64_t stride = Gdi::DibRowBytes(width_, 24);
+  out.pixels.resize(static_cast<size_t>(Gdi::kBitmapInfoHeaderSize + stride * height_));
+  Gdi::BITMAPINFOHEADER bh;
+  bh.biWidth = width_;
+  bh.biHeight = height_;
+  bh.biBitCount = 24;
+  bh.biSizeImage = static_cast<uint32_t>(stride * height_);
+  Gdi::WriteBitmapInfoHeader(out.pixels.data(), bh);
+  uint8_t* rows = out.pixels.data() + Gdi::kBitmapInfoHeaderSize;
+  const int64_t rowBytes = static_cast<int64_t>(width_) * 3;
+  if (stride > rowBytes)
+    for (int32_t y = 0; y < height_; y++)
+      std::memset(rows + y * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  return toBgr_.Convert(fr, rows + stride * (height_ - 1), -stride);
 }
 
 // The key chunk to start from for frame n: the last one at or before it
@@ -976,6 +992,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM s, const Gdi::BITMAPINFOHEADER* wante
     return nullptr;
   auto g = std::make_unique<GetFrameObj>();
   if (!g->decoder.Open(s)) return nullptr;
+  g->decoder.DeliverBitmaps();
   return g.release();
 }
 
@@ -984,6 +1001,10 @@ const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) 
   const Frame* decoded = g ? g->decoder.Decode(position) : nullptr;
   if (decoded == nullptr) return nullptr;
   const Frame& fr = *decoded;
+  if (fr.bitmap) {
+    if (bytes) *bytes = static_cast<int64_t>(fr.pixels.size());
+    return fr.pixels.data();
+  }
   const int32_t bitCount = fr.bits == 15 ? 16 : fr.bits;
   const int64_t stride = Gdi::DibRowBytes(fr.width, bitCount);
   const int64_t palBytes = fr.bits == 8 ? 1024 : 0;

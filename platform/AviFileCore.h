@@ -41,6 +41,9 @@ struct Frame {
   int32_t width = 0, height = 0, bits = 0;
   std::vector<uint8_t> pixels;
   uint8_t palette[768] = {};
+  // pixels holds a whole packed bitmap (header, then rows bottom-up, padded
+  // to 4 bytes) instead of top-down rows: see VideoDecoder::DeliverBitmaps.
+  bool bitmap = false;
 };
 
 }  // namespace AviCore
@@ -118,6 +121,10 @@ class VideoDecoder {
   // Frame n, held by the decoder until the next call; null on failure.
   const Frame* Decode(int32_t n);
   bool Decode(int32_t n, Frame& out);
+  // Frames decoded to 24 bits come as packed bitmaps from now on, made by
+  // the colour conversion itself: the frame extractor hands them out as
+  // they are, without copying the rows once more.
+  void DeliverBitmaps() { bitmaps_ = true; }
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
 
@@ -137,6 +144,7 @@ class VideoDecoder {
   Gdi::BITMAPINFOHEADER bh_;
   int32_t width_ = 0, height_ = 0;
   bool raw_ = false;
+  bool bitmaps_ = false;
   int32_t naturalBits_ = 0;
   AVCodecContext* ctx_ = nullptr;
   AVBSFContext* unpack_ = nullptr;  // MPEG-4: packed B-frames to one per packet

@@ -416,10 +416,39 @@ if [ ! -f "$MOVIE" ] || [ "$(ffprobe -v error -show_entries format=duration -of 
     -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$MSEC" \
     -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$MOVIE"
 fi
-row="movie 640x480 25fps ${MSEC}s AVI+sound -> MPEG-1 VCD"
-run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+# movie_psnr ROW TOOL OUTPUT: RGB PSNR of frames 50 and 125 (the last frame
+# of a short movie) of OUTPUT against the source scaled bicubically to
+# 352x288, as "f50 / f125".
+movie_psnr() {
+  local row="$1" tool="$2" out="$3" n values=()
+  have compare || return 0
+  for n in 50 125; do
+    [ "$n" -ge $((MSEC * 25)) ] && n=$((MSEC * 25 - 1))
+    ffmpeg -v error -y -i "$MOVIE" -vf "select=eq(n\,$n),scale=352:288:flags=bicubic" \
+      -frames:v 1 -pix_fmt rgb24 "$OUT/m-src.ppm"
+    ffmpeg -v error -y -i "$out" -vf "select=eq(n\,$n)" -frames:v 1 -pix_fmt rgb24 "$OUT/m-out.ppm"
+    values+=("$(compare -metric PSNR "$OUT/m-src.ppm" "$OUT/m-out.ppm" null: 2>&1 | awk '{printf "%.1f", $1}')")
+  done
+  printf '%s\t%s\tpsnr\t\t\t%s\n' "$row" "$tool" "${values[0]} / ${values[1]}" >>"$RESULTS"
+}
+# One thread: QOR_THREADS=1 against ffmpeg -threads 1; codec threads: the
+# library's default (one per core) against ffmpeg's default threads. The
+# "B,G,R road" rows force ffmpeg through the same steps as the library:
+# decoded frames to packed B,G,R, scaled there, back to YUV.
+base="movie 640x480 25fps ${MSEC}s AVI+sound -> MPEG-1 VCD"
+ROAD="format=bgr24,scale=352:288:flags=bicubic,format=yuv420p"
+row="$base, one thread"
+run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+movie_psnr "$row" ours "$OUT/movie.mpg"
 run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -i "$MOVIE" -threads 1 \
   -target pal-vcd "$OUT/movie-ff.mpg"
+movie_psnr "$row" "ffmpeg-1t" "$OUT/movie-ff.mpg"
+row="$base, codec threads"
+run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+run "$row" "ffmpeg-all" ffmpeg -v error -y -i "$MOVIE" -target pal-vcd "$OUT/movie-ff.mpg"
+row="$base, ffmpeg on the B,G,R road"
+run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+peer_ff "$row" "$MOVIE" -vf "$ROAD" -target pal-vcd "$OUT/movie-ff.mpg"
 fi
 
 python3 "$ROOT/bench/table.py" "$RESULTS"
