@@ -12,8 +12,9 @@
 # write) and its peak resident memory; "op" is the library's own time for
 # the operation alone, measured inside the driver. The peers run once with
 # one thread (MAGICK_THREAD_LIMIT=1, VIPS_CONCURRENCY=1, -threads 1) and
-# once with their default threads; the library always runs on the caller's
-# thread. --quick uses the 1-megapixel picture and a small photo crop only
+# once with their default threads; the library works on the caller's thread,
+# its movie codecs with FFmpeg's own threads unless QOR_THREADS=1 (the movie
+# rows measure both). --quick uses the 1-megapixel picture and a small photo crop only
 # (a smoke check of the script, not a measurement).
 # Environment: QOR_BENCH_REPS (best of N whole processes, default 1; each
 # process does the operation once, as each peer does); QOR_BENCH_OP_REPS
