@@ -424,11 +424,12 @@ movie_psnr() {
   local row="$1" tool="$2" out="$3" n values=()
   have compare || return 0
   for n in 50 125; do
-    [ "$n" -ge $((MSEC * 25)) ] && n=$((MSEC * 25 - 1))
+    if [ "$n" -ge $((MSEC * 25)) ]; then n=$((MSEC * 25 - 1)); fi
     ffmpeg -v error -y -i "$MOVIE" -vf "select=eq(n\,$n),scale=352:288:flags=bicubic" \
       -frames:v 1 -pix_fmt rgb24 "$OUT/m-src.ppm"
     ffmpeg -v error -y -i "$out" -vf "select=eq(n\,$n)" -frames:v 1 -pix_fmt rgb24 "$OUT/m-out.ppm"
-    values+=("$(compare -metric PSNR "$OUT/m-src.ppm" "$OUT/m-out.ppm" null: 2>&1 | awk '{printf "%.1f", $1}')")
+    values+=("$(compare -metric PSNR "$OUT/m-src.ppm" "$OUT/m-out.ppm" null: 2>&1 |
+      awk '{printf "%.1f", $1}' || true)")
   done
   printf '%s\t%s\tpsnr\t\t\t%s\n' "$row" "$tool" "${values[0]} / ${values[1]}" >>"$RESULTS"
 }
