@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <memory>
 #include <new>
 
 namespace MmIo {
@@ -11,13 +10,11 @@ namespace MmIo {
 struct MmioFile {
   FILE* f = nullptr;
   bool writable = false;
-  std::unique_ptr<char[]> buffer;  // the stream's buffer when reading; outlives it
 };
 
 namespace {
 
 constexpr int64_t kMaxRiffOffset = 0xFFFFFFFFll;
-constexpr size_t kReadBuffer = size_t{1} << 18;
 
 int64_t Tell(HMMIO h) { return ftello(h->f); }
 
@@ -91,13 +88,6 @@ HMMIO mmioOpenA(const char* fileName, uint32_t flags) {
     return nullptr;
   }
   h->f = f;
-  // Movies are read chunk by chunk with a seek before each: a buffer of
-  // several chunks lets the seeks land inside it instead of on the disk.
-  // (Without a block of its own the C library keeps its small default.)
-  if (!create && access == MMIO_READ) {
-    h->buffer.reset(new (std::nothrow) char[kReadBuffer]);
-    if (h->buffer) setvbuf(f, h->buffer.get(), _IOFBF, kReadBuffer);
-  }
   h->writable = create || access != MMIO_READ;
   return h;
 }
