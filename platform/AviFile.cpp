@@ -331,12 +331,12 @@ using namespace AviFile;
 
 VideoDecoder::~VideoDecoder() {
   avcodec_free_context(&ctx_);
+  AvSupport::FlushWorkerLines();
   av_bsf_free(&unpack_);
   av_frame_free(&pending_);
   av_frame_free(&cur_);
   av_packet_free(&pkt_);
   av_packet_free(&held_);
-  sws_freeContext(sws_);
 }
 
 bool VideoDecoder::Open(const AviStreamObj* stream) {
@@ -361,7 +361,7 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   ctx_->height = height_;
   ctx_->codec_tag = bh_.biCompression;
   ctx_->bits_per_coded_sample = bh_.biBitCount;
-  ctx_->thread_count = 1;
+  AvSupport::UseCodecThreads(ctx_);
   // The codec's set-up data follows the 40 bytes of the bitmap header (the
   // header's size often counts it in); for 8-bit video that is the palette.
   const int64_t extra = static_cast<int64_t>(s_->format.size()) - Gdi::kBitmapInfoHeaderSize;
@@ -409,6 +409,7 @@ bool VideoDecoder::RawFrame(int32_t n, Frame& out) {
   out.width = width_;
   out.height = height_;
   out.bits = bits == 16 ? (is565 ? 24 : 15) : bits;
+  out.bitmap = false;
   const int32_t outBpp = (out.bits + 7) / 8;
   out.pixels.assign(static_cast<size_t>(width_) * height_ * outBpp, 0);
   const bool topDown = bh_.biHeight < 0;
@@ -450,8 +451,10 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
   }
   out.bits = bits;
   const int32_t bpp = (bits + 7) / 8;
-  out.pixels.assign(static_cast<size_t>(width_) * height_ * bpp, 0);
   const bool direct = (bits == 8) || (bits == 15 && fmt == AV_PIX_FMT_RGB555LE) || (bits == 32);
+  out.bitmap = bitmaps_ && !direct;
+  // Every byte is written below: a frame of the same size keeps its block.
+  if (!out.bitmap) out.pixels.resize(static_cast<size_t>(width_) * height_ * bpp);
   if (direct) {
     for (int32_t y = 0; y < height_; y++)
       std::memcpy(out.pixels.data() + static_cast<size_t>(y) * width_ * bpp,
@@ -471,12 +474,21 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
     }
     return true;
   }
-  sws_ = sws_getCachedContext(sws_, width_, height_, fmt, width_, height_, AV_PIX_FMT_BGR24,
-                              SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-  if (!sws_) return false;
-  uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {width_ * 3, 0, 0, 0};
-  return sws_scale(sws_, fr->data, fr->linesize, 0, height_, dst, dstStride) == height_;
+  if (!out.bitmap) return toBgr_.Convert(fr, out.pixels.data());
+  const int64_t stride = Gdi::DibRowBytes(width_, 24);
+  out.pixels.resize(static_cast<size_t>(Gdi::kBitmapInfoHeaderSize + stride * height_));
+  Gdi::BITMAPINFOHEADER bh;
+  bh.biWidth = width_;
+  bh.biHeight = height_;
+  bh.biBitCount = 24;
+  bh.biSizeImage = static_cast<uint32_t>(stride * height_);
+  Gdi::WriteBitmapInfoHeader(out.pixels.data(), bh);
+  uint8_t* rows = out.pixels.data() + Gdi::kBitmapInfoHeaderSize;
+  const int64_t rowBytes = static_cast<int64_t>(width_) * 3;
+  if (stride > rowBytes)
+    for (int32_t y = 0; y < height_; y++)
+      std::memset(rows + y * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  return toBgr_.Convert(fr, rows + stride * (height_ - 1), -stride);
 }
 
 // The key chunk to start from for frame n: the last one at or before it
@@ -507,9 +519,9 @@ void VideoDecoder::Restart(int32_t key) {
 }
 
 // After a failure the decoder may stand anywhere: the next call starts over.
-bool VideoDecoder::Fail() {
+const Frame* VideoDecoder::Fail() {
   Restart(-1);
-  return false;
+  return nullptr;
 }
 
 // A packet the decoder refuses is a frame that cannot be decoded.
@@ -610,27 +622,32 @@ int VideoDecoder::NextPicture() {
   return -1;
 }
 
-bool VideoDecoder::TakeCurrent(Frame& out) {
+const Frame* VideoDecoder::TakeCurrent() {
   if (!curConverted_) {
-    if (!Convert(cur_, converted_)) return false;
+    if (!Convert(cur_, converted_)) return Fail();
     curConverted_ = true;
   }
-  out = converted_;
-  return true;
+  return &converted_;
 }
 
 bool VideoDecoder::Decode(int32_t n, Frame& out) {
-  if (n < 0 || n >= static_cast<int32_t>(s_->chunks.size())) return false;
+  const Frame* f = Decode(n);
+  if (f) out = *f;
+  return f != nullptr;
+}
+
+const Frame* VideoDecoder::Decode(int32_t n) {
+  if (n < 0 || n >= static_cast<int32_t>(s_->chunks.size())) return nullptr;
   if (raw_) {
-    if (!RawFrame(n, out)) return false;
-    if (naturalBits_ == 0) naturalBits_ = out.bits;
-    return true;
+    if (!RawFrame(n, converted_)) return nullptr;
+    if (naturalBits_ == 0) naturalBits_ = converted_.bits;
+    return &converted_;
   }
   const bool before = curSlot_ >= 0 && curSlot_ <= n;
   // Frame n falls between the current picture and the next (or after the
   // last one): the current picture stands for it.
   if (before && (curSlot_ == n || (havePending_ && pendingSlot_ > n) || (ended_ && !havePending_)))
-    return TakeCurrent(out) || Fail();
+    return TakeCurrent();
   const int32_t key = RestartPoint(n);
   const int32_t keySlot = key < 0 ? -1 : (reorders_ == 1 ? keySlot_[static_cast<size_t>(key)] : key);
   const bool onTheWay = (before || (havePending_ && pendingSlot_ <= n && curSlot_ < 0 &&
@@ -642,12 +659,12 @@ bool VideoDecoder::Decode(int32_t n, Frame& out) {
       const int r = NextPicture();
       if (r < 0) return Fail();
       if (r == 0) {
-        if (curSlot_ >= 0 && curSlot_ <= n) return TakeCurrent(out) || Fail();
+        if (curSlot_ >= 0 && curSlot_ <= n) return TakeCurrent();
         return Fail();
       }
     }
     if (pendingSlot_ > n) {
-      if (curSlot_ >= 0 && curSlot_ < n) return TakeCurrent(out) || Fail();
+      if (curSlot_ >= 0 && curSlot_ < n) return TakeCurrent();
       return Fail();
     }
     av_frame_unref(cur_);
@@ -655,7 +672,7 @@ bool VideoDecoder::Decode(int32_t n, Frame& out) {
     havePending_ = false;
     curSlot_ = pendingSlot_;
     curConverted_ = false;
-    if (curSlot_ == n) return TakeCurrent(out) || Fail();
+    if (curSlot_ == n) return TakeCurrent();
   }
 }
 
@@ -966,7 +983,6 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
 
 struct GetFrameObj {
   VideoDecoder decoder;
-  Frame frame;
   std::vector<uint8_t> dib;
 };
 
@@ -976,18 +992,25 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM s, const Gdi::BITMAPINFOHEADER* wante
     return nullptr;
   auto g = std::make_unique<GetFrameObj>();
   if (!g->decoder.Open(s)) return nullptr;
+  g->decoder.DeliverBitmaps();
   return g.release();
 }
 
 const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) {
   if (bytes) *bytes = 0;
-  if (g == nullptr || !g->decoder.Decode(position, g->frame)) return nullptr;
-  const Frame& fr = g->frame;
+  const Frame* decoded = g ? g->decoder.Decode(position) : nullptr;
+  if (decoded == nullptr) return nullptr;
+  const Frame& fr = *decoded;
+  if (fr.bitmap) {
+    if (bytes) *bytes = static_cast<int64_t>(fr.pixels.size());
+    return fr.pixels.data();
+  }
   const int32_t bitCount = fr.bits == 15 ? 16 : fr.bits;
   const int64_t stride = Gdi::DibRowBytes(fr.width, bitCount);
   const int64_t palBytes = fr.bits == 8 ? 1024 : 0;
   const int64_t total = Gdi::kBitmapInfoHeaderSize + palBytes + stride * fr.height;
-  g->dib.assign(static_cast<size_t>(total), 0);
+  // The block is kept from frame to frame; every byte of it is written.
+  g->dib.resize(static_cast<size_t>(total));
   Gdi::BITMAPINFOHEADER bh;
   bh.biWidth = fr.width;
   bh.biHeight = fr.height;
@@ -1000,12 +1023,15 @@ const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) 
     p[i * 4] = fr.palette[i * 3];
     p[i * 4 + 1] = fr.palette[i * 3 + 1];
     p[i * 4 + 2] = fr.palette[i * 3 + 2];
+    p[i * 4 + 3] = 0;
   }
   p += palBytes;
   const int64_t rowBytes = static_cast<int64_t>(fr.width) * ((fr.bits + 7) / 8);
-  for (int32_t y = 0; y < fr.height; y++)
-    std::memcpy(p + (fr.height - 1 - y) * stride, fr.pixels.data() + y * rowBytes,
-                static_cast<size_t>(rowBytes));
+  for (int32_t y = 0; y < fr.height; y++) {
+    uint8_t* row = p + (fr.height - 1 - y) * stride;
+    std::memcpy(row, fr.pixels.data() + y * rowBytes, static_cast<size_t>(rowBytes));
+    std::memset(row + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  }
   if (bytes) *bytes = total;
   return g->dib.data();
 }
