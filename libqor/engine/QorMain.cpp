@@ -101,6 +101,8 @@ QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr) {
     Common::LogLine("QorMakeErrorStr");
     Common::Require(errStr, "errStr");
     text = Common::StatusText(*Common::Require(rec, "record"));
+    // A host's buffer of QOR_ERROR_TEXT_MAX bytes must always do.
+    if (text.size() >= QOR_ERROR_TEXT_MAX) text.resize(QOR_ERROR_TEXT_MAX - 1);
     std::memcpy(errStr, text.c_str(), text.size() + 1);
   } catch (...) {
     text.clear();

@@ -268,7 +268,7 @@ QOR_API void QOR_CALL QorImgFree(QorHandle mImg) {
 QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
                                     int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoad", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum)) {
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum)) {
       ConForm::UniImgLoad(&file->source, &file->image, FromZero(frameNum), 1);
       ImgBasic::ImgCopy(&file->image, AsImg(mImg));
     }
@@ -278,7 +278,7 @@ QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
 QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
                                          int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoadAlpha", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum))
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum))
       ConForm::UniImgLoadAlpha(&file->source, AsImg(mImg), FromZero(frameNum));
   });
 }
@@ -300,7 +300,7 @@ QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
     if (!mFile) LogLine("  ERROR: file not created");
     if (!mImg) LogLine("  ERROR: image handle not allocated");
     if (!mImg || !mFile) return;
-    QorFile* file = _QorFileOf(mFile);
+    QorMain::QorFile* file = _QorFileOf(mFile);
     Qimg* img = AsImg(mImg);
     _QorFileCheckCreate(file);
     // The host's image keeps the file's depth afterwards.

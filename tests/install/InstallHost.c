@@ -12,7 +12,7 @@
 
 static int failed(const char* what) {
   QorLastError rec;
-  char text[1024];
+  char text[QOR_ERROR_TEXT_MAX];
   QorGetLastError(&rec);
   QorMakeErrorStr(&rec, text);
   fprintf(stderr, "install_host: %s: %s\n", what, text);
@@ -27,7 +27,7 @@ static int convert_still(const char* dir) {
   snprintf(bmp, sizeof bmp, "%s/still.bmp", dir);
   uint8_t pixels[4 * 3 * 3];
   for (int i = 0; i < (int)sizeof pixels; ++i) pixels[i] = (uint8_t)(i * 7);
-  QorHandle img = QorImgAlloc();
+  QorImg img = QorImgAlloc();
   QorImgSetPixels(img, 4, 3, 24, pixels, NULL);
   if (QorImgSaveSingle(img, png, K_AUTO) != 0) return failed("save png");
   QorImgFree(img);
@@ -67,10 +67,10 @@ static int movie_module_from(const char* libdir) {
 static int describe_movie(const char* dir, const char* libdir) {
   char avi[4096];
   snprintf(avi, sizeof avi, "%s/clip.avi", dir);
-  QorHandle file = QorFileCreate(avi);
+  QorFile file = QorFileCreate(avi);
   if (file == NULL) return failed("create avi");
   QorFileSetVideoParams(file, 16, 16, 24, 10.0, K_AUTO, K_AUTO, K_AUTO);
-  QorHandle img = QorImgAlloc();
+  QorImg img = QorImgAlloc();
   QorImgSetPixels(img, 16, 16, 24, NULL, NULL);
   for (int frame = 0; frame < 3; ++frame) {
     QorImgClear(img, QorRGB(frame * 100, 50, 200));
