@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "foundation/Errors.h"
+#include "foundation/FFReader.h"
 
 namespace Modules {
 
@@ -41,7 +42,7 @@ std::string Open(const Spec& spec, const void* core, Loaded& slot) {
     return why != nullptr ? why : path + ": cannot be opened";
   }
   auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
-  const Host host{TraceFromModule, core};
+  const Host host{TraceFromModule, core, FFBasic::FFImageBytesLimit, FFBasic::FFFrameCountLimit};
   const void* table = entry != nullptr ? entry(&host) : nullptr;
   if (table == nullptr) {
     dlclose(handle);

@@ -15,12 +15,16 @@
 namespace Modules {
 
 // What the core lends a module: the trace file, so that a back end's own
-// warnings land beside the library's lines, and for a module built over the
+// warnings land beside the library's lines, the readers' limits, and for a module built over the
 // core's units (the ui module) the table of the core functions it calls, so
 // that it shares the core's one error state, trace and settings.
 struct Host {
   void (*traceWriteLine)(const char* text) = nullptr;
   const void* core = nullptr;
+  // The process's limits on what a file may ask for: the movie layer's
+  // readers follow the same setting as the format readers.
+  int64_t (*imageBytesLimit)() = nullptr;
+  int64_t (*frameCountLimit)() = nullptr;
 };
 
 // A module's entry: with a host, attaches it and returns the table; with

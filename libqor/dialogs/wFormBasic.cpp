@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include "foundation/Errors.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Errors::TraceScope;
 

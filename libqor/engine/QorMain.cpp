@@ -8,7 +8,7 @@
 #include "foundation/MiscProcs.h"
 #include "foundation/Translator.h"
 #include "foundation/VCLUtils.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Common::LogValue;
 

@@ -7,7 +7,7 @@
 #include "engine/QorMain.h"
 #include "formats/FF_AVI.h"
 #include "foundation/Errors.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Common::BoolToStrLog;
 using Common::IntToStrAuto;

@@ -757,6 +757,12 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
       h->directFramesUsable = dw > 0 && dh > 0 && dbits > 0 && dframes > 0;
     }
     HRESULT hr = AVIFileOpen(&h->file, fileName.c_str(), OF_READ, nullptr);
+    // More frames than the process allows: refused as every reader refuses
+    // them, however else the file could be read.
+    if (hr == AVIERR_BADSIZE) {
+      ErrSet(Errors::kClsImage, 2, __LINE__);
+      return;
+    }
     if (hr != AVIERR_OK) {
       WarnSet(Errors::kClsAviFile, hr, __LINE__);
       hr = AVIFileOpen(&h->file, fileName.c_str(), OF_READ, kFileClass);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "foundation/Errors.h"
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 using Errors::ErrSet;
 using Errors::TraceScope;

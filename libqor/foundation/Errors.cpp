@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "foundation/Basic.h"
-#include "platform/SysInfo.h"
-#include "platform/UiLayer.h"
+#include "platform/base/SysInfo.h"
+#include "platform/base/UiLayer.h"
 
 namespace Errors {
 namespace {

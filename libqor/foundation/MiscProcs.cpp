@@ -7,8 +7,7 @@
 
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
-#include "media/ImgBasic.h"
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 using Errors::TraceScope;
 
@@ -281,18 +280,6 @@ void FillColor(uint8_t* data, int32_t pixelCount, int32_t bitsPerPixel,
     default:
       break;
   }
-}
-
-void FillColor(ImgBasic::Qimg* image, int32_t firstPixel, int32_t count,
-               uint32_t colour) {
-  if (!image || !image->data || image->bytesPerPixel <= 0) return;
-  // Never more pixels than the block holds, whatever the dimensions say.
-  const int64_t pixels =
-      std::min<int64_t>(static_cast<int64_t>(image->width) * image->height,
-                        image->size / image->bytesPerPixel);
-  if (pixels <= 0) return;
-  FillColor(image->data, static_cast<int32_t>(pixels), image->bitsPerPixel,
-            firstPixel, count, colour);
 }
 
 }  // namespace MiscProcs

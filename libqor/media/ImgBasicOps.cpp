@@ -6,6 +6,7 @@
 
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
+#include "foundation/MiscProcs.h"
 #include "media/ImgBasic.h"
 
 using Errors::ErrSet;
@@ -602,6 +603,17 @@ void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
                uint32_t transparent) {
   Errors::Monitored("ImgBasic.ImgSprite",
                     [&] { AutoPut_(source, dest, x, y, transparent, true); });
+}
+
+void FillColor(Qimg* image, int32_t firstPixel, int32_t count, uint32_t colour) {
+  if (!image || !image->data || image->bytesPerPixel <= 0) return;
+  // Never more pixels than the block holds, whatever the dimensions say.
+  const int64_t pixels =
+      std::min<int64_t>(static_cast<int64_t>(image->width) * image->height,
+                        image->size / image->bytesPerPixel);
+  if (pixels <= 0) return;
+  MiscProcs::FillColor(image->data, static_cast<int32_t>(pixels), image->bitsPerPixel,
+                       firstPixel, count, colour);
 }
 
 }  // namespace ImgBasic

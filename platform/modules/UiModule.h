@@ -31,7 +31,7 @@
 #include "media/ImgBasic.h"
 #include "platform/Gdi.h"
 #include "platform/Modules.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 // The dialogs the core opens. FRAME: the monitor frame the dialog itself runs
 // in, where a host without Qt has the refusal recorded as the dialog would.
