@@ -5,8 +5,9 @@
 //
 // Each module exports exactly one entry: a C function that takes what the
 // core lends it (Host) and returns its table of functions. The core's gate
-// units (platform/modules/*Gate.cpp) define the platform layers' functions
-// in terms of that table, so the units above the layers do not change.
+// units (platform/modules/*Gate.cpp, libqor/modules/UiGate.cpp) define the
+// platform layers' functions and fill the dialog hooks in terms of that
+// table, so the units above the layers do not change.
 #pragma once
 
 #include <cstdint>

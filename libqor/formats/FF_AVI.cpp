@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dialogs/wDlgAVI.h"
+#include "formats/DialogHooks.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
@@ -493,7 +493,7 @@ int32_t AviGetCmpsBitCount() { return Current().outBits; }
 
 bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]) {
   Errors::TraceScope t("FF_AVI.AviSelectVC");
-  return wDlgAVI::DlgAVI(width, height, bits, texts);
+  return DialogHooks::DlgAVI(width, height, bits, texts);
 }
 
 void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
