@@ -10,6 +10,7 @@
 #include "engine/Common.h"
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Common::IntToStrAuto;
@@ -140,7 +141,7 @@ void SetWave(QorFile* file, int32_t rate, int32_t channels, int32_t bits) {
     ConForm::WaveFormat wave{};
     SndBasic::WaveFormatSetPCM(wave, rate, channels, bits);
     if (!SndBasic::WaveFormatValidate(wave)) {
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
       return;
     }
     file->wave = wave;

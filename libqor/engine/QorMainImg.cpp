@@ -14,6 +14,7 @@
 #include "formats/ConForm.h"
 #include "formats/FF_BAY.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
@@ -82,7 +83,7 @@ void LogSurface(const QorSurface* dc) { LogValue("dc", PtrToStrLog(dc)); }
 // The error pair the source layer left as a warning when it recognised
 // nothing, raised as the call's error.
 void RaiseNotRecognised(int32_t line) {
-  Errors::ErrSetFromWarning(Errors::kClsFile, 9, line);
+  Errors::ErrSetFromWarning(Errors::kErrFileNotExist, line);
 }
 
 // Every pixel of the image set from one value written in its own depth.
@@ -359,7 +360,7 @@ QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
     const int32_t height = resY == Basic::K_AUTO ? img->height : resY;
     const int32_t bits = bpp == Basic::K_AUTO ? img->bitsPerPixel : bpp;
     if (!KnownDepth(bits)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, width, height, "QorMain.QorImgRedim.imgP^",
@@ -426,7 +427,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
     LogValue("palPtr", PtrToStrLog(palPtr));
     Qimg* img = Require(AsImg(mImg), "mImg");
     if (!KnownDepth(bpp)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, resX, resY, "QorMain.QorImgSetPixels.imgP^",
@@ -497,7 +498,7 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
     Qimg* img = Require(AsImg(mImg), "mImg");
     const auto* samples = static_cast<const uint8_t*>(Require(pixPtr, "pixPtr"));
     if (colorType < FF_BAY::kBayerBGGR || colorType > FF_BAY::kBayerMono) {
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int32_t bits = colorType == FF_BAY::kBayerMono ? 8 : 24;
@@ -614,6 +615,6 @@ QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle) {
     Qimg* img = Require(AsImg(mImg), "mImg");
     // A handle that names no bitmap leaves the image alone, and says so.
     if (!ImgBasic::HBitmapToQimg(static_cast<Gdi::HBITMAP>(DIBhandle), img))
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
   });
 }

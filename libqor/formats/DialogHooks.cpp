@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace DialogHooks {
@@ -15,7 +16,7 @@ void InstallFormats(const Formats* hooks) { g_formats = hooks; }
 
 bool Refuse(const char* frame) {
   Errors::MonitoredQuiet(
-      frame, [] { Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeNotSupported, __LINE__); });
+      frame, [] { Errors::ErrSet(Errors::kErrNotSupported, __LINE__); });
   return false;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -79,7 +80,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
         image->bytesPerPixel != ImgBasic::BytesPerPixel(image->bitsPerPixel) ||
         static_cast<int64_t>(image->width) * image->height *
                 image->bytesPerPixel > image->size) {
-      ErrSet(Errors::kClsMovie2, 1, __LINE__);
+      ErrSet(Errors::kErrWriterFormat, __LINE__);
       return;
     }
     Qimg* work = image;
@@ -89,7 +90,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
       const int64_t h = (static_cast<int64_t>(image->height) + block - 1) /
                         block * block;
       if (w > INT32_MAX || h > INT32_MAX) {
-        ErrSet(Errors::kClsMovie2, 1, __LINE__);
+        ErrSet(Errors::kErrWriterFormat, __LINE__);
         return;
       }
       ImgBasic::_imgalloc_(&rec->own, static_cast<int32_t>(w),
@@ -105,7 +106,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
     if (target == Basic::K_AUTO || target == 0) {
       if (rec->ownUsed) ImgBasic::ImgFree(&rec->own);
       *rec = FFInitRec{};
-      ErrSet(Errors::kClsMovie2, 1, __LINE__);
+      ErrSet(Errors::kErrWriterFormat, __LINE__);
       return;
     }
     if (target != work->bitsPerPixel) {

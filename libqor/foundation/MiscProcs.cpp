@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/base/SysInfo.h"
 
@@ -94,7 +95,7 @@ int32_t WrapAround(int32_t value, int32_t low, int32_t high) {
 int32_t DivNearest(int32_t value, int32_t step) {
   TraceScope t("MiscProcs.DivNearest");
   if (step <= 0) {
-    Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     return 0;
   }
   int64_t r = (static_cast<int64_t>(value) + step / 2) / step * step;
@@ -106,7 +107,7 @@ int32_t DivNearest(int32_t value, int32_t step) {
 double DivNearestF(double value, double step) {
   TraceScope t("MiscProcs.DivNearestF");
   if (!(step > 0)) {
-    Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     return 0;
   }
   const double r = step * std::trunc((value + step / 2) / step);
@@ -211,7 +212,7 @@ void CalcBoxResize(int32_t width, int32_t height, int32_t boxWidth,
       newHeight = boxHeight;
       spareWidth = 0;
       spareHeight = 0;
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     if (wr >= hr) {
