@@ -490,9 +490,9 @@ QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
  * reading. Nil when it cannot be described (status 1000), and when it has
  * neither readable pictures nor readable sound (status 0). */
 QOR_API QorFile QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
-                                       QorFileInfo* info,
-                                       QorInfoProgressProc progress,
-                                       void* progressData);
+                                     QorFileInfo* info,
+                                     QorInfoProgressProc progress,
+                                     void* progressData);
 /* A new file to write, in the format of the name's extension; until the
  * first frame or sound it takes 320 x 240, 24 bits, 30 frames per second
  * and 44100 Hz, 2 channels, 16 bits, changed by the two calls below. Nil on

@@ -16,7 +16,7 @@ void InstallSettings(SettingsDialog dialog) { g_settings = dialog; }
 bool DlgSettings(Common::QorRec* rec, QorMain::QorFileList* fileList, const std::string& title,
                  bool enableChanges) {
   const SettingsDialog dialog = g_settings;
-  if (dialog == nullptr) return Refuse("wsettings.DlgSettings");
+  if (dialog == nullptr) return Refuse(kSettingsFrame);
   return dialog(rec, fileList, title, enableChanges);
 }
 

@@ -9,6 +9,9 @@
 
 namespace DialogHooks {
 
+// The quiet frame a refused settings dialog is recorded in.
+inline constexpr const char* kSettingsFrame = "wsettings.DlgSettings";
+
 using SettingsDialog = bool (*)(Common::QorRec* rec, QorMain::QorFileList* fileList,
                                 const std::string& title, bool enableChanges);
 

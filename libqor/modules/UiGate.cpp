@@ -37,7 +37,7 @@ QOR_FORMAT_DIALOGS(QOR_UI_DIALOG_GATE)
 
 bool GateSettings(Common::QorRec* rec, QorMain::QorFileList* fileList, const std::string& title,
                   bool enableChanges) {
-  if (!Modules::HostHoldsWidgets()) return DialogHooks::Refuse("wsettings.DlgSettings");
+  if (!Modules::HostHoldsWidgets()) return DialogHooks::Refuse(DialogHooks::kSettingsFrame);
   const UiModule::Table* t = Loud();
   return t != nullptr && t->settings(rec, fileList, title, enableChanges);
 }
