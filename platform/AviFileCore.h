@@ -8,7 +8,7 @@
 
 #include "platform/AviFile.h"
 #include "platform/AvSupport.h"
-#include "platform/MmIo.h"
+#include "platform/base/MmIo.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -105,7 +105,10 @@ namespace AviCore {
 using AviFile::AviFileObj;
 using AviFile::AviStreamObj;
 
-bool ParseFile(AviFileObj* f);
+// Reads a file's lists and index: AVIERR_OK, AVIERR_BADSIZE when a stream
+// has more chunks, or the index more entries, than the frame-count limit
+// allows, else AVIERR_FILEREAD.
+AviFile::HRESULT ParseFile(AviFileObj* f);
 
 // Decodes frames of one video stream in any order. Frame n is the n-th
 // picture in presentation order: for a stream that reorders its pictures

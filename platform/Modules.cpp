@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "foundation/Errors.h"
+#include "foundation/FFReader.h"
 
 namespace Modules {
 
@@ -45,7 +46,8 @@ std::string Open(const Spec& spec, const void* core, Loaded& slot) {
     return why != nullptr ? why : path + ": cannot be opened";
   }
   auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
-  const Host host{TraceFromModule, core, g_codecThreads};
+  const Host host{TraceFromModule, core, g_codecThreads, FFBasic::FFImageBytesLimit,
+                  FFBasic::FFFrameCountLimit};
   const void* table = entry != nullptr ? entry(&host) : nullptr;
   if (table == nullptr) {
     dlclose(handle);

@@ -5,8 +5,9 @@
 //
 // Each module exports exactly one entry: a C function that takes what the
 // core lends it (Host) and returns its table of functions. The core's gate
-// units (platform/modules/*Gate.cpp) define the platform layers' functions
-// in terms of that table, so the units above the layers do not change.
+// units (platform/modules/*Gate.cpp, libqor/modules/UiGate.cpp) define the
+// platform layers' functions and fill the dialog hooks in terms of that
+// table, so the units above the layers do not change.
 #pragma once
 
 #include <algorithm>
@@ -18,13 +19,17 @@
 namespace Modules {
 
 // What the core lends a module: the trace file, so that a back end's own
-// warnings land beside the library's lines, and for a module built over the
+// warnings land beside the library's lines, the readers' limits, and for a module built over the
 // core's units (the ui module) the table of the core functions it calls, so
 // that it shares the core's one error state, trace and settings.
 struct Host {
   void (*traceWriteLine)(const char* text) = nullptr;
   const void* core = nullptr;
   int32_t codecThreads = 1;  // QOR_THREADS as the core read it at its load
+  // The process's limits on what a file may ask for: the movie layer's
+  // readers follow the same setting as the format readers.
+  int64_t (*imageBytesLimit)() = nullptr;
+  int64_t (*frameCountLimit)() = nullptr;
 };
 
 // Threads the codec library may run for each decoder and encoder, by the

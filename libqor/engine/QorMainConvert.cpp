@@ -13,6 +13,7 @@
 #include "formats/FFBasic.h"
 #include "formats/FF_MPG.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/PalOpt.h"
@@ -383,16 +384,16 @@ int32_t CurrentStream(QorHandle mData) { return _QorRecOf(mData)->currentStream;
 void CheckSamples(const void* sndPtr, int32_t numOfSamples, int32_t sampleRate,
                   int32_t channels, int32_t bits) {
   Errors::Monitored("QorMain.QorSrcSetSamples.check", [&] {
-    if (numOfSamples < 0) Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    if (numOfSamples < 0) Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     if (!sndPtr) return;
     if (sampleRate <= 0 || channels <= 0 || bits <= 0)
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     SndBasic::WaveFormatEx format{};
     SndBasic::WaveFormatSetPCM(format, sampleRate, channels, bits);
     if (!SndBasic::WaveFormatValidate(format))
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     if (int64_t{numOfSamples} * format.blockAlign > INT32_MAX)
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
   });
 }
 
@@ -422,7 +423,7 @@ void SetSamples(QorSrcBlock* block, const void* sndPtr, int32_t numOfSamples,
 bool StreamTakes(QorHandle mData, int32_t stream) {
   if (CurrentStream(mData) == stream) return true;
   Errors::Monitored("QorMain.SourceStream", [] {
-    Errors::ErrSet(Errors::kClsGeneral, 2, __LINE__);
+    Errors::ErrSet(Errors::kErrNotSupported, __LINE__);
   });
   return false;
 }
@@ -434,7 +435,7 @@ bool KnownDepth(int32_t bpp) {
 // Size and depth a host hands over; bytes are counted in 64 bits.
 void CheckPixels(int32_t resX, int32_t resY, int32_t bpp) {
   Errors::Monitored("QorMain.QorSrcSetPixels.check", [&] {
-    if (!KnownDepth(bpp)) Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
+    if (!KnownDepth(bpp)) Errors::ErrSet(Errors::kErrImageNotSupported, __LINE__);
     ImgBasic::CheckedImageBytes(resX, resY, bpp, __LINE__);
   });
 }

@@ -14,6 +14,7 @@
 #include "formats/ConForm.h"
 #include "formats/FF_BAY.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
@@ -86,7 +87,7 @@ void LogSurface(const QorSurface* dc) { LogValue("dc", PtrToStrLog(dc)); }
 // The error pair the source layer left as a warning when it recognised
 // nothing, raised as the call's error.
 void RaiseNotRecognised(int32_t line) {
-  Errors::ErrSetFromWarning(Errors::kClsFile, 9, line);
+  Errors::ErrSetFromWarning(Errors::kErrFileNotExist, line);
 }
 
 // Every pixel of the image set from one value written in its own depth.
@@ -275,7 +276,7 @@ QOR_API void QOR_CALL QorImgFree(QorHandle mImg) {
 QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
                                     int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoad", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum)) {
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum)) {
       ConForm::UniImgLoad(&file->source, &file->image, FromZero(frameNum), 1);
       ImgBasic::ImgCopy(&file->image, AsImg(mImg));
     }
@@ -285,7 +286,7 @@ QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
 QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
                                          int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoadAlpha", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum))
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum))
       ConForm::UniImgLoadAlpha(&file->source, AsImg(mImg), FromZero(frameNum));
   });
 }
@@ -307,7 +308,7 @@ QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
     if (!mFile) LogLine("  ERROR: file not created");
     if (!mImg) LogLine("  ERROR: image handle not allocated");
     if (!mImg || !mFile) return;
-    QorFile* file = _QorFileOf(mFile);
+    QorMain::QorFile* file = _QorFileOf(mFile);
     Qimg* img = AsImg(mImg);
     _QorFileCheckCreate(file);
     // The host's image keeps the file's depth afterwards.
@@ -366,7 +367,7 @@ QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
     const int32_t height = resY == Basic::K_AUTO ? img->height : resY;
     const int32_t bits = bpp == Basic::K_AUTO ? img->bitsPerPixel : bpp;
     if (!KnownDepth(bits)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, width, height, "QorMain.QorImgRedim.imgP^",
@@ -433,7 +434,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
     LogValue("palPtr", PtrToStrLog(palPtr));
     Qimg* img = Require(AsImg(mImg), "mImg");
     if (!KnownDepth(bpp)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, resX, resY, "QorMain.QorImgSetPixels.imgP^",
@@ -504,7 +505,7 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
     Qimg* img = Require(AsImg(mImg), "mImg");
     const auto* samples = static_cast<const uint8_t*>(Require(pixPtr, "pixPtr"));
     if (colorType < FF_BAY::kBayerBGGR || colorType > FF_BAY::kBayerMono) {
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int32_t bits = colorType == FF_BAY::kBayerMono ? 8 : 24;
@@ -621,6 +622,6 @@ QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle) {
     Qimg* img = Require(AsImg(mImg), "mImg");
     // A handle that names no bitmap leaves the image alone, and says so.
     if (!ImgBasic::HBitmapToQimg(static_cast<Gdi::HBITMAP>(DIBhandle), img))
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
   });
 }

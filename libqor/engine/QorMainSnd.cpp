@@ -7,6 +7,7 @@
 #include "engine/Common.h"
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/SndBasic.h"
 
@@ -39,13 +40,13 @@ int64_t BytesInUse(const SndRec& sound) {
 void SndSetSamples_(SndRec* sound, int32_t frames, int32_t rate,
                     int32_t channels, int32_t bits, const void* samples) {
   Errors::Monitored("QorMain.SndSetSamples_", [&] {
-    if (frames < 1) Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    if (frames < 1) Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     SndBasic::WaveFormatEx format{};
     SndBasic::WaveFormatSetPCM(format, rate, channels, bits);
     // Only whole-byte samples: the block size and the block alignment must
     // agree on the bytes of a frame.
     if (bits % 8 != 0 || !SndBasic::WaveFormatValidate(format))
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     const int64_t bytes = int64_t{frames} * format.blockAlign;
     SndBasic::_sndalloc_(*sound, bytes, __LINE__,
                          "QorMain.QorSndSetSamples.sndP^");

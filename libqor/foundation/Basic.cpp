@@ -14,8 +14,9 @@
 #include <ctime>
 #include <vector>
 
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 using Errors::ErrSet;
 using Errors::TraceScope;
@@ -244,7 +245,7 @@ void MemXchg(void** ownerA, void** ownerB) {
     const int a = FindBlock(*ownerA);
     const int b = FindBlock(*ownerB);
     if (a < 0 || b < 0) {
-      ErrSet(Errors::kClsMemory, 2, __LINE__);
+      ErrSet(Errors::kErrMemManager, __LINE__);
       return;
     }
     MemEntry& ea = S().blocks[a];
@@ -503,7 +504,7 @@ void CloseByHandle(int32_t handle, int32_t line) {
   Errors::WarnClear();
   const int i = FindFile(handle);
   if (i < 0) return;
-  if (!CloseEntry(S().files[i])) Errors::WarnSet(Errors::kClsFile, 8, line);
+  if (!CloseEntry(S().files[i])) Errors::WarnSet(Errors::kErrFileClose, line);
   RemoveFileAt(static_cast<size_t>(i));
 }
 }  // namespace

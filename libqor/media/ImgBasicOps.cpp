@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
+#include "foundation/MiscProcs.h"
 #include "media/ImgBasic.h"
 
 using Errors::ErrSet;
@@ -315,13 +317,13 @@ void AutoPut_(Qimg* source, Qimg* dest, int32_t x, int32_t y,
               uint32_t transparent, bool sprite) {
   Errors::Monitored("ImgBasic.AutoPut_", [&] {
     if (!dest) {
-      ErrSet(Errors::kClsImage, 6, __LINE__);
+      ErrSet(Errors::kErrImageFunctionInit, __LINE__);
       return;
     }
     if (x >= dest->width || y >= dest->height || source == dest)
       Errors::MonAbort();
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     // Part of the source left of or above the destination is skipped.
@@ -361,7 +363,7 @@ void AutoPut_(Qimg* source, Qimg* dest, int32_t x, int32_t y,
 void ImgRemap(Qimg* source, Qimg* dest, const uint8_t* tables) {
   Errors::Monitored("ImgBasic.ImgRemap", [&] {
     if (!tables) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     RunOp(kOpRemap, source, dest, source ? source->height : 0,
@@ -488,12 +490,12 @@ void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
              int32_t height) {
   Errors::Monitored("ImgBasic.ImgCrop", [&] {
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     if (x >= source->width || y >= source->height) Errors::MonAbort();
     if (width < 1 || height < 1) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     // Clip the rectangle to the image on all four sides.
@@ -526,7 +528,7 @@ void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
 void ImgRotate(Qimg* source, Qimg* dest, int32_t direction) {
   Errors::Monitored("ImgBasic.ImgRotate", [&] {
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const bool quarter =
@@ -647,6 +649,17 @@ void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
                uint32_t transparent) {
   Errors::Monitored("ImgBasic.ImgSprite",
                     [&] { AutoPut_(source, dest, x, y, transparent, true); });
+}
+
+void FillColor(Qimg* image, int32_t firstPixel, int32_t count, uint32_t colour) {
+  if (!image || !image->data || image->bytesPerPixel <= 0) return;
+  // Never more pixels than the block holds, whatever the dimensions say.
+  const int64_t pixels =
+      std::min<int64_t>(static_cast<int64_t>(image->width) * image->height,
+                        image->size / image->bytesPerPixel);
+  if (pixels <= 0) return;
+  MiscProcs::FillColor(image->data, static_cast<int32_t>(pixels), image->bitsPerPixel,
+                       firstPixel, count, colour);
 }
 
 }  // namespace ImgBasic

@@ -10,7 +10,7 @@
 #include "foundation/Errors.h"
 #include "foundation/MiscProcs.h"
 #include "foundation/Translator.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 #include "qor.h"
 #include "support/TestUtil.h"
 
