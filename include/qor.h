@@ -77,11 +77,14 @@ QOR_STATIC_ASSERT(sizeof(QorLastError) == 12, "QorLastError is 12 bytes");
  * call QorSrcFinished, or set nothing (the stream is then finished). */
 typedef void (QOR_CALL *QorSourceProc)(QorHandle mData, int32_t blockNum);
 /* Every frame read, at the output size; draw on it, change it, or empty it
- * to drop the frame. */
+ * (QorImgSkip) to drop the frame. mImg is lent for the call: every image
+ * export takes it, QorImgFree refuses it (999), and it is gone after the
+ * callback returns. */
 typedef void (QOR_CALL *QorVideoFuncProc)(QorHandle mData, QorHandle mImg,
                                           int32_t curFrame);
 /* Every sound slice read, in the output wave format; emptying it means "not
- * consumed now". */
+ * consumed now". mSnd is lent as mImg is: QorSndFree refuses it. curSample
+ * (and the progress callback's doneSamples) stop at 2147483647. */
 typedef void (QOR_CALL *QorAudioFuncProc)(QorHandle mData, QorHandle mSnd,
                                           int32_t curSample);
 /* status 1 at the start, 2 (palette pass) or 3 (writing) after every step,
@@ -360,7 +363,13 @@ QOR_API void QOR_CALL QorMakeTimeStr(double sec, char* timeStr);
 /* ---- conversion, callbacks and source blocks ---------------------------- */
 /* Runs the conversion the handle describes, asking its callbacks for the
  * sources. Result: 0 success, 1 invalid output file, 2 aborted, 999 (also
- * when a conversion is running already), 1000 a library error. */
+ * when a conversion is running already), 1000 a library error. A file block
+ * no reader can describe is dropped and the next block asked; when every
+ * block was dropped and nothing was written, the result is 1000 with (6, 1)
+ * "Cannot open file: " and the first dropped name when that file does not
+ * exist, or (6, 9) when it exists. Images, sounds, lists and files that a
+ * callback makes with the exports are the host's: a conversion that fails
+ * leaves them valid, to be freed by the host. */
 QOR_API int32_t QOR_CALL QorConvert(QorHandle mData);
 /* From a callback, or from another thread while the conversion runs: the
  * conversion stops at its next frame or progress step, keeping what it
@@ -469,6 +478,11 @@ typedef struct QorSurface {
   int32_t bytesPerRow;
 } QorSurface;
 
+/* Image and sound handles are checked: a freed, foreign or mistaken handle
+ * (another kind of handle) makes an export fail with 999 and touch nothing;
+ * a freed handle may be live again once a new one got its address. */
+/* A new empty image, or null on failure (the error in the last-error
+ * record). */
 QOR_API QorHandle QOR_CALL QorImgAlloc(void);
 QOR_API void QOR_CALL QorImgFree(QorHandle mImg);
 /* Through a frame-access file: QorImgLoad reads frame frameNum + 1 (frames
@@ -625,7 +639,8 @@ QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
 /* ---- sound ---------------------------------------------------------------- */
 /* Counts are sample frames (one sample for each channel); bytes = frames x
  * channels x bytes per sample. */
-/* A new empty sound, or null on failure. */
+/* A new empty sound, or null on failure (the error in the last-error
+ * record). */
 QOR_API QorHandle QOR_CALL QorSndAlloc(void);
 QOR_API void QOR_CALL QorSndFree(QorHandle mSnd);
 /* Reads numSamples frames from startSample of a file opened with

@@ -81,12 +81,13 @@ QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData) {
   int32_t result = 0;
   try {
     Common::LogLine("QorGetStatus");
-    result = Common::Require(static_cast<Common::QorRec*>(mData), "mData")
-                 ->status;
+    result = _QorRecOf(mData)->status;
     LogValue("result", Common::IntToStrAuto(result));
   } catch (...) {
     result = 0;
     Common::StatusException();
+    // Even with an earlier call's pair still pending: the handle was bad.
+    Common::LastError().code = Common::kStatusException;
   }
   return result;
 }

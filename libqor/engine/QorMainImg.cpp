@@ -31,7 +31,11 @@ using ImgBasic::Qimg;
 namespace QorMain {
 namespace {
 
-Qimg* AsImg(QorHandle handle) { return static_cast<Qimg*>(handle); }
+// The host's image, checked before anything reads it; nil stays nil for the
+// exports that do nothing without an image.
+Qimg* AsImg(QorHandle handle) {
+  return handle ? Common::ImgOf(handle, "mImg") : nullptr;
+}
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
@@ -150,18 +154,20 @@ int32_t CallStatus(const char* traceName, Body&& body) {
 // The file of QorImgLoad and QorImgLoadAlpha, or nil (said in the call log)
 // when either handle is missing.
 QorFile* FileToRead(QorHandle mImg, QorHandle mFile, int32_t frameNum) {
-  LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+  LogValue("mImg", ImgToStrLog(mImg));
   LogValue("mFile", PtrToStrLog(mFile));
   LogValue("frameNum", IntToStrAuto(frameNum));
   if (!mFile) LogLine("  ERROR: file not open");
   if (!mImg) LogLine("  ERROR: image handle not allocated");
-  return mImg && mFile ? _QorFileOf(mFile) : nullptr;
+  if (!mImg || !mFile) return nullptr;
+  AsImg(mImg);  // checked before the file reads anything
+  return _QorFileOf(mFile);
 }
 
 // A bitmap handle made from the image by one of the makers, or nil.
 template <class Handle>
 QorHandle MakeBitmap(QorHandle mImg, bool (*make)(Qimg*, Handle*)) {
-  LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+  LogValue("mImg", ImgToStrLog(mImg));
   Handle handle = nullptr;
   if (!make(Require(AsImg(mImg), "mImg"), &handle)) handle = nullptr;
   LogValue("result", PtrToStrLog(handle));
@@ -244,7 +250,7 @@ QOR_API QorHandle QOR_CALL QorImgAlloc(void) {
   return Common::ExportFrame<QorHandle>("QorMain.QorImgAlloc", nullptr, [] {
     Qimg* img = nullptr;
     Basic::MemAlloc(img, static_cast<int64_t>(sizeof(Qimg)), __LINE__,
-                    Basic::kMemNew, "QorMain.QorImgAlloc.imgP");
+                    Basic::kMemNew, Common::kImgLabel);
     if (!img) return QorHandle{nullptr};
     new (img) Qimg{};
     ImgBasic::ImgClear(img);
@@ -255,9 +261,10 @@ QOR_API QorHandle QOR_CALL QorImgAlloc(void) {
 
 QOR_API void QOR_CALL QorImgFree(QorHandle mImg) {
   Common::ExportFrameVoid("QorMain.QorImgFree", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     if (!mImg) return;
-    Qimg* img = AsImg(mImg);
+    // A freed, foreign or lent image is refused before anything is freed.
+    Qimg* img = Common::OwnImgOf(mImg, "mImg");
     ImgBasic::ImgFree(img);
     Basic::MemFree(img);
   });
@@ -286,7 +293,7 @@ QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
 QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
                                           int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoadSingle", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("fileName", Text(fileName));
     LogValue("frameNum", IntToStrAuto(frameNum));
     if (mImg) ImgLoadSingle(AsImg(mImg), Text(fileName), frameNum);
@@ -295,7 +302,7 @@ QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
 
 QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
   return CallStatus("QorMain.QorImgSave", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("mFile", PtrToStrLog(mFile));
     if (!mFile) LogLine("  ERROR: file not created");
     if (!mImg) LogLine("  ERROR: image handle not allocated");
@@ -312,7 +319,7 @@ QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
 QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
                                           int32_t codec) {
   return CallStatus("QorMain.QorImgSaveSingle", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("fileName", Text(fileName));
     LogValue("codec", IntToStrAuto(codec));
     if (mImg) ImgSaveSingle(AsImg(mImg), Text(fileName), codec);
@@ -323,7 +330,7 @@ QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
                                       int32_t resX, int32_t resY,
                                       int32_t colorType, int32_t pixelOrder) {
   return CallStatus("QorMain.QorBayerLoad", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("filename", Text(filename));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
@@ -338,8 +345,8 @@ QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
 
 QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc) {
   Common::ExportFrameVoid("QorMain.QorImgCopy", [&] {
-    LogValue("mImgDest", ImgToStrLog(AsImg(mImgDest)));
-    LogValue("mImgSrc", ImgToStrLog(AsImg(mImgSrc)));
+    LogValue("mImgDest", ImgToStrLog(mImgDest));
+    LogValue("mImgSrc", ImgToStrLog(mImgSrc));
     Qimg* dest = Require(AsImg(mImgDest), "mImgDest");
     Qimg* src = Require(AsImg(mImgSrc), "mImgSrc");
     if (ImgBasic::ImgIsValid(src)) ImgBasic::ImgCopy(src, dest);
@@ -349,7 +356,7 @@ QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc) {
 QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
                                   int32_t bpp) {
   Common::ExportFrameVoid("QorMain.QorImgRedim", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
@@ -369,7 +376,7 @@ QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
 
 QOR_API void QOR_CALL QorImgClear(QorHandle mImg, int32_t color) {
   Common::ExportFrameVoid("QorMain.QorImgClear", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("color", IntToStrAuto(color));
     Qimg* img = AsImg(mImg);
     if (img && img->data) FillPixels(img, static_cast<uint32_t>(color));
@@ -381,7 +388,7 @@ QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
                                     int32_t* totalBytes, void** pixPtr,
                                     void** palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgGetInfo", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     Qimg* img = Require(AsImg(mImg), "mImg");
     *Require(resX, "resX") = img->width;
     *Require(resY, "resY") = img->height;
@@ -402,7 +409,7 @@ QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
 QOR_API void QOR_CALL QorImgGetPixels(QorHandle mImg, void* pixPtr,
                                       void* palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgGetPixels", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("pixPtr", PtrToStrLog(pixPtr));
     LogValue("palPtr", PtrToStrLog(palPtr));
     const Qimg* img = Require(AsImg(mImg), "mImg");
@@ -418,7 +425,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
                                       int32_t resY, int32_t bpp,
                                       const void* pixPtr, const void* palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgSetPixels", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
@@ -444,7 +451,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
 QOR_API void QOR_CALL QorImgGetPixelRGB(QorHandle mImg, int32_t x, int32_t y,
                                         int32_t* r, int32_t* g, int32_t* b) {
   Common::ExportFrameVoid("QorMain.QorImgGetPixelRGB", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
     const Qimg* img = Require(AsImg(mImg), "mImg");
@@ -488,7 +495,7 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
                                     int32_t resX, int32_t resY,
                                     int32_t colorType, int32_t pixelOrder) {
   Common::ExportFrameVoid("QorMain.QorBayerToImg", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("pixPtr", PtrToStrLog(pixPtr));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
@@ -532,7 +539,7 @@ QOR_API void QOR_CALL QorClearCanvas(QorSurface* dc, int32_t x, int32_t y,
 QOR_API void QOR_CALL QorImgShow(QorHandle mImg, QorSurface* dc, int32_t x,
                                  int32_t y) {
   Common::ExportFrameVoid("QorMain.QorImgShow", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogSurface(dc);
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
@@ -546,7 +553,7 @@ QOR_API void QOR_CALL QorImgShowInRect(QorHandle mImg, QorSurface* dc,
                                        int32_t x, int32_t y, int32_t w,
                                        int32_t h, QorBool enlarge) {
   Common::ExportFrameVoid("QorMain.QorImgShowInRect", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogSurface(dc);
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
@@ -609,7 +616,7 @@ QOR_API QorBool QOR_CALL QorReleaseDIBWin3(QorHandle DIBhandle) {
 
 QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle) {
   Common::ExportFrameVoid("QorMain.QorDIBToImg", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("DIBhandle", PtrToStrLog(DIBhandle));
     Qimg* img = Require(AsImg(mImg), "mImg");
     // A handle that names no bitmap leaves the image alone, and says so.

@@ -18,11 +18,11 @@ using ImgBasic::Qimg;
 namespace {
 
 Qimg* Image(QorHandle handle, const char* name) {
-  return Common::Require(static_cast<Qimg*>(handle), name);
+  return Common::ImgOf(handle, name);
 }
 
 void LogImg(const char* name, QorHandle handle) {
-  LogValue(name, Common::ImgToStrLog(static_cast<const Qimg*>(handle)));
+  LogValue(name, Common::ImgToStrLog(handle));
 }
 
 void LogInt(const char* name, int32_t value) {

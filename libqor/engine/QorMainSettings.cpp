@@ -741,7 +741,7 @@ QOR_API double QOR_CALL QorGetRemainingTime(QorHandle mData, int32_t totalFrames
     const double video = Predict::Predict_GetRemainingEx(
         &rec->videoPredict, rec->doneFrames, totalFrames, rec->videoSeconds);
     const double audio = Predict::Predict_GetRemainingEx(
-        &rec->audioPredict, rec->doneSamples, totalSamples, rec->audioSeconds);
+        &rec->audioPredict, Common::Clamp32(rec->doneSamples), totalSamples, rec->audioSeconds);
     const double result = Predict::Predict_TimeGranulate(video + audio);
     LogValue("result", FloatToStrAuto(result));
     return result;

@@ -15,12 +15,13 @@ using SndBasic::SndRec;
 
 namespace {
 
+// The host's sound, checked before anything reads it.
 SndRec* Sound(QorHandle handle, const char* name) {
-  return Common::Require(static_cast<SndRec*>(handle), name);
+  return Common::SndOf(handle, name);
 }
 
 void LogSnd(const char* name, QorHandle handle) {
-  LogValue(name, Common::SndToStrLog(static_cast<const SndRec*>(handle)));
+  LogValue(name, Common::SndToStrLog(handle));
 }
 
 void LogInt(const char* name, int32_t value) {
@@ -92,7 +93,9 @@ QOR_API QorHandle QOR_CALL QorSndAlloc(void) {
       "QorMain.QorSndAlloc", nullptr, []() -> QorHandle {
         SndRec* sound = nullptr;
         Basic::MemAlloc(sound, sizeof(SndRec), __LINE__, Basic::kMemNew,
-                        "QorMain.QorSndAlloc.sndP");
+                        Common::kSndLabel);
+        // Refused (table full, no memory): nil, the failure pending.
+        if (!sound) return nullptr;
         SndBasic::SndClear(*sound);
         LogValue("result", Common::PtrToStrLog(sound));
         return sound;
@@ -103,7 +106,8 @@ QOR_API void QOR_CALL QorSndFree(QorHandle mSnd) {
   Common::ExportFrameVoid("QorMain.QorSndFree", [&] {
     LogSnd("mSnd", mSnd);
     if (!mSnd) return;
-    auto* sound = static_cast<SndRec*>(mSnd);
+    // A freed, foreign or lent sound is refused before anything is freed.
+    SndRec* sound = Common::OwnSndOf(mSnd, "mSnd");
     SndBasic::SndFree(*sound);
     Basic::MemFree(sound);
   });
@@ -119,10 +123,10 @@ QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
     if (!mFile) Common::LogLine("  ERROR: file not open");
     if (!mSnd) Common::LogLine("  ERROR: sound handle not allocated");
     if (!mFile || !mSnd) return;
-    auto* file = static_cast<QorMain::QorFile*>(mFile);
+    SndRec* sound = Sound(mSnd, "mSnd");
+    QorMain::QorFile* file = QorMain::_QorFileOf(mFile);
     // Flags 0: the reader seeks to startSample before reading.
-    ConForm::UniSndLoad(&file->source, static_cast<SndRec*>(mSnd), startSample,
-                        numSamples, 0);
+    ConForm::UniSndLoad(&file->source, sound, startSample, numSamples, 0);
   });
   return CallStatus();
 }
@@ -134,7 +138,8 @@ QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile) {
     if (!mFile) Common::LogLine("  ERROR: file not created");
     if (!mSnd) Common::LogLine("  ERROR: sound handle not allocated");
     if (!mFile || !mSnd) return;
-    SndSave_(static_cast<SndRec*>(mSnd), static_cast<QorMain::QorFile*>(mFile));
+    SndRec* sound = Sound(mSnd, "mSnd");
+    SndSave_(sound, QorMain::_QorFileOf(mFile));
   });
   return CallStatus();
 }
@@ -145,7 +150,7 @@ QOR_API void QOR_CALL QorSndCopy(QorHandle mSndDest, QorHandle mSndSrc) {
     LogSnd("mSndSrc", mSndSrc);
     if (!mSndSrc) return;
     SndRec* dest = Sound(mSndDest, "mSndDest");
-    SndRec* src = static_cast<SndRec*>(mSndSrc);
+    SndRec* src = Sound(mSndSrc, "mSndSrc");
     if (dest == src) return;
     SndBasic::SndFree(*dest);
     dest->format = src->format;

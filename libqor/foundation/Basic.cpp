@@ -28,6 +28,8 @@ struct MemEntry {
   void** owner = nullptr;
   int32_t size = 0;
   std::string label;
+  uint64_t sequence = 0;  // order of allocation; a grown block keeps its own
+  bool kept = false;      // a host's: no failing frame frees it
 };
 
 struct FileEntry {
@@ -36,6 +38,7 @@ struct FileEntry {
   std::string name;  // display name, at most 255 characters
   int fd = -1;       // binary files
   FILE* stream = nullptr;  // text files
+  bool kept = false;       // a host's: no failing frame closes it
 };
 
 struct State {
@@ -43,6 +46,7 @@ struct State {
   int32_t maxCount = 0;
   std::vector<FileEntry> files;
   int32_t nextHandle = 1;
+  uint64_t nextSequence = 1;
   FaultHooks faults;
 
   State() {
@@ -203,6 +207,7 @@ int32_t _memalloc_(void** owner, int64_t size, int32_t sourceLine,
         e.owner = owner;
         e.size = static_cast<int32_t>(bytes);
         e.label = LabelText(kind, label, s.blocks.size(), sourceLine);
+        e.sequence = s.nextSequence++;
         s.blocks.push_back(std::move(e));
         if (static_cast<int32_t>(s.blocks.size()) > s.maxCount)
           s.maxCount = static_cast<int32_t>(s.blocks.size());
@@ -267,6 +272,9 @@ void MemFreeToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(b.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= b.size()) continue;
+    // Freeing moves the last entry into the hole; past i only kept entries
+    // are left, so the one moved in is kept too and is passed over.
+    if (b[static_cast<size_t>(i)].kept) continue;
     // A copy as the owner: the table slot itself is gone once freed.
     void* block = b[static_cast<size_t>(i)].block;
     MemFree(&block);
@@ -274,6 +282,13 @@ void MemFreeToMark(int32_t mark) {
 }
 
 int32_t MemMark() { return static_cast<int32_t>(S().blocks.size()); }
+
+uint64_t MemSequence() { return S().nextSequence; }
+
+void MemKeepSince(uint64_t sequence) {
+  for (MemEntry& e : S().blocks)
+    if (e.sequence >= sequence) e.kept = true;
+}
 int32_t MemMaxCount() { return S().maxCount; }
 
 int64_t MemTrackedSize(const void* block) {
@@ -579,6 +594,7 @@ void FCloseToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(f.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= f.size()) continue;
+    if (f[static_cast<size_t>(i)].kept) continue;  // as in MemFreeToMark
     const int32_t handle = f[static_cast<size_t>(i)].handle;
     if (f[static_cast<size_t>(i)].text)
       TXTClose(handle);
@@ -588,6 +604,13 @@ void FCloseToMark(int32_t mark) {
 }
 
 int32_t FileMark() { return static_cast<int32_t>(S().files.size()); }
+
+int32_t FileSequence() { return S().nextHandle; }
+
+void FileKeepSince(int32_t handle) {
+  for (FileEntry& e : S().files)
+    if (e.handle >= handle) e.kept = true;
+}
 
 void DiskFreeK(const std::string& path, int64_t& total, int64_t& free) {
   uint64_t t = 0, f = 0;
