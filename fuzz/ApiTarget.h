@@ -7,16 +7,20 @@
 // library's, never the harness's. Source files are small files this process
 // writes once with the library itself; outputs go to a folder of their own.
 // A conversion's callbacks read their answers from the same bytes and may
-// call back into the library; a frame callback stops the conversion after a
-// few dozen frames, so absurd rates cost no more than small ones.
+// call back into the library; the progress callback stops the conversion
+// after a few dozen steps, so absurd rates and lengths cost no more than
+// small ones.
 #pragma once
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -72,16 +76,27 @@ const int32_t kFormats[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15
 constexpr int64_t kSmallBytes = int64_t{8} << 20;
 
 void KeepSmall(int32_t* w, int32_t* h) {
-  if (*w > 0 && *h > 0 && int64_t{*w} * *h * 4 > kSmallBytes) *h = kMaxI;
+  if (*w > 0 && *h > 0 && int64_t{*w} * *h > kSmallBytes / 4) *h = kMaxI;
+}
+
+// a x b x c for positive 32-bit factors, or -1 beyond 2^40 (no overflow).
+int64_t Product(int64_t a, int64_t b, int64_t c) {
+  if (a <= 0 || b <= 0 || c <= 0) return 0;
+  const int64_t ab = a * b;
+  return ab > (int64_t{1} << 40) / c ? -1 : ab * c;
+}
+
+// Bytes of n sample frames of that many channels and bits; -1 when huge.
+int64_t SampleBytes(int32_t n, int32_t channels, int32_t bits) {
+  return Product(n, channels, (int64_t{bits} + 7) / 8);
 }
 
 // Bytes a pixel buffer of that size and depth needs; -1 when no real buffer
 // can be made for it (then the call is made only where the library must
 // refuse the size before reading).
 int64_t PixelBytes(int32_t w, int32_t h, int32_t bpp) {
-  if (w <= 0 || h <= 0) return 0;
   const int64_t per = bpp == 8 ? 1 : (bpp == 15 || bpp == 16) ? 2 : bpp == 24 ? 3 : 4;
-  const int64_t bytes = int64_t{w} * h * per;
+  const int64_t bytes = Product(w, h, per);
   return bytes <= kSmallBytes ? bytes : -1;
 }
 
@@ -142,6 +157,12 @@ const Files& TheFiles() {
     f.dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/qorfuzz-api-" + std::to_string(getpid());
     const std::string in = f.dir + "/in", out = f.dir + "/out";
     mkdir(f.dir.c_str(), 0700);
+    // Gone with the process (a copy of the name outlives the record).
+    static const std::string* const removed = new std::string(f.dir);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(*removed, ec);
+    });
     mkdir(in.c_str(), 0700);
     mkdir(out.c_str(), 0700);
     WriteSources(in);
@@ -189,6 +210,7 @@ struct Host {
   int depth = 0;        // nested calls from callbacks
   int framesSeen = 0;   // by the conversion's frame and sound callbacks
   int blocksGiven = 0;  // by its source callbacks
+  bool progressActs = false;  // the progress callback calls more than QorAbort
 };
 
 Host* g_host = nullptr;
@@ -277,8 +299,8 @@ void QOR_CALL SourceCallback(QorHandle mData, int32_t blockNum) {
       const int32_t rate = host.in.Pick(kRates), ch = host.in.Pick(kChannels),
                     bits = host.in.Pick(kBits);
       const bool withSamples = host.in.Flag();
-      const int64_t bytes = n > 0 && ch > 0 && bits > 0 ? int64_t{n} * ch * ((int64_t{bits} + 7) / 8) : 0;
-      if (withSamples && bytes > kSmallBytes) n = 0;
+      const int64_t bytes = SampleBytes(n, ch, bits);
+      if (withSamples && (bytes < 0 || bytes > kSmallBytes)) n = 0;
       std::vector<uint8_t> samples(static_cast<size_t>(withSamples && n > 0 ? bytes : 16), 7);
       QorSrcSetSamples(mData, withSamples ? samples.data() : nullptr, n, rate, ch, bits);
       break;
@@ -309,9 +331,9 @@ void QOR_CALL SourceCallback(QorHandle mData, int32_t blockNum) {
   (void)blockNum;
 }
 
-// Stops the conversion after a few dozen frames or sound slices.
+// Stops the conversion after a few dozen frames, sound slices and steps.
 void CountAndMaybeStop(Host& host, QorHandle mData) {
-  if (++host.framesSeen > 40) QorAbort(mData);
+  if (++host.framesSeen > 60) QorAbort(mData);
 }
 
 // The lent handle sits in the last slot while the callback runs.
@@ -368,8 +390,13 @@ void QOR_CALL AudioFuncCallback(QorHandle mData, QorHandle mSnd, int32_t) {
   }
 }
 
+// Always assigned: a host asked for an endless block (a silence of 1e300
+// seconds, a frame repeated without end) stops it here, after a few dozen
+// steps. Whether it does more comes from the bytes.
 void QOR_CALL ProgressCallback(QorHandle mData, int32_t, int32_t, int32_t) {
   Host& host = *g_host;
+  CountAndMaybeStop(host, mData);
+  if (!host.progressActs) return;
   switch (host.in.Byte() % 8) {
     case 0:
       QorAbort(mData);
@@ -396,7 +423,8 @@ void AssignCallbacks(Host& host, QorHandle rec) {
   QorAssignAudioSource(rec, which & 2 ? SourceCallback : nullptr);
   QorAssignVideoFunc(rec, which & 4 ? VideoFuncCallback : nullptr);
   QorAssignAudioFunc(rec, which & 8 ? AudioFuncCallback : nullptr);
-  QorAssignProgress(rec, which & 16 ? ProgressCallback : nullptr);
+  QorAssignProgress(rec, ProgressCallback);
+  host.progressActs = (which & 16) != 0;
   QorAssignError(rec, which & 32 ? ErrorCallback : nullptr);
 }
 
@@ -462,7 +490,8 @@ void Free(Host& host) {
 }
 
 // The size and depth of an image as the library reports it (0 when the
-// handle is refused).
+// handle is refused; the status may read 1000 for a pair an earlier call
+// left pending, so the values, not the status, tell).
 struct ImgInfo {
   int32_t w = 0, h = 0, bpp = 0, bytes = 0;
 };
@@ -472,9 +501,7 @@ ImgInfo InfoOf(QorHandle img) {
   void* pixels = nullptr;
   void* palette = nullptr;
   QorImgGetInfo(img, &i.w, &i.h, &i.bpp, &i.bytes, &pixels, &palette);
-  QorLastError rec{};
-  QorGetLastError(&rec);
-  return rec.code == 0 ? i : ImgInfo{};
+  return i;
 }
 
 void ImageOp(Host& host) {
@@ -552,9 +579,11 @@ void ImageOp(Host& host) {
       int32_t l = host.in.Pick(kSizes), t = host.in.Pick(kSizes), r = host.in.Pick(kSizes),
               b = host.in.Pick(kSizes);
       const ImgInfo i = InfoOf(img);
-      int32_t ow = i.w > 0 && l > 0 && r > 0 ? l + r : 0, oh = i.h > 0 && t > 0 && b > 0 ? t + b : 0;
-      KeepSmall(&ow, &oh);
-      if (oh == kMaxI) break;  // a legitimately large result
+      // A legitimately large result (borders are taken up to 16000) is
+      // left out.
+      auto side = [](int32_t v) { return std::clamp(v, 0, 16000); };
+      const int64_t ow = int64_t{i.w} + side(l) + side(r), oh = int64_t{i.h} + side(t) + side(b);
+      if (ow * oh > kSmallBytes / 4) break;
       QorImgBorder(img, l, t, r, b, host.in.Pick(kColours));
       break;
     }
@@ -604,7 +633,8 @@ void ImageOp(Host& host) {
     case 30: {
       // A surface the host owns, drawn into at absurd places.
       int32_t sw = host.in.Pick(kSizes), sh = host.in.Pick(kSizes);
-      if (sw <= 0 || sh <= 0 || int64_t{sw} * sh * 4 > kSmallBytes) sw = 7, sh = 5;
+      const int64_t surfaceBytes = Product(sw, sh, 4);
+      if (surfaceBytes <= 0 || surfaceBytes > kSmallBytes) sw = 7, sh = 5;
       std::vector<uint8_t> pixels(static_cast<size_t>(sw) * sh * 4);
       QorSurface surface{pixels.data(), sw, sh, sw * 4};
       QorSurface* dc = host.in.Byte() < 240 ? &surface : nullptr;
@@ -628,8 +658,8 @@ void ImageOp(Host& host) {
       break;
     }
     case 32: {
-      std::vector<uint8_t> raw(static_cast<size_t>(w > 0 && h > 0 && h != kMaxI ? int64_t{w} * h : 16), 0x80);
       if (h == kMaxI) break;
+      std::vector<uint8_t> raw(static_cast<size_t>(w > 0 && h > 0 ? int64_t{w} * h : 16), 0x80);
       QorBayerToImg(img, host.in.Flag() ? raw.data() : nullptr, w, h, host.in.Pick(kInts),
                     host.in.Pick(kInts));
       break;
@@ -665,7 +695,7 @@ void SoundOp(Host& host) {
       int32_t n = host.in.Pick(kInts);
       const int32_t rate = host.in.Pick(kRates), ch = host.in.Pick(kChannels),
                     bits = host.in.Pick(kBits);
-      const int64_t bytes = n > 0 && ch > 0 && bits > 0 ? int64_t{n} * ch * ((int64_t{bits} + 7) / 8) : 0;
+      const int64_t bytes = SampleBytes(n, ch, bits);
       if (bytes > kSmallBytes && bytes <= (int64_t{1} << 33)) break;  // a large real block
       std::vector<uint8_t> samples(static_cast<size_t>(bytes > 0 && bytes <= kSmallBytes ? bytes : 16), 3);
       QorSndSetSamples(snd, n, rate, ch, bits, host.in.Flag() ? samples.data() : nullptr);
@@ -675,9 +705,7 @@ void SoundOp(Host& host) {
       int32_t rate = 0, ch = 0, bits = 0, bytes = 0;
       void* p = nullptr;
       QorSndGetInfo(snd, &rate, &ch, &bits, &bytes, &p);
-      QorLastError rec{};
-      QorGetLastError(&rec);
-      std::vector<uint8_t> buffer(static_cast<size_t>(rec.code == 0 && bytes > 0 ? bytes : 16));
+      std::vector<uint8_t> buffer(static_cast<size_t>(bytes > 0 ? bytes : 16));
       QorSndGetSamples(snd, buffer.data());
       break;
     }
@@ -999,6 +1027,9 @@ inline int Run(const uint8_t* data, size_t size) {
   for (int n = 0; n < 64 && !in.Empty(); n++) Op(host);
   ReleaseAll(host);
   g_host = nullptr;
+  // The next input starts clean, as after the host's last call.
+  Errors::ErrClear();
+  Errors::WarnClear();
   return 0;
 }
 
