@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <iterator>
-#include <vector>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "foundation/Basic.h"
 #include "foundation/Translator.h"
@@ -127,10 +127,8 @@ std::vector<const void*>& Lent() {
 template <class T>
 T* CheckedHandle(void* handle, const char* label, const char* name,
                  bool lentAllowed) {
-  if (!handle) throw ENilArgument(name);
-  if (IsTrackedAs(handle, label) || (lentAllowed && IsLent(handle)))
-    return static_cast<T*>(handle);
-  throw EBadHandle(name);
+  if (lentAllowed && IsLent(handle)) return static_cast<T*>(handle);
+  return RequireHandle<T>(handle, label, name);
 }
 }  // namespace
 

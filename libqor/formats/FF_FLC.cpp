@@ -604,8 +604,10 @@ void FLCCreate(FlcFile* flc, const std::string& fileName, double fps) {
     *flc = FlcFile{};
     flc->fileName = fileName;
     flc->fps = fps;
-    // A rate of 0 or less has no frame time: the speed stays 0.
-    flc->header.speed = fps > 0 ? static_cast<uint32_t>(std::lround(1000.0 / fps)) : 0;
+    // A rate of 0 or less (or not a number) has no frame time: the speed
+    // stays 0. A tiny rate's frame time is held at what the field takes.
+    flc->header.speed =
+        fps > 0 ? static_cast<uint32_t>(std::llround(std::min(1000.0 / fps, 4294967295.0))) : 0;
     flc->writeMode = true;
     flc->open = true;
   });

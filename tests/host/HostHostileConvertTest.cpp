@@ -375,13 +375,15 @@ TEST(HostileConvert, TimesAndRatesFromTheHost) {
   }
   EXPECT_EQ(SequenceReds(dir.File("t")), (std::vector<int>{80, 100, 20, 200, 20, 40}));
   // Absurd output rates end with an answer, never a crash.
-  for (double fps : {kInf, -kInf, kNaN, 1e300, -1.0}) {
-    Plan p;
-    p.video = {{clip, kUnset, 0.2}};
-    Conversion run(&p);
-    run.Video().Output(dir.File("r.avi"), "", fps);
-    const int32_t result = run.Go();
-    EXPECT_TRUE(result == 0 || result == 1000) << fps << ": " << result;
+  for (const char* name : {"r.avi", "r.mpg", "r.flc"}) {
+    for (double fps : {kInf, -kInf, kNaN, 1e300, -1.0}) {
+      Plan p;
+      p.video = {{clip, kUnset, 0.2}};
+      Conversion run(&p);
+      run.Video().Output(dir.File(name), "", fps);
+      const int32_t result = run.Go();
+      EXPECT_TRUE(result == 0 || result == 1000) << name << " " << fps << ": " << result;
+    }
   }
   // Frame rates a host gives a created file, and times it asks to print.
   for (const char* name : {"f.avi", "f.flc", "f.gif", "f.kwb", "f.mpg"}) {
@@ -395,6 +397,19 @@ TEST(HostileConvert, TimesAndRatesFromTheHost) {
       EXPECT_TRUE(saved == 0 || saved == 1000) << name << " " << fps;
       QOR_GET(QorFileClose)(f);
     }
+  }
+  // The last FLIC was made at 1e-300 frames per second: its frame time is
+  // held at the most its 32-bit field takes.
+  const std::vector<uint8_t> flc = ReadBytes(dir.File("f.flc"));
+  ASSERT_GT(flc.size(), 20u);
+  EXPECT_EQ(flc[16] & flc[17] & flc[18] & flc[19], 0xFF);
+  Img grey;
+  QOR_GET(QorImgRedim)(grey.h, 4, 4, 24);
+  QOR_GET(QorImgClear)(grey.h, 0x808080);
+  for (double gamma : {kInf, -kInf, kNaN, 1e300, 0.0}) {
+    QOR_GET(QorImgGamma)(grey.h, gamma, gamma, gamma);
+    const int32_t code = LastCode();
+    EXPECT_TRUE(code == 0 || code == 1000) << gamma << ": " << code;
   }
   char text[64];
   for (double sec : {kInf, -kInf, kNaN, 1e300}) {

@@ -181,6 +181,14 @@ TEST(HostileHost, SoundLoadAndSaveCheckTheirFileHandle) {
   QOR_GET(QorSndGetInfo)(snd, &rate, &ch, &bits, &bytes, &data);
   EXPECT_EQ(static_cast<uint8_t*>(data)[0], 0x80);
   EXPECT_EQ(QOR_GET(QorSndSave)(snd, out), 0);
+  // A file of the other direction: reading a created one, writing into one
+  // opened for reading, is an error and harms neither file.
+  Img frame;
+  QOR_GET(QorImgRedim)(frame.h, 4, 4, 24);
+  EXPECT_NE(QOR_GET(QorSndLoad)(snd, out, 0, 50), 0);
+  EXPECT_NE(QOR_GET(QorSndSave)(snd, in), 0);
+  EXPECT_NE(QOR_GET(QorImgLoad)(frame.h, out, 0), 0);
+  EXPECT_NE(QOR_GET(QorImgSave)(frame.h, in), 0);
   QOR_GET(QorFileClose)(out);
   QOR_GET(QorFileClose)(in);
   QOR_GET(QorSndFree)(snd);
