@@ -490,9 +490,13 @@ void SetFile(QorSrcBlock* block, int32_t stream, const char* filename) {
 QorFileList* g_qcVideo = nullptr;
 QorFileList* g_qcAudio = nullptr;
 bool g_qcReadFailed = false;
+// The first failure of the one-call conversion's own source callbacks (no
+// room for a name): the callback frame only records it, so it is kept here
+// to become the conversion's result.
+UnansweredError g_qcFailure;
 
-void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
-                 const char* label) {
+void QuickSourceBody(QorHandle mData, int32_t blockNum, const QorFileList* list,
+                     const char* label) {
   // A host-sized name buffer, as the source exports expect a C string.
   char* name = nullptr;
   Basic::MemAlloc(name, kMaxListName, __LINE__, Basic::kMemString, label);
@@ -509,6 +513,14 @@ void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
       SetFile(block, CurrentStream(mData), name);
   }
   Basic::MemFree(name);
+}
+
+void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
+                 const char* label) {
+  Errors::MonitoredQuiet("QorMain._QC_Source",
+                         [&] { QuickSourceBody(mData, blockNum, list, label); });
+  if (Errors::ErrNone() || g_qcFailure.cls != 0) return;
+  g_qcFailure = {Errors::ErrClass(), Errors::ErrCode(), Errors::ErrLastText()};
 }
 
 void QOR_CALL _QC_VideoSource(QorHandle mData, int32_t blockNum) {
@@ -570,6 +582,10 @@ int32_t RunQuickConversion(const std::string& out, const std::string& vid,
   }
   if (!haveSource) return Common::kStatusNoSource;
   int32_t result = _QorConvert(rec);
+  if (g_qcFailure.cls != 0 && result == Common::kStatusOk) {
+    g_unanswered = g_qcFailure;  // set pending again by the export
+    result = Common::kStatusLibraryError;
+  }
   if (g_qcReadFailed && result == Common::kStatusOk) result = Common::kStatusNoSource;
   // Its sources vanished after they were listed: no usable source after all.
   if (g_everySourceDropped && result == Common::kStatusLibraryError) {
@@ -887,9 +903,15 @@ QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
       return;
     }
     g_qcReadFailed = false;
+    g_qcFailure = UnansweredError{};
     g_unanswered = UnansweredError{};
-    g_qcVideo = _QorListAlloc();
-    g_qcAudio = _QorListAlloc();
+    // Each list in a frame of its own: a refused second list must not take
+    // the first with it, which is freed below like any other.
+    Errors::MonitoredQuiet("QorMain.QorQuickConvert.videoList",
+                           [] { g_qcVideo = _QorListAlloc(); });
+    if (g_qcVideo)
+      Errors::MonitoredQuiet("QorMain.QorQuickConvert.audioList",
+                             [] { g_qcAudio = _QorListAlloc(); });
     if (g_qcVideo && g_qcAudio)
       result = RunQuickConversion(outName, vidSpec, audSpec, resX, resY, fps);
     else

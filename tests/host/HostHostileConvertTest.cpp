@@ -201,6 +201,21 @@ class Conversion {
   QorHandle h_ = nullptr;
 };
 
+// Sounds allocated until the library refuses one: its tracked-block table
+// is full.
+std::vector<QorHandle> FillTheTable() {
+  std::vector<QorHandle> held;
+  for (QorHandle h; (h = QOR_GET(QorSndAlloc)()) != nullptr && held.size() < 100000;)
+    held.push_back(h);
+  return held;
+}
+
+void GiveBackOne(std::vector<QorHandle>& held) {
+  if (held.empty()) return;
+  QOR_GET(QorSndFree)(held.back());
+  held.pop_back();
+}
+
 std::string ErrorText() {
   QorLastError rec = Outcome();
   char text[1024] = {};
@@ -621,4 +636,63 @@ TEST(HostileConvert, CustomInfoReachesTheAviThatFfprobeReads) {
   EXPECT_EQ(FirstLine("ffprobe -v error -show_entries format_tags=title -of "
                       "default=nw=1:nk=1 '" + out + "'"),
             "A hostile host's title");
+}
+
+// The one-call conversion with the tracked-block table nearly full: freed
+// one block at a time, every step of it meets the refusal in turn (the
+// lists, the descriptions, the conversion record, the pass). Each answer is
+// an error, "no usable source", or a conversion whose refused frames were
+// dropped, until there is room for the whole; never a crash, and what a
+// refused run made is freed again (else the room would never come).
+TEST(HostileConvert, QuickConversionAsTheLibraryRunsOutOfRoom) {
+  ScratchDir dir;
+  const std::string clip = MakeClip(dir, 2);
+  const std::string out = dir.File("q000.ppm");
+  std::vector<QorHandle> held = FillTheTable();
+  int refusals = 0;
+  while (!held.empty() && SequenceReds(dir.File("q")).empty()) {
+    GiveBackOne(held);
+    const int32_t result =
+        QOR_GET(QorQuickConvert)(out.c_str(), clip.c_str(), "", K_AUTO, K_AUTO, 10.0);
+    ASSERT_TRUE(result == 0 || result == 3 || result == 1000) << result;
+    if (result != 1000) continue;
+    refusals++;
+    EXPECT_EQ(Outcome().errClass, 5);
+  }
+  EXPECT_GT(refusals, 3);
+  EXPECT_GT(held.size(), 10000u);
+  EXPECT_EQ(SequenceReds(dir.File("q")), (std::vector<int>{20, 40}));
+  for (QorHandle h : held) QOR_GET(QorSndFree)(h);
+}
+
+// A conversion with files, pixels and sound, run as the library runs out of
+// room: every answer is an error or a conversion, never a crash, and every
+// refused run gives its room back.
+TEST(HostileConvert, ConversionAsTheLibraryRunsOutOfRoom) {
+  ScratchDir dir;
+  const std::string wav = dir.File("tone.wav");
+  WriteWav(wav, 11025, 1, 8, 2205);
+  Plan plan;
+  plan.video = {{MakeClip(dir, 2)}, {"", kUnset, kUnset, kUnset, true}};
+  plan.audioFiles = {wav};
+  const std::string out = dir.File("o.avi");
+  std::vector<QorHandle> held = FillTheTable();
+  for (int i = 0; i < 4; i++) GiveBackOne(held);  // room for the handle itself
+  Conversion run(&plan);
+  run.Video(true).Audio(true).Output(out, out);
+  int refusals = 0;
+  QorFileInfo info{};
+  while (!held.empty() && info.frameCount != 3) {
+    GiveBackOne(held);
+    plan.keptFrame = plan.keptSound = nullptr;
+    const int32_t result = run.Go();
+    ASSERT_TRUE(result == 0 || result == 1000) << result;
+    refusals += result == 1000;
+    info = QorFileInfo{};
+    QOR_GET(QorGetFileInfo)(out.c_str(), 0, &info, nullptr, nullptr);
+  }
+  EXPECT_GT(refusals, 3);
+  EXPECT_GT(held.size(), 10000u);
+  EXPECT_EQ(info.frameCount, 3);
+  for (QorHandle h : held) QOR_GET(QorSndFree)(h);
 }
