@@ -28,6 +28,7 @@
 #include "platform/Pavane.h"
 #include "platform/Sorrel.h"
 #include "platform/Wexel.h"
+#include "fuzz/ApiTarget.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace FuzzTargets {
@@ -525,5 +526,8 @@ inline int Uni(const uint8_t* data, size_t size) {
   SndBasic::SndFree(snd);
   return 0;
 }
+
+// The C interface as a careless and hostile host drives it (ApiTarget.h).
+inline int Api(const uint8_t* data, size_t size) { return FuzzApi::Run(data, size); }
 
 }  // namespace FuzzTargets

@@ -67,6 +67,34 @@ void Flc(const std::string& name, int w) {
   ImgBasic::ImgFree(&img);
 }
 
+// Programs for the interface target (fuzz/ApiTarget.h): each byte group is
+// one call as that target reads it (operation, handle slot, values by their
+// index in its tables).
+void ApiSeeds(const std::string& dir) {
+  const std::vector<std::vector<uint8_t>> programs = {
+      // An image: allocated, loaded, resampled, saved, freed twice, used.
+      {0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 3, 0, 7, 7, 16, 3, 0, 0, 0, 1, 0, 14,
+       2, 0, 0, 2, 0, 0, 3, 0, 7, 7, 15},
+      // A conversion of a still and a movie with every callback.
+      {0, 1, 4, 9, 1, 0, 0, 6, 255, 9, 1, 0, 16, 0x3F, 10, 1, 0,
+       2, 0, 0, 1, 9, 0, 2, 0, 2, 10, 0, 0, 0, 0},
+      // A sound: samples set, resampled, saved to a created file, freed.
+      {0, 2, 1, 5, 2, 0, 7, 3, 4, 5, 1, 5, 2, 2, 3, 4, 5, 0, 3, 5, 1, 9,
+       5, 2, 5, 3, 2, 3, 5, 2, 2, 1},
+      // A list and a text sprite drawn onto an image.
+      {0, 4, 3, 7, 4, 0, 0, 0, 7, 4, 1, 0, 0, 5, 2, 8, 5, 0, 5, 6, 0,
+       0, 0, 0, 3, 0, 7, 7, 5, 6, 1, 1, 3, 0, 0, 0, 33, 5, 0, 0, 1},
+      // Frames read through an opened file, with absurd frame numbers.
+      {0, 6, 5, 0, 9, 0, 0, 7, 0, 3, 7, 0, 0, 35, 6, 6, 3, 7, 0, 0, 35,
+       6, 7, 2, 6, 5},
+  };
+  for (size_t i = 0; i < programs.size(); i++) {
+    std::ofstream out(dir + "/api/program" + std::to_string(i), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(programs[i].data()),
+              static_cast<std::streamsize>(programs[i].size()));
+  }
+}
+
 using SaveFn = void (*)(const std::string&, ImgBasic::Qimg*);
 
 // One small picture per depth the writer takes.
@@ -183,6 +211,7 @@ int main(int argc, char** argv) {
     Avi(dir + "/avi/raw8.avi", "DIB ", 8);
     Avi(dir + "/avi/cvid.avi", "cvid", 24);
     Avi(dir + "/avi/msvc.avi", "MSVC", 15);
+    ApiSeeds(dir);
   } catch (const Errors::EMon& e) {
     std::fprintf(stderr, "make_seeds: %s\n", e.what());
     return 1;

@@ -8,7 +8,20 @@
  * Integers are 32-bit, frame rates and times 64-bit reals, handles
  * pointer-sized; strings are zero-terminated 8-bit strings owned by the
  * caller. Output strings are copied without a length: the caller's buffer
- * must hold the whole text and its terminating zero. */
+ * must hold the whole text and its terminating zero.
+ *
+ * Threads: a host may call any function from any thread. The library runs
+ * one call at a time: a call made while another thread is inside the
+ * library waits until that call (a whole QorConvert included) has returned.
+ * A callback may call the library again on its own thread. Each thread has
+ * its own last-error record: QorGetLastError, QorMakeErrorStr and
+ * QorCheckError tell the outcome of the calling thread's own last call.
+ * Two calls never wait while a conversion runs on another thread: QorAbort
+ * and QorGetStatus given that conversion's handle (any other handle waits).
+ * A callback that waits for another thread which is itself calling the
+ * library (or waiting to) never returns: the two threads deadlock. Handles
+ * are not bound to the thread that made them, but a host must not free a
+ * handle that another thread is still using. */
 #ifndef QOR_H
 #define QOR_H
 
@@ -161,6 +174,8 @@ typedef void (QOR_CALL *QorErrorProc)(QorHandle mData, const char* path,
                                       int32_t* action);
 
 /* ---- call status and last error ---------------------------------------- */
+/* The conversion phase of a handle: 0 idle, 1 preparing, 2 palette pass,
+ * 3 writing. Callable from another thread while the conversion runs. */
 QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData);
 QOR_API void QOR_CALL QorGetLastError(QorLastError* rec);
 /* The text of the record's outcome, with its zero; a buffer of
@@ -433,8 +448,10 @@ QOR_API void QOR_CALL QorMakeTimeStr(double sec, char* timeStr);
  * callback makes with the exports are the host's: a conversion that fails
  * leaves them valid, to be freed by the host. */
 QOR_API int32_t QOR_CALL QorConvert(QorHandle mData);
-/* From a callback: the conversion stops at its next step, keeping what it
- * wrote; QorConvert then returns 2. */
+/* From a callback, or from another thread while the conversion runs: the
+ * conversion stops at its next frame or progress step, keeping what it
+ * wrote; QorConvert then returns 2. From another thread it only sets the
+ * stop request and returns at once. */
 QOR_API void QOR_CALL QorAbort(QorHandle mData);
 /* End the sound with the pictures. */
 QOR_API void QOR_CALL QorTruncateAudioToVideo(QorHandle mData,

@@ -22,7 +22,7 @@ cmake --build build-fuzz -j "$(( $(nproc) < 4 ? $(nproc) : 4 ))" >/dev/null
 work=build-fuzz/work
 seeds=$work/seeds
 rm -rf "$seeds"
-kinds=(kwb flc gif avi tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm)
+kinds=(kwb flc gif avi tga pcx bmp sgi ras pnm bay tif jpg png xpm wexel still probe uni riff ogg mpeg acm api)
 for k in "${kinds[@]}"; do mkdir -p "$seeds/$k"; done
 mkdir -p "$seeds/peer-wav"
 build-fuzz/bin/make_seeds "$seeds"
@@ -138,6 +138,7 @@ run_one() {
   local t=$1 kind=${1#fuzz_}
   local corpus="$work/corpus/$kind" dict=fuzz/dict/$kind.dict max_len=65536
   [ "$kind" = bay ] && max_len=310000
+  [ "$kind" = api ] && max_len=4096
   mkdir -p "$corpus" "$work/findings/$kind"
   local args=(-max_total_time="$seconds" -rss_limit_mb=2560 -max_len="$max_len" -timeout=25
               -artifact_prefix="$work/findings/$kind/" -print_final_stats=1)

@@ -14,19 +14,25 @@
 namespace Common {
 namespace {
 
-QorLastError g_lastError{};
+// Each host thread reads the outcome of its own last call.
+thread_local QorLastError t_lastError{};
 bool g_callLog = false;
 
 }  // namespace
 
-QorLastError& LastError() { return g_lastError; }
+QorLastError& LastError() { return t_lastError; }
 
-void ClearLastError() { g_lastError = QorLastError{0, 0, 0}; }
+void ClearLastError() { t_lastError = QorLastError{0, 0, 0}; }
+
+LibraryMutexType& LibraryMutex() {
+  static LibraryMutexType mutex;
+  return mutex;
+}
 
 void SetStatus(int32_t status) {
-  g_lastError.code = status;
-  g_lastError.errClass = Errors::ErrClass();
-  g_lastError.errNum = Errors::ErrCode();
+  t_lastError.code = status;
+  t_lastError.errClass = Errors::ErrClass();
+  t_lastError.errNum = Errors::ErrCode();
 }
 
 void StatusBegin() { SetStatus(kStatusOk); }
@@ -44,10 +50,10 @@ void StatusException() {
 }
 
 int32_t StatusEnd() {
-  g_lastError.errClass = Errors::ErrClass();
-  g_lastError.errNum = Errors::ErrCode();
-  if (!Errors::ErrNone()) g_lastError.code = kStatusLibraryError;
-  return g_lastError.code;
+  t_lastError.errClass = Errors::ErrClass();
+  t_lastError.errNum = Errors::ErrCode();
+  if (!Errors::ErrNone()) t_lastError.code = kStatusLibraryError;
+  return t_lastError.code;
 }
 
 std::string StatusText(const QorLastError& rec) {

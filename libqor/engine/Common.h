@@ -3,7 +3,9 @@
 // and the frame every export runs in.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -27,7 +29,8 @@ enum : int32_t {
   kStatusLibraryError = 1000,
 };
 
-// The process-wide last-error record (same layout as the host's copy).
+// The last-error record (same layout as the host's copy); each thread has
+// its own, as it has its own pending error pair.
 QorLastError& LastError();
 void ClearLastError();
 
@@ -101,8 +104,7 @@ struct QorRec {
   int32_t curFrame = 0;
   int64_t curSample = 0;  // handed to the host clamped to 32 bits
   int32_t palettePass = 0;
-  int32_t abortRequest = 0;
-  int32_t status = 0;
+  int32_t status = 0;  // the phase; while converting also held in an atomic
   Predict::PredictRec videoPredict;
   int32_t doneFrames = 0;
   double videoSeconds = 0.0;
@@ -130,6 +132,35 @@ enum : int32_t {
 };
 
 // ---- export frame ---------------------------------------------------------
+// The library's state (tracked memory and files, monitor frames, trace,
+// conversion and work areas) is process-wide: one export runs at a time.
+// Every export holds this lock for its whole call; it is recursive, so that
+// a host callback may call the library again on the same thread. Only the
+// stop request and the phase of the running conversion are reached without
+// it (QorAbort, QorGetStatus), which wait for the lock a millisecond at a
+// time so that a conversion starting meanwhile is still reached at once.
+using LibraryMutexType = std::recursive_timed_mutex;
+LibraryMutexType& LibraryMutex();
+
+// Takes the lock for a call that may also be answered without it: until the
+// lock is free, answeredWithout() is asked every millisecond; true ends the
+// wait without the lock (owns_lock() then false).
+template <class AnsweredWithout>
+std::unique_lock<LibraryMutexType> LockUnless(AnsweredWithout&& answeredWithout) {
+  std::unique_lock<LibraryMutexType> lock(LibraryMutex(), std::defer_lock);
+  while (!lock.try_lock_for(std::chrono::milliseconds(1)))
+    if (answeredWithout()) break;
+  return lock;
+}
+
+class LibraryLock {
+ public:
+  LibraryLock() : hold_(LibraryMutex()) {}
+
+ private:
+  std::lock_guard<LibraryMutexType> hold_;
+};
+
 // What an export raises when the host hands it nil where it needs a handle
 // or buffer: the body ends as an unexpected exception would (status 999).
 class ENilArgument : public std::runtime_error {
@@ -195,10 +226,11 @@ SndBasic::SndRec* OwnSndOf(void* handle, const char* name);
 // The export's own name from its trace name ("QorMain.QorRGB" -> "QorRGB").
 const char* ExportName(const char* traceName);
 
-// Every export that does work runs its body here: trace name pushed, status
-// reset, the export's name logged, the body under a catch-all (failure value
-// and StatusException on any exception), StatusEnd, and the name popped on
-// every way out. Nothing is ever thrown to the host.
+// Every export that does work runs its body here: the library lock taken,
+// trace name pushed, status reset, the export's name logged, the body under
+// a catch-all (failure value and StatusException on any exception),
+// StatusEnd, and the name popped on every way out. Nothing is ever thrown to
+// the host.
 //
 // An export called from inside a callback runs within the library's own
 // frames; what it obtained for the host (images, sounds, lists, files) is
@@ -225,6 +257,7 @@ class HostOwnership {
 
 template <class R, class Body>
 R ExportFrame(const char* traceName, R failure, Body&& body) {
+  LibraryLock lock;
   Errors::TracePush(traceName);
   StatusBegin();
   R result = failure;

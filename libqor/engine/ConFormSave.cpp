@@ -375,6 +375,15 @@ void FFSaveCodecName(const FFSaveRec* rec, std::string* text) {
   }
 }
 
+namespace {
+// A side to the nearest multiple of 16 (halves up), counted in 64 bits: a
+// host may ask QorGetVideoFormat about any 32-bit size.
+int32_t MpegSide(int32_t side) {
+  const int64_t rounded = (int64_t{side} + 8) / 16 * 16;
+  return static_cast<int32_t>(std::min<int64_t>(rounded, 0x7FFFFFF0));
+}
+}  // namespace
+
 void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFormat& inWaveRef,
                    WaveFormat* outWave, const FFSaveRec* audio, int32_t bits) {
   // Callers adapt their wave format in place (in and out the same record):
@@ -440,8 +449,8 @@ void FFSavePrepare(FFSaveRec* video, int32_t width, int32_t height, const WaveFo
           video->bitRate = video->mpegVideoBitRate;
           FF_MPG::MpgSndFormat(inWave, outWave, true);
           video->audioBitRate = audio->mpegAudioBitRate;
-          video->preparedWidth = (width + 8) / 16 * 16;
-          video->preparedHeight = (height + 8) / 16 * 16;
+          video->preparedWidth = MpegSide(width);
+          video->preparedHeight = MpegSide(height);
           break;
         default:
           break;

@@ -72,6 +72,11 @@ using namespace QorMain;
 // ---- call status and last error -------------------------------------------
 
 QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData) {
+  // While another thread is in the library, the running conversion's phase
+  // is read from its atomic; any other handle waits for the library.
+  int32_t phase = Common::kPhaseIdle;
+  const auto lock = Common::LockUnless([&] { return _QorRunningPhase(mData, &phase); });
+  if (!lock.owns_lock()) return phase;
   Errors::TraceScope t("QorMain.QorGetStatus");
   int32_t result = 0;
   try {
@@ -88,6 +93,7 @@ QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData) {
 }
 
 QOR_API void QOR_CALL QorGetLastError(QorLastError* rec) {
+  Common::LibraryLock lock;
   Errors::TraceScope t("QorMain.QorGetLastError");
   Quietly([&] {
     Common::LogLine("QorGetLastError");
@@ -96,6 +102,7 @@ QOR_API void QOR_CALL QorGetLastError(QorLastError* rec) {
 }
 
 QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr) {
+  Common::LibraryLock lock;
   Errors::TraceScope t("QorMain.QorMakeErrorStr");
   std::string text;
   try {
@@ -117,6 +124,7 @@ QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr) {
 }
 
 QOR_API QorBool QOR_CALL QorCheckError(void) {
+  Common::LibraryLock lock;
   Errors::TraceScope t("QorMain.QorCheckError");
   const QorLastError rec = Common::LastError();
   if (rec.code == 0) return 0;
@@ -131,6 +139,7 @@ QOR_API QorBool QOR_CALL QorCheckError(void) {
 // ---- call log and locale ----------------------------------------------------
 
 QOR_API void QOR_CALL QorLogStart(const char* fileName) {
+  Common::LibraryLock lock;
   Quietly([&] {
     std::string name = Text(fileName);
     if (name.empty()) return;
@@ -143,9 +152,13 @@ QOR_API void QOR_CALL QorLogStart(const char* fileName) {
   });
 }
 
-QOR_API void QOR_CALL QorLogExtra(QorBool flag) { Common::SetCallLog(flag != 0); }
+QOR_API void QOR_CALL QorLogExtra(QorBool flag) {
+  Common::LibraryLock lock;
+  Common::SetCallLog(flag != 0);
+}
 
 QOR_API void QOR_CALL QorLogStop(void) {
+  Common::LibraryLock lock;
   Common::SetCallLog(false);
   Quietly([] {
     Errors::TraceMemStatus();
@@ -154,16 +167,19 @@ QOR_API void QOR_CALL QorLogStop(void) {
 }
 
 QOR_API void QOR_CALL QorLocaleClear(void) {
+  Common::LibraryLock lock;
   Quietly([] { Translator::TranClear(); });
 }
 
 QOR_API void QOR_CALL QorLocaleSet(const char* text, const char* translation) {
+  Common::LibraryLock lock;
   Quietly([&] { Translator::TranSet(Text(text), Text(translation)); });
 }
 
 // ---- small value conversions ------------------------------------------------
 
 QOR_API int32_t QOR_CALL QorMakeFourCC(const char* text) {
+  Common::LibraryLock lock;
   Errors::TraceScope t("QorMain.QorMakeFourCC");
   uint32_t result = 0;
   try {
@@ -183,6 +199,7 @@ QOR_API int32_t QOR_CALL QorMakeFourCC(const char* text) {
 }
 
 QOR_API int32_t QOR_CALL QorRGB(int32_t r, int32_t g, int32_t b) {
+  Common::LibraryLock lock;
   Errors::TraceScope t("QorMain.QorRGB");
   return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16);
 }

@@ -168,5 +168,11 @@ bool _QorPrepareOutput(Common::QorRec* rec);
 // The whole conversion of a record; returns the call status and leaves it
 // in the last-error record.
 int32_t _QorConvert(Common::QorRec* rec);
+// For QorGetStatus and QorAbort from any thread, without the library lock;
+// they read and write atomics only and never follow the handle. True when
+// mData is the running conversion: its phase is given, or its stop requested
+// (it then ends at its next frame or progress step with status 2).
+bool _QorRunningPhase(QorHandle mData, int32_t* phase);
+bool _QorRequestStop(QorHandle mData);
 
 }  // namespace QorMain

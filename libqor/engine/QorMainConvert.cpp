@@ -2,6 +2,7 @@
 // the adapters between the conversion loop's hooks and those callbacks, the
 // source exports a source callback describes its block with, and the
 // one-call conversion QorQuickConvert.
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -39,9 +40,22 @@ constexpr int32_t kStreamVideo = 1;
 constexpr int32_t kStreamAudio = 2;
 
 // The running conversion and the progress callback it started with; one
-// conversion runs at a time.
-QorRec* g_running = nullptr;
+// conversion runs at a time. The handle, the phase and the stop request are
+// atomics: QorGetStatus and QorAbort reach them from other threads without
+// the library lock. Each conversion gets a serial number, so that a stop
+// meant for one conversion never stops the next one of the same handle.
+std::atomic<QorRec*> g_running{nullptr};
+std::atomic<int32_t> g_runningPhase{Common::kPhaseIdle};
+std::atomic<uint64_t> g_runSerial{0};
+std::atomic<uint64_t> g_stopSerial{0};
 QorProgressProc g_progressSlot = nullptr;
+
+bool StopRequested() { return g_stopSerial.load() == g_runSerial.load(); }
+
+void SetPhase(QorRec* rec, int32_t phase) {
+  rec->status = phase;
+  g_runningPhase.store(phase);
+}
 
 // A read error that no error callback answered (it stopped the conversion),
 // or the failure that ended it: handed back as the conversion's result.
@@ -105,7 +119,7 @@ void ResetBlock(QorSrcBlock* block, double frameRate) {
 void SourceStep(QorSrcBlock* block, int32_t stream, QorSourceProc callback,
                 double frameRate, const char* traceName) {
   QorRec* rec = g_running;
-  if (On(rec->abortRequest)) {
+  if (StopRequested()) {
     block->finished = kTrue;
     ConForm::ConSetStop(ConForm::kStopKeep);
     return;
@@ -126,12 +140,12 @@ void SourceStep(QorSrcBlock* block, int32_t stream, QorSourceProc callback,
 }
 
 void VideoSourceStep(QorSrcBlock* block) {
-  SourceStep(block, kStreamVideo, g_running->videoSource, g_running->frameRate,
+  SourceStep(block, kStreamVideo, g_running.load()->videoSource, g_running.load()->frameRate,
              "QorMain._QorVideoSourceCallback");
 }
 
 void AudioSourceStep(QorSrcBlock* block) {
-  SourceStep(block, kStreamAudio, g_running->audioSource, Basic::K_AUTO_REAL,
+  SourceStep(block, kStreamAudio, g_running.load()->audioSource, Basic::K_AUTO_REAL,
              "QorMain._QorAudioSourceCallback");
 }
 
@@ -181,7 +195,7 @@ void VideoFuncStep(ConForm::ConFrameRec* frame) {
   LogLine("  _QorVideoFuncCallback");
   LogValue("  curFrame", IntToStrAuto(rec->curFrame));
   frame->imageOut = nullptr;
-  if (On(rec->abortRequest)) {
+  if (StopRequested()) {
     ConForm::ConSetStop(ConForm::kStopKeep);
   } else {
     Qimg* out = nullptr;
@@ -207,7 +221,7 @@ void AudioFuncStep(ConForm::ConSndRec* slice) {
   LogValue("  curSample", IntToStrAuto(Common::Clamp32(rec->curSample)));
   slice->soundOut = nullptr;
   int32_t frames = slice->soundIn->frames;
-  if (On(rec->abortRequest)) {
+  if (StopRequested()) {
     ConForm::ConSetStop(ConForm::kStopKeep);
     frames = 0;
   } else {
@@ -254,7 +268,7 @@ void ProgressStep(ConForm::ConProgressRec* progress) {
   rec->doneSamples = progress->samplesDone;
   rec->audioSeconds = progress->audioSeconds;
   CallUserProgress(rec, rec->status);
-  if (On(rec->abortRequest)) ConForm::ConSetStop(ConForm::kStopKeep);
+  if (StopRequested()) ConForm::ConSetStop(ConForm::kStopKeep);
 }
 
 void KeepPendingError() {
@@ -327,25 +341,25 @@ void RunPasses(QorRec* rec) {
     LogLine("  computing palette");
     PalOpt::PalInit();
     PalOpt::PalClearVars();
-    rec->status = Common::kPhasePalette;
+    SetPhase(rec, Common::kPhasePalette);
     rec->curFrame = 0;
     ConForm::ConStart("", "", rec->videoSave, &result);
-    if (!On(rec->abortRequest)) PalOpt::PalReduce(256);
+    if (!StopRequested()) PalOpt::PalReduce(256);
   }
-  if (On(rec->abortRequest)) return;
+  if (StopRequested()) return;
   LogLine("  writing to file");
-  rec->status = Common::kPhaseWriting;
+  SetPhase(rec, Common::kPhaseWriting);
   rec->curFrame = 0;
   rec->curSample = 0;
   ConForm::ConSetStop(ConForm::kStopNone);
   ConForm::ConStart(rec->videoName, rec->audioName, rec->videoSave, &result);
-  if (!On(rec->abortRequest)) FailWhenEverySourceDropped(result);
+  if (!StopRequested()) FailWhenEverySourceDropped(result);
 }
 
 // Preparation and both passes; returns the call status they set (0 or 1).
 int32_t RunConversion(QorRec* rec) {
   CallUserProgress(rec, Common::kPhasePreparing);
-  if (On(rec->abortRequest)) return Common::kStatusOk;
+  if (StopRequested()) return Common::kStatusOk;
   if (!_QorPrepareOutput(rec)) return Common::kStatusInvalidOutput;
   SetEngineHooks(rec);
   RunPasses(rec);
@@ -363,10 +377,10 @@ void EndConversion(QorRec* rec) {
   });
   rec->currentBlock = nullptr;
   rec->currentStream = 0;
-  rec->status = Common::kPhaseIdle;
+  SetPhase(rec, Common::kPhaseIdle);
   CallUserProgress(rec, Common::kPhaseIdle);
   ReleaseSourceBuffers();
-  g_running = nullptr;
+  g_running.store(nullptr);
   g_progressSlot = nullptr;
 }
 
@@ -625,6 +639,19 @@ bool _QorPrepareOutput(QorRec* rec) {
   return true;
 }
 
+bool _QorRunningPhase(QorHandle mData, int32_t* phase) {
+  if (!mData || g_running.load() != mData) return false;
+  *phase = g_runningPhase.load();
+  return true;
+}
+
+bool _QorRequestStop(QorHandle mData) {
+  const uint64_t serial = g_runSerial.load();
+  if (!mData || g_running.load() != mData || g_runSerial.load() != serial) return false;
+  g_stopSerial.store(serial);
+  return true;
+}
+
 int32_t _QorConvert(QorRec* rec) {
   LogLine("===== QorConvert - Init =====");
   LogValue("mData", PtrToStrLog(rec));
@@ -634,12 +661,12 @@ int32_t _QorConvert(QorRec* rec) {
     LogLine("===== QorConvert: Done =====");
     return Common::kStatusException;
   }
-  g_running = rec;
+  g_runSerial.fetch_add(1);
+  g_running.store(rec);
   g_progressSlot = rec->progress;
   g_unanswered = UnansweredError{};
   g_everySourceDropped = false;
-  rec->abortRequest = 0;
-  rec->status = Common::kPhasePreparing;
+  SetPhase(rec, Common::kPhasePreparing);
   Predict::Predict_Init(&rec->videoPredict);
   Predict::Predict_Init(&rec->audioPredict);
   rec->doneFrames = rec->doneSamples = 0;
@@ -650,7 +677,7 @@ int32_t _QorConvert(QorRec* rec) {
   Errors::MonitoredQuiet("QorMain.QorConvert", [&] { status = RunConversion(rec); });
   // A failure's pair outlives the clean-up's own frames.
   if (!Errors::ErrNone()) KeepPendingError();
-  const bool aborted = On(rec->abortRequest);
+  const bool aborted = StopRequested();
   EndConversion(rec);
   RestoreUnansweredError();
   if (!Errors::ErrNone())
@@ -685,14 +712,25 @@ void SourceExport(const char* traceName, QorHandle mData, Body&& body) {
 }  // namespace
 
 QOR_API int32_t QOR_CALL QorConvert(QorHandle mData) {
+  // Held over the closing line of the call log as well.
+  Common::LibraryLock lock;
   Common::ExportFrameVoid("QorMain.QorConvert", [&] { _QorConvert(_QorRecOf(mData)); });
   return Common::LastError().code;
 }
 
 QOR_API void QOR_CALL QorAbort(QorHandle mData) {
+  // While another thread is in the library, the running conversion is
+  // stopped through the atomics alone (this thread's own record says
+  // success); any other handle waits for the library.
+  const auto lock = Common::LockUnless([&] { return _QorRequestStop(mData); });
+  if (!lock.owns_lock()) {
+    Common::StatusBegin();
+    Common::StatusEnd();
+    return;
+  }
   Common::ExportFrameVoid("QorMain.QorAbort", [&] {
     LogHandle(mData);
-    _QorRecOf(mData)->abortRequest = kTrue;
+    _QorRequestStop(_QorRecOf(mData));
   });
 }
 

@@ -105,6 +105,7 @@ QOR_API int32_t QOR_CALL QorMpgMultiplex(const char* output,
                                          const char* firstStream,
                                          const char* secondStream,
                                          int32_t mode) {
+  Common::LibraryLock lock;
   int32_t result = 0;
   try {
     result = FF_MPG::MpgMultiPlex(Name(output), Name(firstStream),

@@ -193,7 +193,11 @@ void FillBitmapInfo_(uint8_t* out, int32_t width, int32_t height, const uint8_t*
   bh.biWidth = width;
   bh.biHeight = height;
   bh.biBitCount = static_cast<uint16_t>(bits);
-  bh.biSizeImage = static_cast<uint32_t>(static_cast<int64_t>(width) * height * ((bits + 7) / 8));
+  // A host's size and depth may be any 32-bit values (QorCodecsInit): the
+  // field keeps the low 32 bits of the product, taken without overflow.
+  bh.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(width) *
+                                         static_cast<uint64_t>(height) *
+                                         static_cast<uint64_t>((int64_t{bits} + 7) / 8));
   const bool withPalette = bits == 8 && palette != nullptr;
   if (withPalette) bh.biClrUsed = 256;
   Gdi::WriteBitmapInfoHeader(out, bh);

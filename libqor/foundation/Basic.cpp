@@ -48,7 +48,6 @@ struct State {
   std::vector<FileEntry> files;
   int32_t nextHandle = 1;
   uint64_t nextSequence = 1;
-  std::string lastFileName;
   FaultHooks faults;
 
   State() {
@@ -60,6 +59,13 @@ struct State {
 State& S() {
   static State state;
   return state;
+}
+
+// The name an error text of the calling thread quotes ("Cannot open file: "
+// + name) belongs to that thread, as its error pair does.
+std::string& LastName() {
+  thread_local std::string name;
+  return name;
 }
 
 bool InjectFault(int32_t& counter) { return CountDownFault(counter); }
@@ -335,13 +341,13 @@ int MemCompare(int64_t count, const void* a, const void* b) {
 
 // ---- tracked files --------------------------------------------------------
 
-std::string LastFileName() { return S().lastFileName; }
-void SetLastFileName(const std::string& name) { S().lastFileName = name; }
+std::string LastFileName() { return LastName(); }
+void SetLastFileName(const std::string& name) { LastName() = name; }
 
 int32_t FOpen(int32_t& handle, const std::string& name, int32_t mode) {
   TraceScope trace("Basic.FOpen");
   State& s = S();
-  s.lastFileName = name;
+  LastName() = name;
   handle = K_AUTO;
   int access = (mode & kOpenRead) ? O_RDONLY
                : (mode & kOpenWrite) ? O_WRONLY
@@ -377,7 +383,7 @@ int32_t FOpen(int32_t& handle, const std::string& name, int32_t mode) {
 int32_t TXTOpen(int32_t& handle, const std::string& name, int32_t mode) {
   TraceScope trace("Basic.TXTOpen");
   State& s = S();
-  s.lastFileName = name;
+  LastName() = name;
   handle = K_AUTO;
   int32_t code = 0;
   FILE* stream = nullptr;
@@ -545,7 +551,7 @@ bool FileExists(const std::string& name) {
 
 int32_t FDelete(const std::string& name) {
   TraceScope trace("Basic.FDelete");
-  S().lastFileName = name;
+  LastName() = name;
   int32_t code = 0;
   struct stat st {};
   if (::lstat(name.c_str(), &st) == 0) {
@@ -560,7 +566,7 @@ int32_t FDelete(const std::string& name) {
 int32_t FRename(const std::string& oldName, const std::string& newName) {
   TraceScope trace("Basic.FRename");
   Errors::ErrClear();
-  S().lastFileName = oldName;
+  LastName() = oldName;
   int32_t code = 0;
   // A rename never replaces an existing target.
   if (::renameat2(AT_FDCWD, oldName.c_str(), AT_FDCWD, newName.c_str(),

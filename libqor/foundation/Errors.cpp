@@ -33,9 +33,21 @@ struct MonFrame {
   CleanupRoutine cleanup;
 };
 
-struct State {
+// The pending error and warning pairs belong to the calling thread, as errno
+// does: a host thread reads the outcome of its own last call, whatever other
+// threads called in between. Everything else here is process-wide and is
+// used by one thread at a time (the exports' lock, Common.h).
+struct ThreadPairs {
   Pair error;
   Pair warning;
+};
+
+ThreadPairs& P() {
+  thread_local ThreadPairs pairs;
+  return pairs;
+}
+
+struct State {
   bool guard = false;
   bool suspended = false;
   bool nextQuiet = false;
@@ -176,7 +188,7 @@ void ErrSetImpl(int32_t cls, int32_t code, const std::string& text,
   if (s.guard) return;
   s.guard = true;
   if (cls != 0 && code != 0) {
-    SetPair(s.error, cls, code, text);
+    SetPair(P().error, cls, code, text);
     TraceError(cls, code, line);
     s.traceDepth = 0;
   }
@@ -186,9 +198,8 @@ void ErrSetImpl(int32_t cls, int32_t code, const std::string& text,
 
 void WarnSetImpl(int32_t cls, int32_t code, const std::string& text,
                  int32_t line) {
-  State& s = S();
   if (cls != 0 && code != 0) {
-    SetPair(s.warning, cls, code, text);
+    SetPair(P().warning, cls, code, text);
     TraceWarning(cls, code, line);
   } else {
     WarnClear();
@@ -221,19 +232,19 @@ void ErrSetText(int32_t cls, const std::string& text, int32_t sourceLine) {
 void ErrClear() {
   State& s = S();
   if (s.guard) return;
-  s.error.cls = 0;
-  s.error.code = 0;
+  P().error.cls = 0;
+  P().error.code = 0;
 }
 
-int32_t ErrClass() { return S().error.cls; }
-int32_t ErrCode() { return S().error.code; }
-bool ErrNone() { return S().error.cls == 0 && S().error.code == 0; }
+int32_t ErrClass() { return P().error.cls; }
+int32_t ErrCode() { return P().error.code; }
+bool ErrNone() { return P().error.cls == 0 && P().error.code == 0; }
 
 std::string ErrText(int32_t cls, int32_t code) {
-  return PairText(cls, code, S().error.text);
+  return PairText(cls, code, P().error.text);
 }
 
-std::string ErrLastText() { return ErrText(S().error.cls, S().error.code); }
+std::string ErrLastText() { return ErrText(P().error.cls, P().error.code); }
 
 // ---- warning pair ---------------------------------------------------------
 
@@ -246,19 +257,19 @@ void WarnSetText(int32_t cls, const std::string& text, int32_t sourceLine) {
 }
 
 void WarnClear() {
-  S().warning.cls = 0;
-  S().warning.code = 0;
+  P().warning.cls = 0;
+  P().warning.code = 0;
 }
 
-bool WarnNone() { return S().warning.cls == 0 && S().warning.code == 0; }
-int32_t WarnClass() { return S().warning.cls; }
-int32_t WarnCode() { return S().warning.code; }
+bool WarnNone() { return P().warning.cls == 0 && P().warning.code == 0; }
+int32_t WarnClass() { return P().warning.cls; }
+int32_t WarnCode() { return P().warning.code; }
 std::string WarnText() {
-  return PairText(S().warning.cls, S().warning.code, S().warning.text);
+  return PairText(P().warning.cls, P().warning.code, P().warning.text);
 }
 
 void ErrSetFromWarning(int32_t cls, int32_t code, int32_t sourceLine) {
-  const Pair warning = S().warning;
+  const Pair warning = P().warning;
   if (warning.cls == 0 && warning.code == 0)
     ErrSetImpl(cls, code, std::string(), sourceLine);
   else
@@ -321,8 +332,8 @@ void MonOnException() {
     // A pair left by a quiet callee is pending and a foreign exception ends
     // this frame: fail the frame with that pair rather than swallowing the
     // exception as a success.
-    f.cls = s.error.cls;
-    f.code = s.error.code;
+    f.cls = P().error.cls;
+    f.code = P().error.code;
     RunCleanup(f);
     MonFreeToMarks();
     f.failed = true;
@@ -331,9 +342,9 @@ void MonOnException() {
   const std::string message = CurrentExceptionText();
   RunCleanup(f);
   MonFreeToMarks();
-  s.error.cls = kClsException;
-  s.error.code = kTextCode;
-  s.error.text = message;
+  P().error.cls = kClsException;
+  P().error.code = kTextCode;
+  P().error.text = message;
   f.cls = kClsException;
   f.code = kTextCode;
   f.failed = true;
@@ -362,8 +373,8 @@ void MonLeave() {
   }
   s.depth--;
   s.handlerCount = 0;
-  s.error.cls = f.cls;
-  s.error.code = f.code;
+  P().error.cls = f.cls;
+  P().error.code = f.code;
   if (f.quiet) return;
   MonFrame& below = s.frames[s.depth];
   below.cls = f.cls;
@@ -536,7 +547,7 @@ void TraceWriteLine(const std::string& text) {
   // The trace's own file operations must not disturb the caller's state:
   // the last file name, the warning pair (a close clears it) or the frames.
   const std::string lastName = Basic::LastFileName();
-  const Pair warning = s.warning;
+  const Pair warning = P().warning;
   const bool suspended = s.suspended;
   s.suspended = true;
   int32_t h = Basic::K_AUTO;
@@ -545,7 +556,7 @@ void TraceWriteLine(const std::string& text) {
     Basic::TXTClose(h);
   }
   s.suspended = suspended;
-  s.warning = warning;
+  P().warning = warning;
   Basic::SetLastFileName(lastName);
   s.traceRunning = true;
   s.guard = guard;
@@ -604,7 +615,7 @@ void TraceError(int32_t cls, int32_t code, int32_t sourceLine) {
 }
 
 void TraceWarning(int32_t cls, int32_t code, int32_t sourceLine) {
-  TraceEvent('?', cls, code, PairText(cls, code, S().warning.text),
+  TraceEvent('?', cls, code, PairText(cls, code, P().warning.text),
              sourceLine);
 }
 

@@ -80,6 +80,9 @@ void AutoTune_(int32_t code, Qimg* source, Qimg* dest, TablesBuilder builder,
                double red, double green, double blue) {
   Errors::Monitored("Impress.AutoTune_", [&] {
     CheckImage(source, __LINE__);
+    // A NaN lies between no limits: refused, the image left as it was.
+    if (std::isnan(red) || std::isnan(green) || std::isnan(blue))
+      Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeOutOfRange, __LINE__);
     const bool noChange =
         (red == 0 && green == 0 && blue == 0) ||
         (code == ImgBasic::kOpGamma && red == 100 && green == 100 &&

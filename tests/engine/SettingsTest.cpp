@@ -77,7 +77,6 @@ TEST_F(SettingsTest, FreshHandleHoldsEveryDefault) {
   EXPECT_EQ(rec->currentStream, 0);
   EXPECT_EQ(rec->currentBlock, nullptr);
   EXPECT_EQ(rec->status, 0);
-  EXPECT_EQ(rec->abortRequest, 0);
   EXPECT_EQ(rec->videoPredict.index, 0);
   EXPECT_EQ(rec->doneFrames + rec->doneSamples, 0);
   EXPECT_EQ(QorGetStatus(handle), 0);

@@ -32,7 +32,8 @@ const std::map<std::string, TargetFn>& Targets() {
       {"gif", FuzzTargets::Gif},     {"flc", FuzzTargets::Flc},
       {"kwb", FuzzTargets::Kwb},     {"riff", FuzzTargets::Riff},
       {"ogg", FuzzTargets::Ogg},     {"mpeg", FuzzTargets::Mpeg},
-      {"acm", FuzzTargets::Acm},     {"uni", FuzzTargets::Uni}};
+      {"acm", FuzzTargets::Acm},     {"uni", FuzzTargets::Uni},
+      {"api", FuzzTargets::Api}};
   return targets;
 }
 

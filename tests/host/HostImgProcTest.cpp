@@ -2,6 +2,8 @@
 // has the same operation, and with hand-worked values where it has not.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -392,6 +394,16 @@ TEST_F(HostImgProc, RefusalsLeaveTheImageAlone) {
   EXPECT_EQ(1000, Outcome().code);
   EXPECT_EQ(7, Outcome().errClass);
   EXPECT_EQ(0, MaxDiff(src, Read(img)));
+  // A gamma that is not a number is out of range; infinities are clamped.
+  QOR_GET(QorImgGamma)(img, 1.0, std::nan(""), 1.0);
+  EXPECT_EQ(1000, Outcome().code);
+  EXPECT_EQ(4, Outcome().errClass);
+  EXPECT_EQ(1, Outcome().errNum);
+  EXPECT_EQ(0, MaxDiff(src, Read(img)));
+  QorHandle infinite = MakeImage(src);
+  QOR_GET(QorImgGamma)(infinite, HUGE_VAL, 1.0, -HUGE_VAL);
+  EXPECT_EQ(0, Outcome().code);
+  QOR_GET(QorImgFree)(infinite);
   QorHandle empty = QOR_GET(QorImgAlloc)();
   QOR_GET(QorImgSharpen)(empty);
   EXPECT_EQ(1000, Outcome().code);

@@ -2,6 +2,8 @@
 // information and remaining time as a host reaches them: by name, through
 // dlopen, with nothing but qor.h.
 #include <gtest/gtest.h>
+
+#include <tuple>
 #include <unistd.h>
 
 #include <climits>
@@ -203,6 +205,14 @@ TEST(HostSettings, AviCodecsAreTheUsableOnesOfTheInstalledList) {
     ExpectRates(KeyFramesOf(i), kNoRate, "beyond the list");
   }
   EXPECT_EQ(LastError().code, 0);
+  // Absurd sizes and depths list no more codecs than a usual frame does.
+  for (const auto& [w, h, bpp] : {std::tuple{320, 240, 2147483647}, {2147483647, 2147483647, 32},
+                                  {-5, 240, -2147483647 - 1}}) {
+    const int32_t n = init(6, w, h, bpp);
+    EXPECT_GE(n, 0);
+    EXPECT_LE(n, count);
+  }
+  init(6, 320, 240, 24);
 }
 
 TEST(HostSettings, SettingsShowInThePreparedVideoFormat) {
@@ -242,6 +252,12 @@ TEST(HostSettings, SettingsShowInThePreparedVideoFormat) {
   prepare(7);
   EXPECT_EQ(codec, 0);
   EXPECT_EQ(LastError().code, 0);
+  // Any 32-bit size may be asked about, MPEG's rounding to 16 included.
+  for (int32_t side : {INT_MAX, INT_MIN, -7})
+    for (int32_t format : {11, 6, 7}) {
+      video(h, format, side, side, 24, &codec, &quality, &byteRate, &keyFrames);
+      EXPECT_NE(LastError().code, 999) << side << " " << format;
+    }
   // A sound format that cannot be is refused at the setter.
   QOR_GET(QorSetAudioFormat)(h, 44100, 0, 16);
   const QorLastError bad = LastError();
