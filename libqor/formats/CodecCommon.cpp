@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/Wexel.h"
 
@@ -45,14 +46,14 @@ void PassWarnings(int32_t sourceLine) {
   Errors::WarnSetText(Errors::kClsText, g_warning.text, sourceLine);
 }
 
-void RaiseFailure(int32_t cls, int32_t code, int32_t sourceLine) {
+void RaiseFailure(Errors::ErrorName error, int32_t sourceLine) {
   PassWarnings(sourceLine);
   if (g_error.set) {
     g_error.set = false;
     Errors::ErrSetText(Errors::kClsText, g_error.text, sourceLine);
     return;
   }
-  Errors::ErrSet(cls, code, sourceLine);
+  Errors::ErrSet(error, sourceLine);
 }
 
 }  // namespace CodecCommon

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+namespace Errors {
+struct ErrorName;
+}  // namespace Errors
+
 namespace CodecCommon {
 
 // ---- library messages ------------------------------------------------------
@@ -26,6 +30,6 @@ void PassWarnings(int32_t sourceLine);
 // After a failed library call: passes warnings on, then raises the stored
 // error as a class-1 text error, or (cls, code) when the library left no
 // message.
-void RaiseFailure(int32_t cls, int32_t code, int32_t sourceLine);
+void RaiseFailure(Errors::ErrorName error, int32_t sourceLine);
 
 }  // namespace CodecCommon

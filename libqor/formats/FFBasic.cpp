@@ -178,9 +178,9 @@ bool FFPcm16BlockFits(const SndBasic::SndRec& block, bool started,
 }
 
 void FFReadAt(int32_t handle, int64_t fileSize, int64_t position, void* dest,
-              int64_t bytes, int32_t cls, int32_t code, int32_t sourceLine) {
+              int64_t bytes, Errors::ErrorName error, int32_t sourceLine) {
   if (position < 0 || bytes < 0 || bytes > fileSize - position) {
-    Errors::ErrSet(cls, code, sourceLine);
+    Errors::ErrSet(error, sourceLine);
     return;
   }
   Basic::FSeek(handle, position);

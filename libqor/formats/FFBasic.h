@@ -10,6 +10,10 @@
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
 
+namespace Errors {
+struct ErrorName;
+}  // namespace Errors
+
 namespace FFBasic {
 
 // Preparation record of a writer: the image to write is either the caller's
@@ -43,9 +47,9 @@ int32_t FFCreateFile(const std::string& name);
 void FFDeleteOnFailure(const std::string& name);
 
 // Reads bytes at a position of a tracked file whose size is known; a range
-// that does not lie inside the file is the error (cls, code), not a read.
+// that does not lie inside the file is the given error, not a read.
 void FFReadAt(int32_t handle, int64_t fileSize, int64_t position, void* dest,
-              int64_t bytes, int32_t cls, int32_t code, int32_t sourceLine);
+              int64_t bytes, Errors::ErrorName error, int32_t sourceLine);
 
 // Little- and big-endian stores into a byte buffer.
 inline void Put16L(uint8_t* p, uint32_t v) {

@@ -163,7 +163,7 @@ void ReadColourMap(Cursor& c, uint8_t* palette, bool sixBit) {
 }
 
 void ReadAt(FlcFile* flc, int64_t pos, void* data, int64_t bytes) {
-  FFBasic::FFReadAt(flc->handle, flc->fileSize, pos, data, bytes, Errors::kClsImage, 2,
+  FFBasic::FFReadAt(flc->handle, flc->fileSize, pos, data, bytes, Errors::kErrImageInvalid,
                     __LINE__);
 }
 

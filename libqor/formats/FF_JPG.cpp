@@ -5,6 +5,7 @@
 #include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/Wexel.h"
 
@@ -29,7 +30,7 @@ void JPGInfo(const std::string& fileName, ConForm::FFInfoRec* info) {
     CodecCommon::ListenToLayer();
     int32_t width = 0, height = 0, components = 0;
     if (info_JPEG_file(fileName.c_str(), &width, &height, &components) != 0) {
-      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      RaiseFailure(Errors::kErrImageOpen, __LINE__);
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
@@ -53,7 +54,7 @@ void JPGLoad(const std::string& fileName, Qimg* image) {
     int32_t width = 0, height = 0, components = 0;
     if (read_JPEG_file(fileName.c_str(), image->data, image->size, &width,
                        &height, &components) != 0) {
-      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      RaiseFailure(Errors::kErrImageOpen, __LINE__);
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
@@ -72,7 +73,7 @@ void JPGSave(const std::string& fileName, Qimg* image) {
     Basic::SetLastFileName(fileName);
     if (write_JPEG_file(fileName.c_str(), prep.image->data, prep.image->width,
                         prep.image->height, g_quality) != 0) {
-      RaiseFailure(Errors::kClsImage, 11, __LINE__);
+      RaiseFailure(Errors::kErrImageCreate, __LINE__);
       return;
     }
     CodecCommon::PassWarnings(__LINE__);

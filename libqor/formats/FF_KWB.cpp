@@ -677,7 +677,7 @@ void WriteAt(KWBFile* kwb, int64_t pos, const void* data, int64_t bytes) {
 }
 
 void ReadAt(KWBFile* kwb, int64_t pos, void* data, int64_t bytes) {
-  FFBasic::FFReadAt(kwb->handle, kwb->fileSize, pos, data, bytes, Errors::kClsMovie, 1,
+  FFBasic::FFReadAt(kwb->handle, kwb->fileSize, pos, data, bytes, Errors::kErrMovieFormat,
                     __LINE__);
 }
 

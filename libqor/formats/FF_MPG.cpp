@@ -119,9 +119,9 @@ void FreeAll_(MpgFileRec* mpg) {
 }
 
 // The layer's message as a class-1 text when it left one, else the pair.
-void Raise(int32_t cls, int32_t code, int32_t line) {
-  CodecCommon::RaiseFailure(cls, code, line);
-  if (Errors::ErrNone()) ErrSet(cls, code, line);
+void Raise(Errors::ErrorName error, int32_t line) {
+  CodecCommon::RaiseFailure(error, line);
+  if (Errors::ErrNone()) Errors::ErrSet(error, line);
 }
 
 void Listen() {
@@ -149,7 +149,7 @@ void PutFrame(MpgFileRec* mpg) {
   g_writer = mpg;
   const int32_t ok = Morrow::PutMPEGFrame(mpg->mpeg2Encoder);
   if (mpg->ringMissed) ErrSet(Errors::kErrMovieCompress, __LINE__);
-  if (ok == 0) Raise(Errors::kClsMovie, 2, __LINE__);
+  if (ok == 0) Raise(Errors::kErrMovieWrite, __LINE__);
 }
 
 void CopyIntoSlot(MpgFileRec* mpg, int32_t index, const Qimg* frame) {
@@ -325,15 +325,15 @@ void MpgOpen(MpgFileRec* mpg, const std::string& fileName, int32_t option, void*
       if (Pavane::OpenMPEG(&mpg->reader, fileName.c_str(), 0,
                            progress ? MpgScanProgress : nullptr, &sp) == 0) {
         mpg->reader = nullptr;
-        Raise(Errors::kClsMovie, 6, __LINE__);
+        Raise(Errors::kErrMovieOpen, __LINE__);
       }
       mpg->readingVideo = true;
     }
     if (mpg->hasAudio) {
       if (Pavane::mpg_audio_info(fileName.c_str(), &mpg->audioInfo, nullptr, nullptr) == 0)
-        Raise(Errors::kClsMovie, 6, __LINE__);
+        Raise(Errors::kErrMovieOpen, __LINE__);
       mpg->audioReader = Pavane::mpg_audio_open(fileName.c_str(), nullptr, nullptr);
-      if (mpg->audioReader == nullptr) Raise(Errors::kClsMovie, 6, __LINE__);
+      if (mpg->audioReader == nullptr) Raise(Errors::kErrMovieOpen, __LINE__);
       mpg->readingAudio = true;
       SndBasic::WaveFormatSetPCM(mpg->format, static_cast<int32_t>(mpg->audioInfo.rate),
                                  mpg->audioInfo.channels, mpg->audioInfo.bits);
@@ -378,7 +378,7 @@ void MpgSndSeek(MpgFileRec* mpg, int32_t sample) {
   Errors::Monitored("FF_MPG.MpgSndSeek", [&] {
     Listen();
     if (mpg->audioReader == nullptr || Pavane::mpg_audio_seek(mpg->audioReader, sample) == 0)
-      Raise(Errors::kClsMovie, 7, __LINE__);
+      Raise(Errors::kErrMovieEnd, __LINE__);
     mpg->samplePos = sample;
   });
 }
@@ -448,12 +448,12 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
         params.bitRate = g_videoBitRate;
         if (Morrow::CreateMPEG(&mpg->mpeg2Encoder, mpg->videoName.c_str(), &params) == 0) {
           mpg->mpeg2Encoder = nullptr;
-          Raise(Errors::kClsMovie, 8, __LINE__);
+          Raise(Errors::kErrMovieCreate, __LINE__);
         }
       } else {
         mpg->videoEncoder = Pavane::mpg_video_create(mpg->videoName.c_str(), frame->width,
                                                      frame->height, mpg->frameRate, mpg->type);
-        if (mpg->videoEncoder == nullptr) Raise(Errors::kClsMovie, 8, __LINE__);
+        if (mpg->videoEncoder == nullptr) Raise(Errors::kErrMovieCreate, __LINE__);
         const int32_t kbit = static_cast<int32_t>(g_videoBitRate) / 1000;
         if ((mpg->type == kTypeMpeg1 && kbit != 1700) || (mpg->type == kTypeVcd && kbit != 1150))
           Pavane::mpg_video_set_bitrate(mpg->videoEncoder, static_cast<int32_t>(g_videoBitRate));
@@ -477,7 +477,7 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
         CopyIntoSlot(mpg, mpg->ringAsked, frame);
       }
     } else if (Pavane::mpg_video_write(mpg->videoEncoder, frame->data) == 0) {
-      Raise(Errors::kClsMovie, 2, __LINE__);
+      Raise(Errors::kErrMovieWrite, __LINE__);
     }
     mpg->framesWritten++;
     FFBasic::FFDone(&prep);
@@ -498,7 +498,7 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
       DeleteQuietly(mpg->audioName);
       mpg->audioEncoder = Pavane::mpgenc_audio_create(
           mpg->audioName.c_str(), static_cast<int32_t>(f.samplesPerSec), f.channels);
-      if (mpg->audioEncoder == nullptr) Raise(Errors::kClsMovie, 8, __LINE__);
+      if (mpg->audioEncoder == nullptr) Raise(Errors::kErrMovieCreate, __LINE__);
       Pavane::mpgenc_audio_set_bitrate(mpg->audioEncoder, g_audioBitRate * 1000);
       mpg->format = f;
       mpg->audioStarted = true;
@@ -506,7 +506,7 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
     if (sound->frames <= 0) return;
     if (Pavane::mpgenc_audio_write(mpg->audioEncoder, reinterpret_cast<int16_t*>(sound->data),
                                    sound->frames) == 0)
-      Raise(Errors::kClsMovie, 2, __LINE__);
+      Raise(Errors::kErrMovieWrite, __LINE__);
     mpg->samplePos += sound->frames;
   });
 }
@@ -545,7 +545,7 @@ void MpgClose(MpgFileRec* mpg) {
     if (failed) {
       // A stream that was not written whole is no output.
       DeleteQuietly(mpg->outputName);
-      Raise(Errors::kClsMovie, 2, __LINE__);
+      Raise(Errors::kErrMovieWrite, __LINE__);
     }
     if (mpg->videoStarted && mpg->audioStarted)
       MpgMultiPlex(mpg->outputName, mpg->videoName, mpg->audioName, mpg->type, true);
@@ -570,7 +570,7 @@ int32_t MpgMultiPlex(const std::string& outputName, const std::string& videoName
     DeleteQuietly(outputName);
     if (result == 0) {
       DeleteQuietly(temp);
-      Raise(Errors::kClsMovie, 8, __LINE__);
+      Raise(Errors::kErrMovieCreate, __LINE__);
       return;
     }
     CodecCommon::ClearMessages();

@@ -56,8 +56,8 @@ struct WriteStructs {
   }
 };
 
-void Check(bool ok, int32_t code, int32_t line) {
-  if (!ok) RaiseFailure(Errors::kClsImage, code, line);
+void Check(bool ok, Errors::ErrorName error, int32_t line) {
+  if (!ok) RaiseFailure(error, line);
 }
 
 }  // namespace
@@ -114,14 +114,14 @@ void PNGOpen_(PngFileRec* handle, const std::string& fileName) {
     CodecCommon::ClearMessages();
     handle->png = Wexel::png_create_read_struct(
         PNG_LIBPNG_VER_STRING, nullptr, error_handler_, warning_handler_);
-    Check(handle->png != nullptr, 7, __LINE__);
+    Check(handle->png != nullptr, Errors::kErrImageCompressInit, __LINE__);
     handle->info = Wexel::png_create_info_struct(handle->png);
     if (!handle->info) {
       Wexel::png_destroy_read_struct(&handle->png, nullptr);
-      Check(false, 7, __LINE__);
+      Check(false, Errors::kErrImageCompressInit, __LINE__);
     }
     png_set_read_fn(handle->png, nullptr, PNGReadData);
-    Check(Wexel::png_read_info(handle->png, handle->info), 4, __LINE__);
+    Check(Wexel::png_read_info(handle->png, handle->info), Errors::kErrImageHeader, __LINE__);
     png_uint_32 width = 0, height = 0;
     int depth = 0, type = 0, interlace = 0, compression = 0, filter = 0;
     png_get_IHDR(handle->png, handle->info, &width, &height, &depth, &type,
@@ -155,11 +155,11 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
     Check(Wexel::png_set_strip_16(png) && Wexel::png_set_packing(png) &&
               Wexel::png_set_bgr(png) &&
               Wexel::png_set_interlace_handling(png),
-          6, __LINE__);
+          Errors::kErrImageFunctionInit, __LINE__);
     // Grey with alpha keeps its alpha as a 32-bit image.
     if (h.colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
-      Check(Wexel::png_set_gray_to_rgb(png), 6, __LINE__);
-    Check(Wexel::png_read_update_info(png, h.info), 4, __LINE__);
+      Check(Wexel::png_set_gray_to_rgb(png), Errors::kErrImageFunctionInit, __LINE__);
+    Check(Wexel::png_read_update_info(png, h.info), Errors::kErrImageHeader, __LINE__);
     const int32_t channels = png_get_channels(png, h.info);
     const int64_t rowBytes = static_cast<int64_t>(png_get_rowbytes(png, h.info));
     if ((channels != 1 && channels != 3 && channels != 4) ||
@@ -174,7 +174,7 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
     Basic::MemAlloc(rows, static_cast<int64_t>(h.height) * sizeof(png_bytep),
                     __LINE__, Basic::kMemPlain, "FF_PNG.PNGLoad.row_pointers");
     for (int32_t y = 0; y < h.height; y++) rows[y] = image->data + rowBytes * y;
-    Check(Wexel::png_read_image(png, rows), 3, __LINE__);
+    Check(Wexel::png_read_image(png, rows), Errors::kErrImageDecompress, __LINE__);
 
     std::memset(image->palette, 0, sizeof image->palette);
     if (h.colourType == PNG_COLOR_TYPE_GRAY) {
@@ -197,7 +197,7 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
         }
       }
     }
-    Check(Wexel::png_read_end(png, h.info), 3, __LINE__);
+    Check(Wexel::png_read_end(png, h.info), Errors::kErrImageDecompress, __LINE__);
     Basic::MemFree(rows);
     PNGClose_(&h);
     CodecCommon::PassWarnings(__LINE__);
@@ -218,10 +218,10 @@ void PNGSave(const std::string& fileName, Qimg* image) {
     WriteStructs ws;
     ws.png = Wexel::png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
                                             error_handler_, warning_handler_);
-    Check(ws.png != nullptr, 7, __LINE__);
+    Check(ws.png != nullptr, Errors::kErrImageCompressInit, __LINE__);
     ws.info = Wexel::png_create_info_struct(ws.png);
-    Check(ws.info != nullptr, 7, __LINE__);
-    Check(Wexel::png_set_compression_level(ws.png, g_level), 6, __LINE__);
+    Check(ws.info != nullptr, Errors::kErrImageCompressInit, __LINE__);
+    Check(Wexel::png_set_compression_level(ws.png, g_level), Errors::kErrImageFunctionInit, __LINE__);
     png_set_write_fn(ws.png, nullptr, write_data_, PNGFlushData);
     const int32_t bpp = img->bytesPerPixel;
     const int type = bpp == 1                 ? PNG_COLOR_TYPE_PALETTE
@@ -232,25 +232,25 @@ void PNGSave(const std::string& fileName, Qimg* image) {
                               static_cast<png_uint_32>(img->height), 8, type,
                               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                               PNG_FILTER_TYPE_DEFAULT),
-          5, __LINE__);
+          Errors::kErrImageCompress, __LINE__);
     if (type == PNG_COLOR_TYPE_PALETTE) {
       png_color palette[256];
       for (int i = 0; i < 256; i++)
         palette[i] = png_color{img->palette[i * 3 + 2], img->palette[i * 3 + 1],
                                img->palette[i * 3 + 0]};
-      Check(Wexel::png_set_PLTE(ws.png, ws.info, palette, 256), 5, __LINE__);
+      Check(Wexel::png_set_PLTE(ws.png, ws.info, palette, 256), Errors::kErrImageCompress, __LINE__);
     }
-    Check(Wexel::png_write_info(ws.png, ws.info), 5, __LINE__);
-    Check(Wexel::png_set_bgr(ws.png), 5, __LINE__);
+    Check(Wexel::png_write_info(ws.png, ws.info), Errors::kErrImageCompress, __LINE__);
+    Check(Wexel::png_set_bgr(ws.png), Errors::kErrImageCompress, __LINE__);
     if (bpp == 4 && dropFourth)
-      Check(Wexel::png_set_filler_strip(ws.png), 5, __LINE__);
+      Check(Wexel::png_set_filler_strip(ws.png), Errors::kErrImageCompress, __LINE__);
     png_bytep* rows = nullptr;
     Basic::MemAlloc(rows, static_cast<int64_t>(img->height) * sizeof(png_bytep),
                     __LINE__, Basic::kMemPlain, "FF_PNG.PNGSave.row_pointers");
     const int64_t stride = static_cast<int64_t>(img->width) * bpp;
     for (int32_t y = 0; y < img->height; y++) rows[y] = img->data + stride * y;
-    Check(Wexel::png_write_image(ws.png, rows), 5, __LINE__);
-    Check(Wexel::png_write_end(ws.png, ws.info), 5, __LINE__);
+    Check(Wexel::png_write_image(ws.png, rows), Errors::kErrImageCompress, __LINE__);
+    Check(Wexel::png_write_end(ws.png, ws.info), Errors::kErrImageCompress, __LINE__);
     ws.Destroy();
     Basic::FClose(file);
     Basic::MemFree(rows);

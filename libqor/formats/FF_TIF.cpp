@@ -117,7 +117,7 @@ struct TiffCloser {
 
 void ReadRow(TIFF* tif, void* row, int32_t line) {
   if (TIFFReadScanline(tif, row, static_cast<uint32_t>(line), 0) < 0)
-    RaiseFailure(Errors::kClsImage, 3, __LINE__);
+    RaiseFailure(Errors::kErrImageDecompress, __LINE__);
 }
 
 void SetPalette(const TifFileRec& h, Qimg* image) {
@@ -228,7 +228,7 @@ void LoadRgba(const TifFileRec& h, Qimg* image) {
   if (!TIFFReadRGBAImageOriented(h.tif, static_cast<uint32_t>(h.width),
                                  static_cast<uint32_t>(h.height), raster,
                                  ORIENTATION_TOPLEFT, 1))
-    RaiseFailure(Errors::kClsImage, 3, __LINE__);
+    RaiseFailure(Errors::kErrImageDecompress, __LINE__);
   const int64_t pixels = static_cast<int64_t>(h.width) * h.height;
   const int32_t bpp = image->bytesPerPixel;
   for (int64_t i = 0; i < pixels; i++) {
@@ -282,7 +282,7 @@ const char* CompressionName(int32_t value) {
 
 void SetTag(TIFF* tif, bool ok) {
   (void)tif;
-  if (!ok) RaiseFailure(Errors::kClsImage, 5, __LINE__);
+  if (!ok) RaiseFailure(Errors::kErrImageCompress, __LINE__);
 }
 
 // ---- raw tag reading ------------------------------------------------------
@@ -398,7 +398,7 @@ void TIFOpen_(TifFileRec* handle, const std::string& fileName) {
     Basic::SetLastFileName(fileName);
     TIFF* tif = TIFFOpen(fileName.c_str(), "r");
     if (!tif) {
-      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      RaiseFailure(Errors::kErrImageOpen, __LINE__);
       return;
     }
     handle->tif = tif;
@@ -439,7 +439,7 @@ void TIFCreate_(TIFF** tif, const std::string& fileName) {
     CodecCommon::ClearMessages();
     Basic::SetLastFileName(fileName);
     *tif = TIFFOpen(fileName.c_str(), "w");
-    if (!*tif) RaiseFailure(Errors::kClsImage, 11, __LINE__);
+    if (!*tif) RaiseFailure(Errors::kErrImageCreate, __LINE__);
   });
 }
 
@@ -588,9 +588,9 @@ void TIFSave(const std::string& fileName, Qimg* image) {
         }
       }
       if (TIFFWriteScanline(tif, line, y, 0) < 0)
-        RaiseFailure(Errors::kClsImage, 5, __LINE__);
+        RaiseFailure(Errors::kErrImageCompress, __LINE__);
     }
-    if (!TIFFFlush(tif)) RaiseFailure(Errors::kClsImage, 5, __LINE__);
+    if (!TIFFFlush(tif)) RaiseFailure(Errors::kErrImageCompress, __LINE__);
     TIFFClose(tif);
     out.tif = nullptr;
     Basic::MemFree(line);

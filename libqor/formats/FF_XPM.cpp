@@ -3,6 +3,7 @@
 #include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/Wexel.h"
 
@@ -18,7 +19,7 @@ XpmImageDesc ReadSize(const std::string& fileName) {
   CodecCommon::ListenToLayer();
   Basic::SetLastFileName(fileName);
   if (ReadXpm(fileName.c_str(), &desc) != 0)
-    RaiseFailure(Errors::kClsImage, 8, __LINE__);
+    RaiseFailure(Errors::kErrImageOpen, __LINE__);
   CodecCommon::PassWarnings(__LINE__);
   return desc;
 }
@@ -43,7 +44,7 @@ void XPMLoad(const std::string& fileName, Qimg* image) {
     desc.pixels = image->data;
     CodecCommon::ListenToLayer();
     if (ReadXpm(fileName.c_str(), &desc) != 0) {
-      RaiseFailure(Errors::kClsImage, 8, __LINE__);
+      RaiseFailure(Errors::kErrImageOpen, __LINE__);
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
@@ -63,7 +64,7 @@ void XPMSave(const std::string& fileName, Qimg* image) {
     CodecCommon::ListenToLayer();
     Basic::SetLastFileName(fileName);
     if (WriteXpm(fileName.c_str(), &desc) != 0) {
-      RaiseFailure(Errors::kClsImage, 11, __LINE__);
+      RaiseFailure(Errors::kErrImageCreate, __LINE__);
       return;
     }
     CodecCommon::PassWarnings(__LINE__);
