@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QToolBar>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -49,15 +50,23 @@ constexpr int32_t kAnswerStopKeep = 2;
 bool g_rangeRunning = false;
 // The caption drawn on every frame of the running conversion.
 QString g_caption;
+// The window of the running conversion; none between conversions.
+View* g_view = nullptr;
 // A missing export met inside a callback: the library's frames must not be
 // unwound, so it is kept and raised again once QorConvert has returned.
 std::string g_callbackFailure;
 
 QByteArray LibraryName(const QString& path) { return QFile::encodeName(path); }
 
-void ShowError(QWidget* owner, const QString& text) {
-  AppDialogs::Message(owner, text, modMain::kAppTitle, AppDialogs::Buttons::Ok,
-                      AppDialogs::Icon::Critical);
+void ShowError(View& view, const QString& text) {
+  view.Message(text, AppDialogs::Buttons::Ok, AppDialogs::Icon::Critical);
+}
+
+// A time in seconds as the library writes it, "hh:mm:ss".
+QString TimeText(double seconds) {
+  char text[32] = {};
+  LibQor::QorMakeTimeStr(seconds, text);
+  return QString::fromLatin1(text);
 }
 
 // A size box's text as the 32-bit integer the library takes (halves to even,
@@ -113,7 +122,7 @@ class Finally {
 // than one frame the frame chosen on the slider, extracted to "temp_2.bmp".
 // None when the extraction failed; its error has been shown, since converting
 // what the file held before would convert an earlier source's frame.
-std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
+std::optional<QString> FrameRuleSource(frmImage::Form& main, View& view) {
   const frmImage::Controls& c = main.controls();
   const QString source = c.txtSource->text();
   if (Val(c.lblFrameCount->text()) <= 1) return source;
@@ -130,7 +139,7 @@ std::optional<QString> FrameRuleSource(frmImage::Form& main, QWidget* owner) {
     }
   }
   if (extractedOk) return extracted;
-  ShowError(owner, failure.isEmpty() ? QString("The frame cannot be extracted.") : failure);
+  ShowError(view, failure.isEmpty() ? QString("The frame cannot be extracted.") : failure);
   return std::nullopt;
 }
 
@@ -142,19 +151,37 @@ QString NothingToConvert(const QString& listFailure) {
 }
 
 // An existing output is replaced only when the user says so.
-bool MayWrite(QWidget* window, const QString& output) {
+bool MayWrite(View& view, const QString& output) {
   if (!QFileInfo::exists(output)) return true;
   const QString question = "A file named " + output + " already exists.\n" +
                            "Do you want to replace it?";
-  return AppDialogs::Message(window, question, modMain::kAppTitle, AppDialogs::Buttons::YesNo,
-                             AppDialogs::Icon::Question) == AppDialogs::Answer::Yes;
+  return view.Message(question, AppDialogs::Buttons::YesNo, AppDialogs::Icon::Question) ==
+         AppDialogs::Answer::Yes;
 }
 
+// The window is busy (and shows the library's progress) while it lives.
+class Busy {
+ public:
+  Busy(View& view, View::Work work) : view_(view) {
+    view_.Lock(work);
+    g_view = &view_;
+  }
+  ~Busy() {
+    g_view = nullptr;
+    view_.Unlock();
+  }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  View& view_;
+};
+
 // Configure, confirm and convert, on one handle with its two lists.
-void ConvertWith(QWidget* window, const QString& source, const Target& target) {
+void ConvertWith(View& view, const QString& source, const Target& target) {
   const auto width = SizeValue(target.width), height = SizeValue(target.height);
   if (!width || !height) {
-    AppDialogs::Message(window, kSizeNotNumeric, modMain::kAppTitle);
+    view.Message(kSizeNotNumeric, AppDialogs::Buttons::Ok, AppDialogs::Icon::None);
     return;
   }
   ConvertHandle = LibQor::QorAlloc();
@@ -173,8 +200,7 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
     LibQor::QorListFree(audio);
   });
 
-  window->setCursor(Qt::WaitCursor);
-  Finally arrow([window] { window->unsetCursor(); });
+  std::optional<Busy> configuring(std::in_place, view, View::Work::Conversion);
   int16_t result = 0;
   LibQor::QorListAdd(VideoList, LibraryName(source).constData(), kVideoFileType, nullptr, &result);
   // Read before the next call replaces the outcome.
@@ -197,50 +223,31 @@ void ConvertWith(QWidget* window, const QString& source, const Target& target) {
   // the user asked for.
   const QorBool compatible = IsMovieOutput(target.output) ? 1 : 0;
   LibQor::QorForceCompatibility(h, compatible);
-  window->unsetCursor();
+  configuring.reset();
 
   if (TotalFrames <= 0 && TotalSamples <= 0) {
-    ShowError(window, NothingToConvert(listFailure));
+    ShowError(view, NothingToConvert(listFailure));
     return;
   }
   if (TotalFrames > 0 && !LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1)) {
     // Cancel leaves no error behind; a dialog that failed does.
-    if (const QString failure = LastFailureText(); !failure.isEmpty()) ShowError(window, failure);
+    if (const QString failure = LastFailureText(); !failure.isEmpty()) ShowError(view, failure);
     return;
   }
-  if (!MayWrite(window, target.output)) return;
+  if (!MayWrite(view, target.output)) return;
   LibQor::QorForceCompatibility(h, compatible);
   g_callbackFailure.clear();
-  LibQor::QorConvert(h);
+  {
+    const Busy converting(view, View::Work::Conversion);
+    LibQor::QorConvert(h);
+  }
   // The convert result says no more than the last-error record read here.
   const QString failure = LastFailureText();
   if (!g_callbackFailure.empty()) throw LibQor::BindError(g_callbackFailure);
-  if (!failure.isEmpty()) ShowError(window, failure);
+  if (!failure.isEmpty()) ShowError(view, failure);
 }
 
 void SetCaptionFrom(const frmImage::Form& main) { g_caption = main.controls().txtCaption->text(); }
-
-// The controls a frame range locks while it runs: every command, and what
-// names its source, output and frames.
-std::vector<QWidget*> RangeLockedControls(const frmImage::Controls& c) {
-  std::vector<QWidget*> controls = {
-      c.Toolbar1,   c.Toolbar2,  c.optPreview[0], c.optPreview[1], c.optMovie[0],
-      c.optMovie[1], c.txtStart, c.txtEnd,        c.udStart,       c.udEnd,
-      c.tbOpen,     c.txtSource, c.tbSave,        c.txtOutput};
-  for (QRadioButton* option : c.optFormat)
-    if (option) controls.push_back(option);
-  return controls;
-}
-
-void LockForRange(frmImage::Form& main, bool locked) {
-  const frmImage::Controls& c = main.controls();
-  for (QWidget* control : RangeLockedControls(c)) control->setEnabled(!locked);
-  // The preview keeps showing each frame in its colours; it only stops
-  // taking the mouse (no full-screen view, no popup menu meanwhile).
-  c.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
-  c.mnuHiddenFile->setEnabled(!locked);
-  c.mnuHiddenHelp->setEnabled(!locked);
-}
 
 // The first numbered file of the range that exists, if any.
 std::optional<QString> FirstExisting(const QString& output, long long start, long long end) {
@@ -296,22 +303,23 @@ QString MakeSequenceName(const QString& name, int n) {
 }
 
 void ConvertFrame(frmImage::Form& main) {
-  const std::optional<QString> source = FrameRuleSource(main, &main);
+  View& view = main.ConversionView();
+  const std::optional<QString> source = FrameRuleSource(main, view);
   if (!source) return;
   SetCaptionFrom(main);
   const frmImage::Controls& c = main.controls();
-  ConvertWith(&main, *source,
+  ConvertWith(view, *source,
               TargetOf(c.txtOutput, c.txtOutWidth, c.txtOutHeight, c.cboDepth, c.optDithering));
 }
 
 void ConvertFile(frmImage::Form& main, const QString& source) {
   SetCaptionFrom(main);
   const frmImage::Controls& c = main.controls();
-  ConvertWith(&main, source,
+  ConvertWith(main.ConversionView(), source,
               TargetOf(c.txtOutput, c.txtOutWidth, c.txtOutHeight, c.cboDepth, c.optDithering));
 }
 
-void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumbnail) {
+void ConvertThumbnail(frmImage::Form& main, View& window, const Target& thumbnail) {
   const std::optional<QString> source = FrameRuleSource(main, window);
   if (!source) return;
   SetCaptionFrom(main);
@@ -319,8 +327,8 @@ void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumb
 }
 
 void ConvertSequence(frmImage::Form& main) {
+  View& view = main.ConversionView();
   const frmImage::Controls& c = main.controls();
-  const QString keptCaption = c.Label3->text();
   const long long start = std::llround(std::nearbyint(Val(c.txtStart->text())));
   const long long end = std::llround(std::nearbyint(Val(c.txtEnd->text())));
   const QString output = c.txtOutput->text();
@@ -329,51 +337,65 @@ void ConvertSequence(frmImage::Form& main) {
   if (const auto existing = FirstExisting(output, start, end)) {
     const QString question = "A file named " + *existing + " already exists.\n" +
                              "Do you want to continue and over-write all existing files?";
-    if (AppDialogs::Message(&main, question, modMain::kAppTitle, AppDialogs::Buttons::YesNo,
-                            AppDialogs::Icon::Question) == AppDialogs::Answer::No)
+    if (view.Message(question, AppDialogs::Buttons::YesNo, AppDialogs::Icon::Question) ==
+        AppDialogs::Answer::No)
       return;
   }
 
   modMain::CancelSequence = false;
   g_rangeRunning = true;
-  main.setCursor(Qt::BusyCursor);
-  c.pbRange->setRange(1, 100);
-  c.cmdCancelSequence->setVisible(true);
-  LockForRange(main, true);
-  const QPixmap keptPicture = c.imgPreview->pixmap();
   QString lastFailure;
-  Finally unlock([&] {
-    g_rangeRunning = false;
-    c.pbRange->setValue(c.pbRange->minimum());
-    main.unsetCursor();
-    c.cmdCancelSequence->setVisible(false);
-    LockForRange(main, false);
-    c.imgPreview->setPixmap(keptPicture);
-    c.Label3->setText(keptCaption);
-  });
-
-  const long long count = end - start + 1;
-  long long done = 0;
-  for (long long f = start; f <= end && !modMain::CancelSequence; ++f) {
-    ++done;
-    const QString name = MakeSequenceName(output, static_cast<int>(f));
-    {
-      LibQor::ScopedImage image;
-      // A frame that cannot be loaded or saved is passed over; the last
-      // failure is shown once the range is done.
-      if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
-                                   static_cast<int32_t>(f)) != 0 ||
-          LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
-        lastFailure = LastFailureText();
+  {
+    const Busy busy(view, View::Work::Range);
+    Finally running([] { g_rangeRunning = false; });
+    const long long count = end - start + 1;
+    long long done = 0;
+    for (long long f = start; f <= end && !modMain::CancelSequence; ++f) {
+      ++done;
+      const QString name = MakeSequenceName(output, static_cast<int>(f));
+      {
+        LibQor::ScopedImage image;
+        // A frame that cannot be loaded or saved is passed over; the last
+        // failure is shown once the range is done.
+        if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
+                                     static_cast<int32_t>(f)) != 0 ||
+            LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
+          lastFailure = LastFailureText();
+      }
+      view.ShowProgress("Frame " + QString::number(done) + " of " + QString::number(count),
+                        static_cast<int>(std::nearbyint(double(done) / double(count) * 100)));
+      view.ShowFrame(name);
+      QCoreApplication::processEvents();
     }
-    c.pbRange->setValue(static_cast<int>(std::nearbyint(double(done) / double(count) * 100)));
-    c.pbRange->setVisible(true);
-    const QImage written(name);
-    if (!written.isNull()) c.imgPreview->setPixmap(QPixmap::fromImage(written));
-    c.Label3->setText("Frame " + QString::number(done) + " of " + QString::number(count));
-    QCoreApplication::processEvents();
   }
-  if (!lastFailure.isEmpty()) ShowError(&main, lastFailure);
+  if (!lastFailure.isEmpty()) ShowError(view, lastFailure);
+}
+
+QString ProgressText(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                     const QString& elapsed, const QString& remaining) {
+  switch (status) {
+    case 0:
+      return "Processing time: " + elapsed;
+    case 1:
+      return "Preparing conversion...";
+    case 2:
+      return "Reducing colors, done frames: " + QString::number(doneFrames);
+    case 3:
+      return "Frame: " + QString::number(doneFrames) + ", Sample: " +
+             QString::number(doneSamples) + ", Time Left: " + remaining;
+    default:
+      return "Unrecognized status code";
+  }
+}
+
+int ProgressPercent(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                    int32_t totalFrames, int32_t totalSamples) {
+  if (status == 0) return 100;
+  if (status != 2 && status != 3) return 0;
+  const double share = totalFrames > 0    ? double(doneFrames) / totalFrames
+                       : totalSamples > 0 ? double(doneSamples) / totalSamples
+                                          : 0.0;
+  return static_cast<int>(std::nearbyint(std::clamp(share, 0.0, 1.0) * 100));
 }
 
 // ---- the callbacks
@@ -404,9 +426,21 @@ void QOR_CALL VideoFrameProc(QorHandle, QorHandle mImg, int32_t) {
 // The sound passes unchanged.
 void QOR_CALL AudioFrameProc(QorHandle, QorHandle, int32_t) {}
 
-// A single conversion shows no progress in the main window: it is one short
-// synchronous call under the hourglass.
-void QOR_CALL ProgressProc(QorHandle, int32_t, int32_t, int32_t) {}
+// Each report of the library is shown in the window at once: the
+// conversion holds the window thread until it ends.
+void QOR_CALL ProgressProc(QorHandle mData, int32_t status, int32_t doneFrames,
+                           int32_t doneSamples) {
+  if (!g_view) return;
+  InCallback([&] {
+    const QString elapsed = status == 0 ? TimeText(LibQor::QorGetElapsedTime(mData)) : QString();
+    const QString remaining =
+        status == 3 ? TimeText(LibQor::QorGetRemainingTime(mData, TotalFrames, TotalSamples))
+                    : QString();
+    g_view->ShowProgress(
+        ProgressText(status, doneFrames, doneSamples, elapsed, remaining),
+        ProgressPercent(status, doneFrames, doneSamples, TotalFrames, TotalSamples));
+  });
+}
 
 // Any unreadable source stops the conversion and keeps what was written.
 void QOR_CALL ErrorProc(QorHandle, const char*, int32_t* action) {

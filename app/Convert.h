@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 
+#include "AppDialogs.h"
 #include "qor.h"
 
 class QComboBox;
@@ -33,6 +34,26 @@ struct Target {
 };
 Target TargetOf(const QLineEdit* output, const QLineEdit* width, const QLineEdit* height,
                 const QComboBox* depth, const std::array<QRadioButton*, 3>& dithering);
+
+// What a driver needs of the window it works for.
+class View {
+ public:
+  enum class Work { Conversion, Range };
+  virtual ~View() = default;
+  // The window that owns the driver's messages.
+  virtual QWidget* Window() = 0;
+  // Busy while the library works: the wait pointer, and the progress shown
+  // in place of the frame count until Unlock restores it. A range also
+  // locks every command and offers its cancel button.
+  virtual void Lock(Work work) = 0;
+  virtual void Unlock() = 0;
+  // A line of progress and the share done, 0..100.
+  virtual void ShowProgress(const QString& text, int percent) = 0;
+  // The picture file just written.
+  virtual void ShowFrame(const QString& file) = 0;
+  virtual AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                                     AppDialogs::Icon icon) = 0;
+};
 
 // Module state of the running (or last) handle driver.
 extern QorHandle ConvertHandle;
@@ -61,7 +82,7 @@ void ConvertFrame(frmImage::Form& main);
 void ConvertFile(frmImage::Form& main, const QString& source);
 // The main window's source, by the same frame rule, to the thumbnail window's
 // settings; window gets the hourglass and owns the messages.
-void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumbnail);
+void ConvertThumbnail(frmImage::Form& main, View& window, const Target& thumbnail);
 // Frames txtStart..txtEnd of the main window's source as numbered stills.
 void ConvertSequence(frmImage::Form& main);
 // True while ConvertSequence writes its files (it lets events run between
@@ -81,6 +102,15 @@ inline constexpr const char* kNoPictures = "The source file holds no pictures to
 bool IsMovieOutput(const QString& output);
 // Bits per pixel of a depth list text; 24 for any other text.
 int32_t DepthBits(const QString& depthText);
+
+// The line the progress callback shows for a status of the library (0
+// finished, 1 preparing, 2 palette pass, 3 writing), given the time texts
+// it names.
+QString ProgressText(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                     const QString& elapsed, const QString& remaining);
+// The share of the pass done, 0..100: frames, or samples without frames.
+int ProgressPercent(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                    int32_t totalFrames, int32_t totalSamples);
 
 // The host callbacks.
 void QOR_CALL VideoSourceProc(QorHandle mData, int32_t blockNum);

@@ -58,6 +58,9 @@ enum ExportId {
   kQorTextSetColor,
   kQorTextShadow,
   kQorTextOut,
+  kQorGetElapsedTime,
+  kQorGetRemainingTime,
+  kQorMakeTimeStr,
   // image processing
   kQorImgGamma,
   kQorImgBrightness,
@@ -121,6 +124,9 @@ Slot g_table[kExportCount] = {
     {"QorTextSetColor", nullptr},
     {"QorTextShadow", nullptr},
     {"QorTextOut", nullptr},
+    {"QorGetElapsedTime", nullptr},
+    {"QorGetRemainingTime", nullptr},
+    {"QorMakeTimeStr", nullptr},
     // image processing
     {"QorImgGamma", nullptr},      {"QorImgBrightness", nullptr},
     {"QorImgContrast", nullptr},   {"QorImgSaturation", nullptr},
@@ -313,6 +319,12 @@ void QorTextShadow(QorHandle mText, int32_t shadowMode, int32_t xOffset, int32_t
 void QorTextOut(QorHandle mImg, QorHandle mText, int32_t x, int32_t y, const char* textStr) {
   BOUND(QorTextOut)(mImg, mText, x, y, textStr);
 }
+
+double QorGetElapsedTime(QorHandle mData) { return BOUND(QorGetElapsedTime)(mData); }
+double QorGetRemainingTime(QorHandle mData, int32_t totalFrames, int32_t totalSamples) {
+  return BOUND(QorGetRemainingTime)(mData, totalFrames, totalSamples);
+}
+void QorMakeTimeStr(double sec, char* timeStr) { BOUND(QorMakeTimeStr)(sec, timeStr); }
 
 // ---- image processing
 

@@ -109,6 +109,10 @@ void QorTextSetColor(QorHandle mText, int32_t foreColor, int32_t shadowColor,
                      int32_t backColor, QorBool transp);
 void QorTextShadow(QorHandle mText, int32_t shadowMode, int32_t xOffset, int32_t yOffset);
 void QorTextOut(QorHandle mImg, QorHandle mText, int32_t x, int32_t y, const char* textStr);
+double QorGetElapsedTime(QorHandle mData);
+double QorGetRemainingTime(QorHandle mData, int32_t totalFrames, int32_t totalSamples);
+// timeStr takes at least 16 bytes.
+void QorMakeTimeStr(double sec, char* timeStr);
 
 // The library's name buffers hold at most this many bytes with the zero.
 constexpr int kNameBufferSize = 4096;

@@ -25,9 +25,11 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolBar>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <vector>
 
 #include "AppDialogs.h"
 #include "Convert.h"
@@ -304,9 +306,10 @@ void Form::BuildSourceSide() {
   c_.cmdCancelSequence = new QPushButton("Cancel", c_.picFrames);
   Place(c_.cmdCancelSequence, 3150, 0, 810, 360);
   c_.cmdCancelSequence->hide();
-  c_.pbRange = new QProgressBar(c_.picFrames);
+  // The window's own child, so that a single conversion can show it too; it
+  // stands under the range's boxes (placed once the window is fitted).
+  c_.pbRange = new QProgressBar(this);
   c_.pbRange->setTextVisible(false);
-  Place(c_.pbRange, 0, 480, 3960, 240);
   c_.pbRange->hide();
 
   movieGroup_ = new QButtonGroup(this);
@@ -456,6 +459,9 @@ void Form::Form_Load() {
   ShowSingleFrameSlider();
   SetSizeControlsEnabled(false);
   FitTexts::Fit(this);
+  c_.pbRange->setGeometry(c_.picSlider->x(), c_.picSlider->y() + Px(480), c_.picSlider->width(),
+                          Px(240));
+  view_ = std::make_unique<MainView>(*this);
   modMain::CentreOn(this, modMain::ScreenOf(this));
   modMain::LoadStartupSettings();
 }
@@ -935,6 +941,8 @@ void Form::optMovie_Click(int index) {
   else
     for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
   c_.Slider1->setVisible(frame);
+  // The range's bar takes the place of the slider's frame number.
+  c_.lblFrame->setVisible(frame);
   c_.picFrames->setVisible(!frame);
 }
 
@@ -1003,6 +1011,95 @@ void Form::RunConversion() {
       Convert::ConvertFrame(*this);
   });
 }
+
+// ---- the conversion drivers' view of the window
+
+class Form::MainView : public Convert::View {
+ public:
+  explicit MainView(Form& form) : form_(form), c_(form.c_) {}
+
+  QWidget* Window() override { return &form_; }
+
+  void Lock(Work work) override {
+    work_ = work;
+    keptCaption_ = c_.Label3->text();
+    c_.pbRange->setRange(1, 100);
+    if (work == Work::Range) {
+      form_.setCursor(Qt::BusyCursor);
+      c_.cmdCancelSequence->setVisible(true);
+      LockCommands(true);
+      keptPicture_ = c_.imgPreview->pixmap();
+    } else {
+      form_.setCursor(Qt::WaitCursor);
+      // The bar stands where the chosen frame's number is shown.
+      frameNumberHidden_ = c_.lblFrame->isHidden();
+      c_.lblFrame->hide();
+    }
+  }
+
+  void Unlock() override {
+    c_.pbRange->setValue(c_.pbRange->minimum());
+    c_.pbRange->hide();
+    form_.unsetCursor();
+    if (work_ == Work::Range) {
+      c_.cmdCancelSequence->setVisible(false);
+      LockCommands(false);
+      c_.imgPreview->setPixmap(keptPicture_);
+    } else {
+      c_.lblFrame->setHidden(frameNumberHidden_);
+    }
+    c_.Label3->setText(keptCaption_);
+  }
+
+  void ShowProgress(const QString& text, int percent) override {
+    c_.Label3->setText(text);
+    c_.pbRange->setValue(std::clamp(percent, c_.pbRange->minimum(), c_.pbRange->maximum()));
+    c_.pbRange->setVisible(true);
+    // A single conversion keeps the window thread until it ends: what it
+    // reports is painted at once.
+    c_.Label3->repaint();
+    c_.pbRange->repaint();
+  }
+
+  void ShowFrame(const QString& file) override {
+    // A format the toolkit cannot show leaves the preview as it was.
+    const QImage written(file);
+    if (!written.isNull()) c_.imgPreview->setPixmap(QPixmap::fromImage(written));
+  }
+
+  AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                             AppDialogs::Icon icon) override {
+    return AppDialogs::Message(&form_, text, modMain::kAppTitle, buttons, icon);
+  }
+
+ private:
+  // Every command, and what names the source, output and frames; the
+  // preview keeps showing each frame but stops taking the mouse (no
+  // full-screen view, no popup menu meanwhile).
+  void LockCommands(bool locked) {
+    std::vector<QWidget*> controls = {
+        c_.Toolbar1,    c_.Toolbar2,  c_.optPreview[0], c_.optPreview[1], c_.optMovie[0],
+        c_.optMovie[1], c_.txtStart,  c_.txtEnd,        c_.udStart,       c_.udEnd,
+        c_.tbOpen,      c_.txtSource, c_.tbSave,        c_.txtOutput};
+    for (int format = 0; format < int(c_.optFormat.size()); ++format)
+      if (c_.optFormat[format] && LibraryWrites(format)) controls.push_back(c_.optFormat[format]);
+    for (QWidget* control : controls) control->setEnabled(!locked);
+    c_.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
+    c_.mnuHiddenFile->setEnabled(!locked);
+    c_.mnuHiddenHelp->setEnabled(!locked);
+  }
+
+  Form& form_;
+  const Controls& c_;
+  Work work_ = Work::Conversion;
+  QString keptCaption_;
+  QPixmap keptPicture_;
+  bool frameNumberHidden_ = false;
+};
+
+Form::~Form() = default;
+
+Convert::View& Form::ConversionView() { return *view_; }
 
 void Form::CreateThumbnail() {
   if (!SourceIsValid()) return;

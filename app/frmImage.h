@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "LibQor.h"
@@ -25,6 +26,10 @@ class QRadioButton;
 class QSlider;
 class QToolBar;
 class UpDown;
+
+namespace Convert {
+class View;
+}
 
 namespace frmImage {
 
@@ -144,6 +149,7 @@ struct Controls {
 class Form : public QWidget {
  public:
   Form();
+  ~Form() override;
 
   const Controls& controls() const { return c_; }
 
@@ -181,6 +187,10 @@ class Form : public QWidget {
   // The chosen output path, or empty when the user cancelled.
   QString GetSaveFileName();
   void RunConversion();
+  // How the conversion drivers show their work in this window: the wait
+  // pointer, the library's progress in the frame-count label with the
+  // range's bar, the pictures written and the messages.
+  Convert::View& ConversionView();
   void CreateThumbnail();
   void EditImage();
   void Toolbar2_ButtonClick(int index);
@@ -257,12 +267,14 @@ class Form : public QWidget {
   bool RangeIsValid();
   void OpenWindow(Window window);
   // ---- end of output side and commands ----
+  class MainView;
 
   // ---- image viewer and thumbnails ----
   void ConnectViewerWindows();
   // ---- end of image viewer and thumbnails ----
 
   Controls c_;
+  std::unique_ptr<MainView> view_;
   QString proposedOutput_;
   QString sourceWidth_, sourceHeight_;
   QString sourceFailure_;

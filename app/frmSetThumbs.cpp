@@ -44,6 +44,36 @@ QString WholeSetting(const QString& key, const QString& fallback) {
   return QString::number(std::llround(modMain::Val(modMain::GetSetting(key, fallback))));
 }
 
+// The thumbnail's conversion: this window waits and owns the messages; the
+// library's progress shows in the main window behind it.
+class ThumbnailView : public Convert::View {
+ public:
+  ThumbnailView(QWidget& window, frmImage::Form& mainWindow)
+      : window_(window), main_(mainWindow.ConversionView()) {}
+  QWidget* Window() override { return &window_; }
+  void Lock(Work work) override {
+    window_.setCursor(Qt::WaitCursor);
+    main_.Lock(work);
+  }
+  void Unlock() override {
+    main_.Unlock();
+    window_.unsetCursor();
+  }
+  void ShowProgress(const QString& text, int percent) override {
+    main_.ShowProgress(text, percent);
+  }
+  // The thumbnail window keeps showing the source's picture.
+  void ShowFrame(const QString&) override {}
+  AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                             AppDialogs::Icon icon) override {
+    return AppDialogs::Message(&window_, text, modMain::kAppTitle, buttons, icon);
+  }
+
+ private:
+  QWidget& window_;
+  Convert::View& main_;
+};
+
 }  // namespace
 
 QStringList FormatCaptions() {
@@ -226,7 +256,8 @@ void Form::tbMain_ButtonClick(int index) {
   txtOutWidth_Change();
   txtOutHeight_Change();
   modMain::Guarded(this, [this] {
-    Convert::ConvertThumbnail(*mainWindow_, this,
+    ThumbnailView view(*this, *mainWindow_);
+    Convert::ConvertThumbnail(*mainWindow_, view,
                               Convert::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth,
                                                 optDithering));
   });

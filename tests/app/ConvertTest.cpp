@@ -134,6 +134,8 @@ class ConvertTest : public apptest::WithStubWindow {
            perFrame;
   }
   static QStringList Freed() { return {"QorListFree()", "QorListFree()", "QorFree()"}; }
+  // The finished conversion's report: its processing time.
+  static QStringList Finished() { return {"QorGetElapsedTime()", "QorMakeTimeStr(1.5)"}; }
 
 };
 
@@ -156,7 +158,8 @@ TEST_F(ConvertTest, AStillConvertsWithEverySettingInOrderAndTheCaptionOnEveryPas
             (Configure(still, output, 32, 24, 8, 2) +
              QStringList({"QorOutputDlg(list,Output File Settings,1)", "QorForceCompatibility(0)",
                           "QorConvert()"}) +
-             Pass(still, frame) + Pass(still, frame) + QStringList({"QorGetLastError()"}) + Freed())
+             Pass(still, frame) + Pass(still, frame) + Finished() +
+             QStringList({"QorGetLastError()"}) + Freed())
                 .join("\n")
                 .toStdString());
 }
@@ -200,8 +203,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   // the thumbnail window's name, size, depth and dithering.
   stub->Reset();
   c->txtCaption->setText("Tag");
-  QWidget thumbWindow;
-  Convert::ConvertThumbnail(*form, &thumbWindow,
+  Convert::ConvertThumbnail(*form, form->ConversionView(),
                             {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1});
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
@@ -209,7 +211,8 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
              Configure(temp, TempPath("thumb.bmp"), 171, 128, 15, 1) +
              QStringList({"QorOutputDlg(list,Output File Settings,1)",
                           "QorForceCompatibility(0)", "QorConvert()"}) +
-             Pass(temp, Caption(temp, "Tag")) + QStringList({"QorGetLastError()"}) + Freed())
+             Pass(temp, Caption(temp, "Tag")) + Finished() + QStringList({"QorGetLastError()"}) +
+             Freed())
                 .join("\n")
                 .toStdString());
 }
