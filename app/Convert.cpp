@@ -1,20 +1,8 @@
 #include "Convert.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPixmap>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
-#include <QToolBar>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -23,20 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "AppDialogs.h"
+#include "DepthRules.h"
 #include "LibQor.h"
-#include "UpDown.h"
-#include "frmImage.h"
 #include "modMain.h"
 
 namespace Convert {
-
-QorHandle ConvertHandle = nullptr;
-QorHandle VideoList = nullptr;
-QorHandle AudioList = nullptr;
-int32_t TotalFrames = 0;
-int32_t TotalSamples = 0;
-
 namespace {
 
 using modMain::IsNumeric;
@@ -46,57 +25,7 @@ using modMain::Val;
 constexpr size_t kErrorTextSize = 65536;
 constexpr int32_t kAnswerStopKeep = 2;
 
-// True while a frame range writes its files.
-bool g_rangeRunning = false;
-// The caption drawn on every frame of the running conversion.
-QString g_caption;
-// The window of the running conversion; none between conversions.
-View* g_view = nullptr;
-// A missing export met inside a callback: the library's frames must not be
-// unwound, so it is kept and raised again once QorConvert has returned.
-std::string g_callbackFailure;
-
 QByteArray LibraryName(const QString& path) { return QFile::encodeName(path); }
-
-void ShowError(View& view, const QString& text) {
-  view.Message(text, AppDialogs::Buttons::Ok, AppDialogs::Icon::Critical);
-}
-
-// A time in seconds as the library writes it, "hh:mm:ss".
-QString TimeText(double seconds) {
-  char text[32] = {};
-  LibQor::QorMakeTimeStr(seconds, text);
-  return QString::fromLatin1(text);
-}
-
-// A size box's text as the 32-bit integer the library takes (halves to even,
-// as the window's other conversions); none for any other text.
-std::optional<int32_t> SizeValue(const QString& text) {
-  if (!IsNumeric(text)) return std::nullopt;
-  const double value = std::nearbyint(Val(text));
-  if (!(std::fabs(value) <= std::numeric_limits<int32_t>::max())) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
-
-// Runs the callback body; nothing may leave a callback towards the library.
-template <class Body>
-void InCallback(Body body) {
-  try {
-    body();
-  } catch (const std::exception& e) {
-    if (g_callbackFailure.empty()) g_callbackFailure = e.what();
-  } catch (...) {
-    if (g_callbackFailure.empty()) g_callbackFailure = "The conversion's callback failed.";
-  }
-}
-
-void NameSourceBlock(QorHandle list, QorHandle mData, int32_t blockNum) {
-  std::vector<char> name(LibQor::kNameBufferSize, '\0');
-  if (LibQor::QorListGetName(list, blockNum, name.data()))
-    LibQor::QorSrcSetFile(mData, name.data());
-  else
-    LibQor::QorSrcFinished(mData);
-}
 
 // Runs cleanup on every way out of a scope.
 template <class F>
@@ -118,21 +47,117 @@ class Finally {
   F f_;
 };
 
+// One run of a driver: the window it works for, the caption it draws, and
+// for a handle driver its handle and lists with their totals. The callbacks
+// reach the run in hand; runs do not overlap, since a run holds the window
+// thread (a range lets events in only with every command locked).
+class Conversion {
+ public:
+  Conversion(View& view, QString caption, bool range)
+      : view(view), caption(std::move(caption)), range(range), outer_(running_) {
+    running_ = this;
+  }
+  ~Conversion() { running_ = outer_; }
+  Conversion(const Conversion&) = delete;
+  Conversion& operator=(const Conversion&) = delete;
+
+  static Conversion* Running() { return running_; }
+
+  View& view;
+  const QString caption;
+  const bool range;
+  QorHandle handle = nullptr;
+  QorHandle videoList = nullptr;
+  QorHandle audioList = nullptr;
+  int32_t totalFrames = 0;
+  int32_t totalSamples = 0;
+  // True while the window shows the library's progress.
+  bool showsProgress = false;
+  // A missing export met inside a callback: the library's frames must not
+  // be unwound, so it is kept and raised again once QorConvert has returned.
+  std::string callbackFailure;
+
+ private:
+  static inline Conversion* running_ = nullptr;
+  Conversion* outer_;
+};
+
+// The window is busy (and shows the library's progress) while it lives.
+class Busy {
+ public:
+  Busy(Conversion& run, View::Work work) : run_(run) {
+    run_.view.Lock(work);
+    run_.showsProgress = true;
+  }
+  ~Busy() {
+    run_.showsProgress = false;
+    run_.view.Unlock();
+  }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  Conversion& run_;
+};
+
+void ShowError(View& view, const QString& text) {
+  view.Message(text, AppDialogs::Buttons::Ok, AppDialogs::Icon::Critical);
+}
+
+// A time in seconds as the library writes it, "hh:mm:ss".
+QString TimeText(double seconds) {
+  char text[32] = {};
+  LibQor::QorMakeTimeStr(seconds, text);
+  return QString::fromLatin1(text);
+}
+
+// A size box's text as the 32-bit integer the library takes (halves to even,
+// as the window's other conversions); none for any other text.
+std::optional<int32_t> SizeValue(const QString& text) {
+  if (!IsNumeric(text)) return std::nullopt;
+  const double value = std::nearbyint(Val(text));
+  if (!(std::fabs(value) <= std::numeric_limits<int32_t>::max())) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+// Runs the callback body on the run in hand; nothing may leave a callback
+// towards the library.
+template <class Body>
+void InCallback(Body body) {
+  Conversion* run = Conversion::Running();
+  try {
+    body(run);
+  } catch (const std::exception& e) {
+    if (run && run->callbackFailure.empty()) run->callbackFailure = e.what();
+  } catch (...) {
+    if (run && run->callbackFailure.empty())
+      run->callbackFailure = "The conversion's callback failed.";
+  }
+}
+
+// Names block blockNum from list; without a list (no run in hand) the
+// sources end.
+void NameSourceBlock(QorHandle list, QorHandle mData, int32_t blockNum) {
+  std::vector<char> name(LibQor::kNameBufferSize, '\0');
+  if (list && LibQor::QorListGetName(list, blockNum, name.data()))
+    LibQor::QorSrcSetFile(mData, name.data());
+  else
+    LibQor::QorSrcFinished(mData);
+}
+
 // The video source of a driver: the source itself, or for a source of more
-// than one frame the frame chosen on the slider, extracted to "temp_2.bmp".
-// None when the extraction failed; its error has been shown, since converting
-// what the file held before would convert an earlier source's frame.
-std::optional<QString> FrameRuleSource(frmImage::Form& main, View& view) {
-  const frmImage::Controls& c = main.controls();
-  const QString source = c.txtSource->text();
-  if (Val(c.lblFrameCount->text()) <= 1) return source;
+// than one frame the frame chosen, extracted to "temp_2.bmp". None when the
+// extraction failed; its error has been shown, since converting what the
+// file held before would convert an earlier source's frame.
+std::optional<QString> FrameRuleSource(const Request& request, View& view) {
+  if (request.frameCount <= 1) return request.source;
   const QString extracted = modMain::AppDir() + "/temp_2.bmp";
   bool extractedOk = true;
   QString failure;
   {
     LibQor::ScopedImage image;
-    if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
-                                 c.Slider1->value()) != 0 ||
+    if (LibQor::QorImgLoadSingle(image.get(), LibraryName(request.source).constData(),
+                                 request.frame) != 0 ||
         LibQor::QorImgSaveSingle(image.get(), LibraryName(extracted).constData(), 1) != 0) {
       extractedOk = false;
       failure = LastFailureText();
@@ -159,56 +184,41 @@ bool MayWrite(View& view, const QString& output) {
          AppDialogs::Answer::Yes;
 }
 
-// The window is busy (and shows the library's progress) while it lives.
-class Busy {
- public:
-  Busy(View& view, View::Work work) : view_(view) {
-    view_.Lock(work);
-    g_view = &view_;
-  }
-  ~Busy() {
-    g_view = nullptr;
-    view_.Unlock();
-  }
-  Busy(const Busy&) = delete;
-  Busy& operator=(const Busy&) = delete;
-
- private:
-  View& view_;
-};
-
 // Configure, confirm and convert, on one handle with its two lists.
-void ConvertWith(View& view, const QString& source, const Target& target) {
+void ConvertWith(View& view, const QString& source, const Target& target,
+                 const QString& caption) {
   const auto width = SizeValue(target.width), height = SizeValue(target.height);
   if (!width || !height) {
     view.Message(kSizeNotNumeric, AppDialogs::Buttons::Ok, AppDialogs::Icon::None);
     return;
   }
-  ConvertHandle = LibQor::QorAlloc();
-  Finally freeHandle([handle = ConvertHandle] { LibQor::QorFree(handle); });
-  const QorHandle h = ConvertHandle;
+  Conversion run(view, caption, false);
+  run.handle = LibQor::QorAlloc();
+  Finally freeHandle([handle = run.handle] { LibQor::QorFree(handle); });
+  const QorHandle h = run.handle;
   LibQor::QorAssignVideoSource(h, VideoSourceProc);
   LibQor::QorAssignVideoFunc(h, VideoFrameProc);
   LibQor::QorAssignAudioSource(h, AudioSourceProc);
   LibQor::QorAssignAudioFunc(h, AudioFrameProc);
   LibQor::QorAssignProgress(h, ProgressProc);
   LibQor::QorAssignError(h, ErrorProc);
-  VideoList = LibQor::QorListAlloc();
-  AudioList = LibQor::QorListAlloc();
-  Finally freeLists([video = VideoList, audio = AudioList] {
+  run.videoList = LibQor::QorListAlloc();
+  run.audioList = LibQor::QorListAlloc();
+  Finally freeLists([video = run.videoList, audio = run.audioList] {
     LibQor::QorListFree(video);
     LibQor::QorListFree(audio);
   });
 
-  std::optional<Busy> configuring(std::in_place, view, View::Work::Conversion);
+  std::optional<Busy> configuring(std::in_place, run, View::Work::Conversion);
   int16_t result = 0;
-  LibQor::QorListAdd(VideoList, LibraryName(source).constData(), kVideoFileType, nullptr, &result);
+  LibQor::QorListAdd(run.videoList, LibraryName(source).constData(), kVideoFileType, nullptr,
+                     &result);
   // Read before the next call replaces the outcome.
   const QString listFailure = LastFailureText();
   result = 0;
-  LibQor::QorListAdd(AudioList, "", kAudioFileType, nullptr, &result);
-  TotalFrames = LibQor::QorListGetFrameCount(VideoList);
-  TotalSamples = LibQor::QorListGetSampleCount(AudioList);
+  LibQor::QorListAdd(run.audioList, "", kAudioFileType, nullptr, &result);
+  run.totalFrames = LibQor::QorListGetFrameCount(run.videoList);
+  run.totalSamples = LibQor::QorListGetSampleCount(run.audioList);
   LibQor::QorSetOutputFile(h, LibraryName(target.output).constData(), "");
   LibQor::QorSetFrameRate(h, kFrameRate);
   LibQor::QorSetKeepDuration(h, 1);
@@ -217,7 +227,7 @@ void ConvertWith(View& view, const QString& source, const Target& target) {
   LibQor::QorSetBitRate(h, kFormatMpeg, 1150);
   LibQor::QorSetAudioFormat(h, 44100, 2, 16);
   LibQor::QorSetBitRate(h, kFormatMpegAudio, 224);
-  LibQor::QorSetBpp(h, DepthBits(target.depth));
+  LibQor::QorSetBpp(h, DepthRules::Bits(target.depth));
   if (target.dithering >= 0) LibQor::QorSetDithering(h, target.dithering);
   // Sides of multiples of 16 serve the movie codecs; a still keeps the size
   // the user asked for.
@@ -225,29 +235,26 @@ void ConvertWith(View& view, const QString& source, const Target& target) {
   LibQor::QorForceCompatibility(h, compatible);
   configuring.reset();
 
-  if (TotalFrames <= 0 && TotalSamples <= 0) {
+  if (run.totalFrames <= 0 && run.totalSamples <= 0) {
     ShowError(view, NothingToConvert(listFailure));
     return;
   }
-  if (TotalFrames > 0 && !LibQor::QorOutputDlg(h, VideoList, kDialogTitle, 1)) {
+  if (run.totalFrames > 0 && !LibQor::QorOutputDlg(h, run.videoList, kDialogTitle, 1)) {
     // Cancel leaves no error behind; a dialog that failed does.
     if (const QString failure = LastFailureText(); !failure.isEmpty()) ShowError(view, failure);
     return;
   }
   if (!MayWrite(view, target.output)) return;
   LibQor::QorForceCompatibility(h, compatible);
-  g_callbackFailure.clear();
   {
-    const Busy converting(view, View::Work::Conversion);
+    const Busy converting(run, View::Work::Conversion);
     LibQor::QorConvert(h);
   }
   // The convert result says no more than the last-error record read here.
   const QString failure = LastFailureText();
-  if (!g_callbackFailure.empty()) throw LibQor::BindError(g_callbackFailure);
+  if (!run.callbackFailure.empty()) throw LibQor::BindError(run.callbackFailure);
   if (!failure.isEmpty()) ShowError(view, failure);
 }
-
-void SetCaptionFrom(const frmImage::Form& main) { g_caption = main.controls().txtCaption->text(); }
 
 // The first numbered file of the range that exists, if any.
 std::optional<QString> FirstExisting(const QString& output, long long start, long long end) {
@@ -258,9 +265,22 @@ std::optional<QString> FirstExisting(const QString& output, long long start, lon
   return std::nullopt;
 }
 
+// Writes frame f of source as name; the library's reason when it could not.
+QString WriteFrame(const QString& source, long long f, const QString& name) {
+  LibQor::ScopedImage image;
+  if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
+                               static_cast<int32_t>(f)) != 0 ||
+      LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
+    return LastFailureText();
+  return QString();
+}
+
 }  // namespace
 
-bool SequenceRunning() { return g_rangeRunning; }
+bool SequenceRunning() {
+  const Conversion* run = Conversion::Running();
+  return run && run->range;
+}
 
 QString LastFailureText() {
   QorLastError rec{};
@@ -269,24 +289,6 @@ QString LastFailureText() {
   std::vector<char> text(kErrorTextSize, '\0');
   LibQor::QorMakeErrorStr(&rec, text.data());
   return QString::fromLocal8Bit(text.data());
-}
-
-Target TargetOf(const QLineEdit* output, const QLineEdit* width, const QLineEdit* height,
-                const QComboBox* depth, const std::array<QRadioButton*, 3>& dithering) {
-  Target target{output->text(), width->text(), height->text(), depth->currentText(), -1};
-  for (int i = 0; i < 3; ++i)
-    if (dithering[i]->isChecked()) {
-      target.dithering = i;
-      break;
-    }
-  return target;
-}
-
-int32_t DepthBits(const QString& depthText) {
-  const QStringList items = frmImage::DepthItems();
-  constexpr int32_t kBits[] = {32, 24, 15, 8};
-  const qsizetype index = items.indexOf(depthText);
-  return index >= 0 && index < 4 ? kBits[index] : 24;
 }
 
 bool IsMovieOutput(const QString& output) {
@@ -302,37 +304,22 @@ QString MakeSequenceName(const QString& name, int n) {
   return name.left(dot) + "_" + QString::number(n) + name.mid(dot);
 }
 
-void ConvertFrame(frmImage::Form& main) {
-  View& view = main.ConversionView();
-  const std::optional<QString> source = FrameRuleSource(main, view);
+void ConvertFrame(const Request& request, View& view) {
+  const std::optional<QString> source = FrameRuleSource(request, view);
   if (!source) return;
-  SetCaptionFrom(main);
-  const frmImage::Controls& c = main.controls();
-  ConvertWith(view, *source,
-              TargetOf(c.txtOutput, c.txtOutWidth, c.txtOutHeight, c.cboDepth, c.optDithering));
+  ConvertWith(view, *source, request.target, request.caption);
 }
 
-void ConvertFile(frmImage::Form& main, const QString& source) {
-  SetCaptionFrom(main);
-  const frmImage::Controls& c = main.controls();
-  ConvertWith(main.ConversionView(), source,
-              TargetOf(c.txtOutput, c.txtOutWidth, c.txtOutHeight, c.cboDepth, c.optDithering));
+void ConvertFile(const QString& source, const Request& request, View& view) {
+  ConvertWith(view, source, request.target, request.caption);
 }
 
-void ConvertThumbnail(frmImage::Form& main, View& window, const Target& thumbnail) {
-  const std::optional<QString> source = FrameRuleSource(main, window);
-  if (!source) return;
-  SetCaptionFrom(main);
-  ConvertWith(window, *source, thumbnail);
-}
+void ConvertThumbnail(const Request& request, View& view) { ConvertFrame(request, view); }
 
-void ConvertSequence(frmImage::Form& main) {
-  View& view = main.ConversionView();
-  const frmImage::Controls& c = main.controls();
-  const long long start = std::llround(std::nearbyint(Val(c.txtStart->text())));
-  const long long end = std::llround(std::nearbyint(Val(c.txtEnd->text())));
-  const QString output = c.txtOutput->text();
-  const QString source = c.txtSource->text();
+void ConvertSequence(const Request& request, View& view) {
+  const long long start = std::llround(std::nearbyint(Val(request.start)));
+  const long long end = std::llround(std::nearbyint(Val(request.end)));
+  const QString& output = request.target.output;
 
   if (const auto existing = FirstExisting(output, start, end)) {
     const QString question = "A file named " + *existing + " already exists.\n" +
@@ -343,25 +330,20 @@ void ConvertSequence(frmImage::Form& main) {
   }
 
   modMain::CancelSequence = false;
-  g_rangeRunning = true;
   QString lastFailure;
   {
-    const Busy busy(view, View::Work::Range);
-    Finally running([] { g_rangeRunning = false; });
+    // A range is written at the source's size and depth without a caption.
+    Conversion run(view, QString(), true);
+    const Busy busy(run, View::Work::Range);
     const long long count = end - start + 1;
     long long done = 0;
     for (long long f = start; f <= end && !modMain::CancelSequence; ++f) {
       ++done;
       const QString name = MakeSequenceName(output, static_cast<int>(f));
-      {
-        LibQor::ScopedImage image;
-        // A frame that cannot be loaded or saved is passed over; the last
-        // failure is shown once the range is done.
-        if (LibQor::QorImgLoadSingle(image.get(), LibraryName(source).constData(),
-                                     static_cast<int32_t>(f)) != 0 ||
-            LibQor::QorImgSaveSingle(image.get(), LibraryName(name).constData(), K_AUTO) != 0)
-          lastFailure = LastFailureText();
-      }
+      // A frame that cannot be loaded or saved is passed over; the last
+      // failure is shown once the range is done.
+      if (const QString failure = WriteFrame(request.source, f, name); !failure.isEmpty())
+        lastFailure = failure;
       view.ShowProgress("Frame " + QString::number(done) + " of " + QString::number(count),
                         static_cast<int>(std::nearbyint(double(done) / double(count) * 100)));
       view.ShowFrame(name);
@@ -401,16 +383,20 @@ int ProgressPercent(int32_t status, int32_t doneFrames, int32_t doneSamples,
 // ---- the callbacks
 
 void QOR_CALL VideoSourceProc(QorHandle mData, int32_t blockNum) {
-  InCallback([&] { NameSourceBlock(VideoList, mData, blockNum); });
+  InCallback([&](Conversion* run) {
+    NameSourceBlock(run ? run->videoList : nullptr, mData, blockNum);
+  });
 }
 
 void QOR_CALL AudioSourceProc(QorHandle mData, int32_t blockNum) {
-  InCallback([&] { NameSourceBlock(AudioList, mData, blockNum); });
+  InCallback([&](Conversion* run) {
+    NameSourceBlock(run ? run->audioList : nullptr, mData, blockNum);
+  });
 }
 
 void QOR_CALL VideoFrameProc(QorHandle, QorHandle mImg, int32_t) {
-  if (g_caption.isEmpty()) return;
-  InCallback([&] {
+  InCallback([&](Conversion* run) {
+    if (!run || run->caption.isEmpty()) return;
     // A fresh text record per frame keeps every frame's drawing alike.
     const QorHandle text = LibQor::QorTextAlloc();
     Finally freeText([text] { LibQor::QorTextFree(text); });
@@ -419,7 +405,7 @@ void QOR_CALL VideoFrameProc(QorHandle, QorHandle mImg, int32_t) {
     const int32_t darkGrey = LibQor::QorRGB(96, 96, 96);
     LibQor::QorTextSetColor(text, lightGrey, darkGrey, 8421504, 1);
     LibQor::QorTextShadow(text, 2, 1, 1);
-    LibQor::QorTextOut(mImg, text, kCaptionX, kCaptionY, g_caption.toLocal8Bit().constData());
+    LibQor::QorTextOut(mImg, text, kCaptionX, kCaptionY, run->caption.toLocal8Bit().constData());
   });
 }
 
@@ -430,15 +416,16 @@ void QOR_CALL AudioFrameProc(QorHandle, QorHandle, int32_t) {}
 // conversion holds the window thread until it ends.
 void QOR_CALL ProgressProc(QorHandle mData, int32_t status, int32_t doneFrames,
                            int32_t doneSamples) {
-  if (!g_view) return;
-  InCallback([&] {
+  InCallback([&](Conversion* run) {
+    if (!run || !run->showsProgress) return;
     const QString elapsed = status == 0 ? TimeText(LibQor::QorGetElapsedTime(mData)) : QString();
     const QString remaining =
-        status == 3 ? TimeText(LibQor::QorGetRemainingTime(mData, TotalFrames, TotalSamples))
-                    : QString();
-    g_view->ShowProgress(
+        status == 3
+            ? TimeText(LibQor::QorGetRemainingTime(mData, run->totalFrames, run->totalSamples))
+            : QString();
+    run->view.ShowProgress(
         ProgressText(status, doneFrames, doneSamples, elapsed, remaining),
-        ProgressPercent(status, doneFrames, doneSamples, TotalFrames, TotalSamples));
+        ProgressPercent(status, doneFrames, doneSamples, run->totalFrames, run->totalSamples));
   });
 }
 

@@ -33,6 +33,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "FitTexts.h"
 #include "HelpWindow.h"
 #include "UpDown.h"
@@ -119,18 +120,6 @@ QStringList OpenFilters() {
   return {"All Files (*.avi " + mpeg + " " + images + ")",
           "Image Files (" + images + ")", "AVI Files (*.avi)",
           "MPEG Files (" + mpeg + ")"};
-}
-
-QStringList DepthItems() {
-  return {"32-bit (16M + alpha)", "24-bit (16M colors)", "15-bit (32k colors)",
-          "8-bit (256 colors)"};
-}
-
-DepthTexts DepthFor(double bitsPerPixel) {
-  if (bitsPerPixel == 32) return {"32-bit (16M + alpha)", "-bit (16M + alpha)"};
-  if (bitsPerPixel == 24) return {"24-bit (16M colors)", "-bit (16M colors)"};
-  if (bitsPerPixel == 8) return {"8-bit (256 colors)", "-bit (256 colors)"};
-  return {};
 }
 
 SourceTexts DescribeSource(const LibQor::FileInfo& info) {
@@ -447,7 +436,7 @@ void Form::Form_Load() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  c_.cboDepth->addItems(DepthItems());
+  c_.cboDepth->addItems(DepthRules::Items());
   c_.cboDepth->setCurrentIndex(0);
   for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
   c_.picFrames->move(c_.picFrames->x(), c_.Slider1->y());
@@ -570,7 +559,7 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   sourceWidth_ = texts.width;
   sourceHeight_ = texts.height;
   ShowPictureSize(texts.width, texts.height);
-  const DepthTexts depth = DepthFor(Val(texts.colorDepth));
+  const DepthRules::Texts depth = DepthRules::For(Val(texts.colorDepth));
   // A source without frames leaves the depth list as it is: an empty one
   // would convert the next source at 24 bits unasked.
   if (info.frameCount != 0) SetDepthText(depth.depth);
@@ -688,7 +677,7 @@ void Form::CoupleSizeBoxes(QLineEdit* typed, QLineEdit* other, QLabel* numerator
 }
 
 void Form::cboDepth_Change() {
-  const bool palette = c_.cboDepth->currentText() == DepthItems().last();
+  const bool palette = c_.cboDepth->currentText() == DepthRules::PaletteItem();
   for (QRadioButton* option : c_.optDithering) option->setEnabled(palette);
 }
 
@@ -998,7 +987,7 @@ void Form::RunConversion() {
     }
     const QString count = c_.lblFrameCount->text();
     if (c_.optMovie[1]->isChecked() && IsNumeric(count) && Val(count) >= 2) {
-      if (RangeIsValid()) Convert::ConvertSequence(*this);
+      if (RangeIsValid()) Convert::ConvertSequence(ConversionRequest(), ConversionView());
       if (closeAfterRange_) {
         closeAfterRange_ = false;
         close();
@@ -1006,9 +995,9 @@ void Form::RunConversion() {
       return;
     }
     if (modMain::ImageEdited)
-      Convert::ConvertFile(*this, modMain::EditedImagePath);
+      Convert::ConvertFile(modMain::EditedImagePath, ConversionRequest(), ConversionView());
     else
-      Convert::ConvertFrame(*this);
+      Convert::ConvertFrame(ConversionRequest(), ConversionView());
   });
 }
 
@@ -1098,6 +1087,31 @@ class Form::MainView : public Convert::View {
 };
 
 Form::~Form() = default;
+
+Convert::Target TargetOf(const QLineEdit* output, const QLineEdit* width,
+                         const QLineEdit* height, const QComboBox* depth,
+                         const std::array<QRadioButton*, 3>& dithering) {
+  Convert::Target target{output->text(), width->text(), height->text(), depth->currentText(), -1};
+  for (int i = 0; i < 3; ++i)
+    if (dithering[i]->isChecked()) {
+      target.dithering = i;
+      break;
+    }
+  return target;
+}
+
+Convert::Request Form::ConversionRequest() const {
+  Convert::Request request;
+  request.source = c_.txtSource->text();
+  request.frame = c_.Slider1->value();
+  request.frameCount = Val(c_.lblFrameCount->text());
+  request.target =
+      TargetOf(c_.txtOutput, c_.txtOutWidth, c_.txtOutHeight, c_.cboDepth, c_.optDithering);
+  request.caption = c_.txtCaption->text();
+  request.start = c_.txtStart->text();
+  request.end = c_.txtEnd->text();
+  return request;
+}
 
 Convert::View& Form::ConversionView() { return *view_; }
 

@@ -16,6 +16,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "FitTexts.h"
 #include "UpDown.h"
 #include "frmImage.h"
@@ -163,7 +164,7 @@ void Form::Form_Load() {
   modMain::ThumbDir = modMain::GetSetting("ThumbDir", DefaultThumbDir());
   txtThumbPath->setText(modMain::ThumbDir);
   setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
-  cboDepth->addItems(frmImage::DepthItems());
+  cboDepth->addItems(DepthRules::Items());
   for (QRadioButton* option : optDithering) option->setEnabled(false);
   cboDepth->setCurrentIndex(0);
   FitTexts::Fit(this);
@@ -183,7 +184,7 @@ void Form::closeEvent(QCloseEvent* event) {
 }
 
 void Form::cboDepth_Change() {
-  const bool palette = cboDepth->currentText() == frmImage::DepthItems().last();
+  const bool palette = cboDepth->currentText() == DepthRules::PaletteItem();
   if (!palette) optDithering[0]->setChecked(true);
   for (QRadioButton* option : optDithering) option->setEnabled(palette);
 }
@@ -256,10 +257,12 @@ void Form::tbMain_ButtonClick(int index) {
   txtOutWidth_Change();
   txtOutHeight_Change();
   modMain::Guarded(this, [this] {
+    // The main window's source, frame and caption, to this window's output.
+    Convert::Request request = mainWindow_->ConversionRequest();
+    request.target =
+        frmImage::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth, optDithering);
     ThumbnailView view(*this, *mainWindow_);
-    Convert::ConvertThumbnail(*mainWindow_, view,
-                              Convert::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth,
-                                                optDithering));
+    Convert::ConvertThumbnail(request, view);
   });
 }
 

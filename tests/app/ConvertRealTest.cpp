@@ -270,7 +270,7 @@ TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeT
   const QString movie = MakeMovie();
   Open(movie);
   c->txtOutput->setText(TempPath("whole.mpg"));
-  Convert::ConvertFile(*form, movie);
+  Convert::ConvertFile(movie, form->ConversionRequest(), form->ConversionView());
   ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
   EXPECT_EQ(dialogTitles, QStringList({"Output File Settings"}));
   const QString video = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_frames",
@@ -333,8 +333,9 @@ TEST_F(ConvertRealTest, StillsKeepTheAskedSizeAndTheirWritersDepthWhileMoviesGet
   Convert();
   EXPECT_EQ(Identify("%wx%h", TempPath("small.png")), "333x250");
 
-  Convert::ConvertThumbnail(*form, form->ConversionView(),
-                            {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1});
+  Convert::Request thumbnail = form->ConversionRequest();
+  thumbnail.target = {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1};
+  Convert::ConvertThumbnail(thumbnail, form->ConversionView());
   EXPECT_EQ(Identify("%wx%h", TempPath("thumb.bmp")), "171x128");
 
   // 8 bits asked of writers without palettes (the output-settings dialog

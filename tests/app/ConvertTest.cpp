@@ -20,6 +20,7 @@
 
 #include "AppTestSupport.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "frmImage.h"
 #include "modMain.h"
 
@@ -53,12 +54,12 @@ TEST(ConvertRules, ExtensionsNamesAndDepths) {
   EXPECT_EQ(MakeSequenceName("/out/a.b.tga", 12), "/out/a.b_12.tga");
   EXPECT_EQ(MakeSequenceName("/out/.hidden", 3), "/out/.hidden_3");
 
-  EXPECT_EQ(Convert::DepthBits("32-bit (16M + alpha)"), 32);
-  EXPECT_EQ(Convert::DepthBits("24-bit (16M colors)"), 24);
-  EXPECT_EQ(Convert::DepthBits("15-bit (32k colors)"), 15);
-  EXPECT_EQ(Convert::DepthBits("8-bit (256 colors)"), 8);
-  EXPECT_EQ(Convert::DepthBits(""), 24);
-  EXPECT_EQ(Convert::DepthBits("8-bit"), 24);
+  EXPECT_EQ(DepthRules::Bits("32-bit (16M + alpha)"), 32);
+  EXPECT_EQ(DepthRules::Bits("24-bit (16M colors)"), 24);
+  EXPECT_EQ(DepthRules::Bits("15-bit (32k colors)"), 15);
+  EXPECT_EQ(DepthRules::Bits("8-bit (256 colors)"), 8);
+  EXPECT_EQ(DepthRules::Bits(""), 24);
+  EXPECT_EQ(DepthRules::Bits("8-bit"), 24);
 
   EXPECT_EQ(frmImage::SaveFilters(2),
             QStringList({"Windows Bitmap (*.dib)", "Windows Bitmaps (*.bmp *.dib *.rle)"}));
@@ -175,7 +176,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   c->optDithering[0]->group()->setExclusive(false);
   c->optDithering[0]->setChecked(false);
   stub->SetDialogAnswer(0);
-  Convert::ConvertFrame(*form);
+  Convert::ConvertFrame(form->ConversionRequest(), form->ConversionView());
   const QString temp = AppDir() + "/temp_2.bmp";
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
@@ -190,7 +191,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   // user is told why.
   stub->Reset();
   stub->SetListCounts(0, 0);
-  Convert::ConvertFrame(*form);
+  Convert::ConvertFrame(form->ConversionRequest(), form->ConversionView());
   QStringList calls = stub->Calls();
   EXPECT_FALSE(calls.contains("QorOutputDlg(list,Output File Settings,1)"));
   EXPECT_FALSE(calls.contains("QorConvert()"));
@@ -203,8 +204,9 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   // the thumbnail window's name, size, depth and dithering.
   stub->Reset();
   c->txtCaption->setText("Tag");
-  Convert::ConvertThumbnail(*form, form->ConversionView(),
-                            {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1});
+  Convert::Request thumbnail = form->ConversionRequest();
+  thumbnail.target = {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1};
+  Convert::ConvertThumbnail(thumbnail, form->ConversionView());
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
                           "QorImgSaveSingle(" + temp + ",1)", "QorImgFree()"}) +
