@@ -61,6 +61,21 @@ TEST(ConvertRules, ExtensionsNamesAndDepths) {
   EXPECT_EQ(DepthRules::Bits(""), 24);
   EXPECT_EQ(DepthRules::Bits("8-bit"), 24);
 
+  // The library's progress reports as the window shows them.
+  using Convert::ProgressPercent;
+  using Convert::ProgressText;
+  EXPECT_EQ(ProgressText(1, 0, 0, "", ""), "Preparing conversion...");
+  EXPECT_EQ(ProgressText(2, 7, 0, "", ""), "Reducing colors, done frames: 7");
+  EXPECT_EQ(ProgressText(3, 12, 4410, "", "00:01:05"),
+            "Frame: 12, Sample: 4410, Time Left: 00:01:05");
+  EXPECT_EQ(ProgressText(0, 30, 0, "00:00:03", ""), "Processing time: 00:00:03");
+  EXPECT_EQ(ProgressText(9, 0, 0, "", ""), "Unrecognized status code");
+  EXPECT_EQ(ProgressPercent(1, 0, 0, 30, 0), 0);
+  EXPECT_EQ(ProgressPercent(3, 10, 0, 30, 44100), 33);
+  EXPECT_EQ(ProgressPercent(3, 0, 22050, 0, 44100), 50);  // sound only
+  EXPECT_EQ(ProgressPercent(2, 40, 0, 30, 0), 100);
+  EXPECT_EQ(ProgressPercent(0, 0, 0, 0, 0), 100);
+
   EXPECT_EQ(frmImage::SaveFilters(2),
             QStringList({"Windows Bitmap (*.dib)", "Windows Bitmaps (*.bmp *.dib *.rle)"}));
   EXPECT_EQ(frmImage::SaveFilters(3)[0], "Windows Bitmap (*.rle)");
