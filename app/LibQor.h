@@ -26,36 +26,62 @@ class BindError : public std::runtime_error {
 using FileInfo = QorFileInfo;
 using InfoProgressFn = QorInfoProgressProc;
 
-// ---- conversion handle and file information
-QorHandle QorAlloc();
-void QorFree(QorHandle mData);
-void QorGetFileInfo(const char* filename, int32_t seqDetect, FileInfo* info,
-                    InfoProgressFn progress, void* progressData);
+// Every export the application calls, in one list: the binding's names,
+// its table of addresses and its typed forwarding all come from it.
+#define LIBQOR_EXPORTS(X)                                                              \
+  /* conversion handle, file information and status */                                 \
+  X(QorAlloc) X(QorFree) X(QorGetFileInfo) X(QorCheckError) X(QorGetLastError)         \
+  X(QorMakeErrorStr) X(QorRGB)                                                         \
+  /* images */                                                                         \
+  X(QorImgAlloc) X(QorImgFree) X(QorImgLoadSingle) X(QorImgSaveSingle) X(QorImgGetInfo) \
+  /* file lists */                                                                     \
+  X(QorListAlloc) X(QorListFree) X(QorListAdd) X(QorListGetName)                       \
+  X(QorListGetFrameCount) X(QorListGetSampleCount)                                     \
+  /* output settings and the output-settings dialog */                                 \
+  X(QorSetOutputFile) X(QorSetFrameRate) X(QorSetKeepDuration) X(QorSetResolution)    \
+  X(QorSetBpp) X(QorSetDithering) X(QorForceCompatibility) X(QorSetAudioFormat)       \
+  X(QorSetCodec) X(QorSetBitRate) X(QorOutputDlg)                                      \
+  /* the conversion, its callbacks and source blocks */                                \
+  X(QorConvert) X(QorAssignVideoSource) X(QorAssignVideoFunc) X(QorAssignAudioSource) \
+  X(QorAssignAudioFunc) X(QorAssignProgress) X(QorAssignError) X(QorSrcSetFile)       \
+  X(QorSrcFinished)                                                                    \
+  /* the running conversion's times */                                                 \
+  X(QorGetElapsedTime) X(QorGetRemainingTime) X(QorMakeTimeStr)                       \
+  /* text sprites */                                                                   \
+  X(QorTextAlloc) X(QorTextFree) X(QorTextSetFont) X(QorTextSetColor) X(QorTextShadow) \
+  X(QorTextOut)                                                                        \
+  /* image processing (the adjustment window's effects) */                             \
+  X(QorImgGamma) X(QorImgBrightness) X(QorImgContrast) X(QorImgSaturation)            \
+  X(QorImgSoften) X(QorImgSharpen) X(QorImgFindEdges) X(QorImgEdgeEnhance)            \
+  X(QorImgRotate) X(QorImgFlipVertical) X(QorImgFlipHorizontal)
 
-// ---- status
-QorBool QorCheckError();
-void QorGetLastError(QorLastError* rec);
+namespace Binding {
 
-// ---- images
-QorHandle QorImgAlloc();
-void QorImgFree(QorHandle mImg);
-int32_t QorImgLoadSingle(QorHandle mImg, const char* fileName, int32_t frameNum);
-int32_t QorImgSaveSingle(QorHandle mImg, const char* fileName, int32_t codec);
-void QorImgGetInfo(QorHandle mImg, int32_t* resX, int32_t* resY, int32_t* bpp,
-                   int32_t* totalBytes, void** pixPtr, void** palPtr);
+#define LIBQOR_ID(name) k##name,
+enum ExportId : int { LIBQOR_EXPORTS(LIBQOR_ID) kExportCount };
+#undef LIBQOR_ID
 
-// ---- image processing (the adjustment window's effects)
-void QorImgGamma(QorHandle mImg, double R, double G, double B);
-void QorImgBrightness(QorHandle mImg, int32_t R, int32_t G, int32_t B);
-void QorImgContrast(QorHandle mImg, int32_t R, int32_t G, int32_t B);
-void QorImgSaturation(QorHandle mImg, int32_t pct);
-void QorImgSoften(QorHandle mImg);
-void QorImgSharpen(QorHandle mImg);
-void QorImgFindEdges(QorHandle mImg);
-void QorImgEdgeEnhance(QorHandle mImg);
-void QorImgRotate(QorHandle mImg, int32_t direction);
-void QorImgFlipVertical(QorHandle mImg);
-void QorImgFlipHorizontal(QorHandle mImg);
+// The export's address, looked up by name on its first call (BindError when
+// the library or the export is missing).
+void* Address(ExportId id);
+
+// Calls export id through its address, typed as qor.h declares it.
+template <ExportId id, class Fn>
+struct Export;
+template <ExportId id, class R, class... Args>
+struct Export<id, R(Args...)> {
+  R operator()(Args... args) const {
+    return reinterpret_cast<R (*)(Args...)>(Address(id))(args...);
+  }
+};
+
+}  // namespace Binding
+
+// LibQor::QorAlloc() and the others: each called as the export it stands for.
+#define LIBQOR_DECLARE(name) \
+  inline constexpr Binding::Export<Binding::k##name, decltype(::name)> name{};
+LIBQOR_EXPORTS(LIBQOR_DECLARE)
+#undef LIBQOR_DECLARE
 
 // One library image for the length of one operation; freed on every way out.
 class ScopedImage {
@@ -69,50 +95,6 @@ class ScopedImage {
  private:
   QorHandle img_;
 };
-
-// ---- conversion: error text, lists, output settings, the output-settings
-// dialog, the conversion with its callbacks and source blocks, text sprites
-void QorMakeErrorStr(const QorLastError* rec, char* errStr);
-int32_t QorRGB(int32_t r, int32_t g, int32_t b);
-QorHandle QorListAlloc();
-void QorListFree(QorHandle mList);
-int32_t QorListAdd(QorHandle mList, const char* fileSpec, int32_t fileType,
-                   InfoProgressFn progress, void* progressData);
-QorBool QorListGetName(QorHandle mList, int32_t fileIndex, char* filename);
-int32_t QorListGetFrameCount(QorHandle mList);
-int32_t QorListGetSampleCount(QorHandle mList);
-void QorSetOutputFile(QorHandle mData, const char* vid, const char* aud);
-void QorSetFrameRate(QorHandle mData, double fps);
-void QorSetKeepDuration(QorHandle mData, QorBool keepDuration);
-void QorSetResolution(QorHandle mData, int32_t resX, int32_t resY);
-void QorSetBpp(QorHandle mData, int32_t bpp);
-void QorSetDithering(QorHandle mData, int32_t ditheringType);
-void QorForceCompatibility(QorHandle mData, QorBool turnOn);
-void QorSetAudioFormat(QorHandle mData, int32_t sampleRate, int32_t channels, int32_t bits);
-void QorSetCodec(QorHandle mData, int32_t fileFmtID, int32_t codec);
-void QorSetBitRate(QorHandle mData, int32_t fileFmtID, int32_t kbps);
-QorBool QorOutputDlg(QorHandle mData, QorHandle mList, const char* title,
-                     QorBool enableChanges);
-int32_t QorConvert(QorHandle mData);
-void QorAssignVideoSource(QorHandle mData, QorSourceProc procedure);
-void QorAssignVideoFunc(QorHandle mData, QorVideoFuncProc procedure);
-void QorAssignAudioSource(QorHandle mData, QorSourceProc procedure);
-void QorAssignAudioFunc(QorHandle mData, QorAudioFuncProc procedure);
-void QorAssignProgress(QorHandle mData, QorProgressProc procedure);
-void QorAssignError(QorHandle mData, QorErrorProc procedure);
-void QorSrcSetFile(QorHandle mData, const char* filename);
-void QorSrcFinished(QorHandle mData);
-QorHandle QorTextAlloc();
-void QorTextFree(QorHandle mText);
-void QorTextSetFont(QorHandle mText, const char* fontName, int32_t height, int32_t style);
-void QorTextSetColor(QorHandle mText, int32_t foreColor, int32_t shadowColor,
-                     int32_t backColor, QorBool transp);
-void QorTextShadow(QorHandle mText, int32_t shadowMode, int32_t xOffset, int32_t yOffset);
-void QorTextOut(QorHandle mImg, QorHandle mText, int32_t x, int32_t y, const char* textStr);
-double QorGetElapsedTime(QorHandle mData);
-double QorGetRemainingTime(QorHandle mData, int32_t totalFrames, int32_t totalSamples);
-// timeStr takes at least 16 bytes.
-void QorMakeTimeStr(double sec, char* timeStr);
 
 // The library's name buffers hold at most this many bytes with the zero.
 constexpr int kNameBufferSize = 4096;

@@ -930,8 +930,7 @@ void Form::optMovie_Click(int index) {
   else
     for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
   c_.Slider1->setVisible(frame);
-  // The range's bar takes the place of the slider's frame number.
-  c_.lblFrame->setVisible(frame);
+  c_.lblFrame->setVisible(frame);  // the slider's own number; the range panel takes its place
   c_.picFrames->setVisible(!frame);
 }
 

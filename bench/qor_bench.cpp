@@ -132,9 +132,11 @@ void Save(const std::string& name, Qimg* image) {
   }
 }
 
-// Runs the body QOR_BENCH_REPS times (default 1) and prints the best time.
+// Runs the body QOR_BENCH_OP_REPS times (default 1) and prints the best
+// time. The variable is the driver's own: QOR_BENCH_REPS repeats whole
+// processes, each of which must do the operation once, as the peers do.
 void Timed(const std::function<void()>& body) {
-  const char* env = std::getenv("QOR_BENCH_REPS");
+  const char* env = std::getenv("QOR_BENCH_OP_REPS");
   const int reps = env ? std::max(1, std::atoi(env)) : 1;
   double best = 1e300;
   for (int i = 0; i < reps; i++) {

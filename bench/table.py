@@ -58,7 +58,7 @@ def main(path):
             best, who = min(singles)
             ratio = "%.2f (%s)" % (best / ours_ms, who)
         psnrs = []
-        for tool in ["ours", "IM-1t", "pngquant"]:
+        for tool in ["ours", "IM-1t", "pngquant", "ffmpeg-1t"]:
             if tool in t and t[tool].get("psnr"):
                 psnrs.append("%s %s" % (tool, t[tool]["psnr"]))
         ours_mb = "%.0f" % (ours["kb"] / 1024) if "kb" in ours else ""

@@ -24,7 +24,7 @@
 #include "formats/FF_TIF.h"
 #include "formats/FF_XPM.h"
 #include "platform/AcmLayer.h"
-#include "platform/MmIo.h"
+#include "platform/base/MmIo.h"
 #include "platform/Pavane.h"
 #include "platform/Sorrel.h"
 #include "platform/Wexel.h"

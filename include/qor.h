@@ -39,11 +39,86 @@
 #define QOR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
 
+/* The library's version; its file is libqor-QOR_VERSION_STRING.so. */
+#define QOR_VERSION_MAJOR 2
+#define QOR_VERSION_MINOR 8
+#define QOR_VERSION_PATCH 0
+#define QOR_VERSION_STRING "2.8.0"
+
 /* "Automatic / not given": integer arguments and results. */
 enum { K_AUTO = -1357902468 };
 
+/* Call statuses (QorLastError.code) and conversion results. */
+enum {
+  QOR_STATUS_OK = 0,
+  QOR_STATUS_INVALID_OUTPUT = 1, /* no usable output format, or a codec refused */
+  QOR_STATUS_ABORTED = 2,
+  QOR_STATUS_NO_SOURCE = 3,      /* QorQuickConvert: no usable source */
+  QOR_STATUS_UNEXPECTED = 999,   /* an unexpected failure */
+  QOR_STATUS_LIBRARY_ERROR = 1000 /* errClass and errNum tell which */
+};
+
+/* File formats (fileFmtID). */
+enum {
+  QOR_FMT_TGA = 1,
+  QOR_FMT_PCX = 2,
+  QOR_FMT_BMP = 3,
+  QOR_FMT_GIF = 4,
+  QOR_FMT_FLC = 5,
+  QOR_FMT_AVI = 6,
+  QOR_FMT_KWB = 7,
+  QOR_FMT_JPEG = 8,
+  QOR_FMT_PNG = 9,
+  QOR_FMT_TIFF = 10,
+  QOR_FMT_MPEG = 11,
+  QOR_FMT_WAV = 12,
+  QOR_FMT_SGI = 13,
+  QOR_FMT_RAS = 14,
+  QOR_FMT_PNM = 15,
+  QOR_FMT_BAY = 16,
+  QOR_FMT_XPM = 17,
+  QOR_FMT_MPA = 18,
+  QOR_FMT_OGG = 19
+};
+
+/* The error callback's answers (*action). */
+enum {
+  QOR_ON_ERROR_STOP_DELETE = 1, /* stop and delete the outputs */
+  QOR_ON_ERROR_STOP_KEEP = 2,   /* stop and keep them */
+  QOR_ON_ERROR_RETRY = 3,
+  QOR_ON_ERROR_DROP_BLOCK = 4   /* drop the rest of the block */
+};
+
+/* The kinds of file QorListAdd takes (fileType). */
+enum {
+  QOR_LIST_READABLE = 0,               /* every readable file */
+  QOR_LIST_PICTURES = 8,               /* files with pictures */
+  QOR_LIST_SOUND = 16,                 /* files with sound */
+  QOR_LIST_BY_EXTENSION = 0x70000000,  /* with another kind: the extension decides */
+  QOR_LIST_EVERY_FILE = 2147483647     /* every file, unread */
+};
+
+/* Text-sprite style bits (QorTextSetFont). */
+enum {
+  QOR_TEXT_BOLD = 1,
+  QOR_TEXT_ITALIC = 2,
+  QOR_TEXT_UNDERLINE = 4,
+  QOR_TEXT_STRIKEOUT = 8
+};
+
+/* A buffer of this many bytes always holds QorMakeErrorStr's text and its
+ * zero (longer texts are cut). */
+enum { QOR_ERROR_TEXT_MAX = 8192 };
+
 /* Handles the library allocates and frees. */
 typedef void* QorHandle;
+/* The kinds of handle, named for what the prototypes take; every one is a
+ * QorHandle. The conversion handle (mData) keeps that name. */
+typedef QorHandle QorImg;   /* an image */
+typedef QorHandle QorSnd;   /* a sound */
+typedef QorHandle QorFile;  /* a frame-access file */
+typedef QorHandle QorList;  /* a file list */
+typedef QorHandle QorText;  /* a text sprite's attributes */
 
 /* 32-bit Boolean: the library answers -1 for true and takes any non-zero
  * value as true. */
@@ -64,12 +139,15 @@ QOR_STATIC_ASSERT(sizeof(QorLastError) == 12, "QorLastError is 12 bytes");
  * call QorSrcFinished, or set nothing (the stream is then finished). */
 typedef void (QOR_CALL *QorSourceProc)(QorHandle mData, int32_t blockNum);
 /* Every frame read, at the output size; draw on it, change it, or empty it
- * to drop the frame. */
-typedef void (QOR_CALL *QorVideoFuncProc)(QorHandle mData, QorHandle mImg,
+ * (QorImgSkip) to drop the frame. mImg is lent for the call: every image
+ * export takes it, QorImgFree refuses it (999), and it is gone after the
+ * callback returns. */
+typedef void (QOR_CALL *QorVideoFuncProc)(QorHandle mData, QorImg mImg,
                                           int32_t curFrame);
 /* Every sound slice read, in the output wave format; emptying it means "not
- * consumed now". */
-typedef void (QOR_CALL *QorAudioFuncProc)(QorHandle mData, QorHandle mSnd,
+ * consumed now". mSnd is lent as mImg is: QorSndFree refuses it. curSample
+ * (and the progress callback's doneSamples) stop at 2147483647. */
+typedef void (QOR_CALL *QorAudioFuncProc)(QorHandle mData, QorSnd mSnd,
                                           int32_t curSample);
 /* status 1 at the start, 2 (palette pass) or 3 (writing) after every step,
  * 0 at the end. */
@@ -78,13 +156,15 @@ typedef void (QOR_CALL *QorProgressProc)(QorHandle mData, int32_t status,
                                          int32_t doneSamples);
 /* A source could not be read; path is its file name. *action arrives as 1:
  * 1 stop and delete the outputs, 2 stop and keep them, 3 retry, 4 drop the
- * rest of the block, any other value go on. */
+ * rest of the block (QOR_ON_ERROR_*), any other value go on. */
 typedef void (QOR_CALL *QorErrorProc)(QorHandle mData, const char* path,
                                       int32_t* action);
 
 /* ---- call status and last error ---------------------------------------- */
 QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData);
 QOR_API void QOR_CALL QorGetLastError(QorLastError* rec);
+/* The text of the record's outcome, with its zero; a buffer of
+ * QOR_ERROR_TEXT_MAX bytes always suffices. */
 QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr);
 QOR_API QorBool QOR_CALL QorCheckError(void);
 
@@ -285,7 +365,7 @@ QOR_API void QOR_CALL QorGetVideoFormat(QorHandle mData, int32_t fileFmtID,
 /* The output-settings dialog on a copy of the handle's settings, with a
  * preview of the list's files; the copy replaces the settings on OK only.
  * With enableChanges 0 the settings are shown but cannot be changed. */
-QOR_API QorBool QOR_CALL QorOutputDlg(QorHandle mData, QorHandle mList,
+QOR_API QorBool QOR_CALL QorOutputDlg(QorHandle mData, QorList mList,
                                       const char* title, QorBool enableChanges);
 /* The format's option dialog on the handle's options for it; -1 as well
  * when the format has no dialog. */
@@ -301,31 +381,31 @@ QOR_API QorBool QOR_CALL QorAviCodecConfigureDlg(QorHandle mData);
 /* ---- file lists ---------------------------------------------------------- */
 /* A list of source files collected from wildcard patterns, with the
  * totals of what they hold. */
-QOR_API QorHandle QOR_CALL QorListAlloc(void);
-QOR_API void QOR_CALL QorListFree(QorHandle mList);
+QOR_API QorList QOR_CALL QorListAlloc(void);
+QOR_API void QOR_CALL QorListFree(QorList mList);
 /* fileSpec: one or more wildcard patterns separated by ";" ("*" and "?" match
  * any case); each one's files are added sorted, the patterns in their
- * order. Only regular files are taken. fileType: 8 files with pictures, 16
- * files with sound, 0 every readable file, 2147483647 every file unread;
- * with any of the bits 0x70000000 the extension alone decides. Returns the
+ * order. Only regular files are taken. fileType (QOR_LIST_*): 8 files with
+ * pictures, 16 files with sound, 0 every readable file, 2147483647 every file
+ * unread; with any of the bits 0x70000000 the extension alone decides. Returns the
  * number of names added. */
-QOR_API int32_t QOR_CALL QorListAdd(QorHandle mList, const char* fileSpec,
+QOR_API int32_t QOR_CALL QorListAdd(QorList mList, const char* fileSpec,
                                     int32_t fileType,
                                     QorInfoProgressProc progress,
                                     void* progressData);
 /* Copies name fileIndex (from 0) with its zero; a buffer of 4096 bytes
  * always suffices (longer names are never taken into a list). An index
  * outside the list copies an empty text and returns 0. */
-QOR_API QorBool QOR_CALL QorListGetName(QorHandle mList, int32_t fileIndex,
+QOR_API QorBool QOR_CALL QorListGetName(QorList mList, int32_t fileIndex,
                                         char* filename);
-QOR_API int32_t QOR_CALL QorListGetFileCount(QorHandle mList);
-QOR_API int32_t QOR_CALL QorListGetFrameCount(QorHandle mList);
+QOR_API int32_t QOR_CALL QorListGetFileCount(QorList mList);
+QOR_API int32_t QOR_CALL QorListGetFrameCount(QorList mList);
 /* The largest picture (by area), and the highest depth within 8..24. */
-QOR_API void QOR_CALL QorListGetMaxRes(QorHandle mList, int32_t* resX,
+QOR_API void QOR_CALL QorListGetMaxRes(QorList mList, int32_t* resX,
                                        int32_t* resY, int32_t* bpp);
-QOR_API int32_t QOR_CALL QorListGetSampleCount(QorHandle mList);
+QOR_API int32_t QOR_CALL QorListGetSampleCount(QorList mList);
 /* The richest sound: rate within 8000..44100, 1..2 channels, 8..16 bits. */
-QOR_API void QOR_CALL QorListGetAudioFormat(QorHandle mList,
+QOR_API void QOR_CALL QorListGetAudioFormat(QorList mList,
                                             int32_t* sampleRate,
                                             int32_t* channels, int32_t* bits);
 
@@ -344,8 +424,14 @@ QOR_API void QOR_CALL QorMakeTimeStr(double sec, char* timeStr);
 
 /* ---- conversion, callbacks and source blocks ---------------------------- */
 /* Runs the conversion the handle describes, asking its callbacks for the
- * sources. Result: 0 success, 1 invalid output file, 2 aborted, 999 (also
- * when a conversion is running already), 1000 a library error. */
+ * sources. Result (QOR_STATUS_*): 0 success, 1 invalid output file, 2 aborted, 999 (also
+ * when a conversion is running already), 1000 a library error. A file block
+ * no reader can describe is dropped and the next block asked; when every
+ * block was dropped and nothing was written, the result is 1000 with (6, 1)
+ * "Cannot open file: " and the first dropped name when that file does not
+ * exist, or (6, 9) when it exists. Images, sounds, lists and files that a
+ * callback makes with the exports are the host's: a conversion that fails
+ * leaves them valid, to be freed by the host. */
 QOR_API int32_t QOR_CALL QorConvert(QorHandle mData);
 /* From a callback: the conversion stops at its next step, keeping what it
  * wrote; QorConvert then returns 2. */
@@ -370,7 +456,7 @@ QOR_API void QOR_CALL QorAssignError(QorHandle mData, QorErrorProc procedure);
 /* A file (or numbered sequence) by name. */
 QOR_API void QOR_CALL QorSrcSetFile(QorHandle mData, const char* filename);
 /* A copy of an image made by the image exports. */
-QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorHandle mImg);
+QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorImg mImg);
 /* A copy of a bitmap made by the bitmap exports. */
 QOR_API void QOR_CALL QorSrcSetDIB(QorHandle mData, QorHandle hDib);
 /* Packed top-down pixels of bpp 8, 15, 16, 24 or 32 (palPtr: 768 bytes
@@ -412,29 +498,29 @@ QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
 /* Describes the file as QorGetFileInfo does into *info and opens it for
  * reading. Nil when it cannot be described (status 1000), and when it has
  * neither readable pictures nor readable sound (status 0). */
-QOR_API QorHandle QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
-                                       QorFileInfo* info,
-                                       QorInfoProgressProc progress,
-                                       void* progressData);
+QOR_API QorFile QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
+                                     QorFileInfo* info,
+                                     QorInfoProgressProc progress,
+                                     void* progressData);
 /* A new file to write, in the format of the name's extension; until the
  * first frame or sound it takes 320 x 240, 24 bits, 30 frames per second
  * and 44100 Hz, 2 channels, 16 bits, changed by the two calls below. Nil on
  * failure. */
-QOR_API QorHandle QOR_CALL QorFileCreate(const char* filename);
+QOR_API QorFile QOR_CALL QorFileCreate(const char* filename);
 /* Before the first write only; K_AUTO (as a real for frameRate) keeps a
  * value. byteRate is in kilobytes per second. */
-QOR_API void QOR_CALL QorFileSetVideoParams(QorHandle mFile, int32_t resX,
+QOR_API void QOR_CALL QorFileSetVideoParams(QorFile mFile, int32_t resX,
                                             int32_t resY, int32_t bpp,
                                             double frameRate, int32_t codec,
                                             int32_t quality, int32_t byteRate);
 /* Before the first write only; K_AUTO keeps a value. A rate, channel count
  * or depth that is not positive is refused (status 1000). */
-QOR_API void QOR_CALL QorFileSetAudioParams(QorHandle mFile, int32_t sampleRate,
+QOR_API void QOR_CALL QorFileSetAudioParams(QorFile mFile, int32_t sampleRate,
                                             int32_t channels, int32_t bits,
                                             int32_t byteRate);
 /* Finishes a written file and frees the handle. A created file that has
  * received nothing yet is left open and stays valid. */
-QOR_API void QOR_CALL QorFileClose(QorHandle mFile);
+QOR_API void QOR_CALL QorFileClose(QorFile mFile);
 
 /* ---- images --------------------------------------------------------------- */
 /* An image handle (mImg) holds one picture: rows top-down and packed; 8 bits
@@ -452,72 +538,77 @@ typedef struct QorSurface {
   int32_t bytesPerRow;
 } QorSurface;
 
-QOR_API QorHandle QOR_CALL QorImgAlloc(void);
-QOR_API void QOR_CALL QorImgFree(QorHandle mImg);
+/* Image and sound handles are checked: a freed, foreign or mistaken handle
+ * (another kind of handle) makes an export fail with 999 and touch nothing;
+ * a freed handle may be live again once a new one got its address. */
+/* A new empty image, or null on failure (the error in the last-error
+ * record). */
+QOR_API QorImg QOR_CALL QorImgAlloc(void);
+QOR_API void QOR_CALL QorImgFree(QorImg mImg);
 /* Through a frame-access file: QorImgLoad reads frame frameNum + 1 (frames
  * counted from 0 here); a nil handle reads nothing and returns 0. */
-QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
+QOR_API int32_t QOR_CALL QorImgLoad(QorImg mImg, QorFile mFile,
                                     int32_t frameNum);
-QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
+QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorImg mImg, QorFile mFile,
                                          int32_t frameNum);
 /* Appends a frame, converting mImg in place to the file's depth. */
-QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile);
+QOR_API int32_t QOR_CALL QorImgSave(QorImg mImg, QorFile mFile);
 /* Frames counted from 1; 0 and negative numbers read the first, numbers
  * beyond the count the last. */
-QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
+QOR_API int32_t QOR_CALL QorImgLoadSingle(QorImg mImg, const char* fileName,
                                           int32_t frameNum);
 /* codec K_AUTO: the format's default; for JPEG the quality, else the codec. */
-QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
+QOR_API int32_t QOR_CALL QorImgSaveSingle(QorImg mImg, const char* fileName,
                                           int32_t codec);
-QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc);
+QOR_API void QOR_CALL QorImgCopy(QorImg mImgDest, QorImg mImgSrc);
 /* K_AUTO keeps a value; pixel contents are undefined afterwards. */
-QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
+QOR_API void QOR_CALL QorImgRedim(QorImg mImg, int32_t resX, int32_t resY,
                                   int32_t bpp);
 /* color in the image's own depth: 8 bits an index, 15/16 bits the pixel
  * word, 24 bits a Windows colour value, 32 bits the pixel's four bytes. */
-QOR_API void QOR_CALL QorImgClear(QorHandle mImg, int32_t color);
+QOR_API void QOR_CALL QorImgClear(QorImg mImg, int32_t color);
 QOR_API void QOR_CALL QorClearCanvas(QorSurface* dc, int32_t x, int32_t y,
                                      int32_t w, int32_t h, int32_t color);
-QOR_API void QOR_CALL QorImgShow(QorHandle mImg, QorSurface* dc, int32_t x,
+QOR_API void QOR_CALL QorImgShow(QorImg mImg, QorSurface* dc, int32_t x,
                                  int32_t y);
 /* Centred in the w by h box; shrunk to fit keeping its proportions, and
  * enlarged to fit only when enlarge is true. */
-QOR_API void QOR_CALL QorImgShowInRect(QorHandle mImg, QorSurface* dc,
+QOR_API void QOR_CALL QorImgShowInRect(QorImg mImg, QorSurface* dc,
                                        int32_t x, int32_t y, int32_t w,
                                        int32_t h, QorBool enlarge);
 /* pixPtr and palPtr receive the image's own blocks, valid until the image
  * is changed or freed. */
-QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
+QOR_API void QOR_CALL QorImgGetInfo(QorImg mImg, int32_t* resX,
                                     int32_t* resY, int32_t* bpp,
                                     int32_t* totalBytes, void** pixPtr,
                                     void** palPtr);
-QOR_API void QOR_CALL QorImgGetPixels(QorHandle mImg, void* pixPtr,
+QOR_API void QOR_CALL QorImgGetPixels(QorImg mImg, void* pixPtr,
                                       void* palPtr);
 /* pixPtr nil: the pixels stay undefined; palPtr nil at 8 bits: grey ramp. */
-QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
+QOR_API void QOR_CALL QorImgSetPixels(QorImg mImg, int32_t resX,
                                       int32_t resY, int32_t bpp,
                                       const void* pixPtr, const void* palPtr);
 /* -1 in all three outside the image. */
-QOR_API void QOR_CALL QorImgGetPixelRGB(QorHandle mImg, int32_t x, int32_t y,
+QOR_API void QOR_CALL QorImgGetPixelRGB(QorImg mImg, int32_t x, int32_t y,
                                         int32_t* r, int32_t* g, int32_t* b);
 /* A 24-bit DIB section. The handle is the address of a packed DIB the host
  * may read: the 40-byte header, then the rows bottom-up, each padded to a
  * multiple of 4 bytes. */
-QOR_API QorHandle QOR_CALL QorImgToDIB(QorHandle mImg);
+QOR_API QorHandle QOR_CALL QorImgToDIB(QorImg mImg);
 QOR_API int32_t QOR_CALL QorReleaseDIB(QorHandle DIBhandle);
 /* A packed DIB in a global block whose handle is its address: the 40-byte
  * header, for 8 bits 256 RGBQUADs, then the rows bottom-up, each padded to a
  * multiple of 4 bytes; 15-bit images are written as 16-bit (5-5-5) DIBs. */
-QOR_API QorHandle QOR_CALL QorImgToDIBWin3(QorHandle mImg);
+QOR_API QorHandle QOR_CALL QorImgToDIBWin3(QorImg mImg);
 QOR_API QorBool QOR_CALL QorReleaseDIBWin3(QorHandle DIBhandle);
-QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle);
+QOR_API void QOR_CALL QorDIBToImg(QorImg mImg, QorHandle DIBhandle);
 /* colorType 0..3 the colours of a 2 x 2 cell (B G/G R, G R/B G, R G/G B,
  * G B/R G), 4 monochrome; pixelOrder non-zero: the samples are stored in
  * plain rows, 0: by 2 x 2 cells. Sizes are even. */
-QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
+QOR_API int32_t QOR_CALL QorBayerLoad(QorImg mImg, const char* filename,
                                       int32_t resX, int32_t resY,
                                       int32_t colorType, int32_t pixelOrder);
-QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
+QOR_API void QOR_CALL QorBayerToImg(QorImg mImg, const void* pixPtr,
                                     int32_t resX, int32_t resY,
                                     int32_t colorType, int32_t pixelOrder);
 
@@ -527,113 +618,114 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
  * operations leave 24 bits). A failure shows in QorGetLastError. */
 /* Tone curves per channel: gamma factors, brightness and contrast in
  * percent (-100..100). */
-QOR_API void QOR_CALL QorImgGamma(QorHandle mImg, double R, double G, double B);
-QOR_API void QOR_CALL QorImgBrightness(QorHandle mImg, int32_t R, int32_t G,
+QOR_API void QOR_CALL QorImgGamma(QorImg mImg, double R, double G, double B);
+QOR_API void QOR_CALL QorImgBrightness(QorImg mImg, int32_t R, int32_t G,
                                        int32_t B);
-QOR_API void QOR_CALL QorImgContrast(QorHandle mImg, int32_t R, int32_t G,
+QOR_API void QOR_CALL QorImgContrast(QorImg mImg, int32_t R, int32_t G,
                                      int32_t B);
 /* -100..100. */
-QOR_API void QOR_CALL QorImgSaturation(QorHandle mImg, int32_t pct);
+QOR_API void QOR_CALL QorImgSaturation(QorImg mImg, int32_t pct);
 /* The reference colour (0..255 per channel) becomes neutral. */
-QOR_API void QOR_CALL QorImgWhiteBalance(QorHandle mImg, int32_t R, int32_t G,
+QOR_API void QOR_CALL QorImgWhiteBalance(QorImg mImg, int32_t R, int32_t G,
                                          int32_t B);
-QOR_API void QOR_CALL QorImgSoften(QorHandle mImg);
-QOR_API void QOR_CALL QorImgSharpen(QorHandle mImg);
-QOR_API void QOR_CALL QorImgFindEdges(QorHandle mImg);
-QOR_API void QOR_CALL QorImgEdgeEnhance(QorHandle mImg);
+QOR_API void QOR_CALL QorImgSoften(QorImg mImg);
+QOR_API void QOR_CALL QorImgSharpen(QorImg mImg);
+QOR_API void QOR_CALL QorImgFindEdges(QorImg mImg);
+QOR_API void QOR_CALL QorImgEdgeEnhance(QorImg mImg);
 /* Nearest-pixel scaling; nothing happens at the image's own size. */
-QOR_API void QOR_CALL QorImgResize(QorHandle mImg, int32_t resX, int32_t resY);
+QOR_API void QOR_CALL QorImgResize(QorImg mImg, int32_t resX, int32_t resY);
 /* Smooth scaling; nothing happens at the image's own size. */
-QOR_API void QOR_CALL QorImgResample(QorHandle mImg, int32_t resX,
+QOR_API void QOR_CALL QorImgResample(QorImg mImg, int32_t resX,
                                      int32_t resY);
 /* Borders of 0..16000 pixels in the colour color (red in the low byte); any
  * border leaves 24 bits, none leaves the image alone. */
-QOR_API void QOR_CALL QorImgBorder(QorHandle mImg, int32_t left, int32_t top,
+QOR_API void QOR_CALL QorImgBorder(QorImg mImg, int32_t left, int32_t top,
                                    int32_t right, int32_t bottom,
                                    int32_t color);
 /* Three tables of 256 bytes; a null table does nothing. */
-QOR_API void QOR_CALL QorImgRemap(QorHandle mImg, const uint8_t* redP,
+QOR_API void QOR_CALL QorImgRemap(QorImg mImg, const uint8_t* redP,
                                   const uint8_t* greenP, const uint8_t* blueP);
-QOR_API void QOR_CALL QorImgCrop(QorHandle mImg, int32_t newX, int32_t newY,
+QOR_API void QOR_CALL QorImgCrop(QorImg mImg, int32_t newX, int32_t newY,
                                  int32_t resX, int32_t resY);
 /* 1 a quarter turn clockwise, 2 a half turn, 3 a quarter turn
  * anticlockwise. */
-QOR_API void QOR_CALL QorImgRotate(QorHandle mImg, int32_t direction);
-QOR_API void QOR_CALL QorImgFlipVertical(QorHandle mImg);
-QOR_API void QOR_CALL QorImgFlipHorizontal(QorHandle mImg);
+QOR_API void QOR_CALL QorImgRotate(QorImg mImg, int32_t direction);
+QOR_API void QOR_CALL QorImgFlipVertical(QorImg mImg);
+QOR_API void QOR_CALL QorImgFlipHorizontal(QorImg mImg);
 /* Pastes mImgSrc into mImgDest with its top-left corner at (destX, destY). */
-QOR_API void QOR_CALL QorImgInsert(QorHandle mImgDest, QorHandle mImgSrc,
+QOR_API void QOR_CALL QorImgInsert(QorImg mImgDest, QorImg mImgSrc,
                                    int32_t destX, int32_t destY);
 /* A running average of frames of one size: clear, add frames, get it. */
 QOR_API void QOR_CALL QorImgAverageClear(void);
-QOR_API void QOR_CALL QorImgAverageAdd(QorHandle mImg);
-QOR_API void QOR_CALL QorImgAverageGet(QorHandle mImg);
+QOR_API void QOR_CALL QorImgAverageAdd(QorImg mImg);
+QOR_API void QOR_CALL QorImgAverageGet(QorImg mImg);
 /* Rebuilds one field. keepEven counts rows from 1: true keeps rows 1, 3, 5
  * (counted from 0), false rows 0, 2, 4; a true interpolate averages the
  * kept rows around each rebuilt one, false repeats the row above. */
-QOR_API void QOR_CALL QorImgDeinterlace(QorHandle mImg, QorBool keepEven,
+QOR_API void QOR_CALL QorImgDeinterlace(QorImg mImg, QorBool keepEven,
                                         QorBool interpolate);
 /* Maps the image onto the first numColors entries (1..256; more are taken
  * as 256) of a 768-byte palette of blue, green, red triples, leaving an
  * 8-bit image with that palette. */
-QOR_API void QOR_CALL QorImgRemapToCustomPalette(QorHandle mImg,
+QOR_API void QOR_CALL QorImgRemapToCustomPalette(QorImg mImg,
                                                  const uint8_t* palPtr,
                                                  int32_t numColors);
 /* Frees the pixels: the image becomes empty (an empty frame handed back
  * from a frame callback drops that frame). */
-QOR_API void QOR_CALL QorImgSkip(QorHandle mImg);
+QOR_API void QOR_CALL QorImgSkip(QorImg mImg);
 
 /* ---- text sprites --------------------------------------------------------- */
 /* A text handle (mText) holds font, colours and effect. Fresh: "Arial" 16,
  * black text on a transparent background, no effect. */
-QOR_API QorHandle QOR_CALL QorTextAlloc(void);
-QOR_API void QOR_CALL QorTextFree(QorHandle mText);
-/* style bits: 1 bold, 2 italic, 4 underline, 8 strikeout. */
-QOR_API void QOR_CALL QorTextSetFont(QorHandle mText, const char* fontName,
+QOR_API QorText QOR_CALL QorTextAlloc(void);
+QOR_API void QOR_CALL QorTextFree(QorText mText);
+/* style bits (QOR_TEXT_*): 1 bold, 2 italic, 4 underline, 8 strikeout. */
+QOR_API void QOR_CALL QorTextSetFont(QorText mText, const char* fontName,
                                      int32_t height, int32_t style);
 /* transp non-zero: the text is pasted without its background. */
-QOR_API void QOR_CALL QorTextSetColor(QorHandle mText, int32_t foreColor,
+QOR_API void QOR_CALL QorTextSetColor(QorText mText, int32_t foreColor,
                                       int32_t shadowColor, int32_t backColor,
                                       QorBool transp);
 /* shadowMode 0 none, 1 drop shadow by the offsets, 2 border of that
  * thickness; another mode keeps the effect but still sets the offsets. */
-QOR_API void QOR_CALL QorTextShadow(QorHandle mText, int32_t shadowMode,
+QOR_API void QOR_CALL QorTextShadow(QorText mText, int32_t shadowMode,
                                     int32_t Xoffset, int32_t Yoffset);
-QOR_API void QOR_CALL QorTextGetExtents(QorHandle mText, const char* textStr,
+QOR_API void QOR_CALL QorTextGetExtents(QorText mText, const char* textStr,
                                         int32_t* resX, int32_t* resY);
 /* The image becomes 24-bit when it has another depth. */
-QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
+QOR_API void QOR_CALL QorTextOut(QorImg mImg, QorText mText, int32_t x,
                                  int32_t y, const char* textStr);
 
 /* ---- sound ---------------------------------------------------------------- */
 /* Counts are sample frames (one sample for each channel); bytes = frames x
  * channels x bytes per sample. */
-/* A new empty sound, or null on failure. */
-QOR_API QorHandle QOR_CALL QorSndAlloc(void);
-QOR_API void QOR_CALL QorSndFree(QorHandle mSnd);
+/* A new empty sound, or null on failure (the error in the last-error
+ * record). */
+QOR_API QorSnd QOR_CALL QorSndAlloc(void);
+QOR_API void QOR_CALL QorSndFree(QorSnd mSnd);
 /* Reads numSamples frames from startSample of a file opened with
  * QorFileOpen, in the file's delivered PCM format; fewer at the end.
  * Returns the call status (a null handle reads nothing and returns 0). */
-QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
+QOR_API int32_t QOR_CALL QorSndLoad(QorSnd mSnd, QorFile mFile,
                                     int32_t startSample, int32_t numSamples);
 /* Appends the sound to a file made with QorFileCreate, converted to the
  * file's sound format. Returns the call status (a null handle writes
  * nothing and returns 0). */
-QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile);
-QOR_API void QOR_CALL QorSndCopy(QorHandle mSndDest, QorHandle mSndSrc);
+QOR_API int32_t QOR_CALL QorSndSave(QorSnd mSnd, QorFile mFile);
+QOR_API void QOR_CALL QorSndCopy(QorSnd mSndDest, QorSnd mSndSrc);
 /* Converts the sound in place to PCM of the given rate, channels, bits. */
-QOR_API void QOR_CALL QorSndResample(QorHandle mSnd, int32_t sampleRate,
+QOR_API void QOR_CALL QorSndResample(QorSnd mSnd, int32_t sampleRate,
                                      int32_t channels, int32_t bits);
 /* totalBytes is the size of the sound's sample block; sndPtr receives its
  * address, valid until the sound is changed or freed. */
-QOR_API void QOR_CALL QorSndGetInfo(QorHandle mSnd, int32_t* sampleRate,
+QOR_API void QOR_CALL QorSndGetInfo(QorSnd mSnd, int32_t* sampleRate,
                                     int32_t* channels, int32_t* bits,
                                     int32_t* totalBytes, void** sndPtr);
 /* Copies frames x block alignment bytes; the buffer must hold them. */
-QOR_API void QOR_CALL QorSndGetSamples(QorHandle mSnd, void* sndPtr);
+QOR_API void QOR_CALL QorSndGetSamples(QorSnd mSnd, void* sndPtr);
 /* Makes the sound numSamples frames of PCM in the given format, copying
  * numSamples x channels x ((bits + 7) / 8) bytes from sndPtr. */
-QOR_API void QOR_CALL QorSndSetSamples(QorHandle mSnd, int32_t numSamples,
+QOR_API void QOR_CALL QorSndSetSamples(QorSnd mSnd, int32_t numSamples,
                                        int32_t sampleRate, int32_t channels,
                                        int32_t bits, const void* sndPtr);
 

@@ -1,15 +1,21 @@
 #include "platform/AvSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "foundation/Errors.h"
+#include "platform/Modules.h"
 
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace AvSupport {
@@ -18,6 +24,50 @@ std::string ErrText(int averr) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(averr, buf, sizeof buf);
   return buf;
+}
+
+namespace {
+
+std::atomic<int32_t> g_codecThreads{Modules::CodecThreadsOf(std::getenv("QOR_THREADS"))};
+std::atomic<std::thread::id> g_callerThread{};
+std::mutex g_workerLock;
+std::vector<std::string> g_workerLines;  // from the codecs' threads, not yet written
+constexpr size_t kMostWorkerLines = 1000;
+
+bool OnCallerThread() {
+  const std::thread::id caller = g_callerThread.load();
+  return caller == std::thread::id() || caller == std::this_thread::get_id();
+}
+
+void TraceLine(std::string line) {
+  if (OnCallerThread()) {
+    FlushWorkerLines();
+    Errors::TraceWriteLine(line);
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(g_workerLock);
+  if (g_workerLines.size() < kMostWorkerLines) g_workerLines.push_back(std::move(line));
+}
+
+}  // namespace
+
+void SetCodecThreads(int32_t threads) { g_codecThreads.store(std::max(threads, 1)); }
+
+int32_t CodecThreads() { return g_codecThreads.load(); }
+
+void UseCodecThreads(AVCodecContext* ctx) {
+  g_callerThread.store(std::this_thread::get_id());
+  ctx->thread_count = CodecThreads();
+}
+
+void FlushWorkerLines() {
+  if (!OnCallerThread()) return;
+  std::vector<std::string> lines;
+  {
+    const std::lock_guard<std::mutex> lock(g_workerLock);
+    lines.swap(g_workerLines);
+  }
+  for (const std::string& line : lines) Errors::TraceWriteLine(line);
 }
 
 void LogToTrace(void* context, int level, const char* format, va_list args) {
@@ -34,7 +84,7 @@ void LogToTrace(void* context, int level, const char* format, va_list args) {
     if (*p != '\n' && used + 1 < sizeof line) line[used++] = *p;
     if (*p != '\n') continue;
     line[used] = 0;
-    Errors::TraceWriteLine(std::string("FFmpeg: ") + line);
+    TraceLine(std::string("FFmpeg: ") + line);
     used = 0;
   }
 }
@@ -69,37 +119,168 @@ int32_t CodeOfRate(double rate) {
 ToBgr::~ToBgr() {
   sws_freeContext(sws_);
   av_frame_free(&tmp_);
+  av_frame_free(&tall_);
 }
 
-bool ToBgr::Convert(const AVFrame* src, uint8_t* dest) {
+int ToBgr::FlagsFor(AVPixelFormat format) const {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  const bool rowsShareChroma = d == nullptr || d->log2_chroma_h > 0;
+  return exactChroma_ && rowsShareChroma ? SWS_BICUBIC | SWS_ACCURATE_RND : SWS_BICUBIC;
+}
+
+namespace {
+
+// Output row y of a chroma plane with half the rows sits a quarter of a
+// source row from row y / 2 (MPEG and JPEG centre their chroma). The taps
+// of libswscale's bicubic (a = -0.6) there, in 1/4096: for an odd row the
+// rows k-1 .. k+2 around k = y / 2, for an even row k-2 .. k+1.
+constexpr int32_t kOddTaps[4] = {-346, 3571, 986, -115};
+constexpr int32_t kEvenTaps[4] = {-115, 986, 3571, -346};
+
+__attribute__((target_clones("avx2", "default")))
+void InterpolateRow(const uint8_t* __restrict r0, const uint8_t* __restrict r1,
+                    const uint8_t* __restrict r2, const uint8_t* __restrict r3,
+                    const int32_t* taps, int32_t width, uint8_t* __restrict out) {
+  const int32_t t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
+  for (int32_t x = 0; x < width; x++) {
+    const int32_t v = (t0 * r0[x] + t1 * r1[x] + t2 * r2[x] + t3 * r3[x] + 2048) >> 12;
+    out[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+  }
+}
+
+void InterpolateRows(const uint8_t* src, int srcStride, int32_t width, int32_t rows,
+                     uint8_t* dest, int destStride, int32_t height) {
+  auto row = [&](int32_t r) {
+    return src + static_cast<ptrdiff_t>(srcStride) * std::clamp(r, 0, rows - 1);
+  };
+  for (int32_t y = 0; y < height; y++) {
+    const int32_t first = y / 2 - (y % 2 == 1 ? 1 : 2);
+    InterpolateRow(row(first), row(first + 1), row(first + 2), row(first + 3),
+                   y % 2 == 1 ? kOddTaps : kEvenTaps, width,
+                   dest + static_cast<ptrdiff_t>(destStride) * y);
+  }
+}
+
+// A work picture kept from frame to frame, made anew when the size changes.
+bool KeepFrame(AVFrame*& frame, AVPixelFormat format, int width, int height) {
+  if (frame && frame->width == width && frame->height == height) return true;
+  av_frame_free(&frame);
+  frame = av_frame_alloc();
+  if (!frame) return false;
+  frame->format = format;
+  frame->width = width;
+  frame->height = height;
+  if (av_frame_get_buffer(frame, 64) >= 0) return true;
+  av_frame_free(&frame);
+  return false;
+}
+
+}  // namespace
+
+bool ToBgr::WidenChroma(const AVFrame* src) {
+  const int w = src->width, h = src->height;
+  if (!KeepFrame(tall_, AV_PIX_FMT_YUV422P, w, h)) return false;
+  const int32_t chromaWidth = (w + 1) / 2, chromaRows = (h + 1) / 2;
+  for (int p = 1; p <= 2; p++)
+    InterpolateRows(src->data[p], src->linesize[p], chromaWidth, chromaRows, tall_->data[p],
+                    tall_->linesize[p], h);
+  return true;
+}
+
+bool ToBgr::Convert(const AVFrame* src, uint8_t* dest, ptrdiff_t destStride) {
   const int w = src->width, h = src->height;
   if (w < 1 || h < 1) return false;
-  sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(src->format),
-                              w, h, AV_PIX_FMT_BGR24,
-                              SWS_BICUBIC, nullptr, nullptr,
-                              nullptr);
-  if (!sws_) return false;
-  // Convert into a padded picture of our own: the scaler may write past the
-  // last pixel of a row, which the caller's packed rows cannot take.
-  if (!tmp_ || tmp_->width != w || tmp_->height != h) {
-    av_frame_free(&tmp_);
-    tmp_ = av_frame_alloc();
-    if (!tmp_) return false;
-    tmp_->format = AV_PIX_FMT_BGR24;
-    tmp_->width = w;
-    tmp_->height = h;
-    if (av_frame_get_buffer(tmp_, 64) < 0) {
-      av_frame_free(&tmp_);
-      return false;
+  auto format = static_cast<AVPixelFormat>(src->format);
+  const uint8_t* planes[4] = {src->data[0], src->data[1], src->data[2], src->data[3]};
+  int strides[4] = {src->linesize[0], src->linesize[1], src->linesize[2], src->linesize[3]};
+  if (exactChroma_ && (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P)) {
+    if (!WidenChroma(src)) return false;
+    format = format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUVJ422P : AV_PIX_FMT_YUV422P;
+    for (int p = 1; p <= 2; p++) {
+      planes[p] = tall_->data[p];
+      strides[p] = tall_->linesize[p];
     }
   }
-  if (sws_scale(sws_, src->data, src->linesize, 0, h, tmp_->data, tmp_->linesize) != h)
+  sws_ = sws_getCachedContext(sws_, w, h, format, w, h, AV_PIX_FMT_BGR24, FlagsFor(format),
+                              nullptr, nullptr, nullptr);
+  if (!sws_) return false;
+  const int rowBytes = w * 3;
+  if (destStride == 0) destStride = rowBytes;
+  // The SIMD converters work in blocks of up to 16 pixels and may write past
+  // the last pixel of a row. Rows of whole blocks go straight into the
+  // caller's rows; others through a padded picture of our own.
+  if (w % 16 == 0) {
+    uint8_t* dst[4] = {dest, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {static_cast<int>(destStride), 0, 0, 0};
+    return sws_scale(sws_, planes, strides, 0, h, dst, dstStride) == h;
+  }
+  if (!KeepFrame(tmp_, AV_PIX_FMT_BGR24, w, h)) return false;
+  if (sws_scale(sws_, planes, strides, 0, h, tmp_->data, tmp_->linesize) != h)
     return false;
-  const size_t rowBytes = static_cast<size_t>(w) * 3;
   for (int y = 0; y < h; y++)
-    std::memcpy(dest + rowBytes * static_cast<size_t>(y),
-                tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y, rowBytes);
+    std::memcpy(dest + destStride * y,
+                tmp_->data[0] + static_cast<ptrdiff_t>(tmp_->linesize[0]) * y,
+                static_cast<size_t>(rowBytes));
   return true;
+}
+
+// Studio-range BT.601 in 16-bit fixed point, as the MPEG encoders expect:
+// Y = 16 + 219/255 (0.299 R + 0.587 G + 0.114 B), U and V the scaled blue
+// and red differences around 128.
+namespace {
+constexpr int32_t kYr = 16829, kYg = 33039, kYb = 6416;
+constexpr int32_t kUr = -9714, kUg = -19070, kUb = 28784;
+constexpr int32_t kVr = 28784, kVg = -24103, kVb = -4681;
+
+// One pair of rows. The pixels are first split into planes of their own,
+// so that the arithmetic runs over whole vectors.
+__attribute__((target_clones("avx2", "default")))
+void YuvOfRowPair(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
+                  int32_t width, uint16_t* __restrict work, uint8_t* __restrict y0,
+                  uint8_t* __restrict y1, uint8_t* __restrict u, uint8_t* __restrict v) {
+  uint16_t* b0 = work;
+  uint16_t* g0 = b0 + width;
+  uint16_t* r0 = g0 + width;
+  uint16_t* b1 = r0 + width;
+  uint16_t* g1 = b1 + width;
+  uint16_t* r1 = g1 + width;
+  for (int32_t x = 0; x < width; x++) {
+    b0[x] = top[3 * x];
+    g0[x] = top[3 * x + 1];
+    r0[x] = top[3 * x + 2];
+    b1[x] = bottom[3 * x];
+    g1[x] = bottom[3 * x + 1];
+    r1[x] = bottom[3 * x + 2];
+  }
+  constexpr int32_t kLumaBias = (16 << 16) + (1 << 15);
+  for (int32_t x = 0; x < width; x++) {
+    y0[x] = static_cast<uint8_t>((kYr * r0[x] + kYg * g0[x] + kYb * b0[x] + kLumaBias) >> 16);
+    y1[x] = static_cast<uint8_t>((kYr * r1[x] + kYg * g1[x] + kYb * b1[x] + kLumaBias) >> 16);
+  }
+  // Chroma of each 2 x 2 block from the sum of its four pixels: the sample
+  // sits between them, where MPEG-1 places it.
+  constexpr int32_t kChromaBias = (128 << 18) + (1 << 17);
+  for (int32_t x = 0; x < width / 2; x++) {
+    const int32_t sb = b0[2 * x] + b0[2 * x + 1] + b1[2 * x] + b1[2 * x + 1];
+    const int32_t sg = g0[2 * x] + g0[2 * x + 1] + g1[2 * x] + g1[2 * x + 1];
+    const int32_t sr = r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1];
+    u[x] = static_cast<uint8_t>((kUr * sr + kUg * sg + kUb * sb + kChromaBias) >> 18);
+    v[x] = static_cast<uint8_t>((kVr * sr + kVg * sg + kVb * sb + kChromaBias) >> 18);
+  }
+}
+}  // namespace
+
+void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* const plane[],
+                 const int stride[]) {
+  const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(width) * 3;
+  std::vector<uint16_t> work(static_cast<size_t>(width) * 6);
+  for (int32_t y = 0; y + 1 < height; y += 2) {
+    const uint8_t* top = bgr + rowBytes * y;
+    uint8_t* luma = plane[0] + static_cast<ptrdiff_t>(stride[0]) * y;
+    YuvOfRowPair(top, top + rowBytes, width, work.data(), luma, luma + stride[0],
+                 plane[1] + static_cast<ptrdiff_t>(stride[1]) * (y / 2),
+                 plane[2] + static_cast<ptrdiff_t>(stride[2]) * (y / 2));
+  }
 }
 
 // ---- video elementary-stream encoder ---------------------------------------
@@ -109,7 +290,6 @@ VideoStreamEncoder::~VideoStreamEncoder() {
   avcodec_free_context(&ctx_);
   av_frame_free(&frame_);
   av_packet_free(&pkt_);
-  sws_freeContext(sws_);
 }
 
 std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) {
@@ -152,7 +332,7 @@ std::string VideoStreamEncoder::OpenCodec() {
   const bool pal = s.rateCode == 3 || s.rateCode == 6;
   ctx_->gop_size = pal ? 15 : 18;
   ctx_->max_b_frames = 2;
-  ctx_->thread_count = 1;
+  UseCodecThreads(ctx_);
   if (s.interlaced) ctx_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
   int rc = avcodec_open2(ctx_, codec, nullptr);
   if (rc < 0) return "cannot open the MPEG video encoder: " + ErrText(rc);
@@ -161,10 +341,6 @@ std::string VideoStreamEncoder::OpenCodec() {
   frame_->height = s.height;
   rc = av_frame_get_buffer(frame_, 0);
   if (rc < 0) return "out of memory";
-  sws_ = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height,
-                        AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
-                        nullptr, nullptr, nullptr);
-  if (!sws_) return "cannot convert pictures for the encoder";
   return "";
 }
 
@@ -189,9 +365,7 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
   }
   int rc = av_frame_make_writable(frame_);
   if (rc < 0) return "out of memory";
-  const uint8_t* srcData[4] = {bgr, nullptr, nullptr, nullptr};
-  const int srcStride[4] = {settings_.width * 3, 0, 0, 0};
-  sws_scale(sws_, srcData, srcStride, 0, settings_.height, frame_->data, frame_->linesize);
+  BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
   frame_->pts = frames_;
   rc = avcodec_send_frame(ctx_, frame_);
   if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
@@ -210,6 +384,7 @@ std::string VideoStreamEncoder::Close() {
   }
   if (file_ && fclose(file_) != 0 && err.empty()) err = "cannot write the video stream";
   file_ = nullptr;
+  FlushWorkerLines();
   return err;
 }
 

@@ -25,21 +25,55 @@ std::string ErrText(int averr);
 // loaded; callers learn of failures through the library's own error pairs.
 void LogToTrace(void* context, int level, const char* format, va_list args);
 
+// Threads the codec library may run inside each decoder and encoder (1:
+// none). Taken from QOR_THREADS when the library loads; the movie module is
+// handed the core's value when it is attached.
+void SetCodecThreads(int32_t threads);
+int32_t CodecThreads();
+// Lets the codec run its frame or slice threads. The calling thread is the
+// caller's: FFmpeg's lines logged from the codec's own threads wait for it
+// and reach the trace from it, the only thread the trace is written from.
+void UseCodecThreads(AVCodecContext* ctx);
+// Writes the waiting lines; on the caller's thread only.
+void FlushWorkerLines();
+
 // The standard rate of an MPEG frame-rate code 1..8 as a fraction.
 AVRational RateOfCode(int32_t code);
 int32_t CodeOfRate(double rate);
 
 // Converts a decoded picture to packed B, G, R rows of width x 3 bytes.
+// Same-size conversion without accurate rounding goes through libswscale's
+// unscaled converters, several times faster. For pictures whose chroma
+// keeps every row (4:2:2, 4:4:4) they stay within 2 of the exact values;
+// for 4:2:0 they repeat each chroma row where the exact path interpolates.
+// With `exactChroma` 8-bit 4:2:0 chroma is first interpolated to every row
+// as the exact path does (4 taps, libswscale's bicubic), other formats with
+// shared chroma rows take the exact path itself. On natural pictures the
+// result stays within 3 of the exact path.
 class ToBgr {
  public:
+  explicit ToBgr(bool exactChroma = false) : exactChroma_(exactChroma) {}
   ~ToBgr();
-  bool Convert(const AVFrame* src, uint8_t* dest);
+  ToBgr(const ToBgr&) = delete;
+  ToBgr& operator=(const ToBgr&) = delete;
+  // Rows destStride bytes apart (0: width x 3); a negative stride with
+  // dest at the last row's place writes them bottom-up.
+  bool Convert(const AVFrame* src, uint8_t* dest, ptrdiff_t destStride = 0);
 
  private:
+  int FlagsFor(AVPixelFormat format) const;
+  bool WidenChroma(const AVFrame* src);
+
+  bool exactChroma_;
   SwsContext* sws_ = nullptr;
-  std::vector<uint8_t> row_;
   AVFrame* tmp_ = nullptr;
+  AVFrame* tall_ = nullptr;  // 4:2:0 chroma brought to every row
 };
+
+// Packed B, G, R rows (even width and height) to the planes of studio-range
+// YUV 4:2:0, chroma from the mean of each 2 x 2 block.
+void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* const plane[],
+                 const int stride[]);
 
 // A video elementary stream written straight to a file. The codec opens on
 // the first frame, so the settings can change until then.
@@ -72,7 +106,6 @@ class VideoStreamEncoder {
   AVCodecContext* ctx_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* pkt_ = nullptr;
-  SwsContext* sws_ = nullptr;
   int64_t frames_ = 0;
 };
 

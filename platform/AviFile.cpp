@@ -11,7 +11,8 @@
 
 #include "platform/AvSupport.h"
 #include "platform/AviFileCore.h"
-#include "platform/MmIo.h"
+#include "foundation/FFReader.h"
+#include "platform/base/MmIo.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -85,172 +86,242 @@ namespace AviCore {
 
 using namespace AviFile;
 
-bool ParseFile(AviFileObj* f) {
-  using namespace MmIo;
+namespace {
+
+using namespace MmIo;
+
+// What the lists of one file tell beyond the streams themselves.
+struct ParseState {
+  bool haveHeader = false;
+  bool haveIndex = false;
+  std::vector<uint8_t> index;  // the first RIFF's "idx1" entries, 16 bytes each
+  int32_t riffCount = 0;
+  bool overLimit = false;      // more chunks or index entries than frames allowed
+};
+
+// A stream's chunk list, and the index for all streams, hold at most the
+// frame-count limit per stream: a file claiming more is refused.
+bool WithinFrameLimit(int64_t entries, int64_t streams) {
+  return entries <= FFBasic::FFFrameCountLimit() * std::max<int64_t>(streams, 1);
+}
+
+// The "strh" chunk: at least 48 bytes, the frame rectangle when present.
+bool ReadStreamHeader(const std::vector<uint8_t>& d, AVISTREAMINFO* si) {
+  FFBasic::FFReader r = FFBasic::FFReader::Quiet(d.data(), static_cast<int64_t>(d.size()));
+  if (!r.Need(48)) return false;
+  si->fccType = r.U32L();
+  si->fccHandler = r.U32L();
+  si->dwFlags = r.U32L();
+  si->wPriority = r.U16L();
+  si->wLanguage = r.U16L();
+  si->dwInitialFrames = r.U32L();
+  si->dwScale = r.U32L();
+  si->dwRate = r.U32L();
+  si->dwStart = r.U32L();
+  si->dwLength = r.U32L();
+  si->dwSuggestedBufferSize = r.U32L();
+  si->dwQuality = r.U32L();
+  si->dwSampleSize = r.U32L();
+  if (r.Has(8)) {
+    si->rcFrame.left = static_cast<int16_t>(r.U16L());
+    si->rcFrame.top = static_cast<int16_t>(r.U16L());
+    si->rcFrame.right = static_cast<int16_t>(r.U16L());
+    si->rcFrame.bottom = static_cast<int16_t>(r.U16L());
+  }
+  return !r.Failed();
+}
+
+// One "strl" list: the stream header and its format.
+bool ParseStreamList(AviFileObj* f, HMMIO h, MMCKINFO& strl) {
+  auto s = std::make_unique<AviStreamObj>();
+  s->file = f;
+  s->index = static_cast<int32_t>(f->streams.size());
+  bool haveStrh = false;
+  MMCKINFO el;
+  while (mmioDescend(h, &el, &strl, 0) == 0) {
+    bool ok = true;
+    if (el.ckid == mmioFOURCC('s', 't', 'r', 'h')) {
+      if (!ReadStreamHeader(ReadChunk(h, el, 56, &ok), &s->info) || !ok) return false;
+      haveStrh = true;
+    } else if (el.ckid == mmioFOURCC('s', 't', 'r', 'f')) {
+      s->format = ReadChunk(h, el, kMaxFormatBytes, &ok);
+      if (!ok) return false;
+    }
+    if (mmioAscend(h, &el, 0) != 0) return false;
+  }
+  if (!haveStrh) return false;
+  f->streams.push_back(std::move(s));
+  return f->streams.size() <= 99;
+}
+
+// The "hdrl" list: the main header and a "strl" list per stream.
+bool ParseHeaderList(AviFileObj* f, HMMIO h, MMCKINFO& hdrl) {
+  MMCKINFO sub;
+  while (mmioDescend(h, &sub, &hdrl, 0) == 0) {
+    if (sub.ckid == mmioFOURCC('a', 'v', 'i', 'h')) {
+      bool ok = true;
+      const std::vector<uint8_t> d = ReadChunk(h, sub, 56, &ok);
+      if (!ok || d.size() < 40) return false;
+      f->avih.assign(d.begin(), d.end());
+    } else if (sub.ckid == FOURCC_LIST && sub.fccType == mmioFOURCC('s', 't', 'r', 'l')) {
+      if (!ParseStreamList(f, h, sub)) return false;
+    }
+    if (mmioAscend(h, &sub, 0) != 0) return false;
+  }
+  return true;
+}
+
+// A chunk of the movie list: a frame, a sound slice or a palette change of
+// its stream. False when the stream then holds more than the frame-count
+// limit allows.
+bool TakeMovieChunk(AviFileObj* f, const MMCKINFO& el) {
+  const int32_t sn = StreamOfChunk(el.ckid);
+  if (sn < 0 || sn >= static_cast<int32_t>(f->streams.size())) return true;
+  AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
+  if (ChunkKind(el.ckid) == kKindPc)
+    s->palChanges.push_back({static_cast<int32_t>(s->chunks.size()), el.dwDataOffset, el.cksize});
+  else
+    s->chunks.push_back({el.dwDataOffset, el.cksize, false});
+  return WithinFrameLimit(static_cast<int64_t>(s->chunks.size() + s->palChanges.size()), 1);
+}
+
+bool IsSoundChunk(const AviFileObj* f, uint32_t ckid) {
+  const int32_t sn = StreamOfChunk(ckid);
+  return sn >= 0 && sn < static_cast<int32_t>(f->streams.size()) &&
+         f->streams[static_cast<size_t>(sn)]->info.fccType == streamtypeAUDIO;
+}
+
+// A "movi" list: its chunks, also inside "rec " lists (four deep at most).
+bool ParseMovieList(AviFileObj* f, HMMIO h, const MMCKINFO& movi, ParseState& state) {
+  std::vector<MMCKINFO> parents{movi};
+  MMCKINFO el;
+  while (!parents.empty()) {
+    if (mmioDescend(h, &el, &parents.back(), MMIO_ALLOWCUT) != 0) {
+      MMCKINFO done = parents.back();
+      parents.pop_back();
+      if (!parents.empty() && mmioAscend(h, &done, 0) != 0) return false;
+      continue;
+    }
+    const bool cut = (el.dwFlags & MMIO_CUT) != 0;
+    if (cut) f->cut = true;
+    if (el.ckid == FOURCC_LIST && parents.size() < 4) {
+      parents.push_back(el);
+      continue;
+    }
+    // Part of a frame is no frame; the part of a sound chunk that is there
+    // still holds samples.
+    if (el.ckid != FOURCC_LIST && (!cut || IsSoundChunk(f, el.ckid)) && !TakeMovieChunk(f, el)) {
+      state.overLimit = true;
+      return false;
+    }
+    if (mmioAscend(h, &el, 0) != 0) return false;
+  }
+  return true;
+}
+
+// The "idx1" chunk of the first RIFF, kept for the key-frame flags.
+bool ReadIndex(AviFileObj* f, HMMIO h, const MMCKINFO& ck, ParseState& state) {
+  if (!WithinFrameLimit(ck.cksize / 16, static_cast<int64_t>(f->streams.size()))) {
+    state.overLimit = true;
+    return false;
+  }
+  bool ok = true;
+  state.index = ReadChunk(h, ck, int64_t{16} << 24, &ok);
+  state.haveIndex = ok;
+  return ok;
+}
+
+// The top-level chunks of one RIFF.
+bool ParseRiff(AviFileObj* f, HMMIO h, MMCKINFO& riff, ParseState& state) {
+  MMCKINFO ck;
+  while (mmioDescend(h, &ck, &riff, MMIO_ALLOWCUT) == 0) {
+    bool ok = true;
+    f->cut = f->cut || (ck.dwFlags & MMIO_CUT) != 0;
+    const bool list = ck.ckid == FOURCC_LIST;
+    if (list && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !state.haveHeader) {
+      state.haveHeader = true;
+      ok = ParseHeaderList(f, h, ck);
+    } else if (list && ck.fccType == mmioFOURCC('I', 'N', 'F', 'O') && f->info.empty()) {
+      f->info = ReadChunk(h, ck, kMaxInfoBytes, &ok);
+    } else if (list && ck.fccType == mmioFOURCC('m', 'o', 'v', 'i')) {
+      ok = ParseMovieList(f, h, ck, state);
+    } else if (ck.ckid == mmioFOURCC('i', 'd', 'x', '1') && state.riffCount == 1) {
+      ok = ReadIndex(f, h, ck, state);
+    }
+    if (!ok || mmioAscend(h, &ck, 0) != 0) return false;
+  }
+  return true;
+}
+
+// Key frames: the index's flags, the k-th entry of a stream for its k-th
+// chunk. Returns how many entries each stream had.
+std::vector<size_t> ApplyIndex(AviFileObj* f, const std::vector<uint8_t>& index) {
+  std::vector<size_t> seen(f->streams.size(), 0);
+  FFBasic::FFReader r = FFBasic::FFReader::Quiet(index.data(), static_cast<int64_t>(index.size()));
+  while (r.Has(16)) {
+    const uint32_t ckid = r.U32L();
+    const uint32_t flags = r.U32L();
+    r.Skip(8);
+    const int32_t sn = StreamOfChunk(ckid);
+    if (sn < 0 || sn >= static_cast<int32_t>(f->streams.size()) || ChunkKind(ckid) == kKindPc)
+      continue;
+    AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
+    size_t& k = seen[static_cast<size_t>(sn)];
+    if (k < s->chunks.size()) s->chunks[k].key = (flags & AVIIF_KEYFRAME) != 0;
+    k++;
+  }
+  return seen;
+}
+
+// Without index flags only the first frame is taken as a key frame, so
+// random access decodes from the start; then each stream's running sizes.
+void FinishStream(AviStreamObj* s, bool indexed) {
+  if (!s->chunks.empty()) {
+    if (!indexed) {
+      const bool raw = s->IsRawVideo();
+      for (auto& c : s->chunks) c.key = raw;
+    }
+    s->chunks[0].key = true;
+  }
+  int64_t sum = 0;
+  s->cumBytes.reserve(s->chunks.size() + 1);
+  s->cumBytes.push_back(0);
+  for (auto& c : s->chunks) {
+    sum += c.size;
+    s->cumBytes.push_back(sum);
+  }
+  s->info.dwLength = static_cast<uint32_t>(std::min<int64_t>(s->Length(), INT32_MAX));
+  s->info.dwFormatChangeCount = static_cast<uint32_t>(s->palChanges.size());
+}
+
+}  // namespace
+
+HRESULT ParseFile(AviFileObj* f) {
   HMMIO h = f->mmio;
   MMCKINFO riff;
   riff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
   // A file cut short is read as far as it goes: its last, incomplete chunk
   // is left out.
-  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0) return false;
+  if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0) return AVIERR_FILEREAD;
   f->cut = (riff.dwFlags & MMIO_CUT) != 0;
-  bool haveHeader = false;
-  // Key flags from the index, in order per stream.
-  std::vector<std::vector<bool>> keys;
-  bool haveIndex = false;
-  int64_t moviBase = -1;
-  std::vector<uint8_t> index;
-  int32_t riffCount = 0;
+  ParseState state;
   for (;;) {
-    riffCount++;
-    MMCKINFO ck;
-    while (mmioDescend(h, &ck, &riff, MMIO_ALLOWCUT) == 0) {
-      bool ok = true;
-      f->cut = f->cut || (ck.dwFlags & MMIO_CUT) != 0;
-      if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !haveHeader) {
-        haveHeader = true;
-        MMCKINFO sub;
-        while (mmioDescend(h, &sub, &ck, 0) == 0) {
-          if (sub.ckid == mmioFOURCC('a', 'v', 'i', 'h')) {
-            const std::vector<uint8_t> d = ReadChunk(h, sub, 56, &ok);
-            if (!ok || d.size() < 40) return false;
-            f->avih.assign(d.begin(), d.end());
-          } else if (sub.ckid == FOURCC_LIST && sub.fccType == mmioFOURCC('s', 't', 'r', 'l')) {
-            auto s = std::make_unique<AviStreamObj>();
-            s->file = f;
-            s->index = static_cast<int32_t>(f->streams.size());
-            MMCKINFO el;
-            bool haveStrh = false;
-            while (mmioDescend(h, &el, &sub, 0) == 0) {
-              if (el.ckid == mmioFOURCC('s', 't', 'r', 'h')) {
-                const std::vector<uint8_t> d = ReadChunk(h, el, 56, &ok);
-                if (!ok || d.size() < 48) return false;
-                AVISTREAMINFO& si = s->info;
-                si.fccType = Rd32(&d[0]);
-                si.fccHandler = Rd32(&d[4]);
-                si.dwFlags = Rd32(&d[8]);
-                si.wPriority = Rd16(&d[12]);
-                si.wLanguage = Rd16(&d[14]);
-                si.dwInitialFrames = Rd32(&d[16]);
-                si.dwScale = Rd32(&d[20]);
-                si.dwRate = Rd32(&d[24]);
-                si.dwStart = Rd32(&d[28]);
-                si.dwLength = Rd32(&d[32]);
-                si.dwSuggestedBufferSize = Rd32(&d[36]);
-                si.dwQuality = Rd32(&d[40]);
-                si.dwSampleSize = Rd32(&d[44]);
-                if (d.size() >= 56) {
-                  si.rcFrame.left = static_cast<int16_t>(Rd16(&d[48]));
-                  si.rcFrame.top = static_cast<int16_t>(Rd16(&d[50]));
-                  si.rcFrame.right = static_cast<int16_t>(Rd16(&d[52]));
-                  si.rcFrame.bottom = static_cast<int16_t>(Rd16(&d[54]));
-                }
-                haveStrh = true;
-              } else if (el.ckid == mmioFOURCC('s', 't', 'r', 'f')) {
-                s->format = ReadChunk(h, el, kMaxFormatBytes, &ok);
-                if (!ok) return false;
-              }
-              if (mmioAscend(h, &el, 0) != 0) return false;
-            }
-            if (!haveStrh) return false;
-            f->streams.push_back(std::move(s));
-            if (f->streams.size() > 99) return false;
-          }
-          if (mmioAscend(h, &sub, 0) != 0) return false;
-        }
-      } else if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('I', 'N', 'F', 'O') &&
-                 f->info.empty()) {
-        f->info = ReadChunk(h, ck, kMaxInfoBytes, &ok);
-        if (!ok) return false;
-      } else if (ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('m', 'o', 'v', 'i')) {
-        if (moviBase < 0) moviBase = static_cast<int64_t>(ck.dwDataOffset);
-        // Chunks, also inside "rec " lists.
-        std::vector<MMCKINFO> parents{ck};
-        MMCKINFO el;
-        while (!parents.empty()) {
-          if (mmioDescend(h, &el, &parents.back(), MMIO_ALLOWCUT) != 0) {
-            MMCKINFO done = parents.back();
-            parents.pop_back();
-            if (!parents.empty() && mmioAscend(h, &done, 0) != 0) return false;
-            continue;
-          }
-          const int32_t sn = StreamOfChunk(el.ckid);
-          const bool sound = sn >= 0 && sn < static_cast<int32_t>(f->streams.size()) &&
-                             f->streams[static_cast<size_t>(sn)]->info.fccType == streamtypeAUDIO;
-          if (el.dwFlags & MMIO_CUT) f->cut = true;
-          if ((el.dwFlags & MMIO_CUT) && !sound && el.ckid != FOURCC_LIST) {
-            // Part of a frame is no frame; the part of a sound chunk that
-            // is there still holds samples.
-          } else if (el.ckid == FOURCC_LIST) {
-            if (parents.size() < 4) {
-              parents.push_back(el);
-              continue;
-            }
-          } else {
-            if (sn >= 0 && sn < static_cast<int32_t>(f->streams.size())) {
-              AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
-              if (ChunkKind(el.ckid) == kKindPc) {
-                s->palChanges.push_back(
-                    {static_cast<int32_t>(s->chunks.size()), el.dwDataOffset, el.cksize});
-              } else {
-                s->chunks.push_back({el.dwDataOffset, el.cksize, false});
-              }
-            }
-          }
-          if (mmioAscend(h, &el, 0) != 0) return false;
-        }
-      } else if (ck.ckid == mmioFOURCC('i', 'd', 'x', '1') && riffCount == 1) {
-        index = ReadChunk(h, ck, int64_t{16} << 24, &ok);
-        if (!ok) return false;
-        haveIndex = true;
-      }
-      if (mmioAscend(h, &ck, 0) != 0) return false;
-    }
+    state.riffCount++;
+    if (!ParseRiff(f, h, riff, state)) return state.overLimit ? AVIERR_BADSIZE : AVIERR_FILEREAD;
     // Further RIFF chunks of an extended file carry more movie data.
     if (mmioAscend(h, &riff, 0) != 0) break;
     riff.fccType = mmioFOURCC('A', 'V', 'I', 'X');
-    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0 || riffCount > 64)
+    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF | MMIO_ALLOWCUT) != 0 ||
+        state.riffCount > 64)
       break;
     f->cut = f->cut || (riff.dwFlags & MMIO_CUT) != 0;
   }
-  (void)moviBase;
-  if (!haveHeader || f->streams.empty()) return false;
-  // Key frames: the index's flags, k-th entry of a stream for its k-th chunk.
-  std::vector<size_t> seen(f->streams.size(), 0);
-  if (haveIndex) {
-    for (size_t i = 0; i + 16 <= index.size(); i += 16) {
-      const uint32_t ckid = Rd32(&index[i]);
-      const int32_t sn = StreamOfChunk(ckid);
-      if (sn < 0 || sn >= static_cast<int32_t>(f->streams.size()) || ChunkKind(ckid) == kKindPc)
-        continue;
-      AviStreamObj* s = f->streams[static_cast<size_t>(sn)].get();
-      size_t& k = seen[static_cast<size_t>(sn)];
-      if (k < s->chunks.size()) s->chunks[k].key = (Rd32(&index[i + 4]) & AVIIF_KEYFRAME) != 0;
-      k++;
-    }
-  }
-  for (size_t sn = 0; sn < f->streams.size(); sn++) {
-    AviStreamObj* s = f->streams[sn].get();
-    if (!s->chunks.empty()) {
-      // Without index flags only the first frame is taken as a key frame,
-      // so random access decodes from the start.
-      if (seen[sn] == 0) {
-        const bool raw = s->IsRawVideo();
-        for (auto& c : s->chunks) c.key = raw;
-      }
-      s->chunks[0].key = true;
-    }
-    int64_t sum = 0;
-    s->cumBytes.reserve(s->chunks.size() + 1);
-    s->cumBytes.push_back(0);
-    for (auto& c : s->chunks) {
-      sum += c.size;
-      s->cumBytes.push_back(sum);
-    }
-    s->info.dwLength = static_cast<uint32_t>(std::min<int64_t>(s->Length(), INT32_MAX));
-    s->info.dwFormatChangeCount = static_cast<uint32_t>(s->palChanges.size());
-  }
-  return true;
+  if (!state.haveHeader || f->streams.empty()) return AVIERR_FILEREAD;
+  const std::vector<size_t> seen =
+      state.haveIndex ? ApplyIndex(f, state.index) : std::vector<size_t>(f->streams.size(), 0);
+  for (size_t sn = 0; sn < f->streams.size(); sn++)
+    FinishStream(f->streams[sn].get(), seen[sn] != 0);
+  return AVIERR_OK;
 }
 
 }  // namespace AviCore
@@ -331,12 +402,12 @@ using namespace AviFile;
 
 VideoDecoder::~VideoDecoder() {
   avcodec_free_context(&ctx_);
+  AvSupport::FlushWorkerLines();
   av_bsf_free(&unpack_);
   av_frame_free(&pending_);
   av_frame_free(&cur_);
   av_packet_free(&pkt_);
   av_packet_free(&held_);
-  sws_freeContext(sws_);
 }
 
 bool VideoDecoder::Open(const AviStreamObj* stream) {
@@ -361,7 +432,7 @@ bool VideoDecoder::Open(const AviStreamObj* stream) {
   ctx_->height = height_;
   ctx_->codec_tag = bh_.biCompression;
   ctx_->bits_per_coded_sample = bh_.biBitCount;
-  ctx_->thread_count = 1;
+  AvSupport::UseCodecThreads(ctx_);
   // The codec's set-up data follows the 40 bytes of the bitmap header (the
   // header's size often counts it in); for 8-bit video that is the palette.
   const int64_t extra = static_cast<int64_t>(s_->format.size()) - Gdi::kBitmapInfoHeaderSize;
@@ -409,6 +480,7 @@ bool VideoDecoder::RawFrame(int32_t n, Frame& out) {
   out.width = width_;
   out.height = height_;
   out.bits = bits == 16 ? (is565 ? 24 : 15) : bits;
+  out.bitmap = false;
   const int32_t outBpp = (out.bits + 7) / 8;
   out.pixels.assign(static_cast<size_t>(width_) * height_ * outBpp, 0);
   const bool topDown = bh_.biHeight < 0;
@@ -450,8 +522,10 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
   }
   out.bits = bits;
   const int32_t bpp = (bits + 7) / 8;
-  out.pixels.assign(static_cast<size_t>(width_) * height_ * bpp, 0);
   const bool direct = (bits == 8) || (bits == 15 && fmt == AV_PIX_FMT_RGB555LE) || (bits == 32);
+  out.bitmap = bitmaps_ && !direct;
+  // Every byte is written below: a frame of the same size keeps its block.
+  if (!out.bitmap) out.pixels.resize(static_cast<size_t>(width_) * height_ * bpp);
   if (direct) {
     for (int32_t y = 0; y < height_; y++)
       std::memcpy(out.pixels.data() + static_cast<size_t>(y) * width_ * bpp,
@@ -471,12 +545,21 @@ bool VideoDecoder::Convert(const AVFrame* fr, Frame& out) {
     }
     return true;
   }
-  sws_ = sws_getCachedContext(sws_, width_, height_, fmt, width_, height_, AV_PIX_FMT_BGR24,
-                              SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-  if (!sws_) return false;
-  uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {width_ * 3, 0, 0, 0};
-  return sws_scale(sws_, fr->data, fr->linesize, 0, height_, dst, dstStride) == height_;
+  if (!out.bitmap) return toBgr_.Convert(fr, out.pixels.data());
+  const int64_t stride = Gdi::DibRowBytes(width_, 24);
+  out.pixels.resize(static_cast<size_t>(Gdi::kBitmapInfoHeaderSize + stride * height_));
+  Gdi::BITMAPINFOHEADER bh;
+  bh.biWidth = width_;
+  bh.biHeight = height_;
+  bh.biBitCount = 24;
+  bh.biSizeImage = static_cast<uint32_t>(stride * height_);
+  Gdi::WriteBitmapInfoHeader(out.pixels.data(), bh);
+  uint8_t* rows = out.pixels.data() + Gdi::kBitmapInfoHeaderSize;
+  const int64_t rowBytes = static_cast<int64_t>(width_) * 3;
+  if (stride > rowBytes)
+    for (int32_t y = 0; y < height_; y++)
+      std::memset(rows + y * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  return toBgr_.Convert(fr, rows + stride * (height_ - 1), -stride);
 }
 
 // The key chunk to start from for frame n: the last one at or before it
@@ -507,9 +590,9 @@ void VideoDecoder::Restart(int32_t key) {
 }
 
 // After a failure the decoder may stand anywhere: the next call starts over.
-bool VideoDecoder::Fail() {
+const Frame* VideoDecoder::Fail() {
   Restart(-1);
-  return false;
+  return nullptr;
 }
 
 // A packet the decoder refuses is a frame that cannot be decoded.
@@ -610,27 +693,32 @@ int VideoDecoder::NextPicture() {
   return -1;
 }
 
-bool VideoDecoder::TakeCurrent(Frame& out) {
+const Frame* VideoDecoder::TakeCurrent() {
   if (!curConverted_) {
-    if (!Convert(cur_, converted_)) return false;
+    if (!Convert(cur_, converted_)) return Fail();
     curConverted_ = true;
   }
-  out = converted_;
-  return true;
+  return &converted_;
 }
 
 bool VideoDecoder::Decode(int32_t n, Frame& out) {
-  if (n < 0 || n >= static_cast<int32_t>(s_->chunks.size())) return false;
+  const Frame* f = Decode(n);
+  if (f) out = *f;
+  return f != nullptr;
+}
+
+const Frame* VideoDecoder::Decode(int32_t n) {
+  if (n < 0 || n >= static_cast<int32_t>(s_->chunks.size())) return nullptr;
   if (raw_) {
-    if (!RawFrame(n, out)) return false;
-    if (naturalBits_ == 0) naturalBits_ = out.bits;
-    return true;
+    if (!RawFrame(n, converted_)) return nullptr;
+    if (naturalBits_ == 0) naturalBits_ = converted_.bits;
+    return &converted_;
   }
   const bool before = curSlot_ >= 0 && curSlot_ <= n;
   // Frame n falls between the current picture and the next (or after the
   // last one): the current picture stands for it.
   if (before && (curSlot_ == n || (havePending_ && pendingSlot_ > n) || (ended_ && !havePending_)))
-    return TakeCurrent(out) || Fail();
+    return TakeCurrent();
   const int32_t key = RestartPoint(n);
   const int32_t keySlot = key < 0 ? -1 : (reorders_ == 1 ? keySlot_[static_cast<size_t>(key)] : key);
   const bool onTheWay = (before || (havePending_ && pendingSlot_ <= n && curSlot_ < 0 &&
@@ -642,12 +730,12 @@ bool VideoDecoder::Decode(int32_t n, Frame& out) {
       const int r = NextPicture();
       if (r < 0) return Fail();
       if (r == 0) {
-        if (curSlot_ >= 0 && curSlot_ <= n) return TakeCurrent(out) || Fail();
+        if (curSlot_ >= 0 && curSlot_ <= n) return TakeCurrent();
         return Fail();
       }
     }
     if (pendingSlot_ > n) {
-      if (curSlot_ >= 0 && curSlot_ < n) return TakeCurrent(out) || Fail();
+      if (curSlot_ >= 0 && curSlot_ < n) return TakeCurrent();
       return Fail();
     }
     av_frame_unref(cur_);
@@ -655,7 +743,7 @@ bool VideoDecoder::Decode(int32_t n, Frame& out) {
     havePending_ = false;
     curSlot_ = pendingSlot_;
     curConverted_ = false;
-    if (curSlot_ == n) return TakeCurrent(out) || Fail();
+    if (curSlot_ == n) return TakeCurrent();
   }
 }
 
@@ -839,7 +927,7 @@ HRESULT AVIFileOpen(PAVIFILE* file, const char* fileName, uint32_t mode, const v
   }
   f->mmio = MmIo::mmioOpenA(fileName, MmIo::MMIO_READ);
   if (!f->mmio) return AVIERR_FILEOPEN;
-  if (!AviCore::ParseFile(f.get())) return AVIERR_FILEREAD;
+  if (const HRESULT parsed = AviCore::ParseFile(f.get()); parsed != AVIERR_OK) return parsed;
   *file = f.release();
   return AVIERR_OK;
 }
@@ -966,7 +1054,6 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
 
 struct GetFrameObj {
   VideoDecoder decoder;
-  Frame frame;
   std::vector<uint8_t> dib;
 };
 
@@ -976,18 +1063,25 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM s, const Gdi::BITMAPINFOHEADER* wante
     return nullptr;
   auto g = std::make_unique<GetFrameObj>();
   if (!g->decoder.Open(s)) return nullptr;
+  g->decoder.DeliverBitmaps();
   return g.release();
 }
 
 const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) {
   if (bytes) *bytes = 0;
-  if (g == nullptr || !g->decoder.Decode(position, g->frame)) return nullptr;
-  const Frame& fr = g->frame;
+  const Frame* decoded = g ? g->decoder.Decode(position) : nullptr;
+  if (decoded == nullptr) return nullptr;
+  const Frame& fr = *decoded;
+  if (fr.bitmap) {
+    if (bytes) *bytes = static_cast<int64_t>(fr.pixels.size());
+    return fr.pixels.data();
+  }
   const int32_t bitCount = fr.bits == 15 ? 16 : fr.bits;
   const int64_t stride = Gdi::DibRowBytes(fr.width, bitCount);
   const int64_t palBytes = fr.bits == 8 ? 1024 : 0;
   const int64_t total = Gdi::kBitmapInfoHeaderSize + palBytes + stride * fr.height;
-  g->dib.assign(static_cast<size_t>(total), 0);
+  // The block is kept from frame to frame; every byte of it is written.
+  g->dib.resize(static_cast<size_t>(total));
   Gdi::BITMAPINFOHEADER bh;
   bh.biWidth = fr.width;
   bh.biHeight = fr.height;
@@ -1000,12 +1094,15 @@ const uint8_t* AVIStreamGetFrame(PGETFRAME g, int32_t position, int64_t* bytes) 
     p[i * 4] = fr.palette[i * 3];
     p[i * 4 + 1] = fr.palette[i * 3 + 1];
     p[i * 4 + 2] = fr.palette[i * 3 + 2];
+    p[i * 4 + 3] = 0;
   }
   p += palBytes;
   const int64_t rowBytes = static_cast<int64_t>(fr.width) * ((fr.bits + 7) / 8);
-  for (int32_t y = 0; y < fr.height; y++)
-    std::memcpy(p + (fr.height - 1 - y) * stride, fr.pixels.data() + y * rowBytes,
-                static_cast<size_t>(rowBytes));
+  for (int32_t y = 0; y < fr.height; y++) {
+    uint8_t* row = p + (fr.height - 1 - y) * stride;
+    std::memcpy(row, fr.pixels.data() + y * rowBytes, static_cast<size_t>(rowBytes));
+    std::memset(row + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  }
   if (bytes) *bytes = total;
   return g->dib.data();
 }

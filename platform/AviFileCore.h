@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/AviFile.h"
-#include "platform/MmIo.h"
+#include "platform/AvSupport.h"
+#include "platform/base/MmIo.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,6 +41,9 @@ struct Frame {
   int32_t width = 0, height = 0, bits = 0;
   std::vector<uint8_t> pixels;
   uint8_t palette[768] = {};
+  // pixels holds a whole packed bitmap (header, then rows bottom-up, padded
+  // to 4 bytes) instead of top-down rows: see VideoDecoder::DeliverBitmaps.
+  bool bitmap = false;
 };
 
 }  // namespace AviCore
@@ -101,7 +105,10 @@ namespace AviCore {
 using AviFile::AviFileObj;
 using AviFile::AviStreamObj;
 
-bool ParseFile(AviFileObj* f);
+// Reads a file's lists and index: AVIERR_OK, AVIERR_BADSIZE when a stream
+// has more chunks, or the index more entries, than the frame-count limit
+// allows, else AVIERR_FILEREAD.
+AviFile::HRESULT ParseFile(AviFileObj* f);
 
 // Decodes frames of one video stream in any order. Frame n is the n-th
 // picture in presentation order: for a stream that reorders its pictures
@@ -114,7 +121,13 @@ class VideoDecoder {
  public:
   ~VideoDecoder();
   bool Open(const AviStreamObj* stream);
+  // Frame n, held by the decoder until the next call; null on failure.
+  const Frame* Decode(int32_t n);
   bool Decode(int32_t n, Frame& out);
+  // Frames decoded to 24 bits come as packed bitmaps from now on, made by
+  // the colour conversion itself: the frame extractor hands them out as
+  // they are, without copying the rows once more.
+  void DeliverBitmaps() { bitmaps_ = true; }
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
 
@@ -127,17 +140,18 @@ class VideoDecoder {
   bool Send(AVPacket* pkt);
   bool Feed();
   int NextPicture();
-  bool TakeCurrent(Frame& out);
-  bool Fail();
+  const Frame* TakeCurrent();
+  const Frame* Fail();
 
   const AviStreamObj* s_ = nullptr;
   Gdi::BITMAPINFOHEADER bh_;
   int32_t width_ = 0, height_ = 0;
   bool raw_ = false;
+  bool bitmaps_ = false;
   int32_t naturalBits_ = 0;
   AVCodecContext* ctx_ = nullptr;
   AVBSFContext* unpack_ = nullptr;  // MPEG-4: packed B-frames to one per packet
-  SwsContext* sws_ = nullptr;
+  AvSupport::ToBgr toBgr_{true};
   AVPacket* pkt_ = nullptr;
   AVPacket* held_ = nullptr;        // a packet the decoder could not take yet
   bool holding_ = false;
@@ -147,7 +161,7 @@ class VideoDecoder {
   AVFrame* cur_ = nullptr;          // the current picture and its frame number
   int32_t curSlot_ = -1;
   bool curConverted_ = false;
-  Frame converted_;
+  Frame converted_;                 // the current picture as pixels, or a raw frame
   int32_t sendPos_ = 0;
   bool drained_ = false, ended_ = false;
   int32_t ordinal_ = -1;   // frame number of the last picture given out

@@ -2,10 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "foundation/Errors.h"
+#include "foundation/FFReader.h"
 
 namespace Modules {
 
@@ -25,6 +27,9 @@ std::mutex g_lock;
 
 void TraceFromModule(const char* text) { Errors::TraceWriteLine(text); }
 
+// Read once, when the library is loaded.
+const int32_t g_codecThreads = CodecThreadsOf(std::getenv("QOR_THREADS"));
+
 Loaded* SlotOf(const Spec& spec) {
   for (Loaded& slot : g_loaded)
     if (slot.spec == nullptr || std::strcmp(slot.spec->entry, spec.entry) == 0) return &slot;
@@ -41,7 +46,8 @@ std::string Open(const Spec& spec, const void* core, Loaded& slot) {
     return why != nullptr ? why : path + ": cannot be opened";
   }
   auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
-  const Host host{TraceFromModule, core};
+  const Host host{TraceFromModule, core, g_codecThreads, FFBasic::FFImageBytesLimit,
+                  FFBasic::FFFrameCountLimit};
   const void* table = entry != nullptr ? entry(&host) : nullptr;
   if (table == nullptr) {
     dlclose(handle);

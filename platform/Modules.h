@@ -5,23 +5,46 @@
 //
 // Each module exports exactly one entry: a C function that takes what the
 // core lends it (Host) and returns its table of functions. The core's gate
-// units (platform/modules/*Gate.cpp) define the platform layers' functions
-// in terms of that table, so the units above the layers do not change.
+// units (platform/modules/*Gate.cpp, libqor/modules/UiGate.cpp) define the
+// platform layers' functions and fill the dialog hooks in terms of that
+// table, so the units above the layers do not change.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace Modules {
 
 // What the core lends a module: the trace file, so that a back end's own
-// warnings land beside the library's lines, and for a module built over the
+// warnings land beside the library's lines, the readers' limits, and for a module built over the
 // core's units (the ui module) the table of the core functions it calls, so
 // that it shares the core's one error state, trace and settings.
 struct Host {
   void (*traceWriteLine)(const char* text) = nullptr;
   const void* core = nullptr;
+  int32_t codecThreads = 1;  // QOR_THREADS as the core read it at its load
+  // The process's limits on what a file may ask for: the movie layer's
+  // readers follow the same setting as the format readers.
+  int64_t (*imageBytesLimit)() = nullptr;
+  int64_t (*frameCountLimit)() = nullptr;
 };
+
+// Threads the codec library may run for each decoder and encoder, by the
+// text of QOR_THREADS (null: unset): unset (or not a number of 1 or more)
+// one per core, 1 none, else that many (at most 16, as the codecs take no
+// more). Inline: the modules apply the same rule in a static build.
+inline int32_t CodecThreadsOf(const char* setting) {
+  constexpr int32_t kMost = 16;
+  char* end = nullptr;
+  const long n = setting != nullptr ? std::strtol(setting, &end, 10) : 0;
+  if (setting != nullptr && end != setting && *end == 0 && n >= 1)
+    return static_cast<int32_t>(std::min<long>(n, kMost));
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int32_t>(std::clamp<unsigned>(cores, 1, kMost));
+}
 
 // A module's entry: with a host, attaches it and returns the table; with
 // null, detaches (the core is stopping and may be unloaded before the module).

@@ -140,7 +140,7 @@ CodecPtr OpenDecoder(const AVStream* st) {
   CodecPtr ctx(avcodec_alloc_context3(codec));
   if (!ctx) return nullptr;
   if (avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0) return nullptr;
-  ctx->thread_count = 1;
+  AvSupport::UseCodecThreads(ctx.get());
   ctx->pkt_timebase = st->time_base;
   if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
   return ctx;

@@ -5,7 +5,7 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 namespace Ui {
 namespace {

@@ -12,10 +12,15 @@
 # write) and its peak resident memory; "op" is the library's own time for
 # the operation alone, measured inside the driver. The peers run once with
 # one thread (MAGICK_THREAD_LIMIT=1, VIPS_CONCURRENCY=1, -threads 1) and
-# once with their default threads; the library always runs on the caller's
-# thread. --quick uses the 1-megapixel picture and a small photo crop only
+# once with their default threads; the library works on the caller's thread,
+# its movie codecs with FFmpeg's own threads unless QOR_THREADS=1 (the movie
+# rows measure both). --quick uses the 1-megapixel picture and a small photo crop only
 # (a smoke check of the script, not a measurement).
-# Environment: QOR_BENCH_REPS (best of N for every process, default 1);
+# Environment: QOR_BENCH_REPS (best of N whole processes, default 1; each
+# process does the operation once, as each peer does); QOR_BENCH_OP_REPS
+# (the driver's own repetitions for the "op" column, best of N inside one
+# extra process that is not timed as a whole; default: the op of the best
+# whole process); QOR_THREADS (the library's codec threads, see README.md);
 # QOR_BENCH_ONLY (space-separated sections to run: depth resize palette
 # filters codecs pipeline movie; default all).
 set -euo pipefail
@@ -26,6 +31,8 @@ DATA="$BUILD/bench-data"
 OUT="$BUILD/bench-out"
 RESULTS="$BUILD/bench-results.tsv"
 REPS="${QOR_BENCH_REPS:-1}"
+OP_REPS="${QOR_BENCH_OP_REPS:-}"
+unset QOR_BENCH_OP_REPS
 QUICK=0
 [ "${1:-}" = "--quick" ] && QUICK=1
 
@@ -54,8 +61,9 @@ mkdir -p "$DATA" "$OUT"
 # ---- measuring ---------------------------------------------------------------
 
 # run ROW TOOL CMD...: best wall time of REPS runs and the peak memory of the
-# best run; for the library also the driver's op_ms. Failures are recorded
-# as such and do not stop the run.
+# best run; for the library also the driver's op_ms (with QOR_BENCH_OP_REPS,
+# the best of that many operations in one more process). Failures are
+# recorded as such and do not stop the run.
 run() {
   local row="$1" tool="$2"
   shift 2
@@ -76,6 +84,10 @@ run() {
       op=$(sed -n 's/^op_ms=//p' "$log" | tail -n 1)
     fi
   done
+  if [ -n "$OP_REPS" ] && [ -n "$op" ] &&
+    QOR_BENCH_OP_REPS="$OP_REPS" "$@" >"$log" 2>&1; then
+    op=$(sed -n 's/^op_ms=//p' "$log" | tail -n 1)
+  fi
   printf '%s\t%s\t%s\t%s\t%s\t\n' "$row" "$tool" "$best" "$mem" "$op" >>"$RESULTS"
 }
 
@@ -405,10 +417,40 @@ if [ ! -f "$MOVIE" ] || [ "$(ffprobe -v error -show_entries format=duration -of 
     -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$MSEC" \
     -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$MOVIE"
 fi
-row="movie 640x480 25fps ${MSEC}s AVI+sound -> MPEG-1 VCD"
-run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+# movie_psnr ROW TOOL OUTPUT: RGB PSNR of frames 50 and 125 (the last frame
+# of a short movie) of OUTPUT against the source scaled bicubically to
+# 352x288, as "f50 / f125".
+movie_psnr() {
+  local row="$1" tool="$2" out="$3" n values=()
+  have compare || return 0
+  for n in 50 125; do
+    if [ "$n" -ge $((MSEC * 25)) ]; then n=$((MSEC * 25 - 1)); fi
+    ffmpeg -v error -y -i "$MOVIE" -vf "select=eq(n\,$n),scale=352:288:flags=bicubic" \
+      -frames:v 1 -pix_fmt rgb24 "$OUT/m-src.ppm"
+    ffmpeg -v error -y -i "$out" -vf "select=eq(n\,$n)" -frames:v 1 -pix_fmt rgb24 "$OUT/m-out.ppm"
+    values+=("$(compare -metric PSNR "$OUT/m-src.ppm" "$OUT/m-out.ppm" null: 2>&1 |
+      awk '{printf "%.1f", $1}' || true)")
+  done
+  printf '%s\t%s\tpsnr\t\t\t%s\n' "$row" "$tool" "${values[0]} / ${values[1]}" >>"$RESULTS"
+}
+# One thread: QOR_THREADS=1 against ffmpeg -threads 1; codec threads: the
+# library's default (one per core) against ffmpeg's default threads. The
+# "B,G,R road" rows force ffmpeg through the same steps as the library:
+# decoded frames to packed B,G,R, scaled there, back to YUV.
+base="movie 640x480 25fps ${MSEC}s AVI+sound -> MPEG-1 VCD"
+ROAD="format=bgr24,scale=352:288:flags=bicubic,format=yuv420p"
+row="$base, one thread"
+run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+movie_psnr "$row" ours "$OUT/movie.mpg"
 run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -i "$MOVIE" -threads 1 \
   -target pal-vcd "$OUT/movie-ff.mpg"
+movie_psnr "$row" "ffmpeg-1t" "$OUT/movie-ff.mpg"
+row="$base, codec threads"
+run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+run "$row" "ffmpeg-all" ffmpeg -v error -y -i "$MOVIE" -target pal-vcd "$OUT/movie-ff.mpg"
+row="$base, ffmpeg on the B,G,R road"
+run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
+peer_ff "$row" "$MOVIE" -vf "$ROAD" -target pal-vcd "$OUT/movie-ff.mpg"
 fi
 
 python3 "$ROOT/bench/table.py" "$RESULTS"

@@ -7,7 +7,7 @@
 
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Errors::TraceScope;
 

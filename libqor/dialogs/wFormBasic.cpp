@@ -5,7 +5,7 @@
 #include "dialogs/FitTexts.h"
 
 #include "foundation/Errors.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Errors::TraceScope;
 

@@ -1,8 +1,12 @@
 #include "engine/Common.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "foundation/Basic.h"
 #include "foundation/Translator.h"
@@ -102,18 +106,80 @@ std::string RGBToStrLog(uint32_t colour) {
          std::to_string((colour >> 16) & 0xFF) + ")";
 }
 
-std::string ImgToStrLog(const ImgBasic::Qimg* image) {
-  if (!image) return "not allocated";
+namespace {
+constexpr const char* kInvalidHandle = "invalid handle";
+
+bool LiveHandle(const void* record, const char* label) {
+  return IsTrackedAs(record, label) || IsLent(record);
+}
+
+std::vector<const void*>& Lent() {
+  static std::vector<const void*> lent;
+  return lent;
+}
+
+template <class T>
+T* CheckedHandle(void* handle, const char* label, const char* name,
+                 bool lentAllowed) {
+  if (lentAllowed && IsLent(handle)) return static_cast<T*>(handle);
+  return RequireHandle<T>(handle, label, name);
+}
+}  // namespace
+
+const char* const kImgLabel = "QorMain.QorImgAlloc.imgP";
+const char* const kSndLabel = "QorMain.QorSndAlloc.sndP";
+
+LendScope::LendScope(const void* record) : record_(record) {
+  Lent().push_back(record);
+}
+
+LendScope::~LendScope() {
+  auto& lent = Lent();
+  const auto it = std::find(lent.rbegin(), lent.rend(), record_);
+  if (it != lent.rend()) lent.erase(std::next(it).base());
+}
+
+bool IsLent(const void* record) {
+  const auto& lent = Lent();
+  return record && std::find(lent.begin(), lent.end(), record) != lent.end();
+}
+
+ImgBasic::Qimg* ImgOf(void* handle, const char* name) {
+  return CheckedHandle<ImgBasic::Qimg>(handle, kImgLabel, name, true);
+}
+
+SndBasic::SndRec* SndOf(void* handle, const char* name) {
+  return CheckedHandle<SndBasic::SndRec>(handle, kSndLabel, name, true);
+}
+
+ImgBasic::Qimg* OwnImgOf(void* handle, const char* name) {
+  return CheckedHandle<ImgBasic::Qimg>(handle, kImgLabel, name, false);
+}
+
+SndBasic::SndRec* OwnSndOf(void* handle, const char* name) {
+  return CheckedHandle<SndBasic::SndRec>(handle, kSndLabel, name, false);
+}
+
+std::string ImgToStrLog(const void* handle) {
+  if (!handle) return "not allocated";
+  if (!LiveHandle(handle, kImgLabel)) return kInvalidHandle;
+  const auto* image = static_cast<const ImgBasic::Qimg*>(handle);
   return std::to_string(image->width) + "x" + std::to_string(image->height) +
          "x" + std::to_string(image->bitsPerPixel);
 }
 
-std::string SndToStrLog(const SndBasic::SndRec* sound) {
-  if (!sound) return "not allocated";
+std::string SndToStrLog(const void* handle) {
+  if (!handle) return "not allocated";
+  if (!LiveHandle(handle, kSndLabel)) return kInvalidHandle;
+  const auto* sound = static_cast<const SndBasic::SndRec*>(handle);
   const auto& f = sound->format;
   return std::to_string(f.samplesPerSec) + "x" + std::to_string(f.channels) +
          "x" + std::to_string(f.bitsPerSample) + "|" +
          std::to_string(sound->frames);
+}
+
+int32_t Clamp32(int64_t count) {
+  return static_cast<int32_t>(std::clamp<int64_t>(count, INT32_MIN, INT32_MAX));
 }
 
 void ResetQorRec(QorRec* rec) {

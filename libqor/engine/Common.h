@@ -57,10 +57,12 @@ std::string FloatToStrAuto(double value);
 std::string BoolToStrLog(bool value);
 std::string PtrToStrLog(const void* value);
 std::string RGBToStrLog(uint32_t colour);
-// width "x" height "x" bits per pixel; "not allocated" for nil.
-std::string ImgToStrLog(const ImgBasic::Qimg* image);
-// rate "x" channels "x" bits "|" frames; "not allocated" for nil.
-std::string SndToStrLog(const SndBasic::SndRec* sound);
+// width "x" height "x" bits per pixel; "not allocated" for nil, "invalid
+// handle" for a pointer that is no live image (it is never read).
+std::string ImgToStrLog(const void* image);
+// rate "x" channels "x" bits "|" frames; "not allocated" for nil, "invalid
+// handle" as for images.
+std::string SndToStrLog(const void* sound);
 
 // ---- conversion record ----------------------------------------------------
 // One conversion handle, allocated by QorAlloc and freed by QorFree.
@@ -97,7 +99,7 @@ struct QorRec {
   int32_t currentStream = 0;  // 1 video, 2 audio callback running
   ConForm::QorSrcBlock* currentBlock = nullptr;  // lent to a source callback
   int32_t curFrame = 0;
-  int32_t curSample = 0;
+  int64_t curSample = 0;  // handed to the host clamped to 32 bits
   int32_t palettePass = 0;
   int32_t abortRequest = 0;
   int32_t status = 0;
@@ -105,9 +107,13 @@ struct QorRec {
   int32_t doneFrames = 0;
   double videoSeconds = 0.0;
   Predict::PredictRec audioPredict;
-  int32_t doneSamples = 0;
+  int64_t doneSamples = 0;  // handed to the host clamped to 32 bits
   double audioSeconds = 0.0;
 };
+
+// A 64-bit count as the 32-bit value the interface hands out: at most
+// 2147483647, never wrapped round.
+int32_t Clamp32(int64_t count);
 
 // Gives every field its default: 320 x 240 at 24 bits, 30 frames per
 // second, sound 44100 Hz / 2 channels / 16 bits, no outputs, no callbacks.
@@ -156,6 +162,36 @@ T* RequireHandle(void* handle, const char* label, const char* name) {
   return static_cast<T*>(handle);
 }
 
+// ---- image and sound handles ------------------------------------------------
+// The labels of the records QorImgAlloc and QorSndAlloc hand out.
+extern const char* const kImgLabel;
+extern const char* const kSndLabel;
+
+// The images and sounds the engine lends to a host's callback: valid handles
+// for every export while the callback runs, but never the host's to free.
+// A lend lasts for the scope's lifetime; lends nest.
+class LendScope {
+ public:
+  explicit LendScope(const void* record);
+  ~LendScope();
+  LendScope(const LendScope&) = delete;
+  LendScope& operator=(const LendScope&) = delete;
+
+ private:
+  const void* record_;
+};
+bool IsLent(const void* record);
+
+// The record behind a host's image or sound handle: one from QorImgAlloc /
+// QorSndAlloc that is still live, or one lent to the running callback. Nil
+// and anything else (freed, foreign, another kind of handle) end the export
+// as an unexpected failure (999) before the record is touched.
+ImgBasic::Qimg* ImgOf(void* handle, const char* name);
+SndBasic::SndRec* SndOf(void* handle, const char* name);
+// The same for the free exports: a lent record is refused too.
+ImgBasic::Qimg* OwnImgOf(void* handle, const char* name);
+SndBasic::SndRec* OwnSndOf(void* handle, const char* name);
+
 // The export's own name from its trace name ("QorMain.QorRGB" -> "QorRGB").
 const char* ExportName(const char* traceName);
 
@@ -163,17 +199,44 @@ const char* ExportName(const char* traceName);
 // reset, the export's name logged, the body under a catch-all (failure value
 // and StatusException on any exception), StatusEnd, and the name popped on
 // every way out. Nothing is ever thrown to the host.
+//
+// An export called from inside a callback runs within the library's own
+// frames; what it obtained for the host (images, sounds, lists, files) is
+// marked kept, so that a failure of those frames leaves it to the host.
+class HostOwnership {
+ public:
+  HostOwnership()
+      : nested_(Errors::MonDepth() > 0),
+        memory_(Basic::MemSequence()),
+        files_(Basic::FileSequence()) {}
+  ~HostOwnership() {
+    if (!nested_) return;
+    Basic::MemKeepSince(memory_);
+    Basic::FileKeepSince(files_);
+  }
+  HostOwnership(const HostOwnership&) = delete;
+  HostOwnership& operator=(const HostOwnership&) = delete;
+
+ private:
+  bool nested_;
+  uint64_t memory_;
+  int32_t files_;
+};
+
 template <class R, class Body>
 R ExportFrame(const char* traceName, R failure, Body&& body) {
   Errors::TracePush(traceName);
   StatusBegin();
   R result = failure;
-  try {
-    LogLine(ExportName(traceName));
-    result = body();
-  } catch (...) {
-    result = failure;
-    StatusException();
+  {
+    HostOwnership owned;
+    try {
+      LogLine(ExportName(traceName));
+      result = body();
+    } catch (...) {
+      result = failure;
+      StatusException();
+    }
   }
   StatusEnd();
   Errors::TracePop();

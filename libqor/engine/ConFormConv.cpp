@@ -85,7 +85,7 @@ struct ConStateRec {
   UniOutput* videoOut = nullptr;
   UniOutput* audioOut = nullptr;  // the video output when the names agree
 
-  int32_t samplesDone = 0;
+  int64_t samplesDone = 0;  // 32 bits last 13.5 hours of 44.1 kHz sound
   int32_t lastAudioWrite = 0;  // video frames written at the last audio write
 
   Qimg imageA;  // hook input
@@ -96,6 +96,9 @@ struct ConStateRec {
 
   Basic::Stopwatch whole{}, audioWatch{};
   double audioSeconds = 0.0;
+
+  int32_t blocksDescribed = 0;
+  std::string firstDropped;
 };
 
 ConStateRec g;
@@ -157,6 +160,7 @@ bool OpenSource(const QorSrcBlock& block, UniInfoRec* info, UniFile* source,
     if (!UniInfo(name ? name : "", info, block.maxFiles, nullptr, nullptr,
                  block.minusAllowed != 0)) {
       ErrorToWarning();
+      if (g.firstDropped.empty()) g.firstDropped = name && *name ? name : " ";
       return false;
     }
   } else {
@@ -164,6 +168,7 @@ bool OpenSource(const QorSrcBlock& block, UniInfoRec* info, UniFile* source,
   }
   UniOpen(source, info);
   *open = true;
+  g.blocksDescribed++;
   return true;
 }
 
@@ -209,6 +214,7 @@ bool DescribeVideoBlock(VideoCursor& v) {
     frameCount = g.videoInfo.picture.frameCount;
     fileRate = g.videoInfo.picture.fps;
   } else if (b.kind == kBlockMemory) {
+    g.blocksDescribed++;
     g.videoInfo = UniInfoRec{};
     const auto* image = static_cast<const Qimg*>(b.data);
     frameCount = image && image->data && image->size > 0 ? 1 : 0;
@@ -218,10 +224,12 @@ bool DescribeVideoBlock(VideoCursor& v) {
   double rate = IsAutoReal(b.frameRate) ? fileRate : b.frameRate;
   if (!(rate > 0.0)) rate = g.fps;
 
-  int32_t start = b.start;
+  // In 64 bits: a start time far past any file is a start past its end,
+  // and the block is skipped.
+  int64_t start = b.start;
   if (start == K_AUTO)
-    start = IsAutoReal(b.startTime) ? 1 : TruncCount(rate * b.startTime) + 1;
-  int32_t length = b.length;
+    start = IsAutoReal(b.startTime) ? 1 : int64_t{TruncCount(rate * b.startTime)} + 1;
+  int64_t length = b.length;
   if (length == K_AUTO) {
     if (b.kind == kBlockMemory)
       length = 1;
@@ -234,12 +242,12 @@ bool DescribeVideoBlock(VideoCursor& v) {
     CloseVideoSource();
     return false;
   }
-  start = std::clamp(start, 1, frameCount);
-  length = std::clamp(length, 1, frameCount - start + 1);
+  start = std::clamp<int64_t>(start, 1, frameCount);
+  length = std::clamp<int64_t>(length, 1, frameCount - start + 1);
   v.copies = std::max(1, b.copies);
   v.step = b.direction == -1 ? -1 : 1;
-  v.position = v.step < 0 ? start + length - 1 : start;
-  v.left = length;
+  v.position = static_cast<int32_t>(v.step < 0 ? start + length - 1 : start);
+  v.left = static_cast<int32_t>(length);
   v.rateStep = rate > 0.0 ? g.fps / rate : 1.0;
   v.buffer = DecodeBuffer();
   return true;
@@ -377,11 +385,13 @@ bool DescribeAudioBlock() {
       ((b.kind == kBlockFile || b.kind == kBlockInfo || b.kind == kBlockMemory) &&
        !b.data);
   if (silence) {
+    g.blocksDescribed++;
     a.kind = kBlockSilence;
     a.rate = kSilenceRate;
     const bool timed = !IsAutoReal(b.lengthTime) && b.lengthTime > 0.0;
     count = timed ? TruncCount(kSilenceRate * b.lengthTime) : kSilenceRate;
   } else if (b.kind == kBlockMemory) {
+    g.blocksDescribed++;
     a.kind = kBlockMemory;
     a.memory = static_cast<const SndRec*>(b.data);
     a.rate = a.memory->format.samplesPerSec;
@@ -607,6 +617,8 @@ void RunPass(const std::string& videoName, const std::string& audioName,
   g.lastAudioWrite = 0;
   g.audioSeconds = 0.0;
   g.videoOut = g.audioOut = nullptr;
+  g.blocksDescribed = 0;
+  g.firstDropped.clear();
 
   g.fps = std::clamp(g.fps, 0.0, 2147483647.0);
   if (std::isnan(g.fps)) g.fps = 0.0;
@@ -635,6 +647,8 @@ void RunPass(const std::string& videoName, const std::string& audioName,
   result->samplesWritten = g.audioOut ? g.audioOut->samplesWritten : 0;
   if (g.videoOut && !g.videoOut->name.empty()) result->videoName = g.videoOut->name;
   if (g.audioOut) result->audioName = g.audioOut->name;
+  result->blocksDescribed = g.blocksDescribed;
+  result->firstDropped = g.firstDropped;
   const bool videoEmpty = OutputEmpty(g.videoOut);
   const bool audioEmpty = OutputEmpty(g.audioOut);
   ConCloseAll();

@@ -76,7 +76,7 @@ struct ConSndRec {
 struct ConProgressRec {
   int32_t framesDone = 0;
   double videoSeconds = 0.0;
-  int32_t samplesDone = 0;
+  int64_t samplesDone = 0;
   double audioSeconds = 0.0;
 };
 
@@ -86,6 +86,11 @@ struct ConResultRec {
   int32_t samplesWritten = 0;
   std::string videoName;  // for a numbered sequence, its first file
   std::string audioName;
+  // Blocks that could be described (file blocks whose file a reader took,
+  // and blocks given in memory), and the name of the first file block that
+  // was dropped because none could.
+  int32_t blocksDescribed = 0;
+  std::string firstDropped;
 };
 
 using ConSourceHook = void (*)(QorSrcBlock* block);

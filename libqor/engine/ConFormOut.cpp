@@ -17,6 +17,7 @@
 #include "formats/FF_SGI.h"
 #include "formats/FF_TIF.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace ConForm {
@@ -160,7 +161,7 @@ void Classify(UniOutput* out) {
   const int32_t flags = GetFmtFlags(out->format, kSaveTable);
   out->holdsPictures = flags != K_AUTO && (flags & kFlagPictures) != 0;
   out->holdsSound = flags != K_AUTO && (flags & kFlagSound) != 0;
-  if (out->kind < kKindImage || out->kind > kKindStream) ErrSet(Errors::kClsUni, 1, __LINE__);
+  if (out->kind < kKindImage || out->kind > kKindStream) ErrSet(Errors::kErrUniProtocol, __LINE__);
 }
 
 // A stream opened inside a frame that then fails would have its blocks freed
@@ -173,7 +174,7 @@ void CloseStreamOnFailure(UniOutput* out) {
 }
 
 void RefuseUnheld(bool held) {
-  if (!held) ErrSet(Errors::kClsMovie, 5, __LINE__);
+  if (!held) ErrSet(Errors::kErrMovieNotSupported, __LINE__);
 }
 
 }  // namespace
@@ -253,7 +254,7 @@ void UniImgSave(UniOutput* out, const Qimg& image) {
   Errors::Monitored("ConForm.UniImgSave", [&] {
     // An empty image would fix the output's size at nothing.
     if (!ImgBasic::ImgIsValid(&image)) {
-      ErrSet(Errors::kClsImage, 9, __LINE__);
+      ErrSet(Errors::kErrImageCorrupted, __LINE__);
       return;
     }
     CloseStreamOnFailure(out);
@@ -303,7 +304,7 @@ void UniSndSave(UniOutput* out, const SndBasic::SndRec& sound) {
     // A sound without a usable format would fix the output's at nothing.
     SndBasic::WaveFormatEx format = sound.format;
     if (!SndBasic::WaveFormatValidate(format)) {
-      ErrSet(Errors::kClsAudio, 4, __LINE__);
+      ErrSet(Errors::kErrAudioFormat, __LINE__);
       return;
     }
     CloseStreamOnFailure(out);
@@ -312,7 +313,7 @@ void UniSndSave(UniOutput* out, const SndBasic::SndRec& sound) {
     RefuseUnheld(out->holdsSound);
     UniCreateCheck_(out);
     if (out->kind != kKindStream) {
-      ErrSet(Errors::kClsUni, 1, __LINE__);
+      ErrSet(Errors::kErrUniProtocol, __LINE__);
       return;
     }
     // The caller's sound stays as it is: another wave format is converted
@@ -350,7 +351,7 @@ void UniClose(UniOutput* out) {
         MviClose(&out->mvi);
         break;
       default:
-        ErrSet(Errors::kClsUni, 1, __LINE__);
+        ErrSet(Errors::kErrUniProtocol, __LINE__);
         return;
     }
     reset();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "dialogs/FFDlg.h"
+#include "formats/DialogHooks.h"
 #include "formats/FFBasic.h"
 #include "formats/FF_MPG.h"
 #include "formats/FF_OGG.h"
@@ -251,29 +251,29 @@ int32_t FormatDlg(FFSaveRec* rec, int32_t width, int32_t height, int32_t bits) {
   const bool audio = IsAudioKind(rec);
   switch (rec->format) {
     case kFmtTGA:
-      return FFDlg::FFDlgTGA(rec->tgaCodec);
+      return DialogHooks::FFDlgTGA(rec->tgaCodec);
     case kFmtAVI:
       return audio ? -1 : AviSaveDlg(rec, width, height, bits);
     case kFmtKWB:
-      return audio ? -1 : FFDlg::FFDlgKWB(rec->kwbCodec, rec->kwbKeyFrameRate);
+      return audio ? -1 : DialogHooks::FFDlgKWB(rec->kwbCodec, rec->kwbKeyFrameRate);
     case kFmtJPEG:
-      return FFDlg::FFDlgJPG(rec->jpegQuality);
+      return DialogHooks::FFDlgJPG(rec->jpegQuality);
     case kFmtPNG:
-      return FFDlg::FFDlgPNG(rec->pngLevel);
+      return DialogHooks::FFDlgPNG(rec->pngLevel);
     case kFmtTIFF:
-      return FFDlg::FFDlgTIF(rec->tiffCompression);
+      return DialogHooks::FFDlgTIF(rec->tiffCompression);
     case kFmtMPEG:
     case kFmtMPA:
-      return audio ? FFDlg::FFDlgMPA(rec->mpegAudioBitRate, kMpaMinRate, kMpaMaxRate)
-                   : FFDlg::FFDlgMPG(rec->mpegCodec, rec->mpegVideoBitRate);
+      return audio ? DialogHooks::FFDlgMPA(rec->mpegAudioBitRate, kMpaMinRate, kMpaMaxRate)
+                   : DialogHooks::FFDlgMPG(rec->mpegCodec, rec->mpegVideoBitRate);
     case kFmtSGI:
-      return FFDlg::FFDlgSGI(rec->sgiCodec);
+      return DialogHooks::FFDlgSGI(rec->sgiCodec);
     case kFmtRAS:
-      return FFDlg::FFDlgRAS(rec->rasCodec);
+      return DialogHooks::FFDlgRAS(rec->rasCodec);
     case kFmtPNM:
-      return FFDlg::FFDlgPNM(rec->pnmCodec);
+      return DialogHooks::FFDlgPNM(rec->pnmCodec);
     case kFmtOGG:
-      return FFDlg::FFDlgOGG(rec->oggQuality, kOggMinQuality, kOggMaxQuality);
+      return DialogHooks::FFDlgOGG(rec->oggQuality, kOggMinQuality, kOggMaxQuality);
     default:
       return -1;
   }

@@ -8,7 +8,7 @@
 #include "foundation/MiscProcs.h"
 #include "foundation/Translator.h"
 #include "foundation/VCLUtils.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Common::LogValue;
 
@@ -76,12 +76,13 @@ QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData) {
   int32_t result = 0;
   try {
     Common::LogLine("QorGetStatus");
-    result = Common::Require(static_cast<Common::QorRec*>(mData), "mData")
-                 ->status;
+    result = _QorRecOf(mData)->status;
     LogValue("result", Common::IntToStrAuto(result));
   } catch (...) {
     result = 0;
     Common::StatusException();
+    // Even with an earlier call's pair still pending: the handle was bad.
+    Common::LastError().code = Common::kStatusException;
   }
   return result;
 }
@@ -101,6 +102,8 @@ QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr) {
     Common::LogLine("QorMakeErrorStr");
     Common::Require(errStr, "errStr");
     text = Common::StatusText(*Common::Require(rec, "record"));
+    // A host's buffer of QOR_ERROR_TEXT_MAX bytes must always do.
+    if (text.size() >= QOR_ERROR_TEXT_MAX) text.resize(QOR_ERROR_TEXT_MAX - 1);
     std::memcpy(errStr, text.c_str(), text.size() + 1);
   } catch (...) {
     text.clear();

@@ -13,6 +13,7 @@
 #include "formats/FFBasic.h"
 #include "formats/FF_MPG.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/PalOpt.h"
@@ -152,6 +153,7 @@ Qimg* PrepareFrame(QorRec* rec, Qimg* image, Qimg* spare) {
     step([&](Qimg* s, Qimg* d) { ImgBasic::ImgResample(s, d, rec->width, rec->height); });
   if (rec->videoFunc) {
     rec->currentStream = kStreamVideo;
+    Common::LendScope lent(image);
     CallHost("QorMain._QorVideoFuncCallback.host",
              [&] { rec->videoFunc(rec, image, rec->curFrame); });
     ForgetFreedImage(image);
@@ -202,7 +204,7 @@ void VideoFuncStep(ConForm::ConFrameRec* frame) {
 void AudioFuncStep(ConForm::ConSndRec* slice) {
   QorRec* rec = g_running;
   LogLine("  _QorAudioFuncCallback");
-  LogValue("  curSample", IntToStrAuto(rec->curSample));
+  LogValue("  curSample", IntToStrAuto(Common::Clamp32(rec->curSample)));
   slice->soundOut = nullptr;
   int32_t frames = slice->soundIn->frames;
   if (On(rec->abortRequest)) {
@@ -217,8 +219,9 @@ void AudioFuncStep(ConForm::ConSndRec* slice) {
       }
       if (rec->audioFunc) {
         rec->currentStream = kStreamAudio;
+        Common::LendScope lent(sound);
         CallHost("QorMain._QorAudioFuncCallback.host",
-                 [&] { rec->audioFunc(rec, sound, rec->curSample); });
+                 [&] { rec->audioFunc(rec, sound, Common::Clamp32(rec->curSample)); });
         ForgetFreedSound(sound);
       }
     });
@@ -238,9 +241,9 @@ void CallUserProgress(QorRec* rec, int32_t status) {
   if (!g_progressSlot) return;
   LogLine("  _QorCallUserProgress");
   LogValue("  doneFrames", IntToStrAuto(rec->doneFrames));
-  LogValue("  doneSamples", IntToStrAuto(rec->doneSamples));
+  LogValue("  doneSamples", IntToStrAuto(Common::Clamp32(rec->doneSamples)));
   CallHost("QorMain._QorCallUserProgress", [&] {
-    g_progressSlot(rec, status, rec->doneFrames, rec->doneSamples);
+    g_progressSlot(rec, status, rec->doneFrames, Common::Clamp32(rec->doneSamples));
   });
 }
 
@@ -299,6 +302,23 @@ void SetEngineHooks(QorRec* rec) {
   ConForm::ConSetFrameRate(On(rec->keepDuration), rec->frameRate);
 }
 
+// A writing pass that wrote nothing because not one source block could be
+// described did not convert: the first dropped file names the reason, a
+// missing file (6, 1) or one that no reader takes (6, 9). An undescribable
+// block among good ones is still only dropped.
+bool g_everySourceDropped = false;
+
+void FailWhenEverySourceDropped(const ConForm::ConResultRec& result) {
+  if (result.framesWritten != 0 || result.samplesWritten != 0) return;
+  if (result.blocksDescribed != 0 || result.firstDropped.empty()) return;
+  g_everySourceDropped = true;
+  const std::string& name = result.firstDropped;
+  Errors::Monitored("QorMain.QorConvert.nothingConverted", [&] {
+    Basic::SetLastFileName(name);
+    Errors::ErrSet(Errors::kClsFile, Basic::FileExists(name) ? 9 : 1, __LINE__);
+  });
+}
+
 // The palette pass reads every source and counts the colours; the writing
 // pass writes. Each asks the source callbacks from block 0 again.
 void RunPasses(QorRec* rec) {
@@ -319,6 +339,7 @@ void RunPasses(QorRec* rec) {
   rec->curSample = 0;
   ConForm::ConSetStop(ConForm::kStopNone);
   ConForm::ConStart(rec->videoName, rec->audioName, rec->videoSave, &result);
+  if (!On(rec->abortRequest)) FailWhenEverySourceDropped(result);
 }
 
 // Preparation and both passes; returns the call status they set (0 or 1).
@@ -363,16 +384,16 @@ int32_t CurrentStream(QorHandle mData) { return _QorRecOf(mData)->currentStream;
 void CheckSamples(const void* sndPtr, int32_t numOfSamples, int32_t sampleRate,
                   int32_t channels, int32_t bits) {
   Errors::Monitored("QorMain.QorSrcSetSamples.check", [&] {
-    if (numOfSamples < 0) Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    if (numOfSamples < 0) Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     if (!sndPtr) return;
     if (sampleRate <= 0 || channels <= 0 || bits <= 0)
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     SndBasic::WaveFormatEx format{};
     SndBasic::WaveFormatSetPCM(format, sampleRate, channels, bits);
     if (!SndBasic::WaveFormatValidate(format))
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     if (int64_t{numOfSamples} * format.blockAlign > INT32_MAX)
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
   });
 }
 
@@ -402,7 +423,7 @@ void SetSamples(QorSrcBlock* block, const void* sndPtr, int32_t numOfSamples,
 bool StreamTakes(QorHandle mData, int32_t stream) {
   if (CurrentStream(mData) == stream) return true;
   Errors::Monitored("QorMain.SourceStream", [] {
-    Errors::ErrSet(Errors::kClsGeneral, 2, __LINE__);
+    Errors::ErrSet(Errors::kErrNotSupported, __LINE__);
   });
   return false;
 }
@@ -414,7 +435,7 @@ bool KnownDepth(int32_t bpp) {
 // Size and depth a host hands over; bytes are counted in 64 bits.
 void CheckPixels(int32_t resX, int32_t resY, int32_t bpp) {
   Errors::Monitored("QorMain.QorSrcSetPixels.check", [&] {
-    if (!KnownDepth(bpp)) Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
+    if (!KnownDepth(bpp)) Errors::ErrSet(Errors::kErrImageNotSupported, __LINE__);
     ImgBasic::CheckedImageBytes(resX, resY, bpp, __LINE__);
   });
 }
@@ -456,9 +477,13 @@ void SetFile(QorSrcBlock* block, int32_t stream, const char* filename) {
 QorFileList* g_qcVideo = nullptr;
 QorFileList* g_qcAudio = nullptr;
 bool g_qcReadFailed = false;
+// The first failure of the one-call conversion's own source callbacks (no
+// room for a name): the callback frame only records it, so it is kept here
+// to become the conversion's result.
+UnansweredError g_qcFailure;
 
-void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
-                 const char* label) {
+void QuickSourceBody(QorHandle mData, int32_t blockNum, const QorFileList* list,
+                     const char* label) {
   // A host-sized name buffer, as the source exports expect a C string.
   char* name = nullptr;
   Basic::MemAlloc(name, kMaxListName, __LINE__, Basic::kMemString, label);
@@ -477,6 +502,14 @@ void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
   Basic::MemFree(name);
 }
 
+void QuickSource(QorHandle mData, int32_t blockNum, const QorFileList* list,
+                 const char* label) {
+  Errors::MonitoredQuiet("QorMain._QC_Source",
+                         [&] { QuickSourceBody(mData, blockNum, list, label); });
+  if (Errors::ErrNone() || g_qcFailure.cls != 0) return;
+  g_qcFailure = {Errors::ErrClass(), Errors::ErrCode(), Errors::ErrLastText()};
+}
+
 void QOR_CALL _QC_VideoSource(QorHandle mData, int32_t blockNum) {
   Errors::TraceScope t("QorMain._QC_VideoSource");
   QuickSource(mData, blockNum, g_qcVideo, "QorMain._QC_VideoSource.pName");
@@ -492,44 +525,61 @@ void QOR_CALL _QC_Error(QorHandle, const char*, int32_t* action) {
   g_qcReadFailed = true;
 }
 
+// The record's settings from the lists and the caller's values.
+void SetUpQuickRecord(QorRec* rec, const std::string& out, const std::string& vid,
+                      const std::string& aud, int32_t resX, int32_t resY, double fps) {
+  double listRate = QorListGetFrameRate(g_qcVideo);
+  if (!(listRate > 0.0)) listRate = 30.0;
+  if (resX == Basic::K_AUTO) resX = g_qcVideo->width;
+  if (resY == Basic::K_AUTO) resY = g_qcVideo->height;
+  if (std::fabs(fps - Basic::K_AUTO_REAL) < 0.0001) fps = listRate;
+  _QorSetFrameRate(rec, fps);
+  _QorSetResolution(rec, resX, resY);
+  _QorSetBpp(rec, g_qcVideo->bpp);
+  _QorForceCompatibility(rec, kTrue);
+  _QorSetAudioFormat(rec, g_qcAudio->sampleRate, g_qcAudio->channels, g_qcAudio->bits);
+  rec->videoSource = vid.empty() ? nullptr : _QC_VideoSource;
+  rec->audioSource = aud.empty() ? nullptr : _QC_AudioSource;
+  rec->error = _QC_Error;
+  _QorSetOutputFile(rec, vid.empty() ? "" : out, aud.empty() ? "" : out);
+}
+
 // Lists, settings and the conversion; the conversion itself runs outside
-// any frame, as a host's call would.
+// any frame, as a host's call would. The record is made outside the frames
+// that fill it, so a failure there leaves it to be freed once, here.
 int32_t RunQuickConversion(const std::string& out, const std::string& vid,
                            const std::string& aud, int32_t resX, int32_t resY,
                            double fps) {
-  QorRec* rec = nullptr;
   bool haveSource = false;
   Errors::MonitoredQuiet("QorMain.QorQuickConvert", [&] {
     _QorListAdd(g_qcVideo, vid, 8, nullptr, nullptr);
     _QorListAdd(g_qcAudio, aud, 16, nullptr, nullptr);
     haveSource = !g_qcVideo->names.empty() || !g_qcAudio->names.empty();
-    if (!haveSource) return;
-    double listRate = QorListGetFrameRate(g_qcVideo);
-    if (!(listRate > 0.0)) listRate = 30.0;
-    if (resX == Basic::K_AUTO) resX = g_qcVideo->width;
-    if (resY == Basic::K_AUTO) resY = g_qcVideo->height;
-    if (std::fabs(fps - Basic::K_AUTO_REAL) < 0.0001) fps = listRate;
-    rec = _QorAlloc();
-    if (!rec) return;
-    _QorSetFrameRate(rec, fps);
-    _QorSetResolution(rec, resX, resY);
-    _QorSetBpp(rec, g_qcVideo->bpp);
-    _QorForceCompatibility(rec, kTrue);
-    _QorSetAudioFormat(rec, g_qcAudio->sampleRate, g_qcAudio->channels,
-                       g_qcAudio->bits);
-    rec->videoSource = vid.empty() ? nullptr : _QC_VideoSource;
-    rec->audioSource = aud.empty() ? nullptr : _QC_AudioSource;
-    rec->error = _QC_Error;
-    _QorSetOutputFile(rec, vid.empty() ? "" : out, aud.empty() ? "" : out);
   });
-  if (!Errors::ErrNone() || (haveSource && !rec)) {
+  QorRec* rec = nullptr;
+  if (Errors::ErrNone() && haveSource)
+    Errors::MonitoredQuiet("QorMain.QorQuickConvert.record", [&] { rec = _QorAlloc(); });
+  if (rec)
+    Errors::MonitoredQuiet("QorMain.QorQuickConvert.settings",
+                           [&] { SetUpQuickRecord(rec, out, vid, aud, resX, resY, fps); });
+  if (!Errors::ErrNone()) {
     KeepPendingError();
-    if (rec) _QorFree(rec);
+    _QorFree(rec);
     return Common::kStatusLibraryError;
   }
   if (!haveSource) return Common::kStatusNoSource;
   int32_t result = _QorConvert(rec);
+  if (g_qcFailure.cls != 0 && result == Common::kStatusOk) {
+    g_unanswered = g_qcFailure;  // set pending again by the export
+    result = Common::kStatusLibraryError;
+  }
   if (g_qcReadFailed && result == Common::kStatusOk) result = Common::kStatusNoSource;
+  // Its sources vanished after they were listed: no usable source after all.
+  if (g_everySourceDropped && result == Common::kStatusLibraryError) {
+    Errors::ErrClear();
+    g_unanswered = UnansweredError{};
+    result = Common::kStatusNoSource;
+  }
   _QorFree(rec);
   return result;
 }
@@ -581,11 +631,13 @@ int32_t _QorConvert(QorRec* rec) {
   if (g_running) {
     // From inside a callback: the running conversion goes on untouched.
     Common::SetStatus(Common::kStatusException);
+    LogLine("===== QorConvert: Done =====");
     return Common::kStatusException;
   }
   g_running = rec;
   g_progressSlot = rec->progress;
   g_unanswered = UnansweredError{};
+  g_everySourceDropped = false;
   rec->abortRequest = 0;
   rec->status = Common::kPhasePreparing;
   Predict::Predict_Init(&rec->videoPredict);
@@ -606,6 +658,7 @@ int32_t _QorConvert(QorRec* rec) {
   else if (aborted)
     status = Common::kStatusAborted;
   Common::SetStatus(status);
+  LogLine("===== QorConvert: Done =====");
   return status;
 }
 
@@ -633,7 +686,6 @@ void SourceExport(const char* traceName, QorHandle mData, Body&& body) {
 
 QOR_API int32_t QOR_CALL QorConvert(QorHandle mData) {
   Common::ExportFrameVoid("QorMain.QorConvert", [&] { _QorConvert(_QorRecOf(mData)); });
-  LogLine("===== QorConvert: Done =====");
   return Common::LastError().code;
 }
 
@@ -679,8 +731,8 @@ QOR_API void QOR_CALL QorSrcSetFile(QorHandle mData, const char* filename) {
 
 QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorHandle mImg) {
   SourceExport("QorMain.QorSrcSetImg", mData, [&](QorSrcBlock* block) {
-    LogValue("mImg", Common::ImgToStrLog(static_cast<const Qimg*>(mImg)));
-    const auto* image = Common::Require(static_cast<const Qimg*>(mImg), "mImg");
+    LogValue("mImg", Common::ImgToStrLog(mImg));
+    const Qimg* image = Common::ImgOf(mImg, "mImg");
     if (!block || !StreamTakes(mData, kStreamVideo)) return;
     ImgBasic::ImgCopy(image, &SourceImage());
     block->data = &SourceImage();
@@ -814,9 +866,15 @@ QOR_API int32_t QOR_CALL QorQuickConvert(const char* out, const char* vid,
       return;
     }
     g_qcReadFailed = false;
+    g_qcFailure = UnansweredError{};
     g_unanswered = UnansweredError{};
-    g_qcVideo = _QorListAlloc();
-    g_qcAudio = _QorListAlloc();
+    // Each list in a frame of its own: a refused second list must not take
+    // the first with it, which is freed below like any other.
+    Errors::MonitoredQuiet("QorMain.QorQuickConvert.videoList",
+                           [] { g_qcVideo = _QorListAlloc(); });
+    if (g_qcVideo)
+      Errors::MonitoredQuiet("QorMain.QorQuickConvert.audioList",
+                             [] { g_qcAudio = _QorListAlloc(); });
     if (g_qcVideo && g_qcAudio)
       result = RunQuickConversion(outName, vidSpec, audSpec, resX, resY, fps);
     else

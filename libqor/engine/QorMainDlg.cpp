@@ -1,13 +1,13 @@
 // The dialogs a host opens through the exported interface: the output
 // settings of a conversion, a format's option dialog, whether a format has
 // one, and the AVI codec's own configuration.
-#include "dialogs/wSettings.h"
 #include "engine/Common.h"
 #include "engine/ConFormOut.h"
 #include "engine/QorMain.h"
+#include "engine/SettingsHook.h"
 #include "formats/FF_AVI.h"
 #include "foundation/Errors.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using Common::BoolToStrLog;
 using Common::IntToStrAuto;
@@ -45,8 +45,8 @@ QOR_API QorBool QOR_CALL QorOutputDlg(QorHandle mData, QorHandle mList,
     Common::QorRec* rec = _QorRecOf(mData);
     QorFileList* list = _QorListOf(mList);
     if (!RequireWidgets()) return 0;
-    const bool ok = wSettings::DlgSettings(rec, list, title ? title : "",
-                                           enableChanges != 0);
+    const bool ok = DialogHooks::DlgSettings(rec, list, title ? title : "",
+                                             enableChanges != 0);
     return LogResult(ok ? kTrue : 0);
   });
 }

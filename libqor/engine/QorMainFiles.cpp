@@ -10,6 +10,7 @@
 #include "engine/Common.h"
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Common::IntToStrAuto;
@@ -40,7 +41,7 @@ std::vector<QorFile*>& LiveFiles() {
 // the frame frees the block and the failure passes on.
 QorFile* NewFile(const char* label) {
   void* block = nullptr;
-  QorFile* file = nullptr;
+  QorMain::QorFile* file = nullptr;
   Errors::Monitored("QorMain.NewFile", [&] {
     Errors::MonSetCleanup([&] {
       if (file) file->~QorFile();
@@ -67,7 +68,7 @@ void ReleaseFile(QorFile* file) {
 // readable pictures nor readable sound.
 QorFile* OpenDescribed(const ConForm::UniInfoRec& info) {
   if (!info.picture.picturesReadable && !info.sound.soundReadable) return nullptr;
-  QorFile* file = NewFile(kOpenLabel);
+  QorMain::QorFile* file = NewFile(kOpenLabel);
   Errors::Monitored("QorMain.QorFileOpen.open", [&] {
     Errors::MonSetCleanup([&] {
       ReleaseFile(file);
@@ -108,7 +109,7 @@ void SetOutputDefaults(QorFile* file, const std::string& name) {
 }
 
 QorFile* NewOutputFile(const std::string& name) {
-  QorFile* file = NewFile(kCreateLabel);
+  QorMain::QorFile* file = NewFile(kCreateLabel);
   Errors::Monitored("QorMain.QorFileCreate.defaults", [&] {
     Errors::MonSetCleanup([&] {
       ReleaseFile(file);
@@ -140,7 +141,7 @@ void SetWave(QorFile* file, int32_t rate, int32_t channels, int32_t bits) {
     ConForm::WaveFormat wave{};
     SndBasic::WaveFormatSetPCM(wave, rate, channels, bits);
     if (!SndBasic::WaveFormatValidate(wave)) {
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
       return;
     }
     file->wave = wave;
@@ -179,7 +180,7 @@ QorFile* _QorFileOf(QorHandle mFile) {
 
 void _QorFilesRelease() {
   while (!LiveFiles().empty()) {
-    QorFile* file = LiveFiles().back();
+    QorMain::QorFile* file = LiveFiles().back();
     // What the host left open is closed as QorFileClose would; a failure
     // there stops nothing at unload.
     Errors::MonitoredQuiet("QorMain._QorFilesRelease", [&] { CloseHandle(file); });
@@ -215,7 +216,7 @@ QOR_API QorHandle QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
     ConForm::UniInfoRec described;
     _QorDescribeFile(filename, seqDetect, progress, progressData, &described);
     CopyFileInfoOut(described, info);
-    QorFile* file = OpenDescribed(described);
+    QorMain::QorFile* file = OpenDescribed(described);
     if (!file) LogLine("  file format not supported");
     LogValue("resX", IntToStrAuto(described.picture.width));
     LogValue("resY", IntToStrAuto(described.picture.height));
@@ -229,7 +230,7 @@ QOR_API QorHandle QOR_CALL QorFileOpen(const char* filename, int32_t seqDetect,
 QOR_API QorHandle QOR_CALL QorFileCreate(const char* filename) {
   return Common::ExportFrame<QorHandle>("QorMain.QorFileCreate", nullptr, [&]() -> QorHandle {
     LogValue("filename", Text(filename));
-    QorFile* file = NewOutputFile(Text(Common::Require(filename, "filename")));
+    QorMain::QorFile* file = NewOutputFile(Text(Common::Require(filename, "filename")));
     LogValue("result", PtrToStrLog(file));
     return file;
   });
@@ -247,7 +248,7 @@ QOR_API void QOR_CALL QorFileSetVideoParams(QorHandle mFile, int32_t resX, int32
     LogValue("codec", IntToStrAuto(codec));
     LogValue("quality", IntToStrAuto(quality));
     LogValue("byteRate", IntToStrAuto(byteRate));
-    QorFile* file = mFile ? _QorFileOf(mFile) : nullptr;
+    QorMain::QorFile* file = mFile ? _QorFileOf(mFile) : nullptr;
     if (!ParamsChangeable(file)) return;
     ConForm::FFSaveSetFmt(&file->videoSave, file->videoFormat);
     if (resX != K_AUTO) file->width = resX;
@@ -268,7 +269,7 @@ QOR_API void QOR_CALL QorFileSetAudioParams(QorHandle mFile, int32_t sampleRate,
     LogValue("channels", IntToStrAuto(channels));
     LogValue("bits", IntToStrAuto(bits));
     LogValue("byteRate", IntToStrAuto(byteRate));
-    QorFile* file = mFile ? _QorFileOf(mFile) : nullptr;
+    QorMain::QorFile* file = mFile ? _QorFileOf(mFile) : nullptr;
     if (!ParamsChangeable(file)) return;
     const int32_t rate =
         sampleRate != K_AUTO ? sampleRate : static_cast<int32_t>(file->wave.samplesPerSec);
@@ -284,7 +285,7 @@ QOR_API void QOR_CALL QorFileClose(QorHandle mFile) {
   Common::ExportFrameVoid("QorMain.QorFileClose", [&] {
     LogValue("mFile", PtrToStrLog(mFile));
     if (!mFile) return;
-    QorFile* file = _QorFileOf(mFile);
+    QorMain::QorFile* file = _QorFileOf(mFile);
     // A created file that was never written stays the host's to use.
     if (file->mode) CloseFile(file);
   });

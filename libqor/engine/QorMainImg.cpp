@@ -14,6 +14,7 @@
 #include "formats/ConForm.h"
 #include "formats/FF_BAY.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 #include "media/SndBasic.h"
@@ -31,7 +32,11 @@ using ImgBasic::Qimg;
 namespace QorMain {
 namespace {
 
-Qimg* AsImg(QorHandle handle) { return static_cast<Qimg*>(handle); }
+// The host's image, checked before anything reads it; nil stays nil for the
+// exports that do nothing without an image.
+Qimg* AsImg(QorHandle handle) {
+  return handle ? Common::ImgOf(handle, "mImg") : nullptr;
+}
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
@@ -82,7 +87,7 @@ void LogSurface(const QorSurface* dc) { LogValue("dc", PtrToStrLog(dc)); }
 // The error pair the source layer left as a warning when it recognised
 // nothing, raised as the call's error.
 void RaiseNotRecognised(int32_t line) {
-  Errors::ErrSetFromWarning(Errors::kClsFile, 9, line);
+  Errors::ErrSetFromWarning(Errors::kErrFileNotExist, line);
 }
 
 // Every pixel of the image set from one value written in its own depth.
@@ -150,18 +155,20 @@ int32_t CallStatus(const char* traceName, Body&& body) {
 // The file of QorImgLoad and QorImgLoadAlpha, or nil (said in the call log)
 // when either handle is missing.
 QorFile* FileToRead(QorHandle mImg, QorHandle mFile, int32_t frameNum) {
-  LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+  LogValue("mImg", ImgToStrLog(mImg));
   LogValue("mFile", PtrToStrLog(mFile));
   LogValue("frameNum", IntToStrAuto(frameNum));
   if (!mFile) LogLine("  ERROR: file not open");
   if (!mImg) LogLine("  ERROR: image handle not allocated");
-  return mImg && mFile ? _QorFileOf(mFile) : nullptr;
+  if (!mImg || !mFile) return nullptr;
+  AsImg(mImg);  // checked before the file reads anything
+  return _QorFileOf(mFile);
 }
 
 // A bitmap handle made from the image by one of the makers, or nil.
 template <class Handle>
 QorHandle MakeBitmap(QorHandle mImg, bool (*make)(Qimg*, Handle*)) {
-  LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+  LogValue("mImg", ImgToStrLog(mImg));
   Handle handle = nullptr;
   if (!make(Require(AsImg(mImg), "mImg"), &handle)) handle = nullptr;
   LogValue("result", PtrToStrLog(handle));
@@ -244,7 +251,7 @@ QOR_API QorHandle QOR_CALL QorImgAlloc(void) {
   return Common::ExportFrame<QorHandle>("QorMain.QorImgAlloc", nullptr, [] {
     Qimg* img = nullptr;
     Basic::MemAlloc(img, static_cast<int64_t>(sizeof(Qimg)), __LINE__,
-                    Basic::kMemNew, "QorMain.QorImgAlloc.imgP");
+                    Basic::kMemNew, Common::kImgLabel);
     if (!img) return QorHandle{nullptr};
     new (img) Qimg{};
     ImgBasic::ImgClear(img);
@@ -255,9 +262,10 @@ QOR_API QorHandle QOR_CALL QorImgAlloc(void) {
 
 QOR_API void QOR_CALL QorImgFree(QorHandle mImg) {
   Common::ExportFrameVoid("QorMain.QorImgFree", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     if (!mImg) return;
-    Qimg* img = AsImg(mImg);
+    // A freed, foreign or lent image is refused before anything is freed.
+    Qimg* img = Common::OwnImgOf(mImg, "mImg");
     ImgBasic::ImgFree(img);
     Basic::MemFree(img);
   });
@@ -268,7 +276,7 @@ QOR_API void QOR_CALL QorImgFree(QorHandle mImg) {
 QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
                                     int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoad", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum)) {
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum)) {
       ConForm::UniImgLoad(&file->source, &file->image, FromZero(frameNum), 1);
       ImgBasic::ImgCopy(&file->image, AsImg(mImg));
     }
@@ -278,7 +286,7 @@ QOR_API int32_t QOR_CALL QorImgLoad(QorHandle mImg, QorHandle mFile,
 QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
                                          int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoadAlpha", [&] {
-    if (QorFile* file = FileToRead(mImg, mFile, frameNum))
+    if (QorMain::QorFile* file = FileToRead(mImg, mFile, frameNum))
       ConForm::UniImgLoadAlpha(&file->source, AsImg(mImg), FromZero(frameNum));
   });
 }
@@ -286,7 +294,7 @@ QOR_API int32_t QOR_CALL QorImgLoadAlpha(QorHandle mImg, QorHandle mFile,
 QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
                                           int32_t frameNum) {
   return CallStatus("QorMain.QorImgLoadSingle", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("fileName", Text(fileName));
     LogValue("frameNum", IntToStrAuto(frameNum));
     if (mImg) ImgLoadSingle(AsImg(mImg), Text(fileName), frameNum);
@@ -295,12 +303,12 @@ QOR_API int32_t QOR_CALL QorImgLoadSingle(QorHandle mImg, const char* fileName,
 
 QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
   return CallStatus("QorMain.QorImgSave", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("mFile", PtrToStrLog(mFile));
     if (!mFile) LogLine("  ERROR: file not created");
     if (!mImg) LogLine("  ERROR: image handle not allocated");
     if (!mImg || !mFile) return;
-    QorFile* file = _QorFileOf(mFile);
+    QorMain::QorFile* file = _QorFileOf(mFile);
     Qimg* img = AsImg(mImg);
     _QorFileCheckCreate(file);
     // The host's image keeps the file's depth afterwards.
@@ -312,7 +320,7 @@ QOR_API int32_t QOR_CALL QorImgSave(QorHandle mImg, QorHandle mFile) {
 QOR_API int32_t QOR_CALL QorImgSaveSingle(QorHandle mImg, const char* fileName,
                                           int32_t codec) {
   return CallStatus("QorMain.QorImgSaveSingle", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("fileName", Text(fileName));
     LogValue("codec", IntToStrAuto(codec));
     if (mImg) ImgSaveSingle(AsImg(mImg), Text(fileName), codec);
@@ -323,7 +331,7 @@ QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
                                       int32_t resX, int32_t resY,
                                       int32_t colorType, int32_t pixelOrder) {
   return CallStatus("QorMain.QorBayerLoad", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("filename", Text(filename));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
@@ -338,8 +346,8 @@ QOR_API int32_t QOR_CALL QorBayerLoad(QorHandle mImg, const char* filename,
 
 QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc) {
   Common::ExportFrameVoid("QorMain.QorImgCopy", [&] {
-    LogValue("mImgDest", ImgToStrLog(AsImg(mImgDest)));
-    LogValue("mImgSrc", ImgToStrLog(AsImg(mImgSrc)));
+    LogValue("mImgDest", ImgToStrLog(mImgDest));
+    LogValue("mImgSrc", ImgToStrLog(mImgSrc));
     Qimg* dest = Require(AsImg(mImgDest), "mImgDest");
     Qimg* src = Require(AsImg(mImgSrc), "mImgSrc");
     if (ImgBasic::ImgIsValid(src)) ImgBasic::ImgCopy(src, dest);
@@ -349,7 +357,7 @@ QOR_API void QOR_CALL QorImgCopy(QorHandle mImgDest, QorHandle mImgSrc) {
 QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
                                   int32_t bpp) {
   Common::ExportFrameVoid("QorMain.QorImgRedim", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
@@ -359,7 +367,7 @@ QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
     const int32_t height = resY == Basic::K_AUTO ? img->height : resY;
     const int32_t bits = bpp == Basic::K_AUTO ? img->bitsPerPixel : bpp;
     if (!KnownDepth(bits)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, width, height, "QorMain.QorImgRedim.imgP^",
@@ -369,7 +377,7 @@ QOR_API void QOR_CALL QorImgRedim(QorHandle mImg, int32_t resX, int32_t resY,
 
 QOR_API void QOR_CALL QorImgClear(QorHandle mImg, int32_t color) {
   Common::ExportFrameVoid("QorMain.QorImgClear", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("color", IntToStrAuto(color));
     Qimg* img = AsImg(mImg);
     if (img && img->data) FillPixels(img, static_cast<uint32_t>(color));
@@ -381,7 +389,7 @@ QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
                                     int32_t* totalBytes, void** pixPtr,
                                     void** palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgGetInfo", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     Qimg* img = Require(AsImg(mImg), "mImg");
     *Require(resX, "resX") = img->width;
     *Require(resY, "resY") = img->height;
@@ -402,7 +410,7 @@ QOR_API void QOR_CALL QorImgGetInfo(QorHandle mImg, int32_t* resX,
 QOR_API void QOR_CALL QorImgGetPixels(QorHandle mImg, void* pixPtr,
                                       void* palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgGetPixels", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("pixPtr", PtrToStrLog(pixPtr));
     LogValue("palPtr", PtrToStrLog(palPtr));
     const Qimg* img = Require(AsImg(mImg), "mImg");
@@ -418,7 +426,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
                                       int32_t resY, int32_t bpp,
                                       const void* pixPtr, const void* palPtr) {
   Common::ExportFrameVoid("QorMain.QorImgSetPixels", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
     LogValue("bpp", IntToStrAuto(bpp));
@@ -426,7 +434,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
     LogValue("palPtr", PtrToStrLog(palPtr));
     Qimg* img = Require(AsImg(mImg), "mImg");
     if (!KnownDepth(bpp)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(img, resX, resY, "QorMain.QorImgSetPixels.imgP^",
@@ -444,7 +452,7 @@ QOR_API void QOR_CALL QorImgSetPixels(QorHandle mImg, int32_t resX,
 QOR_API void QOR_CALL QorImgGetPixelRGB(QorHandle mImg, int32_t x, int32_t y,
                                         int32_t* r, int32_t* g, int32_t* b) {
   Common::ExportFrameVoid("QorMain.QorImgGetPixelRGB", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
     const Qimg* img = Require(AsImg(mImg), "mImg");
@@ -488,7 +496,7 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
                                     int32_t resX, int32_t resY,
                                     int32_t colorType, int32_t pixelOrder) {
   Common::ExportFrameVoid("QorMain.QorBayerToImg", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("pixPtr", PtrToStrLog(pixPtr));
     LogValue("resX", IntToStrAuto(resX));
     LogValue("resY", IntToStrAuto(resY));
@@ -497,7 +505,7 @@ QOR_API void QOR_CALL QorBayerToImg(QorHandle mImg, const void* pixPtr,
     Qimg* img = Require(AsImg(mImg), "mImg");
     const auto* samples = static_cast<const uint8_t*>(Require(pixPtr, "pixPtr"));
     if (colorType < FF_BAY::kBayerBGGR || colorType > FF_BAY::kBayerMono) {
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int32_t bits = colorType == FF_BAY::kBayerMono ? 8 : 24;
@@ -532,7 +540,7 @@ QOR_API void QOR_CALL QorClearCanvas(QorSurface* dc, int32_t x, int32_t y,
 QOR_API void QOR_CALL QorImgShow(QorHandle mImg, QorSurface* dc, int32_t x,
                                  int32_t y) {
   Common::ExportFrameVoid("QorMain.QorImgShow", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogSurface(dc);
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
@@ -546,7 +554,7 @@ QOR_API void QOR_CALL QorImgShowInRect(QorHandle mImg, QorSurface* dc,
                                        int32_t x, int32_t y, int32_t w,
                                        int32_t h, QorBool enlarge) {
   Common::ExportFrameVoid("QorMain.QorImgShowInRect", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogSurface(dc);
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
@@ -609,11 +617,11 @@ QOR_API QorBool QOR_CALL QorReleaseDIBWin3(QorHandle DIBhandle) {
 
 QOR_API void QOR_CALL QorDIBToImg(QorHandle mImg, QorHandle DIBhandle) {
   Common::ExportFrameVoid("QorMain.QorDIBToImg", [&] {
-    LogValue("mImg", ImgToStrLog(AsImg(mImg)));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("DIBhandle", PtrToStrLog(DIBhandle));
     Qimg* img = Require(AsImg(mImg), "mImg");
     // A handle that names no bitmap leaves the image alone, and says so.
     if (!ImgBasic::HBitmapToQimg(static_cast<Gdi::HBITMAP>(DIBhandle), img))
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
   });
 }

@@ -7,6 +7,7 @@
 
 #include "engine/Common.h"
 #include "engine/QorMain.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/Impress.h"
 #include "media/ImgBasic.h"
@@ -18,11 +19,11 @@ using ImgBasic::Qimg;
 namespace {
 
 Qimg* Image(QorHandle handle, const char* name) {
-  return Common::Require(static_cast<Qimg*>(handle), name);
+  return Common::ImgOf(handle, name);
 }
 
 void LogImg(const char* name, QorHandle handle) {
-  LogValue(name, Common::ImgToStrLog(static_cast<const Qimg*>(handle)));
+  LogValue(name, Common::ImgToStrLog(handle));
 }
 
 void LogInt(const char* name, int32_t value) {
@@ -98,7 +99,7 @@ void ImgRemapToCustomPalette_(Qimg* image, const uint8_t* palette,
                               int32_t numColors) {
   Errors::Monitored("QorMain.ImgRemapToCustomPalette_", [&] {
     if (numColors < 1) {
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int32_t count = std::min(numColors, 256);

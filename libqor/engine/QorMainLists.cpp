@@ -26,10 +26,6 @@ namespace {
 
 constexpr const char* kListLabel = "QorMain.QorListAlloc.listP";
 
-// File-type masks of QorListAdd.
-constexpr int32_t kTakeEverything = 2147483647;
-constexpr int32_t kByExtension = 0x70000000;
-
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
 std::string Trim(const std::string& text) {
@@ -132,11 +128,11 @@ void AddUp(QorFileList* list, const ConForm::UniInfoRec& info) {
 // asks about what it holds.
 bool Accept(QorFileList* list, const std::string& name, int32_t mask,
             QorInfoProgressProc progress, void* progressData) {
-  if (mask == kTakeEverything) return true;
-  if (mask & kByExtension) {
+  if (mask == QOR_LIST_EVERY_FILE) return true;
+  if (mask & QOR_LIST_BY_EXTENSION) {
     const int32_t format = ConForm::GetFmtByExt(name, ConForm::kLoadTable);
     if (format == K_AUTO) return false;
-    return mask == kByExtension || (ConForm::GetFmtFlags(format, ConForm::kLoadTable) & mask) != 0;
+    return mask == QOR_LIST_BY_EXTENSION || (ConForm::GetFmtFlags(format, ConForm::kLoadTable) & mask) != 0;
   }
   // A file that cannot be described is left out, without an error.
   ConForm::UniInfoRec info;

@@ -105,10 +105,15 @@ QOR_API int32_t QOR_CALL QorMpgMultiplex(const char* output,
                                          const char* firstStream,
                                          const char* secondStream,
                                          int32_t mode) {
+  int32_t result = 0;
   try {
-    return FF_MPG::MpgMultiPlex(Name(output), Name(firstStream),
-                                Name(secondStream), mode, false);
+    result = FF_MPG::MpgMultiPlex(Name(output), Name(firstStream),
+                                  Name(secondStream), mode, false);
   } catch (...) {
-    return 0;
+    result = 0;
   }
+  // It reports through its result alone: a failure left pending would make
+  // the next export that runs no checked step end with 1000.
+  Errors::ErrClear();
+  return result;
 }

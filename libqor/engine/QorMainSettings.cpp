@@ -14,6 +14,7 @@
 #include "formats/FF_MPG.h"
 #include "formats/FF_OGG.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Common::BoolToStrLog;
@@ -390,7 +391,7 @@ void _QorDescribeFile(const std::string& name, int32_t seqDetect,
     // The format layer leaves its failure as a warning; the host's call
     // must end with it as an error.
     if (!_QorDescribeQuietly(name, seqDetect, progress, progressData, info))
-      Errors::ErrSetFromWarning(Errors::kClsFile, 9, __LINE__);
+      Errors::ErrSetFromWarning(Errors::kErrFileNotExist, __LINE__);
   });
 }
 
@@ -450,7 +451,7 @@ void _QorSetAudioFormat(Common::QorRec* rec, int32_t sampleRate, int32_t channel
     // host set it, and the record keeps its format.
     if (sampleRate <= 0 || channels <= 0 || bits <= 0 ||
         !SndBasic::WaveFormatValidate(wave)) {
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
       return;
     }
     rec->wave = wave;
@@ -741,7 +742,7 @@ QOR_API double QOR_CALL QorGetRemainingTime(QorHandle mData, int32_t totalFrames
     const double video = Predict::Predict_GetRemainingEx(
         &rec->videoPredict, rec->doneFrames, totalFrames, rec->videoSeconds);
     const double audio = Predict::Predict_GetRemainingEx(
-        &rec->audioPredict, rec->doneSamples, totalSamples, rec->audioSeconds);
+        &rec->audioPredict, Common::Clamp32(rec->doneSamples), totalSamples, rec->audioSeconds);
     const double result = Predict::Predict_TimeGranulate(video + audio);
     LogValue("result", FloatToStrAuto(result));
     return result;

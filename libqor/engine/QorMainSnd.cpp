@@ -7,6 +7,7 @@
 #include "engine/Common.h"
 #include "engine/QorMain.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/SndBasic.h"
 
@@ -15,12 +16,13 @@ using SndBasic::SndRec;
 
 namespace {
 
+// The host's sound, checked before anything reads it.
 SndRec* Sound(QorHandle handle, const char* name) {
-  return Common::Require(static_cast<SndRec*>(handle), name);
+  return Common::SndOf(handle, name);
 }
 
 void LogSnd(const char* name, QorHandle handle) {
-  LogValue(name, Common::SndToStrLog(static_cast<const SndRec*>(handle)));
+  LogValue(name, Common::SndToStrLog(handle));
 }
 
 void LogInt(const char* name, int32_t value) {
@@ -38,13 +40,13 @@ int64_t BytesInUse(const SndRec& sound) {
 void SndSetSamples_(SndRec* sound, int32_t frames, int32_t rate,
                     int32_t channels, int32_t bits, const void* samples) {
   Errors::Monitored("QorMain.SndSetSamples_", [&] {
-    if (frames < 1) Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    if (frames < 1) Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     SndBasic::WaveFormatEx format{};
     SndBasic::WaveFormatSetPCM(format, rate, channels, bits);
     // Only whole-byte samples: the block size and the block alignment must
     // agree on the bytes of a frame.
     if (bits % 8 != 0 || !SndBasic::WaveFormatValidate(format))
-      Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
     const int64_t bytes = int64_t{frames} * format.blockAlign;
     SndBasic::_sndalloc_(*sound, bytes, __LINE__,
                          "QorMain.QorSndSetSamples.sndP^");
@@ -92,7 +94,9 @@ QOR_API QorHandle QOR_CALL QorSndAlloc(void) {
       "QorMain.QorSndAlloc", nullptr, []() -> QorHandle {
         SndRec* sound = nullptr;
         Basic::MemAlloc(sound, sizeof(SndRec), __LINE__, Basic::kMemNew,
-                        "QorMain.QorSndAlloc.sndP");
+                        Common::kSndLabel);
+        // Refused (table full, no memory): nil, the failure pending.
+        if (!sound) return nullptr;
         SndBasic::SndClear(*sound);
         LogValue("result", Common::PtrToStrLog(sound));
         return sound;
@@ -103,7 +107,8 @@ QOR_API void QOR_CALL QorSndFree(QorHandle mSnd) {
   Common::ExportFrameVoid("QorMain.QorSndFree", [&] {
     LogSnd("mSnd", mSnd);
     if (!mSnd) return;
-    auto* sound = static_cast<SndRec*>(mSnd);
+    // A freed, foreign or lent sound is refused before anything is freed.
+    SndRec* sound = Common::OwnSndOf(mSnd, "mSnd");
     SndBasic::SndFree(*sound);
     Basic::MemFree(sound);
   });
@@ -119,10 +124,10 @@ QOR_API int32_t QOR_CALL QorSndLoad(QorHandle mSnd, QorHandle mFile,
     if (!mFile) Common::LogLine("  ERROR: file not open");
     if (!mSnd) Common::LogLine("  ERROR: sound handle not allocated");
     if (!mFile || !mSnd) return;
-    auto* file = static_cast<QorMain::QorFile*>(mFile);
+    SndRec* sound = Sound(mSnd, "mSnd");
+    QorMain::QorFile* file = QorMain::_QorFileOf(mFile);
     // Flags 0: the reader seeks to startSample before reading.
-    ConForm::UniSndLoad(&file->source, static_cast<SndRec*>(mSnd), startSample,
-                        numSamples, 0);
+    ConForm::UniSndLoad(&file->source, sound, startSample, numSamples, 0);
   });
   return CallStatus();
 }
@@ -134,7 +139,8 @@ QOR_API int32_t QOR_CALL QorSndSave(QorHandle mSnd, QorHandle mFile) {
     if (!mFile) Common::LogLine("  ERROR: file not created");
     if (!mSnd) Common::LogLine("  ERROR: sound handle not allocated");
     if (!mFile || !mSnd) return;
-    SndSave_(static_cast<SndRec*>(mSnd), static_cast<QorMain::QorFile*>(mFile));
+    SndRec* sound = Sound(mSnd, "mSnd");
+    SndSave_(sound, QorMain::_QorFileOf(mFile));
   });
   return CallStatus();
 }
@@ -145,7 +151,7 @@ QOR_API void QOR_CALL QorSndCopy(QorHandle mSndDest, QorHandle mSndSrc) {
     LogSnd("mSndSrc", mSndSrc);
     if (!mSndSrc) return;
     SndRec* dest = Sound(mSndDest, "mSndDest");
-    SndRec* src = static_cast<SndRec*>(mSndSrc);
+    SndRec* src = Sound(mSndSrc, "mSndSrc");
     if (dest == src) return;
     SndBasic::SndFree(*dest);
     dest->format = src->format;

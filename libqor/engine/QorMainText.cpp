@@ -127,13 +127,12 @@ QOR_API void QOR_CALL QorTextGetExtents(QorHandle mText, const char* textStr,
 QOR_API void QOR_CALL QorTextOut(QorHandle mImg, QorHandle mText, int32_t x,
                                  int32_t y, const char* textStr) {
   Common::ExportFrameVoid("QorMain.QorTextOut", [&] {
-    auto* img = static_cast<ImgBasic::Qimg*>(mImg);
-    LogValue("mImg", ImgToStrLog(img));
+    LogValue("mImg", ImgToStrLog(mImg));
     LogValue("mText", PtrToStrLog(mText));
     LogValue("x", IntToStrAuto(x));
     LogValue("y", IntToStrAuto(y));
     LogValue("textStr", Text(textStr));
-    Require(img, "mImg");
+    ImgBasic::Qimg* img = Common::ImgOf(mImg, "mImg");
     TextAttrRec* attr = TextOf(mText);
     // Text is drawn in colour; an image without pixels takes the sprite's.
     if (ImgBasic::ImgIsValid(img) && img->bitsPerPixel != 24)

@@ -23,6 +23,7 @@
 #include "formats/FF_WAV.h"
 #include "formats/FF_XPM.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/Modules.h"
 
@@ -296,7 +297,7 @@ void TGAOpen_(RawImgFile* f, const std::string& name) {
     const int32_t height = h[14] | (h[15] << 8);
     int32_t depth = h[16];
     if (type != 1 && type != 2 && type != 9 && type != 10) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     f->compressed = type >= 9;
@@ -378,7 +379,7 @@ void PCXOpen_(RawImgFile* f, const std::string& name) {
     if (!r.Read(h, 128)) return;
     f->fileSize = r.Size();
     if (h[0] != 10) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const int32_t encoding = h[2];
@@ -451,7 +452,7 @@ void DIBOpen_(RawImgFile* f, const std::string& name) {
     if (!r.Read(h, 18)) return;
     f->fileSize = r.Size();
     if (h[0] != 'B' || h[1] != 'M') {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     f->dataOffset = h[10] | (h[11] << 8) | (h[12] << 16) |
@@ -642,7 +643,7 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
     if (id == K_AUTO) id = GetFmtByExt(name, kLoadTable);
     const Codec* codec = FindCodec(id);
     if (!codec) {
-      ErrSet(Errors::kClsMovie2, 2, __LINE__);
+      ErrSet(Errors::kErrWriterWrite, __LINE__);
       return;
     }
     if (!codec->info) {
@@ -858,7 +859,7 @@ bool UniInfo(const std::string& name, UniInfoRec* info, int32_t maxFiles,
       if (Modules::FailureCount() != moduleFailures)
         Errors::WarnSetText(Errors::kClsText, Modules::LastFailure(), __LINE__);
       else
-        Errors::WarnSet(Errors::kClsFile, 9, __LINE__);
+        Errors::WarnSet(Errors::kErrFileNotExist, __LINE__);
       result = false;
     }
   });
@@ -911,7 +912,7 @@ void ImgLoad(const std::string& name, Qimg* image, int32_t id, Qimg* alpha) {
 void ImgSave(const std::string& name, Qimg* image, int32_t id) {
   Errors::Monitored("ConForm.ImgSave", [&] {
     if (!image || !ImgBasic::ImgIsValid(image)) {
-      ErrSet(Errors::kClsImage, 9, __LINE__);
+      ErrSet(Errors::kErrImageCorrupted, __LINE__);
       return;
     }
     if (id == K_AUTO) id = GetFmtByExt(name, kSaveTable);
@@ -949,7 +950,7 @@ void TGALoad_(const std::string& name, Qimg* image) {
     uint8_t* block = nullptr;
     TGAOpen_(&f, name);
     if (!f.readable) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
@@ -1002,7 +1003,7 @@ void TGASave_(const std::string& name, Qimg* image) {
     const Qimg* img = prep.image;
     const int32_t bpp = img->bytesPerPixel;
     if (img->width > 65535 || img->height > 65535) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t file = FFBasic::FFCreateFile(name);
@@ -1033,7 +1034,7 @@ void TGASave_(const std::string& name, Qimg* image) {
       if (tgaCompression) {
         const int64_t n = TGAPackRow(line, img->width, bpp, packed);
         if (n > rowLen * 2 + 2) {
-          ErrSet(Errors::kClsImage, 5, __LINE__);
+          ErrSet(Errors::kErrImageCompress, __LINE__);
           return;
         }
         Basic::FWrite(file, packed, n);
@@ -1068,7 +1069,7 @@ void PCXLoad_(const std::string& name, Qimg* image) {
     uint8_t* scan = nullptr;
     PCXOpen_(&f, name);
     if (!f.readable) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
@@ -1082,7 +1083,7 @@ void PCXLoad_(const std::string& name, Qimg* image) {
     if (f.planes == 1) {
       // The palette is the file's last 768 bytes, after a marker byte.
       if (size < 769) {
-        ErrSet(Errors::kClsImage, 3, __LINE__);
+        ErrSet(Errors::kErrImageDecompress, __LINE__);
         return;
       }
       const uint8_t* pal = block + size - 768;
@@ -1127,11 +1128,11 @@ void PCXSave_(const std::string& name, Qimg* image) {
     const int32_t bpp = img->bytesPerPixel;
     // The window and bytes-per-line fields are 16-bit.
     if (bpp != 1 && bpp != 3) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (img->width > 65534 || img->height > 65535) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t file = FFBasic::FFCreateFile(name);
@@ -1168,7 +1169,7 @@ void PCXSave_(const std::string& name, Qimg* image) {
       }
       const int64_t n = PCXPackLine(line, lineLen, packed);
       if (n > lineLen * 2) {
-        ErrSet(Errors::kClsImage, 5, __LINE__);
+        ErrSet(Errors::kErrImageCompress, __LINE__);
         return;
       }
       Basic::FWrite(file, packed, n);
@@ -1212,7 +1213,7 @@ void DIBLoad_(const std::string& name, Qimg* image) {
     uint8_t* block = nullptr;
     DIBOpen_(&f, name);
     if (!f.readable) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t depth = f.bitsPerPixel <= 8 ? 8 : f.bitsPerPixel;
@@ -1254,7 +1255,7 @@ void DIBSave_(const std::string& name, Qimg* image) {
     const int64_t imageBytes = (rowLen + pad) * img->height;
     const int64_t palSize = bpp == 1 ? 1024 : 0;
     if (imageBytes + palSize + 54 > UINT32_MAX) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t file = FFBasic::FFCreateFile(name);

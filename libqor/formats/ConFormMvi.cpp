@@ -14,6 +14,7 @@
 #include "formats/FF_OGG.h"
 #include "formats/FF_WAV.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace ConForm {
@@ -92,21 +93,21 @@ void CleanupOnFailure(MviFile* mvi) {
   });
 }
 
-void RefuseUnknown(int32_t /*id*/, int32_t line) { ErrSet(Errors::kClsMovie, 1, line); }
+void RefuseUnknown(int32_t /*id*/, int32_t line) { ErrSet(Errors::kErrMovieFormat, line); }
 
 // Positioning and loading refuse a handle opened for writing, and frames
 // beyond the frame count.
 bool CheckReadable(MviFile* mvi, int32_t frame) {
   if (!mvi->handle) {
-    ErrSet(Errors::kClsMovie, 1, __LINE__);
+    ErrSet(Errors::kErrMovieFormat, __LINE__);
     return false;
   }
   if (MviWriteMode(mvi)) {
-    ErrSet(Errors::kClsMovie, 1, __LINE__);
+    ErrSet(Errors::kErrMovieFormat, __LINE__);
     return false;
   }
   if (frame > MviFrameCount(mvi)) {
-    ErrSet(Errors::kClsMovie, 7, __LINE__);
+    ErrSet(Errors::kErrMovieEnd, __LINE__);
     return false;
   }
   return true;
@@ -465,7 +466,7 @@ void UniOpen(UniFile* uni, const UniInfoRec* info) {
         MviOpen(&uni->mvi, info->name, info->format, info->progressData, info->progress);
         break;
       default:
-        ErrSet(Errors::kClsUni, 1, __LINE__);
+        ErrSet(Errors::kErrUniProtocol, __LINE__);
     }
   });
 }
@@ -473,7 +474,7 @@ void UniOpen(UniFile* uni, const UniInfoRec* info) {
 void UniImgSetPos(UniFile* uni, int32_t frame) {
   Errors::Monitored("ConForm.UniImgSetPos", [&] {
     if (!uni->picture.picturesReadable) {
-      ErrSet(Errors::kClsMovie, 5, __LINE__);
+      ErrSet(Errors::kErrMovieNotSupported, __LINE__);
       return;
     }
     switch (uni->kind) {
@@ -486,7 +487,7 @@ void UniImgSetPos(UniFile* uni, int32_t frame) {
         MviImgSetPos(&uni->mvi, frame);
         break;
       default:
-        ErrSet(Errors::kClsUni, 1, __LINE__);
+        ErrSet(Errors::kErrUniProtocol, __LINE__);
     }
   });
 }
@@ -495,7 +496,7 @@ void UniImgLoad_(UniFile* uni, Qimg* image, int32_t frame, int32_t flags, Qimg* 
   Errors::Monitored("ConForm.UniImgLoad_", [&] {
     uni->newPalette = false;
     if (!uni->picture.picturesReadable) {
-      ErrSet(Errors::kClsMovie, 5, __LINE__);
+      ErrSet(Errors::kErrMovieNotSupported, __LINE__);
       return;
     }
     switch (uni->kind) {
@@ -515,7 +516,7 @@ void UniImgLoad_(UniFile* uni, Qimg* image, int32_t frame, int32_t flags, Qimg* 
         uni->newPalette = MviNewPalette(&uni->mvi);
         break;
       default:
-        ErrSet(Errors::kClsUni, 1, __LINE__);
+        ErrSet(Errors::kErrUniProtocol, __LINE__);
         return;
     }
     const double fps = uni->picture.fps;
@@ -549,11 +550,11 @@ void UniSndLoad(UniFile* uni, SndBasic::SndRec* sound, int32_t start, int32_t co
                 int32_t flags) {
   Errors::Monitored("ConForm.UniSndLoad", [&] {
     if (!uni->sound.soundReadable) {
-      ErrSet(Errors::kClsMovie, 5, __LINE__);
+      ErrSet(Errors::kErrMovieNotSupported, __LINE__);
       return;
     }
     if (uni->kind != kKindStream) {
-      ErrSet(Errors::kClsUni, 1, __LINE__);
+      ErrSet(Errors::kErrUniProtocol, __LINE__);
       return;
     }
     MviSndLoad(&uni->mvi, sound, start, count, flags);

@@ -1,10 +1,10 @@
 #include "formats/FFBasic.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -80,7 +80,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
         image->bytesPerPixel != ImgBasic::BytesPerPixel(image->bitsPerPixel) ||
         static_cast<int64_t>(image->width) * image->height *
                 image->bytesPerPixel > image->size) {
-      ErrSet(Errors::kClsMovie2, 1, __LINE__);
+      ErrSet(Errors::kErrWriterFormat, __LINE__);
       return;
     }
     Qimg* work = image;
@@ -90,7 +90,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
       const int64_t h = (static_cast<int64_t>(image->height) + block - 1) /
                         block * block;
       if (w > INT32_MAX || h > INT32_MAX) {
-        ErrSet(Errors::kClsMovie2, 1, __LINE__);
+        ErrSet(Errors::kErrWriterFormat, __LINE__);
         return;
       }
       ImgBasic::_imgalloc_(&rec->own, static_cast<int32_t>(w),
@@ -106,7 +106,7 @@ void FFInit(int32_t id, FFInitRec* rec, Qimg* image, int32_t block) {
     if (target == Basic::K_AUTO || target == 0) {
       if (rec->ownUsed) ImgBasic::ImgFree(&rec->own);
       *rec = FFInitRec{};
-      ErrSet(Errors::kClsMovie2, 1, __LINE__);
+      ErrSet(Errors::kErrWriterFormat, __LINE__);
       return;
     }
     if (target != work->bitsPerPixel) {
@@ -154,152 +154,6 @@ int32_t FFCreateFile(const std::string& name) {
   Basic::FOpen(file, name, Basic::kOpenCreate | Basic::kOpenWrite);
   FFDeleteOnFailure(name);
   return file;
-}
-
-int64_t FFCapSize(int64_t bytes, int32_t code, int32_t sourceLine) {
-  if (bytes < 0 || bytes > kMaxReadBlock) {
-    ErrSet(Errors::kClsImage, code, sourceLine);
-    return -1;
-  }
-  return bytes;
-}
-
-namespace {
-std::atomic<int64_t> imageBytesLimit{kMaxImageBytes};
-std::atomic<int64_t> frameCountLimit{kMaxFrameCount};
-}  // namespace
-
-void FFSetLimits(int64_t imageBytes, int64_t frameCount) {
-  imageBytesLimit = imageBytes >= 1 && imageBytes <= kMaxImageBytes ? imageBytes
-                                                                     : kMaxImageBytes;
-  frameCountLimit = frameCount >= 1 && frameCount <= kMaxFrameCount ? frameCount
-                                                                     : kMaxFrameCount;
-}
-
-int64_t FFImageBytesLimit() { return imageBytesLimit; }
-int64_t FFFrameCountLimit() { return frameCountLimit; }
-
-int64_t FFCapImage(int64_t width, int64_t height, int32_t bits, int32_t code,
-                   int32_t sourceLine) {
-  const int64_t bytesPerPixel = (std::clamp(bits, 1, 32) + 7) / 8;
-  // The sides first: their product stays far inside 64 bits.
-  if (width < 1 || height < 1 || width > kMaxImageSide ||
-      height > kMaxImageSide ||
-      width * height > imageBytesLimit / bytesPerPixel) {
-    ErrSet(Errors::kClsImage, code, sourceLine);
-    return -1;
-  }
-  return width * height * bytesPerPixel;
-}
-
-int64_t FFCapFrames(int64_t frames, int32_t code, int32_t sourceLine) {
-  if (frames < 0 || frames > frameCountLimit) {
-    ErrSet(Errors::kClsImage, code, sourceLine);
-    return -1;
-  }
-  return frames;
-}
-
-// ---- bounded reader -------------------------------------------------------
-
-FFReader::FFReader(const uint8_t* data, int64_t size, int32_t failCode)
-    : data_(data), size_(data ? std::max<int64_t>(size, 0) : 0),
-      failCode_(failCode) {}
-
-FFReader::FFReader(int32_t fileHandle, int32_t failCode)
-    : file_(fileHandle), isFile_(true), failCode_(failCode) {
-  const int64_t size = Basic::FSize(fileHandle);
-  size_ = size == Basic::K_AUTO ? 0 : std::max<int64_t>(size, 0);
-}
-
-void FFReader::Fail() {
-  failed_ = true;
-  ErrSet(Errors::kClsImage, failCode_, __LINE__);
-}
-
-bool FFReader::Need(int64_t count) {
-  if (failed_ || !Has(count)) {
-    Fail();
-    return false;
-  }
-  return true;
-}
-
-bool FFReader::Seek(int64_t position) {
-  if (failed_ || position < 0 || position > size_) {
-    Fail();
-    return false;
-  }
-  pos_ = position;
-  return true;
-}
-
-bool FFReader::Skip(int64_t count) {
-  if (!Need(count)) return false;
-  pos_ += count;
-  return true;
-}
-
-bool FFReader::Read(void* dest, int64_t count) {
-  if (count <= 0) return count == 0 && !failed_;
-  if (!Need(count)) {
-    std::memset(dest, 0, static_cast<size_t>(std::max<int64_t>(count, 0)));
-    return false;
-  }
-  if (isFile_) {
-    int64_t got = 0;
-    if (Basic::FSeek(file_, pos_) != 0 ||
-        !Basic::FReadAvail(file_, dest, count, got)) {
-      std::memset(dest, 0, static_cast<size_t>(count));
-      Fail();
-      return false;
-    }
-  } else {
-    std::memcpy(dest, data_ + pos_, static_cast<size_t>(count));
-  }
-  pos_ += count;
-  return true;
-}
-
-int64_t FFReader::ReadUpTo(void* dest, int64_t count) {
-  if (failed_ || count <= 0) return 0;
-  const int64_t n = std::min(count, Left());
-  if (n <= 0) return 0;
-  return Read(dest, n) ? n : 0;
-}
-
-uint8_t FFReader::U8() {
-  uint8_t b = 0;
-  Read(&b, 1);
-  return b;
-}
-
-uint16_t FFReader::U16L() {
-  uint8_t b[2] = {};
-  Read(b, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-
-uint16_t FFReader::U16B() {
-  uint8_t b[2] = {};
-  Read(b, 2);
-  return static_cast<uint16_t>((b[0] << 8) | b[1]);
-}
-
-uint32_t FFReader::U32L() {
-  uint8_t b[4] = {};
-  Read(b, 4);
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-         (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
-}
-
-uint32_t FFReader::U32B() {
-  uint8_t b[4] = {};
-  Read(b, 4);
-  return (static_cast<uint32_t>(b[0]) << 24) |
-         (static_cast<uint32_t>(b[1]) << 16) |
-         (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
 }
 
 // ---- row helpers ----------------------------------------------------------

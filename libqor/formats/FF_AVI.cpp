@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dialogs/wDlgAVI.h"
+#include "formats/DialogHooks.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/AcmLayer.h"
 
@@ -493,7 +494,7 @@ int32_t AviGetCmpsBitCount() { return Current().outBits; }
 
 bool AviSelectVC(int32_t width, int32_t height, int32_t bits, std::string (&texts)[7]) {
   Errors::TraceScope t("FF_AVI.AviSelectVC");
-  return wDlgAVI::DlgAVI(width, height, bits, texts);
+  return DialogHooks::DlgAVI(width, height, bits, texts);
 }
 
 void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
@@ -507,7 +508,7 @@ void AviSetVC_(int32_t width, int32_t height, int32_t bits) {
       if (!AviCodecCheck_(Current().fourCC, width, height, &ob, &oh, &ow,
                           AviDepthToCodec(bits)) ||
           !AviCodecCanEncodeEx_(Current().fourCC, ow, oh, AviDepthToCodec(ob))) {
-        ErrSet(Errors::kClsAvi, 7, __LINE__);
+        ErrSet(Errors::kErrAviCodecInit, __LINE__);
         return;
       }
       Current().outWidth = ow;
@@ -535,7 +536,7 @@ void AviSetVC(int32_t width, int32_t height, int32_t bits, bool allowDialog,
       Errors::MonitoredQuiet("FF_AVI.AviSetVC.chosen", [&] { AviSetVC_(width, height, bits); });
     else if (Errors::ErrNone())
       Errors::MonitoredQuiet("FF_AVI.AviSetVC.cancelled",
-                             [&] { ErrSet(Errors::kClsAvi, 7, __LINE__); });
+                             [&] { ErrSet(Errors::kErrAviCodecInit, __LINE__); });
   }
   if (!Errors::ErrNone()) {
     Errors::MonitoredQuiet("FF_AVI.AviSetVC.cvid", [&] {
@@ -566,7 +567,7 @@ int32_t AviOpenCount() { return openCount; }
 namespace {
 
 // The file ends inside its data: what it holds before that is read.
-void WarnCut() { WarnSet(Errors::kClsAvi, 1, __LINE__); }
+void WarnCut() { WarnSet(Errors::kErrAviRead, __LINE__); }
 
 // Drops the audio stream with the warning for an unusable one.
 void AVIIgnoreAudio_(AviFileRec* h, int32_t line) {
@@ -574,7 +575,7 @@ void AVIIgnoreAudio_(AviFileRec* h, int32_t line) {
   h->audio = nullptr;
   if (h->snd.srcFormat) Basic::MemFree(h->snd.srcFormat);
   h->snd = SndBasic::SndLoadState{};
-  WarnSet(Errors::kClsAvi, 8, line);
+  WarnSet(Errors::kErrAviAudioIgnored, line);
 }
 
 // Reads a stream's format into a tracked block.
@@ -757,6 +758,12 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
       h->directFramesUsable = dw > 0 && dh > 0 && dbits > 0 && dframes > 0;
     }
     HRESULT hr = AVIFileOpen(&h->file, fileName.c_str(), OF_READ, nullptr);
+    // More frames than the process allows: refused as every reader refuses
+    // them, however else the file could be read.
+    if (hr == AVIERR_BADSIZE) {
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
+      return;
+    }
     if (hr != AVIERR_OK) {
       WarnSet(Errors::kClsAviFile, hr, __LINE__);
       hr = AVIFileOpen(&h->file, fileName.c_str(), OF_READ, kFileClass);
@@ -793,7 +800,7 @@ void AviOpen(AviFileRec* h, const std::string& fileName) {
                              : 0;
           h->frameCount = AVIStreamLength(h->video);
           if (h->frameCount < 1) {
-            ErrSet(Errors::kClsAvi, 5, __LINE__);
+            ErrSet(Errors::kErrAviOpen, __LINE__);
             return;
           }
           h->getFrame = AVIStreamGetFrameOpen(h->video, nullptr);
@@ -847,13 +854,13 @@ void AviImgSetPos(AviFileRec* h, int32_t frame) {
 void AviImgLoad(AviFileRec* h, Qimg* image, int32_t frame, int32_t flags) {
   Errors::Monitored("FF_AVI.AviImgLoad", [&] {
     if (frame < 0 || frame > h->frameCount) {
-      ErrSet(Errors::kClsAvi, 1, __LINE__);
+      ErrSet(Errors::kErrAviRead, __LINE__);
       return;
     }
     if ((flags & 1) && frame != 0 && frame == h->lastFrame) return;
     if (frame != 0 && frame != h->lastFrame + 1) h->lastFrame = frame - 1;
     if (h->lastFrame < 0 || h->lastFrame >= h->frameCount) {
-      ErrSet(Errors::kClsAvi, 1, __LINE__);
+      ErrSet(Errors::kErrAviRead, __LINE__);
       return;
     }
     if (h->directFrames) {
@@ -861,23 +868,23 @@ void AviImgLoad(AviFileRec* h, Qimg* image, int32_t frame, int32_t flags) {
                            h->bitsPerPixel);
       if (!Tessa::avi_get_frame_DD(h->direct, image->data, image->size, h->lastFrame,
                                    image->palette)) {
-        ErrSet(Errors::kClsAvi, 1, __LINE__);
+        ErrSet(Errors::kErrAviRead, __LINE__);
         return;
       }
     } else {
       if (!h->video) {
-        ErrSet(Errors::kClsAvi, 1, __LINE__);
+        ErrSet(Errors::kErrAviRead, __LINE__);
         return;
       }
       if (!h->getFrame) h->getFrame = AVIStreamGetFrameOpen(h->video, nullptr);
       if (!h->getFrame) {
-        ErrSet(Errors::kClsAvi, 1, __LINE__);
+        ErrSet(Errors::kErrAviRead, __LINE__);
         return;
       }
       int64_t bytes = 0;
       const uint8_t* dib = AVIStreamGetFrame(h->getFrame, h->lastFrame, &bytes);
       if (!dib) {
-        ErrSet(Errors::kClsAvi, 1, __LINE__);
+        ErrSet(Errors::kErrAviRead, __LINE__);
         return;
       }
       ImgBasic::DibToQimg(image, dib, bytes);
@@ -961,12 +968,12 @@ void AviSndLoad(AviFileRec* h, SndBasic::SndRec* sound, int32_t start, int32_t f
     sound->frames = 0;
     // Nothing at or past the end, nor without sound.
     if (!h->audio || start >= st.pcmTotal) {
-      ErrSet(Errors::kClsAvi, 3, __LINE__);
+      ErrSet(Errors::kErrAviAudioRead, __LINE__);
       return;
     }
     if (!((flags & 1) && start == st.samplePos)) AviSndSeek(h, start);
     if (st.ended && st.consumed >= st.filled) {
-      ErrSet(Errors::kClsAvi, 3, __LINE__);
+      ErrSet(Errors::kErrAviAudioRead, __LINE__);
       return;
     }
     if (h->convClosed) {
@@ -1074,11 +1081,11 @@ void AviImgSave(AviFileRec* h, Qimg* image) {
         h->videoFormatSize = 0;
       });
     if (!h->writeMode || !h->file || !ImgBasic::ImgIsValid(image)) {
-      ErrSet(Errors::kClsAvi, 7, __LINE__);
+      ErrSet(Errors::kErrAviCodecInit, __LINE__);
       return;
     }
     if (h->video && (image->width != h->width || image->height != h->height)) {
-      ErrSet(Errors::kClsAvi, 7, __LINE__);
+      ErrSet(Errors::kErrAviCodecInit, __LINE__);
       return;
     }
     FFBasic::FFInitRec prep;

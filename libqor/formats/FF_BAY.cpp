@@ -5,6 +5,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -199,13 +200,13 @@ void BayOpen_(BayFileRec* f, const std::string& name) {
     } else if (f->fileSize == kLargeSize) {
       f->height = 384;
     } else {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     uint8_t t[12];
     if (!r.Seek(int64_t{f->width} * f->height) || !r.Read(t, 12)) return;
     if (std::memcmp(t + 3, "BAY 2", 5) != 0) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     f->camera = std::string(reinterpret_cast<const char*>(t), 2);
@@ -228,7 +229,7 @@ void BayDecode(const uint8_t* samples, uint8_t* dest, int32_t width,
   Errors::Monitored("FF_BAY.BayDecode", [&] {
     uint8_t* ordered = nullptr;
     if (!samples || !dest || !ParamsValid(width, height, bayerType)) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int64_t count = static_cast<int64_t>(width) * height;
@@ -252,7 +253,7 @@ void BayLoad(const std::string& name, Qimg* image) {
     BayFileRec f;
     BayOpen_(&f, name);
     if (!f.supported) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     ReadAndDecode(f.file, image, f.width, f.height, f.rowOrder, f.bayerType);
@@ -264,13 +265,13 @@ void BayLoadCustom(const std::string& name, Qimg* image, int32_t width,
                    bool rowOrder, int32_t bayerType, int32_t height) {
   Errors::Monitored("FF_BAY.BayLoadCustom", [&] {
     if (!ParamsValid(width, height, bayerType)) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     int32_t file = 0;
     Basic::FOpen(file, name, Basic::kOpenRead);
     if (Basic::FSize(file) < static_cast<int64_t>(width) * height) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     ReadAndDecode(file, image, width, height, rowOrder, bayerType);
@@ -282,14 +283,14 @@ int32_t BayGetHdr(const std::string& name, uint8_t* buffer, int32_t bufferSize) 
   int32_t copied = 0;
   Errors::Monitored("FF_BAY.BayGetHdr", [&] {
     if (!buffer || bufferSize <= 0) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     int32_t file = 0;
     Basic::FOpen(file, name, Basic::kOpenRead);
     FFReader r(file, 2);
     if (r.Size() != kLargeSize) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const int32_t n = static_cast<int32_t>(std::min<int64_t>(bufferSize, kTrailerSize));

@@ -7,6 +7,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace FF_FLC {
@@ -183,7 +184,7 @@ int32_t WholeFrames(FlcFile* flc) {
 }
 
 // The file ends before the frames its header announces.
-void WarnCut() { Errors::WarnSet(Errors::kClsFlic, 1, __LINE__); }
+void WarnCut() { Errors::WarnSet(Errors::kErrFlicEnd, __LINE__); }
 
 // Reads the next frame chunk and applies it to the canvas.
 void ReadFrame(FlcFile* flc) {
@@ -195,7 +196,7 @@ void ReadFrame(FlcFile* flc) {
     const uint16_t type = Get16L(head + 4);
     // A chunk smaller than its own header would never move on.
     if (size < 6 || flc->position + size > flc->fileSize) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     if (type != kFrameChunk) {
@@ -203,7 +204,7 @@ void ReadFrame(FlcFile* flc) {
       continue;
     }
     if (size < 16) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     uint8_t* chunk = nullptr;
@@ -217,7 +218,7 @@ void ReadFrame(FlcFile* flc) {
       const int64_t subSize = Get32L(chunk + off);
       const uint16_t subType = Get16L(chunk + off + 4);
       if (subSize < 6 || off + subSize > size) {
-        Errors::ErrSet(Errors::kClsMovie, 3, __LINE__);
+        Errors::ErrSet(Errors::kErrMovieDecompress, __LINE__);
         return;
       }
       Cursor c(chunk + off + 6, subSize - 6);
@@ -231,7 +232,7 @@ void ReadFrame(FlcFile* flc) {
         case kDeltaFli:
         case kByteRun:
           if (!FLCunCmps_(subType, chunk + off + 6, subSize - 6, flc->canvas, w, h)) {
-            Errors::ErrSet(Errors::kClsMovie, 3, __LINE__);
+            Errors::ErrSet(Errors::kErrMovieDecompress, __LINE__);
             return;
           }
           break;
@@ -241,7 +242,7 @@ void ReadFrame(FlcFile* flc) {
         case kLiteral: {
           const uint8_t* px = c.Take(int64_t{w} * h);
           if (!px) {
-            Errors::ErrSet(Errors::kClsMovie, 3, __LINE__);
+            Errors::ErrSet(Errors::kErrMovieDecompress, __LINE__);
             return;
           }
           std::memcpy(flc->canvas, px, static_cast<size_t>(w) * h);
@@ -323,7 +324,7 @@ void FLCOpen(FlcFile* flc, const std::string& fileName) {
     hd.aspectY = Get16L(raw + 40);
     hd.firstFrame = Get32L(raw + 80);
     if (hd.magic != kMagicFli && hd.magic != kMagicFlc) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     // Old FLI files may leave the screen size out: they are 320 × 200.
@@ -332,7 +333,7 @@ void FLCOpen(FlcFile* flc, const std::string& fileName) {
       hd.height = 200;
     }
     if (hd.width == 0 || hd.height == 0) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     flc->fps = FLCSpeedToFps(hd.speed, fileName);
@@ -360,12 +361,12 @@ void FLCRewind(FlcFile* flc) {
 void FLCLoadNext(FlcFile* flc, ImgBasic::Qimg* image, bool skipDecoding) {
   Errors::Monitored("FF_FLC.FLCLoadNext", [&] {
     if (!flc->open || flc->writeMode) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     flc->newPalette = false;
     if (flc->framesRead >= flc->header.frames) {
-      Errors::ErrSet(Errors::kClsFlic, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrFlicEnd, __LINE__);
       return;
     }
     ReadFrame(flc);
@@ -377,11 +378,11 @@ void FLCLoad(FlcFile* flc, ImgBasic::Qimg* image, int32_t frame, int32_t flags) 
   (void)flags;  // the reader continues from its own canvas, never the image
   Errors::Monitored("FF_FLC.FLCLoad", [&] {
     if (!flc->open || flc->writeMode) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     if (frame < 0 || frame > flc->header.frames) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     if (frame == 0) frame = flc->framesRead + 1;
@@ -573,7 +574,7 @@ void WriteFrameChunk(FlcFile* flc, const uint8_t* frame, const uint8_t* prev,
     coded = FLCCmpsRLE_(frame, w, h, buf + off + 6, capacity - off - 7);
     type = kByteRun;
     if (coded < 0) {
-      Errors::ErrSet(Errors::kClsMovie, 4, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieCompress, __LINE__);
       return;
     }
   }
@@ -604,8 +605,10 @@ void FLCCreate(FlcFile* flc, const std::string& fileName, double fps) {
     *flc = FlcFile{};
     flc->fileName = fileName;
     flc->fps = fps;
-    // A rate of 0 or less has no frame time: the speed stays 0.
-    flc->header.speed = fps > 0 ? static_cast<uint32_t>(std::lround(1000.0 / fps)) : 0;
+    // A rate of 0 or less (or not a number) has no frame time: the speed
+    // stays 0. A tiny rate's frame time is held at what the field takes.
+    flc->header.speed =
+        fps > 0 ? static_cast<uint32_t>(std::llround(std::min(1000.0 / fps, 4294967295.0))) : 0;
     flc->writeMode = true;
     flc->open = true;
   });
@@ -614,7 +617,7 @@ void FLCCreate(FlcFile* flc, const std::string& fileName, double fps) {
 void FLCSave(FlcFile* flc, ImgBasic::Qimg* image) {
   Errors::Monitored("FF_FLC.FLCSave", [&] {
     if (!flc->open || !flc->writeMode || !ImgBasic::ImgIsValid(image)) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     Qimg conv;
@@ -626,7 +629,7 @@ void FLCSave(FlcFile* flc, ImgBasic::Qimg* image) {
     FlcHeader& h = flc->header;
     if (flc->framesWritten == 0) {
       if (img->width > 65535 || img->height > 65535) {
-        Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+        Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
         return;
       }
       h.width = static_cast<uint16_t>(img->width);
@@ -644,11 +647,11 @@ void FLCSave(FlcFile* flc, ImgBasic::Qimg* image) {
       Basic::MemAlloc(flc->firstFrame, pixels, __LINE__, Basic::kMemPlain,
                       "FF_FLC.FLCSave.ff.FirstFrame");
     } else if (img->width != h.width || img->height != h.height) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     if (flc->framesWritten >= 65535) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     const int64_t pixels = int64_t{h.width} * h.height;

@@ -9,6 +9,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace FF_GIF {
@@ -165,7 +166,7 @@ int64_t ModTimeNs(const std::string& name) {
 
 void AddPosition(GifFile* gif, int64_t pos) {
   if (pos > INT32_MAX) {
-    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    Errors::ErrSet(Errors::kErrImageCorrupted, __LINE__);
     return;
   }
   if (FFBasic::FFCapFrames(int64_t{gif->frameCount} + 1, 2, __LINE__) < 0) return;
@@ -189,7 +190,7 @@ bool ReadTable(Reader& r, uint8_t* palette, int32_t entries) {
 }
 
 void ReadPalette(Reader& r, uint8_t* palette, int32_t entries) {
-  if (!ReadTable(r, palette, entries)) Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+  if (!ReadTable(r, palette, entries)) Errors::ErrSet(Errors::kErrImageCorrupted, __LINE__);
 }
 
 // The table a frame is drawn with, 256 entries (those a local table lacks
@@ -461,7 +462,7 @@ void GIFOpen(GifFile* gif, const std::string& fileName, bool firstOnly) {
     uint8_t head[13];
     if (!r.Read(head, 13) || std::memcmp(head, "GIF", 3) != 0 ||
         (std::memcmp(head + 3, "87a", 3) != 0 && std::memcmp(head + 3, "89a", 3) != 0)) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     gif->width = Le16(head + 6);
@@ -492,7 +493,7 @@ namespace {
 void DecodeFrame(GifFile* gif, int32_t index) {
   // A screen of no size has no canvas, and only indexed frames exist.
   if (!gif->canvas || index < 0 || index >= gif->frameCount) {
-    Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+    Errors::ErrSet(Errors::kErrMovieEnd, __LINE__);
     return;
   }
   // Dispose of the previous frame first; the first frame starts on the
@@ -510,7 +511,7 @@ void DecodeFrame(GifFile* gif, int32_t index) {
   r.Seek(gif->positions[index]);
   FrameHeader fh;
   if (!GetImgHdr(r, fh, false)) {
-    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    Errors::ErrSet(Errors::kErrImageCorrupted, __LINE__);
     return;
   }
   gif->transparent = fh.Transparent();
@@ -519,7 +520,7 @@ void DecodeFrame(GifFile* gif, int32_t index) {
   if (fh.Disposal() == 3 && clip.width > 0 && clip.height > 0) SaveRect(gif, clip);
   gif->savedRect = clip;
   if (!FrameTable(r, gif, fh, gif->canvasPalette)) {
-    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    Errors::ErrSet(Errors::kErrImageCorrupted, __LINE__);
     return;
   }
   if (fh.HasLocalTable()) {
@@ -537,7 +538,7 @@ void DecodeFrame(GifFile* gif, int32_t index) {
   Basic::MemAlloc(data, std::max<int64_t>(size, 1), __LINE__, Basic::kMemPlain,
                   "FF_GIF.GIFLoadNext.data");
   if (!r.Read(data, size)) {
-    Errors::ErrSet(Errors::kClsImage, 9, __LINE__);
+    Errors::ErrSet(Errors::kErrImageCorrupted, __LINE__);
     return;
   }
   const int64_t pixels = int64_t{rect.width} * rect.height;
@@ -547,7 +548,7 @@ void DecodeFrame(GifFile* gif, int32_t index) {
     // Pixels the data does not reach stay transparent where there is an index.
     std::memset(frame, gif->transparent >= 0 ? gif->transparent : 0, static_cast<size_t>(pixels));
     if (!GIFDecodeLZW_(data, size, frame, pixels)) {
-      Errors::ErrSet(Errors::kClsImage, 3, __LINE__);
+      Errors::ErrSet(Errors::kErrImageDecompress, __LINE__);
       return;
     }
     const uint8_t* src = frame;
@@ -606,11 +607,11 @@ void CopyOut(GifFile* gif, Qimg* image, Qimg* alpha) {
 void GIFLoadNext(GifFile* gif, ImgBasic::Qimg* image, ImgBasic::Qimg* alpha) {
   Errors::Monitored("FF_GIF.GIFLoadNext", [&] {
     if (!gif->open || gif->frameCount == 0 || !gif->canvas) {
-      Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieEnd, __LINE__);
       return;
     }
     if (gif->nextFrame >= gif->frameCount) {
-      Errors::ErrSet(Errors::kClsMovie, 7, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieEnd, __LINE__);
       return;
     }
     gif->newPalette = false;
@@ -630,7 +631,7 @@ void GIFLoad(GifFile* gif, ImgBasic::Qimg* image, int32_t frame, int32_t flags,
   (void)flags;  // the reader continues from its own canvas, never the image
   Errors::Monitored("FF_GIF.GIFLoad", [&] {
     if (frame < 0 || frame > gif->frameCount) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     if (frame == 0) frame = gif->nextFrame + 1;

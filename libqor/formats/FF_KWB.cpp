@@ -7,6 +7,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace FF_KWB {
@@ -695,7 +696,7 @@ void MakeBlockCurrent(KWBFile* kwb, int32_t index) {
   if (kwb->blockTable[k] != 0) {
     const int64_t pos = kwb->blockTable[k];
     if (pos < kFirstBlockOffset) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     ReadAt(kwb, pos, kwb->block, kBlockBytes);
@@ -705,7 +706,7 @@ void MakeBlockCurrent(KWBFile* kwb, int32_t index) {
     WriteAt(kwb, kwb->fileSize, kwb->block, kBlockBytes);
     kwb->fileSize += kBlockBytes;
   } else {
-    Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
     return;
   }
   kwb->blockNo = k;
@@ -803,11 +804,11 @@ void KWBOpen(KWBFile* kwb, const std::string& fileName) {
     uint8_t raw[kHeaderSize];
     ReadAt(kwb, 0, raw, kHeaderSize);
     if (std::memcmp(raw, kMagic, 4) != 0 || Get32(raw + 4) != kHeaderSize) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     if (Get32(raw + 8) != kVersion) {
-      Errors::ErrSet(Errors::kClsMovie, 5, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieNotSupported, __LINE__);
       return;
     }
     KWBHeader& hd = kwb->header;
@@ -819,19 +820,19 @@ void KWBOpen(KWBFile* kwb, const std::string& fileName) {
     if (hd.frameCount < 0 || hd.frameCount > kMaxFrames || hd.keyInterval < 0 ||
         hd.totalSamples < 0 ||
         ((hd.soundFlags & 1) && !SndBasic::WaveFormatValidate(kwb->waveFormat))) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     if (hd.frameCount > 0) {
       if (hd.bytesPerPixel < 1 || hd.bytesPerPixel > 3) {
-        Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+        Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
         return;
       }
       const int32_t bits = hd.bytesPerPixel * 8;
       kwb->frameBytes = FFBasic::FFCapImage(hd.width, hd.height, bits, 2, __LINE__);
       kwb->bitsPerPixel = bits;
       if (hd.coder == kCoderBestPredict && hd.bytesPerPixel != 3) {
-        Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+        Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
         return;
       }
       kwb->predicting = hd.coder == kCoderBestPredict;
@@ -903,7 +904,7 @@ void PrepareFirstFrame(KWBFile* kwb, const Qimg* img) {
 void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
   Errors::Monitored("FF_KWB.KWBImgSave", [&] {
     if (!kwb->open || !kwb->writeMode || !ImgBasic::ImgIsValid(image)) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     // The format holds 8, 16 and 24 bits: 15 bits travel as 16, 32 as 24.
@@ -917,17 +918,17 @@ void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
     if (h.frameCount == 0) {
       // A file that began with sound has no room left for the frame index.
       if (kwb->soundWritten) {
-        Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+        Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
         return;
       }
       PrepareFirstFrame(kwb, img);
     } else if (img->width != h.width || img->height != h.height ||
                img->bytesPerPixel != h.bytesPerPixel) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     if (h.frameCount >= kMaxFrames) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     const int32_t index = h.frameCount;
@@ -1009,7 +1010,7 @@ void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
       std::memcpy(kwb->prevFrame, source, static_cast<size_t>(kwb->frameBytes));
     const int64_t pos = kwb->fileSize;
     if (pos + off > INT32_MAX) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     WriteAt(kwb, pos, record, off);
@@ -1028,7 +1029,7 @@ void KWBImgSave(KWBFile* kwb, ImgBasic::Qimg* image) {
 void KWBUpdateVP_(KWBFile* kwb, int32_t frame) {
   Errors::Monitored("FF_KWB.KWBUpdateVP_", [&] {
     if (frame < 1 || frame > kwb->header.frameCount) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     MakeBlockCurrent(kwb, frame - 1);
@@ -1051,7 +1052,7 @@ uint8_t* ReadRecord(KWBFile* kwb, int32_t index, int64_t& size, int32_t& flags) 
                        kwb->frameBytes;
   if (Get32(head) != 1 || Get32(head + 4) != 16 || pos < kFirstBlockOffset ||
       size < 16 || size > most || pos + size > kwb->fileSize) {
-    Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
     return nullptr;
   }
   uint8_t* record = nullptr;
@@ -1179,17 +1180,17 @@ void KWBImgLoad(KWBFile* kwb, ImgBasic::Qimg* image, int32_t frame, int32_t flag
   (void)flags;  // the reader decodes onto its own canvas, whatever the image holds
   Errors::Monitored("FF_KWB.KWBImgLoad", [&] {
     if (!kwb->open || kwb->writeMode) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     const int32_t count = kwb->header.frameCount;
     if (count == 0) {
-      Errors::ErrSet(Errors::kClsKwb, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrKwbEnd, __LINE__);
       return;
     }
     if (frame == 0) frame = kwb->lastDecoded + 1;
     if (frame < 1 || frame > count) {
-      Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
       return;
     }
     kwb->newPalette = false;
@@ -1278,7 +1279,7 @@ bool ReadSoundChunk(KWBFile* kwb, int64_t pos, int32_t& next, int32_t& frames) {
 void LoadSoundChunk(KWBFile* kwb, int64_t pos, int32_t samplesBefore) {
   int32_t next = 0, frames = 0;
   if (!ReadSoundChunk(kwb, pos, next, frames)) {
-    Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
     return;
   }
   const int64_t bytes = int64_t{frames} * kwb->waveFormat.blockAlign;
@@ -1299,7 +1300,7 @@ void LoadSoundChunk(KWBFile* kwb, int64_t pos, int32_t samplesBefore) {
 void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound) {
   Errors::Monitored("FF_KWB.KWBSndSave", [&] {
     if (!kwb->open || !kwb->writeMode) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     if (sound->frames <= 0) return;
@@ -1313,7 +1314,7 @@ void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound) {
                                  static_cast<int32_t>(sound->format.samplesPerSec),
                                  channels, bits);
       if (!SndBasic::WaveFormatValidate(kwb->waveFormat)) {
-        Errors::ErrSet(Errors::kClsAudio, 4, __LINE__);
+        Errors::ErrSet(Errors::kErrAudioFormat, __LINE__);
         return;
       }
       h.soundFlags = 1 | (bits == 16 ? 2 : 0) | (channels == 2 ? 4 : 0);
@@ -1331,7 +1332,7 @@ void KWBSndSave(KWBFile* kwb, SndBasic::SndRec* sound) {
     const int64_t bytes = int64_t{src->frames} * kwb->waveFormat.blockAlign;
     if (pos + 16 + bytes > INT32_MAX ||
         int64_t{h.totalSamples} + src->frames > INT32_MAX) {
-      Errors::ErrSet(Errors::kClsMovie, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrMovieWrite, __LINE__);
       return;
     }
     uint8_t head[16];
@@ -1366,7 +1367,7 @@ void KWBSndSeek(KWBFile* kwb, int32_t sample) {
     for (;;) {
       int32_t next = 0, frames = 0;
       if (!ReadSoundChunk(kwb, pos, next, frames)) {
-        Errors::ErrSet(Errors::kClsMovie, 1, __LINE__);
+        Errors::ErrSet(Errors::kErrMovieFormat, __LINE__);
         return;
       }
       if (sample < before + int64_t{frames} || next == 0) {

@@ -10,6 +10,7 @@
 #include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "foundation/WinUtils.h"
 
@@ -147,7 +148,7 @@ void PutFrame(MpgFileRec* mpg) {
   mpg->ringMissed = false;
   g_writer = mpg;
   const int32_t ok = Morrow::PutMPEGFrame(mpg->mpeg2Encoder);
-  if (mpg->ringMissed) ErrSet(Errors::kClsMovie, 4, __LINE__);
+  if (mpg->ringMissed) ErrSet(Errors::kErrMovieCompress, __LINE__);
   if (ok == 0) Raise(Errors::kClsMovie, 2, __LINE__);
 }
 
@@ -306,7 +307,7 @@ void MpgOpen(MpgFileRec* mpg, const std::string& fileName, int32_t option, void*
     Errors::MonSetCleanup([mpg] { FreeAll_(mpg); });
     ConForm::FFInfoRec info;
     MpgInfo(fileName, &info, progress, progressData);
-    if (info.aborted) ErrSet(Errors::kClsMovie, 6, __LINE__);
+    if (info.aborted) ErrSet(Errors::kErrMovieOpen, __LINE__);
     Listen();
     mpg->hasVideo = info.picture.hasPictures;
     mpg->hasAudio = info.sound.hasSound;
@@ -345,7 +346,7 @@ void MpgImgRewind(MpgFileRec* mpg) { (void)mpg; }
 void MpgImgLoad(MpgFileRec* mpg, Qimg* image, int32_t frame, int32_t flags) {
   Errors::Monitored("FF_MPG.MpgImgLoad", [&] {
     if (frame < 0 || frame > mpg->frameCount || !mpg->readingVideo)
-      ErrSet(Errors::kClsMovie, 1, __LINE__);
+      ErrSet(Errors::kErrMovieFormat, __LINE__);
     ImgBasic::_imgalloc_(image, mpg->width, mpg->height, "FF_MPG.MpgImgLoad.image", __LINE__,
                          24);
     const int64_t bytes = int64_t{mpg->width} * mpg->height * 3;
@@ -390,7 +391,7 @@ void MpgSndLoad(MpgFileRec* mpg, SndBasic::SndRec* sound, int32_t start, int32_t
     sound->format = mpg->format;
     if (count < 1 || mpg->audioReader == nullptr) return;
     const int64_t align = mpg->format.blockAlign;
-    if (align < 1) ErrSet(Errors::kClsAudio, 4, __LINE__);
+    if (align < 1) ErrSet(Errors::kErrAudioFormat, __LINE__);
     SndBasic::_sndalloc_(*sound, count * align, __LINE__, "FF_MPG.MpgSndLoad.sound");
     sound->format = mpg->format;
     Listen();
@@ -462,7 +463,7 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
       mpg->videoStarted = true;
     }
     if (frame->width != mpg->width || frame->height != mpg->height)
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
+      ErrSet(Errors::kErrMovieWrite, __LINE__);
     if (mpg->usesMpeg2Encoder) {
       if (mpg->ringFilled < 3) {
         CopyIntoSlot(mpg, mpg->ringFilled, frame);
@@ -488,7 +489,7 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
     if (!mpg->writeMode) return;
     const SndBasic::WaveFormatEx& f = sound->format;
     if (!FFBasic::FFPcm16BlockFits(*sound, mpg->audioStarted, mpg->format))
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
+      ErrSet(Errors::kErrMovieWrite, __LINE__);
     Listen();
     if (!mpg->audioStarted) {
       mpg->audioName = mpg->videoStarted
@@ -575,7 +576,7 @@ int32_t MpgMultiPlex(const std::string& outputName, const std::string& videoName
     CodecCommon::ClearMessages();
     if (Basic::FRename(temp, outputName) != 0) {
       DeleteQuietly(temp);
-      ErrSet(Errors::kClsMovie, 8, __LINE__);
+      ErrSet(Errors::kErrMovieCreate, __LINE__);
     }
   });
   return result;

@@ -5,6 +5,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace FF_OGG {
@@ -44,10 +45,10 @@ void OggOpen(OggFileRec* ogg, const std::string& fileName) {
                     "FF_OGG.OggOpen.oggF.vf");
     if (Sorrel::ov_open_2(&ogg->file, fileName.c_str(), ogg->vf, nullptr, 0) < 0) {
       ogg->file = nullptr;
-      ErrSet(Errors::kClsMovie, 6, __LINE__);
+      ErrSet(Errors::kErrMovieOpen, __LINE__);
     }
     const Sorrel::OvInfo* vi = Sorrel::ov_info(ogg->vf, -1);
-    if (vi == nullptr) ErrSet(Errors::kClsMovie, 6, __LINE__);
+    if (vi == nullptr) ErrSet(Errors::kErrMovieOpen, __LINE__);
     SndBasic::WaveFormatSetPCM(ogg->format, vi->rate, vi->channels, 16);
     ogg->total = std::max<int64_t>(0, Sorrel::ov_pcm_total(ogg->vf, -1));
     ogg->fileName = fileName;
@@ -69,7 +70,7 @@ void OggLoad(OggFileRec* ogg, SndBasic::SndRec* sound, int32_t start, int32_t fl
       if (!Seek_(ogg, start)) return;
     if (ogg->writeMode || ogg->vf == nullptr || count < 1) return;
     const int64_t align = ogg->format.blockAlign;
-    if (align < 1) ErrSet(Errors::kClsAudio, 4, __LINE__);
+    if (align < 1) ErrSet(Errors::kErrAudioFormat, __LINE__);
     SndBasic::_sndalloc_(*sound, count * align, __LINE__, "FF_OGG.OggLoad.sound");
     sound->format = ogg->format;
     int64_t delivered = 0;
@@ -100,13 +101,13 @@ void OggSave(OggFileRec* ogg, SndBasic::SndRec* sound) {
     if (!ogg->writeMode) return;
     const SndBasic::WaveFormatEx& f = sound->format;
     if (!FFBasic::FFPcm16BlockFits(*sound, ogg->encoderCreated, ogg->format))
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
+      ErrSet(Errors::kErrMovieWrite, __LINE__);
     if (!ogg->encoderCreated) {
       if (Basic::FileExists(ogg->fileName)) Basic::FDelete(ogg->fileName);
       if (Sorrel::ov_create(&ogg->encoder, ogg->fileName.c_str(),
                             static_cast<int32_t>(f.samplesPerSec), f.channels, quality) == 0) {
         ogg->encoder = nullptr;
-        ErrSet(Errors::kClsMovie, 8, __LINE__);
+        ErrSet(Errors::kErrMovieCreate, __LINE__);
       }
       ogg->encoderCreated = true;
       ogg->format = f;
@@ -115,7 +116,7 @@ void OggSave(OggFileRec* ogg, SndBasic::SndRec* sound) {
     const int64_t bytes = int64_t{sound->frames} * f.blockAlign;
     if (Sorrel::ov_write(ogg->encoder, reinterpret_cast<const int16_t*>(sound->data),
                          static_cast<int32_t>(bytes)) == 0)
-      ErrSet(Errors::kClsMovie, 2, __LINE__);
+      ErrSet(Errors::kErrMovieWrite, __LINE__);
     ogg->position += sound->frames;
   });
 }
@@ -127,7 +128,7 @@ void OggClose(OggFileRec* ogg) {
       Sorrel::OvEncoder* encoder = ogg->encoder;
       ogg->encoder = nullptr;
       // A stream that could not be finished is no good file.
-      if (Sorrel::ov_close(encoder) == 0) ErrSet(Errors::kClsMovie, 2, __LINE__);
+      if (Sorrel::ov_close(encoder) == 0) ErrSet(Errors::kErrMovieWrite, __LINE__);
     }
     FreeAll_(ogg);
   });

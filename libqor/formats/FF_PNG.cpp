@@ -6,6 +6,7 @@
 #include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using CodecCommon::RaiseFailure;
@@ -106,7 +107,7 @@ void PNGOpen_(PngFileRec* handle, const std::string& fileName) {
     uint8_t signature[4];
     Basic::FRead(handle->file, signature, 4);
     if (png_sig_cmp(signature, 0, 4) != 0) {
-      Errors::ErrSet(Errors::kClsImage, 2, __LINE__);
+      Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     Basic::FSeek(handle->file, 0);
@@ -163,7 +164,7 @@ void PNGLoad(const std::string& fileName, Qimg* image) {
     const int64_t rowBytes = static_cast<int64_t>(png_get_rowbytes(png, h.info));
     if ((channels != 1 && channels != 3 && channels != 4) ||
         rowBytes != static_cast<int64_t>(h.width) * channels) {
-      Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (FFBasic::FFCapImage(h.width, h.height, channels * 8, 2, __LINE__) < 0) return;

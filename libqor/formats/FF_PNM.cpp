@@ -6,6 +6,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -34,7 +35,7 @@ void PNMReadBuf_(PnmInput* in) {
   Errors::Monitored("FF_PNM.PNMReadBuf_", [&] {
     in->pos = 0;
     in->fill = in->reader->ReadUpTo(in->buffer, kBufferSize);
-    if (in->fill <= 0) ErrSet(Errors::kClsImage, 9, __LINE__);
+    if (in->fill <= 0) ErrSet(Errors::kErrImageCorrupted, __LINE__);
   });
 }
 
@@ -89,7 +90,7 @@ int64_t ParseDigits(const std::string& token, int64_t maxValue) {
 int32_t HeaderNumber(PnmInput* in, int64_t minimum, int64_t maximum) {
   const int64_t v = ParseDigits(PNMReadToken(in, 511), maximum);
   if (v < minimum) {
-    ErrSet(Errors::kClsImage, 4, __LINE__);
+    ErrSet(Errors::kErrImageHeader, __LINE__);
     return 0;
   }
   return static_cast<int32_t>(v);
@@ -155,7 +156,7 @@ void PNMOpen_(PnmFileRec* f, const std::string& name) {
     f->fileSize = reader.Size();
     const std::string magic = PNMReadToken(&in, 2);
     if (magic.empty() || magic[0] != 'P') {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const char kind = magic.size() > 1 ? magic[1] : '\0';
@@ -193,7 +194,7 @@ void PNMLoad(const std::string& name, Qimg* image) {
     uint8_t* line = nullptr;
     PNMOpen_(&f, name);
     if (!f.supported) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (FFBasic::FFCapImage(f.width, f.height, f.bitsPerPixel, 2, __LINE__) < 0) return;
@@ -227,7 +228,7 @@ void PNMLoad(const std::string& name, Qimg* image) {
       for (int64_t i = 0; i < total; i++) {
         const int64_t v = ParseDigits(PNMReadToken(&in, 511), 65535);
         if (v < 0) {
-          ErrSet(Errors::kClsImage, 9, __LINE__);
+          ErrSet(Errors::kErrImageCorrupted, __LINE__);
           return;
         }
         image->data[i] = Sample(v, f);

@@ -6,6 +6,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -57,7 +58,7 @@ void RASOpen_(RasFileRec* f, const std::string& name) {
     f->magic = r.U32B();
     if (r.Failed()) return;
     if (f->magic != kMagic) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     f->width = r.U32B();
@@ -159,7 +160,7 @@ void RASLoad(const std::string& name, Qimg* image) {
     uint8_t* block = nullptr;
     RASOpen_(&f, name);
     if (!f.supported) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int64_t w = f.width, h = f.height;
@@ -197,7 +198,7 @@ void RASLoad(const std::string& name, Qimg* image) {
       r.Read(block, size);
       if (RASUnpack(padded - rowBytes, rowBytes, imageBytes, size, image->data,
                     block) != imageBytes) {
-        ErrSet(Errors::kClsImage, 3, __LINE__);
+        ErrSet(Errors::kErrImageDecompress, __LINE__);
         return;
       }
       Basic::MemFree(block);
@@ -228,7 +229,7 @@ void RASSave(const std::string& name, Qimg* image) {
     const int64_t rowBytes = w * bpp;
     const int64_t padded = rowBytes + (rowBytes & 1);
     if (padded * h > UINT32_MAX) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     bool palUsed = false;
@@ -281,7 +282,7 @@ void RASSave(const std::string& name, Qimg* image) {
     // follows, so an encoded file states what was written.
     if (rleOn) {
       if (dataLength > UINT32_MAX) {
-        ErrSet(Errors::kClsImage, 5, __LINE__);
+        ErrSet(Errors::kErrImageCompress, __LINE__);
         return;
       }
       uint8_t length[4];

@@ -5,6 +5,7 @@
 
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -42,7 +43,7 @@ void SGIOpen_(SgiFileRec* f, const std::string& name) {
     FFReader hr(h, 108, 2);
     f->magic = hr.U16B();
     if (f->magic != kMagic) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     f->storage = hr.U8();
@@ -152,7 +153,7 @@ void SGILoad(const std::string& name, Qimg* image) {
     uint8_t* line = nullptr;
     SGIOpen_(&f, name);
     if (!f.supported) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int64_t w = f.width, h = f.height, ch = f.channels;
@@ -191,12 +192,12 @@ void SGILoad(const std::string& name, Qimg* image) {
           const int64_t length = be32(lengths + k);
           // A row longer than the row buffer is not one of this file's rows.
           if (length > packedMax) {
-            ErrSet(Errors::kClsImage, 3, __LINE__);
+            ErrSet(Errors::kErrImageDecompress, __LINE__);
             return;
           }
           if (!r.Seek(start) || !r.Read(packed, length)) return;
           if (SGIUnpackRow(w, length, plane, packed) < 0) {
-            ErrSet(Errors::kClsImage, 3, __LINE__);
+            ErrSet(Errors::kErrImageDecompress, __LINE__);
             return;
           }
         } else {
@@ -232,7 +233,7 @@ void SGISave(const std::string& name, Qimg* image) {
     const Qimg* img = prep.image;
     // The header's sizes are 16-bit.
     if (img->width > 65535 || img->height > 65535) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t file = FFBasic::FFCreateFile(name);
@@ -270,7 +271,7 @@ void SGISave(const std::string& name, Qimg* image) {
           plane(c, h - 1 - row);
           const int64_t n = SGIPackRow(w, packed, line);
           if (pos + n > UINT32_MAX) {
-            ErrSet(Errors::kClsImage, 5, __LINE__);
+            ErrSet(Errors::kErrImageCompress, __LINE__);
             return;
           }
           FFBasic::Put32B(tables + (c * h + row) * 4, static_cast<uint32_t>(pos));

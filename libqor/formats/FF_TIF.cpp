@@ -8,6 +8,7 @@
 #include "formats/CodecCommon.h"
 #include "formats/FFBasic.h"
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Basic::K_AUTO;
@@ -126,7 +127,7 @@ void SetPalette(const TifFileRec& h, Qimg* image) {
     uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (!TIFFGetField(h.tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red ||
         !green || !blue) {
-      Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     const int32_t entries = h.bitsPerSample < 9 ? 1 << h.bitsPerSample : 256;
@@ -455,7 +456,7 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
     TIFOpen_(&h, fileName);
     if (h.readMode == kReadNone) {
       CodecCommon::PassWarnings(__LINE__);  // they may say why
-      Errors::ErrSet(Errors::kClsImage, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     if (FFBasic::FFCapImage(h.width, h.height, h.loadBits, 2, __LINE__) < 0) return;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace FF_WAV {
@@ -33,7 +34,7 @@ void WAVAbort_(WavFileRec* wav) {
   Errors::TraceScope t("FF_WAV.WAVAbort_");
   if (wav->file != nullptr) MmIo::mmioClose(wav->file, 0);
   wav->file = nullptr;
-  ErrSet(Errors::kClsWav, 1, __LINE__);
+  ErrSet(Errors::kErrWavOpen, __LINE__);
 }
 
 void FreeAll_(WavFileRec* wav) {
@@ -86,7 +87,7 @@ bool RepairFormat_(uint8_t* fmt) {
 }
 
 // The sample data ends before the size the file gives for it.
-void WarnCut_() { Errors::WarnSet(Errors::kClsWav, 3, __LINE__); }
+void WarnCut_() { Errors::WarnSet(Errors::kErrWavRead, __LINE__); }
 
 WaveFormatEx SourceHeader_(const WavFileRec* wav) {
   WaveFormatEx f;
@@ -98,7 +99,7 @@ WaveFormatEx SourceHeader_(const WavFileRec* wav) {
 // Positions the file at a source block and clears what the loader holds.
 void SeekBlock_(WavFileRec* wav, int64_t block) {
   const int64_t pos = block * SourceHeader_(wav).blockAlign + wav->data.dwDataOffset;
-  if (MmIo::mmioSeek(wav->file, pos, SEEK_SET) != pos) ErrSet(Errors::kClsWav, 5, __LINE__);
+  if (MmIo::mmioSeek(wav->file, pos, SEEK_SET) != pos) ErrSet(Errors::kErrWavSeek, __LINE__);
   wav->load.curBlock = static_cast<int32_t>(block);
   wav->load.filled = wav->load.consumed = 0;
   wav->load.ended = false;
@@ -110,7 +111,7 @@ void SeekBlock_(WavFileRec* wav, int64_t block) {
 }
 
 void OpenConverter_(WavFileRec* wav) {
-  if (!wav->readable) ErrSet(Errors::kClsAudio, 4, __LINE__);
+  if (!wav->readable) ErrSet(Errors::kErrAudioFormat, __LINE__);
   if (!wav->convClosed) return;
   SndBasic::WaveConvertInit(wav->conv, wav->load.srcFormat, wav->load.srcFormatSize,
                             wav->load.dstFormat);
@@ -144,14 +145,14 @@ std::string AudioTagName(uint16_t tag) {
 void ReadIntoExtra_(MmIo::HMMIO file, MMCKINFO* info) {
   Errors::Monitored("FF_WAV.ReadIntoExtra_", [&] {
     if (MmIo::mmioSeek(file, info->dwDataOffset, SEEK_SET) != info->dwDataOffset)
-      ErrSet(Errors::kClsWav, 3, __LINE__);
+      ErrSet(Errors::kErrWavRead, __LINE__);
     uint8_t* extra = nullptr;
     int64_t left = info->cksize;
     Basic::MemAlloc(extra, std::min<int64_t>(left, kExtraPiece) + 1, __LINE__,
                     Basic::kMemPlain, "FF_WAV.ReadIntoExtra_.extra");
     while (left > 0) {
       const int32_t piece = static_cast<int32_t>(std::min<int64_t>(left, kExtraPiece));
-      if (MmIo::mmioRead(file, extra, piece) != piece) ErrSet(Errors::kClsWav, 3, __LINE__);
+      if (MmIo::mmioRead(file, extra, piece) != piece) ErrSet(Errors::kErrWavRead, __LINE__);
       left -= piece;
     }
     Basic::MemFree(extra);
@@ -192,7 +193,7 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     FreeAll_(wav);
     Errors::MonSetCleanup([wav] { FreeAll_(wav); });
     wav->file = MmIo::mmioOpenA(fileName.c_str(), MmIo::MMIO_READ);
-    if (wav->file == nullptr) ErrSet(Errors::kClsWav, 1, __LINE__);
+    if (wav->file == nullptr) ErrSet(Errors::kErrWavOpen, __LINE__);
 
     // A file cut short, or written to a pipe, has sizes running past its
     // end: what it holds is read, with a warning.
@@ -280,7 +281,7 @@ void WAVOpen(WavFileRec* wav, const std::string& fileName) {
     wav->convClosed = true;
     wav->readable = true;
     if (MmIo::mmioSeek(wav->file, wav->data.dwDataOffset, SEEK_SET) != wav->data.dwDataOffset)
-      ErrSet(Errors::kClsWav, 5, __LINE__);
+      ErrSet(Errors::kErrWavSeek, __LINE__);
     if (wav->cut) WarnCut_();
   });
 }
@@ -321,11 +322,11 @@ void WAVLoad_(void* handle, int32_t bytesNeeded, uint8_t*& block, int32_t& bytes
     WavFileRec* wav = static_cast<WavFileRec*>(handle);
     bytes = frames = 0;
     const WaveFormatEx src = SourceHeader_(wav);
-    if (src.blockAlign == 0) ErrSet(Errors::kClsWav, 3, __LINE__);
+    if (src.blockAlign == 0) ErrSet(Errors::kErrWavRead, __LINE__);
     // Never past the data chunk: what follows it is another chunk.
     const int64_t end = int64_t{wav->data.dwDataOffset} + wav->data.cksize;
     const int64_t pos = MmIo::mmioSeek(wav->file, 0, SEEK_CUR);
-    if (pos < 0) ErrSet(Errors::kClsWav, 5, __LINE__);
+    if (pos < 0) ErrSet(Errors::kErrWavSeek, __LINE__);
     // One second of source, at most 16 MiB, at least one block.
     int64_t want = std::min<int64_t>(
         {std::max<int64_t>(src.avgBytesPerSec, src.blockAlign), int64_t{1} << 24,
@@ -334,7 +335,7 @@ void WAVLoad_(void* handle, int32_t bytesNeeded, uint8_t*& block, int32_t& bytes
     if (want <= 0) return;  // the data is all read
     Basic::MemAlloc(block, want, __LINE__, Basic::kMemPlain, "FF_WAV.WAVLoad_.block");
     const int32_t got = MmIo::mmioRead(wav->file, block, static_cast<int32_t>(want));
-    if (got < 1) ErrSet(Errors::kClsWav, 3, __LINE__);
+    if (got < 1) ErrSet(Errors::kErrWavRead, __LINE__);
     frames = got / src.blockAlign;
     bytes = frames * src.blockAlign;
   });
@@ -358,7 +359,7 @@ void WAVCreate(WavFileRec* wav, const std::string& fileName) {
     FreeAll_(wav);
     if (Basic::FileExists(fileName)) Basic::FDelete(fileName);
     wav->file = MmIo::mmioOpenA(fileName.c_str(), MmIo::MMIO_CREATE | MmIo::MMIO_WRITE);
-    if (wav->file == nullptr) ErrSet(Errors::kClsWav, 2, __LINE__);
+    if (wav->file == nullptr) ErrSet(Errors::kErrWavCreate, __LINE__);
     wav->writeMode = true;
   });
 }
@@ -370,18 +371,18 @@ void WAVSave(WavFileRec* wav, SndBasic::SndRec* sound) {
       wav->written = sound->format;
       wav->formatWritten = true;
       if (MmIo::mmioSeek(wav->file, kHeaderSize, SEEK_SET) != kHeaderSize)
-        ErrSet(Errors::kClsWav, 5, __LINE__);
+        ErrSet(Errors::kErrWavSeek, __LINE__);
     } else if (SndBasic::WaveFormatDiffers(wav->written, sound->format)) {
       // Samples of another format would be read as the first block's.
-      ErrSet(Errors::kClsWav, 4, __LINE__);
+      ErrSet(Errors::kErrWavWrite, __LINE__);
     }
     if (sound->frames <= 0) return;
     const int64_t n = int64_t{sound->frames} * sound->format.blockAlign;
-    if (n > sound->allocated || sound->data == nullptr) ErrSet(Errors::kClsWav, 4, __LINE__);
+    if (n > sound->allocated || sound->data == nullptr) ErrSet(Errors::kErrWavWrite, __LINE__);
     // The RIFF sizes are 32-bit: more data would wrap them.
-    if (wav->bytesWritten + n > kMaxDataBytes) ErrSet(Errors::kClsWav, 4, __LINE__);
+    if (wav->bytesWritten + n > kMaxDataBytes) ErrSet(Errors::kErrWavWrite, __LINE__);
     if (MmIo::mmioWrite(wav->file, sound->data, static_cast<int32_t>(n)) != n)
-      ErrSet(Errors::kClsWav, 4, __LINE__);
+      ErrSet(Errors::kErrWavWrite, __LINE__);
     wav->framesWritten += sound->frames;
     wav->bytesWritten += n;
   });
@@ -394,7 +395,7 @@ void WAVClose(WavFileRec* wav) {
       if (r != 0) ErrSet(Errors::kClsMmSystem, static_cast<int32_t>(r), line);
     };
     if (wav->writeMode && wav->file != nullptr) {
-      if (MmIo::mmioSeek(wav->file, 0, SEEK_SET) != 0) ErrSet(Errors::kClsWav, 5, __LINE__);
+      if (MmIo::mmioSeek(wav->file, 0, SEEK_SET) != 0) ErrSet(Errors::kErrWavSeek, __LINE__);
       MMCKINFO riff;
       riff.fccType = kWave;
       mm(MmIo::mmioCreateChunk(wav->file, &riff, MmIo::MMIO_CREATERIFF), __LINE__);
@@ -410,14 +411,14 @@ void WAVClose(WavFileRec* wav) {
       Acm::WaveFormatWrite(head, bytes);
       if (!wav->formatWritten) std::memset(bytes, 0, sizeof bytes);
       if (MmIo::mmioWrite(wav->file, bytes, Acm::kWaveFormatSize) != Acm::kWaveFormatSize)
-        ErrSet(Errors::kClsWav, 4, __LINE__);
+        ErrSet(Errors::kErrWavWrite, __LINE__);
       mm(MmIo::mmioAscend(wav->file, &fmt, 0), __LINE__);
       MMCKINFO data;
       data.ckid = kData;
       data.cksize = static_cast<uint32_t>(wav->bytesWritten);
       mm(MmIo::mmioCreateChunk(wav->file, &data, 0), __LINE__);
       if (MmIo::mmioSeek(wav->file, wav->bytesWritten, SEEK_CUR) < 0)
-        ErrSet(Errors::kClsWav, 5, __LINE__);
+        ErrSet(Errors::kErrWavSeek, __LINE__);
       mm(MmIo::mmioAscend(wav->file, &data, 0), __LINE__);
       mm(MmIo::mmioAscend(wav->file, &riff, 0), __LINE__);
       mm(MmIo::mmioFlush(wav->file, 0), __LINE__);

@@ -8,7 +8,7 @@
 
 #include "formats/ConForm.h"
 #include "media/SndBasic.h"
-#include "platform/MmIo.h"
+#include "platform/base/MmIo.h"
 
 namespace FF_WAV {
 

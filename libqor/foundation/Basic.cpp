@@ -14,8 +14,9 @@
 #include <ctime>
 #include <vector>
 
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 using Errors::ErrSet;
 using Errors::TraceScope;
@@ -28,6 +29,8 @@ struct MemEntry {
   void** owner = nullptr;
   int32_t size = 0;
   std::string label;
+  uint64_t sequence = 0;  // order of allocation; a grown block keeps its own
+  bool kept = false;      // a host's: no failing frame frees it
 };
 
 struct FileEntry {
@@ -36,6 +39,7 @@ struct FileEntry {
   std::string name;  // display name, at most 255 characters
   int fd = -1;       // binary files
   FILE* stream = nullptr;  // text files
+  bool kept = false;       // a host's: no failing frame closes it
 };
 
 struct State {
@@ -43,6 +47,7 @@ struct State {
   int32_t maxCount = 0;
   std::vector<FileEntry> files;
   int32_t nextHandle = 1;
+  uint64_t nextSequence = 1;
   std::string lastFileName;
   FaultHooks faults;
 
@@ -197,6 +202,7 @@ int32_t _memalloc_(void** owner, int64_t size, int32_t sourceLine,
         e.owner = owner;
         e.size = static_cast<int32_t>(bytes);
         e.label = LabelText(kind, label, s.blocks.size(), sourceLine);
+        e.sequence = s.nextSequence++;
         s.blocks.push_back(std::move(e));
         if (static_cast<int32_t>(s.blocks.size()) > s.maxCount)
           s.maxCount = static_cast<int32_t>(s.blocks.size());
@@ -239,7 +245,7 @@ void MemXchg(void** ownerA, void** ownerB) {
     const int a = FindBlock(*ownerA);
     const int b = FindBlock(*ownerB);
     if (a < 0 || b < 0) {
-      ErrSet(Errors::kClsMemory, 2, __LINE__);
+      ErrSet(Errors::kErrMemManager, __LINE__);
       return;
     }
     MemEntry& ea = S().blocks[a];
@@ -261,6 +267,9 @@ void MemFreeToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(b.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= b.size()) continue;
+    // Freeing moves the last entry into the hole; past i only kept entries
+    // are left, so the one moved in is kept too and is passed over.
+    if (b[static_cast<size_t>(i)].kept) continue;
     // A copy as the owner: the table slot itself is gone once freed.
     void* block = b[static_cast<size_t>(i)].block;
     MemFree(&block);
@@ -268,6 +277,13 @@ void MemFreeToMark(int32_t mark) {
 }
 
 int32_t MemMark() { return static_cast<int32_t>(S().blocks.size()); }
+
+uint64_t MemSequence() { return S().nextSequence; }
+
+void MemKeepSince(uint64_t sequence) {
+  for (MemEntry& e : S().blocks)
+    if (e.sequence >= sequence) e.kept = true;
+}
 int32_t MemMaxCount() { return S().maxCount; }
 
 int64_t MemTrackedSize(const void* block) {
@@ -488,7 +504,7 @@ void CloseByHandle(int32_t handle, int32_t line) {
   Errors::WarnClear();
   const int i = FindFile(handle);
   if (i < 0) return;
-  if (!CloseEntry(S().files[i])) Errors::WarnSet(Errors::kClsFile, 8, line);
+  if (!CloseEntry(S().files[i])) Errors::WarnSet(Errors::kErrFileClose, line);
   RemoveFileAt(static_cast<size_t>(i));
 }
 }  // namespace
@@ -573,6 +589,7 @@ void FCloseToMark(int32_t mark) {
   for (int64_t i = static_cast<int64_t>(f.size()) - 1; i >= mark && i >= 0;
        i--) {
     if (static_cast<size_t>(i) >= f.size()) continue;
+    if (f[static_cast<size_t>(i)].kept) continue;  // as in MemFreeToMark
     const int32_t handle = f[static_cast<size_t>(i)].handle;
     if (f[static_cast<size_t>(i)].text)
       TXTClose(handle);
@@ -582,6 +599,13 @@ void FCloseToMark(int32_t mark) {
 }
 
 int32_t FileMark() { return static_cast<int32_t>(S().files.size()); }
+
+int32_t FileSequence() { return S().nextHandle; }
+
+void FileKeepSince(int32_t handle) {
+  for (FileEntry& e : S().files)
+    if (e.handle >= handle) e.kept = true;
+}
 
 void DiskFreeK(const std::string& path, int64_t& total, int64_t& free) {
   uint64_t t = 0, f = 0;

@@ -62,8 +62,17 @@ void MemXchg(T*& a, T*& b) {
 // moved or swapped with one that holds no tracked block).
 void MemSetOwner(const void* block, void* newOwner);
 bool MemIsTracked(const void* block);
+// Frees every block from the newest down to entry index mark, except the
+// kept ones.
 void MemFreeToMark(int32_t mark);
 int32_t MemMark();
+// Blocks a host obtained through an export that it called from inside a
+// callback are the host's until it frees them: a failing frame of the
+// library around that callback must not free them. MemSequence is the
+// number the next block gets; MemKeepSince marks every block numbered from
+// there on as kept.
+uint64_t MemSequence();
+void MemKeepSince(uint64_t sequence);
 int32_t MemMaxCount();
 // Size recorded for a tracked block, or -1 when the block is not tracked.
 int64_t MemTrackedSize(const void* block);
@@ -110,8 +119,14 @@ int64_t FPos(int32_t handle);
 int32_t FDelete(const std::string& name);
 int32_t FRename(const std::string& oldName, const std::string& newName);
 double FSize64(const std::string& name);
+// Closes every file from the newest down to entry index mark, except the
+// kept ones.
 void FCloseToMark(int32_t mark);
 int32_t FileMark();
+// The files' counterparts of MemSequence and MemKeepSince (handles are
+// numbered in order of opening).
+int32_t FileSequence();
+void FileKeepSince(int32_t handle);
 bool FileExists(const std::string& name);
 void DiskFreeK(const std::string& path, int64_t& total, int64_t& free);
 

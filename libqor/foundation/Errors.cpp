@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "foundation/Basic.h"
-#include "platform/SysInfo.h"
-#include "platform/UiLayer.h"
+#include "foundation/ErrorNames.h"
+#include "platform/base/SysInfo.h"
+#include "platform/base/UiLayer.h"
 
 namespace Errors {
 namespace {
@@ -68,56 +69,26 @@ struct ClassTable {
   const char* other;
 };
 
+// Built once from the named table (ErrorNames.h): each class's rows in the
+// order of their numbers, and the class's text for the numbers it lacks.
 const std::vector<ClassTable>& Tables() {
-  static const std::vector<ClassTable> tables = {
-      {4, {"Out of range.", "Not supported.", "Invalid variable type."},
-       "General \"GEN\" error."},
-      {5,
-       {"Memory allocation fault.", "Memory manager fault.",
-        "Memory reallocation fault.", "Memory could not be deallocated.",
-        "Invalid memory request.", "Fatal memory manager error."},
-       "General memory fault."},
-      {6,
-       {"Cannot open file: ", "Cannot create file: ", "Cannot read from file.",
-        "Cannot write to file.", "Cannot seek in file.", "Cannot delete file: ",
-        "Cannot append to file: ", "Cannot close file.", "File not exist.",
-        "File name change failed.", "Fatal file manager fault."},
-       "General file handling fault."},
-      {7,
-       {"Image format not supported.", "Invalid image format.",
-        "Cannot decompress image data.", "Image header invalid.",
-        "Cannot compress image data.", "Cannot initialize image function.",
-        "Cannot initialize image compression data.", "Cannot open image file.",
-        "Image data corrupted.", "Cannot realize palette.",
-        "Cannot create image file."},
-       "General image handling fault."},
-      {8,
-       {"Audio conversion error.", "Audio conversion error (ACM).",
-        "Audio conversion error (WAVE).", "Invalid audio format."},
-       "General audio handling fault."},
-      {9,
-       {"Cannot read from AVI file.", "Cannot write to AVI file.",
-        "Cannot read audio data from AVI file.",
-        "Cannot write audio data to AVI file.", "Cannot open AVI file.",
-        "Cannot create AVI file.", "Cannot initialize AVI codec.",
-        "AVI audio stream not valid (decompressor not found?), ignoring audio"},
-       "General AVI handling fault."},
-      {12,
-       {"Invalid movie format.", "Cannot write to movie file.",
-        "Cannot decompress movie image data.",
-        "Cannot compress movie image data.", "Movie format not supported.",
-        "Cannot open movie file.", "End of movie reached.",
-        "Cannot create movie file."},
-       "General \"MVI\" handling fault."},
-      {13,
-       {"Cannot open WAV file.", "Cannot create WAV file.",
-        "Cannot read from WAV file.", "Cannot write to WAV file.",
-        "Cannot seek in WAV file."},
-       "general \"WAV\" handling fault."},
-      {15, {"End of KWB movie reached."}, "General \"KWB\" handling fault."},
-      {16, {"UNI protocol fault."}, "General \"UNI\" handling fault."},
-      {17, {"End of FLIC movie reached."}, "General \"FLIC\" handling fault."},
-  };
+  static const std::vector<ClassTable> tables = [] {
+    std::vector<ClassTable> t;
+#define QOR_ERROR_CLASS(CLS, OTHER) t.push_back({CLS, {}, OTHER});
+    QOR_ERROR_CLASS_TEXTS(QOR_ERROR_CLASS)
+#undef QOR_ERROR_CLASS
+    auto add = [&t](int32_t cls, int32_t code, const char* text) {
+      for (ClassTable& c : t) {
+        if (c.cls != cls) continue;
+        if (c.rows.size() < static_cast<size_t>(code)) c.rows.resize(static_cast<size_t>(code));
+        c.rows[static_cast<size_t>(code) - 1] = text;
+      }
+    };
+#define QOR_ERROR_ROW(NAME, CLS, CODE, TEXT) add(CLS, CODE, TEXT);
+    QOR_ERROR_TABLE(QOR_ERROR_ROW)
+#undef QOR_ERROR_ROW
+    return t;
+  }();
   return tables;
 }
 

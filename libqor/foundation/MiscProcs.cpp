@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
-#include "media/ImgBasic.h"
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 using Errors::TraceScope;
 
@@ -95,7 +95,7 @@ int32_t WrapAround(int32_t value, int32_t low, int32_t high) {
 int32_t DivNearest(int32_t value, int32_t step) {
   TraceScope t("MiscProcs.DivNearest");
   if (step <= 0) {
-    Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     return 0;
   }
   int64_t r = (static_cast<int64_t>(value) + step / 2) / step * step;
@@ -107,7 +107,7 @@ int32_t DivNearest(int32_t value, int32_t step) {
 double DivNearestF(double value, double step) {
   TraceScope t("MiscProcs.DivNearestF");
   if (!(step > 0)) {
-    Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+    Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
     return 0;
   }
   const double r = step * std::trunc((value + step / 2) / step);
@@ -212,7 +212,7 @@ void CalcBoxResize(int32_t width, int32_t height, int32_t boxWidth,
       newHeight = boxHeight;
       spareWidth = 0;
       spareHeight = 0;
-      Errors::ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      Errors::ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     if (wr >= hr) {
@@ -281,18 +281,6 @@ void FillColor(uint8_t* data, int32_t pixelCount, int32_t bitsPerPixel,
     default:
       break;
   }
-}
-
-void FillColor(ImgBasic::Qimg* image, int32_t firstPixel, int32_t count,
-               uint32_t colour) {
-  if (!image || !image->data || image->bytesPerPixel <= 0) return;
-  // Never more pixels than the block holds, whatever the dimensions say.
-  const int64_t pixels =
-      std::min<int64_t>(static_cast<int64_t>(image->width) * image->height,
-                        image->size / image->bytesPerPixel);
-  if (pixels <= 0) return;
-  FillColor(image->data, static_cast<int32_t>(pixels), image->bitsPerPixel,
-            firstPixel, count, colour);
 }
 
 }  // namespace MiscProcs

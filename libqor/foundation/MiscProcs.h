@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <string>
 
-namespace ImgBasic {
-struct Qimg;
-}
-
 namespace MiscProcs {
 
 std::string AddBS(const std::string& path);
@@ -50,11 +46,9 @@ void CalcBoxResize(int32_t width, int32_t height, int32_t boxWidth,
 
 uint32_t ColorSwapRB(uint32_t colour);
 
-// Fills count pixels of an image from firstPixel (pixels counted row after
-// row) with a Windows colour value (red in the low byte).
-void FillColor(ImgBasic::Qimg* image, int32_t firstPixel, int32_t count,
-               uint32_t colour);
-// The same over a packed pixel block of pixelCount pixels.
+// Fills count pixels of a packed pixel block of pixelCount pixels from
+// firstPixel (pixels counted row after row) with a Windows colour value (red
+// in the low byte).
 void FillColor(uint8_t* data, int32_t pixelCount, int32_t bitsPerPixel,
                int32_t firstPixel, int32_t count, uint32_t colour);
 

@@ -2,8 +2,8 @@
 
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
-#include "platform/SysInfo.h"
-#include "platform/UiLayer.h"
+#include "platform/base/SysInfo.h"
+#include "platform/base/UiLayer.h"
 
 using Errors::TraceScope;
 

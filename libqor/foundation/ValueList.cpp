@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::TraceScope;
@@ -27,7 +28,7 @@ void SetEmpty(VSlot& slot, int32_t type) {
 }
 
 void TypeError(int32_t line) {
-  Errors::ErrSet(Errors::kClsGeneral, 3, line);
+  Errors::ErrSet(Errors::kErrInvalidVariableType, line);
 }
 
 }  // namespace

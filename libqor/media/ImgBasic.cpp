@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/PalOpt.h"
 
@@ -166,18 +167,18 @@ bool KnownDepth(int32_t bits) {
 int64_t CheckedImageBytes(int64_t width, int64_t height, int32_t bits,
                           int32_t sourceLine) {
   if (width < 1 || height < 1 || bits < 1 || bits > 32) {
-    ErrSet(Errors::kClsImage, 2, sourceLine);
+    ErrSet(Errors::kErrImageInvalid, sourceLine);
     return -1;
   }
   // Sizes first: two 31-bit sizes and 4 bytes per pixel overflow 64 bits.
   if (width > kMaxImageBytes || height > kMaxImageBytes ||
       width * height > kMaxImageBytes / BytesPerPixel(bits)) {
-    ErrSet(Errors::kClsImage, 2, sourceLine);
+    ErrSet(Errors::kErrImageInvalid, sourceLine);
     return -1;
   }
   const int64_t bytes = width * height * BytesPerPixel(bits);
   if (bytes > kMaxImageBytes) {
-    ErrSet(Errors::kClsImage, 2, sourceLine);
+    ErrSet(Errors::kErrImageInvalid, sourceLine);
     return -1;
   }
   return bytes;
@@ -289,7 +290,7 @@ void ImgConvBppEx(Qimg* source, Qimg* dest, int32_t bits, int32_t mode) {
   Errors::Monitored("ImgBasic.ImgConvBppEx", [&] {
     if (!ImgIsValid(source) || !KnownDepth(source->bitsPerPixel) ||
         !KnownDepth(bits)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     Qimg temp;
@@ -489,13 +490,13 @@ void ImgInitEx(const ImgInfoRec* info, ImgOpState* work, Qimg* source,
   work->newHeight = newHeight;
   work->caller = dest;
   if (!info->inPlace && !dest) {
-    ErrSet(Errors::kClsImage, 6, __LINE__);
+    ErrSet(Errors::kErrImageFunctionInit, __LINE__);
     return;
   }
   if (!dest) dest = source;
   work->caller = dest;
   if (!ImgIsValid(source)) {
-    ErrSet(Errors::kClsImage, 2, __LINE__);
+    ErrSet(Errors::kErrImageInvalid, __LINE__);
     return;
   }
   int32_t depth = info->depthMap[DepthIndex(source->bitsPerPixel)];

@@ -204,4 +204,8 @@ bool QimgToHBitmap(Qimg* image, Gdi::HBITMAP* bitmap);
 // A packed DIB in a fixed global block.
 bool QimgToGlobalDib(Qimg* image, Gdi::HGLOBAL* handle);
 
+// Fills count pixels of the image from firstPixel (pixels counted row after
+// row) with a Windows colour value (red in the low byte).
+void FillColor(Qimg* image, int32_t firstPixel, int32_t count, uint32_t colour);
+
 }  // namespace ImgBasic

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
 
@@ -110,7 +111,7 @@ void PalPut(const uint8_t* palette, Gdi::HDC dc) {
     gPalette = Gdi::CreatePalette(logpal);
     Basic::MemFree(logpal);
     if (!gPalette) {
-      ErrSet(Errors::kClsImage, 10, __LINE__);
+      ErrSet(Errors::kErrImagePalette, __LINE__);
       return;
     }
     Gdi::SelectPalette(dc, gPalette, true);
@@ -218,7 +219,7 @@ void RawToQimg(Qimg* image, const uint8_t* pixels, const uint8_t* palette,
                int32_t bits, int32_t height, int32_t width) {
   Errors::Monitored("ImgBasic.RawToQimg", [&] {
     if (!pixels) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     _imgalloc_(image, width, height, "ImgBasic.RawToQimg.img", __LINE__, bits);
@@ -234,7 +235,7 @@ void MakeQimg(Qimg* image, const uint8_t* rows, int32_t width, bool topDown,
   Errors::Monitored("ImgBasic.MakeQimg", [&] {
     const int64_t rowLen = static_cast<int64_t>(width) * BytesPerPixel(bits);
     if (!rows || stride < rowLen) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     _imgalloc_(image, width, height, "ImgBasic.MakeQimg.img", __LINE__, bits);
@@ -253,19 +254,19 @@ void MakeQimg(Qimg* image, const uint8_t* rows, int32_t width, bool topDown,
 void DibToQimg(Qimg* image, const uint8_t* packedDib, int64_t dibBytes) {
   Errors::Monitored("ImgBasic.DibToQimg", [&] {
     if (!packedDib || dibBytes < Gdi::kBitmapInfoHeaderSize) {
-      ErrSet(Errors::kClsImage, 4, __LINE__);
+      ErrSet(Errors::kErrImageHeader, __LINE__);
       return;
     }
     const Gdi::BITMAPINFOHEADER h = Gdi::ReadBitmapInfoHeader(packedDib);
     if (h.biSize < static_cast<uint32_t>(Gdi::kBitmapInfoHeaderSize) ||
         h.biSize > dibBytes || h.biWidth <= 0 || h.biHeight == 0) {
-      ErrSet(Errors::kClsImage, 4, __LINE__);
+      ErrSet(Errors::kErrImageHeader, __LINE__);
       return;
     }
     // Top-down and compressed DIBs are not read.
     if (h.biHeight < 0 || h.biCompression != Gdi::BI_RGB ||
         !PixelDepth(h.biBitCount)) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     // A 16-bit DIB without masks is 5-5-5.
@@ -274,14 +275,14 @@ void DibToQimg(Qimg* image, const uint8_t* packedDib, int64_t dibBytes) {
         bits == 8 ? (h.biClrUsed == 0 ? 256 : static_cast<int64_t>(h.biClrUsed))
                   : 0;
     if (entries > 256) {
-      ErrSet(Errors::kClsImage, 4, __LINE__);
+      ErrSet(Errors::kErrImageHeader, __LINE__);
       return;
     }
     if (CheckedImageBytes(h.biWidth, h.biHeight, bits, __LINE__) < 0) return;
     const int64_t offset = h.biSize + entries * Gdi::kRgbQuadSize;
     const int64_t stride = Gdi::DibRowBytes(h.biWidth, h.biBitCount);
     if (offset + stride * h.biHeight > dibBytes) {
-      ErrSet(Errors::kClsImage, 9, __LINE__);
+      ErrSet(Errors::kErrImageCorrupted, __LINE__);
       return;
     }
     MakeQimg(image, packedDib + offset, h.biWidth, false,
@@ -353,7 +354,7 @@ bool QimgToHBitmap(Qimg* image, Gdi::HBITMAP* bitmap) {
   if (bitmap) *bitmap = nullptr;
   Errors::Monitored("ImgBasic.QimgToHBitmap", [&] {
     if (!ImgIsValid(image) || !bitmap) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     Qimg temp;
@@ -393,7 +394,7 @@ bool QimgToGlobalDib(Qimg* image, Gdi::HGLOBAL* handle) {
   if (handle) *handle = nullptr;
   Errors::Monitored("ImgBasic.QimgToGlobalDib", [&] {
     if (!ImgIsValid(image) || !handle) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const int32_t bits = image->bitsPerPixel;
@@ -404,7 +405,7 @@ bool QimgToGlobalDib(Qimg* image, Gdi::HGLOBAL* handle) {
         Gdi::kBitmapInfoHeaderSize + (bits == 8 ? 256 * Gdi::kRgbQuadSize : 0);
     const int64_t total = header + stride * image->height;
     if (total > INT32_MAX) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     Gdi::HGLOBAL block = Gdi::GlobalAlloc(Gdi::GMEM_FIXED, total);

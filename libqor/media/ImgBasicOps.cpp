@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
+#include "foundation/MiscProcs.h"
 #include "media/ImgBasic.h"
 
 using Errors::ErrSet;
@@ -104,26 +106,32 @@ struct RunDivisor {
 };
 
 // The runs of a horizontal reduction, the same for every row: output pixel
-// k is the truncated mean of count[k] source pixels from first[k] on. A run
-// stops at the row's last pixel, even when the accumulator would take one
-// more (widths that divide exactly).
+// k is the truncated mean of count[k] source pixels from first[k] on (byte
+// offsets, last[k] the run's last pixel). A run stops at the row's last
+// pixel, even when the accumulator would take one more (widths that divide
+// exactly). pairs: no run is longer than two pixels.
 struct ReduceTable {
   int32_t* first = nullptr;  // tracked
+  int32_t* last = nullptr;   // tracked
   int32_t* count = nullptr;  // tracked
   int64_t outWidth = 0;
+  bool pairs = true;
+  int64_t wordSafe = 0;  // leading outputs whose 4-byte reads and writes stay in the rows
 };
 
 void MakeReduceTable(ReduceTable& t, int64_t srcWidth, int64_t outWidth,
                      int64_t step) {
   Basic::MemAlloc(t.first, outWidth * 4, __LINE__, Basic::kMemPlain,
                   "ImgBasic.ImgResample.first");
+  Basic::MemAlloc(t.last, outWidth * 4, __LINE__, Basic::kMemPlain,
+                  "ImgBasic.ImgResample.last");
   Basic::MemAlloc(t.count, outWidth * 4, __LINE__, Basic::kMemPlain,
                   "ImgBasic.ImgResample.count");
   t.outWidth = outWidth;
   int64_t acc = 0, pos = 0, p = 0;
   for (int64_t k = 0; k < outWidth; k++) {
     acc += step;
-    t.first[k] = static_cast<int32_t>(std::min(p, srcWidth - 1));
+    const int64_t first = std::min(p, srcWidth - 1);
     int32_t n = 1;
     p++;
     pos += kUnit;
@@ -134,25 +142,52 @@ void MakeReduceTable(ReduceTable& t, int64_t srcWidth, int64_t outWidth,
         p++;
       } while (pos < acc);
     }
+    t.first[k] = static_cast<int32_t>(first * 3);
+    t.last[k] = static_cast<int32_t>((first + n - 1) * 3);
     t.count[k] = n;
+    if (n > 2) t.pairs = false;
   }
+  const int64_t rowBytes = srcWidth * 3;
+  while (t.wordSafe + 1 < outWidth && t.last[t.wordSafe] + 4 <= rowBytes) t.wordSafe++;
+}
+
+void FreeReduceTable(ReduceTable& t) {
+  Basic::MemFree(t.first);
+  Basic::MemFree(t.last);
+  Basic::MemFree(t.count);
 }
 
 // Horizontal reduction of one 24-bit row through its run table.
 void ReduceRow(const uint8_t* src, uint8_t* out, const ReduceTable& t) {
+  if (t.pairs) {
+    // Runs of one or two pixels: the mean of a pixel with itself or with
+    // its neighbour, without a branch per pixel. Three channels at once in
+    // a 32-bit word: the truncated mean of each byte is (p & q) plus half
+    // of (p ^ q) with every byte's low bit dropped; the fourth byte written
+    // is the next pixel's, which the next step writes again.
+    const int32_t* a = t.first;
+    const int32_t* b = t.last;
+    int64_t k = 0;
+    for (; k < t.wordSafe; k++) {
+      uint32_t p, q;
+      std::memcpy(&p, src + a[k], 4);
+      std::memcpy(&q, src + b[k], 4);
+      const uint32_t mean = (p & q) + (((p ^ q) & 0xFEFEFEFEu) >> 1);
+      std::memcpy(out + k * 3, &mean, 4);
+    }
+    for (; k < t.outWidth; k++) {
+      const uint8_t* p = src + a[k];
+      const uint8_t* q = src + b[k];
+      out[k * 3] = static_cast<uint8_t>((p[0] + q[0]) >> 1);
+      out[k * 3 + 1] = static_cast<uint8_t>((p[1] + q[1]) >> 1);
+      out[k * 3 + 2] = static_cast<uint8_t>((p[2] + q[2]) >> 1);
+    }
+    return;
+  }
   for (int64_t k = 0; k < t.outWidth; k++) {
-    const uint8_t* q = src + static_cast<int64_t>(t.first[k]) * 3;
+    const uint8_t* q = src + t.first[k];
     const int32_t n = t.count[k];
     uint32_t sb = q[0], sg = q[1], sr = q[2];
-    if (n == 2) {  // halving: the common case
-      sb += q[3];
-      sg += q[4];
-      sr += q[5];
-      out[k * 3] = static_cast<uint8_t>(sb >> 1);
-      out[k * 3 + 1] = static_cast<uint8_t>(sg >> 1);
-      out[k * 3 + 2] = static_cast<uint8_t>(sr >> 1);
-      continue;
-    }
     for (int32_t i = 1; i < n; i++) {
       sb += q[i * 3];
       sg += q[i * 3 + 1];
@@ -188,35 +223,52 @@ void EnlargeRow(const uint8_t* src, int64_t srcWidth, uint8_t* out,
   }
 }
 
-// Vertical reduction: output row j is the mean of a run of source rows.
-void ReduceRows(const Qimg* src, Qimg* out, int64_t step, uint32_t* sums) {
+// The mean of n rows of len bytes from `first` on, truncated, into out.
+void MeanOfRows(const uint8_t* first, int64_t rowLen, int64_t len, uint32_t n,
+                uint8_t* out, uint32_t* sums) {
+  if (n == 2) {
+    MeanBytes(out, first, first + rowLen, len);
+    return;
+  }
+  for (int64_t b = 0; b < len; b++) sums[b] = first[b];
+  for (uint32_t i = 1; i < n; i++) {
+    const uint8_t* row = first + i * rowLen;
+    for (int64_t b = 0; b < len; b++) sums[b] += row[b];
+  }
+  const RunDivisor d(n);
+  if (d.m) {
+    const uint64_t m = d.m;
+    for (int64_t b = 0; b < len; b++) out[b] = static_cast<uint8_t>((sums[b] * m) >> 40);
+  } else {
+    for (int64_t b = 0; b < len; b++) out[b] = static_cast<uint8_t>(sums[b] / n);
+  }
+}
+
+// Vertical reduction: output row j is the mean of a run of source rows,
+// handed row by row to `emit` (a run of one row is the source row itself),
+// so no intermediate picture is made.
+template <class Emit>
+void ReduceRows(const Qimg* src, int64_t outHeight, int64_t step, uint8_t* rowBuf,
+                uint32_t* sums, Emit&& emit) {
   const int64_t rowLen = RowBytes(src);
   int64_t acc = 0, pos = 0, r = 0;
-  for (int64_t j = 0; j < out->height; j++) {
+  for (int64_t j = 0; j < outHeight; j++) {
     acc += step;
     pos += kUnit;
-    const uint8_t* first = src->data + std::min<int64_t>(r, src->height - 1) * rowLen;
-    for (int64_t b = 0; b < rowLen; b++) sums[b] = first[b];
+    const int64_t first = std::min<int64_t>(r, src->height - 1);
     uint32_t n = 1;
     r++;
     while (pos < acc) {
-      if (r < src->height) {
-        const uint8_t* row = src->data + r * rowLen;
-        for (int64_t b = 0; b < rowLen; b++) sums[b] += row[b];
-        n++;
-      }
+      if (r < src->height) n++;
       r++;
       pos += kUnit;
     }
-    uint8_t* o = out->data + j * rowLen;
-    const RunDivisor d(n);
-    if (d.m) {
-      const uint64_t m = d.m;
-      for (int64_t b = 0; b < rowLen; b++)
-        o[b] = static_cast<uint8_t>((sums[b] * m) >> 40);
-    } else {
-      for (int64_t b = 0; b < rowLen; b++) o[b] = static_cast<uint8_t>(sums[b] / n);
+    const uint8_t* row = src->data + first * rowLen;
+    if (n > 1) {
+      MeanOfRows(row, rowLen, rowLen, n, rowBuf, sums);
+      row = rowBuf;
     }
+    emit(j, row);
   }
 }
 
@@ -265,13 +317,13 @@ void AutoPut_(Qimg* source, Qimg* dest, int32_t x, int32_t y,
               uint32_t transparent, bool sprite) {
   Errors::Monitored("ImgBasic.AutoPut_", [&] {
     if (!dest) {
-      ErrSet(Errors::kClsImage, 6, __LINE__);
+      ErrSet(Errors::kErrImageFunctionInit, __LINE__);
       return;
     }
     if (x >= dest->width || y >= dest->height || source == dest)
       Errors::MonAbort();
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     // Part of the source left of or above the destination is skipped.
@@ -311,7 +363,7 @@ void AutoPut_(Qimg* source, Qimg* dest, int32_t x, int32_t y,
 void ImgRemap(Qimg* source, Qimg* dest, const uint8_t* tables) {
   Errors::Monitored("ImgBasic.ImgRemap", [&] {
     if (!tables) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     RunOp(kOpRemap, source, dest, source ? source->height : 0,
@@ -394,38 +446,33 @@ void ImgResample(Qimg* source, Qimg* dest, int32_t width, int32_t height) {
       Basic::MemAlloc(tmpbuf1, longest * 3, __LINE__, Basic::kMemPlain,
                       "ImgBasic.ImgResample.tmpbuf1");
 
-      // Vertical reduction first, into an image of the source width.
-      Qimg ih3;
-      const Qimg* rowsFrom = s;
-      if (reduceV) {
-        _imgalloc_(&ih3, s->width, height, "ImgBasic.ImgResample.ih3",
-                   __LINE__, 24);
-        uint32_t* sums = nullptr;
-        Basic::MemAlloc(sums, sw * 3 * static_cast<int64_t>(sizeof(uint32_t)),
-                        __LINE__, Basic::kMemPlain,
-                        "ImgBasic.ImgResample.sums");
-        ReduceRows(s, &ih3, yStep, sums);
-        Basic::MemFree(sums);
-        rowsFrom = &ih3;
-      }
-
-      // Each row made horizontally into the top rows of the destination.
+      // Each output row: the vertical mean first (when reducing), then the
+      // row made horizontally into the destination.
       const int64_t outRow = static_cast<int64_t>(width) * 3;
       ReduceTable runs;
       if (xStep > kUnit) MakeReduceTable(runs, sw, width, xStep);
-      for (int64_t j = 0; j < rowsFrom->height; j++) {
-        const uint8_t* in = rowsFrom->data + j * sw * 3;
+      auto makeRow = [&](int64_t j, const uint8_t* in) {
         uint8_t* out = d->data + j * outRow;
         if (xStep > kUnit)
           ReduceRow(in, out, runs);
         else
           EnlargeRow(in, sw, out, width, tmpbuf1, tmpbuf1 + longest);
+      };
+      if (reduceV) {
+        uint8_t* rowBuf = nullptr;
+        uint32_t* sums = nullptr;
+        Basic::MemAlloc(rowBuf, sw * 3, __LINE__, Basic::kMemPlain,
+                        "ImgBasic.ImgResample.row");
+        Basic::MemAlloc(sums, sw * 3 * static_cast<int64_t>(sizeof(uint32_t)),
+                        __LINE__, Basic::kMemPlain,
+                        "ImgBasic.ImgResample.sums");
+        ReduceRows(s, height, yStep, rowBuf, sums, makeRow);
+        Basic::MemFree(sums);
+        Basic::MemFree(rowBuf);
+      } else {
+        for (int64_t j = 0; j < sh; j++) makeRow(j, s->data + j * sw * 3);
       }
-      if (runs.first) {
-        Basic::MemFree(runs.first);
-        Basic::MemFree(runs.count);
-      }
-      if (reduceV) ImgFree(&ih3);
+      if (runs.first) FreeReduceTable(runs);
       Basic::MemFree(tmpbuf1);
 
       if (!reduceV && height > sh) {
@@ -443,12 +490,12 @@ void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
              int32_t height) {
   Errors::Monitored("ImgBasic.ImgCrop", [&] {
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     if (x >= source->width || y >= source->height) Errors::MonAbort();
     if (width < 1 || height < 1) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     // Clip the rectangle to the image on all four sides.
@@ -481,7 +528,7 @@ void ImgCrop(Qimg* source, Qimg* dest, int32_t x, int32_t y, int32_t width,
 void ImgRotate(Qimg* source, Qimg* dest, int32_t direction) {
   Errors::Monitored("ImgBasic.ImgRotate", [&] {
     if (!ImgIsValid(source)) {
-      ErrSet(Errors::kClsImage, 2, __LINE__);
+      ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     const bool quarter =
@@ -602,6 +649,17 @@ void ImgSprite(Qimg* source, Qimg* dest, int32_t x, int32_t y,
                uint32_t transparent) {
   Errors::Monitored("ImgBasic.ImgSprite",
                     [&] { AutoPut_(source, dest, x, y, transparent, true); });
+}
+
+void FillColor(Qimg* image, int32_t firstPixel, int32_t count, uint32_t colour) {
+  if (!image || !image->data || image->bytesPerPixel <= 0) return;
+  // Never more pixels than the block holds, whatever the dimensions say.
+  const int64_t pixels =
+      std::min<int64_t>(static_cast<int64_t>(image->width) * image->height,
+                        image->size / image->bytesPerPixel);
+  if (pixels <= 0) return;
+  MiscProcs::FillColor(image->data, static_cast<int32_t>(pixels), image->bitsPerPixel,
+                       firstPixel, count, colour);
 }
 
 }  // namespace ImgBasic

@@ -11,6 +11,7 @@
 #endif
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -24,17 +25,17 @@ namespace {
 // dimensions that do not fit the block they claim to describe.
 void CheckImage(const Qimg* image, int32_t line) {
   if (!ImgBasic::ImgIsValid(image)) {
-    ErrSet(Errors::kClsImage, 2, line);
+    ErrSet(Errors::kErrImageInvalid, line);
     return;
   }
   const int32_t bits = image->bitsPerPixel;
   if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32) {
-    ErrSet(Errors::kClsImage, 2, line);
+    ErrSet(Errors::kErrImageInvalid, line);
     return;
   }
   const int64_t bytes =
       ImgBasic::CheckedImageBytes(image->width, image->height, bits, line);
-  if (bytes > image->size) ErrSet(Errors::kClsImage, 2, line);
+  if (bytes > image->size) ErrSet(Errors::kErrImageInvalid, line);
 }
 
 // An effect that changes nothing still hands the caller a copy.
@@ -472,11 +473,11 @@ void ImgAverage(const Qimg* image) {
       a.count = 0;
       a.started = true;
     } else if (image->width != a.width || image->height != a.height) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     if (a.count >= kMaxAverageFrames) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     // Other depths are read through their 24-bit form: palette colours,

@@ -9,6 +9,7 @@
 #endif
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 using Errors::ErrSet;
@@ -49,7 +50,7 @@ WorkArea* NeedArea(Quantiser& q, int32_t line) {
   if (AreaAlive(q)) return q.area;
   q.area = nullptr;
   q.mapping = false;
-  ErrSet(Errors::kClsImage, 6, line);
+  ErrSet(Errors::kErrImageFunctionInit, line);
   return nullptr;
 }
 
@@ -220,8 +221,8 @@ void CountColors(Quantiser& q, const Qimg* image) {
     if (!area) return;
     WorkArea& a = *area;
     // Counting into an inverse map would turn indices into counts.
-    if (q.mapping) return ErrSet(Errors::kClsImage, 6, __LINE__);
-    if (!PixelsOk(image)) return ErrSet(Errors::kClsImage, 2, __LINE__);
+    if (q.mapping) return ErrSet(Errors::kErrImageFunctionInit, __LINE__);
+    if (!PixelsOk(image)) return ErrSet(Errors::kErrImageInvalid, __LINE__);
     const int32_t bits = image->bitsPerPixel;
     const int64_t n = PixelCount(image);
     const uint8_t* p = image->data;
@@ -645,12 +646,12 @@ void Remap(Quantiser& q, const Qimg* source, Qimg* dest, int32_t mode) {
     if (!area) return;
     WorkArea& a = *area;
     // Before the reduction the cube holds counts, not palette indices.
-    if (!q.mapping) return ErrSet(Errors::kClsImage, 6, __LINE__);
+    if (!q.mapping) return ErrSet(Errors::kErrImageFunctionInit, __LINE__);
     if (!PixelsOk(source) || !dest || dest == source)
-      return ErrSet(Errors::kClsImage, 2, __LINE__);
+      return ErrSet(Errors::kErrImageInvalid, __LINE__);
     const int32_t bits = source->bitsPerPixel;
     if (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32)
-      return ErrSet(Errors::kClsImage, 2, __LINE__);
+      return ErrSet(Errors::kErrImageInvalid, __LINE__);
     // Dithering needs a neighbourhood; tiny pictures map straight.
     if (source->width < 4 || source->height < 4) mode = kDitherNone;
     if (mode != kDitherNone && mode != kDitherLight && mode != kDitherHeavy)
@@ -746,9 +747,9 @@ void Remap24ToFixedPal(const Qimg* source, Qimg* dest, const uint8_t* palette,
   Errors::Monitored("PalOpt.Remap24ToFixedPal", [&] {
     if (!PixelsOk(source) || source->bitsPerPixel != 24 || !dest ||
         dest == source || !palette)
-      return ErrSet(Errors::kClsImage, 2, __LINE__);
+      return ErrSet(Errors::kErrImageInvalid, __LINE__);
     if (count < 1 || count > 256)
-      return ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      return ErrSet(Errors::kErrOutOfRange, __LINE__);
     ImgBasic::_imgalloc_(dest, source->width, source->height,
                          "PalOpt.Remap24ToFixedPal.img8bit", __LINE__, 8);
     const int64_t n = PixelCount(source);

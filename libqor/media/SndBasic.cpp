@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 
 namespace SndBasic {
@@ -24,7 +25,7 @@ int64_t BytesInUse_(const SndRec& sound) {
       static_cast<int64_t>(sound.frames) * sound.format.blockAlign;
   if (sound.frames < 0 || bytes > sound.allocated ||
       (bytes > 0 && sound.data == nullptr))
-    ErrSet(Errors::kClsAudio, 4, __LINE__);
+    ErrSet(Errors::kErrAudioFormat, __LINE__);
   return bytes;
 }
 
@@ -152,7 +153,7 @@ void SndAddSilence(SndRec& sound, int32_t frames) {
     if (sound.format.formatTag == 0)
       WaveFormatSetPCM(sound.format, kDefaultRate, kDefaultChannels,
                        kDefaultBits);
-    if (!WaveFormatValidate(sound.format)) ErrSet(Errors::kClsAudio, 4, __LINE__);
+    if (!WaveFormatValidate(sound.format)) ErrSet(Errors::kErrAudioFormat, __LINE__);
     const int64_t have = BytesInUse_(sound);
     if (sound.frames >= frames) return;
     const int64_t bytes = static_cast<int64_t>(frames) * sound.format.blockAlign;
@@ -250,10 +251,10 @@ void SndConvert(SndRec& src, SndRec& dest, const WaveFormatEx& format) {
   Errors::Monitored("SndBasic.SndConvert", [&] {
     if (src.frames <= 0) return;
     WaveFormatEx target = format;
-    if (!WaveFormatValidate(target)) ErrSet(Errors::kClsAudio, 1, __LINE__);
+    if (!WaveFormatValidate(target)) ErrSet(Errors::kErrAudioConversion, __LINE__);
     WaveFormatEx source = src.format;
     if (!WaveFormatValidate(source) || source.avgBytesPerSec == 0)
-      ErrSet(Errors::kClsAudio, 4, __LINE__);
+      ErrSet(Errors::kErrAudioFormat, __LINE__);
     const int64_t srcBytes = BytesInUse_(src);
     if (&src == &dest) {
       SndRec tmp;
@@ -305,9 +306,9 @@ void WaveConvertInit(WaveConvRec& ctx, const uint8_t* srcFormat,
       middle = Acm::WaveFormatBytes(proposal);
       if (Acm::acmFormatSuggest(nullptr, srcFormat, srcFormatSize, middle.data(),
                                 Acm::kWaveFormatSize, Acm::kSuggestTag) != Acm::kOk)
-        ErrSet(Errors::kClsAudio, 3, __LINE__);
+        ErrSet(Errors::kErrAudioConversionWave, __LINE__);
       Acm::WaveFormatRead(middle.data(), Acm::kWaveFormatSize, proposal);
-      if (!WaveFormatValidate(proposal)) ErrSet(Errors::kClsAudio, 3, __LINE__);
+      if (!WaveFormatValidate(proposal)) ErrSet(Errors::kErrAudioConversionWave, __LINE__);
       if (WaveFormatDiffers(proposal, dstFormat)) {
         ctx.middle = proposal;
         middle = Acm::WaveFormatBytes(proposal);
@@ -373,7 +374,7 @@ void WaveConvert(WaveConvRec& ctx, const uint8_t* src, uint8_t* dst,
     written = 0;
     if (srcBytes < 1 || dstCapacity < 1) return;
     if (!WaveFormatDiffers(srcFormat, dstFormat)) {
-      if (dstCapacity < srcBytes) ErrSet(Errors::kClsAudio, 3, __LINE__);
+      if (dstCapacity < srcBytes) ErrSet(Errors::kErrAudioConversionWave, __LINE__);
       std::memmove(dst, src, static_cast<size_t>(srcBytes));
       written = srcBytes;
       return;
@@ -430,7 +431,7 @@ void SndLoad(SndLoadState& st, WaveConvRec& ctx, SndBlockReader reader,
   Errors::Monitored("SndBasic.SndLoad", [&] {
     WaveFormatEx delivered = st.dstFormat;
     if (!WaveFormatValidate(delivered) || reader == nullptr)
-      ErrSet(Errors::kClsAudio, 4, __LINE__);
+      ErrSet(Errors::kErrAudioFormat, __LINE__);
     const int64_t align = delivered.blockAlign;
     sound.frames = 0;
     sound.format = delivered;
@@ -472,7 +473,7 @@ void SndLoad(SndLoadState& st, WaveConvRec& ctx, SndBlockReader reader,
           break;
         }
         if (block == nullptr || bytes > Basic::MemTrackedSize(block))
-          ErrSet(Errors::kClsAudio, 3, __LINE__);
+          ErrSet(Errors::kErrAudioConversionWave, __LINE__);
         st.curBlock = static_cast<int32_t>(std::min<int64_t>(
             static_cast<int64_t>(st.curBlock) + got, std::numeric_limits<int32_t>::max()));
         // Twice the expected bytes, and never less than the streams can

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/Basic.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/Errors.h"
 #include "platform/GdiText.h"
 
@@ -20,7 +21,7 @@ namespace {
 void CheckIndices(const TextAttrRec* attr) {
   for (int32_t index : {attr->backIndex, attr->textIndex, attr->shadowIndex})
     if (index < 0 || index > 255) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
 }
@@ -141,7 +142,7 @@ void CreateTextImg(Qimg* image, int32_t width, int32_t height,
   Errors::Monitored("textgen.CreateTextImg", [&] {
     CheckIndices(attr);
     if (bitCount != 1 || !bits) {
-      ErrSet(Errors::kClsImage, 1, __LINE__);
+      ErrSet(Errors::kErrImageNotSupported, __LINE__);
       return;
     }
     ImgBasic::_imgalloc_(image, width, height, "textgen.CreateTextImg.img",
@@ -171,7 +172,7 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
     attr->textHeight = 0;
     const size_t length = std::strlen(text);
     if (length > static_cast<size_t>(INT32_MAX)) {
-      ErrSet(Errors::kClsGeneral, 1, __LINE__);
+      ErrSet(Errors::kErrOutOfRange, __LINE__);
       return;
     }
     const int32_t count = static_cast<int32_t>(length);
@@ -197,14 +198,14 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
         GdiText::DEFAULT_PITCH | GdiText::FF_DONTCARE, fontName);
     Basic::MemFree(fontName);
     if (!gdi.font) {
-      ErrSet(Errors::kClsImage, 6, __LINE__);
+      ErrSet(Errors::kErrImageFunctionInit, __LINE__);
       return;
     }
     gdi.oldFont = GdiText::SelectObject(gdi.dc, gdi.font);
 
     GdiText::SIZE extent;
     if (!GdiText::GetTextExtentPoint32A(gdi.dc, text, count, &extent)) {
-      ErrSet(Errors::kClsImage, 6, __LINE__);
+      ErrSet(Errors::kErrImageFunctionInit, __LINE__);
       return;
     }
     attr->textWidth = extent.cx;
@@ -218,7 +219,7 @@ void Text_MakeSprite(Qimg* image, const char* text, TextAttrRec* attr) {
     gdi.bitmap = GdiText::CreateCompatibleBitmap(gdi.dc, static_cast<int32_t>(width),
                                              static_cast<int32_t>(height));
     if (!gdi.bitmap) {
-      ErrSet(Errors::kClsImage, 6, __LINE__);
+      ErrSet(Errors::kErrImageFunctionInit, __LINE__);
       return;
     }
     gdi.oldBitmap = GdiText::SelectObject(gdi.dc, gdi.bitmap);

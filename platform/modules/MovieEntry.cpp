@@ -1,5 +1,6 @@
 // The movie module's one export: its table of the FFmpeg layers' functions.
 #include "platform/modules/ModuleHost.h"
+#include "platform/AvSupport.h"
 #include "platform/modules/MovieModule.h"
 
 namespace {
@@ -33,5 +34,6 @@ const MovieModule::Table kTable = MakeTable();
 extern "C" __attribute__((visibility("default"))) const void* qor_module_movie_v1(
     const Modules::Host* host) {
   ModuleHost::Attach(host);
+  if (host != nullptr) AvSupport::SetCodecThreads(host->codecThreads);
   return &kTable;
 }

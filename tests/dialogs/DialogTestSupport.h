@@ -13,7 +13,7 @@
 
 #include "dialogs/CtlPopup.h"
 #include "dialogs/wFormBasic.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 namespace DialogTest {
 

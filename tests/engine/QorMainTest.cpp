@@ -10,7 +10,7 @@
 #include "foundation/Errors.h"
 #include "foundation/MiscProcs.h"
 #include "foundation/Translator.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 #include "qor.h"
 #include "support/TestUtil.h"
 
@@ -57,12 +57,19 @@ TEST_F(ExportTest, RecordStartsCleared) {
 }
 
 TEST_F(ExportTest, GetStatusReadsThePhase) {
-  Common::QorRec rec{};
-  rec.status = Common::kPhasePalette;
+  // A record the library handed out: one it did not is refused.
+  Common::QorRec* rec = QorMain::_QorAlloc();
+  ASSERT_NE(rec, nullptr);
+  rec->status = Common::kPhasePalette;
   Common::LastError() = {1000, 6, 1};
-  EXPECT_EQ(QorGetStatus(&rec), 2);
+  EXPECT_EQ(QorGetStatus(rec), 2);
   EXPECT_TRUE(Same(Last(), {1000, 6, 1}));  // record untouched
   EXPECT_TRUE(Same(Last(), {1000, 6, 1}));  // and reading twice is the same
+  rec->status = Common::kPhaseIdle;
+  QorMain::_QorFree(rec);
+  Common::QorRec untracked{};
+  EXPECT_EQ(QorGetStatus(&untracked), 0);
+  EXPECT_EQ(Last().code, 999);
 }
 
 TEST_F(ExportTest, GetStatusOfNilIsAnException) {

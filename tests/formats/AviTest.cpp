@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "formats/FFBasic.h"
 #include "formats/FF_AVI.h"
 #include "formats/FormatTestUtil.h"
+#include "platform/AviFile.h"
 #include "platform/MediaTools.h"
 
 using namespace FF_AVI;
@@ -975,6 +977,66 @@ TEST(AviDamaged, TruncatedAndBitFlippedFilesGiveErrorPairs) {
     fmttest::WriteFile(bad, d);
     ReadEverything(bad);
   }
+  EXPECT_EQ(0, AviOpenCount());
+  EXPECT_EQ(mark, Basic::MemMark());
+}
+
+// The movie layer keeps to the process's frame-count limit as every reader
+// does: a stream with more chunks, or an index with more entries, than it
+// allows is refused (the image error through the format layer, a size
+// error from the file layer), and the same file reads once the limit is
+// wide enough.
+TEST(AviLimits, ChunkListsAndTheIndexFollowTheFrameCountLimit) {
+  const int32_t mark = Basic::MemMark();
+  UseCodec("DIB ", 24);
+  auto make = [](int32_t i) { return fmttest::TestPicture(8, 4, 40 + i); };
+  const std::string many = Path("many.avi");
+  WriteMovie(many, 12, 24, 10, make);
+  auto refused = [](const std::string& file) {
+    AviFile::PAVIFILE pf = nullptr;
+    const AviFile::HRESULT hr = AviFile::AVIFileOpen(&pf, file.c_str(), AviFile::OF_READ, nullptr);
+    if (pf != nullptr) AviFile::AVIFileRelease(pf);
+    AviFileRec h;
+    bool imageError = false;
+    try {
+      AviOpen(&h, file);
+    } catch (const Errors::EMon&) {
+      imageError = Errors::ErrClass() == Errors::kClsImage && Errors::ErrCode() == 2;
+    }
+    AviClose(&h);
+    Errors::ErrClear();
+    return hr == AviFile::AVIERR_BADSIZE && imageError;
+  };
+
+  FFBasic::FFSetLimits(FFBasic::kMaxImageBytes, 11);
+  EXPECT_TRUE(refused(many));
+
+  // Three frames whose index claims twenty more entries than there are.
+  const std::string few = Path("few.avi");
+  WriteMovie(few, 3, 24, 10, make);
+  Bytes b = fmttest::ReadFile(few);
+  const auto idx1 = std::search(b.begin(), b.end(), std::begin("idx1"), std::end("idx1") - 1);
+  ASSERT_NE(b.end(), idx1);
+  const size_t at = static_cast<size_t>(idx1 - b.begin());
+  ASSERT_EQ(b.size(), at + 8 + FFBasic::Get32L(&b[at + 4]));
+  for (int k = 0; k < 20; k++) b.insert(b.end(), {'0', '0', 'd', 'c', 16, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0});
+  FFBasic::Put32L(&b[at + 4], static_cast<uint32_t>(b.size() - at - 8));
+  FFBasic::Put32L(&b[4], static_cast<uint32_t>(b.size() - 8));
+  const std::string claims = Path("claims.avi");
+  fmttest::WriteFile(claims, b);
+  FFBasic::FFSetLimits(FFBasic::kMaxImageBytes, 22);
+  EXPECT_TRUE(refused(claims));
+  FFBasic::FFSetLimits(FFBasic::kMaxImageBytes, 23);
+  EXPECT_FALSE(refused(claims));
+
+  FFBasic::FFSetLimits(FFBasic::kMaxImageBytes, 12);
+  AviFileRec h;
+  AviOpen(&h, many);
+  EXPECT_EQ(12, h.frameCount);
+  EXPECT_EQ(make(11), LoadFrame(&h, 12));
+  AviClose(&h);
+  FFBasic::FFSetLimits(0, 0);
+  UseCodec("cvid");
   EXPECT_EQ(0, AviOpenCount());
   EXPECT_EQ(mark, Basic::MemMark());
 }

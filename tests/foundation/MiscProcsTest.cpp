@@ -7,7 +7,6 @@
 
 #include "foundation/Errors.h"
 #include "foundation/MiscProcs.h"
-#include "media/ImgBasic.h"
 
 using namespace MiscProcs;
 
@@ -269,23 +268,4 @@ TEST(MiscFill, FillColorStaysInsideTheBlock) {
   FillColor(n.data(), 4, 24, 0, -3, 0);  // negative count
   FillColor(n.data(), 4, 12, 0, 4, 0);   // unknown depth
   for (uint8_t b : n.buf) EXPECT_EQ(b, 0xEE);
-}
-
-TEST(MiscFill, FillColorOnAnImage) {
-  ImgBasic::Qimg img;
-  ImgBasic::_imgalloc_(&img, 3, 2, "Test.img", __LINE__, 24);
-  std::memset(img.data, 0, static_cast<size_t>(img.size));
-  // Pixel 4 is the second pixel of the second row.
-  FillColor(&img, 4, 5, 0x0000FF00u);
-  EXPECT_EQ(img.data[9], 0);
-  EXPECT_EQ(img.data[12], 0x00);
-  EXPECT_EQ(img.data[13], 0xFF);
-  EXPECT_EQ(img.data[14], 0x00);
-  EXPECT_EQ(img.data[15], 0x00);
-  EXPECT_EQ(img.data[16], 0xFF);
-  FillColor(&img, -2, 3, 0xFFFFFFu);
-  EXPECT_EQ(img.data[0], 0);
-  ImgBasic::ImgFree(&img);
-  FillColor(&img, 0, 3, 0xFFFFFFu);  // an empty image: nothing
-  FillColor(nullptr, 0, 3, 0xFFFFFFu);
 }

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "foundation/Translator.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using namespace Translator;
 

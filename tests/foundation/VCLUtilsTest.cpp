@@ -16,7 +16,7 @@
 #include "foundation/Errors.h"
 #include "foundation/VCLUtils.h"
 #include "foundation/WinUtils.h"
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 using namespace VCLUtils;
 

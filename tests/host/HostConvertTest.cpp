@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/HostLibrary.h"
+#include "host/HostMediaFiles.h"
 #include "qor.h"
 
 namespace fs = std::filesystem;
@@ -42,23 +43,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The red value of the first pixel of each file of a numbered P6 sequence
-// (base000.ppm, base001.ppm ...), in order, until the first missing file.
 std::vector<int> SequenceReds(const Scratch& dir, const std::string& base) {
-  std::vector<int> reds;
-  for (int i = 0;; i++) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%03d.ppm", base.c_str(), i);
-    const std::vector<uint8_t> bytes = ReadAll(dir.File(name));
-    if (bytes.empty()) break;
-    // "P6\n16 16\n255\n" then R,G,B.
-    int newlines = 0;
-    size_t pos = 0;
-    while (pos < bytes.size() && newlines < 3)
-      if (bytes[pos++] == '\n') newlines++;
-    reds.push_back(pos < bytes.size() ? bytes[pos] : -1);
-  }
-  return reds;
+  return SequenceReds(dir.File(base));
 }
 
 // What a host scenario's callbacks do; one per test process.
@@ -159,11 +145,16 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
 
 void QOR_CALL VideoFunc(QorHandle h, QorHandle mImg, int32_t curFrame) {
   S->frameStatuses.push_back(QOR_GET(QorGetStatus)(h));
-  if (S->dropOddFrames && curFrame % 2 == 1) QOR_GET(QorImgFree)(mImg);
+  // The lent image is emptied, not freed: it is not the host's to free.
+  if (S->dropOddFrames && curFrame % 2 == 1) QOR_GET(QorImgSkip)(mImg);
 }
 
 void QOR_CALL AudioFunc(QorHandle, QorHandle mSnd, int32_t) {
-  if (S->refuseSounds) QOR_GET(QorSndFree)(mSnd);
+  if (!S->refuseSounds) return;
+  // Emptied by a copy of an empty sound (the lent one cannot be freed).
+  QorHandle empty = QOR_GET(QorSndAlloc)();
+  QOR_GET(QorSndCopy)(mSnd, empty);
+  QOR_GET(QorSndFree)(empty);
 }
 
 // Block n as an image (even n) or as a bitmap made from one (odd n), red n.

@@ -65,6 +65,25 @@ inline void WriteWav(const std::string& path, int32_t rate, int32_t channels, in
   WriteBytes(path, b);
 }
 
+// The red value of the first pixel of each file of a numbered P6 sequence
+// (base000.ppm, base001.ppm ...), in order, until the first missing file.
+inline std::vector<int> SequenceReds(const std::string& base) {
+  std::vector<int> reds;
+  for (int i = 0;; i++) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d.ppm", i);
+    const std::vector<uint8_t> bytes = ReadBytes(base + number);
+    if (bytes.empty()) break;
+    // "P6\n16 16\n255\n" then R,G,B.
+    int newlines = 0;
+    size_t pos = 0;
+    while (pos < bytes.size() && newlines < 3)
+      if (bytes[pos++] == '\n') newlines++;
+    reds.push_back(pos < bytes.size() ? bytes[pos] : -1);
+  }
+  return reds;
+}
+
 inline bool HaveProgram(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }

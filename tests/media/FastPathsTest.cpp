@@ -558,10 +558,12 @@ TEST_F(FastPaths, ResizeColumnTableMatchesPerPixelIndices) {
 }
 
 TEST_F(FastPaths, ResampleRunTablesAndDivisionsMatchThePlainVersion) {
-  // Halving, thirds, odd factors, enlargements by 2 to 9, mixed directions.
+  // Halving, thirds, odd factors, enlargements by 2 to 9, mixed directions,
+  // and a movie frame brought to VCD size (runs of one and two both ways).
   const int sizes[][4] = {{100, 60, 50, 30}, {99, 61, 33, 20}, {7, 5, 3, 2},
                           {640, 3, 1, 1},    {13, 17, 26, 34}, {10, 10, 97, 21},
-                          {50, 40, 49, 41},  {5, 300, 3, 7},   {2, 2, 1, 1}};
+                          {50, 40, 49, 41},  {5, 300, 3, 7},   {2, 2, 1, 1},
+                          {640, 480, 352, 288}};
   for (const auto& sz : sizes) {
     Qimg src = Random(sz[0], sz[1], 24, sz[0] % 2 == 0);
     const std::vector<uint8_t> want = plain::Resample(src, sz[2], sz[3]);

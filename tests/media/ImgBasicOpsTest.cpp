@@ -585,3 +585,22 @@ TEST_F(ImgOpsPeer, RotationsAndFlips) {
 }
 
 }  // namespace
+
+TEST(MiscFill, FillColorOnAnImage) {
+  Qimg img;
+  _imgalloc_(&img, 3, 2, "Test.img", __LINE__, 24);
+  std::memset(img.data, 0, static_cast<size_t>(img.size));
+  // Pixel 4 is the second pixel of the second row.
+  FillColor(&img, 4, 5, 0x0000FF00u);
+  EXPECT_EQ(img.data[9], 0);
+  EXPECT_EQ(img.data[12], 0x00);
+  EXPECT_EQ(img.data[13], 0xFF);
+  EXPECT_EQ(img.data[14], 0x00);
+  EXPECT_EQ(img.data[15], 0x00);
+  EXPECT_EQ(img.data[16], 0xFF);
+  FillColor(&img, -2, 3, 0xFFFFFFu);
+  EXPECT_EQ(img.data[0], 0);
+  ImgFree(&img);
+  FillColor(&img, 0, 3, 0xFFFFFFu);  // an empty image: nothing
+  FillColor(nullptr, 0, 3, 0xFFFFFFu);
+}

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/MmIo.h"
+#include "platform/base/MmIo.h"
 #include "support/TestUtil.h"
 
 using namespace MmIo;

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 namespace {
 

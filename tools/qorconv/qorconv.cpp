@@ -19,21 +19,6 @@
 
 namespace {
 
-// The interface's format numbers (QorGetFileFmtID, QorSetCodec).
-enum : int32_t {
-  kFmtGIF = 4,
-  kFmtFLC = 5,
-  kFmtAVI = 6,
-  kFmtKWB = 7,
-  kFmtJPEG = 8,
-  kFmtPNG = 9,
-  kFmtTIFF = 10,
-  kFmtMPEG = 11,
-  kFmtWAV = 12,
-  kFmtMPA = 18,
-  kFmtOGG = 19,
-};
-
 // What a file is: one picture, a numbered sequence of them, or a stream.
 enum : int32_t { kKindNone = 0, kKindImage = 1, kKindSequence = 2, kKindStream = 3 };
 
@@ -114,10 +99,10 @@ int32_t FormatOf(const std::string& name) { return QorGetFileFmtID(name.c_str())
 // The kind the library gives a format holding that many frames.
 int32_t KindOf(int32_t format, int32_t frames) {
   switch (format) {
-    case kFmtFLC: case kFmtAVI: case kFmtKWB: case kFmtMPEG:
-    case kFmtWAV: case kFmtMPA: case kFmtOGG:
+    case QOR_FMT_FLC: case QOR_FMT_AVI: case QOR_FMT_KWB: case QOR_FMT_MPEG:
+    case QOR_FMT_WAV: case QOR_FMT_MPA: case QOR_FMT_OGG:
       return kKindStream;
-    case kFmtGIF:
+    case QOR_FMT_GIF:
       return frames >= 2 ? kKindStream : kKindImage;
     default:
       if (format < 1) return kKindNone;
@@ -163,16 +148,16 @@ struct Options {
 };
 
 bool IsMovieFormat(int32_t id) {
-  return id == kFmtFLC || id == kFmtKWB || id == kFmtMPEG || id == kFmtAVI;
+  return id == QOR_FMT_FLC || id == QOR_FMT_KWB || id == QOR_FMT_MPEG || id == QOR_FMT_AVI;
 }
 
-bool IsSoundFormat(int32_t id) { return id == kFmtWAV || id == kFmtMPA || id == kFmtOGG; }
+bool IsSoundFormat(int32_t id) { return id == QOR_FMT_WAV || id == QOR_FMT_MPA || id == QOR_FMT_OGG; }
 
 // The one codec value a still writer takes from QorImgSaveSingle.
 int32_t StillCodec(int32_t format, const Options& o) {
-  const long value = format == kFmtJPEG ? o.quality
-                     : format == kFmtPNG ? o.level
-                     : format == kFmtTIFF ? o.compression
+  const long value = format == QOR_FMT_JPEG ? o.quality
+                     : format == QOR_FMT_PNG ? o.level
+                     : format == QOR_FMT_TIFF ? o.compression
                                           : -1;
   return value >= 0 ? static_cast<int32_t>(value) : K_AUTO;
 }
@@ -181,7 +166,7 @@ int32_t StillCodec(int32_t format, const Options& o) {
 void SetWriterOptions(QorHandle conv, int32_t format, const Options& o) {
   const int32_t value = StillCodec(format, o);
   if (value == K_AUTO) return;
-  if (format == kFmtJPEG)
+  if (format == QOR_FMT_JPEG)
     QorSetQuality(conv, format, value);
   else
     QorSetCodec(conv, format, value);
@@ -274,7 +259,7 @@ int ConvertStream(const std::string& input, const std::string& output, const Opt
   streams.pictures = !IsSoundFormat(format);
   const bool hasSound = info.soundReadable != 0 && info.sampleFrames > 0;
   const bool whole = !frameGiven || (frame == 1 && info.frameCount <= 1);
-  streams.sound = !streams.pictures || (whole && format != kFmtFLC && hasSound);
+  streams.sound = !streams.pictures || (whole && format != QOR_FMT_FLC && hasSound);
   g_source = Source{};
   g_source.file = input;
   if (frameGiven) {

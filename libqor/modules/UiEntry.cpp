@@ -1,9 +1,10 @@
-// The ui module's one export: its table of the dialogs and the host
-// application's side of the desktop layer. The core units the dialogs call
+// The ui module's one export: its table of the dialogs (as the dialogs layer
+// fills the hooks) and the host application's side of the desktop layer. The core units the dialogs call
 // are defined here as calls through the table the core lent at load, so the
 // module carries no state of the core's own.
 #include "platform/modules/ModuleHost.h"
-#include "platform/modules/UiModule.h"
+#include "dialogs/DialogTable.h"
+#include "modules/UiModule.h"
 
 namespace {
 
@@ -11,8 +12,9 @@ const UiModule::CoreCalls* g_core = nullptr;
 
 UiModule::Table MakeTable() {
   UiModule::Table t{};
+  t.formats = DialogTable::FormatDialogs();
+  t.settings = DialogTable::SettingsDialog();
 #define QOR_MODULE_FILL(NS, NAME, ...) t.NS##_##NAME = &NS::NAME;
-  QOR_UI_DIALOGS(QOR_MODULE_FILL)
   QOR_UI_HOST(QOR_MODULE_FILL)
 #undef QOR_MODULE_FILL
   return t;

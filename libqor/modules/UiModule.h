@@ -1,5 +1,7 @@
-// The ui module's interface, both ways. The core calls the dialogs and the
-// host application's side of the desktop layer through Table; the module's
+// The ui module's interface, both ways. The core opens the dialogs (the
+// hooks of formats/DialogHooks.h and engine/SettingsHook.h, filled by the
+// dialogs layer) and calls the host application's side of the desktop layer
+// through Table; the module's
 // units call the core's through CoreCalls, which the core lends at load
 // (Modules::Host::core), so that both sides share one error state, one trace,
 // one memory tracker and one set of conversion settings.
@@ -13,13 +15,12 @@
 #include <string>
 #include <type_traits>
 
-#include "dialogs/FFDlg.h"
-#include "dialogs/wDlgAVI.h"
-#include "dialogs/wSettings.h"
 #include "engine/Common.h"
 #include "engine/ConFormSave.h"
 #include "engine/QorMain.h"
+#include "engine/SettingsHook.h"
 #include "formats/ConForm.h"
+#include "formats/DialogHooks.h"
 #include "formats/FFBasic.h"
 #include "formats/FF_AVI.h"
 #include "foundation/Basic.h"
@@ -27,36 +28,10 @@
 #include "foundation/MiscProcs.h"
 #include "foundation/Translator.h"
 #include "foundation/VCLUtils.h"
-#include "foundation/ValueList.h"
 #include "media/ImgBasic.h"
 #include "platform/Gdi.h"
 #include "platform/Modules.h"
-#include "platform/UiLayer.h"
-
-// The dialogs the core opens. FRAME: the monitor frame the dialog itself runs
-// in, where a host without Qt has the refusal recorded as the dialog would.
-#define QOR_UI_DIALOGS(DIALOG)                                                                    \
-  DIALOG(FFDlg, FFDlgTGA, (int32_t & codec), (codec), "FFDlg.FFDlgTGA")                           \
-  DIALOG(FFDlg, FFDlgTIF, (int32_t & compression), (compression), "FFDlg.FFDlgTIF")               \
-  DIALOG(FFDlg, FFDlgSGI, (int32_t & codec), (codec), "FFDlg.FFDlgSGI")                           \
-  DIALOG(FFDlg, FFDlgRAS, (int32_t & codec), (codec), "FFDlg.FFDlgRAS")                           \
-  DIALOG(FFDlg, FFDlgPNM, (int32_t & codec), (codec), "FFDlg.FFDlgPNM")                           \
-  DIALOG(FFDlg, FFDlgJPG, (int32_t & quality), (quality), "FFDlg.FFDlgJPG")                       \
-  DIALOG(FFDlg, FFDlgPNG, (int32_t & level), (level), "FFDlg.FFDlgPNG")                           \
-  DIALOG(FFDlg, FFDlgOGG, (int32_t & quality, int32_t min, int32_t max), (quality, min, max),     \
-         "FFDlg.FFDlgOGG")                                                                        \
-  DIALOG(FFDlg, FFDlgKWB, (int32_t & codec, int32_t & keyFrameRate), (codec, keyFrameRate),       \
-         "FFDlg.FFDlgKWB")                                                                        \
-  DIALOG(FFDlg, FFDlgMPG, (int32_t & type, int32_t & bitRate), (type, bitRate), "FFDlg.FFDlgMPG") \
-  DIALOG(FFDlg, FFDlgMPA, (int32_t & bitRate, int32_t min, int32_t max), (bitRate, min, max),     \
-         "FFDlg.FFDlgMPA")                                                                        \
-  DIALOG(wSettings, DlgSettings,                                                                  \
-         (Common::QorRec * rec, QorMain::QorFileList * fileList, const std::string& title,        \
-          bool enableChanges),                                                                    \
-         (rec, fileList, title, enableChanges), "wsettings.DlgSettings")                          \
-  DIALOG(wDlgAVI, DlgAVI,                                                                         \
-         (int32_t width, int32_t height, int32_t bits, wDlgAVI::AuthorTexts & texts),             \
-         (width, height, bits, texts), "wDlgAVI.DlgAVI")
+#include "platform/base/UiLayer.h"
 
 // The host application's side of the desktop layer.
 #define QOR_UI_HOST(ASK)  \
@@ -66,6 +41,8 @@
   ASK(Ui, HostBackend)
 
 // The core functions the module's units call; CALL_AS names the overload.
+// What keeps no state of the core's (the value lists) is built into the
+// module instead.
 #define QOR_UI_CORE_CALLS(CALL, CALL_AS)                                                           \
   CALL_AS(Basic, MemFree, void (*)(void**), (void** a0), (a0))                                     \
   CALL(Basic, _memalloc_, (void** a0, int64_t a1, int32_t a2, int32_t a3, const char* a4),         \
@@ -129,20 +106,7 @@
   CALL(VCLUtils, GetExceptionText, (), ())                                                         \
   CALL(VCLUtils, ProcessMessages, (), ())                                                          \
   CALL(VCLUtils, ShowErrorBox, (const std::string& a0), (a0))                                      \
-  CALL(VCLUtils, YesNo, (const std::string& a0, int32_t a1), (a0, a1))                             \
-  CALL(ValueList, VList_Add2, (ValueList::VList & a0, const std::string& a1, int32_t a2),          \
-       (a0, a1, a2))                                                                               \
-  CALL(ValueList, VList_FindInt, (const ValueList::VList& a0, int32_t a1, int32_t a2, int32_t a3), \
-       (a0, a1, a2, a3))                                                                           \
-  CALL(ValueList, VList_Free, (ValueList::VList & a0), (a0))                                       \
-  CALL(ValueList, VList_GetCount, (const ValueList::VList& a0), (a0))                              \
-  CALL(ValueList, VList_GetInt, (const ValueList::VList& a0, int32_t a1, int32_t a2, int32_t a3),  \
-       (a0, a1, a2, a3))                                                                           \
-  CALL(ValueList, VList_GetStr,                                                                    \
-       (const ValueList::VList& a0, int32_t a1, int32_t a2, std::string& a3,                       \
-        const std::string& a4),                                                                    \
-       (a0, a1, a2, a3, a4))                                                                       \
-  CALL(ValueList, VList_Prepare2, (ValueList::VList & a0), (a0))
+  CALL(VCLUtils, YesNo, (const std::string& a0, int32_t a1), (a0, a1))
 
 namespace UiModule {
 
@@ -150,7 +114,8 @@ namespace UiModule {
 #define QOR_UI_SLOT_AS(NS, NAME, TYPE, ...) std::type_identity_t<TYPE> NS##_##NAME;
 
 struct Table {
-  QOR_UI_DIALOGS(QOR_UI_SLOT)
+  DialogHooks::Formats formats;
+  DialogHooks::SettingsDialog settings;
   QOR_UI_HOST(QOR_UI_SLOT)
 };
 

@@ -1,4 +1,4 @@
-#include "platform/SysInfo.h"
+#include "platform/base/SysInfo.h"
 
 #include <sys/statvfs.h>
 #include <sys/utsname.h>

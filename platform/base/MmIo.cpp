@@ -1,4 +1,4 @@
-#include "platform/MmIo.h"
+#include "platform/base/MmIo.h"
 
 #include <sys/stat.h>
 

@@ -1,9 +1,9 @@
-// The Qt layers in the core: the dialogs and the host application's side of
-// the desktop layer go to the ui module. A process that holds no Qt Widgets
+// The Qt layers in the core: the dialog hooks and the host application's side
+// of the desktop layer go to the ui module. A process that holds no Qt Widgets
 // has no Qt application, so it is answered without loading the module (and
 // with it Qt): dialogs are refused as they refuse without an application,
 // and message boxes take the headless back end.
-#include "platform/modules/UiModule.h"
+#include "modules/UiModule.h"
 
 namespace {
 
@@ -25,22 +25,41 @@ const UiModule::Table* Quiet() {
   return static_cast<const UiModule::Table*>(Modules::RequireQuietly(Modules::kUi, &kCoreCalls));
 }
 
-bool Refused(const char* frame) {
-  Errors::MonitoredQuiet(frame,
-                         [] { Errors::ErrSet(Errors::kClsGeneral, Errors::kCodeNotSupported, __LINE__); });
-  return false;
+// A dialog the module cannot be loaded for fails with the module's error.
+#define QOR_UI_DIALOG_GATE(NS, NAME, PARAMS, ARGS, FRAME)                \
+  bool Gate##NAME PARAMS {                                               \
+    if (!Modules::HostHoldsWidgets()) return DialogHooks::Refuse(FRAME); \
+    const UiModule::Table* t = Loud();                                   \
+    return t != nullptr && t->formats.NAME ARGS;                         \
+  }
+QOR_FORMAT_DIALOGS(QOR_UI_DIALOG_GATE)
+#undef QOR_UI_DIALOG_GATE
+
+bool GateSettings(Common::QorRec* rec, QorMain::QorFileList* fileList, const std::string& title,
+                  bool enableChanges) {
+  if (!Modules::HostHoldsWidgets()) return DialogHooks::Refuse(DialogHooks::kSettingsFrame);
+  const UiModule::Table* t = Loud();
+  return t != nullptr && t->settings(rec, fileList, title, enableChanges);
 }
 
-}  // namespace
+const DialogHooks::Formats kFormatGates = [] {
+  DialogHooks::Formats f{};
+#define QOR_UI_DIALOG_FILL(NS, NAME, ...) f.NAME = &Gate##NAME;
+  QOR_FORMAT_DIALOGS(QOR_UI_DIALOG_FILL)
+#undef QOR_UI_DIALOG_FILL
+  return f;
+}();
 
-// A dialog the module cannot be loaded for fails with the module's error.
-#define QOR_UI_DIALOG(NS, NAME, PARAMS, ARGS, FRAME)         \
-  bool NS::NAME PARAMS {                                     \
-    if (!Modules::HostHoldsWidgets()) return Refused(FRAME); \
-    const UiModule::Table* t = Loud();                       \
-    return t != nullptr && t->NS##_##NAME ARGS;              \
+// The library's dialogs are the module's from the start: the hooks lead to
+// the gates above, which load it on first use.
+struct GatesInstalled {
+  GatesInstalled() {
+    DialogHooks::InstallFormats(&kFormatGates);
+    DialogHooks::InstallSettings(&GateSettings);
   }
-QOR_UI_DIALOGS(QOR_UI_DIALOG)
+} g_gatesInstalled;
+
+}  // namespace
 
 // Whether dialogs can be shown: a Qt host whose module is missing is told why.
 bool Ui::HostHasWidgets() {

@@ -1,7 +1,7 @@
 // The headless back end and the choice of back end. The host application's
 // side (HostHasWidgets, ActiveWindow, HostAppTitle, HostBackend) is Qt's and
 // lives in UiQt.cpp, which the shared library loads as part of its ui module.
-#include "platform/UiLayer.h"
+#include "platform/base/UiLayer.h"
 
 #include <cstdio>
 

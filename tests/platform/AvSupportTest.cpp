@@ -1,0 +1,133 @@
+// The movie road's own conversions against libswscale's accurate ones, the
+// QOR_THREADS rule, and FFmpeg lines logged on the codecs' own threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/Errors.h"
+#include "platform/AvSupport.h"
+#include "platform/Modules.h"
+#include "support/TestUtil.h"
+
+extern "C" {
+#include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+// A smooth picture in the planes of `format`, as a camera gives it.
+AVFrame* SmoothFrame(AVPixelFormat format, int w, int h) {
+  AVFrame* f = av_frame_alloc();
+  f->format = format;
+  f->width = w;
+  f->height = h;
+  EXPECT_EQ(0, av_frame_get_buffer(f, 64));
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  for (int p = 0; p < 3; p++) {
+    const int pw = p == 0 ? w : AV_CEIL_RSHIFT(w, d->log2_chroma_w);
+    const int ph = p == 0 ? h : AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+    for (int y = 0; y < ph; y++)
+      for (int x = 0; x < pw; x++)
+        f->data[p][y * f->linesize[p] + x] =
+            static_cast<uint8_t>(128 + 80 * std::sin(x / (7.0 + 3 * p)) * std::cos(y / (5.0 + p)));
+  }
+  return f;
+}
+
+// libswscale's accurate same-size conversion between packed and planar.
+void Accurate(AVPixelFormat from, const uint8_t* const* src, const int* srcStride,
+              AVPixelFormat to, uint8_t* const* dst, const int* dstStride, int w, int h) {
+  SwsContext* c = sws_getContext(w, h, from, w, h, to, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                 nullptr, nullptr);
+  ASSERT_NE(nullptr, c);
+  sws_scale(c, src, srcStride, 0, h, dst, dstStride);
+  sws_freeContext(c);
+}
+
+int MaxDiff(const uint8_t* a, const uint8_t* b, size_t n) {
+  int most = 0;
+  for (size_t i = 0; i < n; i++) most = std::max(most, std::abs(a[i] - b[i]));
+  return most;
+}
+
+}  // namespace
+
+// Decoded frames of every chroma layout, at widths the SIMD converters take
+// straight and at others: within 3 of the accurate path (2 for full-height
+// chroma), 4:2:0 included.
+TEST(AvSupportPictures, DecodedFramesBecomeBgrWithinRoundingOfTheAccurateScaler) {
+  for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
+                               AV_PIX_FMT_YUV444P}) {
+    for (const auto& size : {std::pair{64, 48}, std::pair{70, 46}}) {
+      const int w = size.first, h = size.second;
+      AVFrame* f = SmoothFrame(format, w, h);
+      std::vector<uint8_t> want(static_cast<size_t>(w) * h * 3), got(want.size());
+      uint8_t* dst[4] = {want.data(), nullptr, nullptr, nullptr};
+      const int stride[4] = {w * 3, 0, 0, 0};
+      Accurate(format, f->data, f->linesize, AV_PIX_FMT_BGR24, dst, stride, w, h);
+      AvSupport::ToBgr exact(true);
+      ASSERT_TRUE(exact.Convert(f, got.data()));
+      const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+      EXPECT_LE(MaxDiff(want.data(), got.data(), want.size()), d->log2_chroma_h > 0 ? 3 : 2)
+          << av_get_pix_fmt_name(format) << " " << w << "x" << h;
+      av_frame_free(&f);
+    }
+  }
+}
+
+// The encoder's input: luma within 1 of the accurate path; chroma, the mean
+// of each 2 x 2 block where the accurate path filters wider, within 2 on a
+// smooth picture.
+TEST(AvSupportPictures, EncoderPlanesMatchTheAccurateScaler) {
+  const int w = 96, h = 64;
+  std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+      for (int c = 0; c < 3; c++)
+        bgr[(static_cast<size_t>(y) * w + x) * 3 + c] =
+            static_cast<uint8_t>(128 + 100 * std::sin((x + 2 * y) / (9.0 + 4 * c)));
+  std::vector<uint8_t> want(static_cast<size_t>(w) * h * 3 / 2), got(want.size());
+  uint8_t* wantPlanes[4] = {want.data(), want.data() + w * h, want.data() + w * h * 5 / 4, nullptr};
+  uint8_t* gotPlanes[4] = {got.data(), got.data() + w * h, got.data() + w * h * 5 / 4, nullptr};
+  const int strides[4] = {w, w / 2, w / 2, 0};
+  const uint8_t* src[4] = {bgr.data(), nullptr, nullptr, nullptr};
+  const int srcStride[4] = {w * 3, 0, 0, 0};
+  Accurate(AV_PIX_FMT_BGR24, src, srcStride, AV_PIX_FMT_YUV420P, wantPlanes, strides, w, h);
+  AvSupport::BgrToYuv420(bgr.data(), w, h, gotPlanes, strides);
+  EXPECT_LE(MaxDiff(want.data(), got.data(), static_cast<size_t>(w) * h), 1);
+  EXPECT_LE(MaxDiff(want.data() + w * h, got.data() + w * h, static_cast<size_t>(w) * h / 2), 2);
+}
+
+TEST(AvSupportThreads, QorThreadsMeansNoneOneOrSoManyElseOnePerCore) {
+  const int32_t perCore =
+      static_cast<int32_t>(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 16));
+  EXPECT_EQ(1, Modules::CodecThreadsOf("1"));
+  EXPECT_EQ(3, Modules::CodecThreadsOf("3"));
+  EXPECT_EQ(16, Modules::CodecThreadsOf("200"));
+  for (const char* other : {static_cast<const char*>(nullptr), "", "0", "-2", "two", "4x"})
+    EXPECT_EQ(perCore, Modules::CodecThreadsOf(other)) << (other ? other : "unset");
+}
+
+// A line FFmpeg logs on one of the codec's threads waits for the caller's
+// thread, which alone writes the trace.
+TEST(AvSupportThreads, CodecThreadLinesReachTheTraceFromTheCallersThread) {
+  TestUtil::TempDir dir;
+  const std::string trace = dir.File("trace.txt");
+  Errors::TraceSetFile(trace);
+  Errors::TraceStart("QOR 2.8.0");
+  AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
+  AvSupport::UseCodecThreads(ctx);  // this thread is the caller's
+  EXPECT_EQ(AvSupport::CodecThreads(), ctx->thread_count);
+  std::thread worker([] { av_log(nullptr, AV_LOG_ERROR, "from a codec thread\n"); });
+  worker.join();
+  EXPECT_EQ(std::string::npos, TestUtil::ReadText(trace).find("from a codec thread"));
+  AvSupport::FlushWorkerLines();
+  EXPECT_NE(std::string::npos, TestUtil::ReadText(trace).find("FFmpeg: from a codec thread"));
+  Errors::TraceStop();
+  avcodec_free_context(&ctx);
+}
