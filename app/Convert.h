@@ -1,24 +1,19 @@
 // The conversion drivers: the application's only road into the library's
 // conversion. Three drivers run one conversion handle each (a frame, a given
 // file, a thumbnail); the frame range writes numbered stills through the
-// single-image exports. The six host callbacks are plain C functions that the
-// library calls back on the window thread from inside QorConvert.
+// single-image exports. A window hands them a request and a view of itself;
+// the drivers know nothing else of it. The six host callbacks are plain C
+// functions that the library calls back on the window thread from inside
+// QorConvert.
 #pragma once
 
 #include <QString>
-#include <array>
 #include <cstdint>
 
+#include "AppDialogs.h"
 #include "qor.h"
 
-class QComboBox;
-class QLineEdit;
-class QRadioButton;
 class QWidget;
-
-namespace frmImage {
-class Form;
-}
 
 namespace Convert {
 
@@ -31,15 +26,36 @@ struct Target {
   QString depth;
   int dithering = -1;
 };
-Target TargetOf(const QLineEdit* output, const QLineEdit* width, const QLineEdit* height,
-                const QComboBox* depth, const std::array<QRadioButton*, 3>& dithering);
 
-// Module state of the running (or last) handle driver.
-extern QorHandle ConvertHandle;
-extern QorHandle VideoList;
-extern QorHandle AudioList;
-extern int32_t TotalFrames;
-extern int32_t TotalSamples;
+// What a window asks to convert.
+struct Request {
+  QString source;
+  int frame = 1;            // the frame chosen, 1-based
+  double frameCount = 0;    // the source's frames as the window shows them
+  Target target;
+  QString caption;          // drawn on every frame; empty for none
+  QString start, end;       // the frame range's boxes
+};
+
+// What a driver needs of the window it works for.
+class View {
+ public:
+  enum class Work { Conversion, Range };
+  virtual ~View() = default;
+  // The window that owns the driver's messages.
+  virtual QWidget* Window() = 0;
+  // Busy while the library works: the wait pointer, and the progress shown
+  // in place of the frame count until Unlock restores it. A range also
+  // locks every command and offers its cancel button.
+  virtual void Lock(Work work) = 0;
+  virtual void Unlock() = 0;
+  // A line of progress and the share done, 0..100.
+  virtual void ShowProgress(const QString& text, int percent) = 0;
+  // The picture file just written.
+  virtual void ShowFrame(const QString& file) = 0;
+  virtual AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                                     AppDialogs::Icon icon) = 0;
+};
 
 inline constexpr double kFrameRate = 30000.0 / 1001.0;
 inline constexpr int32_t kVideoFileType = 8;
@@ -54,16 +70,15 @@ inline constexpr int kCaptionY = 8;
 inline constexpr const char* kSizeNotNumeric =
     "Please enter numeric values for the output width and height.";
 
-// The main window's source (a still, or the frame chosen on the slider) to the
-// main window's output settings.
-void ConvertFrame(frmImage::Form& main);
-// source to the main window's output settings (the edited picture).
-void ConvertFile(frmImage::Form& main, const QString& source);
-// The main window's source, by the same frame rule, to the thumbnail window's
-// settings; window gets the hourglass and owns the messages.
-void ConvertThumbnail(frmImage::Form& main, QWidget* window, const Target& thumbnail);
-// Frames txtStart..txtEnd of the main window's source as numbered stills.
-void ConvertSequence(frmImage::Form& main);
+// The request's source (a still, or its chosen frame) to its target.
+void ConvertFrame(const Request& request, View& view);
+// source (the edited picture) to the request's target.
+void ConvertFile(const QString& source, const Request& request, View& view);
+// The thumbnail: the same frame rule as ConvertFrame, to the thumbnail
+// window's target.
+void ConvertThumbnail(const Request& request, View& view);
+// Frames start..end of the request's source as numbered stills.
+void ConvertSequence(const Request& request, View& view);
 // True while ConvertSequence writes its files (it lets events run between
 // frames, so a close of the main window can arrive meanwhile).
 bool SequenceRunning();
@@ -79,8 +94,15 @@ inline constexpr const char* kNoPictures = "The source file holds no pictures to
 // True for the movie outputs (AVI, MPEG), whose codecs take sides of
 // multiples of 16.
 bool IsMovieOutput(const QString& output);
-// Bits per pixel of a depth list text; 24 for any other text.
-int32_t DepthBits(const QString& depthText);
+
+// The line the progress callback shows for a status of the library (0
+// finished, 1 preparing, 2 palette pass, 3 writing), given the time texts
+// it names.
+QString ProgressText(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                     const QString& elapsed, const QString& remaining);
+// The share of the pass done, 0..100: frames, or samples without frames.
+int ProgressPercent(int32_t status, int32_t doneFrames, int32_t doneSamples,
+                    int32_t totalFrames, int32_t totalSamples);
 
 // The host callbacks.
 void QOR_CALL VideoSourceProc(QorHandle mData, int32_t blockNum);

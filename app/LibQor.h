@@ -45,6 +45,8 @@ using InfoProgressFn = QorInfoProgressProc;
   X(QorConvert) X(QorAssignVideoSource) X(QorAssignVideoFunc) X(QorAssignAudioSource) \
   X(QorAssignAudioFunc) X(QorAssignProgress) X(QorAssignError) X(QorSrcSetFile)       \
   X(QorSrcFinished)                                                                    \
+  /* the running conversion's times */                                                 \
+  X(QorGetElapsedTime) X(QorGetRemainingTime) X(QorMakeTimeStr)                       \
   /* text sprites */                                                                   \
   X(QorTextAlloc) X(QorTextFree) X(QorTextSetFont) X(QorTextSetColor) X(QorTextShadow) \
   X(QorTextOut)                                                                        \

@@ -25,12 +25,15 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolBar>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <vector>
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "FitTexts.h"
 #include "HelpWindow.h"
 #include "UpDown.h"
@@ -117,18 +120,6 @@ QStringList OpenFilters() {
   return {"All Files (*.avi " + mpeg + " " + images + ")",
           "Image Files (" + images + ")", "AVI Files (*.avi)",
           "MPEG Files (" + mpeg + ")"};
-}
-
-QStringList DepthItems() {
-  return {"32-bit (16M + alpha)", "24-bit (16M colors)", "15-bit (32k colors)",
-          "8-bit (256 colors)"};
-}
-
-DepthTexts DepthFor(double bitsPerPixel) {
-  if (bitsPerPixel == 32) return {"32-bit (16M + alpha)", "-bit (16M + alpha)"};
-  if (bitsPerPixel == 24) return {"24-bit (16M colors)", "-bit (16M colors)"};
-  if (bitsPerPixel == 8) return {"8-bit (256 colors)", "-bit (256 colors)"};
-  return {};
 }
 
 SourceTexts DescribeSource(const LibQor::FileInfo& info) {
@@ -304,9 +295,10 @@ void Form::BuildSourceSide() {
   c_.cmdCancelSequence = new QPushButton("Cancel", c_.picFrames);
   Place(c_.cmdCancelSequence, 3150, 0, 810, 360);
   c_.cmdCancelSequence->hide();
-  c_.pbRange = new QProgressBar(c_.picFrames);
+  // The window's own child, so that a single conversion can show it too; it
+  // stands under the range's boxes (placed once the window is fitted).
+  c_.pbRange = new QProgressBar(this);
   c_.pbRange->setTextVisible(false);
-  Place(c_.pbRange, 0, 480, 3960, 240);
   c_.pbRange->hide();
 
   movieGroup_ = new QButtonGroup(this);
@@ -444,7 +436,7 @@ void Form::Form_Load() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  c_.cboDepth->addItems(DepthItems());
+  c_.cboDepth->addItems(DepthRules::Items());
   c_.cboDepth->setCurrentIndex(0);
   for (QRadioButton* option : c_.optDithering) option->setEnabled(false);
   c_.picFrames->move(c_.picFrames->x(), c_.Slider1->y());
@@ -456,6 +448,9 @@ void Form::Form_Load() {
   ShowSingleFrameSlider();
   SetSizeControlsEnabled(false);
   FitTexts::Fit(this);
+  c_.pbRange->setGeometry(c_.picSlider->x(), c_.picSlider->y() + Px(480), c_.picSlider->width(),
+                          Px(240));
+  view_ = std::make_unique<MainView>(*this);
   modMain::CentreOn(this, modMain::ScreenOf(this));
   modMain::LoadStartupSettings();
 }
@@ -564,7 +559,7 @@ void Form::ShowProperties(const LibQor::FileInfo& info) {
   sourceWidth_ = texts.width;
   sourceHeight_ = texts.height;
   ShowPictureSize(texts.width, texts.height);
-  const DepthTexts depth = DepthFor(Val(texts.colorDepth));
+  const DepthRules::Texts depth = DepthRules::For(Val(texts.colorDepth));
   // A source without frames leaves the depth list as it is: an empty one
   // would convert the next source at 24 bits unasked.
   if (info.frameCount != 0) SetDepthText(depth.depth);
@@ -682,7 +677,7 @@ void Form::CoupleSizeBoxes(QLineEdit* typed, QLineEdit* other, QLabel* numerator
 }
 
 void Form::cboDepth_Change() {
-  const bool palette = c_.cboDepth->currentText() == DepthItems().last();
+  const bool palette = c_.cboDepth->currentText() == DepthRules::PaletteItem();
   for (QRadioButton* option : c_.optDithering) option->setEnabled(palette);
 }
 
@@ -991,7 +986,7 @@ void Form::RunConversion() {
     }
     const QString count = c_.lblFrameCount->text();
     if (c_.optMovie[1]->isChecked() && IsNumeric(count) && Val(count) >= 2) {
-      if (RangeIsValid()) Convert::ConvertSequence(*this);
+      if (RangeIsValid()) Convert::ConvertSequence(ConversionRequest(), ConversionView());
       if (closeAfterRange_) {
         closeAfterRange_ = false;
         close();
@@ -999,11 +994,125 @@ void Form::RunConversion() {
       return;
     }
     if (modMain::ImageEdited)
-      Convert::ConvertFile(*this, modMain::EditedImagePath);
+      Convert::ConvertFile(modMain::EditedImagePath, ConversionRequest(), ConversionView());
     else
-      Convert::ConvertFrame(*this);
+      Convert::ConvertFrame(ConversionRequest(), ConversionView());
   });
 }
+
+// ---- the conversion drivers' view of the window
+
+class Form::MainView : public Convert::View {
+ public:
+  explicit MainView(Form& form) : form_(form), c_(form.c_) {}
+
+  QWidget* Window() override { return &form_; }
+
+  void Lock(Work work) override {
+    work_ = work;
+    keptCaption_ = c_.Label3->text();
+    c_.pbRange->setRange(1, 100);
+    if (work == Work::Range) {
+      form_.setCursor(Qt::BusyCursor);
+      c_.cmdCancelSequence->setVisible(true);
+      LockCommands(true);
+      keptPicture_ = c_.imgPreview->pixmap();
+    } else {
+      form_.setCursor(Qt::WaitCursor);
+      // The bar stands where the chosen frame's number is shown.
+      frameNumberHidden_ = c_.lblFrame->isHidden();
+      c_.lblFrame->hide();
+    }
+  }
+
+  void Unlock() override {
+    c_.pbRange->setValue(c_.pbRange->minimum());
+    c_.pbRange->hide();
+    form_.unsetCursor();
+    if (work_ == Work::Range) {
+      c_.cmdCancelSequence->setVisible(false);
+      LockCommands(false);
+      c_.imgPreview->setPixmap(keptPicture_);
+    } else {
+      c_.lblFrame->setHidden(frameNumberHidden_);
+    }
+    c_.Label3->setText(keptCaption_);
+  }
+
+  void ShowProgress(const QString& text, int percent) override {
+    c_.Label3->setText(text);
+    c_.pbRange->setValue(std::clamp(percent, c_.pbRange->minimum(), c_.pbRange->maximum()));
+    c_.pbRange->setVisible(true);
+    // A single conversion keeps the window thread until it ends: what it
+    // reports is painted at once.
+    c_.Label3->repaint();
+    c_.pbRange->repaint();
+  }
+
+  void ShowFrame(const QString& file) override {
+    // A format the toolkit cannot show leaves the preview as it was.
+    const QImage written(file);
+    if (!written.isNull()) c_.imgPreview->setPixmap(QPixmap::fromImage(written));
+  }
+
+  AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                             AppDialogs::Icon icon) override {
+    return AppDialogs::Message(&form_, text, modMain::kAppTitle, buttons, icon);
+  }
+
+ private:
+  // Every command, and what names the source, output and frames; the
+  // preview keeps showing each frame but stops taking the mouse (no
+  // full-screen view, no popup menu meanwhile).
+  void LockCommands(bool locked) {
+    std::vector<QWidget*> controls = {
+        c_.Toolbar1,    c_.Toolbar2,  c_.optPreview[0], c_.optPreview[1], c_.optMovie[0],
+        c_.optMovie[1], c_.txtStart,  c_.txtEnd,        c_.udStart,       c_.udEnd,
+        c_.tbOpen,      c_.txtSource, c_.tbSave,        c_.txtOutput};
+    for (int format = 0; format < int(c_.optFormat.size()); ++format)
+      if (c_.optFormat[format] && LibraryWrites(format)) controls.push_back(c_.optFormat[format]);
+    for (QWidget* control : controls) control->setEnabled(!locked);
+    c_.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
+    c_.mnuHiddenFile->setEnabled(!locked);
+    c_.mnuHiddenHelp->setEnabled(!locked);
+  }
+
+  Form& form_;
+  const Controls& c_;
+  Work work_ = Work::Conversion;
+  QString keptCaption_;
+  QPixmap keptPicture_;
+  bool frameNumberHidden_ = false;
+};
+
+Form::~Form() = default;
+
+Convert::Target TargetOf(const QLineEdit* output, const QLineEdit* width,
+                         const QLineEdit* height, const QComboBox* depth,
+                         const std::array<QRadioButton*, 3>& dithering) {
+  Convert::Target target{output->text(), width->text(), height->text(), depth->currentText(), -1};
+  for (int i = 0; i < 3; ++i)
+    if (dithering[i]->isChecked()) {
+      target.dithering = i;
+      break;
+    }
+  return target;
+}
+
+Convert::Request Form::ConversionRequest() const {
+  Convert::Request request;
+  request.source = c_.txtSource->text();
+  request.frame = c_.Slider1->value();
+  request.frameCount = Val(c_.lblFrameCount->text());
+  request.target =
+      TargetOf(c_.txtOutput, c_.txtOutWidth, c_.txtOutHeight, c_.cboDepth, c_.optDithering);
+  request.caption = c_.txtCaption->text();
+  request.start = c_.txtStart->text();
+  request.end = c_.txtEnd->text();
+  return request;
+}
+
+Convert::View& Form::ConversionView() { return *view_; }
 
 void Form::CreateThumbnail() {
   if (!SourceIsValid()) return;

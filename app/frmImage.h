@@ -7,8 +7,10 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "Convert.h"
 #include "LibQor.h"
 
 class QAction;
@@ -26,6 +28,7 @@ class QSlider;
 class QToolBar;
 class UpDown;
 
+
 namespace frmImage {
 
 // ---- rules of the window, free of widgets
@@ -36,15 +39,6 @@ inline constexpr const char* kSingleFrameText = "Single Frame Image";
 
 // The open dialog's filters, in Qt's pattern syntax.
 QStringList OpenFilters();
-// The items of the depth list, richest first.
-QStringList DepthItems();
-
-struct DepthTexts {
-  QString depth;        // text of the depth list, empty for none
-  QString description;  // shown after the bit count
-};
-DepthTexts DepthFor(double bitsPerPixel);
-
 // Property texts of a described source; all empty when it has no frames.
 struct SourceTexts {
   QString size, colorDepth, format, frameCount, runTime, width, height;
@@ -84,6 +78,12 @@ QString ProposedExtension(int format);
 std::optional<QString> RenumberedProposal(const QString& proposal, const QString& extension);
 
 // ---- the window
+
+// What a window's output controls set: the name, the size boxes, the depth
+// list and the first dithering option chosen.
+Convert::Target TargetOf(const QLineEdit* output, const QLineEdit* width,
+                         const QLineEdit* height, const QComboBox* depth,
+                         const std::array<QRadioButton*, 3>& dithering);
 
 struct Controls {
   QToolBar* Toolbar1 = nullptr;
@@ -144,6 +144,7 @@ struct Controls {
 class Form : public QWidget {
  public:
   Form();
+  ~Form() override;
 
   const Controls& controls() const { return c_; }
 
@@ -181,6 +182,13 @@ class Form : public QWidget {
   // The chosen output path, or empty when the user cancelled.
   QString GetSaveFileName();
   void RunConversion();
+  // What the window asks to convert: its source and chosen frame, its
+  // output settings, caption and range.
+  Convert::Request ConversionRequest() const;
+  // How the conversion drivers show their work in this window: the wait
+  // pointer, the library's progress in the frame-count label with the
+  // range's bar, the pictures written and the messages.
+  Convert::View& ConversionView();
   void CreateThumbnail();
   void EditImage();
   void Toolbar2_ButtonClick(int index);
@@ -257,12 +265,14 @@ class Form : public QWidget {
   bool RangeIsValid();
   void OpenWindow(Window window);
   // ---- end of output side and commands ----
+  class MainView;
 
   // ---- image viewer and thumbnails ----
   void ConnectViewerWindows();
   // ---- end of image viewer and thumbnails ----
 
   Controls c_;
+  std::unique_ptr<MainView> view_;
   QString proposedOutput_;
   QString sourceWidth_, sourceHeight_;
   QString sourceFailure_;

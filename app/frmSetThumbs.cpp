@@ -16,6 +16,7 @@
 
 #include "AppDialogs.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "FitTexts.h"
 #include "UpDown.h"
 #include "frmImage.h"
@@ -43,6 +44,36 @@ QString DefaultThumbDir() { return modMain::AppDir() + "/thumbs"; }
 QString WholeSetting(const QString& key, const QString& fallback) {
   return QString::number(std::llround(modMain::Val(modMain::GetSetting(key, fallback))));
 }
+
+// The thumbnail's conversion: this window waits and owns the messages; the
+// library's progress shows in the main window behind it.
+class ThumbnailView : public Convert::View {
+ public:
+  ThumbnailView(QWidget& window, frmImage::Form& mainWindow)
+      : window_(window), main_(mainWindow.ConversionView()) {}
+  QWidget* Window() override { return &window_; }
+  void Lock(Work work) override {
+    window_.setCursor(Qt::WaitCursor);
+    main_.Lock(work);
+  }
+  void Unlock() override {
+    main_.Unlock();
+    window_.unsetCursor();
+  }
+  void ShowProgress(const QString& text, int percent) override {
+    main_.ShowProgress(text, percent);
+  }
+  // The thumbnail window keeps showing the source's picture.
+  void ShowFrame(const QString&) override {}
+  AppDialogs::Answer Message(const QString& text, AppDialogs::Buttons buttons,
+                             AppDialogs::Icon icon) override {
+    return AppDialogs::Message(&window_, text, modMain::kAppTitle, buttons, icon);
+  }
+
+ private:
+  QWidget& window_;
+  Convert::View& main_;
+};
 
 }  // namespace
 
@@ -133,7 +164,7 @@ void Form::Form_Load() {
   modMain::ThumbDir = modMain::GetSetting("ThumbDir", DefaultThumbDir());
   txtThumbPath->setText(modMain::ThumbDir);
   setFixedSize(Px(kWidthTwips), Px(kHeightTwips));
-  cboDepth->addItems(frmImage::DepthItems());
+  cboDepth->addItems(DepthRules::Items());
   for (QRadioButton* option : optDithering) option->setEnabled(false);
   cboDepth->setCurrentIndex(0);
   FitTexts::Fit(this);
@@ -153,7 +184,7 @@ void Form::closeEvent(QCloseEvent* event) {
 }
 
 void Form::cboDepth_Change() {
-  const bool palette = cboDepth->currentText() == frmImage::DepthItems().last();
+  const bool palette = cboDepth->currentText() == DepthRules::PaletteItem();
   if (!palette) optDithering[0]->setChecked(true);
   for (QRadioButton* option : optDithering) option->setEnabled(palette);
 }
@@ -226,9 +257,12 @@ void Form::tbMain_ButtonClick(int index) {
   txtOutWidth_Change();
   txtOutHeight_Change();
   modMain::Guarded(this, [this] {
-    Convert::ConvertThumbnail(*mainWindow_, this,
-                              Convert::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth,
-                                                optDithering));
+    // The main window's source, frame and caption, to this window's output.
+    Convert::Request request = mainWindow_->ConversionRequest();
+    request.target =
+        frmImage::TargetOf(txtOutput, txtOutWidth, txtOutHeight, cboDepth, optDithering);
+    ThumbnailView view(*this, *mainWindow_);
+    Convert::ConvertThumbnail(request, view);
   });
 }
 

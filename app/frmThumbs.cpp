@@ -43,8 +43,6 @@ constexpr double kSplitterWidth = 60;
 constexpr double kCaptionStripHeight = 315;
 constexpr double kDividerHeight = 90;
 constexpr double kListHeight = 2400;
-constexpr double kGap = 15;  // between thumbnails and around the grid
-constexpr double kFirstRowTop = 30;
 
 // Positions in twips; the widgets keep pixels.
 double Left(const QWidget* w) { return w->x() * kTpp; }
@@ -63,11 +61,11 @@ int ScrollMaximum(double twips) {
                                                   : static_cast<int>(twips);
 }
 
-void SetRange(QScrollBar* bar, double maximum) {
-  const int max = ScrollMaximum(maximum);
-  bar->setRange(0, max);
-  bar->setSingleStep(max / 16 + 1);
-  bar->setPageStep(max / 4 + 1);
+void SetRange(QScrollBar* bar, int maximum) {
+  const ScrollSteps steps = StepsFor(maximum);
+  bar->setRange(0, maximum);
+  bar->setSingleStep(steps.small);
+  bar->setPageStep(steps.large);
 }
 
 // A thumbnail size setting: the fallback when it is no number or below one
@@ -80,6 +78,50 @@ QString SizeSetting(const QString& key, const QString& fallback) {
 QString TempBitmap() { return modMain::AppDir() + "/temp.bmp"; }
 
 }  // namespace
+
+GridPlace NextGridPlace(double previousLeft, double rowTop, double cellWidth,
+                        double cellHeight, double gridWidth) {
+  if (previousLeft + 2 * cellWidth + kGridGap > gridWidth) {
+    const double top = rowTop + cellHeight + kGridGap;
+    return {kGridGap, top, top + cellHeight + kGridGap};
+  }
+  return {previousLeft + cellWidth + kGridGap, rowTop, std::nullopt};
+}
+
+double FirstRowHeight(double cellHeight) { return kFirstRowTop + cellHeight + kGridGap; }
+
+bool AnotherColumnFits(double cellWidth, double gridWidth, double innerWidth, double gridLeft) {
+  return cellWidth + gridWidth < innerWidth - gridLeft;
+}
+
+ScrollBars PlaceScrollBars(double innerWidth, double innerHeight, double hBarHeight,
+                           double vBarWidth, double gridLeft, double gridWidth,
+                           double gridHeight) {
+  ScrollBars bars;
+  const double gridRight = gridLeft + gridWidth;
+  bars.hShown = innerWidth - gridLeft < gridWidth;
+  bars.hTop = bars.hShown ? innerHeight - hBarHeight : innerHeight + hBarHeight;
+  bars.vLeft = innerWidth;
+  if (gridHeight > bars.hTop) {
+    bars.vShown = true;
+    bars.vLeft = innerWidth - vBarWidth;
+    // The vertical bar covers the grid's right edge: the grid scrolls
+    // sideways too.
+    if (gridRight > bars.vLeft) {
+      bars.hShown = true;
+      bars.hTop = innerHeight - hBarHeight;
+    }
+  }
+  // The ranges cover the whole grid: no 16-bit limit on either bar.
+  bars.vMaximum = ScrollMaximum(gridHeight - std::min(bars.hTop, innerHeight));
+  bars.hMaximum = ScrollMaximum(gridRight - std::min(bars.vLeft, innerWidth));
+  return bars;
+}
+
+ScrollSteps StepsFor(int maximum) {
+  const int max = std::max(maximum, 0);
+  return {max / 16 + 1, max / 4 + 1};
+}
 
 // ---- files and decoding
 
@@ -153,7 +195,7 @@ Form::Form(frmImage::Form* mainWindow, QWidget* parent)
   picBack->setAutoFillBackground(true);
   Place(picBack, kSplitterLeft + 40, 0, 0, 0);
   AutoPic1.push_back(NewPicture());
-  Place(AutoPic1[0], kGap, kFirstRowTop, 171 * kTpp, 128 * kTpp);
+  Place(AutoPic1[0], kGridGap, kFirstRowTop, 171 * kTpp, 128 * kTpp);
   AutoPic1[0]->hide();
 
   HScroll1 = new QScrollBar(Qt::Horizontal, this);
@@ -320,7 +362,7 @@ void Form::LoadThumbnails() {
         first->HostFlag = 1;
         LoadGridPicture(first, readable, temp, path);
         // The first row stays visible before a second one begins.
-        SetHeight(picBack, std::max(Height(picBack), rowTop + Height(first) + kGap));
+        SetHeight(picBack, std::max(Height(picBack), FirstRowHeight(Height(first))));
       } else {
         AutoPic1.push_back(NewPicture());
         AutoPic::Control* picture = AutoPic1.back();
@@ -361,16 +403,12 @@ void Form::LoadGridPicture(AutoPic::Control* picture, bool readable, const QStri
 
 void Form::PlaceInGrid(AutoPic::Control* picture, int index, double& rowTop) {
   const AutoPic::Control* first = AutoPic1[0];
-  const double w = Width(first), h = Height(first);
-  const double previousLeft = Left(AutoPic1[index - 1]);
-  if (previousLeft + 2 * w + kGap > Width(picBack)) {
-    rowTop += h + kGap;
-    SetLeft(picture, kGap);
-    SetHeight(picBack, rowTop + h + kGap);
-  } else {
-    SetLeft(picture, previousLeft + w + kGap);
-  }
-  SetTop(picture, rowTop);
+  const GridPlace place = NextGridPlace(Left(AutoPic1[index - 1]), rowTop, Width(first),
+                                        Height(first), Width(picBack));
+  if (place.gridHeight) SetHeight(picBack, *place.gridHeight);
+  rowTop = place.top;
+  SetLeft(picture, place.left);
+  SetTop(picture, place.top);
 }
 
 void Form::Image1_Click() {
@@ -454,7 +492,7 @@ void Form::Form_Resize() {
   if (!HScroll1) return;
   HScroll1->setValue(0);
   const double innerWidth = Width(this);
-  if (Width(AutoPic1[0]) + Width(picBack) < innerWidth - Left(picBack)) {
+  if (AnotherColumnFits(Width(AutoPic1[0]), Width(picBack), innerWidth, Left(picBack))) {
     // One more column fits: the grid is built again for the new width.
     SetWidth(picBack, innerWidth - Left(picBack));
     if (!LoadingThumbs) LoadThumbnails();
@@ -473,20 +511,13 @@ void Form::PlaceScrollBars() {
   SetTop(VScroll1, 0);
   SetWidth(HScroll1, innerWidth - vBar);
   SetHeight(VScroll1, innerHeight - hBar);
-  const double gridLeft = Left(imgSplitter) + 40;  // picBack's place unscrolled
-  const double gridRight = gridLeft + Width(picBack);
-  double hTop = innerWidth - gridLeft < Width(picBack) ? innerHeight - hBar
-                                                       : innerHeight + hBar;
-  double vLeft = innerWidth;
-  if (Height(picBack) > hTop) {
-    vLeft = innerWidth - vBar;
-    if (gridRight > vLeft) hTop = innerHeight - hBar;
-  }
-  SetTop(HScroll1, hTop);
-  SetLeft(VScroll1, vLeft);
-  // The ranges cover the whole grid: no 16-bit limit on either bar.
-  SetRange(VScroll1, Height(picBack) - std::min(hTop, innerHeight));
-  SetRange(HScroll1, gridRight - std::min(vLeft, innerWidth));
+  // The grid's place unscrolled.
+  const ScrollBars bars = frmThumbs::PlaceScrollBars(
+      innerWidth, innerHeight, hBar, vBar, Left(imgSplitter) + 40, Width(picBack), Height(picBack));
+  SetTop(HScroll1, bars.hTop);
+  SetLeft(VScroll1, bars.vLeft);
+  SetRange(VScroll1, bars.vMaximum);
+  SetRange(HScroll1, bars.hMaximum);
   HScroll1->raise();
   VScroll1->raise();
 }

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 #include "LibQor.h"
@@ -51,6 +52,44 @@ struct FileList {
 bool DecodeToBitmap(QorHandle image, const QString& path, const QString& tempFile);
 // The same into a picture, with an image of its own; null on failure.
 QImage DecodePicture(const QString& path);
+
+// ---- the grid and its scroll bars: rules in twips, free of widgets
+
+// Room between pictures and around the grid; the first row's top.
+inline constexpr double kGridGap = 15;
+inline constexpr double kFirstRowTop = 30;
+
+// The place of the grid picture after one at previousLeft in the row at
+// rowTop: the next column, or the first of a new row when another column
+// would not fit gridWidth. A new row makes the grid gridHeight tall.
+struct GridPlace {
+  double left = 0, top = 0;
+  std::optional<double> gridHeight;
+};
+GridPlace NextGridPlace(double previousLeft, double rowTop, double cellWidth,
+                        double cellHeight, double gridWidth);
+// The height the grid needs for its first row.
+double FirstRowHeight(double cellHeight);
+// True when the window's inner width beside gridLeft holds one more column
+// than the grid is wide.
+bool AnotherColumnFits(double cellWidth, double gridWidth, double innerWidth, double gridLeft);
+
+// Where the scroll bars of a grid at gridLeft stand in a window of inner
+// size innerWidth x innerHeight, and how far they scroll. A bar out of use
+// stands just beyond the window's edge.
+struct ScrollBars {
+  double hTop = 0, vLeft = 0;
+  bool hShown = false, vShown = false;
+  int hMaximum = 0, vMaximum = 0;
+};
+ScrollBars PlaceScrollBars(double innerWidth, double innerHeight, double hBarHeight,
+                           double vBarWidth, double gridLeft, double gridWidth,
+                           double gridHeight);
+// A bar's small and large steps for its maximum: a sixteenth and a quarter.
+struct ScrollSteps {
+  int small = 1, large = 1;
+};
+ScrollSteps StepsFor(int maximum);
 
 class Form : public QDialog {
  public:
@@ -106,7 +145,7 @@ class Form : public QDialog {
   void Timer1_Timer();
   void HScroll1_Change();
   void VScroll1_Change();
-  void PlaceScrollBars();
+  void PlaceScrollBars();  // the scroll bars by the rules above
   void LayOutLeftPane();
   AutoPic::Control* NewPicture();
   void PlaceInGrid(AutoPic::Control* picture, int index, double& rowTop);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QEvent>
 #include <QImage>
+#include <QObject>
 #include <QPageLayout>
 #include <QString>
 #include <QStringList>
@@ -133,6 +135,26 @@ ImageDifference Compare(const QImage& a, const QImage& b, int tolerance);
 // Runs check once the full-screen viewer is on show inside its modal loop,
 // then closes it (unless check did).
 void WithViewer(const std::function<void(frmFullScreen::Form*)>& check);
+
+// Runs seen each time the watched object gets an event of one type, before
+// the object handles it.
+class EventSpy : public QObject {
+ public:
+  EventSpy(QObject* watched, QEvent::Type type, std::function<void()> seen)
+      : watched_(watched), type_(type), seen_(std::move(seen)) {
+    watched_->installEventFilter(this);
+  }
+  ~EventSpy() override { watched_->removeEventFilter(this); }
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (object == watched_ && event->type() == type_) seen_();
+    return false;
+  }
+
+ private:
+  QObject* watched_;
+  QEvent::Type type_;
+  std::function<void()> seen_;
+};
 
 // Runs a program; false when it cannot start or fails.
 bool RunPeer(const QString& program, const QStringList& args);

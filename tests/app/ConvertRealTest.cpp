@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
@@ -37,7 +39,8 @@ constexpr const char* kExports[] = {
     "QorSetAudioFormat", "QorSetCodec", "QorSetBitRate", "QorOutputDlg", "QorConvert",
     "QorAssignVideoSource", "QorAssignVideoFunc", "QorAssignAudioSource", "QorAssignAudioFunc",
     "QorAssignProgress", "QorAssignError", "QorSrcSetFile", "QorSrcFinished", "QorTextAlloc",
-    "QorTextFree", "QorTextSetFont", "QorTextSetColor", "QorTextShadow", "QorTextOut"};
+    "QorTextFree", "QorTextSetFont", "QorTextSetColor", "QorTextShadow", "QorTextOut",
+    "QorGetElapsedTime", "QorGetRemainingTime", "QorMakeTimeStr"};
 
 // How ImageMagick is told each output's format (its own guess by extension
 // differs for .rle, .dib, .ras and the SGI names).
@@ -267,7 +270,7 @@ TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeT
   const QString movie = MakeMovie();
   Open(movie);
   c->txtOutput->setText(TempPath("whole.mpg"));
-  Convert::ConvertFile(*form, movie);
+  Convert::ConvertFile(movie, form->ConversionRequest(), form->ConversionView());
   ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
   EXPECT_EQ(dialogTitles, QStringList({"Output File Settings"}));
   const QString video = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_frames",
@@ -330,9 +333,9 @@ TEST_F(ConvertRealTest, StillsKeepTheAskedSizeAndTheirWritersDepthWhileMoviesGet
   Convert();
   EXPECT_EQ(Identify("%wx%h", TempPath("small.png")), "333x250");
 
-  QWidget thumbWindow;
-  Convert::ConvertThumbnail(*form, &thumbWindow,
-                            {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1});
+  Convert::Request thumbnail = form->ConversionRequest();
+  thumbnail.target = {TempPath("thumb.bmp"), "171", "128", "24-bit (16M colors)", -1};
+  Convert::ConvertThumbnail(thumbnail, form->ConversionView());
   EXPECT_EQ(Identify("%wx%h", TempPath("thumb.bmp")), "171x128");
 
   // 8 bits asked of writers without palettes (the output-settings dialog
@@ -536,6 +539,60 @@ TEST_F(ConvertRealTest, KeysAndTheWheelOnTheSliderShowAndConvertTheFrameTheyChoo
   QApplication::sendEvent(c->Slider1, &wheel);
   ASSERT_NE(c->Slider1->value(), 3);
   check(c->Slider1->value(), "wheel.bmp");
+}
+
+// What the window shows each time the frame-count label is painted.
+struct Shown {
+  QString label;
+  bool barVisible;
+  int bar;
+  Qt::CursorShape pointer;
+};
+
+TEST_F(ConvertRealTest, AConversionShowsTheWaitPointerAndTheLibrarysProgressThenRestoresTheWindow) {
+  Open(MakeMovie());
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  c->Slider1->setValue(5);
+  const QString label = c->Label3->text();
+  const QString frameNumber = c->lblFrame->text();
+  // At 8 bits the library runs a palette pass before it writes.
+  c->cboDepth->setCurrentText("8-bit (256 colors)");
+  c->txtOutput->setText(TempPath("frame5.png"));
+  std::vector<Shown> shown;
+  apptest::EventSpy painted(c->Label3, QEvent::Paint, [&] {
+    shown.push_back({c->Label3->text(), c->pbRange->isVisible(), c->pbRange->value(),
+                     form->cursor().shape()});
+  });
+  Convert();
+  ASSERT_TRUE(QFileInfo::exists(TempPath("frame5.png")));
+
+  QStringList texts;
+  for (const Shown& s : shown)
+    if (s.label != label) texts << s.label;
+  texts.removeDuplicates();
+  const QRegularExpression writing(R"(^Frame: 1, Sample: 0, Time Left: \d\d:\d\d:\d\d$)");
+  const QRegularExpression finished(R"(^Processing time: \d\d:\d\d:\d\d$)");
+  ASSERT_EQ(texts.size(), 4) << texts.join(" | ").toStdString();
+  EXPECT_EQ(texts[0], "Preparing conversion...");
+  EXPECT_EQ(texts[1], "Reducing colors, done frames: 1");
+  EXPECT_TRUE(writing.match(texts[2]).hasMatch()) << texts[2].toStdString();
+  EXPECT_TRUE(finished.match(texts[3]).hasMatch()) << texts[3].toStdString();
+  for (const Shown& s : shown) {
+    if (s.label == label) continue;
+    EXPECT_EQ(s.pointer, Qt::WaitCursor) << s.label.toStdString();
+    EXPECT_TRUE(s.barVisible) << s.label.toStdString();
+    // One frame: each pass is whole once it has reported its frame.
+    EXPECT_EQ(s.bar, s.label.startsWith("Preparing") ? 1 : 100) << s.label.toStdString();
+  }
+
+  // Afterwards the window is as it was.
+  EXPECT_EQ(c->Label3->text(), label);
+  EXPECT_FALSE(c->pbRange->isVisible());
+  EXPECT_EQ(c->pbRange->value(), c->pbRange->minimum());
+  EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_TRUE(c->lblFrame->isVisible());
+  EXPECT_EQ(c->lblFrame->text(), frameNumber);
 }
 
 }  // namespace

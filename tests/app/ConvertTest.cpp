@@ -20,6 +20,7 @@
 
 #include "AppTestSupport.h"
 #include "Convert.h"
+#include "DepthRules.h"
 #include "frmImage.h"
 #include "modMain.h"
 
@@ -53,12 +54,27 @@ TEST(ConvertRules, ExtensionsNamesAndDepths) {
   EXPECT_EQ(MakeSequenceName("/out/a.b.tga", 12), "/out/a.b_12.tga");
   EXPECT_EQ(MakeSequenceName("/out/.hidden", 3), "/out/.hidden_3");
 
-  EXPECT_EQ(Convert::DepthBits("32-bit (16M + alpha)"), 32);
-  EXPECT_EQ(Convert::DepthBits("24-bit (16M colors)"), 24);
-  EXPECT_EQ(Convert::DepthBits("15-bit (32k colors)"), 15);
-  EXPECT_EQ(Convert::DepthBits("8-bit (256 colors)"), 8);
-  EXPECT_EQ(Convert::DepthBits(""), 24);
-  EXPECT_EQ(Convert::DepthBits("8-bit"), 24);
+  EXPECT_EQ(DepthRules::Bits("32-bit (16M + alpha)"), 32);
+  EXPECT_EQ(DepthRules::Bits("24-bit (16M colors)"), 24);
+  EXPECT_EQ(DepthRules::Bits("15-bit (32k colors)"), 15);
+  EXPECT_EQ(DepthRules::Bits("8-bit (256 colors)"), 8);
+  EXPECT_EQ(DepthRules::Bits(""), 24);
+  EXPECT_EQ(DepthRules::Bits("8-bit"), 24);
+
+  // The library's progress reports as the window shows them.
+  using Convert::ProgressPercent;
+  using Convert::ProgressText;
+  EXPECT_EQ(ProgressText(1, 0, 0, "", ""), "Preparing conversion...");
+  EXPECT_EQ(ProgressText(2, 7, 0, "", ""), "Reducing colors, done frames: 7");
+  EXPECT_EQ(ProgressText(3, 12, 4410, "", "00:01:05"),
+            "Frame: 12, Sample: 4410, Time Left: 00:01:05");
+  EXPECT_EQ(ProgressText(0, 30, 0, "00:00:03", ""), "Processing time: 00:00:03");
+  EXPECT_EQ(ProgressText(9, 0, 0, "", ""), "Unrecognized status code");
+  EXPECT_EQ(ProgressPercent(1, 0, 0, 30, 0), 0);
+  EXPECT_EQ(ProgressPercent(3, 10, 0, 30, 44100), 33);
+  EXPECT_EQ(ProgressPercent(3, 0, 22050, 0, 44100), 50);  // sound only
+  EXPECT_EQ(ProgressPercent(2, 40, 0, 30, 0), 100);
+  EXPECT_EQ(ProgressPercent(0, 0, 0, 0, 0), 100);
 
   EXPECT_EQ(frmImage::SaveFilters(2),
             QStringList({"Windows Bitmap (*.dib)", "Windows Bitmaps (*.bmp *.dib *.rle)"}));
@@ -134,6 +150,8 @@ class ConvertTest : public apptest::WithStubWindow {
            perFrame;
   }
   static QStringList Freed() { return {"QorListFree()", "QorListFree()", "QorFree()"}; }
+  // The finished conversion's report: its processing time.
+  static QStringList Finished() { return {"QorGetElapsedTime()", "QorMakeTimeStr(1.5)"}; }
 
 };
 
@@ -156,7 +174,8 @@ TEST_F(ConvertTest, AStillConvertsWithEverySettingInOrderAndTheCaptionOnEveryPas
             (Configure(still, output, 32, 24, 8, 2) +
              QStringList({"QorOutputDlg(list,Output File Settings,1)", "QorForceCompatibility(0)",
                           "QorConvert()"}) +
-             Pass(still, frame) + Pass(still, frame) + QStringList({"QorGetLastError()"}) + Freed())
+             Pass(still, frame) + Pass(still, frame) + Finished() +
+             QStringList({"QorGetLastError()"}) + Freed())
                 .join("\n")
                 .toStdString());
 }
@@ -172,7 +191,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   c->optDithering[0]->group()->setExclusive(false);
   c->optDithering[0]->setChecked(false);
   stub->SetDialogAnswer(0);
-  Convert::ConvertFrame(*form);
+  Convert::ConvertFrame(form->ConversionRequest(), form->ConversionView());
   const QString temp = AppDir() + "/temp_2.bmp";
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
@@ -187,7 +206,7 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   // user is told why.
   stub->Reset();
   stub->SetListCounts(0, 0);
-  Convert::ConvertFrame(*form);
+  Convert::ConvertFrame(form->ConversionRequest(), form->ConversionView());
   QStringList calls = stub->Calls();
   EXPECT_FALSE(calls.contains("QorOutputDlg(list,Output File Settings,1)"));
   EXPECT_FALSE(calls.contains("QorConvert()"));
@@ -200,16 +219,17 @@ TEST_F(ConvertTest, AMovieFrameIsExtractedFirstAndNothingConvertsWithoutConfirma
   // the thumbnail window's name, size, depth and dithering.
   stub->Reset();
   c->txtCaption->setText("Tag");
-  QWidget thumbWindow;
-  Convert::ConvertThumbnail(*form, &thumbWindow,
-                            {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1});
+  Convert::Request thumbnail = form->ConversionRequest();
+  thumbnail.target = {TempPath("thumb.bmp"), "171", "128", "15-bit (32k colors)", 1};
+  Convert::ConvertThumbnail(thumbnail, form->ConversionView());
   EXPECT_EQ(stub->Calls().join("\n").toStdString(),
             (QStringList({"QorImgAlloc()", "QorImgLoadSingle(" + movie + ",3)",
                           "QorImgSaveSingle(" + temp + ",1)", "QorImgFree()"}) +
              Configure(temp, TempPath("thumb.bmp"), 171, 128, 15, 1) +
              QStringList({"QorOutputDlg(list,Output File Settings,1)",
                           "QorForceCompatibility(0)", "QorConvert()"}) +
-             Pass(temp, Caption(temp, "Tag")) + QStringList({"QorGetLastError()"}) + Freed())
+             Pass(temp, Caption(temp, "Tag")) + Finished() + QStringList({"QorGetLastError()"}) +
+             Freed())
                 .join("\n")
                 .toStdString());
 }

@@ -13,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "UpDown.h"
+#include "DepthRules.h"
 #include "frmImage.h"
 #include "modMain.h"
 
@@ -67,15 +68,15 @@ TEST(MainWindowRules, CoupledSizeRoundsHalvesToEvenAndNeverDividesByZero) {
 }
 
 TEST(MainWindowRules, DepthFrameAndPropertyTexts) {
-  EXPECT_EQ(frmImage::DepthFor(32).depth, "32-bit (16M + alpha)");
-  EXPECT_EQ(frmImage::DepthFor(32).description, "-bit (16M + alpha)");
-  EXPECT_EQ(frmImage::DepthFor(24).depth, "24-bit (16M colors)");
-  EXPECT_EQ(frmImage::DepthFor(24).description, "-bit (16M colors)");
-  EXPECT_EQ(frmImage::DepthFor(8).depth, "8-bit (256 colors)");
-  EXPECT_EQ(frmImage::DepthFor(8).description, "-bit (256 colors)");
+  EXPECT_EQ(DepthRules::For(32).depth, "32-bit (16M + alpha)");
+  EXPECT_EQ(DepthRules::For(32).description, "-bit (16M + alpha)");
+  EXPECT_EQ(DepthRules::For(24).depth, "24-bit (16M colors)");
+  EXPECT_EQ(DepthRules::For(24).description, "-bit (16M colors)");
+  EXPECT_EQ(DepthRules::For(8).depth, "8-bit (256 colors)");
+  EXPECT_EQ(DepthRules::For(8).description, "-bit (256 colors)");
   for (double bits : {0.0, 1.0, 4.0, 15.0, 16.0}) {
-    EXPECT_TRUE(frmImage::DepthFor(bits).depth.isEmpty());
-    EXPECT_TRUE(frmImage::DepthFor(bits).description.isEmpty());
+    EXPECT_TRUE(DepthRules::For(bits).depth.isEmpty());
+    EXPECT_TRUE(DepthRules::For(bits).description.isEmpty());
   }
   EXPECT_EQ(frmImage::FrameCountCaption(0), "Single Frame Image");
   EXPECT_EQ(frmImage::FrameCountCaption(1), "Single Frame Image");

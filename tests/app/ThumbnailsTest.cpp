@@ -512,7 +512,19 @@ TEST_F(ThumbnailCommandTest, TheCommandProposesTheStoredSizeAndConvertUsesTheWin
     const QString thumb = TempPath("thumbs/small.png");
     window->txtOutput->setText(thumb);
     stub.Reset();
+    // The library's progress shows in the main window behind, while this
+    // window waits.
+    const QString frameCount = main.controls().Label3->text();
+    QStringList progress;
+    apptest::EventSpy painted(main.controls().Label3, QEvent::Paint, [&] {
+      if (window->cursor().shape() == Qt::WaitCursor)
+        progress << main.controls().Label3->text();
+    });
     window->tbMain_ButtonClick(2);
+    progress.removeDuplicates();
+    EXPECT_EQ(progress, QStringList({"Preparing conversion...", "Processing time: 00:00:01"}));
+    EXPECT_EQ(main.controls().Label3->text(), frameCount);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
     const QStringList calls = stub.Calls();
     EXPECT_TRUE(calls.contains("QorSetOutputFile(" + thumb + ",)"));
     EXPECT_TRUE(calls.contains("QorSetResolution(90,60)"));
@@ -524,6 +536,7 @@ TEST_F(ThumbnailCommandTest, TheCommandProposesTheStoredSizeAndConvertUsesTheWin
     window->tbMain_ButtonClick(1);
   });
   poll.start();
+  main.show();
   main.Toolbar2_ButtonClick(1);  // "Thumbnail"
   EXPECT_TRUE(checked);
   EXPECT_TRUE(main.controls().txtThumbPath->text().isEmpty());

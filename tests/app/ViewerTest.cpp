@@ -31,6 +31,71 @@ constexpr double kTpp = modMain::kTwipsPerPixel;
 
 bool HasPeer(const char* program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
 
+// ---- the image viewer's grid and scroll bars, without a window
+
+TEST(ImageViewerRules, GridFillsARowThenStartsTheNextOneAndGrowsByWholeRows) {
+  // 171 x 128 pixel pictures in a grid 8000 twips wide: three to a row.
+  const double w = 171 * kTpp, h = 128 * kTpp;
+  EXPECT_DOUBLE_EQ(frmThumbs::FirstRowHeight(h), 30 + h + 15);
+  std::vector<frmThumbs::GridPlace> places;
+  double left = 15, top = frmThumbs::kFirstRowTop;
+  for (int i = 1; i < 7; ++i) {
+    places.push_back(frmThumbs::NextGridPlace(left, top, w, h, 8000));
+    left = places.back().left;
+    top = places.back().top;
+  }
+  const double secondRow = 30 + h + 15, thirdRow = secondRow + h + 15;
+  const double expected[][2] = {{15 + w + 15, 30},     {15 + 2 * (w + 15), 30},
+                                {15, secondRow},       {15 + w + 15, secondRow},
+                                {15 + 2 * (w + 15), secondRow}, {15, thirdRow}};
+  for (size_t i = 0; i < places.size(); ++i) {
+    EXPECT_DOUBLE_EQ(places[i].left, expected[i][0]) << i;
+    EXPECT_DOUBLE_EQ(places[i].top, expected[i][1]) << i;
+    // Only the first picture of a row makes the grid taller.
+    EXPECT_EQ(places[i].gridHeight.has_value(), places[i].left == 15) << i;
+  }
+  EXPECT_DOUBLE_EQ(*places[2].gridHeight, secondRow + h + 15);
+  EXPECT_DOUBLE_EQ(*places[5].gridHeight, thirdRow + h + 15);
+  // A grid narrower than two pictures holds one to a row.
+  EXPECT_DOUBLE_EQ(frmThumbs::NextGridPlace(15, 30, w, h, 2 * w).left, 15);
+
+  // Another column fits only when the window has room for it beside the grid.
+  EXPECT_FALSE(frmThumbs::AnotherColumnFits(w, 8000, 13000, 3040));
+  EXPECT_TRUE(frmThumbs::AnotherColumnFits(w, 8000, 14000, 3040));
+}
+
+TEST(ImageViewerRules, ScrollBarsShowForTheGridsOverhangAndCoverAllOfIt) {
+  // A 9600 x 7200 window, bars 240 thick, the grid at 3040.
+  const auto place = [](double gridWidth, double gridHeight) {
+    return frmThumbs::PlaceScrollBars(9600, 7200, 240, 240, 3040, gridWidth, gridHeight);
+  };
+  struct Case {
+    double gridWidth, gridHeight;
+    bool hShown, vShown;
+    int hMaximum, vMaximum;
+  } cases[] = {
+      {6000, 5000, false, false, 0, 0},           // the grid fits
+      {6000, 12000, false, true, 0, 4800},        // taller
+      {6500, 12000, true, true, 180, 5040},       // taller; the bar covers its edge
+      {7000, 3000, true, false, 440, 0},          // wider
+      {6000, 100000, false, true, 0, 92800},      // beyond 16 bits
+  };
+  for (const Case& c : cases) {
+    const frmThumbs::ScrollBars bars = place(c.gridWidth, c.gridHeight);
+    const std::string what = std::to_string(c.gridWidth) + " x " + std::to_string(c.gridHeight);
+    EXPECT_EQ(bars.hShown, c.hShown) << what;
+    EXPECT_EQ(bars.vShown, c.vShown) << what;
+    EXPECT_DOUBLE_EQ(bars.hTop, c.hShown ? 7200 - 240 : 7200 + 240) << what;
+    EXPECT_DOUBLE_EQ(bars.vLeft, c.vShown ? 9600 - 240 : 9600) << what;
+    EXPECT_EQ(bars.hMaximum, c.hMaximum) << what;
+    EXPECT_EQ(bars.vMaximum, c.vMaximum) << what;
+  }
+  EXPECT_EQ(frmThumbs::StepsFor(1600).small, 101);
+  EXPECT_EQ(frmThumbs::StepsFor(1600).large, 401);
+  EXPECT_EQ(frmThumbs::StepsFor(0).small, 1);
+  EXPECT_EQ(frmThumbs::StepsFor(0).large, 1);
+}
+
 // ---- the picture control
 
 TEST(PictureControlRules, TheLongerSideFillsTheFrameAndAnEmptyPictureLeavesItEmpty) {

@@ -344,6 +344,20 @@ STUB_EXPORT int32_t QorConvert(void* mData) {
   return g_convertResult;
 }
 
+// A conversion takes 1.5 s and has 2 s left, whenever asked.
+STUB_EXPORT double QorGetElapsedTime(void*) {
+  Log("QorGetElapsedTime()");
+  return 1.5;
+}
+STUB_EXPORT double QorGetRemainingTime(void*, int32_t frames, int32_t samples) {
+  Log("QorGetRemainingTime(" + Int(frames) + "," + Int(samples) + ")");
+  return 2;
+}
+STUB_EXPORT void QorMakeTimeStr(double sec, char* text) {
+  Log("QorMakeTimeStr(" + Num(sec) + ")");
+  std::snprintf(text, 16, "00:00:%02d", static_cast<int>(sec));
+}
+
 STUB_EXPORT void* QorTextAlloc() {
   Log("QorTextAlloc()");
   return new int(0);
