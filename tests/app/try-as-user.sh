@@ -49,7 +49,13 @@ size_of() { identify -format '%wx%h' "$1"; }
 
 if [ $# -gt 0 ]; then "$@" & else bash scripts/run.sh & fi
 app_pid=$!
-wait_for 600 "the main window shows" has_window "Quillon Studio"
+# A cold start (scripts/run.sh builds first) may take minutes; a program that
+# ended fails at once rather than at the test's time limit.
+shows_main_window() {
+  kill -0 "$app_pid" 2>/dev/null || fail "the program ended before its main window showed"
+  has_window "Quillon Studio"
+}
+wait_for 240 "the main window shows" shows_main_window
 main=$(window_of "Quillon Studio")
 sleep 0.5
 
