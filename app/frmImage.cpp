@@ -90,11 +90,6 @@ class EventHook : public QObject {
   Handler handler_;
 };
 
-// The extensions of format options that no writer of the library takes.
-bool LibraryWrites(int format) {
-  return format != 3 && format != 6 && format != 8 && format != 9 && format != 14 &&
-         format != 18 && format != 19;
-}
 
 // Just below a toolbar button, on the desktop.
 QPoint UnderButton(const QToolBar* bar, QAction* action) {
@@ -354,10 +349,9 @@ void Form::BuildOutputSide() {
     Place(option, left + (slot % 6) * 880, 3030 + (slot / 6) * 270, 880, 270);
     formatGroup_->addButton(option, index);
     c_.optFormat[index] = option;
-    if (!LibraryWrites(index)) {
+    if (!modMain::LibraryWritesExtension(kFormats[index])) {
       option->setEnabled(false);
-      option->setToolTip(
-          QString("The library writes no .%1 files.").arg(QString(kFormats[index]).toLower()));
+      option->setToolTip(modMain::NoWriterTip(kFormats[index]));
     }
     ++slot;
   }
@@ -1070,7 +1064,8 @@ class Form::MainView : public Convert::View {
         c_.optMovie[1], c_.txtStart,  c_.txtEnd,        c_.udStart,       c_.udEnd,
         c_.tbOpen,      c_.txtSource, c_.tbSave,        c_.txtOutput};
     for (int format = 0; format < int(c_.optFormat.size()); ++format)
-      if (c_.optFormat[format] && LibraryWrites(format)) controls.push_back(c_.optFormat[format]);
+      if (c_.optFormat[format] && modMain::LibraryWritesExtension(c_.optFormat[format]->text()))
+        controls.push_back(c_.optFormat[format]);
     for (QWidget* control : controls) control->setEnabled(!locked);
     c_.imgPreview->setAttribute(Qt::WA_TransparentForMouseEvents, locked);
     c_.mnuHiddenFile->setEnabled(!locked);

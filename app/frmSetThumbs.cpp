@@ -137,6 +137,10 @@ Form::Form(frmImage::Form* mainWindow, QWidget* parent)
     auto* option = new QRadioButton(formats[i], this);
     Place(option, 5640 + (i / 8) * 1020, 840 + (i % 8) * 300, 1020, 285);
     connect(option, &QRadioButton::clicked, this, [this, i] { optFormat_Click(i); });
+    if (!modMain::LibraryWritesExtension(formats[i])) {
+      option->setEnabled(false);
+      option->setToolTip(modMain::NoWriterTip(formats[i]));
+    }
     optFormat.push_back(option);
   }
 

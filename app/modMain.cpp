@@ -81,6 +81,15 @@ void LoadStartupSettings() {
   }
 }
 
+bool LibraryWritesExtension(const QString& ext) {
+  static const QStringList kNoWriter = {"RLE", "JPE", "JIF", "JFIF", "PGM", "RGBA", "BW"};
+  return !kNoWriter.contains(ext.toUpper());
+}
+
+QString NoWriterTip(const QString& ext) {
+  return QString("The library writes no .%1 files.").arg(ext.toLower());
+}
+
 QString ChangeExtension(const QString& path, const QString& ext) {
   QString lower = ext.contains('.') ? ext.mid(1) : ext;
   lower = lower.toLower();

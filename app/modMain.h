@@ -44,6 +44,12 @@ extern bool CancelSequence;      // the cancel button's request to a frame range
 // lowercased); a file name without "." gets "." + ext appended.
 QString ChangeExtension(const QString& path, const QString& ext);
 
+// Whether the library has a writer for a format option's extension (RLE,
+// JPE, JIF, JFIF, PGM, RGBA and BW name none), and the tool tip of an option
+// shown disabled for that reason.
+bool LibraryWritesExtension(const QString& ext);
+QString NoWriterTip(const QString& ext);
+
 // The folder of the intermediate files, "thumbs" and "images" (no trailing
 // separator).
 QString AppDir();

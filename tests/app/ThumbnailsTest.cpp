@@ -383,6 +383,17 @@ TEST_F(RealLibrary, ThumbnailWindowSizesDepthFormatDefaultsAndFolder) {
   EXPECT_EQ(window.txtThumbPath->text(), modMain::ThumbDir);
   EXPECT_EQ(window.cboDepth->currentText(), "32-bit (16M + alpha)");
   for (QRadioButton* option : window.optDithering) EXPECT_FALSE(option->isEnabled());
+  // The same seven options as in the main window name extensions no writer
+  // takes: offered disabled, saying why.
+  int unwritable = 0;
+  for (QRadioButton* option : window.optFormat) {
+    const bool writes = !QStringList{"RLE", "JPE", "JIF", "JFIF", "PGM", "RGBA", "BW"}.contains(
+        option->text());
+    unwritable += writes ? 0 : 1;
+    EXPECT_EQ(option->isEnabled(), writes) << option->text().toStdString();
+    EXPECT_EQ(option->toolTip().isEmpty(), writes) << option->text().toStdString();
+  }
+  EXPECT_EQ(unwritable, 7);
 
   // Sizes: a box can be cleared and typed anew; when its editing ends,
   // anything not a number or above the limit becomes the limit, below one
