@@ -14,7 +14,7 @@ namespace Modules {
 namespace {
 
 struct Loaded {
-  const Spec* spec = nullptr;
+  const ModuleFile* module = nullptr;
   EntryFunc entry = nullptr;
   const void* table = nullptr;
 };
@@ -30,32 +30,32 @@ void TraceFromModule(const char* text) { Errors::TraceWriteLine(text); }
 // Read once, when the library is loaded.
 const int32_t g_codecThreads = CodecThreadsOf(std::getenv("QOR_THREADS"));
 
-Loaded* SlotOf(const Spec& spec) {
+Loaded* SlotOf(const ModuleFile& module) {
   for (Loaded& slot : g_loaded)
-    if (slot.spec == nullptr || std::strcmp(slot.spec->entry, spec.entry) == 0) return &slot;
+    if (slot.module == nullptr || std::strcmp(slot.module->entry, module.entry) == 0) return &slot;
   return nullptr;
 }
 
 // Opens the module and fetches its table; on failure returns the reason.
-std::string Open(const Spec& spec, const void* core, Loaded& slot) {
-  const std::string path = Folder() + "/" + spec.file;
+std::string Open(const ModuleFile& module, const void* core, Loaded& slot) {
+  const std::string path = Folder() + "/" + module.file;
   // The module's names stay its own; it resolves nothing against the host.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
     return why != nullptr ? why : path + ": cannot be opened";
   }
-  auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, spec.entry));
+  auto entry = reinterpret_cast<EntryFunc>(dlsym(handle, module.entry));
   const Host host{TraceFromModule, core, g_codecThreads, FFBasic::FFImageBytesLimit,
                   FFBasic::FFFrameCountLimit};
   const void* table = entry != nullptr ? entry(&host) : nullptr;
   if (table == nullptr) {
     dlclose(handle);
-    return path + ": no entry " + spec.entry;
+    return path + ": no entry " + module.entry;
   }
   // The handle stays open for the life of the process: what the module made
   // (streams, encoders) may outlive any one call.
-  slot.spec = &spec;
+  slot.module = &module;
   slot.entry = entry;
   slot.table = table;
   return std::string();
@@ -72,19 +72,19 @@ std::string Folder() {
   return slash == std::string::npos ? "." : self.substr(0, slash);
 }
 
-const void* RequireQuietly(const Spec& spec, const void* core) {
+const void* RequireQuietly(const ModuleFile& module, const void* core) {
   std::lock_guard<std::mutex> hold(g_lock);
-  Loaded* slot = SlotOf(spec);
+  Loaded* slot = SlotOf(module);
   if (slot != nullptr && slot->table != nullptr) return slot->table;
-  const std::string why = slot != nullptr ? Open(spec, core, *slot) : "too many modules";
+  const std::string why = slot != nullptr ? Open(module, core, *slot) : "too many modules";
   if (why.empty()) return slot->table;
   g_failures++;
-  g_lastFailure = std::string("The module ") + spec.file + " could not be loaded: " + why;
+  g_lastFailure = std::string("The module ") + module.file + " could not be loaded: " + why;
   return nullptr;
 }
 
-const void* Require(const Spec& spec, const void* core) {
-  const void* table = RequireQuietly(spec, core);
+const void* Require(const ModuleFile& module, const void* core) {
+  const void* table = RequireQuietly(module, core);
   if (table == nullptr) Errors::ErrSetText(Errors::kClsText, LastFailure(), __LINE__);
   return table;
 }
@@ -98,9 +98,9 @@ bool HostHoldsWidgets() {
   return true;
 }
 
-const void* IfLoaded(const Spec& spec) {
+const void* IfLoaded(const ModuleFile& module) {
   std::lock_guard<std::mutex> hold(g_lock);
-  const Loaded* slot = SlotOf(spec);
+  const Loaded* slot = SlotOf(module);
   return slot != nullptr ? slot->table : nullptr;
 }
 

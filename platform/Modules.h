@@ -50,24 +50,24 @@ inline int32_t CodecThreadsOf(const char* setting) {
 // null, detaches (the core is stopping and may be unloaded before the module).
 using EntryFunc = const void* (*)(const Host* host);
 
-struct Spec {
+struct ModuleFile {
   const char* file;   // file name beside the library
   const char* entry;  // its one exported symbol
 };
 
-inline constexpr Spec kMovie{"libqor-movie-2.8.0.so", "qor_module_movie_v1"};
-inline constexpr Spec kSound{"libqor-sound-2.8.0.so", "qor_module_sound_v1"};
-inline constexpr Spec kUi{"libqor-ui-2.8.0.so", "qor_module_ui_v1"};
+inline constexpr ModuleFile kMovie{"libqor-movie-2.8.0.so", "qor_module_movie_v1"};
+inline constexpr ModuleFile kSound{"libqor-sound-2.8.0.so", "qor_module_sound_v1"};
+inline constexpr ModuleFile kUi{"libqor-ui-2.8.0.so", "qor_module_ui_v1"};
 
 // The module's table, loading the module on first use. When it cannot be
 // loaded, sets the error pair (class 1, naming the module and the loader's
 // reason; inside a monitor frame this raises) and returns null.
 // core: what a module built over the core's units calls back (Host::core).
-const void* Require(const Spec& spec, const void* core = nullptr);
+const void* Require(const ModuleFile& module, const void* core = nullptr);
 
 // As Require, for callers that fall back to something else: a failure is
 // counted and remembered but sets no error pair.
-const void* RequireQuietly(const Spec& spec, const void* core = nullptr);
+const void* RequireQuietly(const ModuleFile& module, const void* core = nullptr);
 
 // True when the process already holds Qt Widgets (a host with a Qt
 // application): asked without loading anything, so that a host without Qt
@@ -76,7 +76,7 @@ bool HostHoldsWidgets();
 
 // The table only if the module is already loaded: for handing back what the
 // module made, which never needs a load and must not fail.
-const void* IfLoaded(const Spec& spec);
+const void* IfLoaded(const ModuleFile& module);
 
 // The folder the modules are looked for in: the one holding the code of the
 // library itself.

@@ -548,9 +548,9 @@ TEST(HostImg, LoadSingleAgreesWithImageMagickAndReachesEveryFrame) {
 namespace {
 
 // A smooth colour picture loaded from a file ImageMagick wrote.
-bool LoadPeerPicture(const TempDir& dir, QorHandle img, const std::string& spec) {
+bool LoadPeerPicture(const TempDir& dir, QorHandle img, const std::string& peerPicture) {
   const std::string png = dir / "peer.png";
-  if (Sh("convert -size 41x27 " + spec + " -depth 8 -define png:color-type=2 '" +
+  if (Sh("convert -size 41x27 " + peerPicture + " -depth 8 -define png:color-type=2 '" +
          png + "' 2>/dev/null") != 0)
     return false;
   return QOR_GET(QorImgLoadSingle)(img, png.c_str(), 1) == 0;
