@@ -131,3 +131,34 @@ TEST(AvSupportThreads, CodecThreadLinesReachTheTraceFromTheCallersThread) {
   Errors::TraceStop();
   avcodec_free_context(&ctx);
 }
+
+// The MPEG encoder takes slice threads by picture height: none at VCD size,
+// where they cost more than they give, so the stream is the one-thread
+// stream; a tall picture is still cut into slices.
+TEST(AvSupportThreads, EncoderSliceThreadsFollowThePictureHeight) {
+  const int32_t saved = AvSupport::CodecThreads();
+  TestUtil::TempDir dir;
+  auto encode = [&](int32_t threads, int32_t w, int32_t h) {
+    AvSupport::SetCodecThreads(threads);
+    const std::string file = dir.File("t" + std::to_string(threads) + ".m1v");
+    AvSupport::VideoStreamEncoder enc;
+    AvSupport::VideoStreamEncoder::Settings s;
+    s.width = w;
+    s.height = h;
+    s.rateCode = 3;
+    EXPECT_EQ("", enc.Create(file.c_str(), s));
+    std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
+    for (int frame = 0; frame < 6; frame++) {
+      for (size_t i = 0; i < bgr.size(); i++) {
+        const double across = static_cast<double>(i % (w * 3)) / 40.0, down = i / (w * 60.0);
+        bgr[i] = static_cast<uint8_t>(128 + 90 * std::sin(across + down + frame));
+      }
+      EXPECT_EQ("", enc.Write(bgr.data()));
+    }
+    EXPECT_EQ("", enc.Close());
+    return TestUtil::ReadText(file);
+  };
+  EXPECT_EQ(encode(1, 352, 288), encode(8, 352, 288));
+  EXPECT_NE(encode(1, 352, 960), encode(8, 352, 960));
+  AvSupport::SetCodecThreads(saved);
+}
