@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/AvSupport.h"
+#include "platform/AviAhead.h"
 #include "platform/AviFileCore.h"
 #include "foundation/FFReader.h"
 #include "platform/base/MmIo.h"
@@ -56,6 +58,13 @@ bool ReadAt(MmIo::HMMIO h, int64_t pos, void* dest, int64_t bytes) {
   if (bytes < 0 || bytes > INT32_MAX) return false;
   if (MmIo::mmioSeek(h, pos, SEEK_SET) != pos) return false;
   return bytes == 0 || MmIo::mmioRead(h, dest, static_cast<int32_t>(bytes)) == bytes;
+}
+
+// After parsing: a frame decoded ahead on a helper thread reads the file
+// while the caller reads the sound, through the one file position.
+bool ReadAt(const AviFile::AviFileObj* f, int64_t pos, void* dest, int64_t bytes) {
+  const std::lock_guard<std::mutex> hold(f->readLock);
+  return ReadAt(f->mmio, pos, dest, bytes);
 }
 
 // Reads the data of a chunk the file stands in, up to limit bytes.
@@ -373,7 +382,7 @@ void AviStreamObj::PaletteAt(int32_t frame, uint8_t* bgr) const {
     if (pc.beforeFrame > frame) break;
     uint8_t buf[4 + 256 * 4];
     const int64_t n = std::min<int64_t>(pc.size, sizeof buf);
-    if (n < 4 || !ReadAt(file->mmio, pc.offset, buf, n)) continue;
+    if (n < 4 || !ReadAt(file, pc.offset, buf, n)) continue;
     const int32_t first = buf[0];
     const int32_t count = buf[1] == 0 ? 256 : buf[1];
     for (int32_t i = 0; i < count && first + i < 256 && 4 + i * 4 + 3 <= n; i++) {
@@ -389,7 +398,7 @@ bool AviStreamObj::ReadChunkData(int32_t i, std::vector<uint8_t>& out) const {
   if (i < 0 || i >= static_cast<int32_t>(chunks.size())) return false;
   const Chunk& c = chunks[static_cast<size_t>(i)];
   out.resize(c.size);
-  return ReadAt(file->mmio, c.offset, out.data(), c.size);
+  return ReadAt(file, c.offset, out.data(), c.size);
 }
 
 // ---- decoding ----------------------------------------------------------------
@@ -701,10 +710,13 @@ const Frame* VideoDecoder::TakeCurrent() {
   return &converted_;
 }
 
+// The pixels change places with out's instead of being copied; asked for
+// the same frame again, the decoder converts its picture once more.
 bool VideoDecoder::Decode(int32_t n, Frame& out) {
-  const Frame* f = Decode(n);
-  if (f) out = *f;
-  return f != nullptr;
+  if (Decode(n) == nullptr) return false;
+  std::swap(out, converted_);
+  curConverted_ = false;
+  return true;
 }
 
 const Frame* VideoDecoder::Decode(int32_t n) {
@@ -1030,7 +1042,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
     while (pos < end && ci < s->chunks.size()) {
       const int64_t inChunk = pos - s->cumBytes[ci];
       const int64_t take = std::min<int64_t>(s->chunks[ci].size - inChunk, end - pos);
-      if (take > 0 && !ReadAt(s->file->mmio, s->chunks[ci].offset + inChunk, out + bytes, take))
+      if (take > 0 && !ReadAt(s->file, s->chunks[ci].offset + inChunk, out + bytes, take))
         return AVIERR_FILEREAD;
       bytes += std::max<int64_t>(take, 0);
       pos += std::max<int64_t>(take, 0);
@@ -1041,7 +1053,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
     for (int64_t i = start; i < start + wanted; i++) {
       const Chunk& c = s->chunks[static_cast<size_t>(i)];
       if (bytes + c.size > bufferSize) break;
-      if (!ReadAt(s->file->mmio, c.offset, out + bytes, c.size)) return AVIERR_FILEREAD;
+      if (!ReadAt(s->file, c.offset, out + bytes, c.size)) return AVIERR_FILEREAD;
       bytes += c.size;
       done++;
     }
@@ -1053,7 +1065,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, int32_t start, int32_t samples, void* buffer
 }
 
 struct GetFrameObj {
-  VideoDecoder decoder;
+  AviCore::AheadDecoder decoder;
   std::vector<uint8_t> dib;
 };
 
@@ -1062,7 +1074,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM s, const Gdi::BITMAPINFOHEADER* wante
       s->file == nullptr || s->file->mmio == nullptr)
     return nullptr;
   auto g = std::make_unique<GetFrameObj>();
-  if (!g->decoder.Open(s)) return nullptr;
+  if (!g->decoder.Open(s, AvSupport::CodecThreads() > 1)) return nullptr;
   g->decoder.DeliverBitmaps();
   return g.release();
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/AviFile.h"
@@ -96,6 +97,7 @@ struct AviFileObj {
   int64_t moviPos = 0;   // writing: where the movie list starts, 0 before
   int64_t writePos = 0;  // writing: end of the movie data
   std::vector<AviCore::IndexEntry> index;
+  mutable std::mutex readLock;  // reading after the parse: one seek and read at a time
 };
 
 }  // namespace AviFile

@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/FFBasic.h"
 #include "formats/FF_AVI.h"
 #include "formats/FormatTestUtil.h"
+#include "platform/AvSupport.h"
 #include "platform/AviFile.h"
 #include "platform/MediaTools.h"
 
@@ -715,6 +717,53 @@ TEST(AviRandomAccess, EqualsSequentialDecodingForInterCodedStreams) {
     AviClose(&h);
   }
   UseCodec("cvid");
+}
+
+// With codec threads the next frame is decoded ahead on a helper thread
+// while the caller reads sound from the same file: whatever order frames
+// are asked in (repeats, strides, jumps back, the "next" frame), every frame
+// and every sample equals what the caller's thread alone decodes.
+TEST(AviFrameThreads, DecodingAheadGivesTheFramesAndSoundOfOneThread) {
+  REQUIRE_TOOL("ffmpeg");
+  const struct {
+    const char* name;
+    const char* args;
+  } cases[] = {{"mjpeg", "-c:v mjpeg -q:v 3"}, {"divx", "-c:v mpeg4 -bf 2 -g 12 -vtag DX50"}};
+  const int32_t saved = AvSupport::CodecThreads();
+  const std::vector<int32_t> order = {0, 0,  1,  2,  3,  3,  5,  7, 9, 11, 0, 0, 2, 40,
+                                      39, 38, 37, 10, 20, 30, 40, 1, 0, 0, 25, 26, 26, 27};
+  for (const auto& c : cases) {
+    const std::string file = Path(std::string("ahead_") + c.name + ".avi");
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64:rate=10 "
+                                "-f lavfi -i 'sine=frequency=440:sample_rate=22050' -t 4 " +
+                                std::string(c.args) + " -c:a pcm_s16le '" + file + "'"));
+    auto walk = [&](int32_t threads) {
+      AvSupport::SetCodecThreads(threads);
+      AviFileRec h;
+      AviOpen(&h, file);
+      std::vector<Rgb> frames;
+      std::vector<uint8_t> sound;
+      int32_t pos = 0;
+      for (int32_t n : order) {
+        frames.push_back(LoadFrame(&h, n));
+        SndBasic::SndRec s;
+        AviSndLoad(&h, &s, pos % h.snd.pcmTotal, 0, 700);
+        sound.insert(sound.end(), s.data, s.data + int64_t{s.frames} * s.format.blockAlign);
+        pos += 2939;
+        SndBasic::SndFree(s);
+      }
+      AviClose(&h);
+      return std::make_pair(frames, sound);
+    };
+    const auto one = walk(1), ahead = walk(4);
+    ASSERT_EQ(one.first.size(), ahead.first.size());
+    for (size_t i = 0; i < order.size(); i++)
+      EXPECT_EQ(one.first[i], ahead.first[i]) << c.name << " request " << i << " (frame "
+                                               << order[i] << ")";
+    EXPECT_GT(one.first[3].rgb.size(), 0u) << c.name;
+    EXPECT_EQ(one.second, ahead.second) << c.name;
+  }
+  AvSupport::SetCodecThreads(saved);
 }
 
 TEST(AviSound, SeekAndLoadMatchASequentialRead) {
