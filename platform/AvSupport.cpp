@@ -286,10 +286,13 @@ void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* con
 // ---- video elementary-stream encoder ---------------------------------------
 
 VideoStreamEncoder::~VideoStreamEncoder() {
+  StopHelper(true);
   if (file_) fclose(file_);
   avcodec_free_context(&ctx_);
   av_frame_free(&frame_);
+  for (AVFrame*& f : pictures_) av_frame_free(&f);
   av_packet_free(&pkt_);
+  FlushWorkerLines();
 }
 
 std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) {
@@ -347,7 +350,76 @@ std::string VideoStreamEncoder::OpenCodec() {
   frame_->height = s.height;
   rc = av_frame_get_buffer(frame_, 0);
   if (rc < 0) return "out of memory";
+  if (CodecThreads() > 1) StartHelper();
   return "";
+}
+
+// Pictures the caller may be ahead of the helper by: enough to ride out a
+// slow picture, few enough to keep the memory small.
+constexpr size_t kPicturesInFlight = 3;
+
+void VideoStreamEncoder::StartHelper() {
+  for (size_t i = 0; i < kPicturesInFlight; i++) {
+    AVFrame* f = av_frame_alloc();
+    if (!f) break;
+    pictures_.push_back(f);
+    free_.push_back(f);
+  }
+  if (pictures_.size() < kPicturesInFlight) return;
+  try {
+    helper_ = std::thread([this] { Help(); });
+  } catch (const std::exception&) {
+    // No thread to be had: the caller encodes every picture itself.
+  }
+}
+
+void VideoStreamEncoder::Help() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    queuedSignal_.wait(hold, [&] { return stop_ || !queued_.empty(); });
+    if (queued_.empty()) return;
+    AVFrame* picture = queued_.front();
+    queued_.pop_front();
+    const bool failed = !helperError_.empty();
+    hold.unlock();
+    // After a failure the remaining pictures are only given back.
+    std::string err = failed ? std::string() : Encode(picture);
+    hold.lock();
+    if (helperError_.empty()) helperError_ = std::move(err);
+    free_.push_back(picture);
+    freeSignal_.notify_one();
+  }
+}
+
+// Waits until every queued picture is encoded (or, discarding, given
+// back), then ends the helper; the codec is the caller's again.
+void VideoStreamEncoder::StopHelper(bool discard) {
+  if (!helper_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stop_ = true;
+    if (discard && helperError_.empty()) helperError_ = "the video stream was abandoned";
+  }
+  queuedSignal_.notify_one();
+  helper_.join();
+}
+
+// The encoder may still hold the last picture that went through this frame
+// (it waits for the pictures it puts before it): a new one then gets a
+// block of its own instead of a copy of the old one.
+bool VideoStreamEncoder::FreshPicture(AVFrame* frame) {
+  if (frame->buf[0] != nullptr && av_frame_is_writable(frame)) return true;
+  av_frame_unref(frame);
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = settings_.width;
+  frame->height = settings_.height;
+  return av_frame_get_buffer(frame, 0) >= 0;
+}
+
+std::string VideoStreamEncoder::Encode(AVFrame* frame) {
+  const int rc = avcodec_send_frame(ctx_, frame);
+  if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
+  return Drain(false);
 }
 
 std::string VideoStreamEncoder::Drain(bool flushing) {
@@ -369,19 +441,42 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
     std::string err = OpenCodec();
     if (!err.empty()) return err;
   }
-  int rc = av_frame_make_writable(frame_);
-  if (rc < 0) return "out of memory";
-  BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
-  frame_->pts = frames_;
-  rc = avcodec_send_frame(ctx_, frame_);
-  if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
+  FlushWorkerLines();
+  if (!helper_.joinable()) {
+    if (!FreshPicture(frame_)) return "out of memory";
+    BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
+    frame_->pts = frames_;
+    std::string err = Encode(frame_);
+    if (err.empty()) frames_++;
+    return err;
+  }
+  AVFrame* picture = nullptr;
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    freeSignal_.wait(hold, [&] { return !free_.empty(); });
+    if (!helperError_.empty()) return helperError_;
+    picture = free_.front();
+    free_.pop_front();
+  }
+  const bool fresh = FreshPicture(picture);
+  if (fresh) {
+    BgrToYuv420(bgr, settings_.width, settings_.height, picture->data, picture->linesize);
+    picture->pts = frames_;
+  }
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    (fresh ? queued_ : free_).push_back(picture);
+  }
+  if (!fresh) return "out of memory";
+  queuedSignal_.notify_one();
   frames_++;
-  return Drain(false);
+  return "";
 }
 
 std::string VideoStreamEncoder::Close() {
-  std::string err;
-  if (file_ && ctx_) {
+  StopHelper(false);
+  std::string err = helperError_;
+  if (err.empty() && file_ && ctx_) {
     const int rc = avcodec_send_frame(ctx_, nullptr);
     err = rc < 0 ? "MPEG video encoding failed: " + ErrText(rc) : Drain(true);
     // A sequence end code closes the stream.

@@ -4,10 +4,14 @@
 // behind both the MPEG-1 and the MPEG-2 encoder calls.
 #pragma once
 
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -76,7 +80,10 @@ void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* con
                  const int stride[]);
 
 // A video elementary stream written straight to a file. The codec opens on
-// the first frame, so the settings can change until then.
+// the first frame, so the settings can change until then. With codec threads
+// the encoding runs on a helper thread behind the caller (a frame thread):
+// Write converts the picture, queues it and returns; a failure of the helper
+// comes back from a later Write or from Close.
 class VideoStreamEncoder {
  public:
   struct Settings {
@@ -100,6 +107,11 @@ class VideoStreamEncoder {
  private:
   std::string OpenCodec();
   std::string Drain(bool flushing);
+  std::string Encode(AVFrame* frame);
+  bool FreshPicture(AVFrame* frame);
+  void StartHelper();
+  void StopHelper(bool discard);
+  void Help();
 
   Settings settings_;
   FILE* file_ = nullptr;
@@ -107,6 +119,16 @@ class VideoStreamEncoder {
   AVFrame* frame_ = nullptr;
   AVPacket* pkt_ = nullptr;
   int64_t frames_ = 0;
+
+  // The helper and what it shares with the caller, under lock_. Pictures go
+  // round: free ones are filled by the caller, queued ones encoded.
+  std::thread helper_;
+  std::mutex lock_;
+  std::condition_variable queuedSignal_, freeSignal_;
+  std::deque<AVFrame*> queued_, free_;
+  std::vector<AVFrame*> pictures_;
+  std::string helperError_;
+  bool stop_ = false;
 };
 
 // Largest picture side the layers take, in reading and writing.

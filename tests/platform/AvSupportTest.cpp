@@ -162,3 +162,32 @@ TEST(AvSupportThreads, EncoderSliceThreadsFollowThePictureHeight) {
   EXPECT_NE(encode(1, 352, 960), encode(8, 352, 960));
   AvSupport::SetCodecThreads(saved);
 }
+
+// With codec threads the encoder runs behind the caller: a failure on its
+// thread (a full disk) still reaches the caller, from a later Write or from
+// Close, and an encoder dropped before Close neither hangs nor crashes.
+TEST(AvSupportThreads, EncoderThreadFailuresReachTheCaller) {
+  const int32_t saved = AvSupport::CodecThreads();
+  AvSupport::SetCodecThreads(4);
+  std::vector<uint8_t> bgr(size_t{352} * 288 * 3);
+  for (size_t i = 0; i < bgr.size(); i++) bgr[i] = static_cast<uint8_t>(i * 7919 >> 5);
+  AvSupport::VideoStreamEncoder::Settings s;
+  s.width = 352;
+  s.height = 288;
+  s.rateCode = 3;
+  {
+    AvSupport::VideoStreamEncoder enc;
+    ASSERT_EQ("", enc.Create("/dev/full", s));
+    std::string err;
+    for (int frame = 0; frame < 40 && err.empty(); frame++) err = enc.Write(bgr.data());
+    if (err.empty()) err = enc.Close();
+    EXPECT_EQ("cannot write the video stream", err);
+  }
+  {
+    TestUtil::TempDir dir;
+    AvSupport::VideoStreamEncoder enc;
+    ASSERT_EQ("", enc.Create(dir.File("dropped.m1v").c_str(), s));
+    for (int frame = 0; frame < 5; frame++) EXPECT_EQ("", enc.Write(bgr.data()));
+  }
+  AvSupport::SetCodecThreads(saved);
+}
