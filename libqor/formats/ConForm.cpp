@@ -210,6 +210,7 @@ struct RawImgFile {
   int32_t palEntrySize = 0, palFirst = 0;
   int64_t rowBytes = 0, imageBytes = 0;
   bool compressed = false, readable = false, bottomUp = false, os2 = false;
+  bool rightToLeft = false;   // TGA
   // format details
   int32_t mapType = 0;        // TGA
   int32_t mapLength = 0;      // TGA
@@ -306,6 +307,7 @@ void TGAOpen_(RawImgFile* f, const std::string& name) {
     f->readable = (depth == 8 || depth == 15 || depth == 24 || depth == 32) &&
                   width > 0 && height > 0;
     f->bottomUp = (h[17] & 0x20) == 0;
+    f->rightToLeft = (h[17] & 0x10) != 0;
     f->palOffset = 18 + idLength;
     f->palSize = f->mapType != 0
                      ? static_cast<int64_t>(f->mapLength) * f->palEntrySize
@@ -990,6 +992,9 @@ void TGALoad_(const std::string& name, Qimg* image) {
       Basic::MemFree(block);
       if (f.bottomUp) ImgBasic::ImgFlipV(image, image);
     }
+    // Rows stored right to left are turned once they are all in place, so
+    // raw and run-length data of every depth come out the same way round.
+    if (f.rightToLeft) ImgBasic::ImgFlipH(image, image);
     Basic::FClose(f.file);
   });
 }

@@ -167,8 +167,45 @@ void ReadAt(FlcFile* flc, int64_t pos, void* data, int64_t bytes) {
                     __LINE__);
 }
 
-// The frame chunks that lie wholly in the file, up to the count the
-// header gives: a file cut short holds fewer.
+// Some writers leave out the pad byte that evens the size of the last
+// frame chunk. Such a chunk is still read when the bytes missing are no
+// more than that padding: every sub-chunk it declares lies in the file.
+constexpr int64_t kFramePadding = 1;
+constexpr int64_t kFrameHeaderSize = 16;
+
+// Whether every sub-chunk the frame chunk at pos declares lies within its
+// first `held` bytes.
+bool SubChunksWithin(FlcFile* flc, int64_t pos, int64_t held) {
+  if (held < kFrameHeaderSize) return false;
+  uint8_t head[kFrameHeaderSize];
+  ReadAt(flc, pos, head, kFrameHeaderSize);
+  const int subs = Get16L(head + 6);
+  int64_t off = kFrameHeaderSize;
+  for (int s = 0; s < subs; s++) {
+    if (off + 6 > held) return false;
+    uint8_t sub[6];
+    ReadAt(flc, pos + off, sub, 6);
+    const int64_t subSize = Get32L(sub);
+    if (subSize < 6 || off + subSize > held) return false;
+    off += subSize;
+  }
+  return true;
+}
+
+// The bytes of the chunk at pos that are read: its whole size, or what the
+// file holds of a frame chunk short of its padding alone; -1 when the chunk
+// is cut.
+int64_t ReadableChunkBytes(FlcFile* flc, int64_t pos, int64_t size, uint16_t type) {
+  const int64_t held = std::min(size, flc->fileSize - pos);
+  if (held == size) return size;
+  if (type == kFrameChunk && size - held <= kFramePadding &&
+      SubChunksWithin(flc, pos, held))
+    return held;
+  return -1;
+}
+
+// The frame chunks that lie in the file, up to the count the header gives:
+// a file cut short holds fewer.
 int32_t WholeFrames(FlcFile* flc) {
   int32_t frames = 0;
   int64_t pos = kHeaderSize;
@@ -176,7 +213,7 @@ int32_t WholeFrames(FlcFile* flc) {
     uint8_t head[6];
     ReadAt(flc, pos, head, 6);
     const int64_t size = Get32L(head);
-    if (size < 6 || pos + size > flc->fileSize) break;
+    if (size < 6 || ReadableChunkBytes(flc, pos, size, Get16L(head + 4)) < 0) break;
     if (Get16L(head + 4) == kFrameChunk) frames++;
     pos += size;
   }
@@ -195,7 +232,8 @@ void ReadFrame(FlcFile* flc) {
     const int64_t size = Get32L(head);
     const uint16_t type = Get16L(head + 4);
     // A chunk smaller than its own header would never move on.
-    if (size < 6 || flc->position + size > flc->fileSize) {
+    const int64_t held = size < 6 ? -1 : ReadableChunkBytes(flc, flc->position, size, type);
+    if (held < 0) {
       Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
@@ -203,21 +241,21 @@ void ReadFrame(FlcFile* flc) {
       flc->position += size;
       continue;
     }
-    if (size < 16) {
+    if (size < kFrameHeaderSize) {
       Errors::ErrSet(Errors::kErrImageInvalid, __LINE__);
       return;
     }
     uint8_t* chunk = nullptr;
     Basic::MemAlloc(chunk, size + 1024, __LINE__, Basic::kMemPlain,
                     "FF_FLC.FLCLoadNext.ff.cmpsdata");
-    ReadAt(flc, flc->position, chunk, size);
+    ReadAt(flc, flc->position, chunk, held);
     const int subs = Get16L(chunk + 6);
-    int64_t off = 16;
+    int64_t off = kFrameHeaderSize;
     for (int s = 0; s < subs; s++) {
-      if (off + 6 > size) break;
+      if (off + 6 > held) break;
       const int64_t subSize = Get32L(chunk + off);
       const uint16_t subType = Get16L(chunk + off + 4);
-      if (subSize < 6 || off + subSize > size) {
+      if (subSize < 6 || off + subSize > held) {
         Errors::ErrSet(Errors::kErrMovieDecompress, __LINE__);
         return;
       }

@@ -50,6 +50,21 @@ bool HasExtraSamples(TIFF* tif) {
          count > 0;
 }
 
+bool HasAssociatedAlpha(TIFF* tif) {
+  uint16_t count = 0;
+  uint16_t* kinds = nullptr;
+  return TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) &&
+         count > 0 && kinds && kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+}
+
+// A colour sample stored multiplied by its alpha, divided back (rounded,
+// at most full scale). Without alpha or at full alpha it is as stored.
+uint32_t Unpremultiply(uint32_t value, uint32_t alpha, uint32_t full) {
+  if (alpha == 0 || alpha >= full) return value;
+  return static_cast<uint32_t>(
+      std::min<uint64_t>(full, (uint64_t{value} * full + alpha / 2) / alpha));
+}
+
 // Decides how TIFLoad reads an open file. Layouts the row reader cannot
 // take (separate planes, tiles, YCbCr, CMYK, Lab, other bit depths) go to
 // libtiff's RGBA reader, or are refused when it cannot take them either.
@@ -160,9 +175,13 @@ void LoadRows(const TifFileRec& h, Qimg* image) {
   }
   if (image->bytesPerPixel > 2) {
     const int64_t count = static_cast<int64_t>(h.width) * h.height;
+    const bool unpremultiply = h.premultiplied && image->bytesPerPixel == 4;
     for (int64_t i = 0; i < count; i++) {
       uint8_t* p = image->data + i * image->bytesPerPixel;
       std::swap(p[0], p[2]);
+      if (unpremultiply)
+        for (int k = 0; k < 3; k++)
+          p[k] = static_cast<uint8_t>(Unpremultiply(p[k], p[3], 255));
     }
   }
 }
@@ -179,6 +198,10 @@ void LoadGray16(const TifFileRec& h, Qimg* image) {
     ReadRow(h.tif, reinterpret_cast<uint8_t*>(samples) +
                        static_cast<int64_t>(h.scanSize) * y,
             y);
+  if (h.premultiplied && spp == 2)
+    for (int64_t i = 0; i < pixels; i++)
+      samples[i * 2] =
+          static_cast<uint16_t>(Unpremultiply(samples[i * 2], samples[i * 2 + 1], 65535));
   int32_t low = 0, high = 0;
   TIFMinMax16(samples, pixels, low, high, spp);
   if (g_grayLow != K_AUTO) low = g_grayLow;
@@ -238,11 +261,9 @@ void LoadRgba(const TifFileRec& h, Qimg* image) {
     if (bpp == 4) {
       // The RGBA reader premultiplies; the image record keeps plain colours.
       const uint32_t a = TIFFGetA(v);
-      if (a > 0 && a < 255) {
-        r = std::min<uint32_t>(255, (r * 255 + a / 2) / a);
-        g = std::min<uint32_t>(255, (g * 255 + a / 2) / a);
-        b = std::min<uint32_t>(255, (b * 255 + a / 2) / a);
-      }
+      r = Unpremultiply(r, a, 255);
+      g = Unpremultiply(g, a, 255);
+      b = Unpremultiply(b, a, 255);
       o[3] = static_cast<uint8_t>(a);
     }
     o[0] = static_cast<uint8_t>(b);
@@ -419,6 +440,7 @@ void TIFOpen_(TifFileRec* handle, const std::string& fileName) {
     handle->samplesPerPixel = samples;
     handle->compression = compression;
     handle->photometric = photometric;
+    handle->premultiplied = HasAssociatedAlpha(tif);
     handle->supported = handle->width > 0 && handle->height > 0 &&
                         PlainSupported(samples, bits, compression);
     // libtiff takes a palette file whose colour map it cannot read for grey
@@ -473,27 +495,34 @@ void TIFLoad(const std::string& fileName, Qimg* image) {
         break;
       case kReadHigh16: {
         const int32_t spp = h.samplesPerPixel;
-        LoadThroughLine(h, image, [spp](const uint8_t* line, int32_t x,
-                                        uint8_t* out) {
+        // Associated alpha is divided out at full precision, before the
+        // samples lose their low bytes.
+        const bool unpremultiply = h.premultiplied && spp == 4;
+        LoadThroughLine(h, image, [spp, unpremultiply](const uint8_t* line, int32_t x,
+                                                       uint8_t* out) {
           const auto* s = reinterpret_cast<const uint16_t*>(line) +
                           static_cast<int64_t>(x) * spp;
           uint8_t* o = out + static_cast<int64_t>(x) * spp;
-          o[0] = static_cast<uint8_t>(s[2] >> 8);
-          o[1] = static_cast<uint8_t>(s[1] >> 8);
-          o[2] = static_cast<uint8_t>(s[0] >> 8);
+          const uint32_t alpha = unpremultiply ? s[3] : 65535;
+          for (int k = 0; k < 3; k++)
+            o[2 - k] = static_cast<uint8_t>(Unpremultiply(s[k], alpha, 65535) >> 8);
           if (spp == 4) o[3] = static_cast<uint8_t>(s[3] >> 8);
         });
         break;
       }
-      case kReadGrayAlpha:
-        LoadThroughLine(h, image, [whiteIsZero](const uint8_t* line, int32_t x,
-                                                uint8_t* out) {
+      case kReadGrayAlpha: {
+        const bool premultiplied = h.premultiplied;
+        LoadThroughLine(h, image, [whiteIsZero, premultiplied](const uint8_t* line,
+                                                               int32_t x, uint8_t* out) {
           const uint8_t* s = line + static_cast<int64_t>(x) * 2;
           uint8_t* o = out + static_cast<int64_t>(x) * 4;
-          o[0] = o[1] = o[2] = whiteIsZero ? 255 - s[0] : s[0];
+          const uint8_t grey =
+              static_cast<uint8_t>(premultiplied ? Unpremultiply(s[0], s[1], 255) : s[0]);
+          o[0] = o[1] = o[2] = whiteIsZero ? 255 - grey : grey;
           o[3] = s[1];
         });
         break;
+      }
       default:
         LoadRgba(h, image);
         break;

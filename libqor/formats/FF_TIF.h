@@ -34,6 +34,8 @@ struct TifFileRec {
   // How TIFLoad reads this file and the depth it delivers.
   int32_t readMode = kReadNone;
   int32_t loadBits = 0;
+  // The alpha sample is associated: colours are stored multiplied by it.
+  bool premultiplied = false;
 };
 
 // Save compression (TIFF compression tag value, stored unchanged).

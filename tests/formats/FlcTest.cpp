@@ -633,4 +633,72 @@ TEST(FlcPeer, TrueColourAviFramesKeepTheirOwnPalettes) {
   }
 }
 
+// Some writers leave out the pad byte of the last frame chunk: a frame
+// whose chunk declares one byte more than the file holds, with every
+// sub-chunk inside the file, is read like the padded file (which ffmpeg
+// reads alike; this ffmpeg drops the short frame itself). Two bytes short, or one byte short inside a sub-chunk, the
+// frame is cut and the file ends before it.
+TEST(FlcPeer, LastFrameShortOfItsPadByteIsRead) {
+  TestUtil::TempDir dir;
+  const int32_t w = 23, h = 11;
+  const std::string written = dir.File("written.flc");
+  const auto frames = WriteFlc(written, w, h, 3);
+  std::string raw = TestUtil::ReadText(written);
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int k = 3; k >= 0; k--) v = v << 8 | static_cast<uint8_t>(raw[at + k]);
+    return v;
+  };
+  // Keep the three frames, without the loop frame after them.
+  size_t last = 128;
+  for (int f = 1; f < 3; f++) last += u32(last);
+  const uint32_t lastSize = u32(last);
+  raw.resize(last + lastSize);
+  auto withLastSize = [&](uint32_t declared, size_t keep) {
+    std::string f = raw + std::string(1, '\0');
+    for (int k = 0; k < 4; k++) f[last + k] = static_cast<char>(declared >> (8 * k));
+    f.resize(keep);
+    return f;
+  };
+  const std::string padded = dir.File("padded.flc"), shortOne = dir.File("short1.flc");
+  TestUtil::WriteText(padded, withLastSize(lastSize + 1, raw.size() + 1));
+  TestUtil::WriteText(shortOne, withLastSize(lastSize + 1, raw.size()));
+  const auto paddedFrames = OurFrames(padded);
+  ASSERT_EQ(paddedFrames.size(), 3u);
+  FlcFile flc;
+  FLCOpen(&flc, shortOne);
+  EXPECT_EQ(flc.header.frames, 3);
+  EXPECT_FALSE(flc.cut);
+  Qimg img;
+  FLCLoad(&flc, &img, 3, 0);
+  EXPECT_EQ(std::vector<uint8_t>(img.data, img.data + w * h), frames[2]);
+  FLCClose(&flc);
+  ImgBasic::ImgFree(&img);
+  EXPECT_EQ(OurFrames(shortOne), paddedFrames);
+  if (TestUtil::HaveTool("ffmpeg")) {
+    const auto ff = FfmpegFrames(padded, w, h, dir);
+    ASSERT_GE(ff.size(), 3u);
+    for (size_t f = 0; f < 3; f++) EXPECT_EQ(ff[f], paddedFrames[f]) << "frame " << f + 1;
+  }
+
+  const std::string cut = dir.File("cut.flc");
+  const struct {
+    const char* what;
+    uint32_t declared;
+    size_t keep;
+  } cuts[] = {{"two bytes short", lastSize + 2, raw.size()},
+              {"one byte short inside a sub-chunk", lastSize, raw.size() - 1}};
+  for (const auto& c : cuts) {
+    SCOPED_TRACE(c.what);
+    TestUtil::WriteText(cut, withLastSize(c.declared, c.keep));
+    FLCOpen(&flc, cut);
+    EXPECT_EQ(flc.header.frames, 2);
+    EXPECT_EQ(Errors::WarnClass(), Errors::kClsFlic);
+    EXPECT_EQ(Errors::WarnCode(), 1);
+    EXPECT_THROW(FLCLoad(&flc, &img, 3, 0), Errors::EMon);
+    FLCClose(&flc);
+  }
+  Errors::ErrClear();
+}
+
 }  // namespace

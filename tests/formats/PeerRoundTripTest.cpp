@@ -194,6 +194,50 @@ TEST(PeerTga, EightBitsWith15BitMapReadAlike) {
   EXPECT_EQ(LoadRgb(Path("map15.tga")), TopBits(peer, 5));
 }
 
+// Pixels stored right to left (descriptor bit 4), with either row order:
+// ImageMagick's files with that origin, and the library's own files of
+// every depth and encoding with the bit set, read as ffmpeg shows them.
+TEST(PeerTga, RightToLeftReadsAsFfmpegShowsIt) {
+  REQUIRE_TOOL("ffmpeg");
+  const auto expectAsFfmpeg = [](const std::string& path, int32_t bits) {
+    Rgb peer;
+    ASSERT_TRUE(PeerRead("ffmpeg -v error -i " + path + " -f image2pipe -c:v ppm -", &peer))
+        << path;
+    const Rgb ours = LoadRgb(path);
+    EXPECT_EQ(bits == 15 ? TopBits(ours, 5) : ours, bits == 15 ? TopBits(peer, 5) : peer)
+        << path;
+  };
+  const Rgb src = TestPicture(kOdd, kRows);
+  const Rgb few = FewColours(kOdd, kRows);
+  if (HaveTool("convert")) {
+    WritePpm(Path("in.ppm"), src);
+    WritePpm(Path("few.ppm"), few);
+    for (const char* orient : {"TopRight", "BottomRight"})
+      for (const char* kind : {"-type Palette", "-type TrueColor", "-alpha set"})
+        for (const char* coding : {"None", "RLE"}) {
+          const std::string out = Path("m_right.tga");
+          const std::string in = Path(std::string(kind) == "-type Palette" ? "few.ppm" : "in.ppm");
+          ASSERT_EQ(Shell("convert " + in + " " + kind + " -orient " + orient + " -compress " +
+                          coding + " " + out),
+                    0);
+          ASSERT_EQ(ReadFile(out)[17] & 0x10, 0x10) << orient;
+          expectAsFfmpeg(out, 24);
+        }
+  }
+  for (int rle = 0; rle <= 1; rle++) {
+    ConForm::TGASetCompression(rle);
+    for (int32_t bits : {8, 15, 24, 32}) {
+      const std::string path = Path("lib_right" + std::to_string(bits) + ".tga");
+      SaveAs(bits == 8 ? few : src, bits, path);
+      Bytes f = ReadFile(path);
+      f[17] |= 0x10;
+      WriteFile(path, f);
+      expectAsFfmpeg(path, bits);
+    }
+  }
+  ConForm::TGASetCompression(1);
+}
+
 // ---- PCX ------------------------------------------------------------------
 
 TEST(PeerPcx, LibraryWritesOddWidths) {

@@ -272,66 +272,111 @@ const ReadCase kReadCases[] = {
     {"palette", "rgb", 8, "-type Palette -colors 40", 8, 1},
 };
 
+// Has the peer write the test picture as the case says, loads it and holds
+// the pixels and the file's description against the peer's reading; gives
+// the file's name.
+std::string ExpectLoadsAsThePeerSees(const ReadCase& c, const TempDir& dir) {
+  const int32_t w = 40, h = 24;
+  const std::string file = dir.File(std::string(c.name) + ".tif");
+  const std::string map = c.map;
+  std::vector<uint8_t> samples;
+  if (map == "gray" || map == "ia") {
+    // ImageMagick's "ia" map is not a raw input map: write grey and alpha
+    // through a two-layer grey+alpha picture instead.
+    const auto rgba = StillPeer::PictureSamples(w, h, true);
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+      samples.push_back(rgba[i + 1]);
+      if (map == "ia") samples.push_back(rgba[i + 3]);
+    }
+  } else {
+    samples = StillPeer::PictureSamples(w, h, map == "rgba");
+  }
+  std::vector<uint8_t> wide;
+  if (c.depth == 16)
+    for (uint8_t v : samples) {
+      wide.push_back(v);  // big-endian 16-bit raw: v * 257
+      wide.push_back(v);
+    }
+  if (map == "ia") {
+    // Grey with alpha: give the peer RGBA with equal colours.
+    std::vector<uint8_t> rgba;
+    for (size_t i = 0; i < samples.size(); i += 2)
+      for (int k : {0, 0, 0, 1}) rgba.push_back(samples[i + k]);
+    std::vector<uint8_t> rgba16;
+    if (c.depth == 16)
+      for (uint8_t v : rgba) rgba16.push_back(v), rgba16.push_back(v);
+    StillPeer::PeerWrite(c.depth == 16 ? rgba16 : rgba, w, h, "rgba", c.depth,
+                         std::string(c.options) + " -type GrayscaleAlpha",
+                         file);
+  } else {
+    StillPeer::PeerWrite(c.depth == 16 ? wide : samples, w, h, map, c.depth,
+                         c.options, file);
+  }
+  const bool alpha = c.bits == 32;
+  const auto peer = StillPeer::PeerRead(file, alpha ? "rgba" : "rgb");
+  Image img;
+  EXPECT_TRUE(Ok([&] { FF_TIF::TIFLoad(file, img.get()); }))
+      << StillPeer::ErrorLine();
+  EXPECT_EQ(img->bitsPerPixel, c.bits);
+  const auto ours = StillPeer::ToRgb(img.img, alpha);
+  if (std::string(c.name) == "lab") {
+    // libtiff's Lab conversion approximates the sRGB curve by a plain
+    // gamma, which parts most from the exact curve in the darks.
+    EXPECT_LT(StillPeer::Rms(ours, peer), c.tolerance);
+    EXPECT_LE(StillPeer::MaxDiff(ours, peer), 40);
+  } else {
+    EXPECT_LE(StillPeer::MaxDiff(ours, peer), c.tolerance);
+  }
+  ConForm::FFInfoRec info;
+  EXPECT_TRUE(Ok([&] { FF_TIF::TIFInfo(file, &info); }));
+  EXPECT_EQ(info.picture.bitsPerPixel, c.bits);
+  EXPECT_TRUE(info.picture.picturesReadable);
+  return file;
+}
+
 TEST(TifRead, PeerFilesOfEveryLayoutLoadAsThePeerSeesThem) {
   NEED_MAGICK();
   TempDir dir;
-  const int32_t w = 40, h = 24;
   for (const ReadCase& c : kReadCases) {
     SCOPED_TRACE(c.name);
-    const std::string file = dir.File(std::string(c.name) + ".tif");
-    const std::string map = c.map;
-    std::vector<uint8_t> samples;
-    if (map == "gray" || map == "ia") {
-      // ImageMagick's "ia" map is not a raw input map: write grey and alpha
-      // through a two-layer grey+alpha picture instead.
-      const auto rgba = StillPeer::PictureSamples(w, h, true);
-      for (size_t i = 0; i < rgba.size(); i += 4) {
-        samples.push_back(rgba[i + 1]);
-        if (map == "ia") samples.push_back(rgba[i + 3]);
-      }
-    } else {
-      samples = StillPeer::PictureSamples(w, h, map == "rgba");
-    }
-    std::vector<uint8_t> wide;
-    if (c.depth == 16)
-      for (uint8_t v : samples) {
-        wide.push_back(v);  // big-endian 16-bit raw: v * 257
-        wide.push_back(v);
-      }
-    if (map == "ia") {
-      // Grey with alpha: give the peer RGBA with equal colours.
-      std::vector<uint8_t> rgba;
-      for (size_t i = 0; i < samples.size(); i += 2)
-        for (int k : {0, 0, 0, 1}) rgba.push_back(samples[i + k]);
-      std::vector<uint8_t> rgba16;
-      if (c.depth == 16)
-        for (uint8_t v : rgba) rgba16.push_back(v), rgba16.push_back(v);
-      StillPeer::PeerWrite(c.depth == 16 ? rgba16 : rgba, w, h, "rgba", c.depth,
-                           std::string(c.options) + " -type GrayscaleAlpha",
-                           file);
-    } else {
-      StillPeer::PeerWrite(c.depth == 16 ? wide : samples, w, h, map, c.depth,
-                           c.options, file);
-    }
-    const bool alpha = c.bits == 32;
-    const auto peer = StillPeer::PeerRead(file, alpha ? "rgba" : "rgb");
+    ExpectLoadsAsThePeerSees(c, dir);
+  }
+}
+
+// Associated alpha (ExtraSamples 1): the file holds colours multiplied by
+// their alpha, and every reading path divides them back, 8 and 16 bits, in
+// rows or in planes, colour or grey.
+TEST(TifRead, AssociatedAlphaIsDividedOutOnEveryPath) {
+  NEED_MAGICK();
+  TempDir dir;
+  const ReadCase cases[] = {
+      {"assoc-rgba", "rgba", 8, "-define tiff:alpha=associated -compress None", 32, 1},
+      {"assoc-rgba16", "rgba", 16, "-define tiff:alpha=associated -compress Zip", 32, 1},
+      {"assoc-planes", "rgba", 8, "-define tiff:alpha=associated -interlace Plane", 32, 1},
+      // libtiff's RGBA reader hands over 8-bit colours still multiplied.
+      {"assoc-planes16", "rgba", 16, "-define tiff:alpha=associated -interlace Plane", 32, 2},
+      {"assoc-gray-alpha", "ia", 8, "-define tiff:alpha=associated", 32, 1},
+      {"assoc-gray-alpha16", "ia", 16, "-define tiff:alpha=associated", 32, 1},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = ExpectLoadsAsThePeerSees(c, dir);
+    uint16_t kind = 0;
+    EXPECT_EQ(FF_TIF::TIFGetTag(file, 338, &kind, 2), 2);  // ExtraSamples
+    EXPECT_EQ(kind, 1);
+  }
+  // (200, 100, 50) at half alpha is stored as (100, 50, 25).
+  for (int depth : {8, 16}) {
+    const std::string file = dir.File("half" + std::to_string(depth) + ".tif");
+    ASSERT_EQ(StillPeer::Run("convert -size 4x4 xc:'rgba(200,100,50,0.5)' -define "
+                             "tiff:alpha=associated -depth " + std::to_string(depth) +
+                             " '" + file + "'"),
+              0);
     Image img;
-    ASSERT_TRUE(Ok([&] { FF_TIF::TIFLoad(file, img.get()); }))
-        << StillPeer::ErrorLine();
-    EXPECT_EQ(img->bitsPerPixel, c.bits);
-    const auto ours = StillPeer::ToRgb(img.img, alpha);
-    if (std::string(c.name) == "lab") {
-      // libtiff's Lab conversion approximates the sRGB curve by a plain
-      // gamma, which parts most from the exact curve in the darks.
-      EXPECT_LT(StillPeer::Rms(ours, peer), c.tolerance);
-      EXPECT_LE(StillPeer::MaxDiff(ours, peer), 40);
-    } else {
-      EXPECT_LE(StillPeer::MaxDiff(ours, peer), c.tolerance);
-    }
-    ConForm::FFInfoRec info;
-    ASSERT_TRUE(Ok([&] { FF_TIF::TIFInfo(file, &info); }));
-    EXPECT_EQ(info.picture.bitsPerPixel, c.bits);
-    EXPECT_TRUE(info.picture.picturesReadable);
+    ASSERT_TRUE(Ok([&] { FF_TIF::TIFLoad(file, img.get()); })) << StillPeer::ErrorLine();
+    const auto rgba = StillPeer::ToRgb(img.img, true);
+    EXPECT_LE(StillPeer::MaxDiff({rgba.begin(), rgba.begin() + 4}, {200, 100, 50, 128}), 1)
+        << depth << " bits";
   }
 }
 
