@@ -939,9 +939,9 @@ TEST(HostConvert, FullDiskAndFileSizeLimitReportTheWriteFailure) {
     int64_t bytes;
     const char* failing;  // the file named: the output, or this temporary file
   };
-  const Case cases[] = {{"out.mpg", 0, 16384, nullptr},
-                        {"out.m1v", 0, 16384, nullptr},
-                        {"dvd.mpg", 4, 16384, nullptr},
+  const Case cases[] = {{"out.mpg", 0, 49152, nullptr},
+                        {"out.m1v", 0, 49152, nullptr},
+                        {"dvd.mpg", 4, 49152, nullptr},
                         {"end.mpg", 0, 69632, nullptr},  // the last 4 KB of video
                         {"sys.mpg", 0, 98304, "mplex-"}};
   for (const Limit& limit : limits) {
