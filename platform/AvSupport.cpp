@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,10 @@ std::string ErrText(int averr) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(averr, buf, sizeof buf);
   return buf;
+}
+
+std::string WriteFailure(const std::string& fileName, int averr) {
+  return "cannot write " + fileName + ": " + ErrText(averr);
 }
 
 namespace {
@@ -303,6 +308,7 @@ std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) 
            std::to_string(s.height);
   if (s.rateCode < 1 || s.rateCode > 8) return "unsupported frame rate";
   settings_ = s;
+  fileName_ = fileName;
   file_ = fopen(fileName, "wb");
   if (!file_) return std::string("cannot create ") + fileName;
   return "";
@@ -429,8 +435,9 @@ std::string VideoStreamEncoder::Drain(bool flushing) {
     if (rc < 0) return "MPEG video encoding failed: " + ErrText(rc);
     const size_t n = static_cast<size_t>(pkt_->size);
     const bool ok = fwrite(pkt_->data, 1, n, file_) == n;
+    std::string failure = ok ? std::string() : WriteFailure(fileName_, AVERROR(errno));
     av_packet_unref(pkt_);
-    if (!ok) return "cannot write the video stream";
+    if (!ok) return failure;
   }
 }
 
@@ -481,9 +488,11 @@ std::string VideoStreamEncoder::Close() {
     err = rc < 0 ? "MPEG video encoding failed: " + ErrText(rc) : Drain(true);
     // A sequence end code closes the stream.
     static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
-    if (err.empty() && fwrite(kEnd, 1, 4, file_) != 4) err = "cannot write the video stream";
+    if (err.empty() && fwrite(kEnd, 1, 4, file_) != 4)
+      err = WriteFailure(fileName_, AVERROR(errno));
   }
-  if (file_ && fclose(file_) != 0 && err.empty()) err = "cannot write the video stream";
+  // The stream's last bytes reach the file only now.
+  if (file_ && fclose(file_) != 0 && err.empty()) err = WriteFailure(fileName_, AVERROR(errno));
   file_ = nullptr;
   FlushWorkerLines();
   return err;

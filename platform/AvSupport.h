@@ -23,6 +23,9 @@ extern "C" {
 namespace AvSupport {
 
 std::string ErrText(int averr);
+// "cannot write <file>: <reason>"; for the C library's own writes the
+// reason is AVERROR(errno), taken before anything else can change errno.
+std::string WriteFailure(const std::string& fileName, int averr);
 
 // FFmpeg's warnings and errors as trace lines ("FFmpeg: [avi @ ...] ...");
 // nothing of FFmpeg's reaches standard error. Installed when the library is
@@ -114,6 +117,7 @@ class VideoStreamEncoder {
   void Help();
 
   Settings settings_;
+  std::string fileName_;  // named in write failures
   FILE* file_ = nullptr;
   AVCodecContext* ctx_ = nullptr;
   AVFrame* frame_ = nullptr;

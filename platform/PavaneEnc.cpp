@@ -1,6 +1,7 @@
 // Writing side of the MPEG layer: MPEG-1 and VCD video, Layer II audio and
 // the multiplexer.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,6 +117,7 @@ int64_t LegalBitRate(int64_t bitsPerSecond, int32_t rate, int32_t channels) {
 
 struct MpgAudioEncoder {
   FILE* file = nullptr;
+  std::string name;  // named in write failures
   int32_t rate = 0, inChannels = 0, outChannels = 0;
   int64_t bitRate = 0;
   AVCodecContext* ctx = nullptr;
@@ -170,8 +172,9 @@ std::string DrainAudio(MpgAudioEncoder* e, bool flushing) {
     if (rc < 0) return "Layer II encoding failed: " + AvSupport::ErrText(rc);
     const size_t n = static_cast<size_t>(e->pkt->size);
     const bool ok = fwrite(e->pkt->data, 1, n, e->file) == n;
+    std::string failure = ok ? std::string() : AvSupport::WriteFailure(e->name, AVERROR(errno));
     av_packet_unref(e->pkt);
-    if (!ok) return "cannot write the audio stream";
+    if (!ok) return failure;
   }
 }
 
@@ -216,6 +219,7 @@ MpgAudioEncoder* mpgenc_audio_create(const char* fileName, int32_t rate,
   e->inChannels = channels;
   e->outChannels = std::min(channels, 2);
   e->bitRate = LegalBitRate(e->outChannels == 1 ? 192000 : 224000, rate, e->outChannels);
+  e->name = fileName;
   e->file = fopen(fileName, "wb");
   if (!e->file) {
     ReportError(std::string("cannot create ") + fileName);
@@ -272,7 +276,8 @@ int32_t mpgenc_audio_close(MpgAudioEncoder* e) {
     const int rc = avcodec_send_frame(e->ctx, nullptr);
     err = rc < 0 ? "Layer II encoding failed: " + AvSupport::ErrText(rc) : DrainAudio(e, true);
   }
-  if (fclose(e->file) != 0 && err.empty()) err = "cannot write the audio stream";
+  // The stream's last bytes reach the file only now.
+  if (fclose(e->file) != 0 && err.empty()) err = AvSupport::WriteFailure(e->name, AVERROR(errno));
   e->file = nullptr;
   delete e;
   if (err.empty()) return 1;
@@ -392,13 +397,14 @@ std::string Multiplex(const char* outputName, const char* videoName,
     p->stream_index = i.out;
     p->pos = -1;
     rc = av_interleaved_write_frame(oc, p);
-    if (rc < 0) return "cannot write the system stream: " + AvSupport::ErrText(rc);
+    if (rc < 0) return AvSupport::WriteFailure(outputName, rc);
     Pull(i);
   }
   rc = av_write_trailer(oc);
-  if (rc < 0) return "cannot finish the system stream: " + AvSupport::ErrText(rc);
+  if (rc < 0) return AvSupport::WriteFailure(outputName, rc);
+  // Writes still buffered fail here.
   rc = avio_closep(&oc->pb);
-  if (rc < 0) return "cannot write the system stream: " + AvSupport::ErrText(rc);
+  if (rc < 0) return AvSupport::WriteFailure(outputName, rc);
   return "";
 }
 

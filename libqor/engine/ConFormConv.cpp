@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 #include "engine/ConFormOut.h"
 #include "formats/ConForm.h"
@@ -599,6 +600,22 @@ void ReportProgress(const PassState& p) {
   g.progress(&rec);
 }
 
+// The failure that ends a pass is the one reported. Closing the outputs
+// after it may fail as well (a full disk fails every write), and the text
+// such a close leaves must not take the first failure's place.
+void AbortKeepingFailure() {
+  const int32_t cls = Errors::ErrClass(), code = Errors::ErrCode();
+  const std::string text = Errors::ErrLastText();
+  ConAbortDone();
+  const bool kept = Errors::ErrClass() == cls && Errors::ErrCode() == code &&
+                    (code != Errors::kTextCode || Errors::ErrLastText() == text);
+  if (kept) return;
+  if (code == Errors::kTextCode)
+    Errors::ErrSetText(cls, text, __LINE__);
+  else
+    Errors::ErrSet(cls, code, __LINE__);
+}
+
 void RunPass(const std::string& videoName, const std::string& audioName,
              const FFSaveRec& save, ConResultRec* result) {
   g.videoPresent = g.videoSource != nullptr;
@@ -683,7 +700,7 @@ void ConStart(const std::string& videoName, const std::string& audioName,
   Errors::Monitored("ConForm.ConStart", [&] {
     // A library error closes every source and output (what was written
     // stays) and clears the state.
-    Errors::MonSetCleanup(ConAbortDone);
+    Errors::MonSetCleanup(AbortKeepingFailure);
     *result = ConResultRec{};
     RunPass(videoName, audioName, save, result);
   });

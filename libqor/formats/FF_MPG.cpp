@@ -129,6 +129,13 @@ void Listen() {
   CodecCommon::ClearMessages();
 }
 
+// An encoder could not take a frame or block: its stream is broken from
+// here on, and this failure is the one reported.
+void RaiseWriteFailure(MpgFileRec* mpg, int32_t line) {
+  mpg->writeFailed = true;
+  Raise(Errors::kErrMovieWrite, line);
+}
+
 void CopyFrame(MpgFileRec* mpg, uint8_t* dest, int64_t bytes) {
   if (mpg->lastPixels != nullptr && Basic::MemTrackedSize(mpg->lastPixels) >= bytes)
     std::memcpy(dest, mpg->lastPixels, static_cast<size_t>(bytes));
@@ -149,13 +156,45 @@ void PutFrame(MpgFileRec* mpg) {
   g_writer = mpg;
   const int32_t ok = Morrow::PutMPEGFrame(mpg->mpeg2Encoder);
   if (mpg->ringMissed) ErrSet(Errors::kErrMovieCompress, __LINE__);
-  if (ok == 0) Raise(Errors::kErrMovieWrite, __LINE__);
+  if (ok == 0) RaiseWriteFailure(mpg, __LINE__);
 }
 
 void CopyIntoSlot(MpgFileRec* mpg, int32_t index, const Qimg* frame) {
   RingSlot& slot = mpg->ring[index];
   ImgBasic::ImgCopy(frame, &slot.image);
   slot.number = mpg->framesWritten;
+}
+
+// Flushes and closes both encoders; false when either failed (its message
+// is stored for Raise).
+bool CloseEncoders(MpgFileRec* mpg) {
+  bool failed = false;
+  if (mpg->videoStarted) {
+    if (mpg->usesMpeg2Encoder) {
+      g_writer = mpg;
+      for (int32_t i = 0; i < mpg->ringFilled; i++) {
+        mpg->ringMissed = false;
+        if (Morrow::PutMPEGFrame(mpg->mpeg2Encoder) == 0 || mpg->ringMissed) {
+          failed = true;
+          break;
+        }
+      }
+      Morrow::MpegEncoder* enc = mpg->mpeg2Encoder;
+      mpg->mpeg2Encoder = nullptr;
+      if (Morrow::CloseMPEGEnc(enc) == 0) failed = true;
+      for (RingSlot& slot : mpg->ring) ImgBasic::ImgFree(&slot.image);
+    } else {
+      Pavane::MpgVideoEncoder* enc = mpg->videoEncoder;
+      mpg->videoEncoder = nullptr;
+      if (enc != nullptr && Pavane::mpg_video_close(enc) == 0) failed = true;
+    }
+  }
+  if (mpg->audioStarted) {
+    Pavane::MpgAudioEncoder* enc = mpg->audioEncoder;
+    mpg->audioEncoder = nullptr;
+    if (enc != nullptr && Pavane::mpgenc_audio_close(enc) == 0) failed = true;
+  }
+  return !failed;
 }
 
 }  // namespace
@@ -477,7 +516,7 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
         CopyIntoSlot(mpg, mpg->ringAsked, frame);
       }
     } else if (Pavane::mpg_video_write(mpg->videoEncoder, frame->data) == 0) {
-      Raise(Errors::kErrMovieWrite, __LINE__);
+      RaiseWriteFailure(mpg, __LINE__);
     }
     mpg->framesWritten++;
     FFBasic::FFDone(&prep);
@@ -506,7 +545,7 @@ void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
     if (sound->frames <= 0) return;
     if (Pavane::mpgenc_audio_write(mpg->audioEncoder, reinterpret_cast<int16_t*>(sound->data),
                                    sound->frames) == 0)
-      Raise(Errors::kErrMovieWrite, __LINE__);
+      RaiseWriteFailure(mpg, __LINE__);
     mpg->samplePos += sound->frames;
   });
 }
@@ -516,36 +555,16 @@ void MpgClose(MpgFileRec* mpg) {
     // Whatever happens, no encoder stays open and no temporary stream stays.
     Errors::MonSetCleanup([mpg] { FreeAll_(mpg); });
     Listen();
-    bool failed = false;
-    if (mpg->videoStarted) {
-      if (mpg->usesMpeg2Encoder) {
-        g_writer = mpg;
-        for (int32_t i = 0; i < mpg->ringFilled; i++) {
-          mpg->ringMissed = false;
-          if (Morrow::PutMPEGFrame(mpg->mpeg2Encoder) == 0 || mpg->ringMissed) {
-            failed = true;
-            break;
-          }
-        }
-        Morrow::MpegEncoder* enc = mpg->mpeg2Encoder;
-        mpg->mpeg2Encoder = nullptr;
-        if (Morrow::CloseMPEGEnc(enc) == 0) failed = true;
-        for (RingSlot& slot : mpg->ring) ImgBasic::ImgFree(&slot.image);
-      } else {
-        Pavane::MpgVideoEncoder* enc = mpg->videoEncoder;
-        mpg->videoEncoder = nullptr;
-        if (enc != nullptr && Pavane::mpg_video_close(enc) == 0) failed = true;
-      }
-    }
-    if (mpg->audioStarted) {
-      Pavane::MpgAudioEncoder* enc = mpg->audioEncoder;
-      mpg->audioEncoder = nullptr;
-      if (enc != nullptr && Pavane::mpgenc_audio_close(enc) == 0) failed = true;
-    }
-    if (failed) {
-      // A stream that was not written whole is no output.
+    const bool closed = CloseEncoders(mpg);
+    if (mpg->writeFailed || !closed) {
+      // A stream that was not written whole is no output, and nothing
+      // reads it again. A write that failed has reported already: what
+      // closing finds after it (the same full disk) does not replace that.
       DeleteQuietly(mpg->outputName);
-      Raise(Errors::kErrMovieWrite, __LINE__);
+      if (!mpg->writeFailed) Raise(Errors::kErrMovieWrite, __LINE__);
+      // Reached without a raise as well: in a failure's clean-up nothing raises.
+      FreeAll_(mpg);
+      return;
     }
     if (mpg->videoStarted && mpg->audioStarted)
       MpgMultiPlex(mpg->outputName, mpg->videoName, mpg->audioName, mpg->type, true);

@@ -43,6 +43,7 @@ struct MpgFileRec {
   int32_t option = 0;
   bool writeMode = false, readingVideo = false, readingAudio = false;
   bool videoStarted = false, audioStarted = false;
+  bool writeFailed = false;  // an encoder could not write its stream
   std::string outputName, videoName, audioName;
   // reading
   Pavane::MpegReader* reader = nullptr;

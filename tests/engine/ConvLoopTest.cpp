@@ -1,10 +1,13 @@
 // The conversion loop driven through its hooks alone, for what a host
 // cannot reach: a hook that refuses every sound, output frame rates of 0,
 // sound cut to the pictures, silence in a pass without outputs, the
-// duration kept across rates whose ratio no double holds exactly.
+// duration kept across rates whose ratio no double holds exactly, a failed
+// pass whose clean-up fails as well.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "engine/ConFormConv.h"
@@ -199,4 +202,35 @@ TEST_F(ConvLoop, KeptDurationAtAnInexactRateStep) {
   FFSaveSetFmt(&save, kFmtKWB);
   ASSERT_TRUE(Run(dir.File("kept.kwb"), ""));
   EXPECT_EQ(result.framesWritten, 72);
+}
+
+// A failed pass reports its own failure: closing the outputs in its
+// clean-up may fail as well (here the multiplexer finds its sound stream
+// gone) without taking the first failure's place.
+TEST_F(ConvLoop, FailureOutlivesClosingTheOutputs) {
+  static std::string temp;
+  temp = dir.File("temp");
+  std::filesystem::create_directories(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string kept = oldTemp ? oldTemp : "";
+  setenv("TMPDIR", temp.c_str(), 1);
+  scenario.frames = 30;
+  scenario.soundBlocks = 1;
+  ConSetVideoSource(VideoBlock);
+  ConSetAudioSource(AudioBlock);
+  ConSetVideoFunc([](ConFrameRec* rec) {
+    rec->imageOut = rec->imageIn;
+    if (rec->frameCounter < 20) return;
+    for (const auto& e : std::filesystem::directory_iterator(temp)) std::filesystem::remove(e);
+    Errors::ErrSetText(Errors::kClsText, "the frame step failed", __LINE__);
+  });
+  ConSetFrameRate(false, 10.0);
+  FFSaveSetFmt(&save, kFmtMPEG);
+  const std::string movie = dir.File("av.mpg");
+  EXPECT_FALSE(Run(movie, movie));
+  if (oldTemp)
+    setenv("TMPDIR", kept.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  EXPECT_EQ(Errors::ErrLastText(), "the frame step failed");
 }

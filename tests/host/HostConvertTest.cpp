@@ -2,15 +2,23 @@
 // plain C functions, sources handed over block by block through the source
 // exports (synthetic pixels and samples), outputs read back from disk.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -782,6 +790,181 @@ TEST(HostConvertPeers, GifAnimationToCinepakAvi) {
   EXPECT_EQ(Probe(avi, "v:0", "nb_read_frames", true), "50");
   EXPECT_EQ(Probe(avi, "v:0", "r_frame_rate"), "25/1");
   EXPECT_EQ(Probe(avi, "v:0", "width"), "160");
+}
+
+// ---- a disk that fills up ---------------------------------------------------
+
+namespace {
+
+// What the child's conversion writes and how much room it gets.
+struct ChildPlan {
+  int32_t mpegType = 0;
+  int64_t bytes = 0;
+};
+ChildPlan g_plan;
+
+// What a conversion run in a child process saw.
+struct ChildRun {
+  std::string skipped;  // why the limit could not be set, when it could not
+  int32_t result = -1;
+  std::string error;    // the last-error text
+  std::string left;     // files left in the output's and the temporary folder
+  std::string logged;   // the errors the trace recorded, one a line
+};
+
+std::string FilesIn(const std::string& folder) {
+  std::string names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) names += e.path().string() + " ";
+  return names;
+}
+
+std::string LoggedErrors(const std::string& log) {
+  std::ifstream in(log);
+  std::string line, errors;
+  while (std::getline(in, line))
+    if (line.rfind('!', 0) == 0) errors += line + "\n";
+  return errors;
+}
+
+// A tmpfs of the plan's size over folder, in a mount namespace of this
+// process's own, so that the mount ends with the process. An empty text,
+// or why it cannot be had.
+std::string MountSmallDisk(const std::string& folder) {
+  if (unshare(CLONE_NEWNS) != 0) return std::string("no mount namespace: ") + strerror(errno);
+  // Else a mount under a shared one would show in the parent's namespace.
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("cannot make the mounts private: ") + strerror(errno);
+  const std::string size = "size=" + std::to_string(g_plan.bytes);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0)
+    return std::string("cannot mount a tmpfs: ") + strerror(errno);
+  return "";
+}
+
+std::string LimitFileSize(const std::string&) {
+  // Ignored, the signal lets the write fail with EFBIG instead of ending us.
+  signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{static_cast<rlim_t>(g_plan.bytes), RLIM_INFINITY};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("setrlimit: ") + strerror(errno);
+  return "";
+}
+
+// The child's report: fields separated by NUL, the first the reason it
+// skipped (empty when it ran).
+std::string ConvertAndReport(std::string (*limit)(const std::string&), const std::string& source,
+                             const std::string& output, const std::string& temp,
+                             const std::string& log) {
+  const std::string folder = fs::path(output).parent_path().string();
+  const std::string skipped = limit(folder);
+  if (!skipped.empty()) return skipped;
+  setenv("TMPDIR", temp.c_str(), 1);
+  QOR_GET(QorLogStart)(log.c_str());
+  const int32_t result = ConvertMovie(source, output, output, 25.0, [](QorHandle h) {
+    QOR_GET(QorSetCodec)(h, QOR_FMT_MPEG, g_plan.mpegType);
+  });
+  QorLastError rec{};
+  QOR_GET(QorGetLastError)(&rec);
+  std::vector<char> text(QOR_ERROR_TEXT_MAX, '\0');
+  QOR_GET(QorMakeErrorStr)(&rec, text.data());
+  QOR_GET(QorLogStop)();
+  return std::string(1, '\0') + std::to_string(result) + '\0' + text.data() + '\0' +
+         FilesIn(folder) + FilesIn(temp) + '\0' + LoggedErrors(log);
+}
+
+ChildRun ParseReport(const std::string& report) {
+  std::vector<std::string> fields(1);
+  for (char ch : report) {
+    if (ch == '\0')
+      fields.emplace_back();
+    else
+      fields.back() += ch;
+  }
+  fields.resize(5);
+  if (!fields[0].empty()) return ChildRun{fields[0]};
+  if (fields[1].empty()) return ChildRun{"the child reported nothing"};
+  return ChildRun{"", std::stoi(fields[1]), fields[2], fields[3], fields[4]};
+}
+
+// Converts source into output under the limit, in a child process: neither
+// a mount nor a file-size limit reaches this process or the tests after it.
+ChildRun ConvertInChild(std::string (*limit)(const std::string&), const std::string& source,
+                        const std::string& output, const std::string& temp,
+                        const std::string& log) {
+  fs::create_directories(fs::path(output).parent_path());
+  fs::create_directories(temp);
+  fs::remove(log);
+  int ends[2];
+  if (pipe(ends) != 0) return ChildRun{"no pipe"};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    const std::string report = ConvertAndReport(limit, source, output, temp, log);
+    const ssize_t written = write(ends[1], report.data(), report.size());
+    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+  }
+  close(ends[1]);
+  std::string report;
+  char buf[4096];
+  for (ssize_t n; (n = read(ends[0], buf, sizeof buf)) > 0;) report.append(buf, size_t(n));
+  close(ends[0]);
+  waitpid(child, nullptr, 0);
+  return ParseReport(report);
+}
+
+}  // namespace
+
+// A disk that fills up while MPEG is written, and a file-size limit, end the
+// conversion with the write failure, whichever file it hits and wherever it
+// shows (a frame's write, the last bytes flushed when the stream closes, the
+// multiplexed file): the error names the file and the system's reason,
+// nothing later (closing, deleting the broken stream) takes its place, and
+// no part of the output stays.
+TEST(HostConvert, FullDiskAndFileSizeLimitReportTheWriteFailure) {
+  if (!Have("ffmpeg")) GTEST_SKIP() << "ffmpeg absent (it makes the source movie)";
+  Scratch dir;
+  const std::string source = MakeSourceMovie(dir);
+  struct Limit {
+    const char* name;
+    std::string (*set)(const std::string&);
+    const char* reason;
+  };
+  // The mount last: where it is not permitted, the rest is skipped.
+  const Limit limits[] = {{"file-size limit", LimitFileSize, "File too large"},
+                          {"full disk", MountSmallDisk, "No space left on device"}};
+  // The video stream of this movie is about 70 KB, the sound 56 KB, the
+  // system stream 129 KB.
+  struct Case {
+    const char* file;
+    int32_t type;
+    int64_t bytes;
+    const char* failing;  // the file named: the output, or this temporary file
+  };
+  const Case cases[] = {{"out.mpg", 0, 49152, nullptr},
+                        {"out.m1v", 0, 49152, nullptr},
+                        {"dvd.mpg", 4, 49152, nullptr},
+                        {"end.mpg", 0, 69632, nullptr},  // the last 4 KB of video
+                        {"sys.mpg", 0, 98304, "mplex-"}};
+  for (const Limit& limit : limits) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(limit.name) + ", " + c.file);
+      g_plan = ChildPlan{c.type, c.bytes};
+      const std::string name = dir.File(std::string("small/") + c.file);
+      const ChildRun run =
+          ConvertInChild(limit.set, source, name, dir.File("temp"), dir.File("trace.log"));
+      if (!run.skipped.empty()) GTEST_SKIP() << limit.name << ": " << run.skipped;
+      const std::string named = c.failing ? dir.File(std::string("small/") + c.failing) : name;
+      const std::string because = ": " + std::string(limit.reason);
+      EXPECT_EQ(run.result, QOR_STATUS_LIBRARY_ERROR);
+      EXPECT_EQ(run.error.rfind("cannot write " + named, 0), 0u) << run.error;
+      EXPECT_TRUE(run.error.ends_with(because)) << run.error;
+      EXPECT_EQ(run.left, "");
+      // Every error the trace recorded is that failure (passed on by the frames).
+      EXPECT_NE(run.logged, "");
+      std::istringstream lines(run.logged);
+      for (std::string line; std::getline(lines, line);)
+        EXPECT_NE(line.find(because), std::string::npos) << line;
+    }
+  }
 }
 
 // ---- one-call conversion ----------------------------------------------------------

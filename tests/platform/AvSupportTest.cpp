@@ -181,7 +181,7 @@ TEST(AvSupportThreads, EncoderThreadFailuresReachTheCaller) {
     std::string err;
     for (int frame = 0; frame < 40 && err.empty(); frame++) err = enc.Write(bgr.data());
     if (err.empty()) err = enc.Close();
-    EXPECT_EQ("cannot write the video stream", err);
+    EXPECT_EQ("cannot write /dev/full: No space left on device", err);
   }
   {
     TestUtil::TempDir dir;
