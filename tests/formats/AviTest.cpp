@@ -14,6 +14,7 @@
 #include "formats/FFBasic.h"
 #include "formats/FF_AVI.h"
 #include "formats/FormatTestUtil.h"
+#include "formats/SoundTestUtil.h"
 #include "platform/AvSupport.h"
 #include "platform/AviFile.h"
 #include "platform/MediaTools.h"
@@ -809,16 +810,8 @@ TEST(AviSound, AdpcmIsWrittenAndSeeksLandOnTheSequentialSamples) {
     SCOPED_TRACE(c.ffName);
     UseCodec("DIB ", 24);
     SndBasic::SndRec tone = Tone(9000, 22050);
-    // The conversion layer's ADPCM format for this rate.
-    std::vector<uint8_t> fmt(18 + 64, 0);
-    SndBasic::WaveFormatEx want;
-    want.formatTag = c.tag;
-    Acm::WaveFormatWrite(want, fmt.data());
-    const std::vector<uint8_t> src = Acm::WaveFormatBytes(tone.format);
-    ASSERT_EQ(Acm::kOk, Acm::acmFormatSuggest(nullptr, src.data(), 18, fmt.data(),
-                                              static_cast<int64_t>(fmt.size()), Acm::kSuggestTag));
     SndBasic::WaveFormatEx adpcm;
-    Acm::WaveFormatRead(fmt.data(), 18, adpcm);
+    ASSERT_TRUE(soundtest::SuggestedFormat(tone.format, c.tag, &adpcm));
     SndBasic::SndRec packed;
     SndBasic::SndConvert(tone, packed, adpcm);
     const std::string file = Path(std::string("snd_") + c.ffName + ".avi");

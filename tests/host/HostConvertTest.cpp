@@ -499,6 +499,30 @@ TEST(HostConvert, ImagesAndBitmapsAsBlocks) {
   EXPECT_EQ(s.videoBlocksAsked, (std::vector<int>{0, 1, 2, 2, 2, 3, 4}));
 }
 
+// A set size that differs from the source's in one side only is still the
+// size written, for a movie and for a still picture.
+TEST(HostConvert, SizeDifferingInOneSideIsWritten) {
+  Scratch dir;
+  struct Case {
+    const char* name;
+    int frames, width, height;
+  };
+  for (const Case& k : {Case{"wide.kwb", 3, kSide + 8, kSide}, Case{"tall.kwb", 3, kSide, kSide + 6},
+                        Case{"wide.bmp", 1, kSide + 8, kSide}, Case{"tall.bmp", 1, kSide, kSide + 6}}) {
+    SCOPED_TRACE(k.name);
+    Scenario s;
+    s.frames = k.frames;
+    Conversion c(&s);
+    c.Video().Output(dir.File(k.name), "", 10.0);
+    QOR_GET(QorSetResolution)(c.h(), k.width, k.height);
+    ASSERT_EQ(c.Run(), 0);
+    const QorFileInfo info = Info(dir.File(k.name));
+    EXPECT_EQ(info.frameCount, k.frames);
+    EXPECT_EQ(info.width, k.width);
+    EXPECT_EQ(info.height, k.height);
+  }
+}
+
 // Sample blocks count their start from 0: start 4 is the fifth sample.
 TEST(HostConvert, SampleBlockRange) {
   Scratch dir;
