@@ -292,8 +292,9 @@ QString LastFailureText() {
 }
 
 bool IsMovieOutput(const QString& output) {
-  const QString extension = QFileInfo(output).suffix().toLower();
-  return extension == "avi" || extension == "mpg" || extension == "mpe" || extension == "mpeg";
+  // The library knows which names its movie writers take.
+  const int32_t format = LibQor::QorGetFileFmtID(LibraryName(output).constData());
+  return format == kFormatAvi || format == kFormatMpeg;
 }
 
 QString MakeSequenceName(const QString& name, int n) {

@@ -60,6 +60,7 @@ class View {
 inline constexpr double kFrameRate = 30000.0 / 1001.0;
 inline constexpr int32_t kVideoFileType = 8;
 inline constexpr int32_t kAudioFileType = 16;
+inline constexpr int32_t kFormatAvi = 6;
 inline constexpr int32_t kFormatMpeg = 11;
 inline constexpr int32_t kFormatMpegAudio = 18;
 inline constexpr const char* kDialogTitle = "Output File Settings";
@@ -91,8 +92,8 @@ QString MakeSequenceName(const QString& name, int n);
 // empty otherwise.
 QString LastFailureText();
 inline constexpr const char* kNoPictures = "The source file holds no pictures to convert.";
-// True for the movie outputs (AVI, MPEG), whose codecs take sides of
-// multiples of 16.
+// True for the movie outputs (AVI, MPEG, as the library names the format of
+// the output's name), whose codecs take sides of multiples of 16.
 bool IsMovieOutput(const QString& output);
 
 // The line the progress callback shows for a status of the library (0

@@ -40,7 +40,7 @@ using InfoProgressFn = QorInfoProgressProc;
   /* output settings and the output-settings dialog */                                 \
   X(QorSetOutputFile) X(QorSetFrameRate) X(QorSetKeepDuration) X(QorSetResolution)    \
   X(QorSetBpp) X(QorSetDithering) X(QorForceCompatibility) X(QorSetAudioFormat)       \
-  X(QorSetCodec) X(QorSetBitRate) X(QorOutputDlg)                                      \
+  X(QorSetCodec) X(QorSetBitRate) X(QorOutputDlg) X(QorGetFileFmtID)                   \
   /* the conversion, its callbacks and source blocks */                                \
   X(QorConvert) X(QorAssignVideoSource) X(QorAssignVideoFunc) X(QorAssignAudioSource) \
   X(QorAssignAudioFunc) X(QorAssignProgress) X(QorAssignError) X(QorSrcSetFile)       \

@@ -273,10 +273,10 @@ class Form : public QWidget {
 
   Controls c_;
   std::unique_ptr<MainView> view_;
-  QString proposedOutput_;
-  QString sourceWidth_, sourceHeight_;
-  QString sourceFailure_;
-  bool closeAfterRange_ = false;  // the window was closed while a range ran  // why the source cannot be converted; empty when it can  // the source's size, for when an edit is dropped  // txtOutput as last proposed, until the user changes it
+  QString proposedOutput_;  // txtOutput as last proposed, until the user changes it
+  QString sourceWidth_, sourceHeight_;  // the source's size, for when an edit is dropped
+  QString sourceFailure_;  // why the source cannot be converted; empty when it can
+  bool closeAfterRange_ = false;  // the window was closed while a range ran
   bool writingHeight_ = false;  // the width box's handler writes the height box
   bool writingWidth_ = false;   // the height box's handler writes the width box
   QButtonGroup* previewGroup_ = nullptr;

@@ -1,14 +1,17 @@
 // The host application's side of the desktop layer: real message boxes and
 // the questions about the host's Qt application. In the ui module (and the
 // static library), since it needs Qt.
+#include "platform/UiQt.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QWidget>
 
-#include "platform/base/UiLayer.h"
-
 namespace Ui {
 namespace {
+
+// Declared before the back end, which asks for the window its boxes belong to.
+QWidget* QtActiveWindow();
 
 
 QMessageBox::Icon QtIcon(Icon icon) {
@@ -33,7 +36,7 @@ class QtBackend : public Backend {
                   Icon icon, QWidget* owner) override {
     QMessageBox box(QtIcon(icon), QString::fromLocal8Bit(caption.c_str()),
                     QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok,
-                    owner ? owner : ActiveWindow());
+                    owner ? owner : QtActiveWindow());
     box.exec();
   }
 
@@ -42,7 +45,7 @@ class QtBackend : public Backend {
     QMessageBox box(QMessageBox::Question,
                     QString::fromLocal8Bit(caption.c_str()),
                     QString::fromLocal8Bit(text.c_str()),
-                    QMessageBox::Yes | QMessageBox::No, ActiveWindow());
+                    QMessageBox::Yes | QMessageBox::No, QtActiveWindow());
     box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
   }
@@ -65,25 +68,28 @@ class QtBackend : public Backend {
   bool waiting_ = false;
 };
 
-}  // namespace
-
-bool HostHasWidgets() {
+bool QtHasWidgets() {
   return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
-QWidget* ActiveWindow() {
-  return HostHasWidgets() ? QApplication::activeWindow() : nullptr;
+QWidget* QtActiveWindow() {
+  return QtHasWidgets() ? QApplication::activeWindow() : nullptr;
 }
 
-std::string HostAppTitle() {
-  if (!HostHasWidgets()) return std::string();
+std::string QtAppTitle() {
+  if (!QtHasWidgets()) return std::string();
   return QApplication::applicationDisplayName().toLocal8Bit().toStdString();
 }
 
-Backend* HostBackend() {
-  if (!HostHasWidgets()) return nullptr;
+Backend* QtBackendOfHost() {
+  if (!QtHasWidgets()) return nullptr;
   static QtBackend qt;
   return &qt;
 }
 
+constexpr Host kQtHost{&QtHasWidgets, &QtActiveWindow, &QtAppTitle, &QtBackendOfHost};
+
+}  // namespace
 }  // namespace Ui
+
+const Ui::Host& UiQt::Host() { return Ui::kQtHost; }

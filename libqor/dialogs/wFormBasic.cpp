@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "dialogs/FitTexts.h"
+#include "FitTexts.h"
 
 #include "foundation/Errors.h"
 #include "platform/base/UiLayer.h"

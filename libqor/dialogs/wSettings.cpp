@@ -18,7 +18,7 @@
 #include "dialogs/CtlEx.h"
 #include "dialogs/CtlPreview.h"
 #include "dialogs/DlgForm.h"
-#include "dialogs/FitTexts.h"
+#include "FitTexts.h"
 #include "dialogs/wFormBasic.h"
 #include "formats/ConForm.h"
 #include "formats/FFBasic.h"

@@ -329,7 +329,8 @@ void FailWhenEverySourceDropped(const ConForm::ConResultRec& result) {
   const std::string& name = result.firstDropped;
   Errors::Monitored("QorMain.QorConvert.nothingConverted", [&] {
     Basic::SetLastFileName(name);
-    Errors::ErrSet(Errors::kClsFile, Basic::FileExists(name) ? 9 : 1, __LINE__);
+    Errors::ErrSet(Basic::FileExists(name) ? Errors::kErrFileNotExist : Errors::kErrFileOpen,
+                   __LINE__);
   });
 }
 

@@ -649,8 +649,7 @@ void FFInfo(const std::string& name, int32_t id, FFInfoRec* info,
       return;
     }
     if (!codec->info) {
-      ErrSet(codec->infoPending ? Errors::kClsGeneral : Errors::kClsMovie2, 2,
-             __LINE__);
+      ErrSet(codec->infoPending ? Errors::kErrNotSupported : Errors::kErrWriterWrite, __LINE__);
       return;
     }
     if (id == kFmtMPEG || id == kFmtMPA)

@@ -373,7 +373,7 @@ void MviCreate(MviFile* mvi, const std::string& name, double fps, int32_t interl
 void MviImgSave(MviFile* mvi, Qimg* image) {
   Errors::Monitored("ConForm.MviImgSave", [&] {
     if (!mvi->handle || !MviWriteMode(mvi)) {
-      ErrSet(Errors::kClsMovie, mvi->format == kFmtGIF ? 1 : 2, __LINE__);
+      ErrSet(mvi->format == kFmtGIF ? Errors::kErrMovieFormat : Errors::kErrMovieWrite, __LINE__);
       return;
     }
     if (Is(mvi, kFmtFLC)) FF_FLC::FLCSave(Flc(mvi), image);

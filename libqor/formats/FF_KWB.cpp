@@ -1074,16 +1074,16 @@ void DecodeFrame(KWBFile* kwb, int32_t index) {
   uint8_t* target = kwb->predicting ? kwb->predict : kwb->canvas;
   int64_t off = 16;
   bool video = false;
-  auto corrupt = [&](int32_t code) { Errors::ErrSet(Errors::kClsMovie, code, __LINE__); };
+  auto corrupt = [&](Errors::ErrorName error) { Errors::ErrSet(error, __LINE__); };
   for (int32_t c = 0; c < chunks && c < 2; c++) {
-    if (off + 16 > size) return corrupt(1);
+    if (off + 16 > size) return corrupt(Errors::kErrMovieFormat);
     const int32_t id = Get32(record + off);
     const int32_t a = Get32(record + off + 8);
     const int32_t b = Get32(record + off + 12);
     if (id == 2) {
       const int64_t count = a, first = b;
       if (count < 0 || first < 0 || first + count > 256 || off + 16 + count * 3 > size)
-        return corrupt(1);
+        return corrupt(Errors::kErrMovieFormat);
       for (int64_t i = 0; i < count; i++) {
         const uint8_t* rgb = record + off + 16 + i * 3;
         uint8_t* bgr = kwb->canvasPalette + (first + i) * 3;
@@ -1097,7 +1097,7 @@ void DecodeFrame(KWBFile* kwb, int32_t index) {
     } else if (id == 4) {
       const int64_t strips = a;
       if (strips < 1 || strips > h.height || off + 16 + strips * 20 > size)
-        return corrupt(1);
+        return corrupt(Errors::kErrMovieFormat);
       int64_t data = off + 16 + strips * 20;
       int64_t doneRows = 0;
       for (int64_t s = 0; s < strips; s++) {
@@ -1107,14 +1107,14 @@ void DecodeFrame(KWBFile* kwb, int32_t index) {
         const bool coded = Get32(st + 16) == 1;
         if (Get32(st) != 5 || rows < 1 || doneRows + rows > h.height ||
             data + stored > size)
-          return corrupt(1);
+          return corrupt(Errors::kErrMovieFormat);
         uint8_t* at = target + doneRows * row;
         if (coded) {
           if (!KWDDecodeStrip_(record + data, stored, at, h.coder & 1, bpp,
                                static_cast<int32_t>(rows), h.width))
-            return corrupt(3);
+            return corrupt(Errors::kErrMovieDecompress);
         } else {
-          if (stored != rows * row) return corrupt(3);
+          if (stored != rows * row) return corrupt(Errors::kErrMovieDecompress);
           std::memcpy(at, record + data, static_cast<size_t>(stored));
         }
         if (kwb->predicting)
@@ -1122,14 +1122,14 @@ void DecodeFrame(KWBFile* kwb, int32_t index) {
         data += stored;
         doneRows += rows;
       }
-      if (doneRows != h.height) return corrupt(1);
+      if (doneRows != h.height) return corrupt(Errors::kErrMovieFormat);
       video = true;
       off = data;
     } else {
-      return corrupt(1);
+      return corrupt(Errors::kErrMovieFormat);
     }
   }
-  if (!video) return corrupt(1);
+  if (!video) return corrupt(Errors::kErrMovieFormat);
   Basic::MemFree(record);
   kwb->lastDecoded = index + 1;
 }

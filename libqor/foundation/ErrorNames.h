@@ -9,7 +9,8 @@
 #include "foundation/Errors.h"
 
 // NAME, class, number, text. The texts of the file class's numbers 1, 2, 6
-// and 7 are followed by the last file name.
+// and 7 are followed by the last file name. A class that reads another's
+// texts (QOR_ERROR_SHARED_TEXTS) gives its rows none of their own: null.
 #define QOR_ERROR_TABLE(E) \
   E(kErrOutOfRange, kClsGeneral, 1, "Out of range.")                                                          \
   E(kErrNotSupported, kClsGeneral, 2, "Not supported.")                                                       \
@@ -67,8 +68,8 @@
   E(kErrWavRead, kClsWav, 3, "Cannot read from WAV file.")                                                    \
   E(kErrWavWrite, kClsWav, 4, "Cannot write to WAV file.")                                                    \
   E(kErrWavSeek, kClsWav, 5, "Cannot seek in WAV file.")                                                      \
-  E(kErrWriterFormat, kClsMovie2, 1, "Invalid movie format.")                                                 \
-  E(kErrWriterWrite, kClsMovie2, 2, "Cannot write to movie file.")                                            \
+  E(kErrWriterFormat, kClsMovie2, 1, nullptr)                                                                 \
+  E(kErrWriterWrite, kClsMovie2, 2, nullptr)                                                                  \
   E(kErrKwbEnd, kClsKwb, 1, "End of KWB movie reached.")                                                      \
   E(kErrUniProtocol, kClsUni, 1, "UNI protocol fault.")                                                       \
   E(kErrFlicEnd, kClsFlic, 1, "End of FLIC movie reached.")                                                  
@@ -86,6 +87,9 @@
   C(15, "General \"KWB\" handling fault.")                                                                    \
   C(16, "General \"UNI\" handling fault.")                                                                    \
   C(17, "General \"FLIC\" handling fault.")                                                                  
+
+// Classes that read the texts of another class: CLASS, the class it reads.
+#define QOR_ERROR_SHARED_TEXTS(S) S(kClsMovie2, kClsMovie)
 
 namespace Errors {
 

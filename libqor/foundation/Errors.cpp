@@ -90,6 +90,7 @@ const std::vector<ClassTable>& Tables() {
     QOR_ERROR_CLASS_TEXTS(QOR_ERROR_CLASS)
 #undef QOR_ERROR_CLASS
     auto add = [&t](int32_t cls, int32_t code, const char* text) {
+      if (text == nullptr) return;  // the class reads another's texts
       for (ClassTable& c : t) {
         if (c.cls != cls) continue;
         if (c.rows.size() < static_cast<size_t>(code)) c.rows.resize(static_cast<size_t>(code));
@@ -109,8 +110,17 @@ bool QuotesFileName(int32_t code) {
   return code == 1 || code == 2 || code == 6 || code == 7;
 }
 
+// The class whose texts cls reads: its own, or the one it shares.
+int32_t TextClass(int32_t cls) {
+#define QOR_ERROR_SHARED(CLS, FROM) \
+  if (cls == CLS) return FROM;
+  QOR_ERROR_SHARED_TEXTS(QOR_ERROR_SHARED)
+#undef QOR_ERROR_SHARED
+  return cls;
+}
+
 std::string TableText(int32_t cls, int32_t code) {
-  const int32_t lookup = (cls == 14) ? 12 : cls;
+  const int32_t lookup = TextClass(cls);
   for (const ClassTable& t : Tables()) {
     if (t.cls != lookup) continue;
     if (code >= 1 && code <= static_cast<int32_t>(t.rows.size())) {

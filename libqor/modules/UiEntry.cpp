@@ -1,8 +1,10 @@
 // The ui module's one export: its table of the dialogs (as the dialogs layer
-// fills the hooks) and the host application's side of the desktop layer. The core units the dialogs call
+// fills the hooks) and the host application's side of the desktop layer (the
+// Qt back end's host table). The core units the dialogs call
 // are defined here as calls through the table the core lent at load, so the
 // module carries no state of the core's own.
 #include "platform/modules/ModuleHost.h"
+#include "platform/UiQt.h"
 #include "dialogs/DialogTable.h"
 #include "modules/UiModule.h"
 
@@ -14,13 +16,17 @@ UiModule::Table MakeTable() {
   UiModule::Table t{};
   t.formats = DialogTable::FormatDialogs();
   t.settings = DialogTable::SettingsDialog();
-#define QOR_MODULE_FILL(NS, NAME, ...) t.NS##_##NAME = &NS::NAME;
-  QOR_UI_HOST(QOR_MODULE_FILL)
-#undef QOR_MODULE_FILL
+  t.host = UiQt::Host();
   return t;
 }
 
 const UiModule::Table kTable = MakeTable();
+
+// The module's own units (the dialogs) ask its copy of the host table,
+// which leads straight to Qt.
+struct HostInstalled {
+  HostInstalled() { Ui::InstallHost(&UiQt::Host()); }
+} g_hostInstalled;
 
 }  // namespace
 

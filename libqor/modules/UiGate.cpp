@@ -50,39 +50,43 @@ const DialogHooks::Formats kFormatGates = [] {
   return f;
 }();
 
-// The library's dialogs are the module's from the start: the hooks lead to
-// the gates above, which load it on first use.
+// Whether dialogs can be shown: a Qt host whose module is missing is told why.
+bool HostHasWidgets() {
+  if (!Modules::HostHoldsWidgets()) return false;
+  const UiModule::Table* t = Loud();
+  return t != nullptr && t->host.hasWidgets();
+}
+
+// What the message boxes ask: without the module they fall back quietly.
+QWidget* ActiveWindow() {
+  if (!Modules::HostHoldsWidgets()) return nullptr;
+  const UiModule::Table* t = Quiet();
+  return t != nullptr ? t->host.activeWindow() : nullptr;
+}
+
+std::string HostAppTitle() {
+  if (!Modules::HostHoldsWidgets()) return std::string();
+  const UiModule::Table* t = Quiet();
+  return t != nullptr ? t->host.appTitle() : std::string();
+}
+
+Ui::Backend* HostBackend() {
+  if (!Modules::HostHoldsWidgets()) return nullptr;
+  const UiModule::Table* t = Quiet();
+  return t != nullptr ? t->host.backend() : nullptr;
+}
+
+const Ui::Host kHostGates{&HostHasWidgets, &ActiveWindow, &HostAppTitle, &HostBackend};
+
+// The library's dialogs and the host application's side are the module's
+// from the start: the hooks and the base's host table lead to the gates
+// above, which load it on first use.
 struct GatesInstalled {
   GatesInstalled() {
     DialogHooks::InstallFormats(&kFormatGates);
     DialogHooks::InstallSettings(&GateSettings);
+    Ui::InstallHost(&kHostGates);
   }
 } g_gatesInstalled;
 
 }  // namespace
-
-// Whether dialogs can be shown: a Qt host whose module is missing is told why.
-bool Ui::HostHasWidgets() {
-  if (!Modules::HostHoldsWidgets()) return false;
-  const UiModule::Table* t = Loud();
-  return t != nullptr && t->Ui_HostHasWidgets();
-}
-
-// What the message boxes ask: without the module they fall back quietly.
-QWidget* Ui::ActiveWindow() {
-  if (!Modules::HostHoldsWidgets()) return nullptr;
-  const UiModule::Table* t = Quiet();
-  return t != nullptr ? t->Ui_ActiveWindow() : nullptr;
-}
-
-std::string Ui::HostAppTitle() {
-  if (!Modules::HostHoldsWidgets()) return std::string();
-  const UiModule::Table* t = Quiet();
-  return t != nullptr ? t->Ui_HostAppTitle() : std::string();
-}
-
-Ui::Backend* Ui::HostBackend() {
-  if (!Modules::HostHoldsWidgets()) return nullptr;
-  const UiModule::Table* t = Quiet();
-  return t != nullptr ? t->Ui_HostBackend() : nullptr;
-}

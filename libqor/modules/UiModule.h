@@ -33,13 +33,6 @@
 #include "platform/Modules.h"
 #include "platform/base/UiLayer.h"
 
-// The host application's side of the desktop layer.
-#define QOR_UI_HOST(ASK)  \
-  ASK(Ui, HostHasWidgets) \
-  ASK(Ui, ActiveWindow)   \
-  ASK(Ui, HostAppTitle)   \
-  ASK(Ui, HostBackend)
-
 // The core functions the module's units call; CALL_AS names the overload.
 // What keeps no state of the core's (the value lists) is built into the
 // module instead.
@@ -116,7 +109,7 @@ namespace UiModule {
 struct Table {
   DialogHooks::Formats formats;
   DialogHooks::SettingsDialog settings;
-  QOR_UI_HOST(QOR_UI_SLOT)
+  Ui::Host host;  // the host application's side of the desktop layer
 };
 
 struct CoreCalls {

@@ -1,6 +1,6 @@
 // The headless back end and the choice of back end. The host application's
-// side (HostHasWidgets, ActiveWindow, HostAppTitle, HostBackend) is Qt's and
-// lives in UiQt.cpp, which the shared library loads as part of its ui module.
+// side (HostHasWidgets, ActiveWindow, HostAppTitle, HostBackend) asks the
+// host table of UiHost.cpp, which the layer holding Qt fills.
 #include "platform/base/UiLayer.h"
 
 #include <cstdio>

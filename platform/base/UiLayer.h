@@ -61,6 +61,20 @@ bool YesNo(const std::string& text, const std::string& caption, bool defaultYes)
 void SetWaitCursor(bool wait);
 void ProcessMessages();
 
+// The host application's side needs Qt, which this layer does not hold: a
+// layer above lends it through this table (the ui module's gate in the
+// shared library, the Qt back end where it is built in). An empty table, or
+// an empty slot, answers as a process without a window host.
+struct Host {
+  bool (*hasWidgets)() = nullptr;
+  QWidget* (*activeWindow)() = nullptr;
+  std::string (*appTitle)() = nullptr;
+  Backend* (*backend)() = nullptr;
+};
+
+// Fills the table; null empties it. The table must outlive its use.
+void InstallHost(const Host* host);
+
 // True when the host runs a Qt Widgets application.
 bool HostHasWidgets();
 // The active window of the host's application, nullptr when there is none.

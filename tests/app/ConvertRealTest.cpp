@@ -36,7 +36,8 @@ constexpr const char* kExports[] = {
     "QorListFree", "QorListAdd", "QorListGetName", "QorListGetFrameCount",
     "QorListGetSampleCount", "QorSetOutputFile", "QorSetFrameRate", "QorSetKeepDuration",
     "QorSetResolution", "QorSetBpp", "QorSetDithering", "QorForceCompatibility",
-    "QorSetAudioFormat", "QorSetCodec", "QorSetBitRate", "QorOutputDlg", "QorConvert",
+    "QorSetAudioFormat", "QorSetCodec", "QorSetBitRate", "QorOutputDlg", "QorGetFileFmtID",
+    "QorConvert",
     "QorAssignVideoSource", "QorAssignVideoFunc", "QorAssignAudioSource", "QorAssignAudioFunc",
     "QorAssignProgress", "QorAssignError", "QorSrcSetFile", "QorSrcFinished", "QorTextAlloc",
     "QorTextFree", "QorTextSetFont", "QorTextSetColor", "QorTextShadow", "QorTextOut",
@@ -373,6 +374,18 @@ TEST_F(ConvertRealTest, StillsKeepTheAskedSizeAndTheirWritersDepthWhileMoviesGet
                                            "stream=width,height", "-of", "csv=p=0",
                                            TempPath("clip.avi")});
   EXPECT_EQ(video, "336,256");
+
+  // So does one of the MPEG writer's other names: forced compatible, 324 x
+  // 243 become the nearest sides of sixteen (the writer alone would pad
+  // them up to 336 x 256).
+  c->txtOutWidth->setText("324");
+  ASSERT_EQ(c->txtOutHeight->text(), "243");
+  c->txtOutput->setText(TempPath("clip.m2v"));
+  Convert();
+  const QString mpeg = Output("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                          "stream=width,height", "-of", "csv=p=0",
+                                          TempPath("clip.m2v")});
+  EXPECT_EQ(mpeg.toStdString(), "320,240");
 }
 
 TEST_F(ConvertRealTest, AnExistingOutputIsReplacedOnlyOnYesAndAProposalMovesToAFreeName) {

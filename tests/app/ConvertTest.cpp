@@ -129,8 +129,10 @@ class ConvertTest : public apptest::WithStubWindow {
                          "QorSetBitRate(18,224)",
                          QString("QorSetBpp(%1)").arg(bpp)};
     if (dithering >= 0) calls << QString("QorSetDithering(%1)").arg(dithering);
-    // Sides of multiples of 16 only for the movie outputs.
-    calls << QString("QorForceCompatibility(%1)").arg(output.endsWith(".mpg") ? 1 : 0);
+    // Sides of multiples of 16 only for the movie outputs, as the library
+    // names the output's format.
+    calls << "QorGetFileFmtID(" + output + ")"
+          << QString("QorForceCompatibility(%1)").arg(output.endsWith(".mpg") ? 1 : 0);
     return calls;
   }
   static QStringList Caption(const QString& block, const QString& text) {

@@ -3,6 +3,8 @@
 // it is looked at, and each caption that its control, its parent's edge or
 // a neighbour cuts is named. The checker is first shown to catch a label
 // made too narrow on purpose.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QImage>
 #include <QListWidget>
@@ -10,7 +12,7 @@
 
 #include "UserActions.h"
 #include "dialogs/FFDlg.h"
-#include "dialogs/FitTexts.h"
+#include "FitTexts.h"
 #include "engine/ConFormSave.h"
 #include "qor.h"
 #include "support/TestUtil.h"
@@ -53,23 +55,41 @@ class DialogTextFit : public WithLibrary {
 TEST_F(DialogTextFit, APlantedNarrowLabelIsNamed) {
   QDialog form;
   form.setWindowTitle("Planted");
-  form.resize(300, 100);
+  form.resize(400, 100);
   auto* label = new QLabel("Key frame every", &form);
   label->setObjectName("labPlanted");
   label->setGeometry(10, 10, 40, 20);
+  // Wide enough for all but the last letters of its caption.
+  auto* check = new QCheckBox("Keep the sound", &form);
+  check->setObjectName("chkPlanted");
+  check->setGeometry(10, 40, check->sizeHint().width() - 12, check->sizeHint().height());
+  auto* list = new QComboBox(&form);
+  list->addItems({"BMP", "Windows Device Independent Bitmap"});
+  list->setGeometry(10, 70, 90, 24);
   auto* button = new QPushButton("Covered", &form);
-  button->setGeometry(200, 10, 90, 28);
+  button->setGeometry(300, 10, 90, 28);
   auto* over = new QPushButton("On top", &form);
-  over->setGeometry(150, 10, 90, 28);
+  over->setGeometry(250, 10, 90, 28);
+  // Fits exactly as its own measure asks: no misfit.
+  auto* fits = new QLabel("Quality", &form);
+  fits->setGeometry(200, 60, fits->sizeHint().width(), fits->sizeHint().height());
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   const QStringList misfits = TextFit::Misfits(&form);
-  ASSERT_EQ(misfits.size(), 2) << misfits.join("\n").toStdString();
-  EXPECT_TRUE(misfits[0].startsWith("QLabel labPlanted \"Key frame every\""))
+  ASSERT_EQ(misfits.size(), 4) << misfits.join("\n").toStdString();
+  EXPECT_TRUE(misfits[0].startsWith(
+      "QLabel labPlanted \"Key frame every\" of window \"Planted\": shows"))
       << misfits[0].toStdString();
-  EXPECT_TRUE(misfits[1].contains(
-      "\"Covered\" of window \"Planted\" is covered by QPushButton \"On top\""))
+  EXPECT_TRUE(misfits[1].startsWith(
+      "QCheckBox chkPlanted \"Keep the sound\" of window \"Planted\": shows"))
       << misfits[1].toStdString();
+  EXPECT_TRUE(misfits[2].startsWith("QComboBox \"Windows Device Independent Bitmap\""))
+      << misfits[2].toStdString();
+  EXPECT_TRUE(misfits[3].contains(
+      "\"Covered\" of window \"Planted\" is covered by QPushButton \"On top\""))
+      << misfits[3].toStdString();
+  EXPECT_EQ(list->currentIndex(), 0);  // the check leaves the controls as they were
+  EXPECT_EQ(label->size(), QSize(40, 20));
 }
 
 TEST_F(DialogTextFit, OutputSettingsDialogForEveryDepthList) {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "platform/UiQt.h"
 #include "platform/base/UiLayer.h"
 
 namespace {
@@ -80,4 +81,33 @@ TEST(UiLayer, QtBackendWhenTheHostRunsWidgets) {
   Ui::SetWaitCursor(false);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   Ui::ProcessMessages();
+}
+
+// The base owns the host's side: an empty table (or slot) is a process
+// without a window host even where Qt Widgets run.
+TEST(UiLayer, AnEmptyHostTableIsNoWindowHost) {
+  QApplication app(g_argc, g_argv);
+  QWidget window;
+  window.setWindowTitle("Host");
+  window.show();
+  window.activateWindow();
+  QApplication::setApplicationDisplayName("Host app");
+  ASSERT_TRUE(Ui::HostHasWidgets());
+  EXPECT_EQ(Ui::HostAppTitle(), "Host app");
+
+  Ui::InstallHost(nullptr);
+  EXPECT_FALSE(Ui::HostHasWidgets());
+  EXPECT_EQ(Ui::ActiveWindow(), nullptr);
+  EXPECT_EQ(Ui::HostAppTitle(), "");
+  EXPECT_NE(dynamic_cast<Ui::HeadlessBackend*>(&Ui::CurrentBackend()), nullptr);
+
+  const Ui::Host onlyWidgets{UiQt::Host().hasWidgets};
+  Ui::InstallHost(&onlyWidgets);
+  EXPECT_TRUE(Ui::HostHasWidgets());
+  EXPECT_EQ(Ui::HostAppTitle(), "");
+  EXPECT_NE(dynamic_cast<Ui::HeadlessBackend*>(&Ui::CurrentBackend()), nullptr);
+
+  Ui::InstallHost(&UiQt::Host());
+  EXPECT_EQ(Ui::HostAppTitle(), "Host app");
+  EXPECT_EQ(dynamic_cast<Ui::HeadlessBackend*>(&Ui::CurrentBackend()), nullptr);
 }

@@ -1,8 +1,14 @@
 // Whether every fixed text of a window can be read whole at the window's
-// font: a caption wider or taller than its control, a control that runs
-// past its parent's edge (or a group box's frame), and a control covered by
-// another one painted over it are each reported by the widget's kind, name
-// and text. Shared by the library's dialog tests and the application's.
+// font: a caption its control cuts, a caption that runs past its control's
+// parent's edge (or a group box's frame), and a caption covered by another
+// control painted over it are each reported by the widget's kind, name and
+// text. Shared by the library's dialog tests and the application's.
+//
+// A caption is measured by what the control itself paints, not by a rule of
+// how much room a text needs: the control is drawn with its texts in a
+// colour nothing else is drawn in, once at its own size and once with ample
+// room, and the caption is cut when the first drawing holds less of that ink
+// than the second.
 #pragma once
 
 #include <QAbstractButton>
@@ -28,11 +34,13 @@
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
 #include <QTabBar>
+#include <QSignalBlocker>
 #include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWidget>
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace TextFit {
@@ -83,75 +91,88 @@ inline bool IsComposite(const QWidget* w) {
          qobject_cast<const QProgressBar*>(w) || qobject_cast<const QMenuBar*>(w);
 }
 
-// The room a control's caption needs; an empty size for none.
-inline QSize Needed(const QWidget* w) {
-  const QString text = CaptionOf(w);
-  if (text.isEmpty()) return QSize();
-  const QFontMetrics fm(w->font());
-  if (auto* label = qobject_cast<const QLabel*>(w)) {
-    if (label->wordWrap())
-      return QSize(std::min(label->width(), label->sizeHint().width()),
-                   label->heightForWidth(label->width()));
-    return label->sizeHint();
-  }
-  if (auto* button = qobject_cast<const QPushButton*>(w)) {
-    // The style's frame and margin around the caption, without the least
-    // width some styles give every button.
-    const QStyle* s = button->style();
-    const int around = s->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
-                       2 * s->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
-    const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
-    return QSize(fm.horizontalAdvance(text) + around + icon, fm.height());
-  }
-  if (auto* box = qobject_cast<const QAbstractButton*>(w);
-      box && (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w))) {
-    // The caption is drawn from the style's contents edge on.
-    QStyleOptionButton option;
-    option.initFrom(box);
-    option.text = box->text();
-    const QRect contents = box->style()->subElementRect(
-        qobject_cast<const QCheckBox*>(w) ? QStyle::SE_CheckBoxContents
-                                          : QStyle::SE_RadioButtonContents,
-        &option, box);
-    return QSize(contents.left() + fm.horizontalAdvance(text) + 1, fm.height());
-  }
-  if (qobject_cast<const QToolButton*>(w)) return w->sizeHint();
-  if (auto* group = qobject_cast<const QGroupBox*>(w)) {
-    QStyleOptionGroupBox option;
-    option.initFrom(group);
-    option.text = group->title();
-    option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-    return group->style()->sizeFromContents(
-        QStyle::CT_GroupBox, &option,
-        QSize(fm.horizontalAdvance(text + QLatin1Char(' ')), fm.height()), group);
-  }
-  return QSize();
+// The colour a control's texts are drawn in while their ink is counted, and
+// whether a pixel is mostly of it.
+inline constexpr QRgb kInk = qRgb(255, 0, 0);
+inline bool IsInk(QRgb pixel) { return qRed(pixel) - std::max(qGreen(pixel), qBlue(pixel)) > 96; }
+
+// The ink of a control's texts as drawn at one size.
+struct Ink {
+  int pixels = 0;
+  QRect box;  // where it lies, in the control's coordinates
+};
+
+inline Ink CountInk(const QImage& image) {
+  Ink ink;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (IsInk(image.pixel(x, y))) {
+        ++ink.pixels;
+        ink.box |= QRect(x, y, 1, 1);
+      }
+  return ink;
 }
 
-// Where a control's caption is drawn, in its own coordinates.
-inline QRect CaptionRect(const QWidget* w) {
-  const QSize need = Needed(w);
-  if (need.isEmpty()) return QRect();
-  if (auto* label = qobject_cast<const QLabel*>(w)) {
-    if (label->frameShape() != QFrame::NoFrame || label->autoFillBackground()) return w->rect();
-    const int width = std::min(need.width(), w->width());
-    const Qt::Alignment a = label->alignment();
-    const int left = a & Qt::AlignRight     ? w->width() - width
-                     : a & Qt::AlignHCenter ? (w->width() - width) / 2
-                                            : 0;
-    return QRect(left, 0, width, w->height());
-  }
-  if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w))
-    return QRect(0, 0, std::min(need.width(), w->width()), w->height());
-  if (qobject_cast<const QGroupBox*>(w))
-    return QRect(0, 0, std::min(need.width(), w->width()), QFontMetrics(w->font()).height());
-  return w->rect();
+// The control drawn alone (without its children, save a drop-down's own
+// editor) at size with its texts in kInk; then it is put back as it was.
+inline Ink InkAt(QWidget* w, const QSize& size) {
+  const QRect geometry = w->geometry();
+  const bool ownPalette = w->testAttribute(Qt::WA_SetPalette);
+  const QPalette palette = w->palette();
+  QPalette inked = palette;
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+      inked.setColor(group, role, QColor(kInk));
+  w->setPalette(inked);
+  w->resize(size);
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(palette.color(QPalette::Window));
+  QWidget::RenderFlags flags = QWidget::DrawWindowBackground;
+  if (qobject_cast<QComboBox*>(w)) flags |= QWidget::DrawChildren;
+  w->render(&image, QPoint(), QRegion(), flags);
+  w->setGeometry(geometry);
+  w->setPalette(ownPalette ? palette : QPalette());
+  if (!ownPalette) w->setAttribute(Qt::WA_SetPalette, false);
+  return CountInk(image);
 }
+
+// The control's size with room to spare on each side that may cut: a label
+// that wraps its words keeps its width, which decides its lines. The room
+// is even, so text centred in it lies on the same pixel grid.
+inline QSize Ample(const QWidget* w) {
+  auto* label = qobject_cast<const QLabel*>(w);
+  return w->size() + QSize(label && label->wordWrap() ? 0 : 400, 100);
+}
+
+// Whether a text drawn with whole pixels of ink given room shows too few at
+// its control's size. A glyph that overhangs the style's text rectangle
+// loses a pixel or two of fringe where the style clips to it (a text one
+// pixel taller than its rectangle is clipped on every side); any letter
+// cut off takes more.
+inline constexpr int kFringe = 2;
+inline bool Cuts(int shown, int whole) { return whole - shown > kFringe; }
+
+// A caption's ink at its control's size, and the pixels of it there are
+// with room to spare.
+struct Caption {
+  Ink shown;
+  int whole = 0;
+};
+
+inline Caption MeasureCaption(QWidget* w) {
+  Caption caption;
+  caption.shown = InkAt(w, w->size());
+  caption.whole = InkAt(w, Ample(w)).pixels;
+  return caption;
+}
+
+using Captions = std::map<const QWidget*, Caption>;
 
 // What a control paints over whatever lies below it, in its own
-// coordinates: nothing for a bare container, the caption for a control
-// without a background of its own, else the whole control.
-inline QRect PaintedRect(const QWidget* w) {
+// coordinates: nothing for a bare container, the caption (for a check or
+// radio box, with its mark) for a control without a background of its own,
+// else the whole control.
+inline QRect PaintedRect(const QWidget* w, const Captions& captions) {
   const char* cls = w->metaObject()->className();
   const bool bare = (qstrcmp(cls, "QWidget") == 0 ||
                      (qstrcmp(cls, "QFrame") == 0 &&
@@ -159,15 +180,15 @@ inline QRect PaintedRect(const QWidget* w) {
                      qstrcmp(cls, "QStackedWidget") == 0) &&
                     !w->autoFillBackground();
   if (bare) return QRect();
-  if (qobject_cast<const QGroupBox*>(w) && !w->autoFillBackground()) {
-    // The frame line and the title, not the inside.
+  const auto* label = qobject_cast<const QLabel*>(w);
+  const bool marked = qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w);
+  if (w->autoFillBackground() || !(label || marked) ||
+      (label && label->frameShape() != QFrame::NoFrame))
     return w->rect();
-  }
-  if ((qobject_cast<const QLabel*>(w) || qobject_cast<const QCheckBox*>(w) ||
-       qobject_cast<const QRadioButton*>(w)) &&
-      !w->autoFillBackground())
-    return CaptionRect(w);
-  return w->rect();
+  const auto caption = captions.find(w);
+  if (caption == captions.end()) return QRect();
+  const QRect ink = caption->second.shown.box;
+  return marked ? QRect(0, 0, ink.right() + 1, w->height()) : ink;
 }
 
 // The widgets of a window as they are painted, bottom first.
@@ -210,25 +231,23 @@ inline QRect Room(const QWidget* parent) {
   return parent->rect();
 }
 
-inline void CheckCombo(const QComboBox* combo, QStringList& misfits) {
-  // What the box leaves for its text beside the arrow, inside its frame.
-  QStyleOptionComboBox option;
-  option.initFrom(combo);
-  option.frame = combo->hasFrame();
-  const QStyle* style = combo->style();
-  const int arrow =
-      style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo).width();
-  const int frame = 2 * style->pixelMetric(QStyle::PM_ComboBoxFrameWidth, &option, combo);
-  const QSize field(combo->width() - arrow - frame, combo->height());
-  const QFontMetrics fm(combo->font());
+// Each entry of a drop-down list as the closed box shows it, measured as a
+// caption is.
+inline void CheckCombo(QComboBox* combo, QStringList& misfits) {
+  const QSignalBlocker quiet(combo);
+  const int current = combo->currentIndex();
+  const QString edited = combo->currentText();
   for (int i = 0; i < combo->count(); ++i) {
-    const QString item = combo->itemText(i);
-    const int icon = combo->itemIcon(i).isNull() ? 0 : combo->iconSize().width() + 4;
-    if (fm.horizontalAdvance(item) + icon + 2 > field.width())
-      misfits << Describe(combo, item) + ": the item needs " +
-                     QString::number(fm.horizontalAdvance(item) + icon + 2) +
-                     " pixels, the box shows " + QString::number(field.width());
+    combo->setCurrentIndex(i);
+    const int shown = InkAt(combo, combo->size()).pixels;
+    const int whole = InkAt(combo, combo->size() + QSize(400, 0)).pixels;
+    if (Cuts(shown, whole))
+      misfits << Describe(combo, combo->itemText(i)) + QString(": the box shows %1 of the "
+                                                               "item's %2 pixels of ink")
+                                                           .arg(shown).arg(whole);
   }
+  combo->setCurrentIndex(current);
+  if (combo->isEditable()) combo->setEditText(edited);
 }
 
 inline void CheckList(const QAbstractItemView* view, QStringList& misfits) {
@@ -261,6 +280,9 @@ inline void CheckToolBar(const QToolBar* bar, QStringList& misfits) {
 inline QStringList Misfits(QWidget* window, const QSet<const QWidget*>& userData = {}) {
   std::vector<QWidget*> widgets;
   Collect(window, widgets);
+  Captions captions;
+  for (QWidget* w : widgets)
+    if (!CaptionOf(w).isEmpty()) captions[w] = MeasureCaption(w);
   QStringList misfits;
   for (size_t i = 0; i < widgets.size(); ++i) {
     QWidget* w = widgets[i];
@@ -268,19 +290,18 @@ inline QStringList Misfits(QWidget* window, const QSet<const QWidget*>& userData
     if (auto* combo = qobject_cast<QComboBox*>(w)) CheckCombo(combo, misfits);
     if (auto* view = qobject_cast<QAbstractItemView*>(w)) CheckList(view, misfits);
     if (auto* bar = qobject_cast<QToolBar*>(w)) CheckToolBar(bar, misfits);
-    const QString text = CaptionOf(w);
-    const QSize need = Needed(w);
-    if (text.isEmpty() || need.isEmpty()) continue;
-    const QString name = Describe(w, text);
-    if (need.width() > w->width() || need.height() > w->height()) {
-      misfits << name + QString(": needs %1 x %2 pixels, has %3 x %4")
-                            .arg(need.width()).arg(need.height())
+    const auto measured = captions.find(w);
+    if (measured == captions.end() || measured->second.whole == 0) continue;
+    const Caption& caption = measured->second;
+    const QString name = Describe(w, CaptionOf(w));
+    if (Cuts(caption.shown.pixels, caption.whole)) {
+      misfits << name + QString(": shows %1 of its %2 pixels of ink at %3 x %4")
+                            .arg(caption.shown.pixels).arg(caption.whole)
                             .arg(w->width()).arg(w->height());
       continue;
     }
-    const QRect caption = CaptionRect(w);
     bool clipped = false;
-    QRect inParent = caption.translated(w->pos());
+    QRect inParent = caption.shown.box.translated(w->pos());
     for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget()) {
       if (!Room(p).contains(inParent)) {
         misfits << name + " runs past the edge of " +
@@ -293,11 +314,11 @@ inline QStringList Misfits(QWidget* window, const QSet<const QWidget*>& userData
       inParent.translate(p->pos());
     }
     if (clipped) continue;
-    const QRect shown = InWindow(w, caption);
+    const QRect shown = InWindow(w, caption.shown.box);
     for (size_t j = i + 1; j < widgets.size(); ++j) {
       const QWidget* over = widgets[j];
       if (IsAncestor(w, over)) continue;
-      const QRect painted = PaintedRect(over);
+      const QRect painted = PaintedRect(over, captions);
       if (painted.isEmpty() || !InWindow(over, painted).intersects(shown)) continue;
       misfits << name + " is covered by " + Describe(over, CaptionOf(over));
       break;

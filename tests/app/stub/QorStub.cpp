@@ -19,6 +19,7 @@ namespace {
 
 constexpr int32_t kStatusOk = 0;
 constexpr int32_t kStatusLibraryError = 1000;
+constexpr int32_t kAuto = -1357902468;
 constexpr size_t kFileInfoSize = 756;
 
 struct StubImage {
@@ -270,6 +271,15 @@ STUB_EXPORT void QorSetCodec(void*, int32_t fmt, int32_t codec) {
 }
 STUB_EXPORT void QorSetBitRate(void*, int32_t fmt, int32_t kbps) {
   Log("QorSetBitRate(" + Int(fmt) + "," + Int(kbps) + ")");
+}
+// The format of a name's extension, as the library's table gives it for
+// the endings the tests use.
+STUB_EXPORT int32_t QorGetFileFmtID(const char* filename) {
+  Log("QorGetFileFmtID(" + Text(filename) + ")");
+  const std::string ending = std::filesystem::path(Text(filename)).extension().string();
+  if (ending == ".avi") return 6;
+  if (ending == ".mpg" || ending == ".m2v") return 11;
+  return kAuto;
 }
 STUB_EXPORT int32_t QorOutputDlg(void*, void* list, const char* title, int32_t enable) {
   Log("QorOutputDlg(" + std::string(list ? "list" : "0") + "," + Text(title) + "," +

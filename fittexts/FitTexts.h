@@ -1,6 +1,6 @@
 // Forms laid out at fixed design positions, made to hold their captions at
 // whatever font the platform gives them. Qt only, no library state: the
-// application's windows use it as well.
+// library's dialogs and the application's windows both link it.
 #pragma once
 
 #include <QLineEdit>
