@@ -416,13 +416,22 @@ std::string CurrentExceptionText() {
 
 // ---- trace file -----------------------------------------------------------
 
+namespace {
+thread_local bool t_traceMuted = false;
+}  // namespace
+
+TraceMute::TraceMute(bool on) : was_(t_traceMuted) { t_traceMuted = was_ || on; }
+TraceMute::~TraceMute() { t_traceMuted = was_; }
+
 void TracePush(const char* name) {
+  if (t_traceMuted) return;
   State& s = S();
   if (!s.traceRunning || s.traceDepth >= kMaxTraceNames) return;
   s.traceNames[s.traceDepth++] = name;
 }
 
 void TracePop() {
+  if (t_traceMuted) return;
   State& s = S();
   if (s.traceRunning && s.traceDepth > 0) s.traceDepth--;
 }
@@ -430,7 +439,7 @@ void TracePop() {
 std::string TraceCallPath() {
   State& s = S();
   std::string path;
-  if (!s.traceRunning) return path;
+  if (t_traceMuted || !s.traceRunning) return path;
   for (int i = 0; i < s.traceDepth; i++) {
     if (i) path += ':';
     path += s.traceNames[i];
@@ -540,7 +549,7 @@ void TraceStart(const std::string& banner) {
 
 void TraceWriteLine(const std::string& text) {
   State& s = S();
-  if (!s.traceRunning) return;
+  if (t_traceMuted || !s.traceRunning) return;
   const bool guard = s.guard;
   s.guard = true;
   s.traceRunning = false;
@@ -563,7 +572,7 @@ void TraceWriteLine(const std::string& text) {
 }
 
 void TraceWriteLines(const std::string& text) {
-  if (!S().traceRunning) return;
+  if (t_traceMuted || !S().traceRunning) return;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find("\r\n", start);
