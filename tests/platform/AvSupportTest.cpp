@@ -157,11 +157,12 @@ TEST(AvSupportThreads, EncoderStreamIsTheSameAtEveryThreadCount) {
     EXPECT_EQ("", enc.Close());
     return TestUtil::ReadText(file);
   };
-  EXPECT_EQ(encode(1, 352, 288), encode(8, 352, 288));
+  // Compared whole, but not printed: a stream is too long to show.
+  EXPECT_TRUE(encode(1, 352, 288) == encode(8, 352, 288)) << "VCD size";
   const std::string tall = encode(1, 352, 960);
   EXPECT_GT(tall.size(), 0u);
-  EXPECT_EQ(tall, encode(2, 352, 960));
-  EXPECT_EQ(tall, encode(8, 352, 960));
+  for (int32_t threads : {2, 8})
+    EXPECT_TRUE(tall == encode(threads, 352, 960)) << "960 rows, " << threads << " threads";
   AvSupport::SetCodecThreads(saved);
 }
 
