@@ -297,6 +297,28 @@ std::string ErrorText() {
   return text;
 }
 
+// Three frames and a second of sound through both callbacks, into numbered
+// PPM files and a WAV: the conversion's result, with every frame and sample
+// checked as written.
+int32_t ConvertClipWithCallbacks(const ScratchDir& dir, Plan* plan) {
+  plan->video = {{MakeClip(dir, 3)}};
+  const std::string wav = dir.File("tone.wav");
+  WriteWav(wav, 11025, 1, 8, 11025);
+  plan->audioFiles = {wav};
+  int32_t result = -1;
+  {
+    Conversion run(plan);
+    run.Video(true).Audio(true).Output(dir.File("out000.ppm"), dir.File("out.wav"));
+    QOR_GET(QorSetAudioFormat)(run.h(), 11025, 1, 8);
+    result = run.Go();
+  }
+  EXPECT_EQ(SequenceReds(dir.File("out")), (std::vector<int>{20, 40, 60}));
+  QorFileInfo info{};
+  QOR_GET(QorGetFileInfo)(dir.File("out.wav").c_str(), 0, &info, nullptr, nullptr);
+  EXPECT_EQ(info.sampleFrames, 11025);
+  return result;
+}
+
 }  // namespace
 
 // The engine lends its frame and its sound slice to the callbacks: every
@@ -305,24 +327,11 @@ std::string ErrorText() {
 TEST(HostileConvert, LentFramesAndSoundsAreNotTheHostsToFree) {
   ScratchDir dir;
   Plan plan;
-  plan.video = {{MakeClip(dir, 3)}};
-  const std::string wav = dir.File("tone.wav");
-  WriteWav(wav, 11025, 1, 8, 11025);
-  plan.audioFiles = {wav};
-  {
-    Conversion run(&plan);
-    run.Video(true).Audio(true).Output(dir.File("out000.ppm"), dir.File("out.wav"));
-    QOR_GET(QorSetAudioFormat)(run.h(), 11025, 1, 8);
-    EXPECT_EQ(run.Go(), 0);
-  }
+  EXPECT_EQ(ConvertClipWithCallbacks(dir, &plan), 0);
   EXPECT_EQ(plan.frameInfoCode, 0);
   EXPECT_EQ(plan.frameWidth, 8);
   EXPECT_EQ(plan.frameFreeCode, 999);
   EXPECT_EQ(plan.soundFreeCode, 999);
-  EXPECT_EQ(SequenceReds(dir.File("out")), (std::vector<int>{20, 40, 60}));
-  QorFileInfo info{};
-  QOR_GET(QorGetFileInfo)(dir.File("out.wav").c_str(), 0, &info, nullptr, nullptr);
-  EXPECT_EQ(info.sampleFrames, 11025);
   int32_t x = -1, y = -1, bpp = -1, bytes = -1;
   void* pix = nullptr;
   void* pal = nullptr;
@@ -340,23 +349,10 @@ TEST(HostileConvert, LentFramesAndSoundsAreRefusedByTheOtherKindsExports) {
   ScratchDir dir;
   Plan plan;
   plan.crossKinds = true;
-  plan.video = {{MakeClip(dir, 3)}};
-  const std::string wav = dir.File("tone.wav");
-  WriteWav(wav, 11025, 1, 8, 11025);
-  plan.audioFiles = {wav};
-  {
-    Conversion run(&plan);
-    run.Video(true).Audio(true).Output(dir.File("out000.ppm"), dir.File("out.wav"));
-    QOR_GET(QorSetAudioFormat)(run.h(), 11025, 1, 8);
-    EXPECT_EQ(run.Go(), 0);
-  }
+  EXPECT_EQ(ConvertClipWithCallbacks(dir, &plan), 0);
   EXPECT_EQ(plan.crossFrames, 3);
   EXPECT_GT(plan.crossSounds, 0);
   EXPECT_EQ(plan.crossWrong, std::vector<std::string>{});
-  EXPECT_EQ(SequenceReds(dir.File("out")), (std::vector<int>{20, 40, 60}));
-  QorFileInfo info{};
-  QOR_GET(QorGetFileInfo)(dir.File("out.wav").c_str(), 0, &info, nullptr, nullptr);
-  EXPECT_EQ(info.sampleFrames, 11025);
 }
 
 // A pass that fails (its output cannot be written) frees what the engine

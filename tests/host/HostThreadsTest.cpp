@@ -139,6 +139,16 @@ void QOR_CALL StallingSource(QorHandle h, int32_t blockNum) {
   EndlessSource(h, blockNum);
 }
 
+// A handle converting StallingSource's frames into an AVI in `dir`.
+QorHandle StallingConversion(const ScratchDir& dir) {
+  QorHandle h = QOR_GET(QorAlloc)();
+  if (!h) return h;
+  QOR_GET(QorSetOutputFile)(h, dir.File("movie.avi").c_str(), "");
+  QOR_GET(QorSetResolution)(h, kSide, kSide);
+  QOR_GET(QorAssignVideoSource)(h, StallingSource);
+  return h;
+}
+
 // Runs a conversion of `h` (whose source is StallingSource) on its own
 // thread and `answers` on this one once the conversion is inside its long
 // stretch.
@@ -303,11 +313,8 @@ TEST(HostThreads, EachThreadKeepsItsOwnLastError) {
 // writing pass, and the stop takes effect once the export is over.
 TEST(HostThreads, StatusAndAbortOfARunningConversionDoNotWaitForTheLibrary) {
   ScratchDir dir;
-  QorHandle h = QOR_GET(QorAlloc)();
+  QorHandle h = StallingConversion(dir);
   ASSERT_NE(h, nullptr);
-  QOR_GET(QorSetOutputFile)(h, dir.File("movie.avi").c_str(), "");
-  QOR_GET(QorSetResolution)(h, kSide, kSide);
-  QOR_GET(QorAssignVideoSource)(h, StallingSource);
   LongExport stretch;
   stretch.call = [] { QOR_GET(QorRGB)(1, 2, 3); };
   std::vector<double> statusTimes, abortTimes;
@@ -333,11 +340,8 @@ TEST(HostThreads, StatusAndAbortOfARunningConversionDoNotWaitForTheLibrary) {
 // its texts come back at once, the text either translated or not.
 TEST(HostThreads, OwnLastErrorIsReadWhileAnotherThreadConvertsAndSetsLocales) {
   ScratchDir dir;
-  QorHandle h = QOR_GET(QorAlloc)();
+  QorHandle h = StallingConversion(dir);
   ASSERT_NE(h, nullptr);
-  QOR_GET(QorSetOutputFile)(h, dir.File("movie.avi").c_str(), "");
-  QOR_GET(QorSetResolution)(h, kSide, kSide);
-  QOR_GET(QorAssignVideoSource)(h, StallingSource);
   // This thread's own outcome: a pixel read from no image (999).
   int32_t r = 0, g = 0, b = 0;
   std::vector<uint8_t> foreign(256, 0);
