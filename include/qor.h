@@ -18,6 +18,8 @@
  * QorCheckError tell the outcome of the calling thread's own last call.
  * Two calls never wait while a conversion runs on another thread: QorAbort
  * and QorGetStatus given that conversion's handle (any other handle waits).
+ * QorGetLastError, QorMakeErrorStr and QorCheckError never wait for another
+ * thread's call either (QorCheckError only to show its message box).
  * A callback that waits for another thread which is itself calling the
  * library (or waiting to) never returns: the two threads deadlock. Handles
  * are not bound to the thread that made them, but a host must not free a

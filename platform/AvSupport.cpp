@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "foundation/Errors.h"
@@ -55,6 +56,18 @@ void TraceLine(std::string line) {
 }
 
 }  // namespace
+
+HelperFaults& Faults() {
+  static HelperFaults faults;
+  return faults;
+}
+
+void ThrowWhenFaultDue(std::atomic<int32_t>& counter) {
+  int32_t left = counter.load();
+  while (left >= 0 && !counter.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 0) throw std::bad_alloc();
+}
 
 void SetCodecThreads(int32_t threads) { g_codecThreads.store(std::max(threads, 1)); }
 
@@ -314,10 +327,14 @@ std::string VideoStreamEncoder::Create(const char* fileName, const Settings& s) 
   return "";
 }
 
-// Slice threads cost more than they give on short pictures: at VCD size
-// (18 rows of macroblocks) eight of them made the whole conversion about a
-// tenth slower than none. One per this many picture rows.
-constexpr int32_t kRowsPerSliceThread = 320;
+// Slices cost more than they give on short pictures: at VCD size (18 rows
+// of macroblocks) eight of them made the whole conversion about a tenth
+// slower than one. One slice per this many picture rows, whatever the
+// thread count, so that the same pictures give the same stream on every
+// machine; the codec threads only decide how many slices encode at once.
+constexpr int32_t kRowsPerSlice = 320;
+
+int32_t SlicesOf(int32_t height) { return std::max(height / kRowsPerSlice, 1); }
 
 std::string VideoStreamEncoder::OpenCodec() {
   const AVCodec* codec = avcodec_find_encoder(settings_.codec);
@@ -347,7 +364,8 @@ std::string VideoStreamEncoder::OpenCodec() {
   ctx_->gop_size = pal ? 15 : 18;
   ctx_->max_b_frames = 2;
   UseCodecThreads(ctx_);
-  ctx_->thread_count = std::clamp(s.height / kRowsPerSliceThread, 1, CodecThreads());
+  ctx_->slices = SlicesOf(s.height);
+  ctx_->thread_count = std::min(ctx_->slices, CodecThreads());
   if (s.interlaced) ctx_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
   int rc = avcodec_open2(ctx_, codec, nullptr);
   if (rc < 0) return "cannot open the MPEG video encoder: " + ErrText(rc);
@@ -379,7 +397,20 @@ void VideoStreamEncoder::StartHelper() {
   }
 }
 
+// Whatever the helper throws (building an error text, queueing a picture)
+// ends it and is handed to the caller as the encoder's failure; the pictures
+// it held stay in pictures_, freed with the encoder.
 void VideoStreamEncoder::Help() {
+  try {
+    EncodeQueued();
+  } catch (...) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    helperException_ = std::current_exception();
+  }
+  freeSignal_.notify_one();
+}
+
+void VideoStreamEncoder::EncodeQueued() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     queuedSignal_.wait(hold, [&] { return stop_ || !queued_.empty(); });
@@ -388,12 +419,26 @@ void VideoStreamEncoder::Help() {
     queued_.pop_front();
     const bool failed = !helperError_.empty();
     hold.unlock();
+    ThrowWhenFaultDue(Faults().encoder);
     // After a failure the remaining pictures are only given back.
     std::string err = failed ? std::string() : Encode(picture);
     hold.lock();
     if (helperError_.empty()) helperError_ = std::move(err);
     free_.push_back(picture);
     freeSignal_.notify_one();
+  }
+}
+
+// The helper's failure as the caller reports it; empty while there is none.
+// Under lock_, or once the helper has ended.
+std::string VideoStreamEncoder::HelperError() const {
+  if (!helperException_) return helperError_;
+  try {
+    std::rethrow_exception(helperException_);
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (...) {
+    return "MPEG video encoding failed";
   }
 }
 
@@ -460,8 +505,9 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
   AVFrame* picture = nullptr;
   {
     std::unique_lock<std::mutex> hold(lock_);
-    freeSignal_.wait(hold, [&] { return !free_.empty(); });
-    if (!helperError_.empty()) return helperError_;
+    freeSignal_.wait(hold, [&] { return !free_.empty() || helperException_; });
+    std::string err = HelperError();
+    if (!err.empty()) return err;
     picture = free_.front();
     free_.pop_front();
   }
@@ -482,7 +528,7 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
 
 std::string VideoStreamEncoder::Close() {
   StopHelper(false);
-  std::string err = helperError_;
+  std::string err = HelperError();
   if (err.empty() && file_ && ctx_) {
     const int rc = avcodec_send_frame(ctx_, nullptr);
     err = rc < 0 ? "MPEG video encoding failed: " + ErrText(rc) : Drain(true);

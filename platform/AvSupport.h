@@ -4,7 +4,9 @@
 // behind both the MPEG-1 and the MPEG-2 encoder calls.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -43,6 +45,18 @@ int32_t CodecThreads();
 void UseCodecThreads(AVCodecContext* ctx);
 // Writes the waiting lines; on the caller's thread only.
 void FlushWorkerLines();
+
+// ---- fault injection, for tests -------------------------------------------
+// Each counter, when non-negative, counts the pictures its helper thread
+// takes on down; the helper that finds it at 0 throws std::bad_alloc, as an
+// allocation failing there would, and the counter goes back to -1.
+struct HelperFaults {
+  std::atomic<int32_t> encoder{-1};  // VideoStreamEncoder's helper
+  std::atomic<int32_t> decoder{-1};  // the AVI frame extractor's helper
+};
+HelperFaults& Faults();
+// On a helper thread, before its next picture.
+void ThrowWhenFaultDue(std::atomic<int32_t>& counter);
 
 // The standard rate of an MPEG frame-rate code 1..8 as a fraction.
 AVRational RateOfCode(int32_t code);
@@ -86,7 +100,8 @@ void BgrToYuv420(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* con
 // the first frame, so the settings can change until then. With codec threads
 // the encoding runs on a helper thread behind the caller (a frame thread):
 // Write converts the picture, queues it and returns; a failure of the helper
-// comes back from a later Write or from Close.
+// (an exception it caught included) comes back from a later Write or from
+// Close.
 class VideoStreamEncoder {
  public:
   struct Settings {
@@ -115,6 +130,8 @@ class VideoStreamEncoder {
   void StartHelper();
   void StopHelper(bool discard);
   void Help();
+  void EncodeQueued();
+  std::string HelperError() const;
 
   Settings settings_;
   std::string fileName_;  // named in write failures
@@ -132,6 +149,7 @@ class VideoStreamEncoder {
   std::deque<AVFrame*> queued_, free_;
   std::vector<AVFrame*> pictures_;
   std::string helperError_;
+  std::exception_ptr helperException_;  // what ended the helper, if anything
   bool stop_ = false;
 };
 

@@ -38,35 +38,46 @@ void AheadDecoder::Work() {
     if (stop_) return;
     const int32_t n = aheadN_;
     hold.unlock();
-    bool ok = false;
+    bool ok = false, threw = false;
+    // Whatever the decoding throws (out of memory for the frame) stays on
+    // this thread and reaches the caller as the decoder's failure.
     try {
+      AvSupport::ThrowWhenFaultDue(AvSupport::Faults().decoder);
       ok = decoder_.Decode(n, ahead_);
-    } catch (const std::exception&) {
-      // Out of memory for the frame: the caller tries it itself.
+    } catch (...) {
+      threw = true;
     }
     hold.lock();
     aheadOk_ = ok;
+    aheadThrew_ = threw;
     aheadDone_ = true;
     done_.notify_one();
   }
 }
 
-// Waits for the frame decoded ahead; true when it is frame n and came out
-// whole (it is then the given frame).
-bool AheadDecoder::TakeAhead(int32_t n) {
+// Waits for the frame decoded ahead: a hit when it is frame n and came out
+// whole (it is then the given frame), a failure when its decoding threw.
+AheadDecoder::Ahead AheadDecoder::TakeAhead(int32_t n) {
   std::unique_lock<std::mutex> hold(lock_);
-  if (aheadN_ < 0) return false;
+  if (aheadN_ < 0) return Ahead::kMiss;
   done_.wait(hold, [&] { return aheadDone_; });
   const bool hit = aheadN_ == n && aheadOk_;
-  if (hit) std::swap(given_, ahead_);
   aheadN_ = -1;
-  return hit;
+  if (aheadThrew_) return Ahead::kFailed;
+  if (!hit) return Ahead::kMiss;
+  std::swap(given_, ahead_);
+  return Ahead::kHit;
 }
 
 const Frame* AheadDecoder::Decode(int32_t n) {
   if (n != givenN_) {
     // The decoder is the caller's again once the helper has finished.
-    if (TakeAhead(n)) {
+    const Ahead ahead = TakeAhead(n);
+    if (ahead == Ahead::kFailed) {
+      givenN_ = -1;
+      return nullptr;
+    }
+    if (ahead == Ahead::kHit) {
       givenN_ = n;
     } else {
       givenN_ = -1;

@@ -20,12 +20,14 @@ class AheadDecoder {
   // With `ahead` false every frame is decoded on the caller's thread.
   bool Open(const AviStreamObj* stream, bool ahead);
   void DeliverBitmaps() { decoder_.DeliverBitmaps(); }
-  // Frame n, held until the next call; null on failure.
+  // Frame n, held until the next call; null on failure, and at the first
+  // call after the helper failed by throwing.
   const Frame* Decode(int32_t n);
 
  private:
+  enum class Ahead { kMiss, kHit, kFailed };
   void Work();
-  bool TakeAhead(int32_t n);
+  Ahead TakeAhead(int32_t n);
 
   VideoDecoder decoder_;
   int32_t frames_ = 0;
@@ -41,6 +43,7 @@ class AheadDecoder {
   Frame ahead_;
   int32_t aheadN_ = -1;  // the frame asked of the helper, -1 none
   bool aheadDone_ = false, aheadOk_ = false, stop_ = false;
+  bool aheadThrew_ = false;  // the frame's decoding ended in an exception
   std::thread helper_;
 };
 

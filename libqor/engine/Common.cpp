@@ -1,6 +1,7 @@
 #include "engine/Common.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -16,7 +17,8 @@ namespace {
 
 // Each host thread reads the outcome of its own last call.
 thread_local QorLastError t_lastError{};
-bool g_callLog = false;
+// Read without the library's lock by the calls about a thread's own record.
+std::atomic<bool> g_callLog{false};
 
 }  // namespace
 
@@ -116,18 +118,23 @@ namespace {
 constexpr const char* kInvalidHandle = "invalid handle";
 
 bool LiveHandle(const void* record, const char* label) {
-  return IsTrackedAs(record, label) || IsLent(record);
+  return IsTrackedAs(record, label) || IsLent(record, label);
 }
 
-std::vector<const void*>& Lent() {
-  static std::vector<const void*> lent;
+struct Lend {
+  const void* record;
+  const char* label;  // the kind it is lent as
+};
+
+std::vector<Lend>& Lent() {
+  static std::vector<Lend> lent;
   return lent;
 }
 
 template <class T>
 T* CheckedHandle(void* handle, const char* label, const char* name,
                  bool lentAllowed) {
-  if (lentAllowed && IsLent(handle)) return static_cast<T*>(handle);
+  if (lentAllowed && IsLent(handle, label)) return static_cast<T*>(handle);
   return RequireHandle<T>(handle, label, name);
 }
 }  // namespace
@@ -135,19 +142,26 @@ T* CheckedHandle(void* handle, const char* label, const char* name,
 const char* const kImgLabel = "QorMain.QorImgAlloc.imgP";
 const char* const kSndLabel = "QorMain.QorSndAlloc.sndP";
 
-LendScope::LendScope(const void* record) : record_(record) {
-  Lent().push_back(record);
+LendScope::LendScope(const ImgBasic::Qimg* image) : LendScope(image, kImgLabel) {}
+
+LendScope::LendScope(const SndBasic::SndRec* sound) : LendScope(sound, kSndLabel) {}
+
+LendScope::LendScope(const void* record, const char* label) : record_(record) {
+  Lent().push_back({record, label});
 }
 
 LendScope::~LendScope() {
   auto& lent = Lent();
-  const auto it = std::find(lent.rbegin(), lent.rend(), record_);
+  const auto it = std::find_if(lent.rbegin(), lent.rend(),
+                               [&](const Lend& l) { return l.record == record_; });
   if (it != lent.rend()) lent.erase(std::next(it).base());
 }
 
-bool IsLent(const void* record) {
+bool IsLent(const void* record, const char* label) {
   const auto& lent = Lent();
-  return record && std::find(lent.begin(), lent.end(), record) != lent.end();
+  return record && std::any_of(lent.begin(), lent.end(), [&](const Lend& l) {
+           return l.record == record && l.label == label;
+         });
 }
 
 ImgBasic::Qimg* ImgOf(void* handle, const char* name) {

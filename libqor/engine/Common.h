@@ -137,20 +137,30 @@ enum : int32_t {
 // Every export holds this lock for its whole call; it is recursive, so that
 // a host callback may call the library again on the same thread. Only the
 // stop request and the phase of the running conversion are reached without
-// it (QorAbort, QorGetStatus), which wait for the lock a millisecond at a
-// time so that a conversion starting meanwhile is still reached at once.
+// it (QorAbort, QorGetStatus), which ask first and wait for the lock only
+// for another handle, a millisecond at a time, so that a conversion
+// starting meanwhile is still reached at once; and the calling thread's own
+// last-error record (QorGetLastError, QorMakeErrorStr, QorCheckError).
 using LibraryMutexType = std::recursive_timed_mutex;
 LibraryMutexType& LibraryMutex();
 
-// Takes the lock for a call that may also be answered without it: until the
-// lock is free, answeredWithout() is asked every millisecond; true ends the
-// wait without the lock (owns_lock() then false).
+// Takes the lock for a call that may also be answered without it. A free
+// lock (or one this thread holds) is taken at once; while another thread
+// holds it, answeredWithout() is asked before every millisecond of waiting,
+// and true ends the call without the lock (owns_lock() then false).
 template <class AnsweredWithout>
 std::unique_lock<LibraryMutexType> LockUnless(AnsweredWithout&& answeredWithout) {
-  std::unique_lock<LibraryMutexType> lock(LibraryMutex(), std::defer_lock);
-  while (!lock.try_lock_for(std::chrono::milliseconds(1)))
+  std::unique_lock<LibraryMutexType> lock(LibraryMutex(), std::try_to_lock);
+  while (!lock.owns_lock()) {
     if (answeredWithout()) break;
+    (void)lock.try_lock_for(std::chrono::milliseconds(1));
+  }
   return lock;
+}
+
+// The lock when it is free or already this thread's; never waits.
+inline std::unique_lock<LibraryMutexType> LockIfFree() {
+  return std::unique_lock<LibraryMutexType>(LibraryMutex(), std::try_to_lock);
 }
 
 class LibraryLock {
@@ -199,19 +209,24 @@ extern const char* const kImgLabel;
 extern const char* const kSndLabel;
 
 // The images and sounds the engine lends to a host's callback: valid handles
-// for every export while the callback runs, but never the host's to free.
-// A lend lasts for the scope's lifetime; lends nest.
+// for every export of their own kind while the callback runs, but never the
+// host's to free. A lend lasts for the scope's lifetime; lends nest. Each
+// lend carries its kind (the label of the handles of that kind), so that a
+// lent sound handed to an image export is refused as any foreign pointer is.
 class LendScope {
  public:
-  explicit LendScope(const void* record);
+  explicit LendScope(const ImgBasic::Qimg* image);
+  explicit LendScope(const SndBasic::SndRec* sound);
   ~LendScope();
   LendScope(const LendScope&) = delete;
   LendScope& operator=(const LendScope&) = delete;
 
  private:
+  LendScope(const void* record, const char* label);
   const void* record_;
 };
-bool IsLent(const void* record);
+// True when record is lent as the kind that label names.
+bool IsLent(const void* record, const char* label);
 
 // The record behind a host's image or sound handle: one from QorImgAlloc /
 // QorSndAlloc that is still live, or one lent to the running callback. Nil

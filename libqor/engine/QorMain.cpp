@@ -63,6 +63,18 @@ void Quietly(Body&& body) {
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
+// A call about the calling thread's own last-error record never waits for
+// another thread's call. With the library free (or already this thread's)
+// it is traced and logged as every call is; while another thread is inside,
+// the trace, which is that thread's, is left alone.
+template <class Body>
+void OwnRecordCall(const char* traceName, Body&& body) {
+  const auto lock = Common::LockIfFree();
+  const Errors::TraceMute mute(!lock.owns_lock());
+  Errors::TraceScope t(traceName);
+  body();
+}
+
 }  // namespace
 
 }  // namespace QorMain
@@ -93,46 +105,49 @@ QOR_API int32_t QOR_CALL QorGetStatus(QorHandle mData) {
 }
 
 QOR_API void QOR_CALL QorGetLastError(QorLastError* rec) {
-  Common::LibraryLock lock;
-  Errors::TraceScope t("QorMain.QorGetLastError");
-  Quietly([&] {
-    Common::LogLine("QorGetLastError");
-    if (rec) *rec = Common::LastError();
+  OwnRecordCall("QorMain.QorGetLastError", [&] {
+    Quietly([&] {
+      Common::LogLine("QorGetLastError");
+      if (rec) *rec = Common::LastError();
+    });
   });
 }
 
 QOR_API void QOR_CALL QorMakeErrorStr(const QorLastError* rec, char* errStr) {
-  Common::LibraryLock lock;
-  Errors::TraceScope t("QorMain.QorMakeErrorStr");
-  std::string text;
-  try {
-    Common::LogLine("QorMakeErrorStr");
-    Common::Require(errStr, "errStr");
-    text = Common::StatusText(*Common::Require(rec, "record"));
-    // A host's buffer of QOR_ERROR_TEXT_MAX bytes must always do.
-    if (text.size() >= QOR_ERROR_TEXT_MAX) text.resize(QOR_ERROR_TEXT_MAX - 1);
-    std::memcpy(errStr, text.c_str(), text.size() + 1);
-  } catch (...) {
-    text.clear();
-    if (errStr) errStr[0] = '\0';
-    Common::StatusException();
-  }
-  Quietly([&] {
-    LogValue("result", text);
-    LogValue("errStr", text);
+  OwnRecordCall("QorMain.QorMakeErrorStr", [&] {
+    std::string text;
+    try {
+      Common::LogLine("QorMakeErrorStr");
+      Common::Require(errStr, "errStr");
+      text = Common::StatusText(*Common::Require(rec, "record"));
+      // A host's buffer of QOR_ERROR_TEXT_MAX bytes must always do.
+      if (text.size() >= QOR_ERROR_TEXT_MAX) text.resize(QOR_ERROR_TEXT_MAX - 1);
+      std::memcpy(errStr, text.c_str(), text.size() + 1);
+    } catch (...) {
+      text.clear();
+      if (errStr) errStr[0] = '\0';
+      Common::StatusException();
+    }
+    Quietly([&] {
+      LogValue("result", text);
+      LogValue("errStr", text);
+    });
   });
 }
 
 QOR_API QorBool QOR_CALL QorCheckError(void) {
-  Common::LibraryLock lock;
-  Errors::TraceScope t("QorMain.QorCheckError");
   const QorLastError rec = Common::LastError();
   if (rec.code == 0) return 0;
-  if (rec.code == Common::kStatusLibraryError)
+  if (rec.code == Common::kStatusLibraryError) {
+    // Only the box waits for the library: it goes through the library's
+    // window layer, which serves one call at a time.
+    Common::LibraryLock lock;
+    Errors::TraceScope t("QorMain.QorCheckError");
     Quietly([&] {
       Ui::MessageBox(Common::StatusText(rec), VCLUtils::_GetAppTitle(),
                      Ui::kIconError);
     });
+  }
   return -1;
 }
 

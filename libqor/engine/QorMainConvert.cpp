@@ -42,15 +42,21 @@ constexpr int32_t kStreamAudio = 2;
 // The running conversion and the progress callback it started with; one
 // conversion runs at a time. The handle, the phase and the stop request are
 // atomics: QorGetStatus and QorAbort reach them from other threads without
-// the library lock. Each conversion gets a serial number, so that a stop
-// meant for one conversion never stops the next one of the same handle.
+// the library lock. Each conversion gets a serial number, kept with its stop
+// request in one word (serial x 2, plus 1 once a stop is requested), so that
+// a request sets the stop of the very conversion it saw running, in one
+// step, and never stops the next one.
 std::atomic<QorRec*> g_running{nullptr};
 std::atomic<int32_t> g_runningPhase{Common::kPhaseIdle};
-std::atomic<uint64_t> g_runSerial{0};
-std::atomic<uint64_t> g_stopSerial{0};
+std::atomic<uint64_t> g_runState{0};
+constexpr uint64_t kStopBit = 1;
 QorProgressProc g_progressSlot = nullptr;
 
-bool StopRequested() { return g_stopSerial.load() == g_runSerial.load(); }
+bool StopRequested() { return (g_runState.load() & kStopBit) != 0; }
+
+// The next serial, its stop request clear; only the converting thread
+// (holding the library lock) moves it on.
+void NextRunSerial() { g_runState.store((g_runState.load() | kStopBit) + 1); }
 
 void SetPhase(QorRec* rec, int32_t phase) {
   rec->status = phase;
@@ -647,9 +653,13 @@ bool _QorRunningPhase(QorHandle mData, int32_t* phase) {
 }
 
 bool _QorRequestStop(QorHandle mData) {
-  const uint64_t serial = g_runSerial.load();
-  if (!mData || g_running.load() != mData || g_runSerial.load() != serial) return false;
-  g_stopSerial.store(serial);
+  if (!mData) return false;
+  uint64_t state = g_runState.load();
+  // The serial is read before the handle: when the exchange succeeds, no
+  // other conversion has started since this one was seen running.
+  do {
+    if (g_running.load() != mData) return false;
+  } while (!g_runState.compare_exchange_weak(state, state | kStopBit));
   return true;
 }
 
@@ -662,7 +672,7 @@ int32_t _QorConvert(QorRec* rec) {
     LogLine("===== QorConvert: Done =====");
     return Common::kStatusException;
   }
-  g_runSerial.fetch_add(1);
+  NextRunSerial();
   g_running.store(rec);
   g_progressSlot = rec->progress;
   g_unanswered = UnansweredError{};

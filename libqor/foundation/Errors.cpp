@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -426,13 +427,38 @@ std::string CurrentExceptionText() {
 
 // ---- trace file -----------------------------------------------------------
 
+namespace {
+thread_local bool t_traceMuted = false;
+// Threads muted now: while there are none, the trace's hot paths skip the
+// thread-local look-up, which costs a call in a shared library.
+std::atomic<int> g_mutedThreads{0};
+
+bool TraceMuted() {
+  return g_mutedThreads.load(std::memory_order_relaxed) != 0 && t_traceMuted;
+}
+}  // namespace
+
+TraceMute::TraceMute(bool on) : was_(t_traceMuted) {
+  if (!on || was_) return;
+  g_mutedThreads++;
+  t_traceMuted = true;
+}
+
+TraceMute::~TraceMute() {
+  if (t_traceMuted == was_) return;
+  t_traceMuted = was_;
+  g_mutedThreads--;
+}
+
 void TracePush(const char* name) {
+  if (TraceMuted()) return;
   State& s = S();
   if (!s.traceRunning || s.traceDepth >= kMaxTraceNames) return;
   s.traceNames[s.traceDepth++] = name;
 }
 
 void TracePop() {
+  if (TraceMuted()) return;
   State& s = S();
   if (s.traceRunning && s.traceDepth > 0) s.traceDepth--;
 }
@@ -440,7 +466,7 @@ void TracePop() {
 std::string TraceCallPath() {
   State& s = S();
   std::string path;
-  if (!s.traceRunning) return path;
+  if (TraceMuted() || !s.traceRunning) return path;
   for (int i = 0; i < s.traceDepth; i++) {
     if (i) path += ':';
     path += s.traceNames[i];
@@ -550,7 +576,7 @@ void TraceStart(const std::string& banner) {
 
 void TraceWriteLine(const std::string& text) {
   State& s = S();
-  if (!s.traceRunning) return;
+  if (TraceMuted() || !s.traceRunning) return;
   const bool guard = s.guard;
   s.guard = true;
   s.traceRunning = false;
@@ -573,7 +599,7 @@ void TraceWriteLine(const std::string& text) {
 }
 
 void TraceWriteLines(const std::string& text) {
-  if (!S().traceRunning) return;
+  if (TraceMuted() || !S().traceRunning) return;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find("\r\n", start);

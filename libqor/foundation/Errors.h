@@ -121,6 +121,21 @@ void TraceDiskStatus(const std::string& path);
 void TraceError(int32_t cls, int32_t code, int32_t sourceLine);
 void TraceWarning(int32_t cls, int32_t code, int32_t sourceLine);
 
+// Leaves the trace alone on this thread while it lives (when `on`): the
+// trace belongs to the thread inside the library, and a call answered
+// without the library's lock must not touch it. Names pushed and lines
+// written meanwhile are dropped.
+class TraceMute {
+ public:
+  explicit TraceMute(bool on);
+  ~TraceMute();
+  TraceMute(const TraceMute&) = delete;
+  TraceMute& operator=(const TraceMute&) = delete;
+
+ private:
+  bool was_;
+};
+
 // The "OS: " and "CPU: " lines from the platform facts (pure; tested apart).
 std::string FormatOsLine(int32_t platformId, uint32_t major, uint32_t minor,
                          uint32_t build);

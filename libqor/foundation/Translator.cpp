@@ -1,6 +1,8 @@
 #include "foundation/Translator.h"
 
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "foundation/Errors.h"
@@ -19,6 +21,11 @@ using Table = std::vector<std::unique_ptr<Pair>>;
 
 // Created at library start, freed at unload.
 Table* g_table = nullptr;
+// The exports that change the table run one at a time under the library's
+// lock; error texts are also looked up without it (a thread reading its own
+// last error never waits for another thread's call), so lookups share and
+// changes exclude through a lock of the table's own.
+std::shared_mutex g_tableLock;
 
 // Spare slots the table may keep after a removal.
 constexpr size_t kSpareSlots = 256;
@@ -78,18 +85,20 @@ void RemoveAt(Table& t, size_t index) {
 }  // namespace
 
 void TranInit() {
+  const std::lock_guard<std::shared_mutex> hold(g_tableLock);
   if (!g_table) g_table = new Table();
 }
 
 void TranFree() {
-  if (!g_table) return;
   TranClear();
+  const std::lock_guard<std::shared_mutex> hold(g_tableLock);
   delete g_table;
   g_table = nullptr;
 }
 
 std::string TranGet(const std::string& text) {
   TraceScope t("Translator.TranGet");
+  const std::shared_lock<std::shared_mutex> hold(g_tableLock);
   size_t index = 0;
   if (g_table && Search(*g_table, text, index)) return (*g_table)[index]->value;
   return text;
@@ -97,6 +106,7 @@ std::string TranGet(const std::string& text) {
 
 void TranSet(const std::string& key, const std::string& translation) {
   TraceScope t("Translator.TranSet");
+  const std::lock_guard<std::shared_mutex> hold(g_tableLock);
   if (!g_table) return;
   Table& table = *g_table;
   size_t index = 0;
@@ -113,6 +123,7 @@ void TranSet(const std::string& key, const std::string& translation) {
 
 void TranClear() {
   TraceScope t("Translator.TranClear");
+  const std::lock_guard<std::shared_mutex> hold(g_tableLock);
   if (!g_table) return;
   while (!g_table->empty()) g_table->pop_back();
   g_table->shrink_to_fit();

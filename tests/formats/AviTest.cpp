@@ -767,6 +767,45 @@ TEST(AviFrameThreads, DecodingAheadGivesTheFramesAndSoundOfOneThread) {
   AvSupport::SetCodecThreads(saved);
 }
 
+// Whatever the helper throws while it decodes ahead stays on its thread and
+// reaches the caller as the decoder's failure at the next frame asked for
+// (the read error); the frames after it are the frames of one thread.
+TEST(AviFrameThreads, AnExceptionOnTheHelperIsTheNextFramesFailure) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string file = Path("ahead_throws.avi");
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64:rate=10 -t 1 "
+                              "-c:v mjpeg -q:v 3 '" + file + "'"));
+  const int32_t saved = AvSupport::CodecThreads();
+  auto walk = [&](int32_t threads, int* failures) {
+    AvSupport::SetCodecThreads(threads);
+    AviFileRec h;
+    AviOpen(&h, file);
+    AvSupport::Faults().decoder = threads > 1 ? 0 : -1;
+    std::vector<Rgb> frames;
+    for (int32_t n = 1; n <= 6; n++) {
+      try {
+        frames.push_back(LoadFrame(&h, n));
+      } catch (const Errors::EMon&) {
+        EXPECT_EQ(Errors::kClsAvi, Errors::ErrClass());
+        Errors::ErrClear();
+        (*failures)++;
+        frames.emplace_back();
+      }
+    }
+    AviClose(&h);
+    return frames;
+  };
+  int oneFailures = 0, aheadFailures = 0;
+  const std::vector<Rgb> one = walk(1, &oneFailures), ahead = walk(4, &aheadFailures);
+  AvSupport::SetCodecThreads(saved);
+  EXPECT_EQ(0, oneFailures);
+  EXPECT_EQ(1, aheadFailures);
+  EXPECT_EQ(-1, AvSupport::Faults().decoder.load());
+  size_t same = 0;
+  for (size_t i = 0; i < one.size(); i++) same += one[i] == ahead[i] ? 1 : 0;
+  EXPECT_EQ(one.size() - 1, same);
+}
+
 TEST(AviSound, SeekAndLoadMatchASequentialRead) {
   UseCodec("DIB ", 24);
   SndBasic::SndRec tone = Tone(5000, 11025, 2);

@@ -68,6 +68,10 @@ struct Plan {
   int32_t bigFrames = 0, bigRate = 0;
   int64_t lastCurSample = -1;
   int32_t lastDoneSamples = -1;
+  // Lent records handed to the other kind's exports: what went wrong.
+  bool crossKinds = false;
+  int crossFrames = 0, crossSounds = 0;
+  std::vector<std::string> crossWrong;
   bool freeInFinalProgress = false;
   bool freed = false;
   QorHandle handle = nullptr;
@@ -132,7 +136,76 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
   QOR_GET(QorSrcSetSamples)(h, samples.data(), P->bigFrames, P->bigRate, 1, 8);
 }
 
+// What an image export's answer looks like: a failure code and its outputs.
+struct ImgInfo {
+  int32_t code = -1, x = -7, y = -7, bpp = -7, bytes = -7;
+  void* pix = nullptr;
+  void* pal = nullptr;
+  bool operator==(const ImgInfo&) const = default;
+};
+ImgInfo ImgInfoOf(QorHandle h) {
+  ImgInfo i;
+  QOR_GET(QorImgGetInfo)(h, &i.x, &i.y, &i.bpp, &i.bytes, &i.pix, &i.pal);
+  i.code = LastCode();
+  return i;
+}
+struct SndInfo {
+  int32_t code = -1, rate = -7, channels = -7, bits = -7, bytes = -7;
+  void* data = nullptr;
+  bool operator==(const SndInfo&) const = default;
+};
+SndInfo SndInfoOf(QorHandle h) {
+  SndInfo i;
+  QOR_GET(QorSndGetInfo)(h, &i.rate, &i.channels, &i.bits, &i.bytes, &i.data);
+  i.code = LastCode();
+  return i;
+}
+
+void ExpectRefused(const char* what) {
+  if (LastCode() != 999) P->crossWrong.push_back(std::string(what) + " was not refused");
+}
+
+// The lent frame to every sound export that reads or writes its handle.
+void LentFrameToSoundExports(QorHandle mImg) {
+  const ImgInfo before = ImgInfoOf(mImg);
+  const uint8_t s[4] = {1, 2, 3, 4};
+  uint8_t out[16];
+  std::memset(out, 0x5A, sizeof out);
+  if (!(SndInfoOf(mImg) == SndInfo{999})) P->crossWrong.push_back("frame: QorSndGetInfo answered");
+  QOR_GET(QorSndGetSamples)(mImg, out);
+  ExpectRefused("frame: QorSndGetSamples");
+  if (out[0] != 0x5A) P->crossWrong.push_back("frame: QorSndGetSamples wrote");
+  QOR_GET(QorSndSetSamples)(mImg, 4, 8000, 1, 8, s);
+  ExpectRefused("frame: QorSndSetSamples");
+  QOR_GET(QorSndResample)(mImg, 11025, 1, 8);
+  ExpectRefused("frame: QorSndResample");
+  QOR_GET(QorSndFree)(mImg);
+  ExpectRefused("frame: QorSndFree");
+  if (!(ImgInfoOf(mImg) == before) || before.code != 0)
+    P->crossWrong.push_back("frame: changed by the sound exports");
+  P->crossFrames++;
+}
+
+// The lent sound to every image export that reads or writes its handle.
+void LentSoundToImageExports(QorHandle mSnd) {
+  const SndInfo before = SndInfoOf(mSnd);
+  const uint8_t px[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  if (!(ImgInfoOf(mSnd) == ImgInfo{999})) P->crossWrong.push_back("sound: QorImgGetInfo answered");
+  QOR_GET(QorImgSetPixels)(mSnd, 2, 2, 24, px, nullptr);
+  ExpectRefused("sound: QorImgSetPixels");
+  QOR_GET(QorImgRedim)(mSnd, 64, 64, 24);
+  ExpectRefused("sound: QorImgRedim");
+  QOR_GET(QorImgClear)(mSnd, 0);
+  ExpectRefused("sound: QorImgClear");
+  QOR_GET(QorImgFree)(mSnd);
+  ExpectRefused("sound: QorImgFree");
+  if (!(SndInfoOf(mSnd) == before) || before.code != 0)
+    P->crossWrong.push_back("sound: changed by the image exports");
+  P->crossSounds++;
+}
+
 void QOR_CALL VideoFunc(QorHandle, QorHandle mImg, int32_t) {
+  if (P->crossKinds) return LentFrameToSoundExports(mImg);
   if (P->makeHostBlocks && !P->frameImg) {
     P->frameImg = QOR_GET(QorImgAlloc)();
     QOR_GET(QorImgCopy)(P->frameImg, mImg);
@@ -152,6 +225,7 @@ void QOR_CALL VideoFunc(QorHandle, QorHandle mImg, int32_t) {
 
 void QOR_CALL AudioFunc(QorHandle, QorHandle mSnd, int32_t curSample) {
   P->lastCurSample = curSample;
+  if (P->crossKinds) return LentSoundToImageExports(mSnd);
   if (P->keptSound) return;
   QOR_GET(QorSndFree)(mSnd);
   P->soundFreeCode = LastCode();
@@ -223,6 +297,28 @@ std::string ErrorText() {
   return text;
 }
 
+// Three frames and a second of sound through both callbacks, into numbered
+// PPM files and a WAV: the conversion's result, with every frame and sample
+// checked as written.
+int32_t ConvertClipWithCallbacks(const ScratchDir& dir, Plan* plan) {
+  plan->video = {{MakeClip(dir, 3)}};
+  const std::string wav = dir.File("tone.wav");
+  WriteWav(wav, 11025, 1, 8, 11025);
+  plan->audioFiles = {wav};
+  int32_t result = -1;
+  {
+    Conversion run(plan);
+    run.Video(true).Audio(true).Output(dir.File("out000.ppm"), dir.File("out.wav"));
+    QOR_GET(QorSetAudioFormat)(run.h(), 11025, 1, 8);
+    result = run.Go();
+  }
+  EXPECT_EQ(SequenceReds(dir.File("out")), (std::vector<int>{20, 40, 60}));
+  QorFileInfo info{};
+  QOR_GET(QorGetFileInfo)(dir.File("out.wav").c_str(), 0, &info, nullptr, nullptr);
+  EXPECT_EQ(info.sampleFrames, 11025);
+  return result;
+}
+
 }  // namespace
 
 // The engine lends its frame and its sound slice to the callbacks: every
@@ -231,24 +327,11 @@ std::string ErrorText() {
 TEST(HostileConvert, LentFramesAndSoundsAreNotTheHostsToFree) {
   ScratchDir dir;
   Plan plan;
-  plan.video = {{MakeClip(dir, 3)}};
-  const std::string wav = dir.File("tone.wav");
-  WriteWav(wav, 11025, 1, 8, 11025);
-  plan.audioFiles = {wav};
-  {
-    Conversion run(&plan);
-    run.Video(true).Audio(true).Output(dir.File("out000.ppm"), dir.File("out.wav"));
-    QOR_GET(QorSetAudioFormat)(run.h(), 11025, 1, 8);
-    EXPECT_EQ(run.Go(), 0);
-  }
+  EXPECT_EQ(ConvertClipWithCallbacks(dir, &plan), 0);
   EXPECT_EQ(plan.frameInfoCode, 0);
   EXPECT_EQ(plan.frameWidth, 8);
   EXPECT_EQ(plan.frameFreeCode, 999);
   EXPECT_EQ(plan.soundFreeCode, 999);
-  EXPECT_EQ(SequenceReds(dir.File("out")), (std::vector<int>{20, 40, 60}));
-  QorFileInfo info{};
-  QOR_GET(QorGetFileInfo)(dir.File("out.wav").c_str(), 0, &info, nullptr, nullptr);
-  EXPECT_EQ(info.sampleFrames, 11025);
   int32_t x = -1, y = -1, bpp = -1, bytes = -1;
   void* pix = nullptr;
   void* pal = nullptr;
@@ -257,6 +340,19 @@ TEST(HostileConvert, LentFramesAndSoundsAreNotTheHostsToFree) {
   EXPECT_EQ(x, -1);
   QOR_GET(QorSndResample)(plan.keptSound, 8000, 1, 8);
   EXPECT_EQ(LastCode(), 999);
+}
+
+// A lent frame is an image and a lent sound a sound: handed to the other
+// kind's exports inside the callbacks each is refused (999) and left as it
+// was, and the conversion writes every frame and sample to its end.
+TEST(HostileConvert, LentFramesAndSoundsAreRefusedByTheOtherKindsExports) {
+  ScratchDir dir;
+  Plan plan;
+  plan.crossKinds = true;
+  EXPECT_EQ(ConvertClipWithCallbacks(dir, &plan), 0);
+  EXPECT_EQ(plan.crossFrames, 3);
+  EXPECT_GT(plan.crossSounds, 0);
+  EXPECT_EQ(plan.crossWrong, std::vector<std::string>{});
 }
 
 // A pass that fails (its output cannot be written) frees what the engine

@@ -3,9 +3,12 @@
 // stopped from a sixth, and each thread's own last-error record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <iostream>
 #include <latch>
 #include <string>
 #include <thread>
@@ -109,6 +112,68 @@ void WatchAndAbort(QorHandle h, ConversionSeen* seen) {
   }
   QOR_GET(QorAbort)(h);
   seen->abortSent = true;
+}
+
+// A long stretch inside the library: from its fourth block the conversion's
+// source callback calls exports in a loop until the other thread has had its
+// answers (`released`), or a deadline passes (the answers waited for it).
+struct LongExport {
+  std::function<void()> call;  // one export, called over and over
+  std::atomic<bool> inside{false}, released{false};
+  bool releasedInside = false;
+};
+LongExport* g_long = nullptr;
+
+void QOR_CALL StallingSource(QorHandle h, int32_t blockNum) {
+  if (blockNum == 3 && g_long) {
+    g_long->inside = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!g_long->released.load() && std::chrono::steady_clock::now() < deadline)
+      g_long->call();
+    g_long->releasedInside = g_long->released.load();
+  }
+  if (blockNum >= 6) {
+    QOR_GET(QorSrcFinished)(h);
+    return;
+  }
+  EndlessSource(h, blockNum);
+}
+
+// A handle converting StallingSource's frames into an AVI in `dir`.
+QorHandle StallingConversion(const ScratchDir& dir) {
+  QorHandle h = QOR_GET(QorAlloc)();
+  if (!h) return h;
+  QOR_GET(QorSetOutputFile)(h, dir.File("movie.avi").c_str(), "");
+  QOR_GET(QorSetResolution)(h, kSide, kSide);
+  QOR_GET(QorAssignVideoSource)(h, StallingSource);
+  return h;
+}
+
+// Runs a conversion of `h` (whose source is StallingSource) on its own
+// thread and `answers` on this one once the conversion is inside its long
+// stretch.
+int32_t ConvertWhile(QorHandle h, LongExport* stretch, const std::function<void()>& answers) {
+  g_long = stretch;
+  int32_t result = -1;
+  std::thread converting([&] { result = QOR_GET(QorConvert)(h); });
+  while (!stretch->inside.load()) std::this_thread::yield();
+  answers();
+  stretch->released = true;
+  converting.join();
+  g_long = nullptr;
+  return result;
+}
+
+double MedianMicroseconds(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+template <class Call>
+double Microseconds(Call&& call) {
+  const auto t0 = std::chrono::steady_clock::now();
+  call();
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
 }
 
 }  // namespace
@@ -240,4 +305,115 @@ TEST(HostThreads, EachThreadKeepsItsOwnLastError) {
   EXPECT_EQ(passing.code, 0);
   EXPECT_EQ(passing.errClass, 0);
   EXPECT_EQ(passingQuiet.code, 0);
+}
+
+// While the converting thread holds the library in a long export, another
+// thread reads the conversion's phase and stops it: every answer comes back
+// before that export ends (the medians go to the log), the phase is the
+// writing pass, and the stop takes effect once the export is over.
+TEST(HostThreads, StatusAndAbortOfARunningConversionDoNotWaitForTheLibrary) {
+  ScratchDir dir;
+  QorHandle h = StallingConversion(dir);
+  ASSERT_NE(h, nullptr);
+  LongExport stretch;
+  stretch.call = [] { QOR_GET(QorRGB)(1, 2, 3); };
+  std::vector<double> statusTimes, abortTimes;
+  std::vector<int32_t> phases;
+  QorLastError abortRecord{-1, -1, -1};
+  const int32_t result = ConvertWhile(h, &stretch, [&] {
+    for (int i = 0; i < 201; i++)
+      statusTimes.push_back(Microseconds([&] { phases.push_back(QOR_GET(QorGetStatus)(h)); }));
+    for (int i = 0; i < 201; i++) abortTimes.push_back(Microseconds([&] { QOR_GET(QorAbort)(h); }));
+    abortRecord = LastOnThisThread();
+  });
+  std::cout << "median QorGetStatus " << MedianMicroseconds(statusTimes) << " us, QorAbort "
+            << MedianMicroseconds(abortTimes) << " us, beside a long export\n";
+  EXPECT_TRUE(stretch.releasedInside) << "the answers waited for the export";
+  EXPECT_EQ(std::count(phases.begin(), phases.end(), 3), static_cast<long>(phases.size()));
+  EXPECT_EQ(abortRecord.code, 0);
+  EXPECT_EQ(result, 2);
+  QOR_GET(QorFree)(h);
+}
+
+// A thread's own last error is read while another thread converts and,
+// inside that conversion, keeps changing the translations: the record and
+// its texts come back at once, the text either translated or not.
+TEST(HostThreads, OwnLastErrorIsReadWhileAnotherThreadConvertsAndSetsLocales) {
+  ScratchDir dir;
+  QorHandle h = StallingConversion(dir);
+  ASSERT_NE(h, nullptr);
+  // This thread's own outcome: a pixel read from no image (999).
+  int32_t r = 0, g = 0, b = 0;
+  std::vector<uint8_t> foreign(256, 0);
+  QOR_GET(QorImgGetPixelRGB)(foreign.data(), 0, 0, &r, &g, &b);
+  ASSERT_EQ(LastOnThisThread().code, 999);
+  LongExport stretch;
+  int flips = 0;
+  stretch.call = [&] {
+    // Set and removed again, with other keys that make the table grow and
+    // shrink under the readers.
+    const bool on = ++flips % 2 == 1;
+    QOR_GET(QorLocaleSet)("Unknown error.", on ? "Erreur inconnue." : "");
+    for (int k = 0; k < 40; k++)
+      QOR_GET(QorLocaleSet)(("key " + std::to_string(k)).c_str(), on ? "value" : "");
+  };
+  int wrong = 0, rounds = 0;
+  const int32_t result = ConvertWhile(h, &stretch, [&] {
+    for (; rounds < 300; rounds++) {
+      const QorLastError rec = LastOnThisThread();
+      wrong += rec.code == 999 && rec.errClass == 0 ? 0 : 1;
+      const std::string text = ErrorText(rec);
+      wrong += text == "Unknown error." || text == "Erreur inconnue." ? 0 : 1;
+      wrong += QOR_GET(QorCheckError)() != 0 ? 0 : 1;
+    }
+  });
+  QOR_GET(QorLocaleSet)("Unknown error.", "");
+  EXPECT_TRUE(stretch.releasedInside) << "the reads waited for the conversion";
+  EXPECT_GT(flips, 0);
+  EXPECT_EQ(rounds, 300);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(result, 0);
+  QOR_GET(QorFree)(h);
+}
+
+// Two handles converted in turn on one thread: a host thread aborts the
+// first handle in a loop, another aborts each conversion of the second once
+// as soon as it runs. A stop meant for a conversion that has just ended
+// never overwrites the stop of the one that followed: every conversion of
+// both handles is stopped.
+TEST(HostThreads, TwoThreadsAbortingTwoConversionsInTurnStopEach) {
+  ScratchDir dir;
+  QorHandle first = QOR_GET(QorAlloc)(), second = QOR_GET(QorAlloc)();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  for (QorHandle h : {first, second}) {
+    QOR_GET(QorSetOutputFile)(h, dir.File(h == first ? "a.avi" : "b.avi").c_str(), "");
+    QOR_GET(QorSetResolution)(h, kSide, kSide);
+    QOR_GET(QorAssignVideoSource)(h, EndlessSource);
+  }
+  constexpr int kTurns = 40;
+  std::atomic<bool> done{false};
+  std::atomic<int> secondTurn{0};
+  std::vector<int32_t> results;
+  std::thread loopAborter([&] {
+    while (!done.load()) QOR_GET(QorAbort)(first);
+  });
+  std::thread onceAborter([&] {
+    for (int turn = 1; turn <= kTurns; turn++) {
+      while (secondTurn.load() < turn && !done.load()) std::this_thread::yield();
+      while (QOR_GET(QorGetStatus)(second) == 0 && !done.load()) std::this_thread::yield();
+      QOR_GET(QorAbort)(second);
+    }
+  });
+  for (int turn = 1; turn <= kTurns; turn++) {
+    results.push_back(QOR_GET(QorConvert)(first));
+    secondTurn = turn;
+    results.push_back(QOR_GET(QorConvert)(second));
+  }
+  done = true;
+  loopAborter.join();
+  onceAborter.join();
+  EXPECT_EQ(std::count(results.begin(), results.end(), 2), 2 * kTurns);
+  QOR_GET(QorFree)(first);
+  QOR_GET(QorFree)(second);
 }
