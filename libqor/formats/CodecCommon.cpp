@@ -40,6 +40,16 @@ void StoreError(const char* message) noexcept { Keep(g_error, message); }
 void StoreWarning(const char* message) noexcept { Keep(g_warning, message); }
 bool HasError() { return g_error.set; }
 
+void RenameInStoredError(const std::string& from, const std::string& to) {
+  if (!g_error.set || from.empty()) return;
+  std::string text = g_error.text;
+  const size_t at = text.find(from);
+  if (at == std::string::npos) return;
+  text.replace(at, from.size(), to);
+  g_error.set = false;
+  Keep(g_error, text.c_str());
+}
+
 void PassWarnings(int32_t sourceLine) {
   if (!g_warning.set) return;
   g_warning.set = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace Errors {
 struct ErrorName;
@@ -24,6 +25,9 @@ void ListenToLayer();
 void StoreError(const char* message) noexcept;
 void StoreWarning(const char* message) noexcept;
 bool HasError();
+// Names `to` where the stored error names `from`: a layer that wrote a
+// temporary file in the place of the user's output reports the output.
+void RenameInStoredError(const std::string& from, const std::string& to);
 
 // Passes a stored warning on as a class-1 text warning.
 void PassWarnings(int32_t sourceLine);

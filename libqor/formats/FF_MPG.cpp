@@ -589,6 +589,9 @@ int32_t MpgMultiPlex(const std::string& outputName, const std::string& videoName
     DeleteQuietly(outputName);
     if (result == 0) {
       DeleteQuietly(temp);
+      // The system stream is written beside the output under a temporary
+      // name; what failed, for the user, is writing the output.
+      CodecCommon::RenameInStoredError(temp, outputName);
       Raise(Errors::kErrMovieCreate, __LINE__);
       return;
     }
