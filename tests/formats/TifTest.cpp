@@ -625,6 +625,15 @@ TEST(TifTags, EntryLoopStopsAtTheEndOfTheFile) {
   bytes[4] = 0xF0;
   StillPeer::WriteFile(file, bytes);
   EXPECT_EQ(FF_TIF::TIFGetTag(file, 256, buf, 4), 0);
+  // Eight-byte types that count no values: nothing is read past the entry.
+  for (int type : {5, 10, 12}) {
+    StillPeer::WriteFile(file, HandTiff(false, 1, {{282, uint16_t(type), 0,
+                                                    0xFFFFFFFFu}}, {}));
+    uint8_t wide[8];
+    std::memset(wide, 0xAB, 8);
+    EXPECT_EQ(FF_TIF::TIFGetTag(file, 282, wide, 8), 8);
+    EXPECT_EQ(wide[0] | wide[7], 0);
+  }
   TestUtil::WriteText(file, "GIF89a and more");
   EXPECT_EQ(FF_TIF::TIFGetTag(file, 256, buf, 4), 0);
   EXPECT_TRUE(Errors::ErrNone());
