@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -280,6 +281,18 @@ void MemFreeToMark(int32_t mark) {
     void* block = b[static_cast<size_t>(i)].block;
     MemFree(&block);
   }
+}
+
+void MemFreeSince(uint64_t sequence) {
+  // Freeing moves the last entry into the hole, so a block obtained after
+  // the mark may sit below it in the table: the blocks are chosen by their
+  // sequence, not by their place.
+  std::vector<std::pair<uint64_t, void*>> doomed;
+  for (const MemEntry& e : S().blocks)
+    if (e.sequence >= sequence && !e.kept) doomed.emplace_back(e.sequence, e.block);
+  std::sort(doomed.begin(), doomed.end(),
+            [](const auto& x, const auto& y) { return x.first > y.first; });
+  for (auto& d : doomed) MemFree(&d.second);  // a copy as the owner
 }
 
 int32_t MemMark() { return static_cast<int32_t>(S().blocks.size()); }
@@ -601,6 +614,22 @@ void FCloseToMark(int32_t mark) {
       TXTClose(handle);
     else
       FClose(handle);
+  }
+}
+
+void FCloseSince(int32_t handle) {
+  // Handles only grow, so they tell which files were opened after the mark
+  // wherever closing has moved them in the table.
+  std::vector<std::pair<int32_t, bool>> doomed;
+  for (const FileEntry& e : S().files)
+    if (e.handle >= handle && !e.kept) doomed.emplace_back(e.handle, e.text);
+  std::sort(doomed.begin(), doomed.end(),
+            [](const auto& x, const auto& y) { return x.first > y.first; });
+  for (const auto& [h, text] : doomed) {
+    if (text)
+      TXTClose(h);
+    else
+      FClose(h);
   }
 }
 

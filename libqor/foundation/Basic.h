@@ -65,6 +65,9 @@ bool MemIsTracked(const void* block);
 // Frees every block from the newest down to entry index mark, except the
 // kept ones.
 void MemFreeToMark(int32_t mark);
+// Frees every block obtained from sequence number on (MemSequence), kept ones
+// excepted, newest first: what a failing frame obtained.
+void MemFreeSince(uint64_t sequence);
 int32_t MemMark();
 // Blocks a host obtained through an export that it called from inside a
 // callback are the host's until it frees them: a failing frame of the
@@ -122,6 +125,9 @@ double FSize64(const std::string& name);
 // Closes every file from the newest down to entry index mark, except the
 // kept ones.
 void FCloseToMark(int32_t mark);
+// Closes every file opened from handle number on (FileSequence), kept ones
+// excepted, newest first: what a failing frame opened.
+void FCloseSince(int32_t handle);
 int32_t FileMark();
 // The files' counterparts of MemSequence and MemKeepSince (handles are
 // numbered in order of opening).

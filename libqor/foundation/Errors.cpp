@@ -25,7 +25,8 @@ struct Pair {
 };
 
 struct MonFrame {
-  int32_t memoryMark = 0;
+  // Where the tracked blocks and files obtained inside the frame begin.
+  uint64_t memoryMark = 0;
   int32_t fileMark = 0;
   bool failed = false;
   bool quiet = false;
@@ -178,8 +179,8 @@ void EnterFrame(bool quiet) {
   MonFrame& f = s.frames[s.depth + 1];
   f = MonFrame{};
   if (s.depth == 0) s.handlerCount = 0;
-  f.memoryMark = Basic::MemMark();
-  f.fileMark = Basic::FileMark();
+  f.memoryMark = Basic::MemSequence();
+  f.fileMark = Basic::FileSequence();
   f.quiet = quiet || s.nextQuiet;
   s.depth++;
   ErrClear();
@@ -324,8 +325,8 @@ void MonFreeToMarks() {
   s.suspended = true;
   s.guard = true;
   try {
-    Basic::MemFreeToMark(f.memoryMark);
-    Basic::FCloseToMark(f.fileMark);
+    Basic::MemFreeSince(f.memoryMark);
+    Basic::FCloseSince(f.fileMark);
   } catch (...) {
   }
   s.guard = guard;

@@ -246,6 +246,40 @@ TEST(MonitorFrames, FilesOpenedInAFailingFrameAreClosedNewestFirst) {
   Basic::FClose(keep);
 }
 
+// Releasing an older block or file moves the newest entry into its place in
+// the table, below the frame's mark; a failure must still release it.
+TEST(MonitorFrames, AFrameThatReleasedOlderEntriesStillReleasesAllItsOwnOnFailure) {
+  TestUtil::TempDir dir;
+  const int32_t blocks = Basic::MemMark(), files = Basic::FileMark();
+  void *old1 = nullptr, *old2 = nullptr, *old3 = nullptr;
+  for (void** p : {&old1, &old2, &old3})
+    Basic::MemAlloc(*p, 8, __LINE__, Basic::kMemPlain, "Test.old");
+  int32_t f1 = Basic::K_AUTO, f2 = Basic::K_AUTO;
+  ASSERT_EQ(Basic::FOpen(f1, dir.File("f1"), Basic::kOpenCreate), 0);
+  ASSERT_EQ(Basic::FOpen(f2, dir.File("f2"), Basic::kOpenCreate), 0);
+  RunAsExport([&] {
+    Monitored("Test.A", [&] {
+      void *n1 = nullptr, *n2 = nullptr;
+      Basic::MemAlloc(n1, 8, __LINE__, Basic::kMemPlain, "Test.new1");
+      Basic::MemFree(old1);
+      Basic::MemAlloc(n2, 8, __LINE__, Basic::kMemPlain, "Test.new2");
+      int32_t h1 = 0, h2 = 0;
+      Basic::FOpen(h1, dir.File("n1"), Basic::kOpenCreate);
+      Basic::FClose(f1);
+      Basic::FOpen(h2, dir.File("n2"), Basic::kOpenCreate);
+      ErrSet(6, 4, 1);
+    });
+  });
+  EXPECT_EQ(Basic::MemMark(), blocks + 2);
+  EXPECT_TRUE(Basic::MemIsTracked(old2));
+  EXPECT_TRUE(Basic::MemIsTracked(old3));
+  EXPECT_EQ(Basic::FileMark(), files + 1);
+  EXPECT_NE(Basic::FSize(f2), Basic::K_AUTO);
+  Basic::FClose(f2);
+  Basic::MemFree(old2);
+  Basic::MemFree(old3);
+}
+
 TEST(MonitorFrames, TwoHundredFiftySixNestedFramesWork) {
   int deepest = 0;
   std::function<void(int)> nest = [&](int level) {
