@@ -705,11 +705,11 @@ int32_t TIFGetTag(const std::string& fileName, int32_t tag, void* buffer,
       // an entry that counts no values gives zeros.
       uint8_t value[8] = {};
       const bool inline4 = static_cast<int64_t>(one) * values <= 4;
-      if (values == 0) {
-      } else if (inline4) {
-        std::memcpy(value, entry + 8, static_cast<size_t>(one));
-      } else if (!ReadAt(file, size, Get32(entry + 8, big), value, one)) {
-        break;
+      if (values > 0) {
+        if (inline4)
+          std::memcpy(value, entry + 8, static_cast<size_t>(one));
+        else if (!ReadAt(file, size, Get32(entry + 8, big), value, one))
+          break;
       }
       ValueToHostOrder(value, type, big);
       std::memcpy(buffer, value, static_cast<size_t>(n));
