@@ -486,9 +486,17 @@ std::string VideoStreamEncoder::Drain(bool flushing) {
   }
 }
 
+// Keeps the first failure; a codec that failed once answers later pictures
+// with reasons of its own that are not why the stream broke.
+std::string VideoStreamEncoder::Failed(std::string failure) {
+  if (failure_.empty()) failure_ = std::move(failure);
+  return failure_;
+}
+
 std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
   if (!file_) return "the video stream is closed";
   if (!bgr) return "no picture";
+  if (!failure_.empty()) return failure_;
   if (!ctx_) {
     std::string err = OpenCodec();
     if (!err.empty()) return err;
@@ -499,8 +507,9 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
     BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
     frame_->pts = frames_;
     std::string err = Encode(frame_);
-    if (err.empty()) frames_++;
-    return err;
+    if (!err.empty()) return Failed(std::move(err));
+    frames_++;
+    return "";
   }
   AVFrame* picture = nullptr;
   {
@@ -528,7 +537,7 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
 
 std::string VideoStreamEncoder::Close() {
   StopHelper(false);
-  std::string err = HelperError();
+  std::string err = failure_.empty() ? HelperError() : failure_;
   if (err.empty() && file_ && ctx_) {
     const int rc = avcodec_send_frame(ctx_, nullptr);
     err = rc < 0 ? "MPEG video encoding failed: " + ErrText(rc) : Drain(true);

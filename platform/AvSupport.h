@@ -132,6 +132,7 @@ class VideoStreamEncoder {
   void Help();
   void EncodeQueued();
   std::string HelperError() const;
+  std::string Failed(std::string failure);
 
   Settings settings_;
   std::string fileName_;  // named in write failures
@@ -140,6 +141,9 @@ class VideoStreamEncoder {
   AVFrame* frame_ = nullptr;
   AVPacket* pkt_ = nullptr;
   int64_t frames_ = 0;
+  // The first failure on the caller's own thread: the stream is broken from
+  // there on, and every later Write and Close answers it again.
+  std::string failure_;
 
   // The helper and what it shares with the caller, under lock_. Pictures go
   // round: free ones are filled by the caller, queued ones encoded.

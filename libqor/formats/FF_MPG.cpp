@@ -130,10 +130,26 @@ void Listen() {
 }
 
 // An encoder could not take a frame or block: its stream is broken from
-// here on, and this failure is the one reported.
+// here on, and this failure is the one reported, now and by every later
+// save and the close.
 void RaiseWriteFailure(MpgFileRec* mpg, int32_t line) {
   mpg->writeFailed = true;
-  Raise(Errors::kErrMovieWrite, line);
+  try {
+    Raise(Errors::kErrMovieWrite, line);
+  } catch (const Errors::EMon&) {
+    mpg->failure = {Errors::ErrClass(), Errors::ErrCode(), Errors::ErrLastText()};
+    throw;
+  }
+}
+
+void RaiseWriteFailureAgain(const MpgFileRec* mpg, int32_t line) {
+  const WriteFailure& f = mpg->failure;
+  if (f.code == Errors::kTextCode)
+    Errors::ErrSetText(f.cls, f.text, line);
+  else if (f.cls != 0)
+    Errors::ErrSet(f.cls, f.code, line);
+  else
+    ErrSet(Errors::kErrMovieWrite, line);
 }
 
 void CopyFrame(MpgFileRec* mpg, uint8_t* dest, int64_t bytes) {
@@ -464,6 +480,7 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
   FFBasic::FFInitRec prep;  // outlives the frame, whose clean-up frees it
   Errors::Monitored("FF_MPG.MpgImgSave", [&] {
     if (!mpg->writeMode) return;
+    if (mpg->writeFailed) RaiseWriteFailureAgain(mpg, __LINE__);
     Errors::MonSetCleanup([&prep] { FFBasic::FFDone(&prep); });
     FFBasic::FFInit(ConForm::kFmtMPEG, &prep, image, 16);
     Qimg* frame = prep.image;
@@ -526,6 +543,7 @@ void MpgImgSave(MpgFileRec* mpg, Qimg* image) {
 void MpgSndSave(MpgFileRec* mpg, SndBasic::SndRec* sound) {
   Errors::Monitored("FF_MPG.MpgSndSave", [&] {
     if (!mpg->writeMode) return;
+    if (mpg->writeFailed) RaiseWriteFailureAgain(mpg, __LINE__);
     const SndBasic::WaveFormatEx& f = sound->format;
     if (!FFBasic::FFPcm16BlockFits(*sound, mpg->audioStarted, mpg->format))
       ErrSet(Errors::kErrMovieWrite, __LINE__);
@@ -558,10 +576,13 @@ void MpgClose(MpgFileRec* mpg) {
     const bool closed = CloseEncoders(mpg);
     if (mpg->writeFailed || !closed) {
       // A stream that was not written whole is no output, and nothing
-      // reads it again. A write that failed has reported already: what
-      // closing finds after it (the same full disk) does not replace that.
+      // reads it again. A write that failed is the reason, again: what
+      // closing finds after it (the same full disk) does not replace it.
       DeleteQuietly(mpg->outputName);
-      if (!mpg->writeFailed) Raise(Errors::kErrMovieWrite, __LINE__);
+      if (mpg->writeFailed)
+        RaiseWriteFailureAgain(mpg, __LINE__);
+      else
+        Raise(Errors::kErrMovieWrite, __LINE__);
       // Reached without a raise as well: in a failure's clean-up nothing raises.
       FreeAll_(mpg);
       return;

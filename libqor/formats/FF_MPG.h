@@ -25,6 +25,13 @@ struct RingSlot {
   ImgBasic::Qimg image;
 };
 
+// The error pair and text a failed write raised, raised again by every later
+// save and by the close.
+struct WriteFailure {
+  int32_t cls = 0, code = 0;
+  std::string text;
+};
+
 struct MpgFileRec {
   // writing
   Pavane::MpgVideoEncoder* videoEncoder = nullptr;
@@ -44,6 +51,7 @@ struct MpgFileRec {
   bool writeMode = false, readingVideo = false, readingAudio = false;
   bool videoStarted = false, audioStarted = false;
   bool writeFailed = false;  // an encoder could not write its stream
+  WriteFailure failure;      // why, as first reported
   std::string outputName, videoName, audioName;
   // reading
   Pavane::MpegReader* reader = nullptr;

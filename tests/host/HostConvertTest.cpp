@@ -995,6 +995,85 @@ TEST(HostConvert, FullDiskAndFileSizeLimitReportTheWriteFailure) {
   }
 }
 
+namespace {
+
+// Frames saved one at a time into an MPEG file under a file-size limit, in a
+// fresh process whose library reads QOR_THREADS as it loads: each answer,
+// its text, and the files left, NUL-separated.
+constexpr const char* kFramesChildVar = "QOR_TEST_MPEG_FRAMES_CHILD";
+
+std::string Answer(int32_t result) {
+  QorLastError rec{};
+  QOR_GET(QorGetLastError)(&rec);
+  std::vector<char> text(QOR_ERROR_TEXT_MAX, '\0');
+  QOR_GET(QorMakeErrorStr)(&rec, text.data());
+  return std::to_string(result) + " " + std::to_string(rec.code) + " " + text.data() + '\0';
+}
+
+std::string SaveFramesUntilOneFails(const std::string& output) {
+  g_plan.bytes = 16384;
+  const std::string skipped = LimitFileSize("");
+  if (!skipped.empty()) return skipped;
+  QorFile file = QOR_GET(QorFileCreate)(output.c_str());
+  QorImg img = QOR_GET(QorImgAlloc)();
+  std::vector<uint8_t> noise(320 * 240 * 3);
+  std::string report(1, '\0');
+  int32_t result = 0;
+  for (int frame = 0; frame < 60 && result == 0; frame++) {
+    for (size_t i = 0; i < noise.size(); i++)
+      noise[i] = static_cast<uint8_t>((i * 7919 + size_t(frame) * 104729) >> 3);
+    QOR_GET(QorImgSetPixels)(img, 320, 240, 24, noise.data(), nullptr);
+    result = QOR_GET(QorImgSave)(img, file);
+  }
+  report += Answer(result);
+  report += Answer(QOR_GET(QorImgSave)(img, file));
+  QOR_GET(QorFileClose)(file);
+  report += Answer(-1);
+  QOR_GET(QorImgFree)(img);
+  return report + FilesIn(fs::path(output).parent_path().string());
+}
+
+// The child's entry, before the test runner starts.
+const bool g_framesChild = [] {
+  const char* output = std::getenv(kFramesChildVar);
+  if (output == nullptr) return false;
+  const std::string report = SaveFramesUntilOneFails(output);
+  std::ofstream(std::string(output) + ".report", std::ios::binary) << report;
+  _exit(0);
+}();
+
+}  // namespace
+
+// After a save fails, the stream is broken: every later save, and the close
+// that deletes what was written, answers the first failure again, at one
+// codec thread and at several.
+TEST(HostConvert, FramesSavedAfterAFailedSaveAndTheCloseNameTheFirstFailure) {
+  Scratch dir;
+  const std::string output = dir.File("small/frames.mpg");
+  fs::create_directories(fs::path(output).parent_path());
+  for (const char* threads : {"1", "4"}) {
+    SCOPED_TRACE(std::string("QOR_THREADS=") + threads);
+    fs::remove(output + ".report");
+    const std::string command = std::string("QOR_THREADS=") + threads + " " + kFramesChildVar +
+                                "='" + output + "' /proc/" + std::to_string(getpid()) + "/exe";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<std::string> fields(1);
+    for (uint8_t ch : ReadAll(output + ".report")) {
+      if (ch == '\0')
+        fields.emplace_back();
+      else
+        fields.back() += static_cast<char>(ch);
+    }
+    fields.resize(5);
+    if (!fields[0].empty()) GTEST_SKIP() << fields[0];
+    const std::string failure = "1000 1000 cannot write " + output + ": File too large";
+    EXPECT_EQ(fields[1], failure) << "the failing save";
+    EXPECT_EQ(fields[2], failure) << "a later save";
+    EXPECT_EQ(fields[3], "-1 " + failure.substr(5)) << "the close";
+    EXPECT_EQ(fields[4], "") << "files left";
+  }
+}
+
 // ---- one-call conversion ----------------------------------------------------------
 
 TEST(HostQuickConvert, NothingToConvertIsThree) {

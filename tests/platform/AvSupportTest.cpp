@@ -179,14 +179,20 @@ TEST(AvSupportThreads, EncoderThreadFailuresReachTheCaller) {
   s.width = 352;
   s.height = 288;
   s.rateCode = 3;
-  {
+  // Once the stream is broken, a later picture and the close give the
+  // first failure again, whoever encodes.
+  for (const int32_t threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    AvSupport::SetCodecThreads(threads);
     AvSupport::VideoStreamEncoder enc;
     ASSERT_EQ("", enc.Create("/dev/full", s));
     std::string err;
     for (int frame = 0; frame < 40 && err.empty(); frame++) err = enc.Write(bgr.data());
-    if (err.empty()) err = enc.Close();
     EXPECT_EQ("cannot write /dev/full: No space left on device", err);
+    EXPECT_EQ(err, enc.Write(bgr.data()));
+    EXPECT_EQ(err, enc.Close());
   }
+  AvSupport::SetCodecThreads(4);
   {
     TestUtil::TempDir dir;
     AvSupport::VideoStreamEncoder enc;
