@@ -416,7 +416,8 @@ TEST_F(ConvertTest, ARangeAsksOnceBeforeOverwritingAndCancelKeepsWhatWasWritten)
   EXPECT_EQ(QImage(Convert::MakeSequenceName(output, 3)).size(), QSize(64, 48));
   (void)movie;
 
-  // 5..5 writes one file; its label counts frame 1 of 1 and the bar is full.
+  // 5..5 (its file is there) asks before it writes one file; its label
+  // counts frame 1 of 1 and the bar is full.
   dialogs.messages.clear();
   c->txtStart->setText("5");
   c->txtEnd->setText("5");
@@ -429,6 +430,8 @@ TEST_F(ConvertTest, ARangeAsksOnceBeforeOverwritingAndCancelKeepsWhatWasWritten)
   watcher.start(0);
   form->RunConversion();
   watcher.stop();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_TRUE(dialogs.messages[0].text.contains(Convert::MakeSequenceName(output, 5)));
   EXPECT_EQ(progressLabel, "Frame 1 of 1");
   EXPECT_EQ(barWhileRunning, 100);
   EXPECT_EQ(QImage(Convert::MakeSequenceName(output, 5)).size(), QSize(64, 48));

@@ -599,6 +599,83 @@ TEST(AviPeerCodecs, BFramesComeInPresentationOrder) {
   }
 }
 
+namespace {
+
+uint32_t Le32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+void PutLe32(Bytes& b, size_t at, uint32_t v) {
+  for (int k = 0; k < 4; k++) b[at + k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+// No writer at hand makes 16-bit video with 5-6-5 bit fields: ffmpeg's
+// 5-5-5 file made into one (the three masks after the bitmap header, the
+// sizes around them grown), each row red, green, blue and half green.
+Bytes FiveSixFive(const Bytes& from) {
+  Bytes b = from;
+  const size_t strf = static_cast<size_t>(
+      std::search(b.begin(), b.end(), std::begin("strf"), std::end("strf") - 1) - b.begin());
+  const size_t header = strf + 8, size = Le32(b, strf + 4);
+  PutLe32(b, header + 16, 3);  // bit fields
+  const uint8_t masks[12] = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+  b.insert(b.begin() + static_cast<ptrdiff_t>(header + size), masks, masks + 12);
+  PutLe32(b, strf + 4, static_cast<uint32_t>(size + 12));
+  for (const char* list : {"strl", "hdrl"}) {
+    const size_t at = static_cast<size_t>(
+        std::search(b.begin(), b.end(), list, list + 4) - b.begin() - 8);
+    PutLe32(b, at + 4, Le32(b, at + 4) + 12);
+  }
+  PutLe32(b, 4, static_cast<uint32_t>(b.size() - 8));
+  const uint16_t colours[4] = {0xF800, 0x07E0, 0x001F, 0x0400};
+  size_t at = static_cast<size_t>(
+      std::search(b.begin(), b.end(), std::begin("movi"), std::end("movi") - 1) - b.begin() + 4);
+  for (; b[at] == '0' && b[at + 1] == '0'; at += 8 + Le32(b, at + 4)) {
+    const size_t words = Le32(b, at + 4) / 2;
+    for (size_t k = 0; k < words; k++) {
+      const uint16_t w = colours[k % 32 / 8];
+      b[at + 8 + 2 * k] = static_cast<uint8_t>(w);
+      b[at + 9 + 2 * k] = static_cast<uint8_t>(w >> 8);
+    }
+  }
+  return b;
+}
+
+}  // namespace
+
+TEST(AviPeerCodecs, SixteenBitFieldsFiveSixFiveReadAsFfmpegReadsThem) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string made = Path("five55.avi"), file = Path("five65.avi");
+  ASSERT_TRUE(PeerMovie(made, 2, "-s 32x16 -c:v rawvideo -pix_fmt rgb555le"));
+  fmttest::WriteFile(file, FiveSixFive(fmttest::ReadFile(made)));
+  const std::vector<Rgb> theirs = FfmpegFrames(file, 32, 16);
+  ASSERT_EQ(theirs.size(), 2u);
+  AviFileRec h;
+  AviOpen(&h, file);
+  ASSERT_EQ(h.frameCount, 2);
+  for (int32_t n = 1; n <= 2; n++) EXPECT_LE(MaxDiff(theirs[n - 1], LoadFrame(&h, n)), 7) << n;
+  AviClose(&h);
+}
+
+// A frame ffmpeg dropped is an empty chunk: it shows the picture before it,
+// and the pictures after it come in their places, read in order or not.
+TEST(AviPeerCodecs, AnEmptyChunkRepeatsThePictureBeforeIt) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string file = Path("dropped.avi");
+  ASSERT_TRUE(PeerMovie(file, 6, "-vf \"select='not(eq(n,3))'\" -fps_mode passthrough "
+                                 "-c:v mjpeg -q:v 3"));
+  const std::vector<Rgb> theirs = FfmpegFrames(file, 64, 48);
+  ASSERT_EQ(theirs.size(), 6u);
+  AviFileRec h;
+  AviOpen(&h, file);
+  ASSERT_EQ(h.frameCount, 7);
+  const size_t picture[7] = {0, 1, 2, 2, 3, 4, 5};
+  for (int32_t n = 1; n <= 7; n++)
+    EXPECT_GE(Psnr(theirs[picture[n - 1]], LoadFrame(&h, n)), 40.0) << "frame " << n;
+  for (int32_t n : {5, 4, 7, 3})
+    EXPECT_GE(Psnr(theirs[picture[n - 1]], LoadFrame(&h, n)), 40.0) << "again " << n;
+  AviClose(&h);
+}
+
 // Half a file (its index lost, its last chunk cut): the whole frames and
 // the samples it holds, as ffmpeg decodes them, with a warning.
 TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {

@@ -410,8 +410,12 @@ std::string HandMadeFli(bool sizeInHeader) {
     delta += static_cast<char>(42);
   }
   delta.resize(delta.size() + (delta.size() & 1));
+  // The second frame's colour map changes entries 2 and 6-7: each packet
+  // skips from where the one before it ended.
+  std::string changes = {2, 0, 2, 1, 63, 0, 0, 3, 2, 0, 63, 0, 0, 0, 63};
+  changes.resize(changes.size() + (changes.size() & 1));
   f += frame({chunk(11, colours), chunk(15, brun)});
-  f += frame({chunk(12, delta)});
+  f += frame({chunk(11, changes), chunk(12, delta)});
   put32(f, 0, static_cast<uint32_t>(f.size()));
   return f;
 }
@@ -432,6 +436,10 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   EXPECT_EQ(f2.data[10 * 320 + 5], 9);
   EXPECT_EQ(f2.data[11 * 320 + 108 + 3], 42);
   EXPECT_EQ(f1.palette[5 * 3 + 2], 5 * 4);  // 6-bit red scaled by 4
+  const uint8_t changed[3][3] = {{0, 0, 252}, {0, 252, 0}, {252, 0, 0}};  // B, G, R
+  for (int k = 0; k < 3; k++)
+    EXPECT_EQ(std::memcmp(f2.palette + (k == 0 ? 2 : 5 + k) * 3, changed[k], 3), 0) << k;
+  EXPECT_EQ(f2.palette[3 * 3 + 2], f1.palette[3 * 3 + 2]);
   FLCClose(&flc);
   if (TestUtil::HaveTool("ffmpeg")) {
     const std::string rgb = dir.File("fli.rgb");

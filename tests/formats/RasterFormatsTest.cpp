@@ -215,15 +215,21 @@ TEST(Ras, BlackPaletteWrittenWithoutMap) {
 }
 
 TEST(Ras, StandardAndRgbOrder) {
-  Bytes f = RasHeader(1, 1, 24, 1, 0, 0);
-  f.insert(f.end(), {1, 2, 3, 0});
-  WriteFile(Path("std.ras"), f);
-  Rgb pic = LoadRgb(Path("std.ras"));
-  EXPECT_EQ(pic.rgb, (Bytes{3, 2, 1}));
-  f[23] = 3;
-  WriteFile(Path("rgb.ras"), f);
-  pic = LoadRgb(Path("rgb.ras"));
-  EXPECT_EQ(pic.rgb, (Bytes{1, 2, 3}));
+  // B,G,R (or X,B,G,R) as standard; R,G,B (or X,R,G,B) in type 3.
+  Rgb pic;
+  for (const int depth : {24, 32}) {
+    SCOPED_TRACE(depth);
+    Bytes f = RasHeader(1, 1, depth, 1, 0, 0);
+    if (depth == 32) f.push_back(0);
+    f.insert(f.end(), {1, 2, 3, 0});
+    WriteFile(Path("std.ras"), f);
+    pic = LoadRgb(Path("std.ras"));
+    EXPECT_EQ(pic.rgb, (Bytes{3, 2, 1}));
+    f[23] = 3;
+    WriteFile(Path("rgb.ras"), f);
+    pic = LoadRgb(Path("rgb.ras"));
+    EXPECT_EQ(pic.rgb, (Bytes{1, 2, 3}));
+  }
   // A file shorter than its padded rows is read with unpadded rows.
   Bytes s = RasHeader(1, 2, 24, 1, 0, 0);
   s.insert(s.end(), {1, 2, 3, 4, 5, 6});

@@ -265,12 +265,12 @@ TEST(Bmp, OneBitRowsExpanded) {
 
 TEST(Bmp, Rle8WithDeltaAndOddLiterals) {
   // 4 x 3. Bottom row: a run of one 5, an odd literal 6 7 8 (padded), end
-  // of line; middle row: delta (1, 0) then a run of three 4s, end of line;
-  // top row: an even literal 9 10 11 12, end of bitmap.
+  // of line; middle row: a run of one 2, delta (1, 0) from there, a run of
+  // two 4s, end of line; top row: an even literal 9 10 11 12, end of bitmap.
   Bytes f = BmpHeader(4, 3, 8, 1, 256);
   for (int i = 0; i < 256; i++) f.insert(f.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0});
   f.insert(f.end(), {1, 5, 0, 3, 6, 7, 8, 0, 0, 0,
-                     0, 2, 1, 0, 3, 4, 0, 0,
+                     1, 2, 0, 2, 1, 0, 2, 4, 0, 0,
                      0, 4, 9, 10, 11, 12, 0, 1});
   WriteFile(Path("rle8.bmp"), f);
   ConForm::FFInfoRec info;
@@ -278,7 +278,7 @@ TEST(Bmp, Rle8WithDeltaAndOddLiterals) {
   EXPECT_EQ(info.picture.videoCompression, "Run Length Encoding (RLE)");
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("rle8.bmp"), &image));
-  const uint8_t expect[12] = {9, 10, 11, 12, 0, 4, 4, 4, 5, 6, 7, 8};
+  const uint8_t expect[12] = {9, 10, 11, 12, 2, 0, 4, 4, 5, 6, 7, 8};
   EXPECT_EQ(0, std::memcmp(image.data, expect, 12));
   ImgBasic::ImgFree(&image);
   // Cut before the end-of-bitmap escape and before the last row: corrupt.

@@ -365,7 +365,8 @@ TEST(TifRead, AssociatedAlphaIsDividedOutOnEveryPath) {
     EXPECT_EQ(FF_TIF::TIFGetTag(file, 338, &kind, 2), 2);  // ExtraSamples
     EXPECT_EQ(kind, 1);
   }
-  // (200, 100, 50) at half alpha is stored as (100, 50, 25).
+  // (200, 100, 50) at half alpha is stored as (100, 50, 25) with alpha 128;
+  // divided back and rounded, 8 bits give exactly (199, 100, 50).
   for (int depth : {8, 16}) {
     const std::string file = dir.File("half" + std::to_string(depth) + ".tif");
     ASSERT_EQ(StillPeer::Run("convert -size 4x4 xc:'rgba(200,100,50,0.5)' -define "
@@ -377,6 +378,9 @@ TEST(TifRead, AssociatedAlphaIsDividedOutOnEveryPath) {
     const auto rgba = StillPeer::ToRgb(img.img, true);
     EXPECT_LE(StillPeer::MaxDiff({rgba.begin(), rgba.begin() + 4}, {200, 100, 50, 128}), 1)
         << depth << " bits";
+    if (depth == 8)
+      EXPECT_EQ(std::vector<uint8_t>(rgba.begin(), rgba.begin() + 4),
+                (std::vector<uint8_t>{199, 100, 50, 128}));
   }
 }
 

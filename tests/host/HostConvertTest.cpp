@@ -337,7 +337,8 @@ TEST(HostConvert, FrameRateSteps) {
 }
 
 // A 20-frame movie made from pixels is read back as a file block: start 5
-// length 100 takes frames 5 to 20, direction -1 the same frames backwards.
+// length 100 takes frames 5 to 20, length 3 frames 5 to 7, direction -1 the
+// same frames backwards.
 TEST(HostConvert, FileBlockRangeAndDirection) {
   Scratch dir;
   const std::string movie = dir.File("twenty.kwb");
@@ -351,20 +352,24 @@ TEST(HostConvert, FileBlockRangeAndDirection) {
   const QorFileInfo info = Info(movie);
   EXPECT_EQ(info.frameCount, 20);
   EXPECT_NEAR(info.fps, 10.0, 1e-6);
-  std::vector<int> forward, backward;
-  for (int frame = 5; frame <= 20; frame++) forward.push_back((frame - 1) * 8);
-  backward.assign(forward.rbegin(), forward.rend());
-  for (int direction : {1, -1}) {
-    Scenario s;
-    s.videoFiles = {movie};
-    s.fileStart = 4;  // the fifth frame
-    s.fileLength = 100;
-    s.fileDirection = direction;
-    Conversion c(&s);
-    const std::string base = direction == 1 ? "fwd" : "back";
-    c.Video().Output(dir.File(base + "000.ppm"), "", 10.0);
-    EXPECT_EQ(c.Run(), 0);
-    EXPECT_EQ(SequenceReds(dir, base), direction == 1 ? forward : backward);
+  for (const int length : {100, 3}) {
+    std::vector<int> forward, backward;
+    for (int frame = 5; frame <= std::min(20, 4 + length); frame++)
+      forward.push_back((frame - 1) * 8);
+    backward.assign(forward.rbegin(), forward.rend());
+    for (int direction : {1, -1}) {
+      Scenario s;
+      s.videoFiles = {movie};
+      s.fileStart = 4;  // the fifth frame
+      s.fileLength = length;
+      s.fileDirection = direction;
+      Conversion c(&s);
+      const std::string base =
+          std::string(direction == 1 ? "fwd" : "back") + (length == 3 ? "short" : "long");
+      c.Video().Output(dir.File(base + "000.ppm"), "", 10.0);
+      EXPECT_EQ(c.Run(), 0);
+      EXPECT_EQ(SequenceReds(dir, base), direction == 1 ? forward : backward) << base;
+    }
   }
 }
 

@@ -92,6 +92,10 @@ TEST_F(ImgConv, From16) {
   EXPECT_EQ(Conv(s, 15), k15);
   // Grey: P: 255 + (132|6) + 15 = 404 -> 134; Q: 7 + (4|6) + 255 = 268 -> 89.
   EXPECT_EQ(Conv(s, 8, kConvGrey), (std::vector<uint8_t>{134, 89}));
+  // Either side of the red-green boundary: red 16 alone (0x8000), green 32
+  // alone (0x0400); both 135 + 6 + 7 = 148 -> 49.
+  EXPECT_EQ(Conv(Make(16, {0x00, 0x80, 0x00, 0x04}), 8, kConvGrey),
+            (std::vector<uint8_t>{49, 49}));
 }
 
 TEST_F(ImgConv, From8ThroughPalette) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -243,13 +245,18 @@ TEST_F(ImpressTest, WhiteBalanceOnPixels) {
 }
 
 TEST_F(ImpressTest, SaturationRaise) {
-  Qimg img = Pixel(50, 100, 200);
-  // T[k] = k div 2; s = T[150] div 2 = 37
-  Impress::ImgSaturation(&img, &img, 50);
-  EXPECT_EQ(At(img, 0, 0, 2), 237);  // largest 200 + 37
-  EXPECT_EQ(At(img, 0, 0, 0), 13);   // smallest 50 - 37
-  EXPECT_EQ(At(img, 0, 0, 1), 88);   // 13 + 50 + T[50]
-  ImgBasic::ImgFree(&img);
+  // T[k] = k div 2; s = T[150] div 2 = 37: the largest 200 + 37, the
+  // smallest 50 - 37, the middle 13 + 50 + T[50], whichever channel holds
+  // which, in all six orders.
+  const int values[3] = {50, 100, 200}, raised[3] = {13, 88, 237};
+  int order[3] = {0, 1, 2};
+  do {
+    Qimg img = Pixel(values[order[0]], values[order[1]], values[order[2]]);
+    Impress::ImgSaturation(&img, &img, 50);
+    for (int c = 0; c < 3; c++)
+      EXPECT_EQ(At(img, 0, 0, c), raised[order[c]]) << order[0] << order[1] << order[2];
+    ImgBasic::ImgFree(&img);
+  } while (std::next_permutation(order, order + 3));
 }
 
 TEST_F(ImpressTest, SaturationTieOrder) {

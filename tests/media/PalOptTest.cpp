@@ -788,6 +788,13 @@ TEST_F(PalOptFixed, NearestOfTheCallersEntries) {
             std::string::npos);
   PalOpt::Remap24ToFixedPal(&src, &out, pal, 2);  // red no longer offered
   EXPECT_EQ(Indices(out), (std::vector<int>{0, 0, 0, 1}));
+  // A pixel that differs from the one before it in one channel alone, each
+  // channel in turn, is looked up afresh: entry 3 green, 4 blue.
+  pal[10] = 255;
+  pal[12] = 255;
+  Qimg steps = Make24(5, 1, {{200, 0, 0}, {0, 0, 0}, {0, 200, 0}, {0, 0, 0}, {0, 0, 200}});
+  PalOpt::Remap24ToFixedPal(&steps, &out, pal, 5);
+  EXPECT_EQ(Indices(out), (std::vector<int>{2, 0, 3, 0, 4}));
 }
 
 TEST_F(PalOptFixed, BadCountsAndDepthsAreRefused) {

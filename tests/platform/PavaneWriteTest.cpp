@@ -285,6 +285,19 @@ TEST_F(MpegWrite, MoreThanTwoChannelsAreMixedDownToTwo) {
     for (size_t i = 0; i + 1 < dec.size(); i += 2) left += std::abs(dec[i]), right += std::abs(dec[i + 1]);
     EXPECT_GT(left, 20 * (right + 1)) << channels;
   }
+  // Eleven channels have no standard layout: the six even ones are averaged
+  // into the left, the five odd ones into the right.
+  for (int only : {0, 1}) {
+    const std::string mp2 = dir.File("o.mp2"), raw = dir.File("o.raw");
+    ASSERT_TRUE(WriteLayer2(mp2, 48000, 11, 0, Tone(48000, 11, 24000, 500.0, only)));
+    ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
+    const std::vector<int16_t> dec = MT::ReadS16(raw);
+    double level = 0;
+    for (size_t i = static_cast<size_t>(only); i < dec.size(); i += 2) level += std::abs(dec[i]);
+    level /= static_cast<double>(dec.size() / 2);
+    const double expected = 2 / M_PI * 10000 / (only ? 5 : 6);  // mean of |sine|
+    EXPECT_NEAR(level, expected, expected * 0.04) << "channel " << only;
+  }
 }
 
 struct MuxCase {
