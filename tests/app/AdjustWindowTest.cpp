@@ -135,7 +135,20 @@ TEST_F(AdjustWindowTest, LoadStateAndEveryControlsExportWithTheSlidersAtRelease)
     std::function<void()> act;
     QString call;
   };
+  // Unlocked, each slider goes to its own channel (locked again after).
+  auto apart = [&](QToolBar* lock, QSlider* r, QSlider* g, QSlider* b) {
+    Button(lock, 1)->trigger();
+    r->setValue(10);
+    g->setValue(20);
+    b->setValue(30);
+    Release(g);
+    Button(lock, 1)->trigger();
+  };
   const Case cases[] = {
+      {{}, [&] { apart(c->tbBrightness, c->sliBrightnessR, c->sliBrightnessG, c->sliBrightnessB); },
+       "QorImgBrightness(10,20,30)"},
+      {{}, [&] { apart(c->tbContrast, c->sliContrastR, c->sliContrastG, c->sliContrastB); },
+       "QorImgContrast(10,20,30)"},
       {{{c->sliSaturation, -40}}, [&] { Release(c->sliSaturation, Qt::RightButton); },
        "QorImgSaturation(-40)"},
       {{}, [&] { Button(c->tbSaturation, 2)->trigger(); }, "QorImgSaturation(-40)"},
