@@ -309,6 +309,17 @@ TEST_F(ConvertRealTest, TheWholeMovieConvertsToMpegWithTheDriversRatesAndARangeT
     ASSERT_EQ(decoded.size(), QSize(64, 48)) << f;
     EXPECT_EQ(apptest::Compare(decoded, PeerFrame(movie, f), 0).maxChannel, 0) << f;
   }
+
+  // Frames that cannot be written are passed over, and the last failure is
+  // the one shown once the range is done (folders stand in frames 1 and 2).
+  dialogs.messages.clear();
+  for (int f : {1, 2}) QDir().mkpath(TempPath(QString("seq/clip_%1.tga").arg(f)));
+  c->txtStart->setText("1");
+  c->txtEnd->setText("3");
+  form->RunConversion();
+  ASSERT_EQ(dialogs.messages.size(), 2u);  // the overwrite question, then the failure
+  EXPECT_TRUE(dialogs.messages[1].text.contains("clip_2.tga")) << dialogs.messages[1].text.toStdString();
+  EXPECT_EQ(PeerDecode(TempPath("seq/clip_3.tga")).size(), QSize(64, 48));
 }
 
 // A still of w x h with many colours, as a 24-bit BMP.
