@@ -157,9 +157,11 @@ void CloseHandle(QorFile* file) {
 }
 
 void CloseFile(QorFile* file) {
+  // Whatever finishing the file reports, the record goes (once). The flag
+  // lives outside the frame's body: when finishing fails, the clean-up runs
+  // after the body has been left.
+  bool released = false;
   Errors::Monitored("QorMain.QorFileClose.close", [&] {
-    // Whatever finishing the file reports, the record goes (once).
-    bool released = false;
     Errors::MonSetCleanup([file, &released] {
       if (!released) ReleaseFile(file);
     });
