@@ -106,8 +106,10 @@ TEST(Gif, DisposalTransparencyAndInterlace) {
   EXPECT_EQ(f3.data[3 * 6 + 4], 4);
   EXPECT_EQ(alpha.bitsPerPixel, 8);
   EXPECT_EQ(alpha.data[0], 255);
-  // Frame 4: frame 3's rectangle went back to the background (3).
+  // Frame 4: frame 3's rectangle went back to the background (3), and
+  // only that rectangle.
   EXPECT_EQ(f4.data[3 * 6 + 4], 3);
+  EXPECT_EQ(f4.data[0], 1);
   EXPECT_EQ(f4.data[5 * 6 + 0], 9);
   // Random access equals sequential decoding.
   for (int n : {3, 1, 4, 2}) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/HostLibrary.h"
@@ -129,7 +130,12 @@ TEST_F(ListTest, EachMaskRuleAndTheTotals) {
   QOR_GET(QorListGetMaxRes)(list, &w, &h, &bpp);
   EXPECT_EQ(w, 800);  // by area: 320000 beats 307200
   EXPECT_EQ(h, 400);
+  WriteBmp(File("d.bmp"), 400, 800, 24);
+  Add(File("d.bmp"), 8);
+  QOR_GET(QorListGetMaxRes)(list, &w, &h, &bpp);
+  EXPECT_EQ(std::make_pair(w, h), std::make_pair(800, 400));  // an equal area does not replace
   std::filesystem::remove(File("c.bmp"));
+  std::filesystem::remove(File("d.bmp"));
 
   Reset();
   EXPECT_EQ(Add(all, 16), 2);  // usable sound only

@@ -170,13 +170,17 @@ TEST(SorrelRead, AChainedStreamOfAnotherFormatEndsTheSound) {
   TempDir dir;
   const std::string a = dir.File("a.ogg"), a2 = dir.File("a2.ogg"),
                     b = dir.File("b.ogg"), same = dir.File("same.ogg"),
-                    other = dir.File("other.ogg");
+                    other = dir.File("other.ogg"), b2 = dir.File("b2.ogg"),
+                    rate = dir.File("rate.ogg");
   // Each file gets its own random serial number, as chained streams need.
   ASSERT_TRUE(MakeOgg(a, 44100, 1, 0.4));
   ASSERT_TRUE(MakeOgg(a2, 44100, 1, 0.4));
   ASSERT_TRUE(MakeOgg(b, 22050, 2, 0.4));
   ASSERT_TRUE(MT::Run("cat '" + a + "' '" + b + "' > '" + other + "'"));
   ASSERT_TRUE(MT::Run("cat '" + a + "' '" + a2 + "' > '" + same + "'"));
+  // Another rate alone is another format too.
+  ASSERT_TRUE(MakeOgg(b2, 22050, 1, 0.4));
+  ASSERT_TRUE(MT::Run("cat '" + a + "' '" + b2 + "' > '" + rate + "'"));
   int64_t single;
   {
     Reader r(a);
@@ -189,16 +193,19 @@ TEST(SorrelRead, AChainedStreamOfAnotherFormatEndsTheSound) {
     EXPECT_EQ(Sorrel::ov_pcm_total(r.state, -1), 2 * single);
     EXPECT_EQ(static_cast<int64_t>(r.Read(-1, 1).size()), 2 * single);
   }
-  Reader r(other);
-  ASSERT_EQ(r.rc, 0);
-  const Sorrel::OvInfo* info = Sorrel::ov_info(r.state, -1);
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->channels, 1);
-  EXPECT_EQ(info->rate, 44100);
-  EXPECT_EQ(Sorrel::ov_pcm_total(r.state, -1), single);
-  EXPECT_EQ(Sorrel::ov_info(r.state, 1), nullptr);
-  EXPECT_EQ(static_cast<int64_t>(r.Read(-1, 1).size()), single);
-  EXPECT_LT(Sorrel::ov_pcm_seek(r.state, single + 100), 0);
+  for (const std::string& file : {other, rate}) {
+    SCOPED_TRACE(file);
+    Reader r(file);
+    ASSERT_EQ(r.rc, 0);
+    const Sorrel::OvInfo* info = Sorrel::ov_info(r.state, -1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->channels, 1);
+    EXPECT_EQ(info->rate, 44100);
+    EXPECT_EQ(Sorrel::ov_pcm_total(r.state, -1), single);
+    EXPECT_EQ(Sorrel::ov_info(r.state, 1), nullptr);
+    EXPECT_EQ(static_cast<int64_t>(r.Read(-1, 1).size()), single);
+    EXPECT_LT(Sorrel::ov_pcm_seek(r.state, single + 100), 0);
+  }
 }
 
 TEST(SorrelRead, DamagedFilesFailOrEndWithoutCrashing) {

@@ -77,13 +77,14 @@ TEST(WexelLayer, JpegSizesComponentsAndBufferCheck) {
   EXPECT_FALSE(std::ifstream(dir.File("big.jpg")).good());  // removed
 }
 
+// The colour key wins over the mono one, whichever comes first.
 TEST(WexelLayer, XpmSizeQueryThenPixelsOfThatSizeOnly) {
   TempDir dir;
   Listen listen;
   const std::string file = dir.File("a.xpm");
   TestUtil::WriteText(file,
                       "/* XPM */\nstatic char *a[] = {\n\"3 1 2 1\",\n"
-                      "\"a c #010203\",\n\"b c #FFFFFF\",\n\"aba\"};\n");
+                      "\"a c #010203\",\n\"b m black c #FFFFFF\",\n\"aba\"};\n");
   XpmImageDesc desc;
   ASSERT_EQ(ReadXpm(file.c_str(), &desc), 0);
   EXPECT_EQ(desc.width, 3);
