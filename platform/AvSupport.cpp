@@ -486,13 +486,6 @@ std::string VideoStreamEncoder::Drain(bool flushing) {
   }
 }
 
-// Keeps the first failure; a codec that failed once answers later pictures
-// with reasons of its own that are not why the stream broke.
-std::string VideoStreamEncoder::Failed(std::string failure) {
-  if (failure_.empty()) failure_ = std::move(failure);
-  return failure_;
-}
-
 std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
   if (!file_) return "the video stream is closed";
   if (!bgr) return "no picture";
@@ -507,9 +500,13 @@ std::string VideoStreamEncoder::Write(const uint8_t* bgr) {
     BgrToYuv420(bgr, settings_.width, settings_.height, frame_->data, frame_->linesize);
     frame_->pts = frames_;
     std::string err = Encode(frame_);
-    if (!err.empty()) return Failed(std::move(err));
-    frames_++;
-    return "";
+    // Kept: a codec that failed once answers later pictures with reasons
+    // of its own that are not why the stream broke.
+    if (err.empty())
+      frames_++;
+    else
+      failure_ = err;
+    return err;
   }
   AVFrame* picture = nullptr;
   {

@@ -132,7 +132,6 @@ class VideoStreamEncoder {
   void Help();
   void EncodeQueued();
   std::string HelperError() const;
-  std::string Failed(std::string failure);
 
   Settings settings_;
   std::string fileName_;  // named in write failures

@@ -20,6 +20,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/HostLibrary.h"
@@ -884,6 +885,27 @@ std::string LimitFileSize(const std::string&) {
   return "";
 }
 
+// The last-error record's code and text.
+std::pair<int32_t, std::string> LastError() {
+  QorLastError rec{};
+  QOR_GET(QorGetLastError)(&rec);
+  std::vector<char> text(QOR_ERROR_TEXT_MAX, '\0');
+  QOR_GET(QorMakeErrorStr)(&rec, text.data());
+  return {rec.code, text.data()};
+}
+
+// A child's report split at its NUL separators.
+std::vector<std::string> NulFields(const std::string& report) {
+  std::vector<std::string> fields(1);
+  for (char ch : report) {
+    if (ch == '\0')
+      fields.emplace_back();
+    else
+      fields.back() += ch;
+  }
+  return fields;
+}
+
 // The child's report: fields separated by NUL, the first the reason it
 // skipped (empty when it ran).
 std::string ConvertAndReport(std::string (*limit)(const std::string&), const std::string& source,
@@ -897,23 +919,14 @@ std::string ConvertAndReport(std::string (*limit)(const std::string&), const std
   const int32_t result = ConvertMovie(source, output, output, 25.0, [](QorHandle h) {
     QOR_GET(QorSetCodec)(h, QOR_FMT_MPEG, g_plan.mpegType);
   });
-  QorLastError rec{};
-  QOR_GET(QorGetLastError)(&rec);
-  std::vector<char> text(QOR_ERROR_TEXT_MAX, '\0');
-  QOR_GET(QorMakeErrorStr)(&rec, text.data());
+  const std::string text = LastError().second;
   QOR_GET(QorLogStop)();
-  return std::string(1, '\0') + std::to_string(result) + '\0' + text.data() + '\0' +
+  return std::string(1, '\0') + std::to_string(result) + '\0' + text + '\0' +
          FilesIn(folder) + FilesIn(temp) + '\0' + LoggedErrors(log);
 }
 
 ChildRun ParseReport(const std::string& report) {
-  std::vector<std::string> fields(1);
-  for (char ch : report) {
-    if (ch == '\0')
-      fields.emplace_back();
-    else
-      fields.back() += ch;
-  }
+  std::vector<std::string> fields = NulFields(report);
   fields.resize(5);
   if (!fields[0].empty()) return Skipped(fields[0]);
   if (fields[1].empty()) return Skipped("the child reported nothing");
@@ -1008,11 +1021,8 @@ namespace {
 constexpr const char* kFramesChildVar = "QOR_TEST_MPEG_FRAMES_CHILD";
 
 std::string Answer(int32_t result) {
-  QorLastError rec{};
-  QOR_GET(QorGetLastError)(&rec);
-  std::vector<char> text(QOR_ERROR_TEXT_MAX, '\0');
-  QOR_GET(QorMakeErrorStr)(&rec, text.data());
-  return std::to_string(result) + " " + std::to_string(rec.code) + " " + text.data() + '\0';
+  const auto [code, text] = LastError();
+  return std::to_string(result) + " " + std::to_string(code) + " " + text + '\0';
 }
 
 std::string SaveFramesUntilOneFails(const std::string& output) {
@@ -1062,13 +1072,8 @@ TEST(HostConvert, FramesSavedAfterAFailedSaveAndTheCloseNameTheFirstFailure) {
     const std::string command = std::string("QOR_THREADS=") + threads + " " + kFramesChildVar +
                                 "='" + output + "' /proc/" + std::to_string(getpid()) + "/exe";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    std::vector<std::string> fields(1);
-    for (uint8_t ch : ReadAll(output + ".report")) {
-      if (ch == '\0')
-        fields.emplace_back();
-      else
-        fields.back() += static_cast<char>(ch);
-    }
+    const std::vector<uint8_t> report = ReadAll(output + ".report");
+    std::vector<std::string> fields = NulFields({report.begin(), report.end()});
     fields.resize(5);
     if (!fields[0].empty()) GTEST_SKIP() << fields[0];
     const std::string failure = "1000 1000 cannot write " + output + ": File too large";
