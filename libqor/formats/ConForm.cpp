@@ -339,6 +339,19 @@ void TGAUnpackRLE(const uint8_t* block, int64_t size, Qimg* image) {
   }
 }
 
+// Turns rows stored right to left in place, a pixel at a time at the file's
+// own depth: the image flip would bring every depth but 8 bits to 24 and so
+// drop a 32-bit file's alpha and a 15-bit file's depth.
+void TGAReverseRows_(Qimg* image) {
+  const int64_t bpp = image->bytesPerPixel;
+  const int64_t w = image->width;
+  for (int64_t y = 0; y < image->height; y++) {
+    uint8_t* row = image->data + y * w * bpp;
+    for (int64_t x = 0; x < w / 2; x++)
+      Basic::MemSwap(bpp, row + x * bpp, row + (w - 1 - x) * bpp);
+  }
+}
+
 // Packs one row of pixels into TGA packets; returns the packed length.
 int64_t TGAPackRow(const uint8_t* row, int64_t count, int32_t bpp,
                    uint8_t* out) {
@@ -993,7 +1006,7 @@ void TGALoad_(const std::string& name, Qimg* image) {
     }
     // Rows stored right to left are turned once they are all in place, so
     // raw and run-length data of every depth come out the same way round.
-    if (f.rightToLeft) ImgBasic::ImgFlipH(image, image);
+    if (f.rightToLeft) TGAReverseRows_(image);
     Basic::FClose(f.file);
   });
 }

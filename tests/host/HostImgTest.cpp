@@ -565,6 +565,117 @@ double Rms(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 
 }  // namespace
 
+namespace {
+
+// A TGA of pixels given top-down and left to right, `bytes` bytes each,
+// stored in the order the descriptor's bits 4 (right to left) and 5 (top
+// down) say, raw or as run-length packets: runs of equal pixels, literals
+// between them. An 8-bit file carries `map`, 24-bit entries.
+std::vector<uint8_t> Tga(int32_t w, int32_t h, int32_t bytes, const std::vector<uint8_t>& px,
+                         bool rightToLeft, bool topDown, bool rle,
+                         const std::vector<uint8_t>& map = {}) {
+  const int32_t entries = static_cast<int32_t>(map.size() / 3);
+  const int descriptor = (rightToLeft ? 0x10 : 0) | (topDown ? 0x20 : 0) | (bytes == 4 ? 8 : 0);
+  std::vector<uint8_t> f = {0, static_cast<uint8_t>(map.empty() ? 0 : 1),
+                            static_cast<uint8_t>((bytes == 1 ? 1 : 2) + (rle ? 8 : 0)),
+                            0, 0, static_cast<uint8_t>(entries), static_cast<uint8_t>(entries >> 8),
+                            static_cast<uint8_t>(map.empty() ? 0 : 24), 0, 0, 0, 0,
+                            static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                            static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8),
+                            static_cast<uint8_t>(bytes == 2 ? 16 : bytes * 8),
+                            static_cast<uint8_t>(descriptor)};
+  f.insert(f.end(), map.begin(), map.end());
+  std::vector<uint8_t> stored;
+  for (int32_t s = 0; s < h; s++)
+    for (int32_t t = 0; t < w; t++) {
+      const int32_t x = rightToLeft ? w - 1 - t : t, y = topDown ? s : h - 1 - s;
+      const auto at = px.begin() + (static_cast<size_t>(y) * w + x) * bytes;
+      stored.insert(stored.end(), at, at + bytes);
+    }
+  if (!rle) {
+    f.insert(f.end(), stored.begin(), stored.end());
+    return f;
+  }
+  const size_t count = stored.size() / bytes;
+  const auto same = [&](size_t a, size_t b) {
+    return std::equal(stored.begin() + a * bytes, stored.begin() + (a + 1) * bytes,
+                      stored.begin() + b * bytes);
+  };
+  for (size_t i = 0; i < count;) {
+    size_t run = 1;
+    while (i + run < count && run < 128 && same(i, i + run)) run++;
+    size_t n = run;
+    if (run == 1)
+      while (i + n < count && n < 128 && !(i + n + 1 < count && same(i + n, i + n + 1))) n++;
+    f.push_back(static_cast<uint8_t>(run > 1 ? 127 + run : n - 1));
+    const auto at = stored.begin() + i * bytes;
+    f.insert(f.end(), at, at + (run > 1 ? 1 : n) * bytes);
+    i += n;
+  }
+  return f;
+}
+
+}  // namespace
+
+// Rows stored right to left are turned at the file's own depth: a 32-bit
+// file keeps its alpha, an 8-bit one its indices and palette, a 16-bit one
+// its 5-5-5 words, in every row order and coding, as ffmpeg decodes them.
+TEST(HostImg, TgaStoredRightToLeftKeepsItsDepth) {
+  const bool ffmpeg = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+  TempDir dir;
+  const int32_t w = 7, h = 5;
+  // Pairs of equal pixels make run packets, the odd column a literal.
+  std::vector<uint8_t> bgra, index, words;
+  for (int32_t y = 0; y < h; y++)
+    for (int32_t x = 0; x < w; x++) {
+      const int32_t pair = x / 2;
+      bgra.insert(bgra.end(), {static_cast<uint8_t>(30 + 60 * pair), static_cast<uint8_t>(40 * y),
+                               static_cast<uint8_t>(200 - 50 * pair),
+                               static_cast<uint8_t>(255 - 60 * pair - 9 * y)});
+      index.push_back(static_cast<uint8_t>(pair + 4 * y));
+      const int32_t word = (3 + 8 * pair) | ((6 * y) << 5) | ((31 - 7 * pair) << 10);
+      words.insert(words.end(), {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)});
+    }
+  std::vector<uint8_t> map;
+  for (int32_t e = 0; e < 20; e++)
+    map.insert(map.end(), {static_cast<uint8_t>(12 * e), static_cast<uint8_t>(250 - 11 * e),
+                           static_cast<uint8_t>(e * e)});
+  struct Kind {
+    int32_t bytes, bpp;
+    const std::vector<uint8_t>& px;
+    const char* ffmpegFormat;
+  };
+  for (const Kind& k : {Kind{4, 32, bgra, "bgra"}, Kind{1, 8, index, "rgb24"},
+                        Kind{2, 15, words, "rgb24"}})
+    for (int order = 0; order < 4; order++)
+      for (bool rle : {false, true}) {
+        const bool rightToLeft = order & 1, topDown = order & 2;
+        SCOPED_TRACE(testing::Message() << k.bpp << " bits, right to left " << rightToLeft
+                                        << ", top down " << topDown << ", rle " << rle);
+        const std::string path = dir / "p.tga";
+        WriteBytes(path, Tga(w, h, k.bytes, k.px, rightToLeft, topDown, rle,
+                             k.bytes == 1 ? map : std::vector<uint8_t>{}));
+        Img img;
+        ASSERT_EQ(QOR_GET(QorImgLoadSingle)(img.h, path.c_str(), 1), 0);
+        const Info i = GetInfo(img.h);
+        ASSERT_EQ(i.bpp, k.bpp);
+        ASSERT_EQ(i.width, w);
+        EXPECT_EQ(std::vector<uint8_t>(i.pixels, i.pixels + k.px.size()), k.px);
+        if (k.bytes == 1) {
+          EXPECT_EQ(std::vector<uint8_t>(i.palette, i.palette + map.size()), map);
+        }
+        if (!ffmpeg || !rightToLeft) continue;
+        std::vector<uint8_t> peer = PeerOutput("ffmpeg -v error -i '" + path +
+                                               "' -f rawvideo -pix_fmt " + k.ffmpegFormat + " -");
+        std::vector<uint8_t> ours =
+            k.bytes == 4 ? std::vector<uint8_t>(i.pixels, i.pixels + k.px.size()) : ExportRgb(img.h);
+        if (k.bytes == 2)  // ffmpeg fills the low bits of 5-bit channels
+          for (auto* run : {&peer, &ours})
+            for (uint8_t& v : *run) v &= 0xF8;
+        EXPECT_EQ(ours, peer);
+      }
+}
+
 TEST(HostImg, SaveSingleRoundTripsThroughImageMagick) {
   if (!HavePeers()) GTEST_SKIP() << "ImageMagick or netpbm not available";
   TempDir dir;
