@@ -294,7 +294,7 @@ TEST(QorconvStreams, CutFilesConvertAndFailuresSayWhy) {
   TestUtil::WriteText(dir.File("junk.wav"), "not a sound");
   EXPECT_EQ(RunWithErrors(tool + " " + dir.File("junk.wav") + " " + dir.File("j.ogg"), &errors), 1);
   // No reader describes it.
-  EXPECT_EQ(errors, "File not exist.\n");
+  EXPECT_EQ(errors, dir.File("junk.wav") + ": no reader takes this file (File not exist.)\n");
   EXPECT_FALSE(access(dir.File("j.ogg").c_str(), F_OK) == 0);
   // A still has one frame.
   EXPECT_EQ(RunWithErrors(tool + " " + still + " " + dir.File("s2.png") + " 2", &errors), 1);

@@ -97,15 +97,25 @@ TEST(Qorconv, InfoOfBadFileFails) {
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "Movie format not supported.\n");
   EXPECT_FALSE(Basic::FileExists(Path("odd.bmp")));
-  // Bytes no reader accepts, and a missing file: the one error the
-  // interface gives for a file it cannot describe.
+  // Bytes no reader accepts (a grey TGA among them), and a missing file:
+  // the interface gives the one error for both, the tool tells them apart.
   WriteFile(Path("bad.pcx"), Bytes(200, 0x55));
-  for (const char* name : {"bad.pcx", "missing.bmp"}) {
+  Bytes grey(18, 0);
+  grey[2] = 3;
+  grey[12] = grey[14] = 1;
+  grey[16] = 8;
+  grey.push_back(90);
+  WriteFile(Path("grey.tga"), grey);
+  for (const char* name : {"bad.pcx", "grey.tga", "missing.bmp"}) {
     r = Qorconv(tool, "--info " + Path(name));
     EXPECT_EQ(r.code, 1) << name;
-    EXPECT_EQ(r.err, "File not exist.\n") << name;
+    EXPECT_EQ(r.err, Path(name) + (name[0] == 'm' ? ": File not exist.\n"
+                                                  : ": no reader takes this file (File not exist.)\n"));
     EXPECT_EQ(r.out, "") << name;
   }
+  r = Qorconv(tool, Path("grey.tga") + " " + Path("grey.bmp"));
+  EXPECT_EQ(r.err, Path("grey.tga") + ": no reader takes this file (File not exist.)\n");
+  EXPECT_FALSE(Basic::FileExists(Path("grey.bmp")));
 }
 
 TEST(Qorconv, ConvertsBetweenEveryStillFormat) {

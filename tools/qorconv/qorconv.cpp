@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "qor.h"
 
 namespace {
@@ -117,9 +119,18 @@ bool Describe(const std::string& name, QorFileInfo* info) {
   return !LastCallFailed();
 }
 
+// The library answers "File not exist." for a file no reader takes as for
+// a missing one (its callers rely on that pair); the tool tells them apart.
+int FailToDescribe(const std::string& name) {
+  const QorLastError rec = LastError();
+  const bool unrecognised = rec.errClass == 6 && rec.errNum == 9 && access(name.c_str(), F_OK) == 0;
+  return Fail(name + ": " + (unrecognised ? "no reader takes this file (" + ErrorText(rec) + ")"
+                                          : ErrorText(rec)));
+}
+
 int Info(const std::string& name) {
   QorFileInfo info{};
-  if (!Describe(name, &info)) return FailWithLastError();
+  if (!Describe(name, &info)) return FailToDescribe(name);
   const int32_t format = FormatOf(name);
   auto on = [](QorBool b) { return b != 0 ? 1 : 0; };
   std::printf("format=%d\n", format);
@@ -328,7 +339,7 @@ int ConvertStill(const std::string& input, const std::string& output, const Opti
 int Convert(const std::string& input, const std::string& output, long frame,
             bool frameGiven, const Options& o) {
   QorFileInfo info{};
-  if (!Describe(input, &info)) return FailWithLastError();
+  if (!Describe(input, &info)) return FailToDescribe(input);
   const int32_t format = FormatOf(output);
   const bool stream = IsMovieFormat(format) || IsSoundFormat(format);
   if (!IsSoundFormat(format) && frame > std::max(1, info.frameCount))
