@@ -51,6 +51,17 @@ gcovr -r . --object-directory "$build" "${filters[@]}" -j "$jobs" \
   --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
   --json "$build/coverage.json" || exit 1
 
+# Each layer compiles against a tree of links to the source folders (see
+# CMakeLists.txt), so gcov names some files by a link: each is named by its
+# own path, and gcovr adds the counts of the two names together.
+python3 - "$build/coverage.json" <<'PY'
+import json, os, sys
+data = json.load(open(sys.argv[1]))
+for f in data["files"]:
+    f["file"] = os.path.relpath(os.path.realpath(f["file"]))
+json.dump(data, open(sys.argv[1], "w"))
+PY
+
 report() { gcovr -r . --add-tracefile "$build/coverage.json" "$@"; }
 report --txt "$build/lines.txt"
 report --branches --txt "$build/branches.txt"
