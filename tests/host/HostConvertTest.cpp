@@ -67,12 +67,14 @@ struct Scenario {
   int samplesPerBlock = 0;
   int sampleRate = 22050;
   bool silenceBlock = false;  // one half-second silence block first
+  int silenceRate = 22050;    // the rate it is given at
   int errorAnswer = 1;
   int secondErrorAnswer = -1;  // the answer after the first
   bool abortInPalettePass = false;
   bool convertFromProgress = false;
   bool blockCallsFromProgress = false;
   bool badPixelsInCallback = false;
+  bool blankAfterFirst = false;  // later pixel blocks without pixels, each 4 wider
   bool pixelsInAudioBlock = false;
   bool dropOddFrames = false;   // the frame callback empties them
   bool refuseSounds = false;    // the audio callback empties every sound
@@ -104,6 +106,10 @@ void QOR_CALL VideoSource(QorHandle h, int32_t blockNum) {
       pixels[i] = 40;                                      // blue
       pixels[i + 1] = static_cast<uint8_t>(i % 200);       // green
       pixels[i + 2] = static_cast<uint8_t>(blockNum * 8);  // red
+    }
+    if (S->blankAfterFirst && blockNum > 0) {
+      QOR_GET(QorSrcSetPixels)(h, nullptr, nullptr, kSide + 4 * (blockNum - 1), kSide, 24);
+      return;
     }
     if (S->badPixelsInCallback && blockNum == 0) {
       QOR_GET(QorSrcSetPixels)(h, pixels.data(), nullptr, -kSide, kSide, 24);
@@ -138,7 +144,7 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
   }
   if (S->silenceBlock) {
     if (block == 0) {
-      QOR_GET(QorSrcSetSamples)(h, nullptr, 11025, 22050, 1, 16);
+      QOR_GET(QorSrcSetSamples)(h, nullptr, 11025, S->silenceRate, 1, 16);
       return;
     }
     block--;
@@ -402,6 +408,40 @@ TEST(HostConvert, AudioOnlyWithSilence) {
   EXPECT_EQ(s.wrongStreamError.errClass, 4);
 }
 
+// Without samples and without a rate, a silence block lasts one second.
+TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
+  Scratch dir;
+  for (int rate : {0, -8000}) {
+    Scenario s;
+    s.silenceBlock = true;
+    s.silenceRate = rate;
+    Conversion c(&s);
+    const std::string out = dir.File("second" + std::to_string(rate) + ".wav");
+    c.Audio().Output("", out, 30.0);
+    QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+    EXPECT_EQ(c.Run(), 0);
+    EXPECT_EQ(ReadWav(out).samples, std::vector<int16_t>(22050, 0)) << rate;
+  }
+}
+
+// Pixel blocks without pixels are black pictures; a fresh handle writes
+// the first frame's own size (the third block, 4 wider, is brought to it).
+TEST(HostConvert, PixelBlocksWithoutPixelsAreBlack) {
+  Scratch dir;
+  Scenario s;
+  s.frames = 3;
+  s.blankAfterFirst = true;
+  Conversion c(&s);
+  c.Video().Output(dir.File("blank000.ppm"), "", 10.0);
+  EXPECT_EQ(c.Run(), 0);
+  const std::string header =
+      "P6\n" + std::to_string(kSide) + " " + std::to_string(kSide) + "\n255\n";
+  std::vector<uint8_t> black(header.begin(), header.end());
+  black.resize(header.size() + kSide * kSide * 3, 0);
+  EXPECT_EQ(ReadAll(dir.File("blank001.ppm")), black);
+  EXPECT_EQ(ReadAll(dir.File("blank002.ppm")), black);
+}
+
 // Equal video and audio names make one movie holding both streams.
 TEST(HostConvert, InterleavedIntoOneMovie) {
   Scratch dir;
@@ -527,6 +567,19 @@ TEST(HostConvert, SizeDifferingInOneSideIsWritten) {
     EXPECT_EQ(info.width, k.width);
     EXPECT_EQ(info.height, k.height);
   }
+  // Sides outside 1..16000 are taken at the nearer end; a depth that is not
+  // one of the five is ignored.
+  Scenario s;
+  s.frames = 1;
+  Conversion c(&s);
+  c.Video().Output(dir.File("thin.bmp"), "", 10.0);
+  QOR_GET(QorSetResolution)(c.h(), -5, 16001);
+  QOR_GET(QorSetBpp)(c.h(), 8);
+  QOR_GET(QorSetBpp)(c.h(), 12);
+  ASSERT_EQ(c.Run(), 0);
+  const QorFileInfo info = Info(dir.File("thin.bmp"));
+  EXPECT_EQ((std::vector<int32_t>{info.width, info.height, info.bitsPerPixel}),
+            (std::vector<int32_t>{1, 16000, 8}));
 }
 
 // Sample blocks count their start from 0: start 4 is the fifth sample.

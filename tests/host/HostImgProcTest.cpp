@@ -335,6 +335,7 @@ TEST_F(HostImgProc, DepthsThatOperationsLeave) {
   for (size_t i = 0; i < 12; i++) grey.pixels[i] = static_cast<uint8_t>(i * 20);
   QorHandle img = MakeImage(grey);
   QOR_GET(QorImgResize)(img, 4, 3);
+  QOR_GET(QorImgResample)(img, 4, 3);
   QOR_GET(QorImgBorder)(img, 0, -7, 0, 0, 0);
   Picture got = Read(img);
   EXPECT_EQ("4x3x8", Size(got));
@@ -345,6 +346,8 @@ TEST_F(HostImgProc, DepthsThatOperationsLeave) {
   EXPECT_EQ(140, got.pixels[(1 * 4 + 3) * 3]);  // grey 140 at (3, 1)
   EXPECT_EQ((std::vector<uint8_t>{3, 2, 1}),
             std::vector<uint8_t>(got.pixels.end() - 3, got.pixels.end()));
+  QOR_GET(QorImgBorder)(img, 0, 0, 20000, 0, 0);  // more than 16000 is 16000
+  EXPECT_EQ("16004x4x24", Size(Read(img)));
 
   // A 16-bit image onto the host's palette: 8 bits, that palette, nearest
   // entries. Pixels: red, green, blue, white as 5-6-5 words.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/HostHandles.h"
@@ -698,11 +699,34 @@ TEST(HostImg, SaveSingleRoundTripsThroughImageMagick) {
     EXPECT_EQ(MagickRgb(dir / name), expected);
   }
   // JPEG: codec is the quality; the default is close, quality 5 far smaller.
-  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "d.jpg").c_str(), K_AUTO), 0);
   EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "q5.jpg").c_str(), 5), 0);
+  EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / "d.jpg").c_str(), K_AUTO), 0);
   EXPECT_LT(Rms(MagickRgb(dir / "d.jpg"), expected), 12.0);
   EXPECT_LT(std::filesystem::file_size(dir / "q5.jpg"),
             std::filesystem::file_size(dir / "d.jpg"));
+  // K_AUTO is each format's default, also right after a save with another
+  // codec: RLE for TGA and SGI, none for TIFF, quality 85 for JPEG (as
+  // ImageMagick reads them), RLE Sun raster (type 2) and binary PNM.
+  const std::pair<const char*, int32_t> others[] = {
+      {"out.tga", 0}, {"out.sgi", 0}, {"out.ras", 0}, {"out.tif", 5}, {"out.ppm", 1}};
+  for (const auto& [name, codec] : others) {
+    const std::string other = dir / ("x" + std::string(name));
+    EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, other.c_str(), codec), 0);
+    EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img.h, (dir / name).c_str(), K_AUTO), 0);
+  }
+  auto identify = [&](const char* format, const char* name) {
+    const std::vector<uint8_t> text =
+        PeerOutput(std::string("identify -format ") + format + " '" + dir / name + "'");
+    return std::string(text.begin(), text.end());
+  };
+  EXPECT_EQ(identify("%C", "out.tga") + identify("%C", "out.sgi") + identify("%C", "out.tif") +
+                identify("%Q", "d.jpg"),
+            "RLERLENone85");
+  char head[24] = {};
+  std::ifstream(dir / "out.ras", std::ios::binary).read(head, 24);
+  EXPECT_EQ(head[23], 2);
+  std::ifstream(dir / "out.ppm", std::ios::binary).read(head, 2);
+  EXPECT_EQ(std::string(head, 2), "P6");
 
   // An 8-bit image keeps its palette colours.
   Img pal8;

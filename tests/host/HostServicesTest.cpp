@@ -77,6 +77,12 @@ TEST(HostServices, SixteenBitGreyRangeOfTheTiffReader) {
   // Automatic: the file's own lowest and highest, 1000 and 9000.
   setRange(K_AUTO, K_AUTO);
   EXPECT_EQ((std::vector<uint8_t>{0, 32, 64, 128, 255}), load());
+  // Each end on its own: the file's lowest with 5000, 3000 with its highest.
+  setRange(K_AUTO, 5000);
+  EXPECT_EQ((std::vector<uint8_t>{0, 64, 128, 255, 255}), load());
+  setRange(3000, K_AUTO);
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 85, 255}), load());
+  setRange(K_AUTO, K_AUTO);
 }
 
 TEST(HostServices, BayerHeaderIsTheFilesTrailer) {

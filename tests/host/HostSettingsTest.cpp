@@ -392,6 +392,19 @@ TEST(HostFileInfo, NumberedRunCountedOnlyWhenAsked) {
   ProgressLog stopper;
   stopper.stopAt = 1;
   EXPECT_EQ(Describe(first, 1, LogProgress, &stopper).frameCount, 1);
+  // Any value but 0 and 2 counts the run as 1 does; 2 also takes a minus
+  // sign into the number, so m-1, m0, m1 is a run of three only then.
+  for (int32_t seqDetect : {7, -1, int32_t{K_AUTO}})
+    EXPECT_EQ(Describe(first, seqDetect).frameCount, 3) << seqDetect;
+  for (const char* name : {"m-1.bmp", "m0.bmp", "m1.bmp"}) WriteBmp(dir.File(name), 8, 8);
+  const std::string minus = dir.File("m-1.bmp");
+  EXPECT_EQ(Describe(minus, 2).frameCount, 3);
+  EXPECT_EQ(Describe(minus, 1).frameCount, 1);
+  QorFileInfo opened{};
+  QorHandle file = QOR_GET(QorFileOpen)(minus.c_str(), 2, &opened, nullptr, nullptr);
+  EXPECT_EQ(opened.frameCount, 3);
+  QOR_GET(QorFileClose)(file);
+  EXPECT_EQ(LastError().code, 0);
 }
 
 TEST(HostFileInfo, MovieWithSoundAgreesWithFfmpeg) {

@@ -257,6 +257,25 @@ TEST_F(HostSnd, WrittenWavIsWhatSoxReads) {
     want.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
   }
   EXPECT_EQ(want, ReadBytes(dir.File("out.raw")));
+
+  // K_AUTO keeps what the file has: its defaults (44100 Hz, 16 bits) or
+  // what an earlier call set; the second call changes nothing.
+  struct Kept {
+    int32_t rate, channels, bits;
+    const char* soxi;
+  };
+  for (const Kept& k :
+       {Kept{K_AUTO, 1, K_AUTO, "44100\n1\n16\n"}, Kept{11025, 1, 8, "11025\n1\n8\n"}}) {
+    const std::string kept = dir.File("kept" + std::to_string(k.bits) + ".wav");
+    file = QOR_GET(QorFileCreate)(kept.c_str());
+    QOR_GET(QorFileSetAudioParams)(file, k.rate, k.channels, k.bits, K_AUTO);
+    QOR_GET(QorFileSetAudioParams)(file, K_AUTO, K_AUTO, K_AUTO, K_AUTO);
+    EXPECT_EQ(0, Outcome().code);
+    EXPECT_EQ(0, QOR_GET(QorSndSave)(snd_, file));
+    QOR_GET(QorFileClose)(file);
+    EXPECT_EQ(k.soxi, Capture("soxi -r '" + kept + "'; soxi -c '" + kept + "'; soxi -b '" +
+                              kept + "'"));
+  }
 }
 
 TEST_F(HostSnd, CallLogNamesArgumentsAndMissingHandles) {

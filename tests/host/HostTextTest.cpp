@@ -3,9 +3,11 @@
 // measured extents say, and nowhere else.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,27 @@ TEST(HostText, CaptionWithBorderInASubstituteFont) {
   EXPECT_GE(solid.w, w);  // the sprite is the text raised to 32 pixels
   EXPECT_EQ(solid.h, h);
   EXPECT_EQ(pasted.bytes[(5 * 240 + 5) * 3 + 2], 255);  // red background
+}
+
+// Another shadow mode keeps the effect and still takes the offsets: a drop
+// shadow set by 2, 2 and then such a mode with 5, 4 draws as one set by 5, 4.
+TEST(HostText, OtherShadowModesKeepTheEffectAndTakeTheOffsets) {
+  using Call = std::array<int32_t, 3>;
+  auto draw = [](std::initializer_list<Call> calls) {
+    Text t;
+    QOR_GET(QorTextSetColor)(t.h, 0x000000, 0x0000FF, 0xFFFFFF, -1);
+    for (const Call& c : calls) QOR_GET(QorTextShadow)(t.h, c[0], c[1], c[2]);
+    EXPECT_EQ(LastCode(), 0);
+    Img img;
+    MakeGrey(img.h, 120, 50);
+    QOR_GET(QorTextOut)(img.h, t.h, 4, 4, "Shadow");
+    return Read(img.h).bytes;
+  };
+  const std::vector<uint8_t> dropped = draw({{1, 5, 4}}), plain = draw({{0, 5, 4}});
+  EXPECT_NE(dropped, plain);
+  EXPECT_EQ(draw({{1, 2, 2}, {7, 5, 4}}), dropped);
+  EXPECT_EQ(draw({{1, 2, 2}, {K_AUTO, 5, 4}}), dropped);
+  EXPECT_EQ(draw({{0, 2, 2}, {3, 5, 4}}), plain);
 }
 
 TEST(HostText, DepthsEmptyTextAndNilHandles) {
