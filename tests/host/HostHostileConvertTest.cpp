@@ -660,7 +660,7 @@ TEST(HostileConvert, DitheringModesThroughAConversion) {
   std::vector<std::vector<int>> pictures;
   std::vector<double> blockError;
   std::vector<int> neighbourChanges;
-  for (int32_t mode : {0, 1, 2}) {
+  for (int32_t mode : {0, 1, 2, 3}) {
     Plan plan;
     plan.gradient = true;
     plan.video = {{"", kUnset, kUnset, kUnset, true}};
@@ -708,6 +708,7 @@ TEST(HostileConvert, DitheringModesThroughAConversion) {
   EXPECT_NE(pictures[0], pictures[1]);
   EXPECT_NE(pictures[0], pictures[2]);
   EXPECT_NE(pictures[1], pictures[2]);
+  EXPECT_EQ(pictures[3], pictures[0]);  // a mode past the last one does not dither
   // Flat bands without dithering; light dithering breaks them up, heavy
   // dithering more so, and its error diffusion keeps the local averages.
   EXPECT_LT(neighbourChanges[0], neighbourChanges[1]);
