@@ -237,10 +237,19 @@ TEST_F(FormatDialogs, MpegDialogRatesFollowFormatPresetsAndBothEdits) {
   EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
   EXPECT_EQ(type, 4);
   EXPECT_EQ(rate, 6000);
-  Answer(nullptr, true);
+  // The stored type selects its row: the last one, and none for a type past it.
+  QString format;
+  auto read = [&](QDialog* f) { format = Find<QComboBox>(f, "lstFormat")->currentText(); };
+  Answer(read, true);
   EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
+  EXPECT_EQ(format, "DVD");
   EXPECT_EQ(type, 4);
   EXPECT_EQ(rate, 6000);
+  type = 5;
+  Answer(read, true);
+  EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
+  EXPECT_EQ(format, "");
+  EXPECT_EQ(type, 5);
 }
 
 TEST_F(FormatDialogs, AudioBitRateMenuOffersThePresetsWithinTheLimits) {

@@ -158,6 +158,12 @@ TEST(SaveOptions, CodecNames) {
   FFSaveSetCodec(&v, 2);
   FFSaveCodecName(&v, &t);
   EXPECT_EQ(t, "MPEG-2 format, bitrate: 1700 kilobit/s");
+  for (const auto& [codec, name] :
+       {std::pair{0, "MPEG-1 format"}, {4, "MPEG-DVD format"}, {5, "N/A"}, {-1, "N/A"}}) {
+    FFSaveSetCodec(&v, codec);
+    FFSaveCodecName(&v, &t);
+    EXPECT_EQ(t, std::string(name) + ", bitrate: 1700 kilobit/s") << codec;
+  }
   FFSaveSetFmt(&a, kFmtMPA);
   FFSaveCodecName(&a, &t);
   EXPECT_EQ(t, "MPEG Layer-II, bitrate: 224 kilobit/s");

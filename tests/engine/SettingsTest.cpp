@@ -136,6 +136,10 @@ TEST_F(SettingsTest, SizeAndDepthAreLimitedAndLeftAloneWhileConverting) {
   EXPECT_EQ(rec->autoRes, 0);
   QorSetBpp(handle, 12);
   EXPECT_EQ(rec->bpp, 24);
+  QorSetBpp(handle, 32);  // the last depth taken, and the next number
+  EXPECT_EQ(rec->bpp, 32);
+  QorSetBpp(handle, 33);
+  EXPECT_EQ(rec->bpp, 32);
   QorSetBpp(handle, 15);
   EXPECT_EQ(rec->bpp, 15);
   rec->status = Common::kPhasePalette;

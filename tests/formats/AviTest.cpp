@@ -222,6 +222,8 @@ TEST(AviCodecs, NamesOfVideoAndSound) {
   EXPECT_EQ("(#1) PCM, uncompressed", s);
   AVIGetAudioName(0x11, &s);
   EXPECT_EQ("(#17) IMA ADPCM", s);
+  AVIGetAudioName(0x2001, &s);  // the last row of the table
+  EXPECT_EQ("(#8193) DTS", s);
   AVIGetAudioName(0x4321, &s);
   EXPECT_EQ("(#17185) Unknown codec", s);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -345,7 +346,8 @@ namespace {
 
 // An FLI file built by hand: a 320 × 200 screen (or one left out of the
 // header, which FLI readers take as 320 × 200), a 64-level colour map, a
-// byte-run first frame and a byte-delta second frame.
+// byte-run first frame, a byte-delta second frame, then the two chunk kinds
+// at the top of the table: a literal screen (16) and a black one (13).
 std::string HandMadeFli(bool sizeInHeader) {
   std::string f(128, '\0');
   auto put16 = [](std::string& s, size_t at, int v) {
@@ -357,7 +359,7 @@ std::string HandMadeFli(bool sizeInHeader) {
     put16(s, at + 2, static_cast<int>(v >> 16));
   };
   put16(f, 4, 0xAF11);
-  put16(f, 6, 2);
+  put16(f, 6, 4);
   if (sizeInHeader) {
     put16(f, 8, 320);
     put16(f, 10, 200);
@@ -416,6 +418,10 @@ std::string HandMadeFli(bool sizeInHeader) {
   changes.resize(changes.size() + (changes.size() & 1));
   f += frame({chunk(11, colours), chunk(15, brun)});
   f += frame({chunk(11, changes), chunk(12, delta)});
+  std::string literal(320 * 200, '\0');
+  for (size_t i = 0; i < literal.size(); i++) literal[i] = static_cast<char>(i * 7 % 251);
+  f += frame({chunk(16, literal)});
+  f += frame({chunk(13, "")});
   put32(f, 0, static_cast<uint32_t>(f.size()));
   return f;
 }
@@ -430,9 +436,14 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   EXPECT_EQ(flc.header.width, 320);
   EXPECT_EQ(flc.header.height, 200);
   EXPECT_EQ(flc.fps, 14.0);
-  Qimg f1, f2;
+  Qimg f1, f2, f3, f4;
   FLCLoad(&flc, &f1, 1, 0);
   FLCLoad(&flc, &f2, 2, 0);
+  FLCLoad(&flc, &f3, 3, 0);
+  FLCLoad(&flc, &f4, 4, 0);
+  ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
+  EXPECT_EQ(f3.data[321], 321 * 7 % 251);
+  EXPECT_EQ(std::count(f4.data, f4.data + 320 * 200, 0), 320 * 200);
   EXPECT_EQ(f2.data[10 * 320 + 5], 9);
   EXPECT_EQ(f2.data[11 * 320 + 108 + 3], 42);
   EXPECT_EQ(f1.palette[5 * 3 + 2], 5 * 4);  // 6-bit red scaled by 4
@@ -445,9 +456,9 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
     const std::string rgb = dir.File("fli.rgb");
     ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + name + " -f rawvideo -pix_fmt rgb24 " + rgb).c_str()), 0);
     const std::string out = TestUtil::ReadText(rgb);
-    ASSERT_GE(out.size(), 2u * 320 * 200 * 3);
-    for (int fno = 0; fno < 2; fno++) {
-      const Qimg& img = fno ? f2 : f1;
+    ASSERT_GE(out.size(), 4u * 320 * 200 * 3);
+    for (int fno = 0; fno < 4; fno++) {
+      const Qimg& img = fno == 0 ? f1 : fno == 1 ? f2 : fno == 2 ? f3 : f4;
       for (size_t i = 0; i < 320u * 200; i++) {
         const uint8_t* px = reinterpret_cast<const uint8_t*>(out.data()) + fno * 320 * 200 * 3 + i * 3;
         const uint8_t* bgr = img.palette + img.data[i] * 3;
@@ -466,8 +477,7 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   EXPECT_EQ(std::memcmp(again.data, f2.data, 320 * 200), 0);
   FLCClose(&flc);
   ImgBasic::ImgFree(&again);
-  ImgBasic::ImgFree(&f1);
-  ImgBasic::ImgFree(&f2);
+  for (Qimg* img : {&f1, &f2, &f3, &f4}) ImgBasic::ImgFree(img);
 }
 
 }  // namespace

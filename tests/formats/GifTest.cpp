@@ -280,6 +280,16 @@ TEST(Gif, LzwRejectsCodesBeyondTheTable) {
   const uint8_t bad[] = {2, 1, 0x34, 0};  // codes 4, 6 in 3 bits
   uint8_t out[4];
   EXPECT_FALSE(GIFDecodeLZW_(bad, sizeof bad, out, 4));
+  // Minimum code sizes 1 and 11 (codes 1, end 3 in 2 bits; 7, end 2049 in
+  // 12 bits) decode; 0 and 12 (7, end 4097 in 13 bits) are refused.
+  const uint8_t one[] = {1, 1, 0x0D, 0}, eleven[] = {11, 3, 0x07, 0x10, 0x80, 0};
+  EXPECT_TRUE(GIFDecodeLZW_(one, sizeof one, out, 1));
+  EXPECT_EQ(out[0], 1);
+  EXPECT_TRUE(GIFDecodeLZW_(eleven, sizeof eleven, out, 1));
+  EXPECT_EQ(out[0], 7);
+  const uint8_t zero[] = {0, 1, 0x0D, 0}, twelve[] = {12, 4, 0x07, 0x20, 0x00, 0x02, 0};
+  EXPECT_FALSE(GIFDecodeLZW_(zero, sizeof zero, out, 1));
+  EXPECT_FALSE(GIFDecodeLZW_(twelve, sizeof twelve, out, 1));
 }
 
 TEST(Gif, DamagedFilesGiveErrors) {

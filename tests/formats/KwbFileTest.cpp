@@ -278,6 +278,19 @@ TEST(KwbErrors, WrongMagicVersionAndFrameNumbers) {
   EXPECT_EQ(Errors::ErrCode(), 1);
   EXPECT_THROW(KWBImgLoad(&kwb, &img, -1, 0), Errors::EMon);
   KWBClose(&kwb);
+  // Bytes a pixel are 1 to 3: the header's 3 opens, 4 and 0 are refused.
+  std::string raw = TestUtil::ReadText(name);
+  for (const auto& [bytes, opens] : {std::pair{3, true}, {4, false}, {0, false}}) {
+    raw[20] = static_cast<char>(bytes);
+    TestUtil::WriteText(name, raw);
+    if (opens) {
+      EXPECT_NO_THROW(KWBOpen(&kwb, name)) << bytes;
+    } else {
+      EXPECT_THROW(KWBOpen(&kwb, name), Errors::EMon) << bytes;
+      EXPECT_EQ(Errors::ErrCode(), 1);
+    }
+    KWBClose(&kwb);
+  }
 }
 
 TEST(KwbErrors, FramesOfAnotherSizeAreRefused) {

@@ -122,6 +122,27 @@ TEST(Mpg, RateAndFormatRules) {
   EXPECT_EQ(out.avgBytesPerSec, 32000u * 4);
 }
 
+// The rate a file is described with is its sequence header's frame-rate
+// code: the first and last codes of the table, and the first one past it.
+TEST(MpgRead, FrameRateCodesOfTheSequenceHeader) {
+  NEED_FFMPEG();
+  TestUtil::TempDir dir;
+  const std::string made = dir.File("r.m1v");
+  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=32x32:rate=24000/1001 -frames:v 2 "
+                      "-c:v mpeg1video " + Q(made)));
+  Bytes file = MT::ReadBytes(made);
+  ASSERT_TRUE(file.size() > 8 && file[3] == 0xB3 && (file[7] & 15) == 1);
+  for (const auto& [code, fps] : {std::pair{1, 24000.0 / 1001}, {8, 60.0}, {9, 0.0}}) {
+    file[7] = static_cast<uint8_t>((file[7] & 0xF0) | code);
+    const std::string name = dir.File("r" + std::to_string(code) + ".m1v");
+    MT::WriteBytes(name, file);
+    ConForm::FFInfoRec info;
+    MpgInfo(name, &info, nullptr, nullptr);
+    ASSERT_TRUE(info.picture.hasPictures) << code;
+    EXPECT_DOUBLE_EQ(info.picture.fps, fps) << code;
+  }
+}
+
 TEST(MpgRead, PeerVideoRandomAccessEqualsSequential) {
   NEED_FFMPEG();
   TestUtil::TempDir dir;

@@ -2,6 +2,8 @@
 // sound handling of hostile headers.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "formats/FF_BAY.h"
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
@@ -116,6 +118,19 @@ TEST(Sgi, ColourMapKindDescribedButNotReadable) {
   EXPECT_TRUE(info.picture.hasPictures);
   EXPECT_FALSE(info.picture.picturesReadable);
   ExpectLoadError(Path("cmap.sgi"), 7, 1);
+  // Header codes at the end of their ranges (storage 0..1, dimension 1..3,
+  // channels 1..4, one byte a channel) and one past it.
+  for (const auto& [storage, dimension, channels, bytes, readable] :
+       {std::tuple{0, 3, 4, 1, true}, {2, 3, 3, 1, false}, {0, 4, 3, 1, false},
+        {0, 0, 3, 1, false}, {0, 3, 5, 1, false}, {0, 3, 0, 1, false}, {0, 3, 3, 2, false}}) {
+    Bytes g = SgiHeader(storage, dimension, 1, 1, channels);
+    g[3] = static_cast<uint8_t>(bytes);
+    g.insert(g.end(), 8, 7);
+    WriteFile(Path("codes.sgi"), g);
+    ConForm::FFInfo(Path("codes.sgi"), Basic::K_AUTO, &info, nullptr, nullptr);
+    EXPECT_EQ(info.picture.picturesReadable, readable)
+        << storage << " " << dimension << " " << channels << " " << bytes;
+  }
 }
 
 TEST(Sgi, RowLengthsCheckedAgainstRowBuffer) {
@@ -229,6 +244,12 @@ TEST(Ras, StandardAndRgbOrder) {
     WriteFile(Path("rgb.ras"), f);
     pic = LoadRgb(Path("rgb.ras"));
     EXPECT_EQ(pic.rgb, (Bytes{1, 2, 3}));
+    f[23] = 0;  // the old type is the standard one
+    WriteFile(Path("old.ras"), f);
+    EXPECT_EQ(LoadRgb(Path("old.ras")).rgb, (Bytes{3, 2, 1}));
+    f[23] = 4;  // the first type past the known ones
+    WriteFile(Path("t4.ras"), f);
+    ExpectLoadError(Path("t4.ras"), 7, 1);
   }
   // A file shorter than its padded rows is read with unpadded rows.
   Bytes s = RasHeader(1, 2, 24, 1, 0, 0);
@@ -456,6 +477,15 @@ TEST(Bay, RecognisedSizesAndModes) {
   EXPECT_FALSE(info.picture.picturesReadable);
   EXPECT_EQ(info.picture.fps, 0);
   ExpectLoadError(Path("u.bay"), 7, 1);
+
+  // The exposure codes at both ends of each camera's table, and past them.
+  for (const auto& [camera, code, fps] :
+       {std::tuple{"ML", 1, 30.0}, {"ML", 7, 2000.0}, {"ML", 8, 0.0}, {"ML", 0, 0.0},
+        {"EK", 1, 250.0}, {"RO", 3, 1000.0}, {"EK", 4, 0.0}}) {
+    WriteFile(Path("x.bay"), BayFile(74752, 1, camera, code));
+    ConForm::FFInfo(Path("x.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
+    EXPECT_EQ(info.picture.fps, fps) << camera << " " << code;
+  }
 
   WriteFile(Path("p.bay"), BayFile(307200, 0, "", 0));
   ConForm::FFInfo(Path("p.bay"), Basic::K_AUTO, &info, nullptr, nullptr);

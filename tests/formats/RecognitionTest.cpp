@@ -117,6 +117,7 @@ TEST(Recognition, CaseAndPartialExtensions) {
 TEST(Recognition, FileKinds) {
   EXPECT_EQ(ConForm::FileKind(0, 1), 0);
   EXPECT_EQ(ConForm::FileKind(20, 1), 0);
+  EXPECT_EQ(ConForm::FileKind(1, 1), 1);
   for (int32_t id : {5, 6, 7, 11, 12, 18, 19}) EXPECT_EQ(ConForm::FileKind(id, 1), 3) << id;
   EXPECT_EQ(ConForm::FileKind(4, 1), 1);
   EXPECT_EQ(ConForm::FileKind(4, 2), 3);

@@ -638,6 +638,12 @@ TEST(TifTags, EntryLoopStopsAtTheEndOfTheFile) {
     EXPECT_EQ(FF_TIF::TIFGetTag(file, 282, wide, 8), 8);
     EXPECT_EQ(wide[0] | wide[7], 0);
   }
+  // The first type of the table, and types it does not list (2, ASCII, among them).
+  for (const auto& [type, size] : {std::pair{1, 1}, {13, 0}, {2, 0}, {0, 0}}) {
+    const std::vector<uint8_t> tail(8, 5);  // a value of 8 bytes at offset 22
+    StillPeer::WriteFile(file, HandTiff(false, 1, {{300, uint32_t(type), 1, 22}}, tail));
+    EXPECT_EQ(FF_TIF::TIFGetTag(file, 300, buf, 4), size) << type;
+  }
   TestUtil::WriteText(file, "GIF89a and more");
   EXPECT_EQ(FF_TIF::TIFGetTag(file, 256, buf, 4), 0);
   EXPECT_TRUE(Errors::ErrNone());

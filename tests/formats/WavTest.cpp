@@ -197,6 +197,9 @@ TEST(Wav, ForeignChunksAnd16ByteFormatChunk) {
   EXPECT_TRUE(info.sound.soundReadable);
   EXPECT_EQ(info.sound.sampleFrames, 500);
   EXPECT_EQ(info.sound.audioCompression, "(#1) PCM, uncompressed");
+  EXPECT_EQ(AudioTagName(0x0161), "(#353) Windows Media Audio V2");
+  EXPECT_EQ(AudioTagName(0xFFFE), "(#65534) Extensible");
+  EXPECT_EQ(AudioTagName(0xFFFF), "(#65535) Unknown codec");
   EXPECT_EQ(info.sound.wave.samplesPerSec, 8000u);
   EXPECT_EQ(info.picture.hasPictures, false);
 }

@@ -33,6 +33,7 @@ const Row kRows[] = {
     {6, 9, "File not exist."},
     {6, 10, "File name change failed."},
     {6, 11, "Fatal file manager fault."},
+    {6, 12, "General file handling fault."},
     {6, 99, "General file handling fault."},
     {7, 1, "Image format not supported."},
     {7, 2, "Invalid image format."},

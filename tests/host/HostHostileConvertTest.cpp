@@ -660,7 +660,7 @@ TEST(HostileConvert, DitheringModesThroughAConversion) {
   std::vector<std::vector<int>> pictures;
   std::vector<double> blockError;
   std::vector<int> neighbourChanges;
-  for (int32_t mode : {0, 1, 2, int32_t{K_AUTO}}) {
+  for (int32_t mode : {0, 1, 2, 3, int32_t{K_AUTO}}) {
     Plan plan;
     plan.gradient = true;
     plan.video = {{"", kUnset, kUnset, kUnset, true}};
@@ -708,7 +708,9 @@ TEST(HostileConvert, DitheringModesThroughAConversion) {
   EXPECT_NE(pictures[0], pictures[1]);
   EXPECT_NE(pictures[0], pictures[2]);
   EXPECT_NE(pictures[1], pictures[2]);
-  EXPECT_EQ(pictures[3], pictures[0]);  // any other mode is none
+  // A mode past the last one, and any other, does not dither.
+  EXPECT_EQ(pictures[3], pictures[0]);
+  EXPECT_EQ(pictures[4], pictures[0]);
   // Flat bands without dithering; light dithering breaks them up, heavy
   // dithering more so, and its error diffusion keeps the local averages.
   EXPECT_LT(neighbourChanges[0], neighbourChanges[1]);

@@ -73,7 +73,7 @@ const std::vector<FormatCodecs>& CodecTable() {
                       {9, 8, ""}}},
       {11, 5, false, {{1, 0, "MPEG-1 format"}, {2, 1, "MPEG-VCD format"},
                       {3, 2, "MPEG-2 format"}, {4, 3, "MPEG-SVCD format"},
-                      {5, 4, "MPEG-DVD format"}}},
+                      {5, 4, "MPEG-DVD format"}, {6, 5, ""}}},
       {12, 1, false, {{1, 0, "PCM, uncompressed"}}},
       {13, 2, true, {{1, 0, kNone}, {2, 1, kRle}}},
       {14, 2, true, {{1, 0, kNone}, {2, 1, kRle}, {3, 2, ""}}},
@@ -165,8 +165,8 @@ TEST(HostSettings, CodecRatesAndTheirBitByteTwins) {
   const QorCodecInfo mpa = Info(18, 1);
   ExpectRates(BitRateOf(mpa), {-1, 224, 32, 384}, "MPEG audio bits");
   ExpectRates(ByteRateOf(mpa), {-1, 28, 4, 48}, "MPEG audio bytes");
-  const int32_t mpegRates[5] = {1700, 1150, 4200, 2376, 6000};
-  for (int32_t n = 1; n <= 5; n++) {
+  const int32_t mpegRates[6] = {1700, 1150, 4200, 2376, 6000, 0};  // 6: past the table
+  for (int32_t n = 1; n <= 6; n++) {
     const QorCodecInfo m = Info(11, n);
     ExpectRates(BitRateOf(m), {-1, mpegRates[n - 1], 1, 102400}, "MPEG bits");
     ExpectRates(ByteRateOf(m), {-1, mpegRates[n - 1] / 8, 0, 12800}, "MPEG bytes");

@@ -100,6 +100,7 @@ TEST(HostText, CaptionWithBorderInASubstituteFont) {
   QOR_GET(QorTextSetFont)(t.h, "Arial", 20, 1 | 16 | 64);  // unknown bits ignored
   QOR_GET(QorTextSetColor)(t.h, 0x00FFFF, 0x800000, 0xFFFFFF, -1);
   QOR_GET(QorTextShadow)(t.h, 2, 1, 1);
+  QOR_GET(QorTextShadow)(t.h, 3, 1, 1);  // a mode past the last keeps the border
   EXPECT_EQ(LastCode(), 0);
   int32_t w = 0, h = 0;
   QOR_GET(QorTextGetExtents)(t.h, "Frame 7", &w, &h);

@@ -460,8 +460,8 @@ TEST(TextGen, AllocImgPtrGivesAZeroedTrackedRecord) {
   EXPECT_EQ(p, nullptr);
 }
 
-// Text from a host is UTF-8: "äöü ß€“" is seven glyphs, measured as the
-// seven measured one by one, and drawn as the same seven given in the
+// Text from a host is UTF-8: "äöü ß€“Ÿ" and a no-break space are nine
+// glyphs, measured as the nine one by one, and drawn as the same nine in the
 // requested character set's code page (Windows-1252 by default, where the
 // euro sign and the quote sit among the control codes of Latin-1;
 // Windows-1251 for the Cyrillic set), which is what bytes that are not UTF-8
@@ -470,14 +470,15 @@ TEST(TextGen, Utf8TextIsDecodedAndOtherTextByTheCharacterSet) {
   TextAttrRec a = Attr();
   a.transparent = 0;
   int32_t w = 0, h = 0, sum = 0;
-  for (const char* glyph :
-       {"\xC3\xA4", "\xC3\xB6", "\xC3\xBC", " ", "\xC3\x9F", "\xE2\x82\xAC", "\xE2\x80\x9C"}) {
+  for (const char* glyph : {"\xC3\xA4", "\xC3\xB6", "\xC3\xBC", " ", "\xC3\x9F", "\xE2\x82\xAC",
+                            "\xE2\x80\x9C", "\xC5\xB8", "\xC2\xA0"}) {
     TextGen::Text_GetExtent(glyph, &a, w, h);
     ASSERT_GT(w, 0) << glyph;
     sum += w;
   }
-  const char* utf8 = "\xC3\xA4\xC3\xB6\xC3\xBC \xC3\x9F\xE2\x82\xAC\xE2\x80\x9C";
-  const char* cp1252 = "\xE4\xF6\xFC \xDF\x80\x93";
+  // 0x80 and 0x9F end the code page's own range; 0xA0 on is Latin-1.
+  const char* utf8 = "\xC3\xA4\xC3\xB6\xC3\xBC \xC3\x9F\xE2\x82\xAC\xE2\x80\x9C\xC5\xB8\xC2\xA0";
+  const char* cp1252 = "\xE4\xF6\xFC \xDF\x80\x93\x9F\xA0";
   TextGen::Text_GetExtent(utf8, &a, w, h);
   EXPECT_EQ(w, sum);
   Qimg fromUtf8 = Glyph(utf8, a), fromCodePage = Glyph(cp1252, a);

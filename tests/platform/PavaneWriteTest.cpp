@@ -260,6 +260,8 @@ TEST_F(MpegWrite, BitRatesAreTakenToTheLegalLayerTwoSet) {
       {44100, 1, 100000, "96000"},  {48000, 2, 200000, "192000"}, {32000, 2, 50000, "64000"},
       {44100, 1, 384000, "192000"}, {22050, 2, 0, "160000"},      {44100, 1, 0, "192000"},
       {24000, 1, 20000, "24000"},
+      // The first and last rate of each table.
+      {44100, 1, 20000, "32000"},   {44100, 2, 400000, "384000"}, {16000, 1, 1000, "8000"},
   };
   for (const Case& c : cases) {
     const std::string mp2 = dir.File("r.mp2");
