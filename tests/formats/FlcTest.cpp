@@ -344,8 +344,9 @@ TEST(FlcInfo, DescribesFramesRateAndCoding) {
 namespace {
 
 // An FLI file built by hand: a 320 × 200 screen (or one left out of the
-// header, which FLI readers take as 320 × 200), a 64-level colour map, a
-// byte-run first frame and a byte-delta second frame.
+// header, which FLI readers take as 320 × 200), a prefix chunk, a 64-level
+// colour map, a byte-run first frame, a byte-delta second frame and a third
+// frame of a postage stamp, a black screen and a word delta.
 std::string HandMadeFli(bool sizeInHeader) {
   std::string f(128, '\0');
   auto put16 = [](std::string& s, size_t at, int v) {
@@ -357,7 +358,7 @@ std::string HandMadeFli(bool sizeInHeader) {
     put16(s, at + 2, static_cast<int>(v >> 16));
   };
   put16(f, 4, 0xAF11);
-  put16(f, 6, 2);
+  put16(f, 6, 3);
   if (sizeInHeader) {
     put16(f, 8, 320);
     put16(f, 10, 200);
@@ -414,8 +415,15 @@ std::string HandMadeFli(bool sizeInHeader) {
   // skips from where the one before it ended.
   std::string changes = {2, 0, 2, 1, 63, 0, 0, 3, 2, 0, 63, 0, 0, 0, 63};
   changes.resize(changes.size() + (changes.size() & 1));
+  // Word delta: two lines, the first a run of 3 words at column 4, then
+  // 5 lines skipped and one word copied at column 0.
+  const std::string words("\x02\0\x01\0\x04\xFD\x11\x22\xFB\xFF\x01\0\0\x01\x44\x55", 16);
+  const std::string stamp =
+      std::string("\x02\0\x02\0\x01\0", 6) + chunk(15, "\x01\x02\x63\x01\x02\x63");
+  f += chunk(0xF100, std::string(10, '\x07'));
   f += frame({chunk(11, colours), chunk(15, brun)});
   f += frame({chunk(11, changes), chunk(12, delta)});
+  f += frame({chunk(18, stamp), chunk(13, ""), chunk(7, words)});
   put32(f, 0, static_cast<uint32_t>(f.size()));
   return f;
 }
@@ -430,9 +438,10 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   EXPECT_EQ(flc.header.width, 320);
   EXPECT_EQ(flc.header.height, 200);
   EXPECT_EQ(flc.fps, 14.0);
-  Qimg f1, f2;
+  Qimg f1, f2, f3;
   FLCLoad(&flc, &f1, 1, 0);
   FLCLoad(&flc, &f2, 2, 0);
+  FLCLoad(&flc, &f3, 3, 0);
   EXPECT_EQ(f2.data[10 * 320 + 5], 9);
   EXPECT_EQ(f2.data[11 * 320 + 108 + 3], 42);
   EXPECT_EQ(f1.palette[5 * 3 + 2], 5 * 4);  // 6-bit red scaled by 4
@@ -440,14 +449,23 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   for (int k = 0; k < 3; k++)
     EXPECT_EQ(std::memcmp(f2.palette + (k == 0 ? 2 : 5 + k) * 3, changed[k], 3), 0) << k;
   EXPECT_EQ(f2.palette[3 * 3 + 2], f1.palette[3 * 3 + 2]);
+  // Frame 3: black but for the words of the delta; the stamp is not drawn.
+  std::vector<uint8_t> third(320 * 200, 0);
+  for (int x : {4, 6, 8}) {
+    third[x] = 0x11;
+    third[x + 1] = 0x22;
+  }
+  third[6 * 320] = 0x44;
+  third[6 * 320 + 1] = 0x55;
+  EXPECT_EQ(std::vector<uint8_t>(f3.data, f3.data + 320 * 200), third);
   FLCClose(&flc);
   if (TestUtil::HaveTool("ffmpeg")) {
     const std::string rgb = dir.File("fli.rgb");
     ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + name + " -f rawvideo -pix_fmt rgb24 " + rgb).c_str()), 0);
     const std::string out = TestUtil::ReadText(rgb);
-    ASSERT_GE(out.size(), 2u * 320 * 200 * 3);
-    for (int fno = 0; fno < 2; fno++) {
-      const Qimg& img = fno ? f2 : f1;
+    ASSERT_GE(out.size(), 3u * 320 * 200 * 3);
+    for (int fno = 0; fno < 3; fno++) {
+      const Qimg& img = fno == 2 ? f3 : fno ? f2 : f1;
       for (size_t i = 0; i < 320u * 200; i++) {
         const uint8_t* px = reinterpret_cast<const uint8_t*>(out.data()) + fno * 320 * 200 * 3 + i * 3;
         const uint8_t* bgr = img.palette + img.data[i] * 3;
@@ -468,6 +486,7 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   ImgBasic::ImgFree(&again);
   ImgBasic::ImgFree(&f1);
   ImgBasic::ImgFree(&f2);
+  ImgBasic::ImgFree(&f3);
 }
 
 }  // namespace

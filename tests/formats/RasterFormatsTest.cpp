@@ -147,6 +147,22 @@ TEST(Sgi, TwoChannelsLoadAsGrey) {
   ImgBasic::ImgFree(&image);
 }
 
+TEST(Sgi, FourChannelsRunLengthKeepTheirAlpha) {
+  // 3 x 1, RLE: red a run, green a literal, blue a run then a literal,
+  // alpha a run; each row's table entries, then the packed rows.
+  Bytes f = SgiHeader(1, 3, 3, 1, 4);
+  for (uint32_t start : {544, 547, 552, 557}) Put32B(f, start);
+  for (uint32_t length : {3, 5, 5, 3}) Put32B(f, length);
+  f.insert(f.end(), {0x03, 10, 0, 0x83, 20, 21, 22, 0, 0x02, 30, 0x81, 31, 0, 0x03, 40, 0});
+  WriteFile(Path("rgba.sgi"), f);
+  ImgBasic::Qimg image;
+  ASSERT_TRUE(Load(Path("rgba.sgi"), &image));
+  ASSERT_EQ(image.bitsPerPixel, 32);
+  EXPECT_EQ(Bytes(image.data, image.data + 12),
+            (Bytes{30, 20, 10, 40, 30, 21, 10, 40, 31, 22, 10, 40}));
+  ImgBasic::ImgFree(&image);
+}
+
 TEST(Sgi, ZeroAlphaIsWrittenOpaque) {
   ImgBasic::Qimg image;
   ToQimg(TestPicture(3, 2), 32, &image);
@@ -229,6 +245,9 @@ TEST(Ras, StandardAndRgbOrder) {
     WriteFile(Path("rgb.ras"), f);
     pic = LoadRgb(Path("rgb.ras"));
     EXPECT_EQ(pic.rgb, (Bytes{1, 2, 3}));
+    f[23] = 0;  // the old type: standard rows
+    WriteFile(Path("old.ras"), f);
+    EXPECT_EQ(LoadRgb(Path("old.ras")).rgb, (Bytes{3, 2, 1}));
   }
   // A file shorter than its padded rows is read with unpadded rows.
   Bytes s = RasHeader(1, 2, 24, 1, 0, 0);
@@ -259,6 +278,13 @@ TEST(Ras, RunsCrossRowsAndShortMaps) {
   ASSERT_TRUE(Load(Path("rawmap.ras"), &image));
   EXPECT_EQ(image.data[0], 4);
   EXPECT_EQ(image.data[1], 5);
+  ImgBasic::ImgFree(&image);
+  // 128, 0 is one byte 128; other bytes stand for themselves.
+  Bytes e = RasHeader(3, 1, 8, 2, 0, 0);
+  e.insert(e.end(), {5, 128, 0, 7, 0});
+  WriteFile(Path("esc.ras"), e);
+  ASSERT_TRUE(Load(Path("esc.ras"), &image));
+  EXPECT_EQ(Bytes(image.data, image.data + 3), (Bytes{5, 128, 7}));
   ImgBasic::ImgFree(&image);
   // Encoded data ending early is corrupt.
   Bytes h = RasHeader(4, 1, 8, 2, 0, 0);
@@ -299,6 +325,7 @@ TEST(Pnm, ScalesByMaximum) {
       {"P2\n4 1\n3\n3 1 2 0\n", {255, 85, 170, 0}},
       {"P2\n4 1\n100\n100 1 50 101\n", {255, 3, 128, 255}},
       {"P2\n2 1\n1\n1 0\n", {255, 0}},
+      {"P2\n3 1\n1000\n1000 500 2\n", {255, 128, 1}},
       {std::string("P5\n3 1\n100\n") + std::string("\x64\x00\x21", 3), {255, 0, 84}},
   };
   for (const auto& [text, want] : cases) {
@@ -407,6 +434,10 @@ TEST(Pnm, SixteenBitSamplesScaled) {
   EXPECT_EQ(image.data[0], 255);
   EXPECT_EQ(image.data[1], 128);
   ImgBasic::ImgFree(&image);
+  // A pixmap of 16-bit samples: three per pixel, R, G, B.
+  WriteText(Path("s16.ppm"),
+            "P6\n1 2\n65535\n" + std::string("\xff\xff\x80\x00\0\0\0\0\1\0\xff\xff", 12));
+  EXPECT_EQ(LoadRgb(Path("s16.ppm")).rgb, (Bytes{255, 128, 0, 0, 1, 255}));
 }
 
 // ---- BAY ------------------------------------------------------------------
@@ -492,6 +523,32 @@ TEST(Bay, InterpolationOfAKnownCell) {
   EXPECT_EQ(q[1], 60);
   EXPECT_EQ(q[0], (50 + 70) >> 1);                  // blue, left + right
   EXPECT_EQ(q[2], (20 + 100) >> 1);                 // red, above + below
+}
+
+// Each kind of file decodes with its own pattern and sample order: the
+// colour and monochrome files hold 2 x 2 cells, the plain one rows.
+TEST(Bay, FilesKeepTheirPatternAndSampleOrder) {
+  const struct {
+    int64_t size;
+    int mode, x, y;
+    Bytes want;  // B, G, R or the grey level
+  } cases[] = {
+      {74752, 1, 1, 1, {4, 3, 11}},      // G of G R / B G: B left and right, R above and below
+      {197632, 2, 0, 1, {2}},            // the first cell's lower left
+      {197632, 2, 2, 0, {4}},            // the second cell's upper left
+      {307200, 0, 1, 1, {139, 76, 13}},  // B of R G / G B: G the cross, R the diagonals
+  };
+  for (const auto& c : cases) {
+    Bytes f = BayFile(c.size, c.mode, "ML", 1);
+    const int64_t samples = c.size == 307200 ? c.size : c.size - 1024;
+    for (int64_t i = 0; i < samples; i++) f[static_cast<size_t>(i)] = static_cast<uint8_t>(i % 251);
+    WriteFile(Path("ramp.bay"), f);
+    ImgBasic::Qimg image;
+    ASSERT_TRUE(Load(Path("ramp.bay"), &image)) << c.size;
+    const uint8_t* p = image.data + (int64_t{c.y} * image.width + c.x) * image.bytesPerPixel;
+    EXPECT_EQ(Bytes(p, p + c.want.size()), c.want) << c.size << " at " << c.x << "," << c.y;
+    ImgBasic::ImgFree(&image);
+  }
 }
 
 TEST(Bay, CellOrderAndCallerChecks) {
