@@ -523,6 +523,14 @@ TEST(Bay, InterpolationOfAKnownCell) {
   EXPECT_EQ(q[1], 60);
   EXPECT_EQ(q[0], (50 + 70) >> 1);                  // blue, left + right
   EXPECT_EQ(q[2], (20 + 100) >> 1);                 // red, above + below
+  // Pixel (1,1) in each pattern, on squared sample numbers (on the numbers
+  // themselves every mean is the pixel's own sample): B, G, R.
+  const Bytes want[4] = {{42, 33, 25}, {26, 25, 41}, {25, 33, 42}, {41, 25, 26}};
+  for (int i = 0; i < 16; i++) s[static_cast<size_t>(i)] = static_cast<uint8_t>(i * i);
+  for (int type = 0; type < 4; type++) {
+    FF_BAY::BayDecode(s.data(), out.data(), 4, true, type, 4);
+    EXPECT_EQ(Bytes(out.begin() + 15, out.begin() + 18), want[type]) << type;
+  }
 }
 
 // Each kind of file decodes with its own pattern and sample order: the
