@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -345,9 +344,10 @@ TEST(FlcInfo, DescribesFramesRateAndCoding) {
 namespace {
 
 // An FLI file built by hand: a 320 × 200 screen (or one left out of the
-// header, which FLI readers take as 320 × 200), a 64-level colour map, a
-// byte-run first frame, a byte-delta second frame, then the two chunk kinds
-// at the top of the table: a literal screen (16) and a black one (13).
+// header, which FLI readers take as 320 × 200), a prefix chunk, a 64-level
+// colour map, a byte-run first frame, a byte-delta second frame, a third
+// frame of a postage stamp, a black screen and a word delta, and a fourth of
+// the chunk kind at the top of the table, a literal screen (16).
 std::string HandMadeFli(bool sizeInHeader) {
   std::string f(128, '\0');
   auto put16 = [](std::string& s, size_t at, int v) {
@@ -416,12 +416,18 @@ std::string HandMadeFli(bool sizeInHeader) {
   // skips from where the one before it ended.
   std::string changes = {2, 0, 2, 1, 63, 0, 0, 3, 2, 0, 63, 0, 0, 0, 63};
   changes.resize(changes.size() + (changes.size() & 1));
+  // Word delta: two lines, the first a run of 3 words at column 4, then
+  // 5 lines skipped and one word copied at column 0.
+  const std::string words("\x02\0\x01\0\x04\xFD\x11\x22\xFB\xFF\x01\0\0\x01\x44\x55", 16);
+  const std::string stamp =
+      std::string("\x02\0\x02\0\x01\0", 6) + chunk(15, "\x01\x02\x63\x01\x02\x63");
+  f += chunk(0xF100, std::string(10, '\x07'));
   f += frame({chunk(11, colours), chunk(15, brun)});
   f += frame({chunk(11, changes), chunk(12, delta)});
+  f += frame({chunk(18, stamp), chunk(13, ""), chunk(7, words)});
   std::string literal(320 * 200, '\0');
   for (size_t i = 0; i < literal.size(); i++) literal[i] = static_cast<char>(i * 7 % 251);
   f += frame({chunk(16, literal)});
-  f += frame({chunk(13, "")});
   put32(f, 0, static_cast<uint32_t>(f.size()));
   return f;
 }
@@ -442,8 +448,7 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   FLCLoad(&flc, &f3, 3, 0);
   FLCLoad(&flc, &f4, 4, 0);
   ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
-  EXPECT_EQ(f3.data[321], 321 * 7 % 251);
-  EXPECT_EQ(std::count(f4.data, f4.data + 320 * 200, 0), 320 * 200);
+  EXPECT_EQ(f4.data[321], 321 * 7 % 251);
   EXPECT_EQ(f2.data[10 * 320 + 5], 9);
   EXPECT_EQ(f2.data[11 * 320 + 108 + 3], 42);
   EXPECT_EQ(f1.palette[5 * 3 + 2], 5 * 4);  // 6-bit red scaled by 4
@@ -451,6 +456,15 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   for (int k = 0; k < 3; k++)
     EXPECT_EQ(std::memcmp(f2.palette + (k == 0 ? 2 : 5 + k) * 3, changed[k], 3), 0) << k;
   EXPECT_EQ(f2.palette[3 * 3 + 2], f1.palette[3 * 3 + 2]);
+  // Frame 3: black but for the words of the delta; the stamp is not drawn.
+  std::vector<uint8_t> third(320 * 200, 0);
+  for (int x : {4, 6, 8}) {
+    third[x] = 0x11;
+    third[x + 1] = 0x22;
+  }
+  third[6 * 320] = 0x44;
+  third[6 * 320 + 1] = 0x55;
+  EXPECT_EQ(std::vector<uint8_t>(f3.data, f3.data + 320 * 200), third);
   FLCClose(&flc);
   if (TestUtil::HaveTool("ffmpeg")) {
     const std::string rgb = dir.File("fli.rgb");

@@ -83,6 +83,7 @@ TEST(Gif, DisposalTransparencyAndInterlace) {
   w.Control(2, 5, 10);                    // background after; 5 transparent
   w.Image(3, 3, 2, 2, {5, 4, 4, 5});
   w.UnknownExtension();
+  w.PlainTextAndApplication();
   w.Comment("a comment between frames");
   w.Control(0, -1, 10);
   w.Image(0, 5, 1, 1, {9});
@@ -290,6 +291,38 @@ TEST(Gif, LzwRejectsCodesBeyondTheTable) {
   const uint8_t zero[] = {0, 1, 0x0D, 0}, twelve[] = {12, 4, 0x07, 0x20, 0x00, 0x02, 0};
   EXPECT_FALSE(GIFDecodeLZW_(zero, sizeof zero, out, 1));
   EXPECT_FALSE(GIFDecodeLZW_(twelve, sizeof twelve, out, 1));
+}
+
+// Code size 8, every pixel a literal code and no clear after the first one:
+// the codes widen to 12 bits and stay 12 bits wide once the table is full.
+// The end code stops the data: the codes after it are not pixels.
+TEST(Gif, LzwFullTableWithoutClearAndTheEndCode) {
+  std::vector<uint8_t> pixels(5000), packed, data = {8};
+  uint32_t acc = 0;
+  int bits = 0, width = 9, next = 258;
+  auto code = [&](int c) {
+    acc |= static_cast<uint32_t>(c) << bits;
+    for (bits += width; bits >= 8; bits -= 8, acc >>= 8)
+      packed.push_back(static_cast<uint8_t>(acc));
+  };
+  code(256);
+  for (size_t i = 0; i < pixels.size(); i++) {
+    pixels[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    code(pixels[i]);
+    if (i > 0 && next < 4096 && ++next == (1 << width) && width < 12) width++;
+  }
+  for (int c : {257, 9, 9}) code(c);
+  if (bits) packed.push_back(static_cast<uint8_t>(acc));
+  for (size_t i = 0; i < packed.size(); i += 255) {
+    data.push_back(static_cast<uint8_t>(std::min<size_t>(255, packed.size() - i)));
+    data.insert(data.end(), packed.begin() + i, packed.begin() + i + data.back());
+  }
+  data.push_back(0);
+  std::vector<uint8_t> out(5002, 0xEE);
+  ASSERT_TRUE(GIFDecodeLZW_(data.data(), static_cast<int64_t>(data.size()), out.data(), 5002));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 5000), pixels);
+  EXPECT_EQ(out[5000], 0xEE);
+  EXPECT_EQ(out[5001], 0xEE);
 }
 
 TEST(Gif, DamagedFilesGiveErrors) {

@@ -45,6 +45,15 @@ class GifWriter {
   void UnknownExtension() {
     bytes_.insert(bytes_.end(), {0x21, 0x77, 3, 'a', 'b', 'c', 2, 'd', 'e', 0});
   }
+  // A plain-text extension (its 12-byte grid block, then a block of text)
+  // and an application extension (its name block, then a data block).
+  void PlainTextAndApplication() {
+    bytes_.insert(bytes_.end(), {0x21, 0x01, 12, 0, 0, 0, 0, 6, 0, 6, 0, 6, 6, 1, 0});
+    bytes_.insert(bytes_.end(), {2, 'h', 'i', 0});
+    bytes_.insert(bytes_.end(), {0x21, 0xFF, 11});
+    Put("NETSCAPE2.0");
+    bytes_.insert(bytes_.end(), {3, 1, 0, 0, 0});
+  }
   void Image(int left, int top, int w, int h, const std::vector<uint8_t>& pixels,
              bool interlace = false, bool local = false) {
     bytes_.push_back(0x2C);

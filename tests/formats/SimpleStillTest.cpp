@@ -76,6 +76,13 @@ TEST(Tga, EightBitWith15BitMapAndIdField) {
   ExpectPixel(pic, 1, 0, 0, 248, 0);
   ExpectPixel(pic, 2, 0, 0, 0, 136);
   ExpectPixel(pic, 0, 1, 0, 0, 136);
+  // The same indices as run-length packets of one-byte pixels: literal,
+  // run, literal.
+  f[2] = 9;
+  f.resize(f.size() - 6);
+  f.insert(f.end(), {0x01, 2, 3, 0x81, 4, 0x01, 3, 2});
+  WriteFile(Path("map15rle.tga"), f);
+  EXPECT_EQ(LoadRgb(Path("map15rle.tga")), pic);
   ImgBasic::ImgFree(&image);
 }
 
@@ -264,25 +271,26 @@ TEST(Bmp, OneBitRowsExpanded) {
 }
 
 TEST(Bmp, Rle8WithDeltaAndOddLiterals) {
-  // 4 x 3. Bottom row: a run of one 5, an odd literal 6 7 8 (padded), end
-  // of line; middle row: a run of one 2, delta (1, 0) from there, a run of
-  // two 4s, end of line; top row: an even literal 9 10 11 12, end of bitmap.
-  Bytes f = BmpHeader(4, 3, 8, 1, 256);
+  // 4 x 4. Bottom row: a run of one 5, an odd literal 6 7 8 (padded), end
+  // of line; second row: a run of one 2, delta (1, 0) from there, a run of
+  // two 4s, end of line; third row: an even literal 9 10 11 12, then end of
+  // bitmap: the top row stays 0 and the run of two 13s after it is not read.
+  Bytes f = BmpHeader(4, 4, 8, 1, 256);
   for (int i = 0; i < 256; i++) f.insert(f.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0});
   f.insert(f.end(), {1, 5, 0, 3, 6, 7, 8, 0, 0, 0,
                      1, 2, 0, 2, 1, 0, 2, 4, 0, 0,
-                     0, 4, 9, 10, 11, 12, 0, 1});
+                     0, 4, 9, 10, 11, 12, 0, 1, 2, 13});
   WriteFile(Path("rle8.bmp"), f);
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("rle8.bmp"), Basic::K_AUTO, &info, nullptr, nullptr);
   EXPECT_EQ(info.picture.videoCompression, "Run Length Encoding (RLE)");
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("rle8.bmp"), &image));
-  const uint8_t expect[12] = {9, 10, 11, 12, 2, 0, 4, 4, 5, 6, 7, 8};
-  EXPECT_EQ(0, std::memcmp(image.data, expect, 12));
+  const uint8_t expect[16] = {0, 0, 0, 0, 9, 10, 11, 12, 2, 0, 4, 4, 5, 6, 7, 8};
+  EXPECT_EQ(0, std::memcmp(image.data, expect, 16));
   ImgBasic::ImgFree(&image);
   // Cut before the end-of-bitmap escape and before the last row: corrupt.
-  f.resize(f.size() - 4);
+  f.resize(f.size() - 6);
   WriteFile(Path("rle8_short.bmp"), f);
   ExpectLoadError(Path("rle8_short.bmp"), 7, 3);
 }
