@@ -504,7 +504,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AviPeer,
                                            PeerCase{"pal8", "-c:v rawvideo -pix_fmt pal8", 0},
                                            PeerCase{"bgr24", "-c:v rawvideo -pix_fmt bgr24", 0},
                       PeerCase{"rgb555", "-c:v rawvideo -pix_fmt rgb555le", 7},
-                      PeerCase{"bgra", "-c:v rawvideo -pix_fmt bgra", 0}),
+                      PeerCase{"bgra", "-c:v rawvideo -pix_fmt bgra", 0},
+                      PeerCase{"pnggrey", "-c:v png -pix_fmt gray", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
@@ -675,6 +676,78 @@ TEST(AviPeerCodecs, AnEmptyChunkRepeatsThePictureBeforeIt) {
     EXPECT_GE(Psnr(theirs[picture[n - 1]], LoadFrame(&h, n)), 40.0) << "frame " << n;
   for (int32_t n : {5, 4, 7, 3})
     EXPECT_GE(Psnr(theirs[picture[n - 1]], LoadFrame(&h, n)), 40.0) << "again " << n;
+  AviClose(&h);
+}
+
+namespace {
+
+// A chunk of the given code (a list or RIFF of the given type), padded to an even size.
+Bytes Ck(const char* id, Bytes body, const char* type = nullptr) {
+  if (type) body.insert(body.begin(), type, type + 4);
+  Bytes b(id, id + 4);
+  b.resize(8);
+  PutLe32(b, 4, static_cast<uint32_t>(body.size()));
+  b.insert(b.end(), body.begin(), body.end());
+  if (body.size() & 1) b.push_back(0);
+  return b;
+}
+void Add(Bytes& to, const Bytes& b) { to.insert(to.end(), b.begin(), b.end()); }
+
+// No writer at hand makes these: ffmpeg's w x h paletted movie with its frames run-length coded
+// (8-bit RLE, bottom-up) and no index; the first two frames each in a "rec " list after a JUNK
+// chunk, a change of palette entries 55 and 56 before the second, and the frames from the third
+// on, after an OpenDML index chunk, in a second RIFF ("AVIX").
+Bytes RunLengthRegrouped(Bytes b, int32_t w, int32_t h) {
+  auto find = [&](const char* code) {
+    return static_cast<size_t>(std::search(b.begin(), b.end(), code, code + 4) - b.begin());
+  };
+  const size_t strf = find("strf") + 8, list = find("movi") - 8;
+  PutLe32(b, strf + 8, static_cast<uint32_t>(h));
+  PutLe32(b, strf + 16, 1);
+  std::memcpy(&b[find("strh") + 12], "mrle", 4);
+  std::vector<Bytes> frames;
+  for (size_t at = list + 12; at < list + 8 + Le32(b, list + 4); at += 8 + Le32(b, at + 4)) {
+    Bytes rle;
+    for (int32_t y = h - 1; y >= 0; y--) {
+      const uint8_t* row = &b[at + 8 + static_cast<size_t>(y * w)];
+      for (int32_t x = 0, n = 1; x < w; x += n, n = 1) {
+        while (x + n < w && row[x + n] == row[x]) n++;
+        rle.insert(rle.end(), {static_cast<uint8_t>(n), row[x]});
+      }
+      rle.insert(rle.end(), {0, 0});
+    }
+    rle.insert(rle.end(), {0, 1});
+    frames.push_back(Ck("00dc", rle));
+  }
+  Bytes movi, more = Ck("ix00", Bytes(24, 0));
+  for (size_t i = 0; i < 2; i++) {
+    Bytes rec = Ck("JUNK", {'x', 'y', 'z'});
+    if (i == 1) Add(rec, Ck("00pc", {55, 2, 0, 0, 250, 10, 20, 0, 30, 240, 40, 0}));
+    Add(rec, frames[i]);
+    Add(movi, Ck("LIST", rec, "rec "));
+  }
+  Bytes out(b.begin(), b.begin() + static_cast<ptrdiff_t>(list));
+  Add(out, Ck("LIST", movi, "movi"));
+  PutLe32(out, 4, static_cast<uint32_t>(out.size() - 8));
+  for (size_t i = 2; i < frames.size(); i++) Add(more, frames[i]);
+  Add(out, Ck("RIFF", Ck("LIST", more, "movi"), "AVIX"));
+  return out;
+}
+
+}  // namespace
+
+// Compressed 8-bit frames take their palette, and its changes, from the file.
+TEST(AviPeerCodecs, RunLengthFramesInRecListsWithAPaletteChangeAndASecondRiff) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string made = Path("pal8.avi"), file = Path("regrouped.avi");
+  ASSERT_TRUE(PeerMovie(made, 4, "-s 16x8 -c:v rawvideo -pix_fmt pal8"));
+  fmttest::WriteFile(file, RunLengthRegrouped(fmttest::ReadFile(made), 16, 8));
+  const std::vector<Rgb> theirs = FfmpegFrames(file, 16, 8);
+  ASSERT_EQ(theirs.size(), 4u);
+  AviFileRec h;
+  AviOpen(&h, file);
+  ASSERT_EQ(h.frameCount, 4);
+  for (int32_t n : {1, 2, 3, 4, 2}) EXPECT_EQ(theirs[n - 1], LoadFrame(&h, n)) << "frame " << n;
   AviClose(&h);
 }
 

@@ -203,6 +203,26 @@ TEST(Ogg, PeerFilesAreReadSampleCountExact) {
   EXPECT_LE(worst, 2);
 }
 
+// Two streams side by side (the link starts with two first pages): the
+// sound is the first stream, as ffmpeg decodes it.
+TEST(Ogg, TwoStreamsSideBySideGiveTheFirst) {
+  NEED_TOOL("ffmpeg");
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("two.ogg"), raw = dir.File("first.raw");
+  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.2 "
+                      "-f lavfi -i sine=frequency=300:sample_rate=32000:duration=1.2 "
+                      "-map 0 -map 1 -c:a libvorbis " + Q(name)));
+  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -map 0:a:0 -f s16le " + Q(raw)));
+  const std::vector<int16_t> theirs = MT::ReadS16(raw), ours = ReadAll(name, 1111);
+  ConForm::FFInfoRec info;
+  OggInfo(name, &info);
+  EXPECT_EQ(int64_t{info.sound.sampleFrames}, int64_t(theirs.size()));
+  ASSERT_EQ(ours.size(), theirs.size());
+  int worst = 0;
+  for (size_t i = 0; i < ours.size(); i++) worst = std::max(worst, std::abs(ours[i] - theirs[i]));
+  EXPECT_LE(worst, 2);
+}
+
 TEST(Ogg, SeeksAreExactAndARefusedSeekDeliversNothing) {
   TestUtil::TempDir dir;
   const std::string name = dir.File("s.ogg");
@@ -285,6 +305,10 @@ TEST(Ogg, ChainedStreamsOfOneFormatAreReadWhole) {
   ASSERT_EQ(int64_t(all.size()), 4 * single);
   EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin()));
   EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + int64_t(one.size())));
+  // Bytes that are no page between the links (a damaged join) are passed over.
+  const std::string gap = dir.File("gap.ogg");
+  ASSERT_TRUE(MT::Run("{ cat " + Q(o1) + "; printf junk; cat " + Q(o1) + "; } > " + Q(gap)));
+  EXPECT_EQ(ReadAll(gap), all);
   // A seek into the second link lands on the sample a sequential read gives.
   OggFileRec ogg;
   OggOpen(&ogg, twice);

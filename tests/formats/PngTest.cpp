@@ -251,19 +251,27 @@ TEST(PngRead, PaletteOfFewerThan256EntriesAndLowBitGrey) {
   EXPECT_EQ(img->bitsPerPixel, 8);
   EXPECT_EQ(StillPeer::ToRgb(img.img, false), rgb);
 
-  // Two-bit grey: an 8-bit image with the four-entry grey palette.
-  std::vector<uint8_t> grey;
-  for (int i = 0; i < 16 * 4; i++) grey.push_back(static_cast<uint8_t>((i % 4) * 85));
-  const std::string g2 = dir.File("g2.png");
-  StillPeer::PeerWrite(grey, 16, 4, "gray", 8,
-                       "-define png:color-type=0 -define png:bit-depth=2", g2);
-  ASSERT_EQ(ReadHeader(g2).bitDepth, 2);
-  ASSERT_TRUE(Ok([&] { FF_PNG::PNGLoad(g2, img.get()); }));
-  EXPECT_EQ(img->bitsPerPixel, 8);
-  for (int i = 0; i < 4; i++) EXPECT_EQ(img->data[i], i);
-  const uint8_t ramp[] = {0, 85, 170, 255};
-  for (int i = 0; i < 4; i++) EXPECT_EQ(img->palette[i * 3], ramp[i]);
-  EXPECT_EQ(img->palette[4 * 3], 0);  // four entries only
+  // One-, two- and four-bit grey: an 8-bit image with a grey palette of
+  // that many entries (0, 85, 170, 255 for two bits), as the peer reads it.
+  for (int depth : {1, 2, 4}) {
+    SCOPED_TRACE(depth);
+    const int levels = 1 << depth;
+    std::vector<uint8_t> grey;
+    for (int i = 0; i < 16 * 4; i++)
+      grey.push_back(static_cast<uint8_t>(i % levels * 255 / (levels - 1)));
+    const std::string g = dir.File("g.png");
+    StillPeer::PeerWrite(grey, 16, 4, "gray", 8,
+                         "-define png:color-type=0 -define png:bit-depth=" +
+                             std::to_string(depth),
+                         g);
+    ASSERT_EQ(ReadHeader(g).bitDepth, depth);
+    ASSERT_TRUE(Ok([&] { FF_PNG::PNGLoad(g, img.get()); }));
+    EXPECT_EQ(img->bitsPerPixel, 8);
+    for (int i = 0; i < levels; i++) EXPECT_EQ(img->data[i], i);
+    for (int i = 0; i < levels; i++) EXPECT_EQ(img->palette[i * 3], grey[i]);
+    EXPECT_EQ(img->palette[levels * 3], 0);  // that many entries only
+    EXPECT_EQ(StillPeer::ToRgb(img.img, false), StillPeer::PeerRead(g, "rgb"));
+  }
 }
 
 TEST(PngRead, ErrorsAreTheFormatPairOrTheLibraryText) {

@@ -268,6 +268,7 @@ const ReadCase kReadCases[] = {
     {"gray", "gray", 8, "-compress LZW", 8, 0},
     {"gray-alpha", "ia", 8, "-compress None", 32, 0},
     {"gray-alpha16", "ia", 16, "-compress None", 32, 1},
+    {"gray-white", "gray", 8, "-define quantum:polarity=min-is-white", 8, 0},
     // The peer's map entries are 16-bit; the reader keeps their high byte.
     {"palette", "rgb", 8, "-type Palette -colors 40", 8, 1},
 };
@@ -382,6 +383,23 @@ TEST(TifRead, AssociatedAlphaIsDividedOutOnEveryPath) {
       EXPECT_EQ(std::vector<uint8_t>(rgba.begin(), rgba.begin() + 4),
                 (std::vector<uint8_t>{199, 100, 50, 128}));
   }
+}
+
+// Grey stored min-is-white with alpha: the grey is inverted, the alpha is not
+// (the peer reads this one's grey as stored, so the values are worked by hand).
+TEST(TifRead, MinIsWhiteGreyWithAlphaIsInverted) {
+  NEED_MAGICK();
+  TempDir dir;
+  const std::string file = dir.File("white-alpha.tif");
+  ASSERT_EQ(StillPeer::Run("convert -size 2x1 xc:'graya(200,0.5)' -depth 8 "
+                           "-type GrayscaleAlpha -define quantum:polarity=min-is-white "
+                           "-compress None '" + file + "'"),
+            0);
+  Image img;
+  ASSERT_TRUE(Ok([&] { FF_TIF::TIFLoad(file, img.get()); })) << StillPeer::ErrorLine();
+  ASSERT_EQ(img->bitsPerPixel, 32);
+  EXPECT_EQ(StillPeer::ToRgb(img.img, true),
+            (std::vector<uint8_t>{55, 55, 55, 128, 55, 55, 55, 128}));
 }
 
 TEST(TifRead, YCbCrJpegInTiffLoadsAsRgb) {

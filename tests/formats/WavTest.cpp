@@ -344,6 +344,8 @@ struct PeerCase {
   const char* codec;
   int channels;
   int tolerance;  // per sample, in the delivered format's units
+  int rate = 11025;
+  bool exactTotal = true;  // frame coders' totals are the conversion layer's estimate
 };
 
 TEST(WavPeer, FfmpegWritesWeRead) {
@@ -353,19 +355,26 @@ TEST(WavPeer, FfmpegWritesWeRead) {
       {"pcm_u8", 1, 0},       {"pcm_s16le", 2, 0},     {"pcm_s24le", 1, 0},
       {"pcm_s32le", 2, 0},    {"pcm_f32le", 2, 1},     {"adpcm_ima_wav", 2, 0},
       {"adpcm_ms", 1, 0},     {"pcm_alaw", 1, 0},      {"pcm_mulaw", 2, 0},
+      {"pcm_f64le", 1, 1},    {"adpcm_yamaha", 2, 0},  {"libgsm_ms", 1, 0, 8000},
+      {"g726", 1, 0, 8000},   {"mp2", 2, 1, 16000, false},
+      {"wmav1", 1, 1, 11025, false},                   {"wmav2", 2, 1, 11025, false},
   };
   for (const PeerCase& c : cases) {
     SCOPED_TRACE(c.codec);
     const std::string name = dir.File(std::string(c.codec) + ".wav");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 11025 -ac " + std::to_string(c.channels) +
-                        " -i " + Q(SineRaw(dir, 11025, c.channels)) + " -c:a " + c.codec + " " +
+    const std::string rate = std::to_string(c.rate);
+    ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar " + rate + " -ac " + std::to_string(c.channels) +
+                        " -i " + Q(SineRaw(dir, c.rate, c.channels)) + " -c:a " + c.codec + " " +
                         Q(name)));
+    // ffmpeg tags G.726 as 0x45; the reader takes the registered 0x64, which ffmpeg reads too.
+    if (std::string(c.codec) == "g726")
+      ASSERT_TRUE(MT::Run("printf d | dd of=" + Q(name) + " bs=1 seek=20 conv=notrunc"));
     SndBasic::WaveFormatEx f;
     const Bytes ours = ReadAll(name, &f);
     ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
     ASSERT_EQ(f.formatTag, 1);
     EXPECT_EQ(f.channels, c.channels);
-    EXPECT_EQ(f.samplesPerSec, 11025u);
+    EXPECT_EQ(f.samplesPerSec, static_cast<uint32_t>(c.rate));
     const char* raw = f.bitsPerSample == 8 ? "u8" : f.bitsPerSample == 16 ? "s16le"
                       : f.bitsPerSample == 24 ? "s24le" : "s32le";
     const std::string peer = dir.File("peer.raw");
@@ -383,7 +392,8 @@ TEST(WavPeer, FfmpegWritesWeRead) {
     }
     ConForm::FFInfoRec info;
     WAVInfo(name, &info);
-    EXPECT_EQ(info.sound.sampleFrames * f.blockAlign, static_cast<int64_t>(theirs.size()));
+    if (c.exactTotal)
+      EXPECT_EQ(info.sound.sampleFrames * f.blockAlign, static_cast<int64_t>(theirs.size()));
   }
 }
 

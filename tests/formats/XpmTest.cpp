@@ -88,6 +88,22 @@ TEST(XpmRead, UnknownColourNameIsBlackWithAWarning) {
   EXPECT_NE(Errors::WarnText().find("no-such-colour"), std::string::npos);
 }
 
+// A colour given for grey or mono displays only is taken from that key
+// (grey before four-level grey before mono); nine hex digits are three a
+// component, of which the first two count.
+TEST(XpmRead, GreyAndMonoOnlyKeysAndNineDigitHex) {
+  TempDir dir;
+  const std::string file = dir.File("keys.xpm");
+  TestUtil::WriteText(file,
+                      "/* XPM */\nstatic char *k[] = {\n\"4 1 4 1\",\n\"a m black g #808080\",\n"
+                      "\"b m white g4 #404040\",\n\"c m #0000FF\",\n"
+                      "\"d c #123456789\",\n\"abcd\"};\n");
+  Image img;
+  ASSERT_TRUE(Ok([&] { FF_XPM::XPMLoad(file, img.get()); })) << StillPeer::ErrorLine();
+  EXPECT_EQ(StillPeer::ToRgb(img.img, false),
+            (std::vector<uint8_t>{128, 128, 128, 64, 64, 64, 0, 0, 255, 0x12, 0x45, 0x78}));
+}
+
 // A picture of about 1000 colours.
 void MakeManyColours(ImgBasic::Qimg* img) {
   StillPeer::MakePicture(img, 50, 20, 24);
