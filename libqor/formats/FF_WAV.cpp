@@ -332,12 +332,18 @@ void WAVLoad_(void* handle, int32_t bytesNeeded, uint8_t*& block, int32_t& bytes
         {std::max<int64_t>(src.avgBytesPerSec, src.blockAlign), int64_t{1} << 24,
          std::max<int64_t>(0, end - pos)});
     want -= want % src.blockAlign;
+    // MPEG audio frames vary in length around the block size, so its data
+    // seldom ends on a whole block: what follows the last one is a frame
+    // too, read with it.
+    const bool frameStream =
+        src.formatTag == Acm::kTagMpeg || src.formatTag == Acm::kTagMpegLayer3;
+    if (frameStream && end - pos - want < src.blockAlign) want = std::max<int64_t>(0, end - pos);
     if (want <= 0) return;  // the data is all read
     Basic::MemAlloc(block, want, __LINE__, Basic::kMemPlain, "FF_WAV.WAVLoad_.block");
     const int32_t got = MmIo::mmioRead(wav->file, block, static_cast<int32_t>(want));
     if (got < 1) ErrSet(Errors::kErrWavRead, __LINE__);
     frames = got / src.blockAlign;
-    bytes = frames * src.blockAlign;
+    bytes = frameStream ? got : frames * src.blockAlign;
   });
 }
 

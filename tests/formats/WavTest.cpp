@@ -356,7 +356,7 @@ TEST(WavPeer, FfmpegWritesWeRead) {
       {"pcm_s32le", 2, 0},    {"pcm_f32le", 2, 1},     {"adpcm_ima_wav", 2, 0},
       {"adpcm_ms", 1, 0},     {"pcm_alaw", 1, 0},      {"pcm_mulaw", 2, 0},
       {"pcm_f64le", 1, 1},    {"adpcm_yamaha", 2, 0},  {"libgsm_ms", 1, 0, 8000},
-      {"g726", 1, 0, 8000},   {"mp2", 2, 1, 16000, false},
+      {"g726", 1, 0, 8000},   {"mp2", 2, 1, 22050, false},
       {"wmav1", 1, 1, 11025, false},                   {"wmav2", 2, 1, 11025, false},
   };
   for (const PeerCase& c : cases) {
