@@ -17,9 +17,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -1222,4 +1224,191 @@ TEST(HostConvertPeers, RefusedCodecFallsBackToCinepakAndIsLogged) {
     ASSERT_NE(found, std::string::npos) << line;
     at = found;
   }
+}
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// Four bytes of a file, little-endian and masked, from the first marker after
+// the first of after; ~0 when there is none.
+uint32_t Field(const std::string& file, std::string_view marker, size_t at, uint32_t mask,
+               std::string_view after = "") {
+  const std::vector<uint8_t> b = ReadAll(file);
+  const std::string_view bytes(reinterpret_cast<const char*>(b.data()), b.size());
+  const size_t p = bytes.find(marker, std::min(bytes.find(after), bytes.size()));
+  if (p == std::string_view::npos || p + at + 4 > b.size()) return ~0u;
+  return (b[p + at] | b[p + at + 1] << 8 | b[p + at + 2] << 16 | uint32_t{b[p + at + 3]} << 24) &
+         mask;
+}
+
+// A conversion of pixel blocks (into vid) and half a second of tone (into
+// aud) with the host's settings; the file it wrote.
+std::string ConvertWith(const Scratch& dir, const std::string& vid, const std::string& aud,
+                        const std::function<void(QorHandle)>& set, int frames = 6) {
+  Scenario s;
+  s.frames = frames;
+  s.audioBlocks = aud.empty() ? 0 : 1;
+  s.samplesPerBlock = 11025;
+  Conversion c(&s);
+  c.Video().Audio().Output(vid.empty() ? "" : dir.File(vid), aud.empty() ? "" : dir.File(aud),
+                           10.0);
+  set(c.h());
+  EXPECT_EQ(c.Run(), 0) << vid << aud;
+  return dir.File(vid.empty() ? aud : vid);
+}
+
+// A created file of 64 x 64 noise pictures (for an MPEG audio name, noise
+// sounds) with the host's parameters.
+std::string CreateWith(const Scratch& dir, const std::string& name, int32_t codec,
+                       int32_t quality, int32_t byteRate, size_t frames = 20) {
+  const std::string file = dir.File(name);
+  QorHandle f = QOR_GET(QorFileCreate)(file.c_str());
+  QOR_GET(QorFileSetVideoParams)(f, 64, 64, 24, 25.0, codec, quality, byteRate);
+  QOR_GET(QorFileSetAudioParams)(f, 44100, 2, 16, byteRate);
+  QorHandle img = QOR_GET(QorImgAlloc)(), snd = QOR_GET(QorSndAlloc)();
+  std::vector<uint8_t> noise(64 * 64 * 3);
+  for (size_t frame = 0; frame < frames; frame++) {
+    for (size_t i = 0; i < noise.size(); i++) noise[i] = uint8_t((i * 7919 + frame * 99) >> 3);
+    QOR_GET(QorImgSetPixels)(img, 64, 64, 24, noise.data(), nullptr);
+    QOR_GET(QorSndSetSamples)(snd, 3000, 44100, 2, 16, noise.data());
+    EXPECT_EQ(name.ends_with(".mp2") ? QOR_GET(QorSndSave)(snd, f) : QOR_GET(QorImgSave)(img, f),
+              0);
+  }
+  QOR_GET(QorFileClose)(f);
+  QOR_GET(QorImgFree)(img);
+  QOR_GET(QorSndFree)(snd);
+  return file;
+}
+
+}  // namespace
+
+// Every coding choice of the writers, set the three ways a host sets it: the
+// codec argument of QorImgSaveSingle (for JPEG the quality), a conversion
+// handle's options, a created file's parameters; each shows in a field of the
+// written file. The writers keep their options from file to file, so every
+// road runs every row, and a format's rows change the value each time.
+TEST(HostConvert, WriterCodingChoicesReachTheFileOnEveryRoad) {
+  struct Row {
+    const char* ext;
+    int32_t format, value;
+    std::string_view marker;
+    size_t at;
+    uint32_t mask, expected;  // ~0: the file has no marker
+  };
+  const auto tiff = "\x03\x01\x03\x00\x01\x00\x00\x00"sv;  // the compression tag
+  const auto dqt = "\xFF\xDB"sv, mpeg2 = "\x00\x00\x01\xB5"sv;  // quantizers, sequence extension
+  const int32_t mjpg = QOR_GET(QorMakeFourCC)("MJPG"), cvid = QOR_GET(QorMakeFourCC)("cvid");
+  const Row rows[] = {
+      {"tga", 1, 0, "", 2, 0xFF, 2}, {"tga", 1, 1, "", 2, 0xFF, 10},  // image type
+      {"sgi", 13, 0, "", 2, 0xFF, 0}, {"sgi", 13, 1, "", 2, 0xFF, 1},  // storage
+      {"ras", 14, 0, "", 23, 0xFF, 1}, {"ras", 14, 1, "", 23, 0xFF, 2},  // raster type
+      {"ppm", 15, 1, "", 1, 0xFF, '3'}, {"ppm", 15, 0, "", 1, 0xFF, '6'},  // magic
+      {"png", 9, 0, "IDAT", 5, 0xC0, 0x00}, {"png", 9, 9, "IDAT", 5, 0xC0, 0xC0},  // zlib level
+      {"tif", 10, 5, tiff, 8, 0xFFFF, 5}, {"tif", 10, 32773, tiff, 8, 0xFFFF, 32773},
+      {"tif", 10, 32946, tiff, 8, 0xFFFF, 32946}, {"tif", 10, 7, tiff, 8, 0xFFFF, 7},
+      {"tif", 10, 2, tiff, 8, 0xFFFF, 2}, {"tif", 10, 3, tiff, 8, 0xFFFF, 3},
+      {"tif", 10, 4, tiff, 8, 0xFFFF, 4}, {"tif", 10, 1, tiff, 8, 0xFFFF, 1},
+      {"jpg", 8, 30, dqt, 5, 0xFF, 27}, {"jpg", 8, 85, dqt, 5, 0xFF, 5},  // the first quantizer
+      {"kwb", 7, 0, "", 24, 0x1, 0}, {"kwb", 7, 1, "", 24, 0x1, 1},  // the coder
+      {"avi", 6, mjpg, "strh", 12, ~0u, uint32_t(mjpg)},  // the stream's handler
+      {"avi", 6, cvid, "strh", 12, ~0u, uint32_t(cvid)},
+      {"mpg", 11, 2, mpeg2, 4, 0xF0, 0x10}, {"mpg", 11, 0, mpeg2, 4, 0xF0, ~0u}};
+  Scratch dir;
+  QorHandle img = QOR_GET(QorImgAlloc)();
+  QOR_GET(QorImgSetPixels)(img, kSide, kSide, 24, nullptr, nullptr);
+  QOR_GET(QorImgClear)(img, 0x3366CC);
+  int n = 0;
+  for (const std::string road : {"save", "convert", "file"})
+    for (const Row& row : rows) {
+      const std::string name = std::to_string(n++) + "." + row.ext;
+      SCOPED_TRACE(road + " " + row.ext + " " + std::to_string(row.value));
+      const int32_t codec = row.format == 8 ? K_AUTO : row.value;
+      const int32_t quality = row.format == 8 ? row.value : K_AUTO;
+      if (road == "save")
+        EXPECT_EQ(QOR_GET(QorImgSaveSingle)(img, dir.File(name).c_str(), row.value), 0);
+      else if (road == "convert")
+        ConvertWith(dir, name, "", [&](QorHandle h) {
+          auto set = codec == K_AUTO ? QOR_GET(QorSetQuality) : QOR_GET(QorSetCodec);
+          set(h, row.format, row.value);
+        }, 1);
+      else
+        CreateWith(dir, name, codec, quality, K_AUTO, 1);
+      EXPECT_EQ(Field(dir.File(name), row.marker, row.at, row.mask), row.expected);
+    }
+  QOR_GET(QorImgFree)(img);
+}
+
+// The rates and qualities a host sets reach the written file: exactly where
+// a header keeps them, else at two values whose files differ.
+TEST(HostConvert, WriterRatesAndQualitiesReachTheFile) {
+  Scratch dir;
+  const int32_t mjpg = QOR_GET(QorMakeFourCC)("MJPG"), cvid = QOR_GET(QorMakeFourCC)("cvid");
+  // Each MPEG type's system stream: MPEG-1 or MPEG-2 packs, what follows the
+  // system header (VCD and SVCD pad their first sector, DVD navigates), and
+  // the first sound frame's bit rate (its index: 64, 96, 128, 160, 192).
+  const uint32_t firstPacket[5] = {0xE0, 0xBE, 0xE0, 0xBE, 0xBF}, audioRate[5] = {4, 6, 8, 9, 10};
+  const auto system = "\x00\x00\x01\xBB"sv;
+  for (int32_t type = 0; type < 5; type++) {
+    const std::string file = ConvertWith(dir, "t.mpg", "t.mpg", [&](QorHandle h) {
+      QOR_GET(QorSetCodec)(h, QOR_FMT_MPEG, type);
+      QOR_GET(QorSetBitRate)(h, QOR_FMT_MPA, 64 + 32 * type);
+    });
+    EXPECT_EQ(Field(file, "", 4, 0xC0), type >= 2 ? 0x40u : 0u) << type;
+    const uint32_t length = Field(file, system, 4, 0xFFFF);
+    EXPECT_EQ(Field(file, system, 9 + (length >> 8 | (length & 0xFF) << 8), 0xFF),
+              firstPacket[type]) << type;
+    EXPECT_EQ(Field(file, "\xFF\xFD"sv, 2, 0xF0, "\x00\x00\x01\xC0"sv), audioRate[type] << 4);
+  }
+  const std::string m2v = ConvertWith(dir, "film.m2v", "", [](QorHandle) {});
+  EXPECT_EQ(Field(m2v, "\x00\x00\x01\xB5"sv, 4, 0xF0), 0x10u);  // an MPEG-2 sequence extension
+  // MPEG audio, mono at 32 kHz, at 96 kbit/s: its frames' bit rate index.
+  const std::string mp2 =
+      ConvertWith(dir, "", "a.mp2", [](QorHandle h) { QOR_GET(QorSetBitRate)(h, 18, 96); });
+  EXPECT_EQ(Field(mp2, "", 2, 0xF0), 0x60u);
+  // The nominal bit rate of Ogg Vorbis at quality 0 and 10; Motion JPEG at
+  // quality 20 and 90 (the stream header keeps it in hundredths); Cinepak
+  // with a key frame at every frame and at every fifth; the KWB header's
+  // key-frame rate.
+  uint32_t nominal[2];
+  uintmax_t sizes[2][2];
+  for (int32_t step : {0, 1}) {
+    const std::string ogg = ConvertWith(dir, "", std::to_string(step) + ".ogg", [&](QorHandle h) {
+      QOR_GET(QorSetQuality)(h, QOR_FMT_OGG, step * 10);
+    });
+    nominal[step] = Field(ogg, "\x01vorbis", 20, ~0u);
+    const std::string avi = ConvertWith(dir, std::to_string(step) + ".avi", "", [&](QorHandle h) {
+      QOR_GET(QorSetCodec)(h, QOR_FMT_AVI, mjpg);
+      QOR_GET(QorSetQuality)(h, QOR_FMT_AVI, 20 + step * 70);
+    });
+    EXPECT_EQ(Field(avi, "strh", 48, ~0u), uint32_t(2000 + step * 7000));
+    sizes[0][step] = fs::file_size(avi);
+    sizes[1][step] = fs::file_size(ConvertWith(dir, "k.avi", "", [&](QorHandle h) {
+      QOR_GET(QorSetCodec)(h, QOR_FMT_AVI, cvid);
+      QOR_GET(QorSetKeyFrameRate)(h, QOR_FMT_AVI, 1 + step * 4);
+    }));
+    const std::string kwb = ConvertWith(dir, "k.kwb", "", [&](QorHandle h) {
+      QOR_GET(QorSetKeyFrameRate)(h, QOR_FMT_KWB, 3 + step * 6);
+    });
+    EXPECT_EQ(Field(kwb, "", 32, ~0u), uint32_t(3 + step * 6));
+  }
+  EXPECT_LT(nominal[0], nominal[1]);
+  EXPECT_LT(sizes[0][0], sizes[0][1]);
+  EXPECT_GT(sizes[1][0], sizes[1][1]);
+  // The depth: the TGA header's pixel size (15 bits are stored in 16).
+  for (int32_t bpp : {15, 32, 24}) {
+    const std::string tga =
+        ConvertWith(dir, "d.tga", "", [&](QorHandle h) { QOR_GET(QorSetBpp)(h, bpp); });
+    EXPECT_EQ(Field(tga, "", 16, 0xFF), bpp == 15 ? 16u : uint32_t(bpp));
+  }
+  // Created files: MPEG-1 and MPEG-2 at 160 and 4000 kbit/s, VCD at 160 (its
+  // rate is constant, in units of 400 bit/s in the sequence header), Motion
+  // JPEG at quality 40, MPEG audio at 320 kbit/s.
+  for (int32_t type : {0, 2})
+    EXPECT_LT(fs::file_size(CreateWith(dir, "low.mpg", type, K_AUTO, 20)),
+              fs::file_size(CreateWith(dir, "high.mpg", type, K_AUTO, 500))) << type;
+  const uint32_t r = Field(CreateWith(dir, "vcd.mpg", 1, K_AUTO, 20), "\x00\x00\x01\xB3"sv, 8, ~0u);
+  EXPECT_EQ((r & 0xFF) << 10 | (r >> 8 & 0xFF) << 2 | (r >> 22 & 3), 160000u / 400);
+  EXPECT_EQ(Field(CreateWith(dir, "q.avi", mjpg, 40, K_AUTO), "strh", 48, ~0u), 4000u);
+  EXPECT_EQ(Field(CreateWith(dir, "c.mp2", K_AUTO, K_AUTO, 40), "", 2, 0xF0), 0xD0u);
 }
