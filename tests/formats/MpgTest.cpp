@@ -141,6 +141,17 @@ TEST(MpgRead, FrameRateCodesOfTheSequenceHeader) {
     ASSERT_TRUE(info.picture.hasPictures) << code;
     EXPECT_DOUBLE_EQ(info.picture.fps, fps) << code;
   }
+  // A stream joined to one of another rate keeps its first header's rate,
+  // although that header gives no bit rate (ffmpeg writes it variable).
+  ASSERT_TRUE(file[8] == 0xFF && file[9] == 0xFF && (file[10] & 0xC0) == 0xC0);
+  Bytes joined = file;
+  joined[7] = static_cast<uint8_t>((file[7] & 0xF0) | 1);
+  file[7] = static_cast<uint8_t>((file[7] & 0xF0) | 8);
+  joined.insert(joined.end(), file.begin(), file.end());
+  MT::WriteBytes(dir.File("joined.m1v"), joined);
+  ConForm::FFInfoRec info;
+  MpgInfo(dir.File("joined.m1v"), &info, nullptr, nullptr);
+  EXPECT_DOUBLE_EQ(info.picture.fps, 24000.0 / 1001);
 }
 
 TEST(MpgRead, PeerVideoRandomAccessEqualsSequential) {
