@@ -479,7 +479,8 @@ QOR_API void QOR_CALL QorSrcSetImg(QorHandle mData, QorImg mImg);
 /* A copy of a bitmap made by the bitmap exports. */
 QOR_API void QOR_CALL QorSrcSetDIB(QorHandle mData, QorHandle hDib);
 /* Packed top-down pixels of bpp 8, 15, 16, 24 or 32 (palPtr: 768 bytes
- * B,G,R or NULL); without pixels a black image of that size. */
+ * B,G,R or NULL); without pixels an image of that size whose pixels are all
+ * 0: black, or at 8 bits the first colour of the palette given. */
 QOR_API void QOR_CALL QorSrcSetPixels(QorHandle mData, const void* pixPtr,
                                       const void* palPtr, int32_t resX,
                                       int32_t resY, int32_t bpp);

@@ -77,6 +77,7 @@ struct Scenario {
   bool blockCallsFromProgress = false;
   bool badPixelsInCallback = false;
   bool blankAfterFirst = false;  // later pixel blocks without pixels, each 4 wider
+  bool paletted = false;  // 8-bit blocks with a palette, the later ones without pixels
   bool pixelsInAudioBlock = false;
   bool dropOddFrames = false;   // the frame callback empties them
   bool refuseSounds = false;    // the audio callback empties every sound
@@ -108,6 +109,14 @@ void QOR_CALL VideoSource(QorHandle h, int32_t blockNum) {
       pixels[i] = 40;                                      // blue
       pixels[i + 1] = static_cast<uint8_t>(i % 200);       // green
       pixels[i + 2] = static_cast<uint8_t>(blockNum * 8);  // red
+    }
+    if (S->paletted) {
+      std::vector<uint8_t> index(kSide * kSide), palette;
+      for (size_t i = 0; i < index.size(); i++) index[i] = static_cast<uint8_t>(i * 5);
+      for (int e = 0; e < 256; e++) palette.insert(palette.end(), {uint8_t(e), uint8_t(255 - e), 99});
+      QOR_GET(QorSrcSetPixels)(h, blockNum == 0 ? index.data() : nullptr, palette.data(), kSide,
+                               kSide, 8);
+      return;
     }
     if (S->blankAfterFirst && blockNum > 0) {
       QOR_GET(QorSrcSetPixels)(h, nullptr, nullptr, kSide + 4 * (blockNum - 1), kSide, 24);
@@ -428,6 +437,7 @@ TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
 
 // Pixel blocks without pixels are black pictures; a fresh handle writes
 // the first frame's own size (the third block, 4 wider, is brought to it).
+// 8-bit blocks take the host's palette, also without pixels (index 0).
 TEST(HostConvert, PixelBlocksWithoutPixelsAreBlack) {
   Scratch dir;
   Scenario s;
@@ -442,6 +452,20 @@ TEST(HostConvert, PixelBlocksWithoutPixelsAreBlack) {
   black.resize(header.size() + kSide * kSide * 3, 0);
   EXPECT_EQ(ReadAll(dir.File("blank001.ppm")), black);
   EXPECT_EQ(ReadAll(dir.File("blank002.ppm")), black);
+  Scenario p;
+  p.frames = 2;
+  p.paletted = true;
+  Conversion pc(&p);
+  pc.Video().Output(dir.File("pal000.ppm"), "", 10.0);
+  EXPECT_EQ(pc.Run(), 0);
+  std::vector<uint8_t> first(header.begin(), header.end()), second = first;
+  for (size_t i = 0; i < kSide * kSide; i++) {
+    const uint8_t e = static_cast<uint8_t>(i * 5);
+    first.insert(first.end(), {99, uint8_t(255 - e), e});
+    second.insert(second.end(), {99, 255, 0});
+  }
+  EXPECT_EQ(ReadAll(dir.File("pal000.ppm")), first);
+  EXPECT_EQ(ReadAll(dir.File("pal001.ppm")), second);
 }
 
 // Equal video and audio names make one movie holding both streams.
