@@ -151,9 +151,19 @@ TEST(SaveOptions, CodecNames) {
   FFSaveCodecName(&v, &t);
   EXPECT_EQ(t, "Uncompressed, full frames");
   FFSaveSetFmt(&v, kFmtTIFF);
-  FFSaveSetCodec(&v, 32946);
+  for (const auto& [codec, name] :
+       {std::pair{1, "Uncompressed, full frames"}, {2, "CCITT modified Huffman RLE"},
+        {3, "CCITT Group 3 fax encoding"}, {4, "CCITT Group 4 fax encoding"},
+        {5, "Variable-Length-Code LZW"}, {6, "Uncompressed, full frames"},
+        {7, "JPEG DCT compression"}, {32773, "PackBits (Macintosh RLE)"},
+        {32946, "Deflate compression (ZIP)"}, {32947, "Uncompressed, full frames"}}) {
+    FFSaveSetCodec(&v, codec);
+    FFSaveCodecName(&v, &t);
+    EXPECT_EQ(t, name) << codec;
+  }
+  FFSaveSetFmt(&v, kFmtFLC);
   FFSaveCodecName(&v, &t);
-  EXPECT_EQ(t, "Deflate compression (ZIP)");
+  EXPECT_EQ(t, "RLE + pixel difference from previous frame");
   FFSaveSetFmt(&v, kFmtMPEG);
   FFSaveSetCodec(&v, 2);
   FFSaveCodecName(&v, &t);
@@ -170,6 +180,9 @@ TEST(SaveOptions, CodecNames) {
   FFSaveSetFmt(&v, kFmtKWB);
   FFSaveCodecName(&v, &t);
   EXPECT_EQ(t, "KWB-FAST compression");
+  FFSaveSetCodec(&v, 0);
+  FFSaveCodecName(&v, &t);
+  EXPECT_EQ(t, "KWB-BEST compression");
   FFSaveSetFmt(&v, kFmtPNM);
   FFSaveCodecName(&v, &t);
   EXPECT_EQ(t, "Binary encoded");
