@@ -190,6 +190,17 @@ TEST_F(ListTest, NamesThatDoNotFitAHostBufferAreSkipped) {
   EXPECT_EQ(QOR_GET(QorListGetName)(list, 0, buf), -1);
   EXPECT_EQ(std::string(buf), deep + "/short.bmp");
   EXPECT_EQ(Status(), 0);
+  // A name of 4095 characters fills the buffer with its zero, and is taken.
+  const std::string inner =
+      deep + "/" + std::string(std::max<size_t>(1, 4095 - deep.size() - 202), 'e');
+  ASSERT_EQ(mkdir(inner.c_str(), 0700), 0);
+  const std::string fits = inner + "/" + std::string(4095 - inner.size() - 5, 'f') + ".bmp";
+  ASSERT_EQ(fits.size(), 4095u);
+  close(open(fits.c_str(), O_CREAT | O_WRONLY, 0600));
+  Reset();
+  EXPECT_EQ(Add(inner + "/*.bmp", kEveryFile), 1);
+  EXPECT_EQ(QOR_GET(QorListGetName)(list, 0, buf), -1);
+  EXPECT_EQ(std::string(buf), fits);
 }
 
 TEST_F(ListTest, NilArgumentsAndEmptyPatterns) {
