@@ -237,13 +237,18 @@ TEST_F(FormatDialogs, MpegDialogRatesFollowFormatPresetsAndBothEdits) {
   EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
   EXPECT_EQ(type, 4);
   EXPECT_EQ(rate, 6000);
-  // The stored type selects its row: the last one, and none for a type past it.
+  // Each stored type selects its own row, which OK keeps; a type past the
+  // last selects none.
   QString format;
   auto read = [&](QDialog* f) { format = Find<QComboBox>(f, "lstFormat")->currentText(); };
-  Answer(read, true);
-  EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
-  EXPECT_EQ(format, "DVD");
-  EXPECT_EQ(type, 4);
+  const char* names[] = {"MPEG-1", "VCD", "MPEG-2", "SVCD", "DVD"};
+  for (int32_t stored = 4; stored >= 0; stored--) {
+    type = stored;
+    Answer(read, true);
+    EXPECT_TRUE(FFDlg::FFDlgMPG(type, rate));
+    EXPECT_EQ(format, names[stored]);
+    EXPECT_EQ(type, stored);
+  }
   EXPECT_EQ(rate, 6000);
   type = 5;
   Answer(read, true);
