@@ -42,6 +42,13 @@ wait_for() {  # seconds, description, test command...
   for _ in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
   fail "$what"
 }
+# A file the program has finished writing: there, not empty, and the same
+# size a moment later (a slow machine may still be writing the rows).
+written() {
+  local before
+  before=$(stat -c %s "$1" 2>/dev/null) && [ "$before" -gt 0 ] && sleep 0.3 &&
+    [ "$(stat -c %s "$1")" = "$before" ]
+}
 window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
 has_window() { [ -n "$(window_of "$1")" ]; }
 setting() { sed -n "s/^$1=//p" "$XDG_CONFIG_HOME/QuillonCfg.ini"; }
@@ -81,7 +88,7 @@ converted="$QUILLON_APPDIR/images/sunset(1).bmp"
 wait_for 10 "the output settings dialog shows" has_window "Output File Settings"
 sleep 0.3
 xdotool key Return
-wait_for 20 "the picture is converted" test -s "$converted"
+wait_for 20 "the picture is converted" written "$converted"
 [ "$(size_of "$converted")" = 160x96 ] || fail "converted size $(size_of "$converted")"
 
 # Browse the folder of pictures in the image viewer, then close it.
@@ -102,7 +109,7 @@ wait_for 10 "the output settings dialog shows" has_window "Output File Settings"
 sleep 0.3
 xdotool key Return
 thumbnail="$QUILLON_APPDIR/thumbs/sunset(1).bmp"
-wait_for 20 "the thumbnail is written" test -s "$thumbnail"
+wait_for 20 "the thumbnail is written" written "$thumbnail"
 height=$(identify -format '%h' "$thumbnail")
 [ "$height" = 128 ] || fail "thumbnail height $height"
 xdotool mousemove --window "$thumbs" 31 13 click 1   # "Cancel"
@@ -133,7 +140,7 @@ xdotool key Return
 sleep 1
 convert_confirmed
 photo="$QUILLON_APPDIR/images/photo(1).bmp"
-wait_for 20 "the photo is converted" test -s "$photo"
+wait_for 20 "the photo is converted" written "$photo"
 [ "$(size_of "$photo")" = 800x600 ] || fail "photo size $(size_of "$photo")"
 before=$(md5sum < "$photo")
 
@@ -154,7 +161,7 @@ sleep 1
 format_option 10
 small="$QUILLON_APPDIR/images/photo(1).png"
 convert_confirmed
-wait_for 20 "the small photo is converted" test -s "$small"
+wait_for 20 "the small photo is converted" written "$small"
 [ "$(size_of "$small")" = 333x250 ] || fail "small photo size $(size_of "$small")"
 
 # Turned right in the editor and applied, it converts upright at 600 x 800.
@@ -172,7 +179,7 @@ wait_for 10 "the editor closes" bash -c "! xdotool search --onlyvisible --name '
 format_option 0
 upright="$QUILLON_APPDIR/images/photo(2).bmp"
 convert_confirmed
-wait_for 20 "the turned photo is converted" test -s "$upright"
+wait_for 20 "the turned photo is converted" written "$upright"
 [ "$(size_of "$upright")" = 600x800 ] || fail "turned photo size $(size_of "$upright")"
 convert "$work/in/photo.png" -rotate 90 "$work/in/peer.png"
 differing=$(compare -metric AE "$upright" "$work/in/peer.png" null: 2>&1 || true)
