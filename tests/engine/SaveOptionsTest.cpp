@@ -111,6 +111,9 @@ TEST(SaveOptions, CustomInfoAddSplitMerge) {
   for (int i = 0; i < 17; i++) FFSaveAddCustomInfo(&r, "IC" + std::to_string(i % 10) + "X", "t" + std::to_string(i));
   EXPECT_EQ(r.customCount, 16);
   EXPECT_EQ(r.custom[15].text, "t15");
+  // A full table is searched from its last entry, and no further.
+  EXPECT_EQ(FFSaveFindCustomInfo(&r, "IC5X"), 15);
+  EXPECT_EQ(FFSaveFindCustomInfo(&r, "ICMT"), -1);
   FFSaveClearCustomInfo(&r);
   EXPECT_EQ(r.customCount, 0);
   EXPECT_TRUE(r.custom[0].id.empty());
