@@ -225,6 +225,14 @@ TEST_F(SettingsDlgTest, DitheringIsOfferedAtEightBitsOnly) {
             -1);
   EXPECT_EQ(rec->bpp, 8);
   EXPECT_EQ(rec->dither, 1);
+  // The last choice reads back as itself too.
+  EXPECT_EQ(Run([](QDialog* form) {
+              auto* heavy = Find<QRadioButton>(form, "radDitherHeavy");
+              QTest::mouseClick(heavy, Qt::LeftButton, Qt::NoModifier, QPoint(5, 8));
+              Click(form, "btnOK");
+            }),
+            -1);
+  EXPECT_EQ(rec->dither, 2);
 }
 
 TEST_F(SettingsDlgTest, UndoReturnsToTheOpeningStateWithItsCompatibleSize) {
