@@ -41,7 +41,7 @@ struct Chunk {
 
 struct StreamHeaders {
   std::string type, handler;
-  uint32_t scale = 0, rate = 0, length = 0, sampleSize = 0;
+  uint32_t scale = 0, rate = 0, start = 1, length = 0, sampleSize = 0;
   size_t format = 0;  // where the stream format's data starts
 };
 
@@ -86,6 +86,7 @@ void ReadStreamList(Layout* l, const Chunk& strl) {
       s.handler = Code(l->bytes, p + 4);
       s.scale = U32(l->bytes, p + 20);
       s.rate = U32(l->bytes, p + 24);
+      s.start = U32(l->bytes, p + 28);
       s.length = U32(l->bytes, p + 32);
       s.sampleSize = U32(l->bytes, p + 44);
     } else if (c.id == "strf") {
@@ -163,6 +164,7 @@ void ExpectHeadersMatchTheFormats(const Layout& l, const Plan& plan) {
     SCOPED_TRACE(s.type);
     ASSERT_GT(s.format, 0u);
     ASSERT_GT(s.scale, 0u);
+    EXPECT_EQ(0u, s.start) << "every stream starts with the movie";
     if (s.type == "vids") {
       EXPECT_NEAR(plan.fps, static_cast<double>(s.rate) / s.scale, plan.fps * 1e-6);
       EXPECT_EQ(static_cast<uint32_t>(plan.frames), s.length);

@@ -271,6 +271,27 @@ TEST(ResourceLimits, TighterLimitsHoldAndResetRestoresThePolicy) {
   b.resize(100, 0);
   EXPECT_TRUE(LoadRefused("tight.tga", b)) << Errors::ErrLastText();
   Errors::ErrClear();
+  // A grey PNG of exactly 1 MiB is counted at its own byte a pixel.
+  const std::string grey = Path("tight.png");
+  FILE* f = std::fopen(grey.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 1024, 1024, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> row(1024, 77);
+    for (int y = 0; y < 1024; y++) png_write_row(png, row.data());
+    png_write_end(png, info);
+  }
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+  ImgBasic::Qimg image;
+  FF_PNG::PNGLoad(grey, &image);
+  EXPECT_EQ(image.bitsPerPixel, 8) << Errors::ErrLastText();
+  ImgBasic::ImgFree(&image);
   EXPECT_EQ(FFBasic::FFCapFrames(10, 2, __LINE__), 10);
   // Looser than the policy, or nonsense, is the policy.
   FFBasic::FFSetLimits(int64_t{1} << 40, 0);

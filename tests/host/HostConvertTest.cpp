@@ -438,13 +438,16 @@ TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
 // Pixel blocks without pixels are black pictures; a fresh handle writes
 // the first frame's own size (the third block, 4 wider, is brought to it).
 // 8-bit blocks take the host's palette, also without pixels (index 0).
+// Blocks that set no frame rate run at the conversion's: one picture each,
+// also where the duration is kept.
 TEST(HostConvert, PixelBlocksWithoutPixelsAreBlack) {
   Scratch dir;
   Scenario s;
-  s.frames = 3;
+  s.frames = 12;
   s.blankAfterFirst = true;
   Conversion c(&s);
   c.Video().Output(dir.File("blank000.ppm"), "", 10.0);
+  QOR_GET(QorSetKeepDuration)(c.h(), -1);
   EXPECT_EQ(c.Run(), 0);
   const std::string header =
       "P6\n" + std::to_string(kSide) + " " + std::to_string(kSide) + "\n255\n";
@@ -466,6 +469,8 @@ TEST(HostConvert, PixelBlocksWithoutPixelsAreBlack) {
   }
   EXPECT_EQ(ReadAll(dir.File("pal000.ppm")), first);
   EXPECT_EQ(ReadAll(dir.File("pal001.ppm")), second);
+  EXPECT_TRUE(fs::exists(dir.File("blank011.ppm")));
+  EXPECT_FALSE(fs::exists(dir.File("blank012.ppm")));
 }
 
 // Equal video and audio names make one movie holding both streams.
