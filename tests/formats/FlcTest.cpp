@@ -581,6 +581,24 @@ TEST(Flc, PalettesTravelWithTheirFrames) {
   EXPECT_EQ(ours[0], first);
   EXPECT_EQ(ours[1], second);
   EXPECT_EQ(ours[2], second);
+
+  // Frame 2's colour map made to start at entry 200 runs past entry 255:
+  // its entries 0-55 land on 200-255, the rest are dropped, and entries
+  // 0-199 keep frame 1's colours.
+  std::string past = raw;
+  past[128 + u32(128) + 16 + 8] = static_cast<char>(200);
+  TestUtil::WriteText(dir.File("past.flc"), past);
+  FLCOpen(&flc, dir.File("past.flc"));
+  FLCLoad(&flc, &img, 2, 0);
+  std::vector<uint8_t> want(768);
+  for (int i = 0; i < 256; i++) {
+    const int e = i < 200 ? i : i - 200;
+    const uint8_t bgr[3] = {uint8_t(e * 7), uint8_t(e * 3), uint8_t(255 - e)};
+    for (int k = 0; k < 3; k++) want[i * 3 + k] = i < 200 ? bgr[k] : 255 - bgr[k];
+  }
+  EXPECT_EQ(std::vector<uint8_t>(img.palette, img.palette + 768), want);
+  FLCClose(&flc);
+  ImgBasic::ImgFree(&img);
   if (!TestUtil::HaveTool("ffmpeg")) return;
   const auto ff = FfmpegFrames(name, 20, 10, dir);
   ASSERT_GE(ff.size(), 3u);

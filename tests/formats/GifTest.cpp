@@ -77,16 +77,19 @@ TEST(Gif, DisposalTransparencyAndInterlace) {
   TestUtil::TempDir dir;
   GifWriter w(6, 6, 3);
   w.Control(0, -1, 10);
+  w.Raw({0});  // a stray byte before the first descriptor is passed over
   w.Image(0, 0, 6, 6, Solid(36, 1), true);  // interlaced full frame
   w.Control(3, -1, 10);                   // restore after this one
   w.Image(1, 1, 2, 2, Solid(4, 2));
-  w.Control(2, 5, 10);                    // background after; 5 transparent
+  w.Control(2, 5, 10, {7, 0x2C});         // 6 bytes; background after; 5 transparent
   w.Image(3, 3, 2, 2, {5, 4, 4, 5});
   w.UnknownExtension();
   w.PlainTextAndApplication();
   w.Comment("a comment between frames");
   w.Control(0, -1, 10);
   w.Image(0, 5, 1, 1, {9});
+  w.Raw({0});  // after a frame a stray byte ends the frames: the next is not one
+  w.Image(0, 0, 1, 1, {8});
   w.Save(dir.File("d.gif"));
 
   GifFile gif;
@@ -323,6 +326,41 @@ TEST(Gif, LzwFullTableWithoutClearAndTheEndCode) {
   EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 5000), pixels);
   EXPECT_EQ(out[5000], 0xEE);
   EXPECT_EQ(out[5001], 0xEE);
+}
+
+// Codes made by hand, 2-bit pixels (clear 4, end 5), drawn interlaced on a
+// 3 x 8 screen: rows 0 4 2 6 1 3 5 7 arrive as 130 303 030 330 300 333 032
+// 221. Clear, 1 3 0, the string 7 (30), 9 while it is being made (303), the
+// strings 8 10 11 9, 2, 15 while being made (22), 1 and the end, in 3 bits,
+// 4 from the fifth code and 5 from the thirteenth. Then two frames whose
+// data stops before its end code: at the zero-length block, and where the
+// file ends inside a block; the pixels after stay transparent (the first,
+// whose transparent index is 9) or take index 0.
+TEST(Gif, HandMadeCodesInterlacedAndDataWithoutItsEnd) {
+  TestUtil::TempDir dir;
+  GifWriter w(3, 8);
+  w.Raw({0x2C, 0, 0, 0, 0, 3, 0, 8, 0, 0x40, 2, 7, 0xCC, 0x70, 0x89, 0xBA, 0x29, 0x1F, 0x0A, 0});
+  w.Control(0, 9, 0);
+  // Codes clear, 1 2 3 in 3 bits and 6 (12) in 4: pixels 1 2 3 1 2.
+  w.Raw({0x2C, 0, 0, 6, 0, 3, 0, 2, 0, 0, 2, 2, 0x8C, 0x66, 0});
+  w.Raw({0x2C, 0, 0, 2, 0, 3, 0, 2, 0, 0, 2, 3, 0x8C, 0x66});
+  w.Save(dir.File("h.gif"), false);
+  GifFile gif;
+  GIFOpen(&gif, dir.File("h.gif"), false);
+  ASSERT_EQ(gif.frameCount, 3);
+  // Frame 2 lies on rows 6-7, frame 3 on rows 2-3.
+  const std::vector<std::vector<uint8_t>> want = {
+      {1, 3, 0, 3, 0, 0, 0, 3, 0, 3, 3, 3, 3, 0, 3, 0, 3, 2, 3, 3, 0, 2, 2, 1},
+      {1, 3, 0, 3, 0, 0, 0, 3, 0, 3, 3, 3, 3, 0, 3, 0, 3, 2, 1, 2, 3, 1, 2, 1},
+      {1, 3, 0, 3, 0, 0, 1, 2, 3, 1, 2, 0, 3, 0, 3, 0, 3, 2, 1, 2, 3, 1, 2, 1}};
+  Qimg img;
+  for (int n = 1; n <= 3; n++) {
+    GIFLoad(&gif, &img, n, 0, nullptr);
+    ASSERT_TRUE(Errors::ErrNone());
+    EXPECT_EQ(Pixels(img), want[n - 1]) << n;
+  }
+  GIFClose(&gif);
+  ImgBasic::ImgFree(&img);
 }
 
 TEST(Gif, DamagedFilesGiveErrors) {

@@ -29,13 +29,17 @@ class GifWriter {
         bytes_.push_back(static_cast<uint8_t>(i * 3));    // B
       }
   }
-  void Control(int disposal, int transparent, int delay) {
-    bytes_.insert(bytes_.end(), {0x21, 0xF9, 4});
+  // Extra bytes make the block longer than its 4.
+  void Control(int disposal, int transparent, int delay, const std::vector<uint8_t>& extra = {}) {
+    bytes_.insert(bytes_.end(), {0x21, 0xF9, static_cast<uint8_t>(4 + extra.size())});
     bytes_.push_back(static_cast<uint8_t>((disposal << 2) | (transparent >= 0 ? 1 : 0)));
     Put16(delay);
     bytes_.push_back(static_cast<uint8_t>(transparent >= 0 ? transparent : 0));
+    Raw(extra);
     bytes_.push_back(0);
   }
+  // Bytes made by hand, blocks or not.
+  void Raw(const std::vector<uint8_t>& b) { bytes_.insert(bytes_.end(), b.begin(), b.end()); }
   void Comment(const std::string& text) {
     bytes_.insert(bytes_.end(), {0x21, 0xFE});
     bytes_.push_back(static_cast<uint8_t>(text.size()));
@@ -98,8 +102,8 @@ class GifWriter {
     }
     bytes_.push_back(0);
   }
-  void Save(const std::string& path) {
-    bytes_.push_back(0x3B);
+  void Save(const std::string& path, bool trailer = true) {
+    if (trailer) bytes_.push_back(0x3B);
     TestUtil::WriteText(path, std::string(bytes_.begin(), bytes_.end()));
   }
 

@@ -188,6 +188,40 @@ TEST(KwbFileLayout, PaletteOfAnEarlierFrameIsRestored) {
   KWBClose(&kwb);
 }
 
+// Frame 2 replaced by a record made by hand: a colour map of entries 5 and
+// 6 alone, then the picture in two raw strips, of two rows and of one.
+TEST(KwbFileLayout, HandMadeRecordWithAPartColourMapAndTwoStrips) {
+  TestUtil::TempDir dir;
+  const std::string name = dir.File("hand.kwb");
+  WriteMovie(name, 2, 4, 3, 8);
+  std::string raw = TestUtil::ReadText(name), rec;
+  auto put = [](std::string& s, std::initializer_list<uint32_t> words) {
+    for (uint32_t v : words)
+      for (int k = 0; k < 4; k++) s += static_cast<char>(v >> (8 * k));
+  };
+  put(rec, {1, 16, 2, 16 + 22 + 56 + 12, 2, 16, 2, 5});
+  rec += "\x0A\x14\x1E\x28\x32\x3C";
+  put(rec, {4, 16, 2, 2, 5, 20, 8, 2, 0, 5, 20, 4, 1, 0});
+  for (int i = 1; i <= 12; i++) rec += static_cast<char>(i * 11);
+  std::string entry;  // frame 2's index entry: where, and that it has colours
+  put(entry, {static_cast<uint32_t>(raw.size()), 0, 1});
+  raw.replace(1088 + 12, 12, entry);
+  TestUtil::WriteText(name, raw + rec);
+  KWBFile kwb;
+  KWBOpen(&kwb, name);
+  Qimg got, want;
+  KWBImgLoad(&kwb, &got, 2, 0);
+  ASSERT_TRUE(Errors::ErrNone());
+  EXPECT_EQ(std::vector<uint8_t>(got.data, got.data + 12),
+            (std::vector<uint8_t>{11, 22, 33, 44, 55, 66, 77, 88, 99, 110, 121, 132}));
+  MakeFrame(&want, 4, 3, 8, 1);
+  std::memcpy(want.palette + 15, "\x1E\x14\x0A\x3C\x32\x28", 6);  // B, G, R
+  EXPECT_EQ(std::memcmp(got.palette, want.palette, 768), 0);
+  ImgBasic::ImgFree(&got);
+  ImgBasic::ImgFree(&want);
+  KWBClose(&kwb);
+}
+
 TEST(KwbFileLayout, PredictionIsDroppedWhenItGainsNothing) {
   TestUtil::TempDir dir;
   KWBSetFastMode(0);
