@@ -309,6 +309,33 @@ TEST_P(AviRoundTrip, UncompressedFramesComeBackExactly) {
   }
   AviClose(&h);
   EXPECT_EQ(0, AviOpenCount());
+  if (bits == 8 || bits == 24) {
+    // The same frames with rows stored unpadded: each chunk cut to 20 rows
+    // of 30 pixels, the bytes freed made a chunk of no stream.
+    const uint32_t packed = 30 * bits / 8, padded = (packed + 3) / 4 * 4;
+    auto put32 = [](uint8_t* p, uint32_t v) {
+      for (int k = 0; k < 4; k++) p[k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    Bytes b = fmttest::ReadFile(file);
+    int32_t cut = 0;
+    for (size_t at = 0; at + 8 + padded * 20 <= b.size(); at++) {
+      uint8_t want[8] = {'0', '0', 'd', 'b'};
+      put32(want + 4, padded * 20);
+      if (std::memcmp(&b[at], want, 8) != 0) continue;
+      for (uint32_t y = 0; y < 20; y++)
+        std::memmove(&b[at + 8 + y * packed], &b[at + 8 + y * padded], packed);
+      put32(&b[at + 4], packed * 20);
+      std::memcpy(&b[at + 8 + packed * 20], "JUNK", 4);
+      put32(&b[at + 12 + packed * 20], (padded - packed) * 20 - 8);
+      cut++;
+    }
+    ASSERT_EQ(3, cut);
+    const std::string unpadded = Path("unpadded" + std::to_string(bits) + ".avi");
+    fmttest::WriteFile(unpadded, b);
+    AviOpen(&h, unpadded);
+    for (int32_t i = 0; i < 3; i++) EXPECT_EQ(make(i), LoadFrame(&h, i + 1)) << "unpadded " << i;
+    AviClose(&h);
+  }
   REQUIRE_TOOL("ffprobe");
   EXPECT_EQ("rawvideo", MediaTools::Probe(file, "v:0", "codec_name"));
   EXPECT_EQ("30", MediaTools::Probe(file, "v:0", "width"));

@@ -449,7 +449,15 @@ Bytes BayFile(int64_t size, int mode, const char* camera, int exposure,
 }  // namespace
 
 TEST(Bay, RecognisedSizesAndModes) {
-  WriteFile(Path("c.bay"), BayFile(74752, 1, "ML", 5));
+  // The trailer-tagged files keep their samples in 2 x 2 cells, a row pair
+  // at a time: the first two cells and the first of the next row pair.
+  const uint8_t cells[12] = {10, 20, 30, 40, 50, 60, 70, 80, 1, 2, 3, 4};
+  auto withCells = [&](Bytes f) {
+    std::copy(cells, cells + 8, f.begin());
+    std::copy(cells + 8, cells + 12, f.begin() + 1024);
+    return f;
+  };
+  WriteFile(Path("c.bay"), withCells(BayFile(74752, 1, "ML", 5)));
   ConForm::FFInfoRec info;
   ConForm::FFInfo(Path("c.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
   EXPECT_EQ(info.picture.width, 512);
@@ -460,15 +468,27 @@ TEST(Bay, RecognisedSizesAndModes) {
   ImgBasic::Qimg image;
   ASSERT_TRUE(Load(Path("c.bay"), &image));
   EXPECT_EQ(image.bitsPerPixel, 24);
+  // G R / B G, as blue, green, red: the first two pixels of rows 0 and 1
+  // take neighbours above or to the left from the border.
+  const std::vector<uint8_t> corner(image.data, image.data + 6);
+  EXPECT_EQ(corner, (std::vector<uint8_t>{30, 10, 20, 50, 27, 20}));
+  const uint8_t* row1 = image.data + 512 * 3;
+  EXPECT_EQ(std::vector<uint8_t>(row1, row1 + 6), (std::vector<uint8_t>{30, 15, 11, 50, 40, 11}));
   ImgBasic::ImgFree(&image);
 
-  WriteFile(Path("m.bay"), BayFile(197632, 2, "EK", 2));
+  WriteFile(Path("m.bay"), withCells(BayFile(197632, 2, "EK", 2)));
   ConForm::FFInfo(Path("m.bay"), Basic::K_AUTO, &info, nullptr, nullptr);
   EXPECT_EQ(info.picture.videoCompression, "HR (monochrome)");
   EXPECT_EQ(info.picture.fps, 500);
   ASSERT_TRUE(Load(Path("m.bay"), &image));
   EXPECT_EQ(image.bitsPerPixel, 8);
   EXPECT_EQ(image.palette[3 * 9], 9);
+  for (const auto& [y, first] :
+       {std::tuple{0, std::vector<uint8_t>{10, 20, 50, 60, 100}}, {1, {30, 40, 70, 80, 100}},
+        {2, {1, 2, 100}}, {3, {3, 4, 100}}}) {
+    const uint8_t* row = image.data + y * 512;
+    EXPECT_EQ(std::vector<uint8_t>(row, row + first.size()), first) << "row " << y;
+  }
   ImgBasic::ImgFree(&image);
 
   WriteFile(Path("u.bay"), BayFile(74752, 3, "RO", 9));
@@ -522,6 +542,19 @@ TEST(Bay, InterpolationOfAKnownCell) {
   EXPECT_EQ(q[1], 60);
   EXPECT_EQ(q[0], (50 + 70) >> 1);                  // blue, left + right
   EXPECT_EQ(q[2], (20 + 100) >> 1);                 // red, above + below
+  // The border copies on the same numbered samples, for each row phase:
+  // every edge pixel takes some of its neighbours from them.
+  EXPECT_EQ(out, (std::vector<uint8_t>{
+                     50, 25, 0, 50, 10, 10, 60, 32, 20, 70, 30, 20,
+                     50, 40, 40, 50, 50, 50, 60, 60, 60, 70, 57, 60,
+                     90, 92, 80, 90, 90, 90, 100, 100, 100, 110, 110, 100,
+                     130, 120, 80, 130, 117, 90, 140, 140, 100, 150, 125, 100}));
+  FF_BAY::BayDecode(s.data(), out.data(), 4, true, FF_BAY::kBayerGRBG, 4);
+  EXPECT_EQ(out, (std::vector<uint8_t>{
+                     40, 0, 10, 50, 17, 10, 60, 20, 20, 60, 45, 30,
+                     40, 32, 50, 50, 50, 50, 60, 60, 60, 60, 70, 70,
+                     80, 80, 90, 90, 90, 90, 100, 100, 100, 100, 117, 110,
+                     120, 105, 90, 130, 130, 90, 140, 132, 100, 140, 150, 110}));
 }
 
 TEST(Bay, CellOrderAndCallerChecks) {

@@ -202,6 +202,41 @@ TEST(Wav, ForeignChunksAnd16ByteFormatChunk) {
   EXPECT_EQ(AudioTagName(0xFFFF), "(#65535) Unknown codec");
   EXPECT_EQ(info.sound.wave.samplesPerSec, 8000u);
   EXPECT_EQ(info.picture.hasPictures, false);
+  // Extensible headers read as their sub-format: IEEE float comes as 16 bits
+  // rounded and clipped, A-law as its 16-bit steps.
+  auto extensible = [](uint16_t sub, uint16_t bytes) {
+    Bytes e = Fmt16(0xFFFE, 1, 8000, bytes, static_cast<uint16_t>(bytes * 8));
+    Put16(e, 22);
+    Put16(e, bytes * 8u);
+    Put32(e, 4);
+    Put16(e, sub);
+    const uint8_t guid[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    e.insert(e.end(), guid, guid + 14);
+    return e;
+  };
+  auto s16 = [](std::initializer_list<int> v) {
+    Bytes b;
+    for (int x : v) Put16(b, static_cast<uint16_t>(x));
+    return b;
+  };
+  Bytes floats;
+  for (float v : {0.5f, -0.25f, 1.0f, -1.0f, 0.1f, 2.0f, -3e-5f}) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    Put32(floats, u);
+  }
+  body.clear();
+  Chunk(body, "fmt ", extensible(3, 4));
+  Chunk(body, "data", floats);
+  MT::WriteBytes(name, Riff(body));
+  EXPECT_EQ(ReadAll(name, &f), s16({16384, -8192, 32767, -32768, 3277, 32767, -1}));
+  EXPECT_EQ(f.bitsPerSample, 16);
+  body.clear();
+  Chunk(body, "fmt ", extensible(6, 1));
+  Chunk(body, "data", Bytes{0xD5, 0x55, 0xAA, 0x2A, 0xC4});
+  MT::WriteBytes(name, Riff(body));
+  EXPECT_EQ(ReadAll(name), s16({8, -8, 32256, -32256, 280}));
+  EXPECT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
 }
 
 TEST(Wav, DamagedFormatChunks) {
@@ -451,6 +486,42 @@ TEST(WavPeer, Mp3InWaveIsRead) {
   std::vector<int16_t> pcm(ours.size() / 2);
   std::memcpy(pcm.data(), ours.data(), pcm.size() * 2);
   EXPECT_NEAR(MT::ZeroCrossingFrequency(pcm, 1, 22050), 440.0, 3.0);
+  // The samples themselves are ffmpeg's decoding of the file, as are those
+  // of Layer I frames under tag 0x50: hand-made, mono, 44100 Hz, 128 kbit/s,
+  // four-bit samples in the lowest subband only.
+  auto peerMatches = [&](const std::string& file, const Bytes& got) {
+    const std::string raw = dir.File("peer.raw");
+    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(file) + " -f s16le " + Q(raw)));
+    const Bytes theirs = MT::ReadBytes(raw);
+    ASSERT_EQ(got.size(), theirs.size());
+    int worst = 0, loudest = 0;
+    for (size_t i = 0; i + 1 < got.size(); i += 2) {
+      const int v = int16_t(got[i] | got[i + 1] << 8);
+      worst = std::max(worst, std::abs(v - int16_t(theirs[i] | theirs[i + 1] << 8)));
+      loudest = std::max(loudest, std::abs(v));
+    }
+    EXPECT_LE(worst, 1) << file;
+    EXPECT_GT(loudest, 1000) << file;
+  };
+  peerMatches(name, ours);
+  Bytes frame(136, 0);
+  const uint8_t bits[] = {0xFF, 0xFF, 0x40, 0xC0, 0x30};
+  const uint8_t samples[] = {0x28, 0x7C, 0xF1, 0xE4, 0x39, 0x68, 0xB4};
+  std::copy(std::begin(bits), std::end(bits), frame.begin());
+  std::copy(std::begin(samples), std::end(samples), frame.begin() + 20);
+  Bytes fmt, data, body;
+  for (uint32_t v : {0x50u, 1u}) Put16(fmt, v);
+  for (uint32_t v : {44100u, 16000u}) Put32(fmt, v);
+  for (uint32_t v : {136u, 0u, 0u}) Put16(fmt, v);
+  for (int i = 0; i < 12; i++) data.insert(data.end(), frame.begin(), frame.end());
+  Chunk(body, "fmt ", fmt);
+  Chunk(body, "data", data);
+  const std::string one = dir.File("layer1.wav");
+  MT::WriteBytes(one, Riff(body));
+  const Bytes layerOne = ReadAll(one, &f);
+  ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
+  EXPECT_EQ(f.samplesPerSec, 44100u);
+  peerMatches(one, layerOne);
 }
 
 TEST(WavPeer, WeWritePeersRead) {
