@@ -219,6 +219,27 @@ TEST_F(FilesHost, CreatedFileTakesParametersUntilItsFirstWrite) {
   // A sound format of no rate is refused.
   audio_(h, 0, 1, 8, K_AUTO);
   EXPECT_EQ(LastCode(), 1000);
+
+  // The shortest sound a movie can hold is read back.
+  const std::string avi = File("one.avi");
+  QorHandle out = create_(avi.c_str());
+  audio_(out, 11025, 1, 16, K_AUTO);
+  QorHandle snd = QOR_GET(QorSndAlloc)();
+  const int16_t sample = -1234;
+  QOR_GET(QorSndSetSamples)(snd, 1, 11025, 1, 16, &sample);
+  EXPECT_EQ(QOR_GET(QorSndSave)(snd, out), 0);
+  close_(out);
+  QorFileInfo info;
+  QorHandle in = open_(avi.c_str(), 0, &info, nullptr, nullptr);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(info.soundReadable, -1);
+  EXPECT_EQ(info.sampleFrames, 1);
+  int16_t back = 0;
+  EXPECT_EQ(QOR_GET(QorSndLoad)(snd, in, 0, 1), 0);
+  QOR_GET(QorSndGetSamples)(snd, &back);
+  EXPECT_EQ(back, sample);
+  close_(in);
+  QOR_GET(QorSndFree)(snd);
 }
 
 }  // namespace
