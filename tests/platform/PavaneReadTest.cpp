@@ -277,6 +277,7 @@ TEST_F(PavaneRead, ScanReportsProgressAndStopsWhenAsked) {
   stop.stopAfter = 1;
   EXPECT_EQ(Describe(m1v, OnProgress, &stop).ok, 0);
   EXPECT_EQ(stop.fractions.size(), 2u);
+  EXPECT_TRUE(g_errors.empty()) << "a stopped scan is no failure: " << g_errors[0];
   MpegReader* r = nullptr;
   stop.fractions.clear();
   EXPECT_EQ(OpenMPEG(&r, m1v.c_str(), 0, OnProgress, &stop), 0);
