@@ -214,6 +214,10 @@ TEST(KwbCoders, BestBeatsFastOnStructuredData) {
   ASSERT_GT(fast, 0);
   ASSERT_GT(best, 0);
   EXPECT_LT(best, fast);
+  // More matches than the ring of repeats holds: the same size on any machine.
+  const Strip big = MakeStrip(3, 120, 160, 1);
+  std::vector<uint8_t> c(big.cur.size() + kCoderSlack);
+  EXPECT_EQ(KWDCBest(big.cur.data(), c.data(), nullptr, false, 3, 120, 160), 32294);
 }
 
 TEST(KwbCoders, UnchangedFrameIsAlmostNothing) {
