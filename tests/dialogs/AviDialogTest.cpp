@@ -229,6 +229,21 @@ TEST_F(AviDialog, ControlsAreFilledOnceHoweverOftenTheFormIsActivated) {
   EXPECT_EQ(rec.avi.quality, 33);
 }
 
+// A chosen codec that the list of those fit for the picture hides leaves
+// the first row chosen.
+TEST_F(AviDialog, AChosenCodecThatTheListHidesChoosesTheFirstRow) {
+  int row = -1;
+  Answer([&](QDialog* f) {
+    row = Find<QListWidget>(f, "lstCodecs")->currentRow();
+    Find<QComboBox>(f, "lstWhat")->setCurrentIndex(2);
+    if (!CodecRows(f).filter("DV video").size()) row = -2;
+  }, false);
+  rec.avi.fourCC = 0x64737664;  // "dvsd": 720 x 480 or 576 only
+  ConForm::FFSaveDlg(&rec, 320, 240, 24);
+  if (row == -2) GTEST_SKIP() << "no DV codec here";
+  EXPECT_EQ(row, 0);
+}
+
 TEST_F(AviDialog, CodecCapabilitiesShapeTheControlsAndFilters) {
   QString before, after;
   bool afterBold = false, qualityUsable = true, keyTicked = false, ownDialogs = true;
