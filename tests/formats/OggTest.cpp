@@ -309,6 +309,27 @@ TEST(Ogg, ChainedStreamsOfOneFormatAreReadWhole) {
   const std::string gap = dir.File("gap.ogg");
   ASSERT_TRUE(MT::Run("{ cat " + Q(o1) + "; printf junk; cat " + Q(o1) + "; } > " + Q(gap)));
   EXPECT_EQ(ReadAll(gap), all);
+  // A later link whose headers are damaged (a vorbis version of 1, in a
+  // page whose checksum is right) ends the sound.
+  std::string bytes = TestUtil::ReadText(twice);
+  const size_t ident = bytes.find("\x01vorbis", bytes.find("\x01vorbis") + 1);
+  ASSERT_NE(ident, std::string::npos);
+  bytes[ident + 7] = 1;
+  const size_t page = bytes.rfind("OggS", ident);
+  size_t length = 27 + uint8_t(bytes[page + 26]);
+  for (size_t k = 0; k < uint8_t(bytes[page + 26]); k++) length += uint8_t(bytes[page + 27 + k]);
+  std::memset(&bytes[page + 22], 0, 4);
+  uint32_t crc = 0;
+  for (size_t k = page; k < page + length; k++) {
+    crc ^= uint32_t(uint8_t(bytes[k])) << 24;
+    for (int bit = 0; bit < 8; bit++) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  for (int b = 0; b < 4; b++) bytes[page + 22 + b] = char(crc >> (8 * b));
+  const std::string damaged = dir.File("damaged.ogg");
+  TestUtil::WriteText(damaged, bytes);
+  OggInfo(damaged, &info);
+  EXPECT_EQ(info.sound.sampleFrames, single);
+  EXPECT_EQ(ReadAll(damaged), one);
   // A seek into the second link lands on the sample a sequential read gives.
   OggFileRec ogg;
   OggOpen(&ogg, twice);
