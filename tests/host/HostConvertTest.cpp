@@ -70,6 +70,7 @@ struct Scenario {
   int sampleRate = 22050;
   bool silenceBlock = false;  // one half-second silence block first
   int silenceRate = 22050;    // the rate it is given at
+  int silenceSamples = 11025;
   int errorAnswer = 1;
   int secondErrorAnswer = -1;  // the answer after the first
   bool abortInPalettePass = false;
@@ -155,7 +156,7 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
   }
   if (S->silenceBlock) {
     if (block == 0) {
-      QOR_GET(QorSrcSetSamples)(h, nullptr, 11025, S->silenceRate, 1, 16);
+      QOR_GET(QorSrcSetSamples)(h, nullptr, S->silenceSamples, S->silenceRate, 1, 16);
       return;
     }
     block--;
@@ -419,7 +420,8 @@ TEST(HostConvert, AudioOnlyWithSilence) {
   EXPECT_EQ(s.wrongStreamError.errClass, 4);
 }
 
-// Without samples and without a rate, a silence block lasts one second.
+// Without samples and without a rate, a silence block lasts one second;
+// without samples at a rate it lasts that many samples, none included.
 TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
   Scratch dir;
   for (int rate : {0, -8000}) {
@@ -433,6 +435,19 @@ TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
     EXPECT_EQ(c.Run(), 0);
     EXPECT_EQ(ReadWav(out).samples, std::vector<int16_t>(22050, 0)) << rate;
   }
+  // No samples at a rate is no time at all.
+  Scenario s;
+  s.silenceBlock = true;
+  s.silenceSamples = 0;
+  s.audioBlocks = 1;
+  s.samplesPerBlock = 500;
+  Conversion c(&s);
+  c.Audio().Output("", dir.File("none.wav"), 30.0);
+  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+  EXPECT_EQ(c.Run(), 0);
+  const std::vector<int16_t> samples = ReadWav(dir.File("none.wav")).samples;
+  ASSERT_EQ(samples.size(), 500u);
+  EXPECT_EQ(samples[1], SampleAt(1));
 }
 
 // Pixel blocks without pixels are black pictures; a fresh handle writes
