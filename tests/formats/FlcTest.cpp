@@ -144,10 +144,15 @@ TEST(Flc, WideRowsWithManyChangesReadBack) {
   FLCSave(&flc, &img);
   for (int32_t x = 0; x < 700; x += 2) img.data[x] = 9;  // 350 separate changes
   FLCSave(&flc, &img);
+  std::vector<uint8_t> second(img.data, img.data + 2800);
+  img.data[2 * 700 + 699] = 77;  // 699 unchanged pixels before the one change
+  FLCSave(&flc, &img);
   FLCClose(&flc);
   FLCOpen(&flc, name);
   Qimg got;
   FLCLoad(&flc, &got, 2, 0);
+  EXPECT_EQ(std::memcmp(got.data, second.data(), 2800), 0);
+  FLCLoad(&flc, &got, 3, 0);
   EXPECT_EQ(std::memcmp(got.data, img.data, 2800), 0);
   FLCClose(&flc);
   ImgBasic::ImgFree(&img);
@@ -162,6 +167,14 @@ TEST(Flc, FrameSizeChangeIsRefused) {
   MakeFrame(&a, 10, 10, 1);
   MakeFrame(&b, 11, 10, 1);
   FLCSave(&flc, &a);
+  EXPECT_THROW(FLCSave(&flc, &b), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 7);
+  EXPECT_EQ(Errors::ErrCode(), 2);
+  FLCClose(&flc);
+  // The header's sides are 16-bit: a taller first frame is refused, not cut.
+  Errors::ErrClear();
+  FLCCreate(&flc, dir.File("tall.flc"), 30);
+  MakeFrame(&b, 1, 65536, 1);
   EXPECT_THROW(FLCSave(&flc, &b), Errors::EMon);
   EXPECT_EQ(Errors::ErrClass(), 7);
   EXPECT_EQ(Errors::ErrCode(), 2);

@@ -183,6 +183,23 @@ TEST(KwbFileLayout, PaletteOfAnEarlierFrameIsRestored) {
   EXPECT_TRUE(kwb.newPalette);
   MakeFrame(&want, 10, 10, 8, 12);
   EXPECT_EQ(std::memcmp(got.palette, want.palette, 768), 0);
+  KWBClose(&kwb);
+  // A change in any one channel of one entry is a new palette.
+  const std::string one = dir.File("onechannel.kwb");
+  KWBCreate(&kwb, one, 25.0);
+  std::vector<std::vector<uint8_t>> palettes;
+  MakeFrame(&want, 10, 10, 8, 1);
+  for (int channel : {-1, 1, 0}) {
+    if (channel >= 0) want.palette[7 * 3 + channel] ^= 0x10;
+    palettes.emplace_back(want.palette, want.palette + 768);
+    KWBImgSave(&kwb, &want);
+  }
+  KWBClose(&kwb);
+  KWBOpen(&kwb, one);
+  for (int n = 1; n <= 3; n++) {
+    KWBImgLoadNext(&kwb, &got);
+    EXPECT_EQ(std::vector<uint8_t>(got.palette, got.palette + 768), palettes[n - 1]) << n;
+  }
   ImgBasic::ImgFree(&got);
   ImgBasic::ImgFree(&want);
   KWBClose(&kwb);

@@ -132,6 +132,21 @@ TEST(Tga, WriterLayoutAndPackets) {
   EXPECT_EQ(ReadFile(Path("w_plain.tga")).size(), 18u + 15u);
   EXPECT_EQ(ReadFile(Path("w_plain.tga"))[2], 2);
   ConForm::TGASetCompression(1);
+  // The sides are 16-bit fields (PCX's window ends at side - 1): larger
+  // pictures are refused, not cut.
+  struct Side {
+    const char* name;
+    int32_t width, height;
+  };
+  for (const Side& k : {Side{"wide.tga", 65536, 1}, Side{"tall.tga", 1, 65536},
+                        Side{"wide.pcx", 65535, 1}, Side{"tall.pcx", 1, 65536}}) {
+    ImgBasic::_imgalloc_(&image, k.width, k.height, "test.tga", __LINE__, 24);
+    Errors::ErrClear();
+    EXPECT_FALSE(Save(Path(k.name), &image)) << k.name;
+    EXPECT_EQ(Errors::ErrClass(), 7) << k.name;
+    EXPECT_EQ(Errors::ErrCode(), 1) << k.name;
+  }
+  Errors::ErrClear();
   ImgBasic::ImgFree(&image);
 }
 

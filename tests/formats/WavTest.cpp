@@ -347,6 +347,16 @@ TEST(Wav, DataBeyondTheRiffLimitIsRefused) {
   s.format = Pcm(8000, 1, 16);
   WAVSave(&wav, &s);
   ASSERT_TRUE(Errors::ErrNone());
+  // Samples of another format would be read back as the first block's.
+  s.format = Pcm(8000, 2, 16);
+  s.frames = 1;
+  EXPECT_THROW(WAVSave(&wav, &s), Errors::EMon);
+  EXPECT_EQ(Errors::ErrClass(), 13);
+  EXPECT_EQ(Errors::ErrCode(), 4);
+  EXPECT_EQ(wav.bytesWritten, 4);
+  Errors::ErrClear();
+  s.format = Pcm(8000, 1, 16);
+  s.frames = 2;
   wav.bytesWritten = kMaxDataBytes - 2;  // as if nearly 4 GiB were written
   EXPECT_THROW(WAVSave(&wav, &s), Errors::EMon);
   EXPECT_EQ(Errors::ErrClass(), 13);

@@ -85,6 +85,7 @@ struct Scenario {
   int imageBlocks = 0;          // blocks given as images and bitmaps
   int skips = 0;                // image block 2 is skipped this often first
   int audioStart = -1, audioLength = -1;  // range of each sample block
+  double audioStartTime = -1;             // the range's start in seconds instead
   // seen
   std::vector<int> videoBlocksAsked;
   std::vector<int> frameStatuses;
@@ -167,6 +168,7 @@ void QOR_CALL AudioSource(QorHandle h, int32_t blockNum) {
     samples[static_cast<size_t>(i)] = SampleAt(block * S->samplesPerBlock + i);
   QOR_GET(QorSrcSetSamples)(h, samples.data(), S->samplesPerBlock, S->sampleRate, 1, 16);
   if (S->audioStart >= 0) QOR_GET(QorSrcSetStart)(h, S->audioStart);
+  if (S->audioStartTime >= 0) QOR_GET(QorSrcSetStartTime)(h, S->audioStartTime);
   if (S->audioLength >= 0) QOR_GET(QorSrcSetLen)(h, S->audioLength);
 }
 
@@ -626,6 +628,18 @@ TEST(HostConvert, SizeDifferingInOneSideIsWritten) {
   const QorFileInfo info = Info(dir.File("thin.bmp"));
   EXPECT_EQ((std::vector<int32_t>{info.width, info.height, info.bitsPerPixel}),
             (std::vector<int32_t>{1, 16000, 8}));
+  // With no size set frames keep their own, but a compatible output still
+  // brings each to the nearest multiple of 16.
+  const std::string odd = dir.File("odd.bmp");
+  WriteBmp(odd, 44, 23);
+  Scenario s2;
+  s2.videoFiles = {odd};
+  Conversion c2(&s2);
+  c2.Video().Output(dir.File("compat.bmp"), "", 10.0);
+  QOR_GET(QorForceCompatibility)(c2.h(), -1);
+  ASSERT_EQ(c2.Run(), 0);
+  const QorFileInfo compat = Info(dir.File("compat.bmp"));
+  EXPECT_EQ((std::vector<int32_t>{compat.width, compat.height}), (std::vector<int32_t>{48, 16}));
 }
 
 // Sample blocks count their start from 0: start 4 is the fifth sample.
@@ -645,6 +659,19 @@ TEST(HostConvert, SampleBlockRange) {
   for (int block = 0; block < 2; block++)
     for (int i = 0; i < 10; i++)
       EXPECT_EQ(wav.samples[static_cast<size_t>(block * 10 + i)], SampleAt(block * 100 + 4 + i));
+  // A start in seconds is taken at the block's own rate: 2 ms is sample 44.
+  Scenario t = s;
+  t.audioStart = -1;
+  t.audioStartTime = 0.002;
+  Conversion c2(&t);
+  c2.Audio().Output("", dir.File("timed.wav"), 30.0);
+  QOR_GET(QorSetAudioFormat)(c2.h(), 22050, 1, 16);
+  EXPECT_EQ(c2.Run(), 0);
+  const Wav timed = ReadWav(dir.File("timed.wav"));
+  ASSERT_EQ(timed.samples.size(), 20u);
+  for (int block = 0; block < 2; block++)
+    for (int i = 0; i < 10; i++)
+      EXPECT_EQ(timed.samples[static_cast<size_t>(block * 10 + i)], SampleAt(block * 100 + 44 + i));
 }
 
 // A library error inside a pass (the output cannot be created) ends the
@@ -1235,6 +1262,12 @@ TEST(HostQuickConvert, UnreadableSourceKeepsOutputAndGivesThree) {
   EXPECT_EQ(QOR_GET(QorQuickConvert)(out.c_str(), filePattern.c_str(), "", K_AUTO, K_AUTO, 10.0), 3);
   EXPECT_EQ(Last().code, 3);
   EXPECT_EQ(Info(out).frameCount, 1);
+  // A size given replaces the list's, brought to multiples of 16.
+  const std::string sized = dir.File("sized.kwb");
+  EXPECT_EQ(QOR_GET(QorQuickConvert)(sized.c_str(), dir.File("a1.ppm").c_str(), "", 70, 40, 10.0), 0);
+  const QorFileInfo info = Info(sized);
+  EXPECT_EQ((std::vector<int32_t>{info.frameCount, info.width, info.height}),
+            (std::vector<int32_t>{1, 64, 48}));
 }
 
 // Under forced compatibility a codec that cannot take the output gives way
