@@ -212,24 +212,33 @@ TEST(ResourceLimits, JpegFrameHeader) {
       << Errors::ErrLastText();
 }
 
-TEST(ResourceLimits, PngHeader) {
-  // The header and the start of the data, written by libpng itself: the
-  // reader must refuse the file from its header, before it reads a row.
-  const std::string name = Path("big.png");
+// A PNG of 8-bit samples written by libpng itself: its header, then what
+// `data` writes.
+void WritePng(const std::string& name, uint32_t width, uint32_t height, int colourType,
+              const std::function<void(png_structp, png_infop)>& data) {
   FILE* f = std::fopen(name.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
-    png_set_IHDR(png, info, kWide, kHigh24, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    const uint8_t start[8] = {0x78, 0x9C, 0, 0, 0, 0, 0, 0};
-    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), start, sizeof start);
+    data(png, info);
   }
   png_destroy_write_struct(&png, &info);
   std::fclose(f);
+}
+
+TEST(ResourceLimits, PngHeader) {
+  // The header and the start of the data: the reader must refuse the file
+  // from its header, before it reads a row.
+  const std::string name = Path("big.png");
+  WritePng(name, kWide, kHigh24, PNG_COLOR_TYPE_RGB, [](png_structp png, png_infop) {
+    const uint8_t start[8] = {0x78, 0x9C, 0, 0, 0, 0, 0, 0};
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), start, sizeof start);
+  });
   ImgBasic::Qimg image;
   EXPECT_TRUE(RefusedAsTooLarge([&] { FF_PNG::PNGLoad(name, &image); }))
       << Errors::ErrLastText();
@@ -273,21 +282,11 @@ TEST(ResourceLimits, TighterLimitsHoldAndResetRestoresThePolicy) {
   Errors::ErrClear();
   // A grey PNG of exactly 1 MiB is counted at its own byte a pixel.
   const std::string grey = Path("tight.png");
-  FILE* f = std::fopen(grey.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, 1024, 1024, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
+  WritePng(grey, 1024, 1024, PNG_COLOR_TYPE_GRAY, [](png_structp png, png_infop info) {
     std::vector<uint8_t> row(1024, 77);
     for (int y = 0; y < 1024; y++) png_write_row(png, row.data());
     png_write_end(png, info);
-  }
-  png_destroy_write_struct(&png, &info);
-  std::fclose(f);
+  });
   ImgBasic::Qimg image;
   FF_PNG::PNGLoad(grey, &image);
   EXPECT_EQ(image.bitsPerPixel, 8) << Errors::ErrLastText();

@@ -642,7 +642,8 @@ TEST(HostConvert, SizeDifferingInOneSideIsWritten) {
   EXPECT_EQ((std::vector<int32_t>{compat.width, compat.height}), (std::vector<int32_t>{48, 16}));
 }
 
-// Sample blocks count their start from 0: start 4 is the fifth sample.
+// Sample blocks count their start from 0: start 4 is the fifth sample. A
+// start in seconds is taken at the block's own rate: 2 ms is sample 44.
 TEST(HostConvert, SampleBlockRange) {
   Scratch dir;
   Scenario s;
@@ -650,28 +651,23 @@ TEST(HostConvert, SampleBlockRange) {
   s.samplesPerBlock = 100;
   s.audioStart = 4;
   s.audioLength = 10;
-  Conversion c(&s);
-  c.Audio().Output("", dir.File("range.wav"), 30.0);
-  QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
-  EXPECT_EQ(c.Run(), 0);
-  const Wav wav = ReadWav(dir.File("range.wav"));
-  ASSERT_EQ(wav.samples.size(), 20u);
-  for (int block = 0; block < 2; block++)
-    for (int i = 0; i < 10; i++)
-      EXPECT_EQ(wav.samples[static_cast<size_t>(block * 10 + i)], SampleAt(block * 100 + 4 + i));
-  // A start in seconds is taken at the block's own rate: 2 ms is sample 44.
-  Scenario t = s;
-  t.audioStart = -1;
-  t.audioStartTime = 0.002;
-  Conversion c2(&t);
-  c2.Audio().Output("", dir.File("timed.wav"), 30.0);
-  QOR_GET(QorSetAudioFormat)(c2.h(), 22050, 1, 16);
-  EXPECT_EQ(c2.Run(), 0);
-  const Wav timed = ReadWav(dir.File("timed.wav"));
-  ASSERT_EQ(timed.samples.size(), 20u);
-  for (int block = 0; block < 2; block++)
-    for (int i = 0; i < 10; i++)
-      EXPECT_EQ(timed.samples[static_cast<size_t>(block * 10 + i)], SampleAt(block * 100 + 44 + i));
+  Scenario timed = s;
+  timed.audioStart = -1;
+  timed.audioStartTime = 0.002;
+  for (auto [scenario, first] : {std::pair{&s, 4}, std::pair{&timed, 44}}) {
+    SCOPED_TRACE(first);
+    Conversion c(scenario);
+    const std::string out = dir.File("from" + std::to_string(first) + ".wav");
+    c.Audio().Output("", out, 30.0);
+    QOR_GET(QorSetAudioFormat)(c.h(), 22050, 1, 16);
+    EXPECT_EQ(c.Run(), 0);
+    const Wav wav = ReadWav(out);
+    ASSERT_EQ(wav.samples.size(), 20u);
+    for (int block = 0; block < 2; block++)
+      for (int i = 0; i < 10; i++)
+        EXPECT_EQ(wav.samples[static_cast<size_t>(block * 10 + i)],
+                  SampleAt(block * 100 + first + i));
+  }
 }
 
 // A library error inside a pass (the output cannot be created) ends the
