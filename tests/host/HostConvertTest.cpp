@@ -70,7 +70,7 @@ struct Scenario {
   int sampleRate = 22050;
   bool silenceBlock = false;  // one half-second silence block first
   int silenceRate = 22050;    // the rate it is given at
-  int silenceSamples = 11025;
+  int silenceSamples = 11025;  // its length at that rate
   int errorAnswer = 1;
   int secondErrorAnswer = -1;  // the answer after the first
   bool abortInPalettePass = false;
@@ -423,7 +423,7 @@ TEST(HostConvert, AudioOnlyWithSilence) {
 }
 
 // Without samples and without a rate, a silence block lasts one second;
-// without samples at a rate it lasts that many samples, none included.
+// no samples at a rate add no time.
 TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
   Scratch dir;
   for (int rate : {0, -8000}) {
@@ -437,7 +437,6 @@ TEST(HostConvert, SilenceWithoutARateLastsOneSecond) {
     EXPECT_EQ(c.Run(), 0);
     EXPECT_EQ(ReadWav(out).samples, std::vector<int16_t>(22050, 0)) << rate;
   }
-  // No samples at a rate is no time at all.
   Scenario s;
   s.silenceBlock = true;
   s.silenceSamples = 0;
