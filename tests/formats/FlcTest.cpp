@@ -108,6 +108,10 @@ TEST(Flc, LayoutOfAWrittenFile) {
       EXPECT_EQ(u32(pos + 16), 778u);
       EXPECT_EQ(u16(pos + 20), 4);
     }
+    // The sub-chunks fill their frame chunk exactly.
+    size_t at = pos + 16;
+    for (int k = 0; k < subs.back(); k++) at += u32(at);
+    EXPECT_EQ(at, pos + u32(pos)) << "frame " << subs.size();
     pos += u32(pos);
   }
   EXPECT_EQ(pos, raw.size());
