@@ -283,6 +283,18 @@ TEST(AviCodecs, RefusedCodecFallsBackToCinepakThenUncompressed) {
   EXPECT_THROW(AviSetVC_(320, 240, 24), Errors::EMon);
   EXPECT_EQ(Errors::kClsAvi, Errors::ErrClass());
   EXPECT_EQ(7, Errors::ErrCode());
+  // DV's sizes go with one rate each: 576 rows at 30 frames a second are
+  // refused when the movie starts.
+  AviFileRec dv;
+  AviCreate(&dv, Path("dv30.avi"), 1, 30.0);
+  ImgBasic::Qimg img;
+  fmttest::ToQimg(Smooth(720, 576, 0), 24, &img);
+  EXPECT_THROW(AviImgSave(&dv, &img), Errors::EMon);
+  EXPECT_EQ(Errors::kClsAviFile, Errors::ErrClass());
+  EXPECT_EQ(AviFile::AVIERR_BADFORMAT, Errors::ErrCode());
+  ImgBasic::ImgFree(&img);
+  Errors::ErrClear();
+  AviClose(&dv);
   UseCodec("cvid");
 }
 
