@@ -286,6 +286,9 @@ TEST(Ras, RunsCrossRowsAndShortMaps) {
   h.insert(h.end(), {1, 2, 128});
   WriteFile(Path("cut.ras"), h);
   ExpectLoadError(Path("cut.ras"), 7, 3);
+  // So is encoded data that is not there at all.
+  WriteFile(Path("none.ras"), RasHeader(4, 1, 8, 2, 0, 0));
+  ExpectLoadError(Path("none.ras"), 7, 3);
 }
 
 TEST(Ras, ThirtyTwoBitsOnDiskAreXBGR) {
