@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -11,6 +12,7 @@
 #include "foundation/Basic.h"
 #include "foundation/Errors.h"
 #include "media/ImgBasic.h"
+#include "FormatTestUtil.h"
 #include "support/TestUtil.h"
 
 using namespace FF_KWB;
@@ -211,19 +213,19 @@ TEST(KwbFileLayout, HandMadeRecordWithAPartColourMapAndTwoStrips) {
   TestUtil::TempDir dir;
   const std::string name = dir.File("hand.kwb");
   WriteMovie(name, 2, 4, 3, 8);
-  std::string raw = TestUtil::ReadText(name), rec;
-  auto put = [](std::string& s, std::initializer_list<uint32_t> words) {
-    for (uint32_t v : words)
-      for (int k = 0; k < 4; k++) s += static_cast<char>(v >> (8 * k));
+  fmttest::Bytes raw = fmttest::ReadFile(name), rec;
+  const auto put = [](fmttest::Bytes& b, std::initializer_list<uint32_t> words) {
+    for (uint32_t v : words) fmttest::Put32L(b, v);
   };
   put(rec, {1, 16, 2, 16 + 22 + 56 + 12, 2, 16, 2, 5});
-  rec += "\x0A\x14\x1E\x28\x32\x3C";
+  rec.insert(rec.end(), {0x0A, 0x14, 0x1E, 0x28, 0x32, 0x3C});
   put(rec, {4, 16, 2, 2, 5, 20, 8, 2, 0, 5, 20, 4, 1, 0});
-  for (int i = 1; i <= 12; i++) rec += static_cast<char>(i * 11);
-  std::string entry;  // frame 2's index entry: where, and that it has colours
+  for (int i = 1; i <= 12; i++) rec.push_back(static_cast<uint8_t>(i * 11));
+  fmttest::Bytes entry;  // frame 2's index entry: where, and that it has colours
   put(entry, {static_cast<uint32_t>(raw.size()), 0, 1});
-  raw.replace(1088 + 12, 12, entry);
-  TestUtil::WriteText(name, raw + rec);
+  std::copy(entry.begin(), entry.end(), raw.begin() + 1088 + 12);
+  raw.insert(raw.end(), rec.begin(), rec.end());
+  fmttest::WriteFile(name, raw);
   KWBFile kwb;
   KWBOpen(&kwb, name);
   Qimg got, want;
