@@ -5,6 +5,9 @@
 # fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ffmpeg, which many cases run as a peer, reads keys from standard input and
+# stops encoding at a "q"; whatever the caller's input holds must not reach it.
+exec </dev/null
 
 bash scripts/install-deps.sh
 
