@@ -116,16 +116,16 @@ peer_ff() {
   local row="$1" in="$2"
   shift 2
   have ffmpeg || return 0
-  run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -i "$in" -threads 1 "$@"
-  run "$row" "ffmpeg-all" ffmpeg -v error -y -i "$in" "$@"
+  run "$row" "ffmpeg-1t" ffmpeg -nostdin -v error -y -threads 1 -i "$in" -threads 1 "$@"
+  run "$row" "ffmpeg-all" ffmpeg -nostdin -v error -y -i "$in" "$@"
 }
 peer_ff_raw() {  # ffmpeg reading bare pixels
   local row="$1" fmt="$2" size="$3" in="$4"
   shift 4
   have ffmpeg || return 0
-  run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -f rawvideo -pix_fmt "$fmt" \
+  run "$row" "ffmpeg-1t" ffmpeg -nostdin -v error -y -threads 1 -f rawvideo -pix_fmt "$fmt" \
     -s "$size" -i "$in" -threads 1 "$@"
-  run "$row" "ffmpeg-all" ffmpeg -v error -y -f rawvideo -pix_fmt "$fmt" -s "$size" \
+  run "$row" "ffmpeg-all" ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt "$fmt" -s "$size" \
     -i "$in" "$@"
 }
 
@@ -413,7 +413,7 @@ MOVIE="$DATA/movie.avi"
 MSEC=10
 [ "$QUICK" = 1 ] && MSEC=2
 if [ ! -f "$MOVIE" ] || [ "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$MOVIE" | cut -d. -f1)" != "$MSEC" ]; then
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=640x480:rate=25:duration=$MSEC" \
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=640x480:rate=25:duration=$MSEC" \
     -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$MSEC" \
     -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$MOVIE"
 fi
@@ -425,9 +425,9 @@ movie_psnr() {
   have compare || return 0
   for n in 50 125; do
     if [ "$n" -ge $((MSEC * 25)) ]; then n=$((MSEC * 25 - 1)); fi
-    ffmpeg -v error -y -i "$MOVIE" -vf "select=eq(n\,$n),scale=352:288:flags=bicubic" \
+    ffmpeg -nostdin -v error -y -i "$MOVIE" -vf "select=eq(n\,$n),scale=352:288:flags=bicubic" \
       -frames:v 1 -pix_fmt rgb24 "$OUT/m-src.ppm"
-    ffmpeg -v error -y -i "$out" -vf "select=eq(n\,$n)" -frames:v 1 -pix_fmt rgb24 "$OUT/m-out.ppm"
+    ffmpeg -nostdin -v error -y -i "$out" -vf "select=eq(n\,$n)" -frames:v 1 -pix_fmt rgb24 "$OUT/m-out.ppm"
     values+=("$(compare -metric PSNR "$OUT/m-src.ppm" "$OUT/m-out.ppm" null: 2>&1 |
       awk '{printf "%.1f", $1}' || true)")
   done
@@ -442,12 +442,12 @@ ROAD="format=bgr24,scale=352:288:flags=bicubic,format=yuv420p"
 row="$base, one thread"
 run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
 movie_psnr "$row" ours "$OUT/movie.mpg"
-run "$row" "ffmpeg-1t" ffmpeg -v error -y -threads 1 -i "$MOVIE" -threads 1 \
+run "$row" "ffmpeg-1t" ffmpeg -nostdin -v error -y -threads 1 -i "$MOVIE" -threads 1 \
   -target pal-vcd "$OUT/movie-ff.mpg"
 movie_psnr "$row" "ffmpeg-1t" "$OUT/movie-ff.mpg"
 row="$base, codec threads"
 run "$row" ours "$QB" movie "$MOVIE" "$OUT/movie.mpg"
-run "$row" "ffmpeg-all" ffmpeg -v error -y -i "$MOVIE" -target pal-vcd "$OUT/movie-ff.mpg"
+run "$row" "ffmpeg-all" ffmpeg -nostdin -v error -y -i "$MOVIE" -target pal-vcd "$OUT/movie-ff.mpg"
 row="$base, ffmpeg on the B,G,R road"
 run "$row" ours env QOR_THREADS=1 "$QB" movie "$MOVIE" "$OUT/movie.mpg"
 peer_ff "$row" "$MOVIE" -vf "$ROAD" -target pal-vcd "$OUT/movie-ff.mpg"

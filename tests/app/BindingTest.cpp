@@ -141,11 +141,11 @@ TEST_F(RealLibraryTest, AStillPictureShowsTheLibrarysPropertiesAndItsOwnPixels) 
 TEST_F(RealLibraryTest, A250FrameMovieIsCountedAndTheSliderLoadsTheFrameItNames) {
   if (QStandardPaths::findExecutable("ffmpeg").isEmpty()) GTEST_SKIP() << "no ffmpeg";
   const QString movie = TempPath("count.avi");
-  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
                                           "testsrc=size=48x32:rate=25", "-frames:v", "250",
                                           "-c:v", "rawvideo", "-pix_fmt", "bgr24", movie}));
   const QString frame100 = TempPath("frame100.bmp");
-  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-i", movie, "-vf",
+  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-nostdin", "-v", "error", "-i", movie, "-vf",
                                           "select=eq(n\\,99)", "-frames:v", "1", frame100}));
   Open(movie);
   const frmImage::Controls& c = form->controls();

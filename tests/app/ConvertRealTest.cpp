@@ -108,7 +108,7 @@ class ConvertRealTest : public AppTest {
   QString MakeMovie() {
     const QString movie = TempPath("clip.avi");
     EXPECT_TRUE(apptest::RunPeer(
-        "ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f",
+        "ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f",
                    "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-frames:v", "30",
                    "-t", "1.2", "-ac", "2", "-c:v", "rawvideo", "-pix_fmt", "bgr24", "-c:a",
                    "pcm_s16le", movie}));
@@ -117,7 +117,7 @@ class ConvertRealTest : public AppTest {
   // Frame n (1-based) of a movie as ffmpeg decodes it.
   QImage PeerFrame(const QString& movie, int n) {
     const QString file = TempPath(QString("peer%1.bmp").arg(n));
-    EXPECT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-y", "-i", movie, "-vf",
+    EXPECT_TRUE(apptest::RunPeer("ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", movie, "-vf",
                                             QString("select=eq(n\\,%1)").arg(n - 1), "-frames:v",
                                             "1", file}));
     return QImage(file);
@@ -130,7 +130,7 @@ class ConvertRealTest : public AppTest {
     const QString decoded = path + ".decoded.png";
     const bool ok =
         ext == "tga" || ext == "ras"
-            ? apptest::RunPeer("ffmpeg", {"-v", "error", "-y", "-i", path, "-pix_fmt", "rgb24",
+            ? apptest::RunPeer("ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", path, "-pix_fmt", "rgb24",
                                           decoded})
             : apptest::RunPeer("convert", {MagickPrefix(ext) + ":" + path, "-alpha", "off",
                                            "png24:" + decoded});
@@ -459,7 +459,7 @@ TEST_F(ConvertRealTest, SourcesThatCannotBeConvertedSayWhyWhenOpenedAndOnConvert
   QByteArray noise(4096, '\0');
   for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) % 251);
   const QString wav = TempPath("tone.wav");
-  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+  ASSERT_TRUE(apptest::RunPeer("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
                                           "sine=frequency=440:duration=0.2", wav}));
   const QString bitFields = TempPath("alpha.bmp");
   ASSERT_TRUE(apptest::RunPeer("convert", {"-size", "64x48", "gradient:red-blue", "-alpha", "set",

@@ -361,7 +361,7 @@ TEST_F(AviDialog, ConversionWithMotionJpegChosenInTheDialogWritesMjpeg) {
 
   // ffmpeg's decoding of the first frame stays close to what went in.
   const std::string raw = dir.File("first.rgb");
-  ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + half +
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i '" + half +
                          "' -frames:v 1 -f rawvideo -pix_fmt bgr24 '" + raw + "'").c_str()),
             0);
   std::ifstream in(raw, std::ios::binary);

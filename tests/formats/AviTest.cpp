@@ -100,7 +100,7 @@ Rgb LoadFrame(AviFileRec* h, int32_t frame, int32_t flags = 0) {
 bool FfmpegFrame(const std::string& file, int32_t n, Rgb* out) {
   const std::string ppm = Path("ff_frame.ppm");
   std::remove(ppm.c_str());
-  if (fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -vf 'select=eq(n\\," +
+  if (fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + file + "' -vf 'select=eq(n\\," +
                      std::to_string(n) + ")' -vframes 1 -pix_fmt rgb24 '" + ppm + "'") != 0)
     return false;
   return fmttest::ParsePnm(fmttest::ReadFile(ppm), out);
@@ -522,7 +522,7 @@ TEST_P(AviPeer, FramesEqualFfmpegsOwnDecode) {
   const PeerCase c = GetParam();
   const std::string file = Path(std::string("peer_") + c.name + ".avi");
   ASSERT_EQ(
-      0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 6 " +
+      0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 6 " +
                         std::string(c.videoArgs) + " '" + file + "'"));
   AviFileRec h;
   AviOpen(&h, file);
@@ -554,7 +554,7 @@ namespace {
 std::vector<Rgb> FfmpegFrames(const std::string& file, int32_t w, int32_t h) {
   const std::string raw = Path("ff_all.rgb");
   std::vector<Rgb> out;
-  if (fmttest::Shell("ffmpeg -v error -y -i '" + file +
+  if (fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + file +
                      "' -vsync passthrough -sws_flags bicubic+accurate_rnd -f rawvideo -pix_fmt rgb24 '" + raw + "'") != 0)
     return out;
   const Bytes b = fmttest::ReadFile(raw);
@@ -572,7 +572,7 @@ std::vector<Rgb> FfmpegFrames(const std::string& file, int32_t w, int32_t h) {
 // A test pattern movie made by ffmpeg with the given video options; false
 // when this ffmpeg cannot encode it.
 bool PeerMovie(const std::string& file, int32_t frames, const std::string& videoArgs) {
-  return fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
+  return fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
                         std::to_string(frames) + " " + videoArgs + " '" + file + "'") == 0;
 }
 
@@ -795,7 +795,7 @@ TEST(AviPeerCodecs, RunLengthFramesInRecListsWithAPaletteChangeAndASecondRiff) {
 TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string whole = Path("whole.avi"), half = Path("half.avi");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi "
                               "-i 'sine=frequency=440:sample_rate=22050' -t 4 -c:v mjpeg -q:v 2 "
                               "-c:a pcm_s16le '" + whole + "'"));
   const Bytes b = fmttest::ReadFile(whole);
@@ -804,7 +804,7 @@ TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {
   ASSERT_GT(theirs.size(), 5u);
   ASSERT_LT(theirs.size(), 40u);
   const std::string raw = Path("half.raw");
-  fmttest::Shell("ffmpeg -v error -y -i '" + half + "' -f s16le '" + raw + "'");
+  fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + half + "' -f s16le '" + raw + "'");
   const Bytes samples = fmttest::ReadFile(raw);
   AviFileRec h;
   AviOpen(&h, half);
@@ -825,12 +825,12 @@ TEST(AviPeerCodecs, HalfAFileGivesWhatFfmpegDecodes) {
 TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("peer_pcm.avi");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 "
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=10 "
                               "-f lavfi -i 'sine=frequency=440:sample_rate=22050' -t 1 "
                               "-c:v cinepak -c:a pcm_s16le '" +
                               file + "'"));
   const std::string raw = Path("peer_pcm.raw");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
   const Bytes want = fmttest::ReadFile(raw);
   AviFileRec h;
   AviOpen(&h, file);
@@ -847,7 +847,7 @@ TEST(AviPeerSound, PcmIsSampleExactAndCompressedSoundDecodes) {
 
   for (const char* codec : {"adpcm_ms", "adpcm_ima_wav", "libmp3lame"}) {
     const std::string f = Path(std::string("peer_") + codec + ".avi");
-    if (fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
+    if (fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
                        "'sine=frequency=440:sample_rate=22050' -t 1 -c:v cinepak -c:a " +
                        std::string(codec) + " '" + f + "'") != 0)
       continue;
@@ -870,12 +870,12 @@ TEST(AviPeerSound, MpegAudioLengthIsTheDecodedCount) {
   for (const char* audio : {"-ar 22050 -ac 1 -c:a libmp3lame", "-ar 44100 -ac 2 -c:a libmp3lame -b:a 192k",
                             "-ar 48000 -ac 2 -c:a mp2"}) {
     const std::string file = Path("mpa.avi");
-    if (fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
+    if (fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i "
                        "'sine=frequency=440:sample_rate=44100' -t 3 -c:v cinepak " +
                        std::string(audio) + " '" + file + "'") != 0)
       continue;  // no such encoder here
     const std::string raw = Path("mpa.raw");
-    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
     AviFileRec h;
     AviOpen(&h, file);
     ASSERT_NE(nullptr, h.audio) << audio;
@@ -926,7 +926,7 @@ TEST(AviFrameThreads, DecodingAheadGivesTheFramesAndSoundOfOneThread) {
                                       39, 38, 37, 10, 20, 30, 40, 1, 0, 0, 25, 26, 26, 27};
   for (const auto& c : cases) {
     const std::string file = Path(std::string("ahead_") + c.name + ".avi");
-    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64:rate=10 "
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=96x64:rate=10 "
                                 "-f lavfi -i 'sine=frequency=440:sample_rate=22050' -t 4 " +
                                 std::string(c.args) + " -c:a pcm_s16le '" + file + "'"));
     auto walk = [&](int32_t threads) {
@@ -964,7 +964,7 @@ TEST(AviFrameThreads, DecodingAheadGivesTheFramesAndSoundOfOneThread) {
 TEST(AviFrameThreads, AnExceptionOnTheHelperIsTheNextFramesFailure) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("ahead_throws.avi");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64:rate=10 -t 1 "
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=96x64:rate=10 -t 1 "
                               "-c:v mjpeg -q:v 3 '" + file + "'"));
   const int32_t saved = AvSupport::CodecThreads();
   auto walk = [&](int32_t threads, int* failures) {
@@ -1074,7 +1074,7 @@ TEST(AviSound, AdpcmIsWrittenAndSeeksLandOnTheSequentialSamples) {
     EXPECT_EQ(c.ffName, MediaTools::Probe(file, "a:0", "codec_name"));
     // ffmpeg decodes the same samples.
     const std::string raw = Path("snd_adpcm.raw");
-    ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
+    ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -i '" + file + "' -f s16le '" + raw + "'"));
     const Bytes theirs = fmttest::ReadFile(raw);
     ASSERT_GE(theirs.size(), size_t{9000 * 2});
     EXPECT_EQ(0, std::memcmp(theirs.data(), all.data(), 9000 * 2));
@@ -1209,7 +1209,7 @@ TEST(AviDamaged, CodecMessagesGoToTheTraceOnly) {
 TEST(AviDamaged, EmptyAudioStreamIsDroppedWithAWarning) {
   REQUIRE_TOOL("ffmpeg");
   const std::string file = Path("noaudio.avi");
-  ASSERT_EQ(0, fmttest::Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi "
+  ASSERT_EQ(0, fmttest::Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -f lavfi "
                               "-i anullsrc=r=8000:cl=mono -t 0.5 -c:v rawvideo -pix_fmt bgr24 "
                               "-c:a pcm_s16le -af atrim=end_sample=0 '" +
                               file + "'"));

@@ -245,7 +245,7 @@ TEST(FlcPeer, FfmpegDecodesOurFilesIdentically) {
     const int32_t h = 13;
     const auto frames = WriteFlc(name, w, h, 6);
     const std::string rgb = dir.File("out.rgb");
-    const std::string cmd = "ffmpeg -v error -y -i " + name +
+    const std::string cmd = "ffmpeg -nostdin -v error -y -i " + name +
                             " -f rawvideo -pix_fmt rgb24 " + rgb;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string out = TestUtil::ReadText(rgb);
@@ -280,7 +280,7 @@ TEST(FlcPeer, ACutFileGivesTheFramesFfmpegDecodes) {
   // later ones.
   TestUtil::WriteText(half, bytes.substr(0, bytes.size() * 3 / 4));
   const std::string rgb = dir.File("out.rgb");
-  ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + half + " -f rawvideo -pix_fmt rgb24 " + rgb +
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i " + half + " -f rawvideo -pix_fmt rgb24 " + rgb +
                          " 2>/dev/null").c_str()),
             0);
   const std::string out = TestUtil::ReadText(rgb);
@@ -485,7 +485,7 @@ TEST(FliPeer, HandMadeFliDecodesAsFfmpegDecodesIt) {
   FLCClose(&flc);
   if (TestUtil::HaveTool("ffmpeg")) {
     const std::string rgb = dir.File("fli.rgb");
-    ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + name + " -f rawvideo -pix_fmt rgb24 " + rgb).c_str()), 0);
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i " + name + " -f rawvideo -pix_fmt rgb24 " + rgb).c_str()), 0);
     const std::string out = TestUtil::ReadText(rgb);
     ASSERT_GE(out.size(), 4u * 320 * 200 * 3);
     for (int fno = 0; fno < 4; fno++) {
@@ -520,7 +520,7 @@ std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& file, int32_t 
                                                const TestUtil::TempDir& dir) {
   const std::string rgb = dir.File("ff.rgb");
   std::remove(rgb.c_str());
-  const std::string cmd = "ffmpeg -v error -y -i " + file + " -f rawvideo -pix_fmt rgb24 " + rgb;
+  const std::string cmd = "ffmpeg -nostdin -v error -y -i " + file + " -f rawvideo -pix_fmt rgb24 " + rgb;
   if (std::system(cmd.c_str()) != 0) return {};
   const std::string out = TestUtil::ReadText(rgb);
   const size_t frameBytes = static_cast<size_t>(w) * h * 3;
@@ -666,7 +666,7 @@ TEST(FlcPeer, TrueColourAviFramesKeepTheirOwnPalettes) {
   TestUtil::TempDir dir;
   const std::string avi = dir.File("src.avi");
   const std::string flcName = dir.File("out.flc");
-  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 30 "
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 30 "
                          "-c:v rawvideo -pix_fmt bgr24 " + avi).c_str()),
             0);
   ConForm::MviFile in, out;

@@ -451,7 +451,7 @@ TEST(GifPeer, FramesWrittenByFfmpegMatchImageMagick) {
   TestUtil::TempDir dir;
   const std::string name = dir.File("ff.gif");
   // ffmpeg crops frames to what changed and marks unchanged pixels transparent.
-  const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 " + name;
+  const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 " + name;
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   CompareWithMagick(name, dir);
 }
@@ -499,7 +499,7 @@ TEST(GifPeer, FramesWithTheirOwnTablesComposeInColour) {
   ImgBasic::ImgFree(&img);
   if (!TestUtil::HaveTool("ffmpeg")) return;
   const std::string own = dir.File("own.gif");
-  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 "
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 6 "
                          "-lavfi 'split[a][b];[a]palettegen=stats_mode=single[p];"
                          "[b][p]paletteuse=new=1' " + own).c_str()),
             0);

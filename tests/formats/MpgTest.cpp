@@ -81,7 +81,7 @@ int CountFiles(const std::string& folder, const std::string& prefix) {
 // The frames ffmpeg decodes from a file, as B,G,R rows.
 std::vector<Bytes> PeerFrames(const std::string& name, const std::string& raw, int w, int h) {
   std::vector<Bytes> frames;
-  if (!MT::Run("ffmpeg -y -i " + Q(name) + " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + Q(raw)))
+  if (!MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + Q(raw)))
     return frames;
   const Bytes all = MT::ReadBytes(raw);
   const size_t n = size_t(w) * h * 3;
@@ -128,7 +128,7 @@ TEST(MpgRead, FrameRateCodesOfTheSequenceHeader) {
   NEED_FFMPEG();
   TestUtil::TempDir dir;
   const std::string made = dir.File("r.m1v");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=32x32:rate=24000/1001 -frames:v 2 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i testsrc=size=32x32:rate=24000/1001 -frames:v 2 "
                       "-c:v mpeg1video " + Q(made)));
   Bytes file = MT::ReadBytes(made);
   ASSERT_TRUE(file.size() > 8 && file[3] == 0xB3 && (file[7] & 15) == 1);
@@ -161,7 +161,7 @@ TEST(MpgRead, PeerVideoRandomAccessEqualsSequential) {
     SCOPED_TRACE(kind);
     const std::string name = dir.File(std::string("peer.") + kind);
     const std::string codec = std::string(kind) == "m2v" ? "mpeg2video" : "mpeg1video";
-    std::string cmd = "ffmpeg -y -f lavfi -i testsrc=size=96x64:rate=25:duration=0.96 ";
+    std::string cmd = "ffmpeg -nostdin -y -f lavfi -i testsrc=size=96x64:rate=25:duration=0.96 ";
     if (std::string(kind) == "mpg")
       cmd += "-f lavfi -i sine=frequency=500:sample_rate=44100:duration=0.96 -c:a mp2 -f mpeg ";
     ASSERT_TRUE(MT::Run(cmd + "-c:v " + codec + " -bf 2 -g 12 " + Q(name)));
@@ -223,7 +223,7 @@ TEST(MpgRead, PeerAudioIsSampleExact) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ext);
     const std::string name = dir.File(std::string("a.") + c.ext);
-    ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=700:sample_rate=44100:duration=1.3 -ac " +
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=700:sample_rate=44100:duration=1.3 -ac " +
                         std::to_string(c.ch) + " -c:a " + c.codec + " " + Q(name)));
     ConForm::FFInfoRec info;
     ConForm::FFInfo(name, 18, &info, nullptr, nullptr);
@@ -236,7 +236,7 @@ TEST(MpgRead, PeerAudioIsSampleExact) {
     EXPECT_EQ(info.sound.wave.channels, c.ch);
     EXPECT_EQ(info.dataRate, 0);  // only a video bit rate starts one
     const std::string raw = dir.File("a.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s16le " + Q(raw)));
     const std::vector<int16_t> peer = MT::ReadS16(raw);
     EXPECT_NEAR(double(info.sound.sampleFrames), double(peer.size()) / c.ch, 1152.0 * 2);
 
@@ -289,7 +289,7 @@ TEST(MpgRead, ScanProgressAndStop) {
   NEED_FFMPEG();
   TestUtil::TempDir dir;
   const std::string name = dir.File("p.mpg");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f lavfi -i "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f lavfi -i "
                       "sine=sample_rate=44100:duration=2 -c:v mpeg1video -c:a mp2 -f mpeg " + Q(name)));
   ProgressLog log;
   ConForm::FFInfoRec info;
@@ -417,7 +417,7 @@ TEST(MpgWrite, SoundAloneIsLayerTwoMixedDownToStereo) {
   EXPECT_EQ(MT::Probe(name, "a:0", "bit_rate"), "192000");
   EXPECT_EQ(MT::ProbeStreamCount(name, "video"), 0);
   const std::string raw = dir.File("s.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s16le " + Q(raw)));
   EXPECT_NEAR(double(MT::ReadS16(raw).size()) / 2, 24000.0, 1152.0 * 2);
 }
 
@@ -482,9 +482,9 @@ TEST(MpgRobust, TruncatedAndBitFlippedFiles) {
   NEED_FFMPEG();
   TestUtil::TempDir dir;
   const std::string m1v = dir.File("g.m1v"), mp2 = dir.File("g.mp2"), mpg = dir.File("g.mpg");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=48x32:rate=25:duration=0.4 -c:v mpeg1video " + Q(m1v)));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=sample_rate=32000:duration=0.3 -c:a mp2 " + Q(mp2)));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(m1v) + " -i " + Q(mp2) + " -c copy -f mpeg " + Q(mpg)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i testsrc=size=48x32:rate=25:duration=0.4 -c:v mpeg1video " + Q(m1v)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=sample_rate=32000:duration=0.3 -c:a mp2 " + Q(mp2)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(m1v) + " -i " + Q(mp2) + " -c copy -f mpeg " + Q(mpg)));
   for (const std::string& good : {m1v, mp2, mpg}) {
     const Bytes whole = MT::ReadBytes(good);
     const std::string bad = dir.File("bad" + good.substr(good.size() - 4));

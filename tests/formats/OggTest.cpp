@@ -146,7 +146,7 @@ TEST(Ogg, WeWritePeersRead) {
     EXPECT_EQ(MT::Probe(name, "a:0", "sample_rate"), std::to_string(rate));
     EXPECT_EQ(MT::Probe(name, "a:0", "channels"), std::to_string(ch));
     const std::string raw = dir.File("peer.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s16le " + Q(raw)));
     const std::vector<int16_t> theirs = MT::ReadS16(raw);
     // ffmpeg's own decoder may leave out up to one short block at the start.
     EXPECT_NEAR(double(theirs.size()) / ch, frames, 1024.0);
@@ -180,10 +180,10 @@ TEST(Ogg, PeerFilesAreReadSampleCountExact) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("peer.ogg");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.37 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.37 "
                       "-ac 2 -c:a libvorbis " + Q(name)));
   const std::string raw = dir.File("peer.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s16le " + Q(raw)));
   const std::vector<int16_t> theirs = MT::ReadS16(raw);
   ConForm::FFInfoRec info;
   ConForm::FFInfo(name, Basic::K_AUTO, &info, nullptr, nullptr);
@@ -209,10 +209,10 @@ TEST(Ogg, TwoStreamsSideBySideGiveTheFirst) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("two.ogg"), raw = dir.File("first.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.2 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=600:sample_rate=32000:duration=1.2 "
                       "-f lavfi -i sine=frequency=300:sample_rate=32000:duration=1.2 "
                       "-map 0 -map 1 -c:a libvorbis " + Q(name)));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -map 0:a:0 -f s16le " + Q(raw)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -map 0:a:0 -f s16le " + Q(raw)));
   const std::vector<int16_t> theirs = MT::ReadS16(raw), ours = ReadAll(name, 1111);
   ConForm::FFInfoRec info;
   OggInfo(name, &info);

@@ -201,7 +201,7 @@ TEST(PeerTga, RightToLeftReadsAsFfmpegShowsIt) {
   REQUIRE_TOOL("ffmpeg");
   const auto expectAsFfmpeg = [](const std::string& path, int32_t bits) {
     Rgb peer;
-    ASSERT_TRUE(PeerRead("ffmpeg -v error -i " + path + " -f image2pipe -c:v ppm -", &peer))
+    ASSERT_TRUE(PeerRead("ffmpeg -nostdin -v error -i " + path + " -f image2pipe -c:v ppm -", &peer))
         << path;
     const Rgb ours = LoadRgb(path);
     EXPECT_EQ(bits == 15 ? TopBits(ours, 5) : ours, bits == 15 ? TopBits(peer, 5) : peer)

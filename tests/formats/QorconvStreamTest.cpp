@@ -53,7 +53,7 @@ std::string Capture(const std::string& cmd) {
 
 // A 64x48 AVI at 10 frames a second with a tone of as many seconds.
 bool MakeTenFpsClip(const std::string& file, int seconds, const std::string& codec) {
-  return Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+  return Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
                "sine=sample_rate=11025 -t " + std::to_string(seconds) + " -c:v " + codec +
                " -c:a pcm_s16le " + file) == 0;
 }
@@ -103,11 +103,11 @@ TEST(QorconvStreams, WideIntegerPcmToLayerTwoAndOgg) {
     EXPECT_EQ(Probe(mp2, "codec_name,sample_rate,channels"), "mp2,44100,2") << bits;
     // Layer II frames hold 1152 sample frames: the last one is filled up.
     const std::string raw = dir.File("w.raw");
-    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + mp2 + " -f s16le -ac 1 " + raw), 0);
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + mp2 + " -f s16le -ac 1 " + raw), 0);
     const int64_t frames = static_cast<int64_t>(TestUtil::ReadText(raw).size()) / 2;
     EXPECT_GE(frames, 66150) << bits;
     EXPECT_LT(frames, 66150 + 2 * 1152) << bits;
-    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + ogg + " -f s16le -ac 1 " + raw), 0);
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + ogg + " -f s16le -ac 1 " + raw), 0);
     EXPECT_NEAR(MediaTools::ZeroCrossingFrequency(MediaTools::ReadS16(raw), 1, 44100), 440.0, 3.0)
         << bits;
   }
@@ -117,7 +117,7 @@ TEST(QorconvStreams, EveryFrameToFlicKwbAndMpeg) {
   REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   const std::string clip = dir.File("clip.mpg");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 "
+  ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 "
                 "-c:v mpeg1video " + clip), 0);
   ASSERT_EQ(Shell(tool + " " + clip + " " + dir.File("o.mpg")), 0);
   EXPECT_EQ(Probe(dir.File("o.mpg"), "codec_name,width,height,nb_read_frames"),
@@ -157,7 +157,7 @@ TEST(QorconvStreams, BFrameMoviesConvertWhole) {
   TestUtil::TempDir dir;
   for (const char* args : {"-c:v mpeg4 -bf 2 -vtag DX50", "-c:v libxvid -bf 2 -vtag XVID"}) {
     const std::string in = dir.File("b.avi"), out = dir.File("o.avi");
-    if (Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 30 " +
+    if (Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 30 " +
               std::string(args) + " " + in) != 0)
       continue;  // no such encoder here
     ASSERT_EQ(Shell(tool + " " + in + " " + out), 0) << args;
@@ -226,9 +226,9 @@ TEST(QorconvStreams, WhatTheWritersDoNotWrite) {
   REQUIRE_QORCONV_AND_FFMPEG();
   TestUtil::TempDir dir;
   const std::string still = dir.File("still.ppm"), tone = dir.File("tone.wav");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i color=c=white:size=100x50 -frames:v 1 " + still),
+  ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i color=c=white:size=100x50 -frames:v 1 " + still),
             0);
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i sine=sample_rate=22050:duration=1 " + tone), 0);
+  ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i sine=sample_rate=22050:duration=1 " + tone), 0);
   std::string errors;
   // A still goes to the image writers, which know no such format; a sound
   // output needs a name the conversion can write.
@@ -249,7 +249,7 @@ TEST(QorconvStreams, WhatTheWritersDoNotWrite) {
   const std::string movie = dir.File("o.mpg"), frame = dir.File("frame.gray");
   ASSERT_EQ(Shell(tool + " " + still + " " + movie), 0);
   EXPECT_EQ(Probe(movie, "width,height"), "112,64");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -i " + movie + " -frames:v 1 -f rawvideo -pix_fmt gray " +
+  ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + movie + " -frames:v 1 -f rawvideo -pix_fmt gray " +
                   frame), 0);
   const std::string grey = TestUtil::ReadText(frame);
   ASSERT_EQ(grey.size(), 112u * 64u);
@@ -280,7 +280,7 @@ TEST(QorconvStreams, CutFilesConvertAndFailuresSayWhy) {
   // Its sound, and a WAV whose sizes a pipe left unwritten.
   EXPECT_EQ(RunWithErrors(tool + " " + cut + " " + dir.File("o.wav"), &errors), 0) << errors;
   const std::string piped = dir.File("piped.wav");
-  ASSERT_EQ(Shell("(ffmpeg -v error -f lavfi -i sine=sample_rate=8000:duration=1 -f wav - | cat > " +
+  ASSERT_EQ(Shell("(ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=8000:duration=1 -f wav - | cat > " +
                   piped + ")"), 0);
   EXPECT_EQ(RunWithErrors(tool + " " + piped + " " + dir.File("p.wav"), &errors), 0) << errors;
   EXPECT_EQ(Probe(dir.File("p.wav"), "duration_ts"), "8000");

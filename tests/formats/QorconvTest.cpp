@@ -242,7 +242,7 @@ TEST(Qorconv, SizeResamplesLikeImageMagick) {
   }
   if (!HaveTool("ffmpeg")) return;
   const std::string movie = Path("movie.avi");
-  ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=10 -t 2 "
+  ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=640x480:rate=10 -t 2 "
                   "-c:v mjpeg -q:v 3 " + movie), 0);
   for (const char* way : {"", "--nearest "}) {
     const std::string kwb = Path(*way ? "near.kwb" : "smooth.kwb");

@@ -131,7 +131,7 @@ SndBasic::WaveFormatEx Pcm(int rate, int ch, int bits, uint16_t tag = 1) {
 // A 2-second 440 Hz sine (-0.5 of full scale), 16-bit raw at rate and ch.
 std::string SineRaw(const TestUtil::TempDir& dir, int rate, int ch) {
   const std::string raw = dir.File("sine" + std::to_string(rate) + "_" + std::to_string(ch) + ".raw");
-  MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
+  MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
           ":duration=2 -ac " + std::to_string(ch) + " -f s16le " + Q(raw));
   return raw;
 }
@@ -319,7 +319,7 @@ TEST(Wav, CompressedSeeksLandOnTheSample) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("ima.wav");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 8000 -ac 1 -i " + Q(SineRaw(dir, 8000, 1)) +
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f s16le -ar 8000 -ac 1 -i " + Q(SineRaw(dir, 8000, 1)) +
                       " -c:a adpcm_ima_wav " + Q(name)));
   const Bytes all = ReadAll(name);
   ASSERT_GT(all.size(), 20000u);
@@ -408,7 +408,7 @@ TEST(WavPeer, FfmpegWritesWeRead) {
     SCOPED_TRACE(c.codec);
     const std::string name = dir.File(std::string(c.codec) + ".wav");
     const std::string rate = std::to_string(c.rate);
-    ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar " + rate + " -ac " + std::to_string(c.channels) +
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f s16le -ar " + rate + " -ac " + std::to_string(c.channels) +
                         " -i " + Q(SineRaw(dir, c.rate, c.channels)) + " -c:a " + c.codec + " " +
                         Q(name)));
     // ffmpeg tags G.726 as 0x45; the reader takes the registered 0x64, which ffmpeg reads too.
@@ -423,7 +423,7 @@ TEST(WavPeer, FfmpegWritesWeRead) {
     const char* raw = f.bitsPerSample == 8 ? "u8" : f.bitsPerSample == 16 ? "s16le"
                       : f.bitsPerSample == 24 ? "s24le" : "s32le";
     const std::string peer = dir.File("peer.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f " + raw + " -c:a pcm_" + raw + " " + Q(peer)));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f " + raw + " -c:a pcm_" + raw + " " + Q(peer)));
     const Bytes theirs = MT::ReadBytes(peer);
     ASSERT_EQ(ours.size(), theirs.size());
     if (c.tolerance == 0) {
@@ -484,7 +484,7 @@ TEST(WavPeer, Mp3InWaveIsRead) {
   NEED_TOOL("ffmpeg");
   TestUtil::TempDir dir;
   const std::string name = dir.File("mp3.wav");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 22050 -ac 1 -i " + Q(SineRaw(dir, 22050, 1)) +
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f s16le -ar 22050 -ac 1 -i " + Q(SineRaw(dir, 22050, 1)) +
                       " -c:a libmp3lame -b:a 64k -f wav " + Q(name)));
   SndBasic::WaveFormatEx f;
   const Bytes ours = ReadAll(name, &f);
@@ -501,7 +501,7 @@ TEST(WavPeer, Mp3InWaveIsRead) {
   // four-bit samples in the lowest subband only.
   auto peerMatches = [&](const std::string& file, const Bytes& got) {
     const std::string raw = dir.File("peer.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(file) + " -f s16le " + Q(raw)));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(file) + " -f s16le " + Q(raw)));
     const Bytes theirs = MT::ReadBytes(raw);
     ASSERT_EQ(got.size(), theirs.size());
     int worst = 0, loudest = 0;
@@ -549,7 +549,7 @@ TEST(WavPeer, WeWritePeersRead) {
     SCOPED_TRACE(c.raw);
     // The peer makes the samples in that format; we wrap them in our file.
     const std::string raw = dir.File("in.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 8000 -ac " + std::to_string(c.ch) + " -i " +
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f s16le -ar 8000 -ac " + std::to_string(c.ch) + " -i " +
                         Q(SineRaw(dir, 8000, c.ch)) + " -f " + c.raw + " " + Q(raw)));
     const Bytes samples = MT::ReadBytes(raw);
     const std::string name = dir.File("ours.wav");
@@ -557,7 +557,7 @@ TEST(WavPeer, WeWritePeersRead) {
     ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
     EXPECT_EQ(MT::ReadBytes(name).size(), 46 + samples.size() + (samples.size() & 1));
     const std::string back = dir.File("back.raw");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f " + c.raw + " " + Q(back)));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f " + c.raw + " " + Q(back)));
     EXPECT_TRUE(MT::ReadBytes(back) == samples);
     EXPECT_EQ(std::atoll(MT::Capture("sox --i -s " + Q(name)).c_str()),
               static_cast<int64_t>(samples.size() / (c.ch * c.bits / 8)));
@@ -573,19 +573,19 @@ TEST(WavPeer, CutAndPipedFilesGiveWhatTheyHold) {
   NEED_TOOL("sox");
   TestUtil::TempDir dir;
   const std::string whole = dir.File("whole.wav"), cut = dir.File("cut.wav");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
                       "-ac 2 -c:a pcm_s24le " + Q(whole)));
   Bytes b = MT::ReadBytes(whole);
   b.resize(b.size() / 2 + 1);
   MT::WriteBytes(cut, b);
   const std::string piped = dir.File("piped.wav"), soxPiped = dir.File("soxpiped.wav");
-  ASSERT_TRUE(MT::Run("ffmpeg -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
                       "-f wav - | cat > " + Q(piped)));
   ASSERT_TRUE(MT::Run("sox -n -b 16 -t wav - synth 0.7 sine 300 | cat > " + Q(soxPiped)));
   for (const std::string& name : {cut, piped, soxPiped}) {
     const std::string raw = dir.File("peer.raw");
     // ffmpeg reports the broken last frame of the cut file, and decodes the rest.
-    MT::Run("ffmpeg -y -i " + Q(name) + " -f s24le " + Q(raw));
+    MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s24le " + Q(raw));
     const Bytes theirs24 = MT::ReadBytes(raw);
     WavFileRec wav;
     WAVOpen(&wav, name);
@@ -614,7 +614,7 @@ TEST(WavRobust, TruncatedAndBitFlippedFiles) {
   TestUtil::TempDir dir;
   for (const char* codec : {"pcm_s16le", "adpcm_ms", "adpcm_ima_wav"}) {
     const std::string good = dir.File(std::string(codec) + ".wav");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -f s16le -ar 8000 -ac 2 -t 0.3 -i " + Q(SineRaw(dir, 8000, 2)) +
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f s16le -ar 8000 -ac 2 -t 0.3 -i " + Q(SineRaw(dir, 8000, 2)) +
                         " -c:a " + codec + " " + Q(good)));
     const Bytes whole = MT::ReadBytes(good);
     const std::string bad = dir.File("bad.wav");
@@ -685,7 +685,7 @@ TEST(WavPeer, WeWriteImaAdpcm) {
   ASSERT_TRUE(Errors::ErrNone()) << Errors::ErrLastText();
   EXPECT_EQ(MT::Probe(name, "a:0", "codec_name"), "adpcm_ima_wav");
   const std::string raw = dir.File("ima.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i " + Q(name) + " -f s16le " + Q(raw)));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i " + Q(name) + " -f s16le " + Q(raw)));
   const std::vector<int16_t> back = MT::ReadS16(raw);
   EXPECT_NEAR(double(back.size()), n, imaFormat.blockAlign * 2.0);
   EXPECT_NEAR(MT::ZeroCrossingFrequency(back, 1, 8000), 500.0, 2.0);

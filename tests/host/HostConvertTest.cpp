@@ -847,7 +847,7 @@ double ProbeDuration(const std::string& file, const std::string& stream) {
 // stereo tone, uncompressed.
 std::string MakeSourceMovie(const Scratch& dir) {
   const std::string name = dir.File("source.avi");
-  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
+  std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
                "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
                "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 '" + name + "'").c_str());
   return name;
@@ -913,9 +913,9 @@ TEST(HostConvertPeers, MovieWithSoundToKwbAndToPicturesAndWav) {
   // The last picture is the source's last frame, pixel for pixel.
   const std::string ref = dir.File("ref.ppm");
   const std::string got = dir.File("got.ppm");
-  std::system(("ffmpeg -v error -y -i '" + source + "' -vf 'select=eq(n\\,49)' -vframes 1 '" +
+  std::system(("ffmpeg -nostdin -v error -y -i '" + source + "' -vf 'select=eq(n\\,49)' -vframes 1 '" +
                ref + "'").c_str());
-  std::system(("ffmpeg -v error -y -i '" + dir.File("shot049.tga") + "' '" + got + "'").c_str());
+  std::system(("ffmpeg -nostdin -v error -y -i '" + dir.File("shot049.tga") + "' '" + got + "'").c_str());
   const std::vector<uint8_t> a = ReadAll(ref), b = ReadAll(got);
   ASSERT_FALSE(a.empty());
   EXPECT_TRUE(a == b);
@@ -927,7 +927,7 @@ TEST(HostConvertPeers, GifAnimationToCinepakAvi) {
   if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
   Scratch dir;
   const std::string gif = dir.File("anim.gif");
-  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=2 '" +
+  std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=2 '" +
                gif + "'").c_str());
   Scenario s;
   s.videoFiles = {gif};
@@ -1221,7 +1221,7 @@ TEST(HostQuickConvert, GifToAviAndWavToOgg) {
   if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe absent";
   Scratch dir;
   const std::string gif = dir.File("anim.gif");
-  std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=150x100:rate=10:duration=2 '" +
+  std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=150x100:rate=10:duration=2 '" +
                gif + "'").c_str());
   const std::string avi = dir.File("anim.avi");
   EXPECT_EQ(QOR_GET(QorQuickConvert)(avi.c_str(), gif.c_str(), "", K_AUTO, K_AUTO,
@@ -1235,7 +1235,7 @@ TEST(HostQuickConvert, GifToAviAndWavToOgg) {
   EXPECT_EQ(Probe(avi, "v:0", "height"), "96");
 
   const std::string wav = dir.File("tone.wav");
-  std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=300:sample_rate=22050:duration=1.5 "
+  std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=300:sample_rate=22050:duration=1.5 "
                "-c:a pcm_s16le '" + wav + "'").c_str());
   const std::string ogg = dir.File("tone.ogg");
   EXPECT_EQ(QOR_GET(QorQuickConvert)(ogg.c_str(), "", wav.c_str(), K_AUTO, K_AUTO, 25.0), 0);

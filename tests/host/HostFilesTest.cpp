@@ -78,7 +78,7 @@ TEST_F(FilesHost, OpensWhatThePeersWroteAndDescribesIt) {
   ASSERT_NE(QOR_GET(QorAlloc)(), nullptr);
 
   const std::string avi = File("clip.avi");
-  ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+  ASSERT_EQ(Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
                 "sine=sample_rate=11025 -t 1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_u8 '" +
                 avi + "'"),
             0);
@@ -116,7 +116,7 @@ std::string Output(const std::string& command) {
 // ffmpeg's hashes of one stream's decoded frames or samples.
 std::string Hashes(const std::string& file, const std::string& stream,
                    const std::string& format) {
-  return "ffmpeg -v error -i '" + file + "' -map 0:" + stream + " -pix_fmt rgb24 -f " + format +
+  return "ffmpeg -nostdin -v error -i '" + file + "' -map 0:" + stream + " -pix_fmt rgb24 -f " + format +
          " -";
 }
 
@@ -134,7 +134,7 @@ TEST_F(FilesHost, MovieCopiedFrameByFrameMatchesItsSourceInThePeersDecode) {
               imgSave && sndAlloc && sndFree && sndLoad && sndSave && fourcc);
   if (!Have("ffmpeg") || !Have("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
   const std::string src = File("src.avi"), dst = File("dst.avi");
-  ASSERT_EQ(Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
+  ASSERT_EQ(Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i "
                 "sine=sample_rate=11025 -t 1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le '" +
                 src + "'"),
             0);

@@ -622,7 +622,7 @@ std::vector<uint8_t> Tga(int32_t w, int32_t h, int32_t bytes, const std::vector<
 // file keeps its alpha, an 8-bit one its indices and palette, a 16-bit one
 // its 5-5-5 words, in every row order and coding, as ffmpeg decodes them.
 TEST(HostImg, TgaStoredRightToLeftKeepsItsDepth) {
-  const bool ffmpeg = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+  const bool ffmpeg = std::system("ffmpeg -nostdin -version >/dev/null 2>&1") == 0;
   TempDir dir;
   const int32_t w = 7, h = 5;
   // Pairs of equal pixels make run packets, the odd column a literal.
@@ -666,7 +666,7 @@ TEST(HostImg, TgaStoredRightToLeftKeepsItsDepth) {
           EXPECT_EQ(std::vector<uint8_t>(i.palette, i.palette + map.size()), map);
         }
         if (!ffmpeg || !rightToLeft) continue;
-        std::vector<uint8_t> peer = PeerOutput("ffmpeg -v error -i '" + path +
+        std::vector<uint8_t> peer = PeerOutput("ffmpeg -nostdin -v error -i '" + path +
                                                "' -f rawvideo -pix_fmt " + k.ffmpegFormat + " -");
         std::vector<uint8_t> ours =
             k.bytes == 4 ? std::vector<uint8_t>(i.pixels, i.pixels + k.px.size()) : ExportRgb(img.h);

@@ -72,7 +72,7 @@ void ExpectStillRoundTrip(const Api& api, const ScratchDir& dir) {
 // an AVI before the library reads it.
 std::string PeerAvi(const ScratchDir& dir) {
   const std::string avi = dir.File("peer.avi");
-  Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -c:v rawvideo "
+  Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -c:v rawvideo "
         "-pix_fmt bgr24 '" + avi + "'");
   return avi;
 }

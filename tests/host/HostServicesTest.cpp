@@ -114,7 +114,7 @@ TEST(HostServices, AviInformationTextLengthAndCopy) {
   REQUIRE_PEER("ffmpeg");
   ScratchDir dir;
   const std::string file = dir.File("info.avi");
-  ASSERT_EQ(0, Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 "
+  ASSERT_EQ(0, Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=5 "
                      "-frames:v 2 -c:v rawvideo -pix_fmt bgr24 "
                      "-metadata title=0123456789 '" + file + "'"));
   auto getInfo = QOR_GET(QorAviGetCustomInfo);
@@ -149,9 +149,9 @@ TEST(HostServices, MpegMultiplexJoinsStreamsAndFailsWithZero) {
   const std::string video = dir.File("v.m1v");
   const std::string audio = dir.File("a.mp2");
   const std::string out = dir.File("av.mpg");
-  ASSERT_EQ(0, Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 "
+  ASSERT_EQ(0, Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=25 "
                      "-frames:v 10 -c:v mpeg1video '" + video + "'"));
-  ASSERT_EQ(0, Shell("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=0.4 "
+  ASSERT_EQ(0, Shell("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=0.4 "
                      "-ar 44100 -ac 2 -c:a mp2 '" + audio + "'"));
   auto mplex = QOR_GET(QorMpgMultiplex);
   EXPECT_NE(0, mplex(out.c_str(), video.c_str(), audio.c_str(), 0));

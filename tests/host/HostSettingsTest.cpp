@@ -411,13 +411,13 @@ TEST(HostFileInfo, MovieWithSoundAgreesWithFfmpeg) {
   if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempFolder dir;
   const std::string file = dir.File("movie.avi");
-  ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10 "
+  ASSERT_EQ(0, std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=10 "
                             "-f lavfi -i 'sine=frequency=440:sample_rate=22050' -t 1.2 "
                             "-c:v cinepak -c:a pcm_s16le '" +
                             file + "'")
                                .c_str()));
   const std::string raw = dir.File("movie.raw");
-  ASSERT_EQ(0, std::system(("ffmpeg -v error -y -i '" + file + "' -f s16le '" + raw + "'")
+  ASSERT_EQ(0, std::system(("ffmpeg -nostdin -v error -y -i '" + file + "' -f s16le '" + raw + "'")
                                .c_str()));
   const std::string frames = FirstLine(
       "ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames "

@@ -552,7 +552,7 @@ TEST(SndCompressed, MpegAudioToAnotherRateTakesTwoPasses) {
     std::ofstream f(in, std::ios::binary);
     f.write(reinterpret_cast<const char*>(s.data), 2 * n);
   }
-  const std::string cmd = "ffmpeg -v error -y -f s16le -ar 44100 -ac 1 -i " + in +
+  const std::string cmd = "ffmpeg -nostdin -v error -y -f s16le -ar 44100 -ac 1 -i " + in +
                           " -c:a mp2 -b:a 128k -f mp2 " + out;
   ASSERT_EQ(0, std::system(cmd.c_str()));
   std::ifstream g(out, std::ios::binary);

@@ -93,7 +93,7 @@ void ExpectRandomAccessMatches(const std::string& name, const Info& info,
 
 // ffmpeg's own decoding of the video as packed B, G, R frames.
 std::vector<uint8_t> FfmpegBgr(const std::string& name, const std::string& raw) {
-  if (!MT::Run("ffmpeg -y -i '" + name + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgr24 '" + raw + "'"))
+  if (!MT::Run("ffmpeg -nostdin -y -i '" + name + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgr24 '" + raw + "'"))
     return {};
   return MT::ReadBytes(raw);
 }
@@ -131,7 +131,7 @@ void CheckVideoFile(const std::string& name, const std::string& raw, int frames,
 TEST_F(PavaneRead, Mpeg1ElementaryStream) {
   NEED_FFMPEG();
   const std::string m1v = dir.File("a.m1v");
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-frames:v 40 -c:v mpeg1video -bf 2 -g 12 -q:v 3 '" + m1v + "'"));
   EXPECT_EQ(mpg_get_type(m1v.c_str()), kTypeVideo);
   CheckVideoFile(m1v, dir.File("a.raw"), 40, 3, 0, 0);
@@ -140,7 +140,7 @@ TEST_F(PavaneRead, Mpeg1ElementaryStream) {
 TEST_F(PavaneRead, Mpeg2ElementaryStreamWithOpenGops) {
   NEED_FFMPEG();
   const std::string m2v = dir.File("a.m2v");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i testsrc=size=96x64:rate=30000/1001 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i testsrc=size=96x64:rate=30000/1001 "
                       "-frames:v 37 -c:v mpeg2video -bf 3 -g 9 -q:v 3 '" + m2v + "'"));
   EXPECT_EQ(mpg_get_type(m2v.c_str()), kTypeVideo);
   CheckVideoFile(m2v, dir.File("a.raw"), 37, 4, 1, 0);
@@ -152,7 +152,7 @@ void CheckAudioFile(const std::string& name, const std::string& raw, int layer, 
 TEST_F(PavaneRead, ProgramStreamWithLayerTwoSound) {
   NEED_FFMPEG();
   const std::string ps = dir.File("a.mpg");
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-f lavfi -i sine=frequency=1000:sample_rate=48000 -frames:v 30 "
                       "-t 1.2 -c:v mpeg2video -q:v 3 -c:a mp2 -b:a 192k -ac 2 -f vob '" + ps + "'"));
   EXPECT_EQ(mpg_get_type(ps.c_str()), kTypeSystem);
@@ -191,7 +191,7 @@ void CheckAudioFile(const std::string& name, const std::string& raw, int layer, 
   EXPECT_EQ(a.rate, rate);
   EXPECT_EQ(a.channels, channels);
   EXPECT_EQ(a.lsf, rate < 32000 ? 1 : 0);
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + name + "' -f s16le '" + raw + "'"));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + name + "' -f s16le '" + raw + "'"));
   const std::vector<int16_t> ref = MT::ReadS16(raw);
   ASSERT_EQ(static_cast<size_t>(a.frames) * static_cast<size_t>(channels), ref.size());
 
@@ -229,11 +229,11 @@ TEST_F(PavaneRead, LayerOneTwoAndThreeFiles) {
   NEED_FFMPEG();
   const std::string mp1 = dir.File("a.mp1"), mp2 = dir.File("a.mp2"), mp3 = dir.File("a.mp3"),
                     lsf = dir.File("lsf.mp3"), raw = dir.File("a.raw");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 0.8 -ac 2 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 0.8 -ac 2 "
                       "-c:a mp2 -b:a 192k '" + mp2 + "'"));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=32000 -t 0.9 -ac 1 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=32000 -t 0.9 -ac 1 "
                       "-c:a libmp3lame -b:a 64k '" + mp3 + "'"));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=22050 -t 0.7 -ac 2 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=22050 -t 0.7 -ac 2 "
                       "-c:a libmp3lame -b:a 32k '" + lsf + "'"));
   WriteLayerOne(mp1, 30);
   EXPECT_EQ(mpg_get_type(mp2.c_str()), kTypeAudio);
@@ -264,7 +264,7 @@ void OnProgress(ProgressRec* rec) {
 TEST_F(PavaneRead, ScanReportsProgressAndStopsWhenAsked) {
   NEED_FFMPEG();
   const std::string m1v = dir.File("a.m1v");
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-frames:v 60 -c:v mpeg1video -q:v 2 '" + m1v + "'"));
   ProgressLog log;
   EXPECT_EQ(Describe(m1v, OnProgress, &log).ok, 1);
@@ -287,7 +287,7 @@ TEST_F(PavaneRead, ScanReportsProgressAndStopsWhenAsked) {
 TEST_F(PavaneRead, AFailedReadHandsOutTheLastFrameNeverGarbage) {
   NEED_FFMPEG();
   const std::string m1v = dir.File("a.m1v");
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-frames:v 5 -c:v mpeg1video '" + m1v + "'"));
   const Info info = Describe(m1v);
   ASSERT_EQ(info.frames, 5);
@@ -321,12 +321,12 @@ TEST_F(PavaneRead, TruncatedAndBitFlippedFilesNeverCrash) {
   NEED_FFMPEG();
   const std::string ps = dir.File("a.mpg"), m2v = dir.File("a.m2v"), mp3 = dir.File("a.mp3"),
                     bad = dir.File("bad.mpg");
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-f lavfi -i sine=sample_rate=44100 -frames:v 12 -t 0.5 "
                       "-c:v mpeg1video -bf 2 -g 6 -c:a mp2 -f mpeg '" + ps + "'"));
-  ASSERT_TRUE(MT::Run(std::string("ffmpeg -y ") + kVideoSource +
+  ASSERT_TRUE(MT::Run(std::string("ffmpeg -nostdin -y ") + kVideoSource +
                       "-frames:v 12 -c:v mpeg2video -bf 2 -g 6 '" + m2v + "'"));
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=sample_rate=44100 -t 0.5 -c:a libmp3lame '" +
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=sample_rate=44100 -t 0.5 -c:a libmp3lame '" +
                       mp3 + "'"));
   uint32_t seed = 777;
   for (const std::string& source : {ps, m2v, mp3}) {

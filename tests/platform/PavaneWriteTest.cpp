@@ -44,7 +44,7 @@ std::vector<uint8_t> Picture(int k) {
 // Every decoded frame against its source picture.
 void ExpectFramesClose(const std::string& file, int frames, double minPsnr) {
   const std::string raw = file + ".bgr";
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + file + "' -map 0:v:0 -fps_mode passthrough "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + file + "' -map 0:v:0 -fps_mode passthrough "
                       "-f rawvideo -pix_fmt bgr24 '" + raw + "'"));
   const std::vector<uint8_t> dec = MT::ReadBytes(raw);
   const size_t n = static_cast<size_t>(kW) * kH * 3;
@@ -237,7 +237,7 @@ TEST_F(MpegWrite, LayerTwoSoundAlone) {
   EXPECT_EQ(MT::Probe(mp2, "a:0", "sample_rate"), "44100");
   EXPECT_EQ(MT::Probe(mp2, "a:0", "channels"), "2");
   EXPECT_EQ(MT::Probe(mp2, "a:0", "bit_rate"), "224000");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
   const std::vector<int16_t> dec = MT::ReadS16(raw);
   // 44100 samples fill 39 frames of 1152, the last one padded with silence.
   EXPECT_EQ(dec.size(), 39u * 1152u * 2u);
@@ -280,7 +280,7 @@ TEST_F(MpegWrite, MoreThanTwoChannelsAreMixedDownToTwo) {
     // The tone is on the first channel only, which belongs on the left.
     ASSERT_TRUE(WriteLayer2(mp2, 48000, channels, 0, Tone(48000, channels, 24000, 500.0, 0)));
     EXPECT_EQ(MT::Probe(mp2, "a:0", "channels"), "2");
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
     const std::vector<int16_t> dec = MT::ReadS16(raw);
     EXPECT_NEAR(MT::ZeroCrossingFrequency(dec, 2, 48000), 500.0, 1.0) << channels;
     int64_t left = 0, right = 0;
@@ -292,7 +292,7 @@ TEST_F(MpegWrite, MoreThanTwoChannelsAreMixedDownToTwo) {
   for (int only : {0, 1}) {
     const std::string mp2 = dir.File("o.mp2"), raw = dir.File("o.raw");
     ASSERT_TRUE(WriteLayer2(mp2, 48000, 11, 0, Tone(48000, 11, 24000, 500.0, only)));
-    ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
+    ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + mp2 + "' -f s16le '" + raw + "'"));
     const std::vector<int16_t> dec = MT::ReadS16(raw);
     double level = 0;
     for (size_t i = static_cast<size_t>(only); i < dec.size(); i += 2) level += std::abs(dec[i]);

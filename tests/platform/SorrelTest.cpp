@@ -27,7 +27,7 @@ namespace {
 
 bool MakeOgg(const std::string& name, int rate, int channels, double seconds,
              int freq = 440) {
-  return MT::Run("ffmpeg -y -f lavfi -i sine=frequency=" + std::to_string(freq) +
+  return MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=" + std::to_string(freq) +
                  ":sample_rate=" + std::to_string(rate) + ":duration=" +
                  std::to_string(seconds) + " -ac " + std::to_string(channels) +
                  " -c:a libvorbis '" + name + "'");
@@ -142,7 +142,7 @@ TEST(SorrelRead, AHoleInTheStreamDoesNotEndTheRead) {
   NEED_FFMPEG();
   TempDir dir;
   const std::string ogg = dir.File("a.ogg"), cut = dir.File("cut.ogg");
-  ASSERT_TRUE(MT::Run("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 "
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 "
                       "-c:a libvorbis -page_duration 100000 '" + ogg + "'"));
   std::vector<uint8_t> b = MT::ReadBytes(ogg);
   std::vector<size_t> pages = PageOffsets(b);
@@ -272,7 +272,7 @@ TEST(SorrelWrite, WrittenFileKeepsRateChannelsLengthAndFrequency) {
   EXPECT_EQ(MT::Probe(ogg, "a:0", "sample_rate"), "44100");
   EXPECT_EQ(MT::Probe(ogg, "a:0", "channels"), "2");
   EXPECT_NEAR(std::atof(MT::Probe(ogg, "a:0", "duration").c_str()), 1.0, 0.001);
-  ASSERT_TRUE(MT::Run("ffmpeg -y -i '" + ogg + "' -f s16le -c:a pcm_s16le '" + raw + "'"));
+  ASSERT_TRUE(MT::Run("ffmpeg -nostdin -y -i '" + ogg + "' -f s16le -c:a pcm_s16le '" + raw + "'"));
   const std::vector<int16_t> dec = MT::ReadS16(raw);
   EXPECT_NEAR(MT::ZeroCrossingFrequency(dec, 2, 44100), 1000.0, 1.0);
   if (TestUtil::HaveTool("sox")) {
