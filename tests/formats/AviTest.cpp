@@ -138,6 +138,13 @@ std::vector<uint8_t> LoadAllSound(AviFileRec* h, int32_t chunk) {
   return all;
 }
 
+uint32_t Le32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+void PutLe32(Bytes& b, size_t at, uint32_t v) {
+  for (int k = 0; k < 4; k++) b[at + k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
 }  // namespace
 
 // ---- the codec registry ---------------------------------------------------------
@@ -325,20 +332,15 @@ TEST_P(AviRoundTrip, UncompressedFramesComeBackExactly) {
     // The same frames with rows stored unpadded: each chunk cut to 20 rows
     // of 30 pixels, the bytes freed made a chunk of no stream.
     const uint32_t packed = 30 * bits / 8, padded = (packed + 3) / 4 * 4;
-    auto put32 = [](uint8_t* p, uint32_t v) {
-      for (int k = 0; k < 4; k++) p[k] = static_cast<uint8_t>(v >> (8 * k));
-    };
     Bytes b = fmttest::ReadFile(file);
     int32_t cut = 0;
     for (size_t at = 0; at + 8 + padded * 20 <= b.size(); at++) {
-      uint8_t want[8] = {'0', '0', 'd', 'b'};
-      put32(want + 4, padded * 20);
-      if (std::memcmp(&b[at], want, 8) != 0) continue;
+      if (std::memcmp(&b[at], "00db", 4) != 0 || Le32(b, at + 4) != padded * 20) continue;
       for (uint32_t y = 0; y < 20; y++)
         std::memmove(&b[at + 8 + y * packed], &b[at + 8 + y * padded], packed);
-      put32(&b[at + 4], packed * 20);
+      PutLe32(b, at + 4, packed * 20);
       std::memcpy(&b[at + 8 + packed * 20], "JUNK", 4);
-      put32(&b[at + 12 + packed * 20], (padded - packed) * 20 - 8);
+      PutLe32(b, at + 12 + packed * 20, (padded - packed) * 20 - 8);
       cut++;
     }
     ASSERT_EQ(3, cut);
@@ -642,13 +644,6 @@ TEST(AviPeerCodecs, BFramesComeInPresentationOrder) {
 }
 
 namespace {
-
-uint32_t Le32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
-}
-void PutLe32(Bytes& b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; k++) b[at + k] = static_cast<uint8_t>(v >> (8 * k));
-}
 
 // No writer at hand makes 16-bit video with 5-6-5 bit fields: ffmpeg's
 // 5-5-5 file made into one (the three masks after the bitmap header, the
